@@ -83,7 +83,9 @@ struct RunLoop::Impl {
     int wakeFd = -1;
     std::atomic<bool> sleeping{false};
     std::atomic<bool> stopRequested{false};
-    RunLoopMode mode = RunLoopMode::Default;  // main thread only
+    RunLoopMode mode = RunLoopMode::Default;                // main thread only
+    std::shared_ptr<std::function<void()>> servedObserver;  // main thread only
+    uint64_t observedServed = 0;                            // main thread only
 
     Impl() {
         wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -260,12 +262,22 @@ struct RunLoop::Impl {
         return std::nullopt;
     }
 
+    // Tells the observer when work ran since it was last told (it may schedule more: a display link).
+    void observeServed() {
+        const uint64_t now = served.load(std::memory_order_relaxed);
+        if (now == observedServed || !servedObserver) return;
+        observedServed = now;
+        auto observer = servedObserver;  // the observer may replace itself
+        (*observer)();
+    }
+
     // One turn; waits at most `wait` seconds of real time when nothing is ready.
     bool turn(RunLoopMode running, Seconds wait) {
         RunLoopMode saved = mode;
         mode = running;
         bool any = fireDueSources(running);
         any |= runBlocks();
+        observeServed();
         if (any || pending.load() > 0) wait = 0;
         if (wait > 0 && !clock().isVirtual()) {
             // A virtual clock's sources come due only by advancing it, never by waiting.
@@ -273,6 +285,7 @@ struct RunLoop::Impl {
         }
         any |= pollFds(wait);
         if (wait > 0) any |= fireDueSources(running);
+        observeServed();
         mode = saved;
         return any;
     }
@@ -546,6 +559,12 @@ void RunLoop::runOnceInMode(RunLoopMode mode, Seconds timeout) {
 RunLoopMode RunLoop::currentMode() const { return impl_->mode; }
 
 uint64_t RunLoop::served() const { return impl_->served.load(std::memory_order_relaxed); }
+
+void RunLoop::setServedObserver(std::function<void()> observer) {
+    requireMain("setServedObserver");
+    impl_->servedObserver = observer ? std::make_shared<std::function<void()>>(std::move(observer)) : nullptr;
+    impl_->observedServed = impl_->served.load(std::memory_order_relaxed);
+}
 
 void RunLoop::performAtNextTurn(Block block) {
     {

@@ -38,6 +38,10 @@ public:
     // Work the loop has served so far: blocks run, timers, performs and display-link frames
     // fired, descriptor handlers called. Unchanged between two looks, nothing ran in between.
     uint64_t served() const;
+    // Called on the main thread after each turn of the loop that served work, before the loop
+    // next waits: a display link paused while nothing changes starts again from here. One
+    // observer; an empty function removes it.
+    void setServedObserver(std::function<void()> observer);
 
     // A block at the next turn of the loop (not the current one).
     void performAtNextTurn(Block block);

@@ -96,7 +96,8 @@ ManagedObjectPtr Context::registeredLocked(const ObjectIdentity* id) const {
     return it->second.lock();
 }
 
-ManagedObjectPtr Context::objectWithIDLocked(const ObjectID& id, bool fault, bool* created) {
+ManagedObjectPtr Context::objectWithIDLocked(const ObjectID& id, bool fault, bool* created,
+                                             std::vector<Value>* values) {
     if (!heldIndex_.empty())
         if (auto object = takeHeldLocked(id.get())) {
             if (created) *created = false;
@@ -110,13 +111,14 @@ ManagedObjectPtr Context::objectWithIDLocked(const ObjectID& id, bool fault, boo
         }
     }
     if (created) *created = true;
-    return registerNewLocked(slot->second, id, fault);
+    return registerNewLocked(slot->second, id, fault, values);
 }
 
-ManagedObjectPtr Context::registerNewLocked(std::weak_ptr<ManagedObject>& entry, const ObjectID& id, bool fault) {
+ManagedObjectPtr Context::registerNewLocked(std::weak_ptr<ManagedObject>& entry, const ObjectID& id, bool fault,
+                                            std::vector<Value>* values) {
     // Allocated apart from its count: the registry's weak entry then keeps only the count alive
     // once the object is gone, not the object's storage, until the next sweep.
-    ManagedObjectPtr object(new ManagedObject(this, id, fault));
+    ManagedObjectPtr object(new ManagedObject(this, id, fault, values ? std::move(*values) : std::vector<Value>{}));
     entry = object;
     if (registry_.size() >= registrySweepAt_) {
         // The changed objects are held, so at least their entries are alive: when they make up
@@ -496,10 +498,9 @@ foundation::Result<std::vector<ManagedObjectPtr>> Context::fetch(const FetchRequ
     objects.reserve(rows->size());
     for (auto& row : rows.value()) {
         bool fresh = false;
-        auto object = objectWithIDLocked(row.id, false, &fresh);
+        // A new object takes the row's storage; only its to-one links need the bookkeeping.
+        auto object = objectWithIDLocked(row.id, false, &fresh, &row.values);
         if (fresh) {
-            // A new object takes the row's storage; only its to-one links need the bookkeeping.
-            object->values_ = std::move(row.values);
             for (const auto& r : entity->relationships())
                 if (!r.toMany && static_cast<size_t>(r.index) < row.toOne.size() && row.toOne[r.index])
                     setToOneLocked(*object, r, row.toOne[r.index], false, false);

@@ -161,11 +161,13 @@ private:
 
     ManagedObjectPtr registeredLocked(const ObjectIdentity* id) const HX_REQUIRES(mutex_);
     // The registered object of id, made (as a fault or not) when none is alive; created tells
-    // which of the two happened.
-    ManagedObjectPtr objectWithIDLocked(const ObjectID& id, bool fault, bool* created = nullptr) HX_REQUIRES(mutex_);
+    // which of the two happened. A made object takes values as its storage when given them (a
+    // fetched row's), which are left as they were otherwise.
+    ManagedObjectPtr objectWithIDLocked(const ObjectID& id, bool fault, bool* created = nullptr,
+                                        std::vector<foundation::Value>* values = nullptr) HX_REQUIRES(mutex_);
     // Makes the object of id, not registered before, into the registry's entry for it.
-    ManagedObjectPtr registerNewLocked(std::weak_ptr<ManagedObject>& entry, const ObjectID& id, bool fault)
-        HX_REQUIRES(mutex_);
+    ManagedObjectPtr registerNewLocked(std::weak_ptr<ManagedObject>& entry, const ObjectID& id, bool fault,
+                                       std::vector<foundation::Value>* values = nullptr) HX_REQUIRES(mutex_);
     foundation::Result<Row> rowForLocked(const ObjectID& id) HX_REQUIRES(mutex_);
     foundation::Result<Row> rowForChild(const ObjectID& id);
     // The rows of ids as this context sees them (its objects' state, its held rows, else what

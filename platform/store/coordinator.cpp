@@ -489,28 +489,33 @@ Row Coordinator::readRowLocked(const Entity& entity, sqlite3_stmt* stmt, int fir
     Row row;
     row.id = identityForLocked(entity, sqlite3_column_int64(stmt, first));
     const auto& attrs = entity.attributes();
-    row.values.resize(attrs.size());
+    // Each value is made in its place: a list's fetch reads thousands of rows.
+    row.values.reserve(attrs.size());
     int col = first + 1;
     for (size_t i = 0; i < attrs.size(); ++i, ++col) {
         int t = sqlite3_column_type(stmt, col);
-        if (t == SQLITE_NULL) continue;
-        Value& v = row.values[i];
+        if (t == SQLITE_NULL) {
+            row.values.emplace_back();
+            continue;
+        }
         switch (attrs[i].type) {
             case AttributeType::String: {
                 const unsigned char* p = sqlite3_column_text(stmt, col);
-                v = std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(sqlite3_column_bytes(stmt, col)));
+                row.values.emplace_back(std::string(reinterpret_cast<const char*>(p),
+                                                    static_cast<size_t>(sqlite3_column_bytes(stmt, col))));
                 break;
             }
             case AttributeType::Boolean:
-                v = sqlite3_column_int64(stmt, col) != 0;
+                row.values.emplace_back(sqlite3_column_int64(stmt, col) != 0);
                 break;
             case AttributeType::Date:
-                v = foundation::Date{sqlite3_column_double(stmt, col)};
+                row.values.emplace_back(foundation::Date{sqlite3_column_double(stmt, col)});
                 break;
             case AttributeType::Double:
-                v = sqlite3_column_double(stmt, col);
+                row.values.emplace_back(sqlite3_column_double(stmt, col));
                 break;
             case AttributeType::Transformable: {
+                auto& v = row.values.emplace_back();
                 if (t != SQLITE_BLOB) break;
                 auto p = static_cast<const uint8_t*>(sqlite3_column_blob(stmt, col));
                 auto decoded = decodeValue({p, static_cast<size_t>(sqlite3_column_bytes(stmt, col))});
@@ -518,11 +523,13 @@ Row Coordinator::readRowLocked(const Entity& entity, sqlite3_stmt* stmt, int fir
                 break;
             }
             default:
-                v = static_cast<int64_t>(sqlite3_column_int64(stmt, col));
+                row.values.emplace_back(static_cast<int64_t>(sqlite3_column_int64(stmt, col)));
                 break;
         }
     }
     const auto& rels = entity.relationships();
+    // Slots only when there is a to-one to fill: to-many relationships have no column.
+    if (std::none_of(rels.begin(), rels.end(), [](const Relationship& r) { return !r.toMany; })) return row;
     row.toOne.resize(rels.size());
     for (size_t i = 0; i < rels.size(); ++i) {
         if (rels[i].toMany) continue;

@@ -84,9 +84,10 @@ Value normalizeAttributeValue(AttributeType type, Value v) {
     return {};
 }
 
-ManagedObject::ManagedObject(Context* context, ObjectID id, bool fault)
+ManagedObject::ManagedObject(Context* context, ObjectID id, bool fault, std::vector<foundation::Value>&& values)
     : context_(context), id_(std::move(id)), fault_(fault) {
     const Entity& e = id_->entity();
+    values_ = std::move(values);
     values_.resize(e.attributes().size());
     toOne_.resize(e.relationships().size());
     // Indexed by relationship number but used only for to-many ones: most objects (messages)

@@ -69,7 +69,8 @@ foundation::Value normalizeAttributeValue(AttributeType type, foundation::Value 
 // parse makes a hundred thousand objects, and every word of them counts).
 class ManagedObject : public std::enable_shared_from_this<ManagedObject>, private KeyValueSource {
 public:
-    ManagedObject(Context* context, ObjectID id, bool fault);
+    // values (a fetched row's, one for each attribute) becomes the object's storage.
+    ManagedObject(Context* context, ObjectID id, bool fault, std::vector<foundation::Value>&& values = {});
     virtual ~ManagedObject();
     ManagedObject(const ManagedObject&) = delete;
     ManagedObject& operator=(const ManagedObject&) = delete;

@@ -22,6 +22,7 @@
 #include "platform/toolkit/testing/input_script.h"
 #include "platform/toolkit/text_input.h"
 #include "platform/toolkit/view_controller.h"
+#include "platform/window/display_connection.h"
 #include "platform/window/errors.h"
 #include "platform/window/keys.h"
 #include "platform/window/sdl_library.h"
@@ -34,6 +35,8 @@ namespace {
 constexpr int kMaxScreenshots = 10000;
 // wait-idle: a tenth of a second of idle frames at the usual rate.
 constexpr int kIdleFrames = 6;
+// How often SDL is asked for input under a driver whose connection the loop cannot watch.
+constexpr double kInputPollInterval = 0.1;
 
 foundation::Error sdlError(const SdlLibrary& sdl, const std::string& what) {
     return windowError(kWindowDisplayError, what + ": " + sdl.GetError());
@@ -50,6 +53,7 @@ FrontEnd::FrontEnd(toolkit::Window& window, FrontEndOptions options)
 }
 
 FrontEnd::~FrontEnd() {
+    stopTicking();
     toolkit::Animations::setTimed(previousTimedAnimations_);
     if (touch_) toolkitWindow_.cancelAllTouches();
     if (texture_) sdl_->DestroyTexture(texture_);
@@ -477,16 +481,67 @@ void FrontEnd::frame(bool fromDisplayLink) {
     drawnServed_ = dispatch::RunLoop::main().served();
 }
 
-foundation::Status FrontEnd::run() {
+void FrontEnd::pollInput() {
+    const uint64_t before = eventsHandled_;
+    pumpEvents();
+    // A look that found no input changed nothing: it does not ask for a frame.
+    if (eventsHandled_ == before) ++drawnServed_;
+}
+
+void FrontEnd::tick() {
+    ++ticks_;
+    frame(true);
+    // Events the drawing read off the connection wait in SDL's queue, where the loop's watch on
+    // the descriptor would not see them.
+    if (!closed_) pumpEvents();
+    if (closed_) {
+        dispatch::RunLoop::main().stop();
+        return;
+    }
+    if (!frameWanted(!scriptFinished(), false)) {
+        linkPaused_ = true;
+        link_->setPaused(true);
+    }
+}
+
+void FrontEnd::startLinkIfWanted() {
+    if (!link_ || !linkPaused_ || !frameWanted(!scriptFinished(), false)) return;
+    linkPaused_ = false;
+    link_->setPaused(false);
+}
+
+void FrontEnd::startTicking() {
+    if (link_) return;
     auto& loop = dispatch::RunLoop::main();
-    dispatch::DisplayLink link(
-        [this, &loop](dispatch::Seconds) {
-            frame(true);
-            if (closed_) loop.stop();
-        },
-        options_.framesPerSecond);
-    loop.run();
-    link.invalidate();
+    link_ = std::make_unique<dispatch::DisplayLink>([this](dispatch::Seconds) { tick(); }, options_.framesPerSecond);
+    linkPaused_ = false;
+    if (auto fd = displayConnectionDescriptor(*sdl_, window_)) {
+        inputWatch_ =
+            loop.addFd(*fd, dispatch::RunLoop::Readable | dispatch::RunLoop::Watch, [this](int, int) { pollInput(); });
+    } else if (driverTakesOutsideInput(*sdl_)) {
+        inputPoll_ = dispatch::Timer::scheduled(
+            kInputPollInterval, true, [this](dispatch::Timer&) { pollInput(); }, dispatch::RunLoopMode::Common);
+    }
+    // Whatever the loop ran may have changed what is shown or started something moving.
+    loop.setServedObserver([this] { startLinkIfWanted(); });
+}
+
+void FrontEnd::stopTicking() {
+    if (!link_) return;
+    auto& loop = dispatch::RunLoop::main();
+    loop.setServedObserver({});
+    if (inputWatch_) loop.removeFd(inputWatch_);
+    inputWatch_ = 0;
+    if (inputPoll_) inputPoll_->invalidate();
+    inputPoll_.reset();
+    link_->invalidate();
+    link_.reset();
+}
+
+foundation::Status FrontEnd::run() {
+    startTicking();
+    dispatch::RunLoop::main().run();
+    stopTicking();
     if (failure_) return *failure_;
     return {};
 }

@@ -73,6 +73,13 @@ public:
     // Runs the main run loop, a display link calling frame(), until the window is closed. An
     // error when a played script could not finish (a step or a screenshot failed).
     foundation::Status run();
+    // The display link run() keeps: it ticks while a frame is wanted (something changed, moves or
+    // a script plays) and is paused otherwise, so an idle window costs the loop no wake-ups; input
+    // wakes the loop through the window system's connection. stopTicking ends both.
+    void startTicking();
+    void stopTicking();
+    // Display-link frames so far.
+    uint64_t ticks() const { return ticks_; }
 
     bool isClosed() const { return closed_; }
     // Why a played script stopped short (it then closes the window).
@@ -105,6 +112,9 @@ private:
     foundation::Status saveScreenshot();
     void frame(bool fromDisplayLink);
     bool frameWanted(bool scripted, bool fromDisplayLink) const;
+    void tick();
+    void pollInput();
+    void startLinkIfWanted();
 
     toolkit::Window& toolkitWindow_;
     FrontEndOptions options_;
@@ -140,6 +150,12 @@ private:
     NotificationBanners banners_;
     std::unique_ptr<Prompt> prompt_;
     std::optional<double> backgroundSince_;
+    // The display link and how input reaches the loop while it is paused.
+    std::unique_ptr<dispatch::DisplayLink> link_;
+    bool linkPaused_ = false;
+    uint64_t ticks_ = 0;
+    uint64_t inputWatch_ = 0;
+    dispatch::TimerPtr inputPoll_;
 };
 
 }  // namespace windowing

@@ -7,6 +7,11 @@
 
 #include "platform/foundation/error.h"
 
+// SDL_syswm.h declares this together with the window systems' own headers, which only
+// display_connection.cpp includes.
+struct SDL_SysWMinfo;
+extern "C" DECLSPEC SDL_bool SDLCALL SDL_GetWindowWMInfo(SDL_Window* window, SDL_SysWMinfo* info);
+
 namespace windowing {
 
 // Every SDL call the window front end and the audio output make.
@@ -25,6 +30,7 @@ namespace windowing {
     X(DestroyTexture)                                                                                                  \
     X(DestroyWindow)                                                                                                   \
     X(GetDisplayUsableBounds)                                                                                          \
+    X(GetCurrentVideoDriver)                                                                                           \
     X(GetError)                                                                                                        \
     X(GetKeyFromName)                                                                                                  \
     X(GetRendererOutputSize)                                                                                           \
@@ -32,6 +38,7 @@ namespace windowing {
     X(GetWindowDisplayIndex)                                                                                           \
     X(GetWindowID)                                                                                                     \
     X(GetWindowSize)                                                                                                   \
+    X(GetWindowWMInfo)                                                                                                 \
     X(InitSubSystem)                                                                                                   \
     X(PollEvent)                                                                                                       \
     X(PushEvent)                                                                                                       \

@@ -506,6 +506,55 @@ TEST_F(WindowFrontEnd, AnIdleWindowDrawsNoFramesUntilSomethingAsksForOne) {
     EXPECT_EQ((*shown)->rgbaAt(390, 590), blue);
 }
 
+TEST_F(WindowFrontEnd, TheDisplayLinkTicksOnlyWhileAFrameIsWantedOrSomethingMoves) {
+    windowing::FrontEndOptions options;
+    options.timedAnimations = true;
+    open(smallProfile(), std::move(options));
+    harness->settle();
+    frontEnd->startTicking();
+    // Display-link ticks over a stretch of the virtual clock, as the running app's loop fires them.
+    auto ticksOver = [&](double seconds) {
+        const uint64_t before = frontEnd->ticks();
+        harness->advance(seconds);
+        return frontEnd->ticks() - before;
+    };
+    auto& loop = dispatch::RunLoop::main();
+    EXPECT_GE(ticksOver(1), 1u);
+    EXPECT_GE(frontEnd->framesDrawn(), 1u) << "the first frame is drawn";
+    EXPECT_EQ(ticksOver(10), 0u) << "an idle window wakes the loop for its display link";
+    auto spinner = std::make_shared<toolkit::ActivityIndicatorView>();
+    screen->view()->addSubview(spinner);
+    // The app changes what is shown from work the loop runs: a block, a timer, a reply.
+    loop.performAtNextTurn([&] { screen->view()->setBackgroundColor(toolkit::Color::rgb(0, 0, 1)); });
+    uint64_t drawn = frontEnd->framesDrawn();
+    EXPECT_LE(ticksOver(10), 2u) << "a change costs a frame, not a running link";
+    EXPECT_EQ(frontEnd->framesDrawn(), drawn + 1);
+    auto shown = frontEnd->readRenderTarget();
+    ASSERT_TRUE(shown.ok());
+    const std::array<uint8_t, 4> blue{0, 0, 255, 255};
+    EXPECT_EQ((*shown)->rgbaAt(390, 590), blue) << "the change is on the screen";
+    loop.performAtNextTurn([&] { spinner->startAnimating(); });
+    const uint64_t spinning = ticksOver(10);
+    EXPECT_GE(spinning, 599u) << "a turning spinner is drawn at the display's rate";
+    EXPECT_LE(spinning, 601u);
+    loop.performAtNextTurn([&] { spinner->stopAnimating(); });
+    EXPECT_LE(ticksOver(1), 2u);
+    EXPECT_EQ(ticksOver(10), 0u) << "the link stops with the spinner";
+    // Events pushed by work the loop ran are handled at the next tick.
+    drawn = frontEnd->framesDrawn();
+    loop.performAtNextTurn([&] {
+        Point at;
+        for (SDL_Event event : windowing::eventsForStep(windowing::parseInputScript("click 50 20")->front(),
+                                                        frontEnd->pointsToPixels(), frontEnd->windowID(), at))
+            sdl().PushEvent(&event);
+    });
+    ticksOver(1);
+    EXPECT_EQ(screen->taps, 1);
+    EXPECT_GT(frontEnd->framesDrawn(), drawn);
+    EXPECT_EQ(ticksOver(10), 0u);
+    frontEnd->stopTicking();
+}
+
 TEST_F(WindowFrontEnd, AScreenLargerThanTheDisplayIsShownScaledDownAndStillHitsItsTargets) {
     // The offscreen display is 1024 x 768; the phone's 750 x 1334 pixels are fitted into it.
     open(toolkit::ScreenProfile::iPhone8());
