@@ -96,18 +96,6 @@ protected:
         services::CaptureDevice::reset();
         services::ContactStore::setAuthorizationStatus(services::AuthorizationStatus::NotDetermined);
     }
-    // Until no request of the app is on its way, for up to `seconds` of real time: the replies
-    // come over real sockets while the virtual clock stands.
-    bool settleRequests(double seconds = 30) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (!HXWebClientOf(*app).requests.empty()) {
-            if (std::chrono::steady_clock::now() >= until) return false;
-            harness.clock().runUntilIdle();
-            std::this_thread::yield();
-        }
-        harness.settle();
-        return true;
-    }
     // Until the condition holds (real seconds at most): the clock moves on only while no request
     // of the app waits for its reply, so that a loaded machine's slow replies time nothing out.
     template <typename F>

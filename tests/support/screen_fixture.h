@@ -15,16 +15,19 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "app/connect_app_delegate.h"
 #include "emulator/emulator.h"
 #include "platform/net/reachability.h"
 #include "platform/net/scripted_transport.h"
 #include "platform/toolkit/testing/harness.h"
+#include "service/request_machinery.h"
 #include "tests/support/goldens.h"
 #include "tests/support/test_support.h"
 
@@ -123,6 +126,20 @@ class ScreenFixture : public ScreenFixtureBase {
 public:
     explicit ScreenFixture(const ScreenSetup& setup = {}) : ScreenFixtureBase(setup) {}
     std::shared_ptr<App> app;
+
+    // Until the app has no request in flight, for up to `seconds` of real time, then settled. The
+    // replies come over real sockets, so the virtual clock stands still meanwhile: stepping it to
+    // the app's periodic timers would use up a virtual time-out before a loaded machine answered.
+    bool settleRequests(double seconds = 30) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (!HXWebClientOf(*app).requests.empty()) {
+            if (std::chrono::steady_clock::now() >= until) return false;
+            harness.clock().runUntilIdle();
+            std::this_thread::yield();
+        }
+        harness.settle();
+        return true;
+    }
 
 protected:
     std::shared_ptr<HX_ConnectAppDelegate> makeApplication() override {

@@ -60,17 +60,6 @@ struct EntryWindow : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone> {
         harness.settle();
         return settleRequests();
     }
-    // Until the app has no request in flight; the replies come over real sockets.
-    bool settleRequests(double seconds = 30) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (!HXWebClientOf(*app).requests.empty()) {
-            if (std::chrono::steady_clock::now() >= until) return false;
-            harness.clock().runUntilIdle();
-            std::this_thread::yield();
-        }
-        harness.settle();
-        return true;
-    }
     void openWindow() {
         windowing::FrontEndOptions options;
         options.hooks = {[this] { app->applicationDidReceiveMemoryWarning(); },
