@@ -31,6 +31,7 @@
 #include "ui/conversation/vc_conversation.h"
 #include "ui/conversation/vc_note_edit.h"
 #include "ui/widgets/call_url.h"
+#include "ui/widgets/caret_navigation.h"
 #include "ui/widgets/conversation_action_items.h"
 #include "ui/widgets/default_contact_image.h"
 
@@ -198,6 +199,8 @@ void VC_Conversation::addContactToSource(const std::string& source) {
             field.setPlaceholder(placeholder);
             field.setText(prefill);
         });
+        // Swipes over the alert move the field's caret.
+        (void)hxcAddGestureNavigationToTextInput(*prompt->textFields().front(), *prompt->view());
         (void)prompt->addAction(
             toolkit::AlertAction::make(localizedString("Cancel"), toolkit::AlertActionStyle::Cancel));
         std::weak_ptr<toolkit::AlertController> weakPrompt = prompt;

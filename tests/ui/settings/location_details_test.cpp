@@ -24,7 +24,7 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
-#include "tests/ui/settings/alert_caret.h"
+#include "tests/support/alert_caret.h"
 #include "tests/ui/settings/standard_defaults.h"
 #include "ui/settings/hx_resizable_circle_renderer.h"
 #include "ui/settings/quick_setting_location.h"
