@@ -268,24 +268,19 @@ void HXMessageSender::removeSMSfromQueue(const std::string& key) {
 
 void HXMessageSender::addBackgroundTaskIdentifier(uint64_t task, const std::string& key) {
     tasks_[key] = task;
-    Dictionary queue = accountQueue();
-    Value* v = queue.find(key);
-    if (!v || !v->isDictionary()) return;
-    Dictionary entry = v->asDictionary();
-    entry.set("backgroundTaskID", static_cast<int64_t>(task));
-    queue.set(key, entry);
-    writeQueue(queue);
+    editEntry(key, [task](Dictionary& entry) {
+        entry.set("backgroundTaskID", static_cast<int64_t>(task));
+        return true;
+    });
 }
 
 void HXMessageSender::removeBackgroundTaskIdentifierForQueuedSMS(const std::string& key) {
     tasks_.erase(key);
-    Dictionary queue = accountQueue();
-    Value* v = queue.find(key);
-    if (!v || !v->isDictionary() || !v->asDictionary().contains("backgroundTaskID")) return;
-    Dictionary entry = v->asDictionary();
-    entry.remove("backgroundTaskID");
-    queue.set(key, entry);
-    writeQueue(queue);
+    editEntry(key, [](Dictionary& entry) {
+        if (!entry.contains("backgroundTaskID")) return false;
+        entry.remove("backgroundTaskID");
+        return true;
+    });
 }
 
 std::optional<uint64_t> HXMessageSender::backgroundTaskIdentiferForSMS(const std::string& key) const {
@@ -306,11 +301,18 @@ HXApplicationWebClient::QueueState HXMessageSender::queueState(const std::string
 }
 
 void HXMessageSender::markQueued(const std::string& key) {
+    editEntry(key, [](Dictionary& entry) {
+        entry.set("queued", true);
+        return true;
+    });
+}
+
+void HXMessageSender::editEntry(const std::string& key, const std::function<bool(Dictionary&)>& edit) {
     Dictionary queue = accountQueue();
     Value* v = queue.find(key);
     if (!v || !v->isDictionary()) return;
     Dictionary entry = v->asDictionary();
-    entry.set("queued", true);
+    if (!edit(entry)) return;
     queue.set(key, entry);
     writeQueue(queue);
 }
@@ -320,14 +322,11 @@ bool HXMessageSender::keptForLater(int statusCode) {
 }
 
 void HXMessageSender::keepForLater(const std::string& key) {
-    Dictionary queue = accountQueue();
-    Value* v = queue.find(key);
-    if (!v || !v->isDictionary()) return;
-    Dictionary entry = v->asDictionary();
-    entry.remove("backgroundTaskID");
-    entry.set("queued", true);
-    queue.set(key, entry);
-    writeQueue(queue);
+    editEntry(key, [](Dictionary& entry) {
+        entry.remove("backgroundTaskID");
+        entry.set("queued", true);
+        return true;
+    });
 }
 
 void HXMessageSender::endTask(const std::string& key) {

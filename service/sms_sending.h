@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -88,6 +89,8 @@ private:
     void endTask(const std::string& key);
     // Keeps the entry of key queued as the user's "Send Later" does, no longer under way.
     void keepForLater(const std::string& key);
+    // Rewrites the queue's entry of key when edit answers that it changed it; no entry, no write.
+    void editEntry(const std::string& key, const std::function<bool(foundation::Dictionary&)>& edit);
 
     std::weak_ptr<HXApplicationWebClient> app_;
     // Task ids by key, also known here so that a reply arriving after a sign-out can end them.
