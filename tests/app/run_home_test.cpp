@@ -11,6 +11,7 @@
 
 #include "platform/foundation/base64.h"
 #include "platform/foundation/files.h"
+#include "platform/foundation/property_list.h"
 #include "platform/services/audio_player.h"
 #include "platform/services/contacts.h"
 #include "tests/support/test_support.h"
@@ -56,7 +57,17 @@ TEST(RunHome, AKeptHomeGetsContactsPicturesTheSecondAccountAndPlayableVoicemailW
     for (int run = 0; run < 2; ++run) {
         std::string printed;
         ASSERT_EQ(runOnce(home.path(), "nobody@example.test", &printed), 0) << "run " << run << "\n" << printed;
+        EXPECT_EQ(printed.find("Warning -- bundle"), std::string::npos) << printed;
     }
+    // The telemetry SDK's file takes its new name and keeps the install it had.
+    const auto preferences = home / "Library/Preferences";
+    EXPECT_FALSE(std::filesystem::exists(preferences / "hxconnect.plist"));
+    auto sdk = foundation::files::readData(preferences / "hx_connect.RurIdurev.plist");
+    ASSERT_TRUE(sdk.ok());
+    auto sdkValues = foundation::readPropertyList(*sdk);
+    ASSERT_TRUE(sdkValues.ok() && sdkValues->isDictionary());
+    EXPECT_EQ(sdkValues->asDictionary().get(foundation::Key("ZVRurIdurevInstallId")).asString(),
+              "95B694B2-53A8-407E-B20D-1D96E5378272");
 
     auto cards = foundation::files::readString(home / "Library/Contacts/contacts.vcf");
     ASSERT_TRUE(cards.ok());

@@ -289,6 +289,28 @@ TEST_F(KeychainUtil, StoreReplacesReadAndDelete) {
     for (const auto& line : capture.lines()) EXPECT_EQ(line.message.find("two"), std::string::npos) << line.message;
 }
 
+TEST_F(KeychainUtil, AKeyKeptByABuildWithoutBundleIdentifierMovesToThisServiceAndStillDecrypts) {
+    ASSERT_NE(ZIVOKeychainUtil::defaultServiceName(), ".RurIdurev");
+    // What such a build encrypted, under its key kept as ".RurIdurev".
+    std::string encrypted;
+    {
+        ZIVOEncrypter earlier;
+        auto out = earlier.encryptString("kept text");
+        ASSERT_TRUE(out.has_value());
+        encrypted = *out;
+    }
+    auto key = ZIVOKeychainUtil::deleteStringForKey(kZIVOEncryptionKeyTagAlternate);
+    ASSERT_TRUE(key.has_value());
+    ASSERT_TRUE(ZIVOKeychainUtil::storeString(*key, kZIVOEncryptionKeyTagAlternate, ".RurIdurev"));
+
+    ZIVOEncrypter encrypter;
+    EXPECT_EQ(encrypter.decryptString(encrypted), "kept text");
+    security::OSStatus status = 1;
+    EXPECT_EQ(ZIVOKeychainUtil::stringForKey(kZIVOEncryptionKeyTagAlternate, &status), key);
+    EXPECT_EQ(status, security::errSecSuccess);
+    EXPECT_EQ(ZIVOKeychainUtil::stringForKey(kZIVOEncryptionKeyTagAlternate, ".RurIdurev", nullptr), std::nullopt);
+}
+
 TEST_F(KeychainUtil, LockedKeychainFailsWithItsStatus) {
     auto kc = security::Keychain::defaultKeychain();
     kc->setInteractionNotAllowed(true);

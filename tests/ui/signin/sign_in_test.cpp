@@ -509,7 +509,7 @@ TEST(HeadlessRun, AnUnreadableEntryInPlaceOfTheKeychainOrThePreferencesIsSetAsid
         size_t signIns;  // through the panel, with the kept name
     } cases[] = {{home / "Library" / "Keychains" / "keychain.json", 1},
                  {preferences / "hx_connect.plist", 1},
-                 {preferences / "hxconnect.plist", 0}};
+                 {preferences / "hx_connect.RurIdurev.plist", 0}};
     for (const auto& c : cases) {
         ASSERT_TRUE(std::filesystem::exists(c.entry)) << c.entry;
         std::filesystem::remove(c.entry);

@@ -66,7 +66,22 @@ std::optional<std::string> ZIVOKeychainUtil::stringForKey(const std::string& key
 }
 
 std::optional<std::string> ZIVOKeychainUtil::stringForKey(const std::string& key, security::OSStatus* statusCode) {
-    return stringForKey(key, defaultServiceName(), statusCode);
+    security::OSStatus status = security::errSecSuccess;
+    auto string = stringForKey(key, defaultServiceName(), &status);
+    // Builds whose bundle had no identifier kept their items under ".RurIdurev"; an item found
+    // only there moves to this service, so a key stored then still opens what it locked.
+    const std::string earlier = std::string(".") + "RurIdurev";
+    if (!string && status == security::errSecItemNotFound && defaultServiceName() != earlier) {
+        security::OSStatus earlierStatus = security::errSecSuccess;
+        auto moved = stringForKey(key, earlier, &earlierStatus);
+        if (moved && storeString(*moved, key)) {
+            (void)keychain()->remove(generateItem(key, earlier));
+            string = std::move(moved);
+            status = security::errSecSuccess;
+        }
+    }
+    if (statusCode) *statusCode = status;
+    return string;
 }
 
 std::optional<std::string> ZIVOKeychainUtil::deleteStringForKey(const std::string& key,

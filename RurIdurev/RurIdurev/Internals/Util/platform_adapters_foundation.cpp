@@ -27,8 +27,16 @@ std::shared_ptr<foundation::UserDefaults> standardDefaults() {
     auto& s = state();
     std::lock_guard lock(s.mutex);
     if (!s.defaults) {
-        const std::string name = foundation::Bundle::main().bundleIdentifier().value_or("hxconnect") + ".plist";
-        s.defaults = std::make_shared<foundation::UserDefaults>(foundation::preferencesDirectory() / name);
+        // The SDK's own file beside the app's: "<bundle identifier>.RurIdurev.plist". Builds whose
+        // bundle had no identifier kept it as "hxconnect.plist"; such a file is taken over once.
+        const std::filesystem::path directory = foundation::preferencesDirectory();
+        const std::filesystem::path file =
+            directory / (foundation::Bundle::main().bundleIdentifier().value_or("hxconnect") + ".RurIdurev.plist");
+        const std::filesystem::path earlier = directory / "hxconnect.plist";
+        std::error_code ec;
+        if (!std::filesystem::exists(file, ec) && std::filesystem::is_regular_file(earlier, ec))
+            std::filesystem::rename(earlier, file, ec);
+        s.defaults = std::make_shared<foundation::UserDefaults>(file);
     }
     return s.defaults;
 }
