@@ -241,9 +241,11 @@ TEST_F(PhoneSettings, EachSwitchSendsOneChangeAndEndsAtTheServicesValue) {
         {111, [](const HX_Account& a) { return a.emailNotificationSMS(); }},
         {112, [](const HX_Account& a) { return a.emailNotificationMissedCalls(); }},
     };
+    auto& table = *screen->tableView();
     for (const auto& c : cases) {
         const bool before = c.value(*app->account());
         const size_t sent = updates();
+        const size_t whole = table.wholeReloads(), rows = table.rowReloads();
         service->script("/voice/v1/voiceclient/account/update",
                         emulator::ScriptedReply{.hold = true, .passThrough = true});
         auto* onOff = switchOf(c.tag);
@@ -257,6 +259,8 @@ TEST_F(PhoneSettings, EachSwitchSendsOneChangeAndEndsAtTheServicesValue) {
         ASSERT_TRUE(switchOf(c.tag));
         EXPECT_EQ(switchOf(c.tag)->isOn(), !before) << c.tag << ": the switch shows the service's value";
         EXPECT_EQ(updates(), sent + 1) << c.tag;
+        EXPECT_EQ(table.wholeReloads(), whole) << c.tag << ": the answer draws rows, not the table";
+        EXPECT_LE(table.rowReloads() - rows, 2u) << c.tag << ": its own row, by its answer and by the update";
     }
 }
 
