@@ -34,12 +34,11 @@ using Source = HXSettingsSource;
 
 constexpr long kIndicatorTag = 99;
 
-// Two layouts with the same sections and rows: an update between them draws rows, not the table.
-bool sameShape(const std::vector<HXSettingsSection>& a, const std::vector<HXSettingsSection>& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t s = 0; s < a.size(); ++s)
-        if (a[s].id != b[s].id || a[s].tags != b[s].tags) return false;
-    return true;
+// The index of the section id in layout, or -1.
+long sectionOf(const std::vector<HXSettingsSection>& layout, HXSettingsSectionID id) {
+    for (size_t s = 0; s < layout.size(); ++s)
+        if (layout[s].id == id) return static_cast<long>(s);
+    return -1;
 }
 
 // The text a header or footer view shows ("" for none or one of another kind).
@@ -428,8 +427,32 @@ void VC_Settings::updateSettings(bool logout) {
     const auto busy = std::exchange(updatingCells_, {});
     repairCallbackChoice();
     if (!isViewLoaded()) return;
-    if (!drawn || !sameShape(*drawn, layout())) return tableView()->reloadData();
+    // Not drawn from a layout since the table was last read whole: nothing to compare with.
+    if (!drawn) return tableView()->reloadData();
+    reshape(*drawn);
     redrawChanged(busy);
+}
+
+// The sections the account no longer has go and the new ones come; the call-forwarding section
+// loses or gains its last rows. What stays keeps its cells.
+void VC_Settings::reshape(const std::vector<HXSettingsSection>& drawn) {
+    const auto& now = layout();
+    auto& table = *tableView();
+    table.beginUpdates();
+    for (size_t s = 0; s < drawn.size(); ++s) {
+        const long old = static_cast<long>(s), at = sectionOf(now, drawn[s].id);
+        if (at < 0) {
+            table.deleteSections({old});
+            continue;
+        }
+        const long before = static_cast<long>(drawn[s].tags.size());
+        const long after = static_cast<long>(now[static_cast<size_t>(at)].tags.size());
+        for (long r = after; r < before; ++r) table.deleteRows({{old, r}});
+        for (long r = before; r < after; ++r) table.insertRows({{at, r}});
+    }
+    for (size_t s = 0; s < now.size(); ++s)
+        if (sectionOf(drawn, now[s].id) < 0) table.insertSections({static_cast<long>(s)});
+    (void)table.endUpdates();
 }
 
 // Every shown row that was busy or shows other than the account now gives, and every shown
@@ -505,8 +528,9 @@ void VC_Settings::viewWillAppear(bool animated) {
             });
         };
     };
+    // The switches a connection enables are drawn again.
     center.addObserver(this, "kNetworkReachabilityChangedNotification", onMain([](VC_Settings& self) {
-                           if (self.isViewLoaded()) self.tableView()->reloadData();
+                           if (self.isViewLoaded()) self.redrawChanged({});
                        }));
     center.addObserver(this, "kSettingsUpdateNotification",
                        onMain([](VC_Settings& self) { self.updateSettings(false); }));

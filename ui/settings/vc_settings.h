@@ -96,6 +96,7 @@ private:
     // shows other than the account now gives is drawn again (the whole table when its sections
     // or rows changed).
     void updateSettings(bool logout);
+    void reshape(const std::vector<HXSettingsSection>& drawn);
     void redrawChanged(const std::set<toolkit::IndexPath>& busy);
     void repairCallbackChoice();
     // A change of the row of tag ended, however: the row shows the account's value again.
