@@ -90,7 +90,7 @@ void HXApplicationWebClient::loadPhoneSettings() {
     });
 }
 
-void HXApplicationWebClient::getPhoneSettingsFromData(const foundation::Data& data) {
+bool HXApplicationWebClient::getPhoneSettingsFromData(const foundation::Data& data) {
     auto parsed = foundation::parseJSON(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
     auto acct = account();
     const Value* accountValue =
@@ -98,7 +98,7 @@ void HXApplicationWebClient::getPhoneSettingsFromData(const foundation::Data& da
     if (!acct || !accountValue || !accountValue->isDictionary()) {
         settingsLoading_ = false;
         if (!isInBackground() && !requestInFlight("ClientAuth")) login();
-        return;
+        return false;
     }
     const Value& a = *accountValue;
 
@@ -221,4 +221,5 @@ void HXApplicationWebClient::getPhoneSettingsFromData(const foundation::Data& da
     foundation::NotificationCenter::defaultCenter().post("kSettingsUpdateNotification", nullptr);
     settingsLoading_ = false;
     saveAccountEntry();
+    return true;
 }

@@ -234,7 +234,10 @@ public:
     // ---- account settings (service/account_settings.cpp)
 
     void loadPhoneSettings();
-    void getPhoneSettingsFromData(const foundation::Data& data);
+    // Reads a reply that carries the account onto the current account and posts
+    // "kSettingsUpdateNotification"; true when it did. A reply without one (or no current
+    // account) changes nothing and leads to a new sign-in.
+    bool getPhoneSettingsFromData(const foundation::Data& data);
 
     // ---- data loading (service/data_loading.cpp)
 

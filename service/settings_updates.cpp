@@ -109,14 +109,6 @@ void answer(const HXSettingsCompletion& completion, HXSettingsEnd end) {
     dispatch::Queue::main()->async([completion, end] { completion(end); });
 }
 
-// True when the reply carries an account, as getPhoneSettingsFromData reads it.
-bool holdsAccount(const foundation::Data& data) {
-    auto parsed = foundation::parseJSON(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
-    if (!parsed.ok() || !parsed->isDictionary()) return false;
-    const auto* account = parsed->asDictionary().find("account");
-    return account && account->isDictionary();
-}
-
 // Sends body under the update path followed by suffix; completion hears the end.
 void send(HXApplicationWebClient& app, const std::string& body, const std::string& suffix,
           HXSettingsCompletion completion) {
@@ -142,8 +134,7 @@ void send(HXApplicationWebClient& app, const std::string& body, const std::strin
             answer(done, HXSettingsEnd::Failed);
             return;
         }
-        const bool applied = holdsAccount(*data);
-        self->getPhoneSettingsFromData(*data);
+        const bool applied = self->getPhoneSettingsFromData(*data);
         answer(done, applied ? HXSettingsEnd::Applied : HXSettingsEnd::Failed);
     });
     // Offline, the request machinery alerts and starts nothing.

@@ -2,38 +2,67 @@
 
 #include <array>
 
+#include "model/account.h"
+#include "model/quick_setting.h"
+#include "ui/settings/settings_support.h"
+
 namespace {
 
 using Kind = HXSettingsRowKind;
 using Source = HXSettingsSource;
 using Setting = HXServiceSetting;
 using Pref = HXAccountSettingsRole::Preference;
+using Q = HX_QuickSetting;
 
-HXSettingsRow service(int tag, const char* title, Setting setting, bool inverted = false) {
-    return {.tag = tag,
-            .title = title,
-            .kind = Kind::Switch,
-            .source = Source::Service,
-            .setting = setting,
-            .inverted = inverted};
+// How a preset keeps a row's value.
+struct PresetField {
+    bool (Q::*flag)() const = nullptr;
+    void (Q::*setFlag)(bool) = nullptr;
+    int64_t (Q::*triState)() const = nullptr;
+    void (Q::*setTriState)(int64_t) = nullptr;
+};
+constexpr PresetField flag(bool (Q::*get)() const, void (Q::*set)(bool)) { return {get, set}; }
+constexpr PresetField triState(int64_t (Q::*get)() const, void (Q::*set)(int64_t)) {
+    return {nullptr, nullptr, get, set};
 }
-HXSettingsRow application(int tag, const char* title, Pref preference, bool changesQuickSetting = false) {
-    return {.tag = tag,
-            .title = title,
-            .kind = Kind::Switch,
-            .source = Source::Application,
-            .preference = preference,
-            .changesQuickSetting = changesQuickSetting};
+
+HXSettingsRow kept(HXSettingsRow row, PresetField preset) {
+    row.presetFlag = preset.flag;
+    row.setPresetFlag = preset.setFlag;
+    row.presetTriState = preset.triState;
+    row.setPresetTriState = preset.setTriState;
+    return row;
+}
+
+HXSettingsRow service(int tag, const char* title, Setting setting, PresetField preset = {}, bool inverted = false) {
+    return kept({.tag = tag,
+                 .title = title,
+                 .kind = Kind::Switch,
+                 .source = Source::Service,
+                 .setting = setting,
+                 .inverted = inverted},
+                preset);
+}
+HXSettingsRow application(int tag, const char* title, Pref preference, bool changesQuickSetting = false,
+                          PresetField preset = {}) {
+    return kept({.tag = tag,
+                 .title = title,
+                 .kind = Kind::Switch,
+                 .source = Source::Application,
+                 .preference = preference,
+                 .changesQuickSetting = changesQuickSetting},
+                preset);
 }
 HXSettingsRow stored(int tag, const char* title, const char* key, bool changesQuickSetting = false,
-                     const char* notification = nullptr) {
-    return {.tag = tag,
-            .title = title,
-            .kind = Kind::Switch,
-            .source = Source::Default,
-            .key = key,
-            .changesQuickSetting = changesQuickSetting,
-            .notification = notification};
+                     const char* notification = nullptr, PresetField preset = {}) {
+    return kept({.tag = tag,
+                 .title = title,
+                 .kind = Kind::Switch,
+                 .source = Source::Default,
+                 .key = key,
+                 .changesQuickSetting = changesQuickSetting,
+                 .notification = notification},
+                preset);
 }
 HXSettingsRow storedChoice(int tag, const char* title, const char* key) {
     return {.tag = tag, .title = title, .kind = Kind::Value, .source = Source::Default, .key = key};
@@ -44,35 +73,43 @@ HXSettingsRow own(int tag, const char* title) {
 
 const std::vector<HXSettingsRow>& rows() {
     static const std::vector<HXSettingsRow> table{
-        service(100, "Do not Disturb", Setting::DND),
-        service(101, "Call Screening", Setting::DirectConnect, true),
-        {.tag = 102,
-         .title = "Incoming Caller ID",
-         .kind = Kind::Value,
-         .source = Source::Service,
-         .setting = Setting::HXasCID},
+        service(100, "Do not Disturb", Setting::DND, flag(&Q::dndEnabled, &Q::setDndEnabled)),
+        service(101, "Call Screening", Setting::DirectConnect, flag(&Q::directConnect, &Q::setDirectConnect), true),
+        kept({.tag = 102,
+              .title = "Incoming Caller ID",
+              .kind = Kind::Value,
+              .source = Source::Service,
+              .setting = Setting::HXasCID},
+             flag(&Q::useHXasCID, &Q::setUseHXasCID)),
         own(103, ""),
-        service(104, "Transcribe Voicemails", Setting::VMtranscription),
+        service(104, "Transcribe Voicemails", Setting::VMtranscription,
+                flag(&Q::VMtranscription, &Q::setVMtranscription)),
         application(105, "Graphical Emoticons", Pref::GraphicalEmoticons),
-        application(106, "Automatic Refresh", Pref::AutoRefresh, true),
-        application(107, "Message Sounds", Pref::NewMessageAlert, true),
+        application(106, "Automatic Refresh", Pref::AutoRefresh, true, triState(&Q::autoRefresh, &Q::setAutoRefresh)),
+        application(107, "Message Sounds", Pref::NewMessageAlert, true,
+                    triState(&Q::messageSounds, &Q::setMessageSounds)),
         stored(108, "Call from Contact", "skipDialpad"),
         own(109, "Clear Caches\u2026"),
-        service(110, "Forward Voicemails", Setting::VMEmailNotification),
-        service(111, "Forward SMS", Setting::SMSEmailNotification),
-        service(112, "Missed Calls", Setting::MissedCallsEmailNotification),
+        service(110, "Forward Voicemails", Setting::VMEmailNotification,
+                flag(&Q::emailNotificationVM, &Q::setEmailNotificationVM)),
+        service(111, "Forward SMS", Setting::SMSEmailNotification,
+                flag(&Q::emailNotificationSMS, &Q::setEmailNotificationSMS)),
+        service(112, "Missed Calls", Setting::MissedCallsEmailNotification,
+                flag(&Q::emailNotificationMissedCalls, &Q::setEmailNotificationMissedCalls)),
         own(113, "Credit Balance"),
         own(114, ""),
         own(115, "VM Greeting"),
-        stored(116, "Prefetch VM Audio", "VMprefetch", true),
+        stored(116, "Prefetch VM Audio", "VMprefetch", true, nullptr, triState(&Q::prefetchVM, &Q::setPrefetchVM)),
         own(117, "Quick Settings"),
         stored(118, "Shake to Refresh", "shakeRefresh"),
         storedChoice(119, "Contacts Button", "OpenToFavorites"),
         storedChoice(120, "SMS Return Key", "smsReturnKeySend"),
         service(121, "Global SPAM Filter", Setting::GlobalSpamFiltering),
-        service(122, "Call Options", Setting::CallOptions),
+        service(122, "Call Options", Setting::CallOptions, flag(&Q::callOptions, &Q::setCallOptions)),
         application(123, "Notes in Message Lists", Pref::ShowNotesInMessageLists),
         own(124, "Passcode Lock"),
+        // The preset editor's location row.
+        own(125, ""),
         storedChoice(126, "App Icon Badge", "badgeType"),
         stored(127, "Show SMS & VM in History", "showFullHistory", false, "kHistoryItemsSettingDidChangeNotification"),
         stored(128, "Show SMS Counts", "showMessageCounts"),
@@ -131,6 +168,20 @@ std::vector<HXSettingsSection> HXSettingsLayout(const HXSettingsShape& shape) {
     return layout;
 }
 
+std::vector<HXSettingsSection> HXPresetLayout(const HXPresetShape& shape) {
+    using ID = HXSettingsSectionID;
+    std::vector<HXSettingsSection> layout;
+    if (shape.location) layout.push_back({ID::Location, "Location Awareness", {125}});
+    layout.push_back({ID::Service, "Account Settings", {100, 101, 104, 102, 115, 122}});
+    if (shape.phones > 0) {
+        layout.push_back({ID::StartCallsFrom, "Start Calls From", {103}});
+        layout.push_back({ID::CallForwarding, "Call Forwarding", std::vector<int>(shape.phones, 114)});
+    }
+    layout.push_back({ID::Email, "Email Notifications", {110, 111, 112}});
+    layout.push_back({ID::App, "HX Connect Settings", {106, 107, 116}});
+    return layout;
+}
+
 long HXSettingsSectionForTag(const std::vector<HXSettingsSection>& layout, int tag) {
     if (tag < 99 || tag > 132) return 0;
     for (size_t s = 0; s < layout.size(); ++s)
@@ -147,6 +198,60 @@ std::optional<toolkit::IndexPath> HXSettingsIndexPathForTag(const std::vector<HX
     for (size_t r = 0; r < tags.size(); ++r)
         if (tags[r] == tag) return toolkit::IndexPath{section, static_cast<long>(r)};
     return toolkit::IndexPath{-1, -1};
+}
+
+bool HXSettingsSwitchValue(const HXSettingsRow& row, const HX_Account* account, const HXAccountSettingsRole* role) {
+    bool value = false;
+    switch (row.source) {
+        case Source::Service:
+            value = account && (account->*HXServiceSettingInfoFor(row.setting).current)();
+            break;
+        case Source::Application:
+            value = role && role->preference(row.preference);
+            break;
+        case Source::Default:
+            value = hxsettings::defaults()->boolForKey(row.key);
+            break;
+        case Source::Own:
+            break;
+    }
+    return row.inverted ? !value : value;
+}
+
+bool HXSettingsSwitchValue(const HXSettingsRow& row, const HX_QuickSetting& preset) {
+    bool value = false;
+    if (row.presetFlag)
+        value = (preset.*row.presetFlag)();
+    else if (row.presetTriState)
+        value = (preset.*row.presetTriState)() == 2;
+    return row.inverted ? !value : value;
+}
+
+long HXSettingsChoiceIndex(const HXSettingsRow& row, const HX_Account* account) {
+    if (row.source == Source::Service)
+        return account && (account->*HXServiceSettingInfoFor(row.setting).current)() ? 1 : 0;
+    return row.key ? static_cast<long>(hxsettings::defaults()->integerForKey(row.key)) : 0;
+}
+
+long HXSettingsChoiceIndex(const HXSettingsRow& row, const HX_QuickSetting& preset) {
+    return row.presetFlag && (preset.*row.presetFlag)() ? 1 : 0;
+}
+
+std::string HXSettingsChoiceText(const HXSettingsChoice& choice, long index) {
+    if (index < 0 || static_cast<size_t>(index) >= choice.options.size()) return {};
+    return hxsettings::text(choice.options[static_cast<size_t>(index)]);
+}
+
+bool HXFlipPresetValue(const HXSettingsRow& row, HX_QuickSetting& preset) {
+    if (row.presetFlag && row.setPresetFlag) {
+        (preset.*row.setPresetFlag)(!(preset.*row.presetFlag)());
+        return true;
+    }
+    if (row.presetTriState && row.setPresetTriState) {
+        (preset.*row.setPresetTriState)((preset.*row.presetTriState)() == 2 ? 1 : 2);
+        return true;
+    }
+    return false;
 }
 
 std::string HXNotificationTypesText(long long mask) {

@@ -12,46 +12,12 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/presentation.h"
 #include "ui/settings/quick_setting_location.h"
+#include "ui/settings/settings_cells.h"
 #include "ui/settings/settings_support.h"
 #include "ui/settings/vc_location_details.h"
 #include "ui/widgets/toggle_cell.h"
 
 using namespace hxsettings;
-
-namespace {
-
-// The rows of the settings screen's tags that this editor shows: tag, row, title (switch rows).
-struct Row {
-    int tag;
-    int row;
-    const char* title;
-    bool isSwitch;
-};
-constexpr Row kRows[] = {
-    {100, 0, "Do not Disturb", true},
-    {101, 1, "Call Screening", true},
-    {104, 2, "Transcribe Voicemails", true},
-    {102, 3, "Incoming Caller ID", false},
-    {115, 4, "VM Greeting", false},
-    {122, 5, "Call Options", true},
-    {103, 0, "", false},
-    {110, 0, "Forward Voicemails", true},
-    {111, 1, "Forward SMS", true},
-    {112, 2, "Missed Calls", true},
-    {106, 0, "Automatic Refresh", true},
-    {107, 1, "Message Sounds", true},
-    {116, 2, "Prefetch VM Audio", true},
-    {125, 0, "", false},
-};
-const Row* rowOfTag(int tag) {
-    for (const auto& r : kRows)
-        if (r.tag == tag) return &r;
-    return nullptr;
-}
-
-int64_t flipped(int64_t triState) { return triState == 2 ? 1 : 2; }
-
-}  // namespace
 
 VC_QSDetails::VC_QSDetails(Roles roles, std::string settingName)
     : toolkit::TableViewController(toolkit::TableViewStyle::Grouped),
@@ -62,50 +28,18 @@ VC_QSDetails::VC_QSDetails(Roles roles, std::string settingName)
 
 VC_QSDetails::~VC_QSDetails() = default;
 
-bool VC_QSDetails::hasPhones() const { return quickSetting_ && !quickSetting_->phones().empty(); }
-
 int VC_QSDetails::sectionForTag(int tag) const {
-    const int L = location_ ? 1 : 0, P = hasPhones() ? 1 : 0;
-    switch (tag) {
-        case 125:
-            return L ? 0 : -1;
-        case 100:
-        case 101:
-        case 102:
-        case 104:
-        case 115:
-        case 122:
-            return L;
-        case 103:
-            return P ? 1 + L : -1;
-        case 114:
-            return P ? 2 + L : -1;
-        case 110:
-        case 111:
-        case 112:
-            return 1 + L + 2 * P;
-        case 106:
-        case 107:
-        case 116:
-            return 2 + L + 2 * P;
-        default:
-            return -1;
-    }
+    return tag < 99 || tag > 132 ? -1 : static_cast<int>(HXSettingsSectionForTag(layout_, tag));
 }
 
 std::optional<toolkit::IndexPath> VC_QSDetails::indexPathForTag(int tag) const {
-    if (tag < 99 || tag > 132) return std::nullopt;
-    const auto* row = rowOfTag(tag);
-    const int section = sectionForTag(tag);
-    if (!row || section < 0) return toolkit::IndexPath{-1, -1};
-    return toolkit::IndexPath{section, row->row};
+    return HXSettingsIndexPathForTag(layout_, tag);
 }
 
 int VC_QSDetails::tagAt(toolkit::IndexPath ip) const {
-    if (sectionForTag(114) == ip.section) return 114;
-    for (const auto& r : kRows)
-        if (sectionForTag(r.tag) == ip.section && r.row == ip.row) return r.tag;
-    return -1;
+    if (ip.section < 0 || static_cast<size_t>(ip.section) >= layout_.size()) return -1;
+    const auto& tags = layout_[static_cast<size_t>(ip.section)].tags;
+    return ip.row < 0 || static_cast<size_t>(ip.row) >= tags.size() ? -1 : tags[static_cast<size_t>(ip.row)];
 }
 
 std::vector<std::shared_ptr<HX_Phone>> VC_QSDetails::sortedPresetPhones() const {
@@ -131,12 +65,12 @@ void VC_QSDetails::replaceGoneCallbackPhone() {
 
 void VC_QSDetails::viewWillAppear(bool animated) {
     toolkit::TableViewController::viewWillAppear(animated);
-    location_ = regionMonitoringAvailable();
     auto role = roles_.quickSettings.lock();
     auto account = role ? role->account() : nullptr;
     quickSetting_ = account ? storedQuickSetting(*account, settingName_) : nullptr;
     if (!quickSetting_) quickSetting_ = std::make_shared<HX_QuickSetting>();
     setTitle(settingName_);
+    layout_ = HXPresetLayout({.location = regionMonitoringAvailable(), .phones = quickSetting_->phones().size()});
     entryHash_ = quickSetting_->hash();
     replaceGoneCallbackPhone();
     tableView()->reloadData();
@@ -154,112 +88,56 @@ void VC_QSDetails::viewDidDisappear(bool animated) {
                                                          std::make_shared<std::string>(settingName_));
 }
 
-long VC_QSDetails::numberOfSections(toolkit::TableView&) { return 3 + (location_ ? 1 : 0) + (hasPhones() ? 2 : 0); }
+long VC_QSDetails::numberOfSections(toolkit::TableView&) { return static_cast<long>(layout_.size()); }
 
 long VC_QSDetails::numberOfRows(toolkit::TableView&, long section) {
-    if (section == sectionForTag(125)) return 1;
-    if (section == sectionForTag(100)) return 6;
-    if (section == sectionForTag(103)) return 1;
-    if (section == sectionForTag(114)) return static_cast<long>(quickSetting_ ? quickSetting_->phones().size() : 0);
-    return 3;
+    if (section < 0 || static_cast<size_t>(section) >= layout_.size()) return 0;
+    return static_cast<long>(layout_[static_cast<size_t>(section)].tags.size());
 }
 
 std::optional<std::string> VC_QSDetails::titleForHeader(toolkit::TableView&, long section) {
-    if (section == sectionForTag(125)) return text("Location Awareness");
-    if (section == sectionForTag(100)) return text("Account Settings");
-    if (section == sectionForTag(103)) return text("Start Calls From");
-    if (section == sectionForTag(114)) return text("Call Forwarding");
-    if (section == sectionForTag(110)) return text("Email Notifications");
-    return text("HX Connect Settings");
+    if (section < 0 || static_cast<size_t>(section) >= layout_.size()) return std::nullopt;
+    return text(layout_[static_cast<size_t>(section)].header);
 }
 
 toolkit::TableViewCellPtr VC_QSDetails::cellForRow(toolkit::TableView& table, toolkit::IndexPath ip) {
+    const int tag = tagAt(ip);
+    const auto* row = HXSettingsRowForTag(tag);
+    auto weak = weakSelf<VC_QSDetails>();
+    auto cell = HXSettingsCell(&table, row ? row->kind : HXSettingsRowKind::Value, [weak](toolkit::Switch& sender) {
+        if (auto self = weak.lock()) self->toggleOnOff(static_cast<int>(sender.tag()));
+    });
+    if (!row || !quickSetting_) return cell;
+    if (row->title && *row->title) cell->textLabel().setText(text(row->title));
+    if (row->kind == HXSettingsRowKind::Switch) {
+        auto& toggle = static_cast<ToggleCell&>(*cell);
+        toggle.onOff->setOn(HXSettingsSwitchValue(*row, *quickSetting_));
+        toggle.onOff->setTag(tag);
+        toggle.setTag(tag);
+    } else {
+        if (const auto* choice = HXSettingsChoiceForTag(tag)) {
+            cell->detailTextLabel()->setText(
+                HXSettingsChoiceText(*choice, HXSettingsChoiceIndex(*row, *quickSetting_)));
+            cell->setAccessoryType(toolkit::CellAccessoryType::DisclosureIndicator);
+        }
+        fillOwnRow(*cell, tag, ip);
+    }
+    return cell;
+}
+
+void VC_QSDetails::fillOwnRow(toolkit::TableViewCell& cell, int tag, toolkit::IndexPath ip) {
     auto role = roles_.quickSettings.lock();
     auto account = role ? role->account() : nullptr;
-    const int tag = tagAt(ip);
-    const auto* row = rowOfTag(tag);
     auto& q = *quickSetting_;
-    if (row && row->isSwitch) {
-        // A new cell each time: its switch carries this row's action alone.
-        auto cell = std::make_shared<ToggleCell>(toolkit::TableViewCellStyle::Default, "ToggleCell");
-        cell->setUserInteractionEnabled(true);
-        cell->textLabel().setEnabled(true);
-        cell->textLabel().setText(text(row->title));
-        if (auto* detail = cell->detailTextLabel()) detail->setHidden(true);
-        cell->setTag(tag);
-        cell->onOff->setTag(tag);
-        cell->onOff->setHidden(false);
-        cell->onOff->setEnabled(true);
-        auto weak = weakSelf<VC_QSDetails>();
-        cell->onOff->addAction(
-            [weak, tag](toolkit::Control&, const toolkit::Event*) {
-                if (auto self = weak.lock()) self->toggleOnOff(tag);
-            },
-            toolkit::kValueChanged);
-        cell->setAccessoryView(cell->onOff);
-        bool on = false;
-        switch (tag) {
-            case 100:
-                on = q.dndEnabled();
-                break;
-            case 101:
-                on = !q.directConnect();
-                break;
-            case 104:
-                on = q.VMtranscription();
-                break;
-            case 122:
-                on = q.callOptions();
-                break;
-            case 110:
-                on = q.emailNotificationVM();
-                break;
-            case 111:
-                on = q.emailNotificationSMS();
-                break;
-            case 112:
-                on = q.emailNotificationMissedCalls();
-                break;
-            case 106:
-                on = q.autoRefresh() == 2;
-                break;
-            case 107:
-                on = q.messageSounds() == 2;
-                break;
-            case 116:
-                on = q.prefetchVM() == 2;
-                break;
-            default:
-                break;
-        }
-        cell->onOff->setOn(on);
-        return cell;
-    }
-    auto cell = table.dequeueReusableCell("ValueCell");
-    if (!cell) cell = std::make_shared<toolkit::TableViewCell>(toolkit::TableViewCellStyle::Value1, "ValueCell");
-    cell->setUserInteractionEnabled(true);
-    cell->textLabel().setEnabled(true);
-    cell->setAccessoryView(nullptr);
-    cell->setAccessoryType(toolkit::CellAccessoryType::None);
-    cell->detailTextLabel()->setHidden(false);
-    cell->detailTextLabel()->setEnabled(true);
-    cell->detailTextLabel()->setText("");
-    cell->accessibility().hint.clear();
     switch (tag) {
-        case 102:
-            cell->textLabel().setText(text("Incoming Caller ID"));
-            cell->detailTextLabel()->setText(text(q.useHXasCID() ? "My HX number" : "Caller's number"));
-            cell->setAccessoryType(toolkit::CellAccessoryType::DisclosureIndicator);
-            break;
         case 115: {
-            cell->textLabel().setText(text("VM Greeting"));
             std::string greeting;
             if (account)
                 if (auto* g = account->vmGreetings().find(q.currentVmGreetingId())) greeting = g->stringValue();
-            cell->detailTextLabel()->setText(greeting);
+            cell.detailTextLabel()->setText(greeting);
             const bool choice = account && account->vmGreetings().size() > 1;
-            cell->setAccessoryType(choice ? toolkit::CellAccessoryType::DisclosureIndicator
-                                          : toolkit::CellAccessoryType::None);
+            cell.setAccessoryType(choice ? toolkit::CellAccessoryType::DisclosureIndicator
+                                         : toolkit::CellAccessoryType::None);
             break;
         }
         case 103: {
@@ -276,36 +154,35 @@ toolkit::TableViewCellPtr VC_QSDetails::cellForRow(toolkit::TableView& table, to
                         }
                 }
             }
-            cell->textLabel().setText(name);
+            cell.textLabel().setText(name);
             const bool changes = role && role->canChangeCallback();
-            cell->setAccessoryType(changes ? toolkit::CellAccessoryType::DisclosureIndicator
-                                           : toolkit::CellAccessoryType::None);
-            cell->setUserInteractionEnabled(changes);
+            cell.setAccessoryType(changes ? toolkit::CellAccessoryType::DisclosureIndicator
+                                          : toolkit::CellAccessoryType::None);
+            cell.setUserInteractionEnabled(changes);
             break;
         }
         case 114: {
             const auto phones = sortedPresetPhones();
             if (ip.row >= static_cast<long>(phones.size())) break;
             const auto& phone = phones[static_cast<size_t>(ip.row)];
-            cell->textLabel().setText(phone->name());
-            cell->detailTextLabel()->setText(phone->formattedNumber());
+            cell.textLabel().setText(phone->name());
+            cell.detailTextLabel()->setText(phone->formattedNumber());
             if (phone->forwarded()) {
-                cell->setAccessoryType(toolkit::CellAccessoryType::Checkmark);
+                cell.setAccessoryType(toolkit::CellAccessoryType::Checkmark);
             } else {
-                cell->setAccessoryView(std::make_shared<toolkit::View>(toolkit::Rect{0, 0, 10, 20}));
+                cell.setAccessoryView(std::make_shared<toolkit::View>(toolkit::Rect{0, 0, 10, 20}));
             }
-            cell->accessibility().hint =
+            cell.accessibility().hint =
                 text(phone->forwarded() ? "enabled, double-tap to disable" : "disabled, double-tap to enable");
             break;
         }
         case 125:
-            cell->textLabel().setText(locationLabelForSetting(q, account && account->defaultQS() == settingName_));
-            cell->setAccessoryType(toolkit::CellAccessoryType::DisclosureIndicator);
+            cell.textLabel().setText(locationLabelForSetting(q, account && account->defaultQS() == settingName_));
+            cell.setAccessoryType(toolkit::CellAccessoryType::DisclosureIndicator);
             break;
         default:
             break;
     }
-    return cell;
 }
 
 std::optional<toolkit::IndexPath> VC_QSDetails::willSelectRow(toolkit::TableView&, toolkit::IndexPath ip) {
@@ -348,19 +225,22 @@ void VC_QSDetails::didSelectRow(toolkit::TableView& table, toolkit::IndexPath ip
     const int tag = tagAt(ip);
     using toolkit::AlertAction;
     using toolkit::AlertActionStyle;
-    if (tag == 102 && quickSetting_) {
-        auto sheet = toolkit::AlertController::make(text("Number to show as Caller ID for incoming calls"),
-                                                    std::nullopt, toolkit::AlertControllerStyle::ActionSheet);
-        for (const bool hx : {false, true}) {
-            const bool current = quickSetting_->useHXasCID() == hx;
+    if (const auto* choice = HXSettingsChoiceForTag(tag); choice && quickSetting_) {
+        // The caller ID, the one choice a preset keeps: the option shown is its flag.
+        const auto& row = *HXSettingsRowForTag(tag);
+        auto sheet = toolkit::AlertController::make(text(choice->sheetTitle), std::nullopt,
+                                                    toolkit::AlertControllerStyle::ActionSheet);
+        const long shown = HXSettingsChoiceIndex(row, *quickSetting_);
+        for (long option = 0; option < static_cast<long>(choice->options.size()); ++option) {
+            const bool current = option == shown;
             (void)sheet->addAction(AlertAction::make(
-                text(hx ? "My HX number" : "Caller's number"),
+                HXSettingsChoiceText(*choice, option),
                 current ? AlertActionStyle::Destructive : AlertActionStyle::Default,
-                current ? AlertAction::Handler{} : [weak, hx](AlertAction&) {
+                current ? AlertAction::Handler{} : [weak, tag](AlertAction&) {
                     auto self = weak.lock();
-                    if (!self) return;
-                    self->quickSetting_->setUseHXasCID(hx);
-                    self->reloadTag(102);
+                    const auto* row = HXSettingsRowForTag(tag);
+                    if (!self || !row || !HXFlipPresetValue(*row, *self->quickSetting_)) return;
+                    self->reloadTag(tag);
                 }));
         }
         presentSheet(sheet, ip);
@@ -417,41 +297,10 @@ void VC_QSDetails::didSelectRow(toolkit::TableView& table, toolkit::IndexPath ip
 }
 
 void VC_QSDetails::toggleOnOff(int tag) {
-    if (!quickSetting_) return;
-    auto& q = *quickSetting_;
-    switch (tag) {
-        case 100:
-            q.setDndEnabled(!q.dndEnabled());
-            break;
-        case 101:
-            q.setDirectConnect(!q.directConnect());
-            break;
-        case 104:
-            q.setVMtranscription(!q.VMtranscription());
-            break;
-        case 122:
-            q.setCallOptions(!q.callOptions());
-            break;
-        case 110:
-            q.setEmailNotificationVM(!q.emailNotificationVM());
-            break;
-        case 111:
-            q.setEmailNotificationSMS(!q.emailNotificationSMS());
-            break;
-        case 112:
-            q.setEmailNotificationMissedCalls(!q.emailNotificationMissedCalls());
-            break;
-        case 106:
-            q.setAutoRefresh(flipped(q.autoRefresh()));
-            break;
-        case 107:
-            q.setMessageSounds(flipped(q.messageSounds()));
-            break;
-        case 116:
-            q.setPrefetchVM(flipped(q.prefetchVM()));
-            break;
-        default:
-            return;
-    }
-    if (tag >= 110 && tag <= 112) tableView()->reloadSections({sectionForTag(110)}, toolkit::RowAnimation::Automatic);
+    const auto* row = HXSettingsRowForTag(tag);
+    if (!quickSetting_ || !row || row->kind != HXSettingsRowKind::Switch || !HXFlipPresetValue(*row, *quickSetting_))
+        return;
+    const int section = sectionForTag(tag);
+    if (section >= 0 && layout_[static_cast<size_t>(section)].id == HXSettingsSectionID::Email)
+        tableView()->reloadSections({section}, toolkit::RowAnimation::Automatic);
 }

@@ -1,15 +1,19 @@
 // The editor of one stored quick setting: its service settings, callback choice, forwarding per
 // phone, e-mail forwarding, the three app preferences and (where regions can be monitored) its
-// location. It edits its own copy and stores it when the screen goes with a changed content.
+// location. It edits its own copy and stores it when the screen goes with a changed content. Its
+// rows are the settings screen's (ui/settings/settings_rows.h), read from the preset in the
+// editor's own layout.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/roles/screen_roles.h"
 #include "platform/toolkit/table_view_controller.h"
+#include "ui/settings/settings_rows.h"
 
 class HX_QuickSetting;
 
@@ -47,7 +51,9 @@ public:
 
 private:
     int tagAt(toolkit::IndexPath indexPath) const;
-    bool hasPhones() const;
+    // What a value row at indexPath shows besides its title (the callback choice, a phone, the
+    // greeting, the location).
+    void fillOwnRow(toolkit::TableViewCell& cell, int tag, toolkit::IndexPath indexPath);
     std::vector<std::shared_ptr<class HX_Phone>> sortedPresetPhones() const;
     void presentSheet(const std::shared_ptr<toolkit::AlertController>& sheet, toolkit::IndexPath indexPath);
     void reloadTag(int tag);
@@ -59,5 +65,6 @@ private:
     std::string settingName_;
     std::shared_ptr<HX_QuickSetting> quickSetting_;
     uint64_t entryHash_ = 0;
-    bool location_ = false;
+    // The sections as the preset was read (before it is: no location, no phones).
+    std::vector<HXSettingsSection> layout_ = HXPresetLayout({});
 };

@@ -1,5 +1,8 @@
 #include "ui/settings/vc_settings.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "app/hxc_passcode_lock.h"
 #include "model/account.h"
 #include "model/phone.h"
@@ -16,6 +19,7 @@
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/traits.h"
 #include "ui/help/vc_help.h"
+#include "ui/settings/settings_cells.h"
 #include "ui/settings/settings_support.h"
 #include "ui/settings/vc_notification_types.h"
 #include "ui/widgets/toggle_cell.h"
@@ -29,12 +33,19 @@ using Kind = HXSettingsRowKind;
 using Source = HXSettingsSource;
 
 constexpr long kIndicatorTag = 99;
-constexpr const char* kValueCell = "ValueCell";
-constexpr const char* kToggleCell = "ToggleCell";
 
-// The service's settings as the e-mail, service and forwarding rows of a change end: a change
-// whose reply the account took is drawn by the settings update that reply posts.
-bool redrawnByReply(HXSettingsEnd end) { return end == HXSettingsEnd::Applied; }
+// The index of the section id in layout, or -1.
+long sectionOf(const std::vector<HXSettingsSection>& layout, HXSettingsSectionID id) {
+    for (size_t s = 0; s < layout.size(); ++s)
+        if (layout[s].id == id) return static_cast<long>(s);
+    return -1;
+}
+
+// The text a header or footer view shows ("" for none or one of another kind).
+std::string shownTitle(const std::shared_ptr<toolkit::View>& view) {
+    auto* titled = dynamic_cast<toolkit::TableViewHeaderFooterView*>(view.get());
+    return titled ? titled->textLabel().text() : std::string();
+}
 
 toolkit::TableViewStyle settingsStyle() {
     return toolkit::Device::current().systemVersionAtLeast(13) ? toolkit::TableViewStyle::InsetGrouped
@@ -139,40 +150,13 @@ std::optional<std::string> VC_Settings::titleForFooter(toolkit::TableView&, long
 
 // ---- row content
 
-bool VC_Settings::switchValue(const HXSettingsRow& row) {
-    bool value = false;
-    switch (row.source) {
-        case Source::Service:
-            if (auto a = account()) value = ((*a).*HXServiceSettingInfoFor(row.setting).current)();
-            break;
-        case Source::Application:
-            if (auto r = role()) value = r->preference(row.preference);
-            break;
-        case Source::Default:
-            value = defaults()->boolForKey(row.key);
-            break;
-        case Source::Own:
-            break;
-    }
-    return row.inverted ? !value : value;
-}
-
 long VC_Settings::choiceIndex(int tag) {
     const auto* row = HXSettingsRowForTag(tag);
-    if (!row) return 0;
-    if (row->source == Source::Service) {
-        auto a = account();
-        return a && ((*a).*HXServiceSettingInfoFor(row->setting).current)() ? 1 : 0;
-    }
-    return static_cast<long>(defaults()->integerForKey(row->key));
+    return row ? HXSettingsChoiceIndex(*row, account().get()) : 0;
 }
 
 std::string VC_Settings::detailText(int tag, long) {
-    if (const auto* choice = HXSettingsChoiceForTag(tag)) {
-        const long index = choiceIndex(tag);
-        if (index < 0 || static_cast<size_t>(index) >= choice->options.size()) return {};
-        return localizedString(choice->options[static_cast<size_t>(index)]);
-    }
+    if (const auto* choice = HXSettingsChoiceForTag(tag)) return HXSettingsChoiceText(*choice, choiceIndex(tag));
     auto a = account();
     switch (tag) {
         case 113:
@@ -253,64 +237,41 @@ void VC_Settings::fillOwnRow(toolkit::TableViewCell& cell, int tag, long row) {
 }
 
 toolkit::TableViewCellPtr VC_Settings::cellForRow(toolkit::TableView& table, toolkit::IndexPath indexPath) {
-    const int tag = tagAt(indexPath);
-    const auto* row = HXSettingsRowForTag(tag);
-    toolkit::TableViewCellPtr cell;
-    if (row && row->kind == Kind::Switch) {
-        cell = table.dequeueReusableCell(kToggleCell);
-        if (!cell) {
-            auto toggle = std::make_shared<ToggleCell>(toolkit::TableViewCellStyle::Default, kToggleCell);
-            auto weak = weakSelf<VC_Settings>();
-            toggle->onOff->addAction(
-                [weak](toolkit::Control& sender, const toolkit::Event*) {
-                    if (auto self = weak.lock()) self->toggleOnOff(static_cast<toolkit::Switch&>(sender));
-                },
-                toolkit::kValueChanged);
-            cell = toggle;
-        }
-        auto& toggle = static_cast<ToggleCell&>(*cell);
-        toggle.onOff->setHidden(false);
-        toggle.onOff->setEnabled(true);
-        toggle.setAccessoryView(toggle.onOff);
-        if (auto* detail = toggle.detailTextLabel()) detail->setHidden(true);
-    } else {
-        cell = table.dequeueReusableCell(kValueCell);
-        if (!cell) cell = std::make_shared<toolkit::TableViewCell>(toolkit::TableViewCellStyle::Value1, kValueCell);
-        cell->setAccessoryView(nullptr);
-        cell->setAccessoryType(toolkit::CellAccessoryType::None);
-        if (auto* detail = cell->detailTextLabel()) {
-            detail->setHidden(false);
-            detail->setEnabled(true);
-        }
-        cell->accessibility().hint.clear();
-    }
-    cell->setUserInteractionEnabled(true);
-    cell->textLabel().setEnabled(true);
+    const auto* row = HXSettingsRowForTag(tagAt(indexPath));
+    auto weak = weakSelf<VC_Settings>();
+    auto cell = HXSettingsCell(&table, row ? row->kind : Kind::Value, [weak](toolkit::Switch& sender) {
+        if (auto self = weak.lock()) self->toggleOnOff(sender);
+    });
+    fillCell(*cell, indexPath);
+    if (updatingCells_.contains(indexPath)) updateCell(*cell);
+    return cell;
+}
+
+void VC_Settings::fillCell(toolkit::TableViewCell& cell, toolkit::IndexPath indexPath) {
     if (auto* indicator =
-            dynamic_cast<toolkit::ActivityIndicatorView*>(cell->contentView().viewWithTag(kIndicatorTag))) {
+            dynamic_cast<toolkit::ActivityIndicatorView*>(cell.contentView().viewWithTag(kIndicatorTag))) {
         indicator->stopAnimating();
         indicator->setHidden(true);
     }
-    if (!row) return cell;
-
-    if (row->title && *row->title) cell->textLabel().setText(localizedString(row->title));
+    const int tag = tagAt(indexPath);
+    const auto* row = HXSettingsRowForTag(tag);
+    if (!row) return;
+    if (row->title && *row->title) cell.textLabel().setText(localizedString(row->title));
     if (row->kind == Kind::Switch) {
-        auto& toggle = static_cast<ToggleCell&>(*cell);
-        toggle.onOff->setOn(switchValue(*row));
+        auto& toggle = static_cast<ToggleCell&>(cell);
+        auto r = role();
+        toggle.onOff->setOn(HXSettingsSwitchValue(*row, account().get(), r.get()));
         toggle.onOff->setTag(tag);
         toggle.setTag(tag);
         const auto id = layout()[static_cast<size_t>(indexPath.section)].id;
-        auto r = role();
         const bool offline = !(r && r->connectionAvailable());
         const bool local = id == HXSettingsSectionID::StartCallsFrom || id == HXSettingsSectionID::App;
         toggle.onOff->setEnabled(tag == 106 || !offline || local);
     } else {
-        if (auto* detail = cell->detailTextLabel()) detail->setText(detailText(tag, indexPath.row));
-        if (HXSettingsChoiceForTag(tag)) cell->setAccessoryType(toolkit::CellAccessoryType::DisclosureIndicator);
-        fillOwnRow(*cell, tag, indexPath.row);
+        if (auto* detail = cell.detailTextLabel()) detail->setText(detailText(tag, indexPath.row));
+        if (HXSettingsChoiceForTag(tag)) cell.setAccessoryType(toolkit::CellAccessoryType::DisclosureIndicator);
+        fillOwnRow(cell, tag, indexPath.row);
     }
-    if (updatingCells_.contains(indexPath)) updateCell(*cell);
-    return cell;
 }
 
 // ---- busy rows
@@ -368,7 +329,7 @@ void VC_Settings::reloadSection(long section) {
 HXSettingsCompletion VC_Settings::endOfChange(int tag, HXSettingsCompletion completion) {
     auto weak = weakSelf<VC_Settings>();
     return [weak, tag, completion = std::move(completion)](HXSettingsEnd end) {
-        if (auto self = weak.lock(); self && !redrawnByReply(end)) self->reloadTableCellForTag(tag);
+        if (auto self = weak.lock()) self->reloadTableCellForTag(tag);
         if (completion) completion(end);
     };
 }
@@ -376,15 +337,11 @@ HXSettingsCompletion VC_Settings::endOfChange(int tag, HXSettingsCompletion comp
 HXSettingsCompletion VC_Settings::endOfForwardingChange(long index, HXSettingsCompletion completion) {
     auto weak = weakSelf<VC_Settings>();
     return [weak, index, completion = std::move(completion)](HXSettingsEnd end) {
-        auto self = weak.lock();
-        if (self && !redrawnByReply(end)) {
+        if (auto self = weak.lock()) {
             const toolkit::IndexPath path{self->sectionForTag(114), index};
             self->updatingCells_.erase(path);
-            // A position the account does not have (any more) draws the whole section again.
-            if (self->isViewLoaded() && self->inTable(path))
-                self->tableView()->reloadRows({path});
-            else if (self->isViewLoaded())
-                self->tableView()->reloadData();
+            // A position the account does not have (any more) has no row to draw.
+            if (self->isViewLoaded() && self->inTable(path)) self->tableView()->reloadRows({path});
         }
         if (completion) completion(end);
     };
@@ -457,7 +414,7 @@ void VC_Settings::updateQuickSettingNames() {
 // ---- notifications
 
 void VC_Settings::updateSettings(bool logout) {
-    layout_.reset();
+    const auto drawn = std::exchange(layout_, std::nullopt);
     if (logout) {
         currentQuickSettingHash_ = 0;
         updatingCells_.clear();
@@ -466,29 +423,63 @@ void VC_Settings::updateSettings(bool logout) {
     auto r = role();
     auto snapshot = r ? r->currentQuickSetting() : nullptr;
     currentQuickSettingHash_ = snapshot ? snapshot->hash() : 0;
-    auto weak = weakSelf<VC_Settings>();
-    dispatch::Queue::main()->async([weak] {
-        auto self = weak.lock();
-        if (!self) return;
-        if (auto r = self->role()) r->removeLoadingOverlay();
-        self->updatingCells_.clear();
-        self->layout_.reset();
-        self->repairCallbackChoice();
-        if (self->isViewLoaded()) self->tableView()->reloadData();
-        self->addObservers();
-    });
+    if (r) r->removeLoadingOverlay();
+    const auto busy = std::exchange(updatingCells_, {});
+    repairCallbackChoice();
+    if (!isViewLoaded()) return;
+    // Not drawn from a layout since the table was last read whole: nothing to compare with.
+    if (!drawn) return tableView()->reloadData();
+    reshape(*drawn);
+    redrawChanged(busy);
 }
 
-// The account keeps no observers: the e-mail switches change only with a settings reply, after
-// which "kSettingsUpdateNotification" draws every row again. Observing stands for that
-// notification while the screen is shown.
-void VC_Settings::addObservers() {
-    auto a = account();
-    if (observing_ || !a || !a->HXnumber() || a->HXnumber()->empty()) return;
-    observing_ = true;
+// The sections the account no longer has go and the new ones come; the call-forwarding section
+// loses or gains its last rows. What stays keeps its cells.
+void VC_Settings::reshape(const std::vector<HXSettingsSection>& drawn) {
+    const auto& now = layout();
+    auto& table = *tableView();
+    table.beginUpdates();
+    for (size_t s = 0; s < drawn.size(); ++s) {
+        const long old = static_cast<long>(s), at = sectionOf(now, drawn[s].id);
+        if (at < 0) {
+            table.deleteSections({old});
+            continue;
+        }
+        const long before = static_cast<long>(drawn[s].tags.size());
+        const long after = static_cast<long>(now[static_cast<size_t>(at)].tags.size());
+        for (long r = after; r < before; ++r) table.deleteRows({{old, r}});
+        for (long r = before; r < after; ++r) table.insertRows({{at, r}});
+    }
+    for (size_t s = 0; s < now.size(); ++s)
+        if (sectionOf(drawn, now[s].id) < 0) table.insertSections({static_cast<long>(s)});
+    (void)table.endUpdates();
 }
 
-void VC_Settings::removeObservers() { observing_ = false; }
+// Every shown row that was busy or shows other than the account now gives, and every shown
+// header or footer whose title changed, is drawn again; the others stay.
+void VC_Settings::redrawChanged(const std::set<toolkit::IndexPath>& busy) {
+    auto& table = *tableView();
+    std::vector<long> sections;
+    for (long s = 0; s < static_cast<long>(layout().size()); ++s) {
+        const bool header =
+            table.headerView(s) && shownTitle(table.headerView(s)) != titleForHeader(table, s).value_or("");
+        const bool footer =
+            table.footerView(s) && shownTitle(table.footerView(s)) != titleForFooter(table, s).value_or("");
+        if (header || footer) sections.push_back(s);
+    }
+    std::vector<toolkit::IndexPath> rows;
+    for (const auto& path : table.indexPathsForVisibleRows()) {
+        if (std::find(sections.begin(), sections.end(), path.section) != sections.end()) continue;
+        auto cell = table.cellForRow(path);
+        const auto* row = HXSettingsRowForTag(tagAt(path));
+        auto now = HXSettingsCell(nullptr, row ? row->kind : Kind::Value, {});
+        fillCell(*now, path);
+        if (!cell || busy.contains(path) || HXSettingsCellContent(*cell) != HXSettingsCellContent(*now))
+            rows.push_back(path);
+    }
+    if (!sections.empty()) table.reloadSections(sections);
+    if (!rows.empty()) table.reloadRows(rows);
+}
 
 // ---- life cycle
 
@@ -526,7 +517,6 @@ void VC_Settings::viewWillAppear(bool animated) {
     toolkit::TableViewController::viewWillAppear(animated);
     auto& center = foundation::NotificationCenter::defaultCenter();
     center.removeObserver(this);
-    addObservers();
     layout_.reset();
     repairCallbackChoice();
     tableView()->reloadData();
@@ -538,8 +528,9 @@ void VC_Settings::viewWillAppear(bool animated) {
             });
         };
     };
+    // The switches a connection enables are drawn again.
     center.addObserver(this, "kNetworkReachabilityChangedNotification", onMain([](VC_Settings& self) {
-                           if (self.isViewLoaded()) self.tableView()->reloadData();
+                           if (self.isViewLoaded()) self.redrawChanged({});
                        }));
     center.addObserver(this, "kSettingsUpdateNotification",
                        onMain([](VC_Settings& self) { self.updateSettings(false); }));
@@ -549,13 +540,9 @@ void VC_Settings::viewWillAppear(bool animated) {
                                const long section = self.sectionForTag(103);
                                if (section >= 0) self.reloadSection(section);
                            }));
-        center.addObserver(this, "kLogoutNotification", onMain([](VC_Settings& self) {
-                               self.updateSettings(true);
-                               self.removeObservers();
-                           }));
+        center.addObserver(this, "kLogoutNotification", onMain([](VC_Settings& self) { self.updateSettings(true); }));
         center.addObserver(this, "kAccountSelectedNotification", onMain([](VC_Settings& self) {
                                self.updateSettings(false);
-                               self.addObservers();
                                self.updateQuickSettingNames();
                                self.scrollToTop();
                            }));
@@ -570,7 +557,6 @@ void VC_Settings::viewWillAppear(bool animated) {
 
 void VC_Settings::viewWillDisappear(bool animated) {
     toolkit::TableViewController::viewWillDisappear(animated);
-    removeObservers();
     auto& center = foundation::NotificationCenter::defaultCenter();
     center.removeObserver(this);
     auto weak = weakSelf<VC_Settings>();

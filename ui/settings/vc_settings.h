@@ -85,21 +85,23 @@ private:
     const std::vector<HXSettingsSection>& layout();
     bool inTable(const toolkit::IndexPath& path);
     int tagAt(const toolkit::IndexPath& path);
-    // The row's switch value as shown.
-    bool switchValue(const HXSettingsRow& row);
     // The index of a choice row's current option.
     long choiceIndex(int tag);
     std::string detailText(int tag, long row);
+    // What the row at indexPath shows, into a cell that HXSettingsCell made for it.
+    void fillCell(toolkit::TableViewCell& cell, toolkit::IndexPath indexPath);
     void fillOwnRow(toolkit::TableViewCell& cell, int tag, long row);
     void updateCell(toolkit::TableViewCell& cell);
+    // The account's settings changed (or, with logout, are gone): no row stays busy, and what
+    // shows other than the account now gives is drawn again (the whole table when its sections
+    // or rows changed).
     void updateSettings(bool logout);
+    void reshape(const std::vector<HXSettingsSection>& drawn);
+    void redrawChanged(const std::set<toolkit::IndexPath>& busy);
     void repairCallbackChoice();
-    // A change of the row of tag ended: unless the account took the service's reply (whose
-    // notification redraws everything), the row shows the account's value again.
+    // A change of the row of tag ended, however: the row shows the account's value again.
     HXSettingsCompletion endOfChange(int tag, HXSettingsCompletion completion);
     HXSettingsCompletion endOfForwardingChange(long index, HXSettingsCompletion completion);
-    void addObservers();
-    void removeObservers();
 
     // Row actions.
     void showChoice(int tag, toolkit::IndexPath indexPath);
@@ -120,5 +122,4 @@ private:
     // The layout of the account as it was when last worked out (cleared by every settings update).
     std::optional<std::vector<HXSettingsSection>> layout_;
     bool appeared_ = false;
-    bool observing_ = false;
 };

@@ -19,6 +19,7 @@
 #include "tests/support/shell_recorder.h"
 #include "tests/ui/settings/standard_defaults.h"
 #include "ui/settings/quick_setting_location.h"
+#include "ui/settings/settings_rows.h"
 #include "ui/settings/vc_qs_details.h"
 #include "ui/settings/vc_qs_location.h"
 #include "ui/settings/vc_quick_settings.h"
@@ -370,6 +371,63 @@ TEST_F(QuickSettingsScreens, TheEditorSavesOnlyAChangedPresetAndFlipsTriStatesTo
     auto saved = storedQuickSetting(*account, "P");
     EXPECT_EQ(saved->autoRefresh(), 2);
     EXPECT_EQ(saved->directConnect(), !role().currentSettings()->directConnect());
+}
+
+// The one row table read for a preset: every row of the editor that a preset keeps reads, from a
+// snapshot of the account, what the settings screen reads from the account itself, and a flip of
+// the row changes that row alone. Each pattern turns one of the settings on.
+TEST_F(QuickSettingsScreens, ThePresetsRowsReadAsTheAccountsAndFlipAlone) {
+    auto settingsRole = app->screenRoles().accountSettings.lock();
+    ASSERT_TRUE(settingsRole);
+    using Set = std::function<void(bool)>;
+    const std::vector<Set> settings{
+        [&](bool v) { account->setDndEnabled(v); },
+        [&](bool v) { account->setDirectConnect(v); },
+        [&](bool v) { account->setVMtranscription(v); },
+        [&](bool v) { account->setUseHXasCID(v); },
+        [&](bool v) { account->setCallOptions(v); },
+        [&](bool v) { account->setEmailNotificationVM(v); },
+        [&](bool v) { account->setEmailNotificationSMS(v); },
+        [&](bool v) { account->setEmailNotificationMissedCalls(v); },
+        [&](bool v) { app->setAutoRefresh(v); },
+        [&](bool v) { app->setNewMessageAlert(v); },
+        [&](bool v) { (void)defaults()->setBool(v, "VMprefetch"); },
+    };
+    // The rows a preset keeps, as the editor lays them out.
+    std::vector<const HXSettingsRow*> rows;
+    for (const auto& section : HXPresetLayout({.location = true, .phones = 2}))
+        for (int tag : section.tags) {
+            const auto* row = HXSettingsRowForTag(tag);
+            ASSERT_TRUE(row) << tag;
+            if (row->source == HXSettingsSource::Own) continue;
+            EXPECT_TRUE(row->presetFlag || row->presetTriState) << tag << " is kept by a preset";
+            rows.push_back(row);
+        }
+    ASSERT_EQ(rows.size(), 11u);
+    auto reads = [&](const HXSettingsRow& row, const HX_QuickSetting& preset) {
+        return row.kind == HXSettingsRowKind::Switch ? HXSettingsSwitchValue(row, preset)
+                                                     : HXSettingsChoiceIndex(row, preset) == 1;
+    };
+    for (size_t on = 0; on <= settings.size(); ++on) {
+        for (size_t i = 0; i < settings.size(); ++i) settings[i](i == on);
+        const auto preset = role().currentSettings();
+        std::vector<bool> before;
+        for (const auto* row : rows) {
+            const bool shown = row->kind == HXSettingsRowKind::Switch
+                                   ? HXSettingsSwitchValue(*row, account.get(), settingsRole.get())
+                                   : HXSettingsChoiceIndex(*row, account.get()) == 1;
+            EXPECT_EQ(reads(*row, *preset), shown) << "row " << row->tag << ", setting " << on << " on";
+            before.push_back(reads(*row, *preset));
+        }
+        for (size_t r = 0; r < rows.size(); ++r) {
+            HX_QuickSetting flipped = *preset;
+            ASSERT_TRUE(HXFlipPresetValue(*rows[r], flipped));
+            EXPECT_NE(flipped.hash(), preset->hash()) << rows[r]->tag;
+            for (size_t k = 0; k < rows.size(); ++k)
+                EXPECT_EQ(reads(*rows[k], flipped), k == r ? !before[k] : before[k])
+                    << "flipping " << rows[r]->tag << " shows in " << rows[k]->tag;
+        }
+    }
 }
 
 // The editor keeps a preset's callback as stored unless its phone is gone: a gone phone becomes the

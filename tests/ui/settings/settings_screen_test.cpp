@@ -27,6 +27,7 @@
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
 #include "ui/help/vc_help.h"
+#include "ui/settings/settings_cells.h"
 #include "ui/settings/settings_rows.h"
 #include "ui/settings/vc_notification_types.h"
 #include "ui/settings/vc_settings.h"
@@ -241,9 +242,11 @@ TEST_F(PhoneSettings, EachSwitchSendsOneChangeAndEndsAtTheServicesValue) {
         {111, [](const HX_Account& a) { return a.emailNotificationSMS(); }},
         {112, [](const HX_Account& a) { return a.emailNotificationMissedCalls(); }},
     };
+    auto& table = *screen->tableView();
     for (const auto& c : cases) {
         const bool before = c.value(*app->account());
         const size_t sent = updates();
+        const size_t whole = table.wholeReloads(), rows = table.rowReloads();
         service->script("/voice/v1/voiceclient/account/update",
                         emulator::ScriptedReply{.hold = true, .passThrough = true});
         auto* onOff = switchOf(c.tag);
@@ -257,6 +260,8 @@ TEST_F(PhoneSettings, EachSwitchSendsOneChangeAndEndsAtTheServicesValue) {
         ASSERT_TRUE(switchOf(c.tag));
         EXPECT_EQ(switchOf(c.tag)->isOn(), !before) << c.tag << ": the switch shows the service's value";
         EXPECT_EQ(updates(), sent + 1) << c.tag;
+        EXPECT_EQ(table.wholeReloads(), whole) << c.tag << ": the answer draws rows, not the table";
+        EXPECT_LE(table.rowReloads() - rows, 2u) << c.tag << ": its own row, by its answer and by the update";
     }
 }
 
@@ -318,6 +323,81 @@ TEST_F(PhoneSettings, AForwardingRowTogglesItsPhoneAndAStalePositionSendsNothing
     EXPECT_EQ(end, HXSettingsEnd::NotSent);
     EXPECT_EQ(updates(), 1u);
     EXPECT_TRUE(screen->updatingCells().empty());
+}
+
+// A settings update draws again only what changed, yet the screen then shows what reading the
+// whole table again shows: a changed value, a changed header, phones linked and unlinked, and the
+// sections that come and go with them.
+TEST_F(PhoneSettings, AnUpdateShowsWhatReadingTheWholeTableShows) {
+    auto& table = *screen->tableView();
+    // The headers are read as the rows scroll by; the account's header as it stands at the top,
+    // where the update finds it.
+    auto shown = [&] {
+        std::vector<std::string> texts;
+        auto* top = dynamic_cast<toolkit::TableViewHeaderFooterView*>(table.headerView(0).get());
+        texts.push_back(top ? top->textLabel().text() : "no header");
+        for (long s = 0; s < table.numberOfSections(); ++s) {
+            for (long r = 0; r < table.numberOfRows(s); ++r) {
+                table.scrollToRow({s, r}, toolkit::ScrollPosition::Middle, false);
+                harness.settle();
+                if (r == 0)
+                    if (auto* header = dynamic_cast<toolkit::TableViewHeaderFooterView*>(table.headerView(s).get()))
+                        texts.push_back("header " + header->textLabel().text());
+                auto cell = table.cellForRow({s, r});
+                texts.push_back(cell ? HXSettingsCellContent(*cell) : "no cell");
+            }
+        }
+        return texts;
+    };
+    auto a = app->account();
+    const auto phones = a->phones();
+    auto linked = [&](bool voip, size_t extra) {
+        HX_Account::PhoneMap map;
+        for (const auto& [id, phone] : phones) {
+            auto copy = std::make_shared<HX_Phone>(*phone);
+            if (voip) copy->setIsVOIP(true), copy->setClientType(2);
+            map[id] = copy;
+        }
+        for (size_t i = 0; i < extra; ++i) {
+            auto phone = std::make_shared<HX_Phone>();
+            phone->setPhoneId(100 + static_cast<int64_t>(i));
+            phone->setName("Cabin " + std::to_string(i));
+            phone->setNumber("+1555020000" + std::to_string(i));
+            map[phone->phoneId()] = phone;
+        }
+        return map;
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+    };
+    const Case cases[] = {
+        {"a switch and the balance",
+         [&] {
+             a->setDndEnabled(!a->dndEnabled());
+             a->setBalance("$9.99");
+         }},
+        {"the service number", [&] { a->setHXnumber("+15550001111"); }},
+        {"a phone linked", [&] { a->setPhones(linked(false, 1)); }},
+        {"every phone a VoIP client", [&] { a->setPhones(linked(true, 0)); }},
+        {"no phones", [&] { a->setPhones({}); }},
+        {"the phones back", [&] { a->setPhones(phones); }},
+    };
+    for (const auto& c : cases) {
+        screen->scrollToTop();
+        harness.settle();
+        c.change();
+        const size_t whole = table.wholeReloads();
+        foundation::NotificationCenter::defaultCenter().post("kSettingsUpdateNotification");
+        harness.advance(1);
+        harness.settle();
+        EXPECT_EQ(table.wholeReloads(), whole) << c.what;
+        const auto updated = shown();
+        table.reloadData();
+        screen->scrollToTop();
+        harness.settle();
+        EXPECT_EQ(updated, shown()) << c.what;
+    }
 }
 
 // A row is busy exactly while a change of its own is in flight: a greeting change marks its row,
