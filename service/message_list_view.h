@@ -19,8 +19,8 @@ public:
     virtual void endRefreshing() = 0;
     // Shows the date of the last refresh.
     virtual void updateLastRefreshDate() = 0;
-    // The table again from the list's rows (a new filter); and again keeping the selected row
-    // (what the rows show changed outside the store, such as the contacts' names).
+    // The table again from the list's rows (a new filter); and the rows in view again, keeping the
+    // selected row (what they show changed outside the store, such as the contacts' names).
     virtual void reloadTable() = 0;
     virtual void reloadVisibleCells() = 0;
     // The rows of the list changed under a save: only those rows are shown again. A view that

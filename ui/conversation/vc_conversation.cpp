@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/passcode_lock_control.h"
 #include "model/account.h"
+#include "model/contacts.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/format.h"
@@ -30,9 +32,6 @@ namespace {
 using foundation::localizedString;
 
 std::shared_ptr<services::UserActivity>& replyActivityStore() { return hxConversationScreensShared().replyActivity; }
-
-constexpr const char* kContactsCacheUpdated = "kContactsCacheUpdatedNotification";
-constexpr const char* kFocusReply = "kFocusSMSReplyFieldNotification";
 
 }  // namespace
 
@@ -166,7 +165,8 @@ void VC_Conversation::viewDidAppear(bool animated) {
     HXConversationScreen::viewDidAppear(animated);
     if (!isPeeking()) {
         foundation::NotificationCenter::defaultCenter().addObserver(
-            this, kFocusReply, [weak = weakSelf<VC_Conversation>()](const foundation::Notification& n) {
+            this, kFocusSMSReplyFieldNotification,
+            [weak = weakSelf<VC_Conversation>()](const foundation::Notification& n) {
                 if (auto self = weak.lock()) self->openReply(n);
             });
         updateTitle();
@@ -192,11 +192,9 @@ void VC_Conversation::viewWillDisappear(bool animated) {
 
 void VC_Conversation::viewDidDisappear(bool animated) {
     removeObservers();
+    // The reply's send and the appearance each added one of these.
     auto& center = foundation::NotificationCenter::defaultCenter();
-    if (conversation_) center.removeObserver(this, conversation_->conversationID());
-    for (const char* name :
-         {"kNetworkConnectionFailedNotification", "kRemoveSMSReplySendingProgressNotification",
-          "UIApplicationDidEnterBackgroundNotification", "kSMSReplySendingProgressNotification", kFocusReply})
+    for (const char* name : {foundation::kApplicationDidEnterBackgroundNotification, kFocusSMSReplyFieldNotification})
         center.removeObserver(this, name);
     HXConversationScreen::viewDidDisappear(animated);
     forgetAskedThumbnails();
@@ -236,7 +234,7 @@ void VC_Conversation::addObservers() {
     auto& center = foundation::NotificationCenter::defaultCenter();
     auto weak = weakSelf<VC_Conversation>();
     // The contacts are read on a background queue, which tells of them from there.
-    center.addObserver(this, kContactsCacheUpdated, [weak](const foundation::Notification&) {
+    center.addObserver(this, kContactsCacheUpdatedNotification, [weak](const foundation::Notification&) {
         dispatch::Queue::main()->async([weak] {
             if (auto self = weak.lock()) self->updateContactInfo();
         });
@@ -251,7 +249,7 @@ void VC_Conversation::removeObservers() {
     if (!observing_) return;
     observing_ = false;
     auto& center = foundation::NotificationCenter::defaultCenter();
-    center.removeObserver(this, kContactsCacheUpdated);
+    center.removeObserver(this, kContactsCacheUpdatedNotification);
     center.removeObserver(this, toolkit::kKeyboardWillChangeFrameNotification);
     center.removeObserver(this, toolkit::kKeyboardDidChangeFrameNotification);
     stopObservingConversation();
@@ -373,7 +371,7 @@ std::string VC_Conversation::nameWithoutLabel(const std::string& abName) {
 }
 
 void VC_Conversation::openReply(const foundation::Notification& notification) {
-    foundation::NotificationCenter::defaultCenter().removeObserver(this, kFocusReply);
+    foundation::NotificationCenter::defaultCenter().removeObserver(this, kFocusSMSReplyFieldNotification);
     if (inputToolbar_ && !inputToolbar_->textView()->isFirstResponder())
         inputToolbar_->textView()->becomeFirstResponder();
     if (const auto& text = notification.userInfo.get("messageText"); text.isString()) setReplyText(text.asString());

@@ -45,7 +45,7 @@ void VC_Conversation::sendReply(const std::string& text) {
     sendingImages_ = images_.size();
     startSendingProgress();
     auto& center = foundation::NotificationCenter::defaultCenter();
-    center.addObserver(this, "UIApplicationDidEnterBackgroundNotification",
+    center.addObserver(this, foundation::kApplicationDidEnterBackgroundNotification,
                        [weak = weakSelf<VC_Conversation>()](const foundation::Notification&) {
                            if (auto self = weak.lock()) self->removeSendingProgress();
                        });

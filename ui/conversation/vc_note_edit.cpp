@@ -10,14 +10,13 @@
 #include "platform/toolkit/bar_items.h"
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/text_input.h"
 #include "platform/toolkit/traits.h"
 #include "ui/widgets/caret_navigation.h"
 
 namespace {
 
 constexpr const char* kClassName = "VC_NoteEdit";
-constexpr const char* kKeyboardWillChange = "UIKeyboardWillChangeFrameNotification";
-constexpr const char* kKeyboardDidChange = "UIKeyboardDidChangeFrameNotification";
 constexpr const char* kContentSizeChanged = "UIContentSizeCategoryDidChangeNotification";
 
 }  // namespace
@@ -99,7 +98,8 @@ void VC_NoteEdit::viewWillAppear(bool animated) {
     auto& center = foundation::NotificationCenter::defaultCenter();
     auto weak = weakSelf<VC_NoteEdit>();
     if (!onTablet())
-        for (const char* name : {kKeyboardWillChange, kKeyboardDidChange})
+        for (const char* name :
+             {toolkit::kKeyboardWillChangeFrameNotification, toolkit::kKeyboardDidChangeFrameNotification})
             center.addObserver(this, name, [weak](const foundation::Notification& n) {
                 if (auto self = weak.lock()) self->keyboardFrameChange(n);
             });
@@ -128,8 +128,8 @@ void VC_NoteEdit::viewWillDisappear(bool animated) {
                     {{"type", kClassName}, {"conversationID", conversationID_}, {"note", note_->text()}});
         }
     } else {
-        center.removeObserver(this, kKeyboardWillChange);
-        center.removeObserver(this, kKeyboardDidChange);
+        center.removeObserver(this, toolkit::kKeyboardWillChangeFrameNotification);
+        center.removeObserver(this, toolkit::kKeyboardDidChangeFrameNotification);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "app/contact_phone_picker.h"
+#include "app/passcode_lock_control.h"
 #include "model/account.h"
 #include "model/phone.h"
 #include "model/phone_extensions.h"
@@ -22,6 +23,7 @@
 #include "platform/toolkit/pasteboard.h"
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/traits.h"
+#include "service/reachability.h"
 #include "ui/dialer/vc_favorites.h"
 
 namespace {
@@ -29,12 +31,12 @@ namespace {
 using foundation::localizedString;
 using toolkit::Color;
 
-const char* const kClearDialpad = "kClearDialpadNumberNotification";
-const char* const kReachability = "kNetworkReachabilityChangedNotification";
+const char* const kClearDialpad = kClearDialpadNumberNotification;
+const char* const kReachability = kNetworkReachabilityChangedNotification;
 const char* const kCallButtonUpdate = "kCallButtonUpdateNotification";
 const char* const kSettingsUpdate = "kSettingsUpdateNotification";
-const char* const kWillResignActive = "UIApplicationWillResignActiveNotification";
-const char* const kDidBecomeActive = "UIApplicationDidBecomeActiveNotification";
+const char* const kWillResignActive = foundation::kApplicationWillResignActiveNotification;
+const char* const kDidBecomeActive = foundation::kApplicationDidBecomeActiveNotification;
 
 // Process-wide, as the screen class's own state: main thread only.
 std::array<toolkit::SystemSoundID, 12> gKeyTones{};

@@ -6,6 +6,7 @@
 #include "app/hxc_passcode_lock.h"
 #include "app/passcode_lock_control.h"
 #include "app/screens.h"
+#include "model/contacts.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/format.h"
@@ -29,6 +30,7 @@
 #include "platform/toolkit/traits.h"
 #include "service/conversation_title.h"
 #include "service/message_list_model.h"
+#include "service/reachability.h"
 #include "ui/messages/back_button_badge.h"
 #include "ui/messages/message_list_table_view_cell.h"
 #include "ui/widgets/conversation_action_items.h"
@@ -315,7 +317,7 @@ void VC_Messages::viewDidAppear(bool animated) {
                 [](VC_Messages& list, const foundation::Notification&) { list.tableView()->reloadData(); });
         observe(foundation::kApplicationSignificantTimeChangeNotification,
                 [](VC_Messages& list, const foundation::Notification&) { list.reloadDates(); });
-        observe("kNetworkReachabilityChangedNotification", [](VC_Messages& list, const foundation::Notification&) {
+        observe(kNetworkReachabilityChangedNotification, [](VC_Messages& list, const foundation::Notification&) {
             if (!list.model_) return;
             if (list.model_->isLoadingMessages()) list.model_->abortLoading();
             auto actions = list.roles_.listActions.lock();
@@ -347,7 +349,7 @@ void VC_Messages::viewDidAppear(bool animated) {
         });
         observe("kConversationOptionsPopupDismissedNotification",
                 [](VC_Messages& list, const foundation::Notification&) { list.removeSelection(); });
-        observe("kContactsCacheUpdatedNotification",
+        observe(kContactsCacheUpdatedNotification,
                 [](VC_Messages& list, const foundation::Notification&) { list.reloadVisibleCells(); });
         if (model_ && !model_->initialLoadDone()) observeUnreadItems();
     }
@@ -359,7 +361,7 @@ void VC_Messages::viewWillDisappear(bool animated) {
     auto& center = foundation::NotificationCenter::defaultCenter();
     for (const char* name : {"kLogoutNotification", foundation::kApplicationSignificantTimeChangeNotification,
                              "kAccountSelectedNotification", "kConversationOptionsPopupDismissedNotification",
-                             "kContactsCacheUpdatedNotification", "kUnreadItemsProcessedNotification"})
+                             kContactsCacheUpdatedNotification, "kUnreadItemsProcessedNotification"})
         center.removeObserver(this, name);
     // The set-up's logout observer stays.
     observeLogout();
@@ -369,7 +371,7 @@ void VC_Messages::viewWillDisappear(bool animated) {
 
 void VC_Messages::viewDidDisappear(bool animated) {
     toolkit::TableViewController::viewDidDisappear(animated);
-    foundation::NotificationCenter::defaultCenter().removeObserver(this, "kNetworkReachabilityChangedNotification");
+    foundation::NotificationCenter::defaultCenter().removeObserver(this, kNetworkReachabilityChangedNotification);
     observing_ = false;
     shown_ = false;
     if (model_) model_->clearLastUpdate();
@@ -981,13 +983,11 @@ void VC_Messages::accessoryButtonTapped(toolkit::TableView&, IndexPath indexPath
     auto conversation = rowAt(indexPath);
     if (!conversation) return;
     toolkit::ImpactFeedbackGenerator(toolkit::ImpactStyle::Light).impactOccurred();
-    // The star is the device's own: the local store only, no service request.
+    // The star is the device's own: the local store only, no service request. The row model shows
+    // the saved star on its row; the starred list lets the row go.
     conversation->setStarred(!conversation->isStarred());
     if (auto context = conversation->object()->managedObjectContext()) (void)context->save();
-    if (model_ && model_->selectedListType() == Model::Starred)
-        model_->filterTable(Model::FilterSender::Dropdown);
-    else
-        reloadVisibleCells();
+    if (model_ && model_->selectedListType() == Model::Starred) model_->filterTable(Model::FilterSender::Dropdown);
 }
 
 bool VC_Messages::scrollViewShouldScrollToTop(toolkit::ScrollView&) {
@@ -1124,8 +1124,11 @@ void VC_Messages::reloadVisibleCells() {
     if (!isViewLoaded()) return;
     auto table = tableView();
     if (table->isDragging() || table->isDecelerating() || (model_ && model_->isLoadingMessages())) return;
+    const auto visible = table->indexPathsForVisibleRows();
+    if (visible.empty()) return;
+    // Rows scrolled into view later are asked for then; a reloaded row loses its selection.
     const auto selected = table->indexPathForSelectedRow();
-    table->reloadData();
+    table->reloadRows(visible, toolkit::RowAnimation::None);
     if (selected && selected->section < table->numberOfSections() &&
         selected->row < table->numberOfRows(selected->section))
         table->selectRow(selected, false);

@@ -40,6 +40,38 @@ TEST_F(ConversationScreen, AReplysProgressEndsWhenThePageBringingItsBubbleIsIn) 
     EXPECT_EQ(nav->navigationBar().viewWithTag(VC_Conversation::kProgressBarTag), nullptr);
 }
 
+// Other loads post names that sound like this screen's own answers: a conversation page's end says
+// "remove the reply's progress" and every list save says "older messages are in". Neither moves the
+// bar of a reply on its way or ends a pull: the screen ends each on the answer it was handed.
+TEST_F(ConversationScreen, OnlyItsOwnSendAndItsOwnPageEndTheBarAndThePull) {
+    auto c = storeConversation("t1", 10);
+    (void)c->setValue("paginationToken", "page2");
+    storeMessages(c, {{.id = "m1", .number = 1, .text = "hi"}});
+    auto& s = open("t1");
+    ASSERT_TRUE(s.refreshControl());
+    s.sendReply("hello there");
+    ASSERT_TRUE(spy->lastCompletion);
+    spy->lastCompletion({.kind = HXSendAnswer::Kind::Progress});
+    s.refreshControl()->beginRefreshing();
+    s.getOlderMessages();
+    ASSERT_EQ(spy->pageAnswers.size(), 1u);
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.post("kRemoveSMSReplySendingProgressNotification");
+    center.post("kOlderConversationMessagesLoadedNotification");
+    harness.settle();
+    EXPECT_TRUE(s.isSendingReply());
+    EXPECT_EQ(VC_Conversation::sendingProgress(), 15);
+    EXPECT_NE(nav->navigationBar().viewWithTag(VC_Conversation::kProgressBarTag), nullptr);
+    EXPECT_TRUE(s.refreshControl()->isRefreshing()) << "another load ended the pull";
+
+    spy->pageAnswers.front()({.conversationID = "t1", .parsed = true, .more = true});
+    EXPECT_FALSE(s.refreshControl()->isRefreshing());
+    EXPECT_TRUE(s.isSendingReply()) << "the page was not the reply's";
+    spy->lastCompletion({.kind = HXSendAnswer::Kind::Failed});
+    EXPECT_FALSE(s.isSendingReply());
+    EXPECT_EQ(nav->navigationBar().viewWithTag(VC_Conversation::kProgressBarTag), nullptr);
+}
+
 TEST_F(ConversationScreen, TheKeyCommandSendsAndKeepsTheTextAndANumberlessConversationSendsNothing) {
     auto c = storeConversation("t1", 10);
     storeMessages(c, {{.id = "m1", .number = 1, .text = "hi"}});

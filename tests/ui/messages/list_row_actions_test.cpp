@@ -10,7 +10,9 @@
 
 #include "app/connect_app_delegate.h"
 #include "model/account.h"
+#include "model/contacts.h"
 #include "platform/dispatch/dispatch.h"
+#include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/store/context.h"
 #include "platform/store/managed_object.h"
@@ -21,6 +23,7 @@
 #include "service/message_list_model.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/ui/messages/stored_threads.h"
+#include "ui/messages/message_list_table_view_cell.h"
 #include "ui/messages/vc_messages.h"
 
 namespace {
@@ -279,6 +282,37 @@ TEST_F(RowActions, TheStarTogglesOnlyForASignedInAccount) {
         harness.settle();
         EXPECT_EQ(screen->rowAt(*at)->isStarred(), c.starredAfter) << c.signedIn;
     }
+}
+
+// A star's tap is shown on its own row by the row model, and a change of the contacts' names asks
+// again for the rows in view: neither reads the whole list again, and the selected row stays so.
+TEST_F(RowActions, AStarAndTheContactsNamesShowRowsAgainAndNotTheWholeList) {
+    auto screen = show(1);
+    auto& table = *screen->tableView();
+    auto at = rowOf(*screen, "text-unread");
+    ASSERT_TRUE(at);
+    auto star = [&] {
+        auto cell = std::dynamic_pointer_cast<MessageListTableViewCell>(table.cellForRow(*at));
+        return cell ? cell->starButton().accessibilityLabel() : std::string("no cell");
+    };
+    ASSERT_EQ(star(), "Add Star");
+    const size_t whole = table.wholeReloads();
+    screen->accessoryButtonTapped(table, *at);
+    harness.settle();
+    EXPECT_EQ(star(), "Remove Star");
+    EXPECT_EQ(table.wholeReloads(), whole) << "the star read the whole list again";
+
+    const size_t shown = table.cellsShown(0);
+    const auto visible = table.indexPathsForVisibleRows();
+    const auto rows = std::count_if(visible.begin(), visible.end(), [](auto ip) { return ip.section == 0; });
+    ASSERT_GT(rows, 1);
+    const toolkit::IndexPath selected{0, rows - 1};
+    table.selectRow(selected, false);
+    foundation::NotificationCenter::defaultCenter().post(kContactsCacheUpdatedNotification);
+    harness.settle();
+    EXPECT_EQ(table.wholeReloads(), whole) << "the names read the whole list again";
+    EXPECT_EQ(table.cellsShown(0), shown + static_cast<size_t>(rows)) << "the rows in view, and only they";
+    EXPECT_EQ(table.indexPathForSelectedRow(), selected);
 }
 
 TEST_F(RowActions, ATapOpensTheRowsScreenAndAsksForItsMessagesUnlessItIsACallOrSignedOut) {
