@@ -64,6 +64,15 @@ class LayerCheckTest(unittest.TestCase):
         self.addCleanup(tree.close)
         return tree.run()
 
+    def expect_each_reported_once(self, tree, cases, table=TABLE):
+        """Each case (name, file, text, the line that must be reported) added to tree fails alone."""
+        for name, path, text, expected in cases:
+            with self.subTest(name):
+                rc, err = self.check({**tree, path: text}, table=table)
+                self.assertEqual(rc, 1, err)
+                self.assertIn(expected, err)
+                self.assertEqual(err.count("reaches outside"), 1, err)
+
     def test_clean_tree_passes(self):
         rc, err = self.check(CLEAN)
         self.assertEqual((rc, err), (0, ""))
@@ -91,12 +100,7 @@ class LayerCheckTest(unittest.TestCase):
             ("a withheld file inside an admitted folder", "ui/y.cpp", inc("app/delegate.h", "app/private.h"),
              'ui/y.cpp:2: #include "app/private.h"'),
         ]
-        for name, path, text, expected in cases:
-            with self.subTest(name):
-                rc, err = self.check({**CLEAN, path: text})
-                self.assertEqual(rc, 1, err)
-                self.assertIn(expected, err)
-                self.assertEqual(err.count("reaches outside"), 1, err)
+        self.expect_each_reported_once(CLEAN, cases)
 
     def test_file_without_a_row_fails(self):
         rc, err = self.check({**CLEAN, "service/client.cpp": inc("model/account.h")})
@@ -171,11 +175,7 @@ class LayerCheckTest(unittest.TestCase):
             ("a named folder keeps its own row", "ui/widgets/field.cpp", inc("app/delegate.h"),
              'ui/widgets/field.cpp:1: #include "app/delegate.h" reaches outside the layer of ui/widgets'),
         ]
-        for name, path, text, expected in cases:
-            with self.subTest(name):
-                rc, err = self.check({**files, **screens, path: text}, table=table)
-                self.assertEqual(rc, 1, err)
-                self.assertIn(expected, err)
+        self.expect_each_reported_once({**files, **screens}, cases, table=table)
         # A file directly in the folder is in none of its folders.
         rc, err = self.check({**files, **screens, "ui/loose.cpp": inc("app/delegate.h")}, table=table)
         self.assertEqual(rc, 1)
