@@ -147,16 +147,6 @@ void HXAppAccountSettingsRole::clearCookieCache() {
     (void)app_.retrieveOAuth();
 }
 
-std::shared_ptr<toolkit::ViewController> HXAppAccountSettingsRole::makeScreen(Screen screen) {
-    switch (screen) {
-        case Screen::QuickSettings:
-            return app_.screens().makeQuickSettingsScreen(app_.screenRoles());
-        case Screen::PasscodeSettings:
-            return app_.screens().makePasscodeSettingsScreen(app_.screenRoles());
-    }
-    return nullptr;
-}
-
 void HXAppAccountSettingsRole::clearImageCache() { HXCCache::sharedCache()->removeAllObjects(); }
 
 // ---- the account list
@@ -178,7 +168,3 @@ void HXAppAccountListRole::deleteAccountForUsername(const std::string& username)
 void HXAppAccountListRole::displayLogin() { app_.displayLogin(); }
 
 void HXAppAccountListRole::presentAlert(const HXAlert& alert) { app_.presentAlert(alert); }
-
-std::shared_ptr<toolkit::ViewController> HXAppAccountListRole::makeLoginPanel() {
-    return app_.screens().makeLoginPanel(app_.screenRoles());
-}

@@ -263,14 +263,12 @@ public:
     void clearAudioCache() override;
     void clearCookieCache() override;
     void clearImageCache() override;
-    std::shared_ptr<toolkit::ViewController> makeScreen(Screen screen) override;
 
 private:
     HX_ConnectAppDelegate& app_;
 };
 
-// The account list's: the session's operations (the web client's) and the sign-in panel (the
-// screen library's).
+// The account list's: the session's operations (the web client's).
 class HXAppAccountListRole final : public HXAccountListRole {
 public:
     explicit HXAppAccountListRole(HX_ConnectAppDelegate& app) : app_(app) {}
@@ -281,7 +279,6 @@ public:
     void deleteAccountForUsername(const std::string& username) override;
     void displayLogin() override;
     void presentAlert(const HXAlert& alert) override;
-    std::shared_ptr<toolkit::ViewController> makeLoginPanel() override;
 
 private:
     HX_ConnectAppDelegate& app_;

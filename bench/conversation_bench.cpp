@@ -95,6 +95,7 @@ struct Store : hxbench::SignedInHome {
         auto roles = app->screenRoles();
         return std::make_shared<VC_Conversation>(
             VC_Conversation::Roles{.conversation = roles.conversation, .routing = roles.routing},
+            VC_Conversation::Makers{},
             HXConversationSetup{.conversationID = kThread, .title = "Ann Lee", .conversationType = 1});
     }
 };

@@ -154,7 +154,8 @@ void BM_PresetsListed(benchmark::State& state) {
     toolkit::testing::Harness harness;
     auto role = presets();
     for (auto _ : state) {
-        auto list = std::make_shared<VC_QuickSettings>(VC_QuickSettings::Roles{.quickSettings = role});
+        auto list = std::make_shared<VC_QuickSettings>(VC_QuickSettings::Roles{.quickSettings = role},
+                                                       VC_QuickSettings::Makers{});
         harness.setRoot(std::make_shared<toolkit::NavigationController>(list));
         harness.settle();
         benchmark::DoNotOptimize(list->sortedSettings().size());

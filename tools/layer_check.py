@@ -6,7 +6,10 @@ Each row names a folder or a single file and the paths it may include; a file is
 longest row that matches it. A row may always include itself, and every listed entry is a path
 prefix ("platform" admits every platform folder). An entry written with a leading "!" withholds
 that folder or file although a wider entry admits it ("service !service/private.h": all of
-service but that header). Tests, benchmarks and fuzz targets may include
+service but that header). A row written "folder/*" stands for each folder directly under
+folder, each a layer of its own with the row's entries ("ui/* | ... ui/widgets": every screen
+folder may include itself and the shared widgets, not another screen folder), and a row that names
+one of those folders holds for it instead. Tests, benchmarks and fuzz targets may include
 anything and are not checked.
 
 Known violations that are being removed may be listed in an allow-list file, one
@@ -67,17 +70,28 @@ def under(path, prefix):
 
 
 def row_for(path, rows):
-    best = None
+    """Returns (the layer the path is in, the table row that holds for it), or (None, None)."""
+    best, rank = (None, None), None
     for name in rows:
-        if under(path, name) and (best is None or len(name) > len(best)):
-            best = name
+        if name.endswith("/*"):
+            parent = name[:-2]
+            rest = path[len(parent) + 1:] if path.startswith(parent + "/") else ""
+            if "/" not in rest:
+                continue  # not inside a folder under parent
+            layer, explicit = parent + "/" + rest.split("/", 1)[0], 0
+        elif under(path, name):
+            layer, explicit = name, 1
+        else:
+            continue
+        if rank is None or (len(layer), explicit) > rank:
+            best, rank = (layer, name), (len(layer), explicit)
     return best
 
 
-def allowed(include, row, rows):
-    if any(a.startswith("!") and under(include, a[1:]) for a in rows[row]):
+def allowed(include, layer, entries):
+    if any(a.startswith("!") and under(include, a[1:]) for a in entries):
         return False
-    return under(include, row) or any(under(include, a) for a in rows[row] if not a.startswith("!"))
+    return under(include, layer) or any(under(include, a) for a in entries if not a.startswith("!"))
 
 
 def tracked_files(root):
@@ -124,7 +138,7 @@ def check(root, architecture, allow_path):
     for path in tracked_files(root):
         if not checked(path):
             continue
-        row = row_for(path, rows)
+        layer, row = row_for(path, rows)
         full = os.path.join(root, path)
         if not os.path.isfile(full):
             continue  # deleted in the work tree but still in the index
@@ -138,13 +152,13 @@ def check(root, architecture, allow_path):
             if not m:
                 continue
             include = os.path.normpath(m.group(1)).replace(os.sep, "/")
-            if allowed(include, row, rows):
+            if allowed(include, layer, rows[row]):
                 continue
             if (path, include) in allow:
                 used.add((path, include))
                 continue
             problems.append(f'{path}:{number}: #include "{include}" reaches outside the layer of '
-                            f"{row} (may include: {' '.join([row] + rows[row])})")
+                            f"{layer} (may include: {' '.join([layer] + rows[row])})")
     for key, number in sorted(allow.items(), key=lambda kv: kv[1]):
         if key not in used:
             problems.append(f"{os.path.relpath(allow_path, root)}:{number}: '{key[0]}: {key[1]}' is no longer a "

@@ -171,11 +171,6 @@ public:
     virtual void clearCookieCache() = 0;
     // The shared picture cache (contact and attachment pictures).
     virtual void clearImageCache() = 0;
-
-    // The screens the settings rows open, made by the screen library with the roles they use;
-    // nullptr where it makes none.
-    enum class Screen { QuickSettings, PasscodeSettings };
-    virtual std::shared_ptr<toolkit::ViewController> makeScreen(Screen screen) = 0;
 };
 
 // The account list's: the accounts stored on the device, switching, adding and deleting them.
@@ -192,8 +187,6 @@ public:
     virtual void displayLogin() = 0;
     // Over whatever is shown when it comes up.
     virtual void presentAlert(const HXAlert& alert) = 0;
-    // A new sign-in panel (nullptr where the screen library makes none).
-    virtual std::shared_ptr<toolkit::ViewController> makeLoginPanel() = 0;
 };
 
 // The tablet form's split view, for its master list.

@@ -64,6 +64,15 @@ class LayerCheckTest(unittest.TestCase):
         self.addCleanup(tree.close)
         return tree.run()
 
+    def expect_each_reported_once(self, tree, cases, table=TABLE):
+        """Each case (name, file, text, the line that must be reported) added to tree fails alone."""
+        for name, path, text, expected in cases:
+            with self.subTest(name):
+                rc, err = self.check({**tree, path: text}, table=table)
+                self.assertEqual(rc, 1, err)
+                self.assertIn(expected, err)
+                self.assertEqual(err.count("reaches outside"), 1, err)
+
     def test_clean_tree_passes(self):
         rc, err = self.check(CLEAN)
         self.assertEqual((rc, err), (0, ""))
@@ -91,12 +100,7 @@ class LayerCheckTest(unittest.TestCase):
             ("a withheld file inside an admitted folder", "ui/y.cpp", inc("app/delegate.h", "app/private.h"),
              'ui/y.cpp:2: #include "app/private.h"'),
         ]
-        for name, path, text, expected in cases:
-            with self.subTest(name):
-                rc, err = self.check({**CLEAN, path: text})
-                self.assertEqual(rc, 1, err)
-                self.assertIn(expected, err)
-                self.assertEqual(err.count("reaches outside"), 1, err)
+        self.expect_each_reported_once(CLEAN, cases)
 
     def test_file_without_a_row_fails(self):
         rc, err = self.check({**CLEAN, "service/client.cpp": inc("model/account.h")})
@@ -146,6 +150,36 @@ class LayerCheckTest(unittest.TestCase):
                 rc, err = self.check(CLEAN, table=table, allow=allow)
                 self.assertEqual(rc, 2, err)
                 self.assertIn("layer_check:", err)
+
+    def test_a_star_row_makes_each_folder_under_it_a_layer_of_its_own(self):
+        table = TABLE.replace("| ui | platform model app !app/private.h |",
+                              "| ui/* | platform app ui/widgets !app/private.h |\n"
+                              "| ui/widgets | platform |\n"
+                              "| ui/shell | platform app ui |")
+        screens = {
+            "ui/compose/compose.cpp": inc("ui/compose/compose.h", "ui/widgets/field.h", "app/delegate.h"),
+            "ui/widgets/field.cpp": inc("ui/widgets/field.h", "platform/base/value.h"),
+            "ui/shell/makers.cpp": inc("ui/compose/compose.h", "ui/chat/chat.h", "ui/widgets/field.h"),
+            "app/main.cpp": inc("ui/shell/makers.h", "app/delegate.h"),
+        }
+        files = {k: v for k, v in CLEAN.items() if not k.startswith("ui/")}
+        self.assertEqual(self.check({**files, **screens}, table=table), (0, ""))
+        cases = [
+            ("a screen folder reaching another", "ui/chat/chat.cpp", inc("ui/chat/chat.h", "ui/compose/compose.h"),
+             'ui/chat/chat.cpp:2: #include "ui/compose/compose.h" reaches outside the layer of ui/chat '
+             "(may include: ui/chat platform app ui/widgets !app/private.h)"),
+            ("a new folder is held to the same row", "ui/later/later.cpp", inc("ui/shell/makers.h"),
+             'ui/later/later.cpp:1: #include "ui/shell/makers.h" reaches outside the layer of ui/later'),
+            ("the star row's withholding holds", "ui/chat/chat.cpp", inc("app/private.h"),
+             'ui/chat/chat.cpp:1: #include "app/private.h"'),
+            ("a named folder keeps its own row", "ui/widgets/field.cpp", inc("app/delegate.h"),
+             'ui/widgets/field.cpp:1: #include "app/delegate.h" reaches outside the layer of ui/widgets'),
+        ]
+        self.expect_each_reported_once({**files, **screens}, cases, table=table)
+        # A file directly in the folder is in none of its folders.
+        rc, err = self.check({**files, **screens, "ui/loose.cpp": inc("app/delegate.h")}, table=table)
+        self.assertEqual(rc, 1)
+        self.assertIn("ui/loose.cpp:1: no row of the layer table covers this file", err)
 
     def test_only_tracked_files_count_in_a_git_tree(self):
         tree = Tree({**CLEAN, "model/untracked.cpp": inc("ui/screen.h")})

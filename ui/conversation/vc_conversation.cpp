@@ -38,8 +38,8 @@ std::shared_ptr<services::UserActivity>& replyActivityStore() { return hxConvers
 const toolkit::KeyCommand VC_Conversation::kSendCommand{"d", toolkit::kModifierCommand | toolkit::kModifierShift,
                                                         "sendMessageKeystroke", "Send Message"};
 
-VC_Conversation::VC_Conversation(Roles roles, HXConversationSetup setup)
-    : HXConversationScreen(std::move(setup)), roles_(std::move(roles)) {
+VC_Conversation::VC_Conversation(Roles roles, Makers makers, HXConversationSetup setup)
+    : HXConversationScreen(std::move(setup)), roles_(std::move(roles)), makers_(std::move(makers)) {
     if (auto r = role())
         if (auto object = r->getConversationWithID(this->setup().conversationID)) conversation_.emplace(object);
     hidesBottomBarWhenPushed = true;
@@ -328,8 +328,8 @@ void VC_Conversation::updateTitle() {
     if (isGroup()) {
         makeTitleButton([weak] {
             auto self = weak.lock();
-            if (!self || !self->groupDetails_ || !self->conversation_) return;
-            auto details = self->groupDetails_(self->conversation_->phoneNumber());
+            if (!self || !self->makers_.groupDetails || !self->conversation_) return;
+            auto details = self->makers_.groupDetails(self->conversation_->phoneNumber());
             if (!details) return;
             // A popover points at the title that was tapped.
             if (details->modalPresentationStyle == toolkit::ModalPresentationStyle::Popover)

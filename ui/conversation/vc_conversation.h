@@ -70,9 +70,30 @@ public:
         std::weak_ptr<HXPlaybackRole> playback;
         std::weak_ptr<HXListLoadingRole> lists;
     };
-    // The group details of a group conversation's numbers: a later part of the app; until it
-    // comes the maker answers nullptr and the title opens nothing.
-    using GroupDetailsMaker = std::function<std::shared_ptr<toolkit::ViewController>(const std::string& numbers)>;
+    // The picture preview's present (or dismiss) animation out of (back into) sourcePoint.
+    using PreviewTransitionMaker =
+        std::function<std::shared_ptr<toolkit::AnimatedTransitioning>(bool presenting, toolkit::Point sourcePoint)>;
+    // The screens it opens, made by the screen library (ui/shell) with the roles each uses; an
+    // empty maker (or one answering nullptr) opens nothing.
+    struct Makers {
+        // The group details of the conversation's numbers (joined by "|"), ready to present.
+        std::function<std::shared_ptr<toolkit::ViewController>(const std::string& numbers)> groupDetails;
+        // A picture attachment full screen, ready to present over the full screen with
+        // transitions (kept by this screen): the attachment mediaID ("" for none) whose download
+        // fills it, and the picture it has so far (an animated one, a still one or none).
+        std::function<std::shared_ptr<toolkit::ViewController>(
+            const std::string& mediaID, graphics::ImagePtr still, std::shared_ptr<graphics::HXCAnimatedImage> animated,
+            const std::shared_ptr<toolkit::TransitioningDelegate>& transitions)>
+            imagePreview;
+        // The preview's own spring.
+        PreviewTransitionMaker previewTransition;
+        // The contacts of a card that holds several (the card's bytes), each opened with delegate.
+        std::function<std::shared_ptr<toolkit::ViewController>(
+            const foundation::Data& vCard, std::weak_ptr<system_screens::ContactViewControllerDelegate> delegate)>
+            vCardPicker;
+        // The note editor of the conversation by its id.
+        std::function<std::shared_ptr<toolkit::ViewController>(const std::string& conversationID)> noteEdit;
+    };
 
     static constexpr const char* kActivityType = "com.hxconnect.activity_reply";
     static constexpr long kFooterTag = 999;
@@ -85,14 +106,13 @@ public:
     static constexpr size_t kMaxGIFBytes = 2'000'000;
     static const toolkit::KeyCommand kSendCommand;
 
-    VC_Conversation(Roles roles, HXConversationSetup setup);
+    VC_Conversation(Roles roles, Makers makers, HXConversationSetup setup);
     ~VC_Conversation() override;
 
     // ---- set-up and life cycle
     int conversationType() const { return setup().conversationType; }
     const std::optional<HX_Conversation>& conversation() const { return conversation_; }
     toolkit::TableView& tableView() const { return *tableView_; }
-    void setGroupDetailsMaker(GroupDetailsMaker maker) { groupDetails_ = std::move(maker); }
     void loadView() override;
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
@@ -330,9 +350,7 @@ public:
     // The transition of the picture preview: given the controller presented or dismissed, an
     // animator for a navigation controller whose first controller is the picture preview, none
     // for any other (the standard transition). The preview's animator is made by maker, when one is
-    // set (tests), else it is the preview's own spring (ImagePreview_AnimationController).
-    using PreviewTransitionMaker =
-        std::function<std::shared_ptr<toolkit::AnimatedTransitioning>(bool presenting, toolkit::Point sourcePoint)>;
+    // set (tests), else by the screen's previewTransition maker (the preview's own spring).
     static void setPreviewTransitionMaker(PreviewTransitionMaker maker);
     std::shared_ptr<toolkit::AnimatedTransitioning> previewTransition(toolkit::ViewController& controller,
                                                                       bool presenting);
@@ -386,7 +404,7 @@ private:
     double parentBottomInset() const;
 
     Roles roles_;
-    GroupDetailsMaker groupDetails_;
+    Makers makers_;
     std::optional<HX_Conversation> conversation_;
     std::shared_ptr<HXStoreRows> rows_;
     std::shared_ptr<toolkit::TableView> tableView_;
@@ -443,7 +461,10 @@ private:
     struct TappedAttachment;
     std::optional<TappedAttachment> attachmentAtPoint(toolkit::Point inTable);
     std::optional<TappedAttachment> attachmentAtRow(toolkit::IndexPath indexPath);
-    void presentImagePreview(std::shared_ptr<toolkit::ViewController> preview, bool animated = true);
+    // The picture preview from its maker (nullptr without one), and its presentation.
+    std::shared_ptr<toolkit::ViewController> makeImagePreview(const std::string& mediaID, graphics::ImagePtr still,
+                                                              std::shared_ptr<graphics::HXCAnimatedImage> animated);
+    void presentImagePreview(const std::shared_ptr<toolkit::ViewController>& preview, bool animated = true);
     void presentShareSheet(std::vector<system_screens::ActivityViewController::Entry> items);
     void openVCard(const std::string& path);
     void reloadAttachment(toolkit::IndexPath indexPath, const HXAttachment& attachment);

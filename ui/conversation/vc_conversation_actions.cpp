@@ -26,10 +26,8 @@
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/traits.h"
 #include "platform/toolkit/window.h"
-#include "ui/compose/image_preview_animation_controller.h"
 #include "ui/conversation/conversation_screens_shared.h"
 #include "ui/conversation/vc_conversation.h"
-#include "ui/conversation/vc_note_edit.h"
 #include "ui/widgets/call_url.h"
 #include "ui/widgets/caret_navigation.h"
 #include "ui/widgets/conversation_action_items.h"
@@ -136,9 +134,8 @@ void VC_Conversation::actionLongPress(toolkit::Point inBar, double barWidth) {
 
 void VC_Conversation::editNote() {
     if (!conversation_) return;
-    auto editor = std::make_shared<VC_NoteEdit>(
-        VC_NoteEdit::Roles{.conversation = roles_.conversation, .routing = roles_.routing},
-        conversation_->conversationID());
+    auto editor = makers_.noteEdit ? makers_.noteEdit(conversation_->conversationID()) : nullptr;
+    if (!editor) return;
     auto nav = std::make_shared<toolkit::NavigationController>(editor);
     nav->modalPresentationStyle = toolkit::ModalPresentationStyle::Popover;
     if (auto* popover = nav->popoverPresentationController()) {
@@ -711,5 +708,5 @@ std::shared_ptr<toolkit::AnimatedTransitioning> VC_Conversation::previewTransiti
         if (auto root = window->rootViewController(); root && root->isViewLoaded()) rootView = root->view().get();
     if (tableView_ && rootView) source = tableView_->convertPointTo(source, rootView);
     if (const auto& maker = previewTransitionMaker()) return maker(presenting, source);
-    return std::make_shared<ImagePreview_AnimationController>(presenting, source);
+    return makers_.previewTransition ? makers_.previewTransition(presenting, source) : nullptr;
 }

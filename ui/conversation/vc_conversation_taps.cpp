@@ -25,9 +25,6 @@
 #include "platform/toolkit/traits.h"
 #include "platform/toolkit/window.h"
 #include "service/list_parse_environment.h"
-#include "ui/compose/image_preview_animation_controller.h"
-#include "ui/compose/vc_image_preview.h"
-#include "ui/compose/vc_vcard_multiple_selection.h"
 #include "ui/conversation/conversation_screens_shared.h"
 #include "ui/conversation/vc_conversation.h"
 #include "ui/widgets/hxc_animated_image_view.h"
@@ -174,15 +171,17 @@ void VC_Conversation::handleTap(toolkit::Point inTable) {
                     cache->removeObjectForKey(key);
             }
         }
-        auto preview = std::make_shared<VC_ImagePreview>(VC_ImagePreview::Roles{.store = roles_.store}, a.id);
+        graphics::ImagePtr still;
+        std::shared_ptr<graphics::HXCAnimatedImage> animated;
         if (bytes) {
             if (a.isGIF())
-                preview->setAnimatedImage(graphics::HXCAnimatedImage::animatedImageWithGIFData(*bytes));
+                animated = graphics::HXCAnimatedImage::animatedImageWithGIFData(*bytes);
             else
-                preview->setImage(decoded(*bytes));
+                still = decoded(*bytes);
         }
-        if (!preview->hasPicture()) r->downloadFullSizeImage(a.id, a.mimeType);
-        presentImagePreview(preview);
+        auto preview = makeImagePreview(a.id, still, animated);
+        if (!still && !animated) r->downloadFullSizeImage(a.id, a.mimeType);
+        if (preview) presentImagePreview(preview);
         return;
     }
     const std::string path = r->localURLForMedia(a.id, a.mimeType);
@@ -215,8 +214,14 @@ void VC_Conversation::stopAwaitingMedia() {
     awaitedMedia_.clear();
 }
 
-void VC_Conversation::presentImagePreview(std::shared_ptr<toolkit::ViewController> preview, bool animated) {
-    auto nav = hxImagePreviewNavigation(std::move(preview), previewTransitioningDelegate());
+std::shared_ptr<toolkit::ViewController>
+VC_Conversation::makeImagePreview(const std::string& mediaID, graphics::ImagePtr still,
+                                  std::shared_ptr<graphics::HXCAnimatedImage> animated) {
+    if (!makers_.imagePreview) return nullptr;
+    return makers_.imagePreview(mediaID, std::move(still), std::move(animated), previewTransitioningDelegate());
+}
+
+void VC_Conversation::presentImagePreview(const std::shared_ptr<toolkit::ViewController>& nav, bool animated) {
     if (auto* presenter = navigationController())
         presenter->present(nav, animated);
     else
@@ -232,11 +237,8 @@ void VC_Conversation::openVCard(const std::string& path) {
     auto delegate = std::dynamic_pointer_cast<system_screens::ContactViewControllerDelegate>(shared_from_this());
     std::shared_ptr<toolkit::ViewController> shown;
     if (cards.value().size() > 1) {
-        auto picker = std::make_shared<VC_VCardMultipleSelection>(
-            VC_VCardMultipleSelection::Roles{.routing = roles_.routing}, toolkit::TableViewStyle::Grouped);
-        picker->setContactDelegate(delegate);
-        picker->setVCardDetails(*bytes);
-        shown = picker;
+        shown = makers_.vCardPicker ? makers_.vCardPicker(*bytes, delegate) : nullptr;
+        if (!shown) return;
     } else {
         auto card = system_screens::ContactViewController::forUnknownContact(cards.value().front());
         card->edgesForExtendedLayout = 0;
@@ -469,13 +471,16 @@ void VC_Conversation::willPerformPreviewAction(toolkit::TableView&, toolkit::Con
         return;
     }
     auto shownView = previewController->viewIfLoaded();
-    auto preview = std::make_shared<VC_ImagePreview>(VC_ImagePreview::Roles{.store = roles_.store}, std::string());
+    graphics::ImagePtr still;
+    std::shared_ptr<graphics::HXCAnimatedImage> animated;
     if (auto animatedView = std::dynamic_pointer_cast<HXCAnimatedImageView>(shownView);
         animatedView && animatedView->animatedImage())
-        preview->setAnimatedImage(animatedView->animatedImage());
+        animated = animatedView->animatedImage();
     else if (auto imageView = std::dynamic_pointer_cast<toolkit::ImageView>(shownView))
-        preview->setImage(imageView->image());
-    if (!preview->hasPicture()) return;
+        still = imageView->image();
+    if (!still && !animated) return;
+    auto preview = makeImagePreview("", still, animated);
+    if (!preview) return;
     animator.preferredCommitStyle = toolkit::PreviewCommitStyle::Pop;
     animator.addCompletion([weak, preview] {
         if (auto self = weak.lock()) self->presentImagePreview(preview);

@@ -24,7 +24,6 @@
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/traits.h"
 #include "service/reachability.h"
-#include "ui/dialer/vc_favorites.h"
 
 namespace {
 
@@ -67,8 +66,9 @@ bool accountHasFavorites(const HX_Account& account) {
 
 }  // namespace
 
-VC_Call::VC_Call(Roles roles)
+VC_Call::VC_Call(Roles roles, Makers makers)
     : roles_(std::move(roles)),
+      makers_(std::move(makers)),
       picker_(std::make_shared<HXContactPhonePicker>(
           [this](const services::LabeledPhoneNumber& phone, const services::Contact& contact) {
               selectedPhone(phone, contact);
@@ -725,7 +725,7 @@ void VC_Call::openFavorites() {
     std::weak_ptr<VC_Call> weak = weakSelf<VC_Call>();
     // The list hands a picked number back to this pad, whatever view is current then.
     auto handBack = [weak](const std::string& number, const std::string& name, const std::string& label,
-                           VC_Favorites& list) {
+                           toolkit::ViewController& list) {
         auto self = weak.lock();
         if (!self || !self->isViewLoaded()) return false;
         sharedLocalTime().forgetZone();
@@ -746,7 +746,8 @@ void VC_Call::openFavorites() {
         }
         return true;
     };
-    auto favorites = std::make_shared<VC_Favorites>(VC_Favorites::Roles{.dialPad = roles_.dialPad}, handBack);
+    auto favorites = makers_.favorites ? makers_.favorites(handBack) : nullptr;
+    if (!favorites) return;
     auto nav = std::make_shared<toolkit::NavigationController>(favorites);
     if ((toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad)) {
         nav->modalPresentationStyle = toolkit::ModalPresentationStyle::CurrentContext;

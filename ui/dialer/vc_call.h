@@ -13,6 +13,7 @@
 
 #include "app/dial_pad_screen.h"
 #include "app/roles/screen_roles.h"
+#include "app/screens.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/services/user_activity.h"
 #include "platform/system_screens/contact_picker.h"
@@ -37,7 +38,12 @@ public:
         std::weak_ptr<HXRoutingRole> routing;
         std::weak_ptr<HXConversationActionsRole> conversations;
     };
-    explicit VC_Call(Roles roles);
+    // The screens it opens, made by the screen library (ui/shell): the favourites list, which
+    // hands a picked number back through handBack; an empty maker opens nothing.
+    struct Makers {
+        std::function<std::shared_ptr<toolkit::ViewController>(HXScreens::FavoritesHandBack handBack)> favorites;
+    };
+    VC_Call(Roles roles, Makers makers);
     ~VC_Call() override;
     std::string className() const override { return "VC_Call"; }
 
@@ -121,6 +127,7 @@ private:
     std::shared_ptr<HXDialPadRole> dialPadRole() const { return roles_.dialPad.lock(); }
 
     Roles roles_;
+    Makers makers_;
     // The number typed, picked or pasted; the label shows its text.
     HXDialedNumber number_;
     // Hears the device contact picker; its handler may use this, as the screen owns it.

@@ -6,7 +6,6 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/traits.h"
 #include "ui/help/help_pages.h"
-#include "ui/help/vc_legal.h"
 #include "ui/widgets/device_hardware.h"
 
 namespace {
@@ -21,7 +20,9 @@ std::string schemeOf(const std::string& url) {
 }
 }  // namespace
 
-VC_Help::VC_Help(Roles roles) : roles_(std::move(roles)) { setPreferredContentSize({320.0, 588.0}); }
+VC_Help::VC_Help(Roles roles, Makers makers) : roles_(std::move(roles)), makers_(std::move(makers)) {
+    setPreferredContentSize({320.0, 588.0});
+}
 
 bool VC_Help::iPad() const {
     auto routing = roles_.routing.lock();
@@ -167,8 +168,8 @@ void VC_Help::writeFeedback() {
 }
 
 void VC_Help::showLegal() {
-    auto legal = std::make_shared<VC_Legal>();
-    legal->iPad = iPad();
+    auto legal = makers_.legal ? makers_.legal(iPad()) : nullptr;
+    if (!legal) return;
     // The legal screen's back button reads "About".
     setTitle("About");
     if (auto* nav = navigationController()) nav->pushViewController(legal, true);

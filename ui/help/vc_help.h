@@ -3,6 +3,7 @@
 // page or leave the app.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,7 +24,12 @@ public:
         std::weak_ptr<HXSettingsRole> settings;
         std::weak_ptr<HXConversationActionsRole> conversations;
     };
-    explicit VC_Help(Roles roles);
+    // The screens it opens, made by the screen library (ui/shell): the legal page, for the tablet
+    // or the phone; an empty maker opens nothing.
+    struct Makers {
+        std::function<std::shared_ptr<toolkit::ViewController>(bool iPad)> legal;
+    };
+    VC_Help(Roles roles, Makers makers);
     ~VC_Help() override;
     std::string className() const override { return "VC_Help"; }
 
@@ -54,6 +60,7 @@ private:
     bool isSplitViewCollapsed() const;
     std::string versionString() const;
     Roles roles_;
+    Makers makers_;
     std::shared_ptr<web::WebView> webView_;
     std::shared_ptr<toolkit::ActivityIndicatorView> spinner_;
     toolkit::BarButtonItemPtr doneButton_;

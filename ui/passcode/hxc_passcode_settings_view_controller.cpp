@@ -9,8 +9,6 @@
 #include "platform/services/search_index.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/traits.h"
-#include "ui/passcode/hxc_pad_lock_screen_setup_view_controller.h"
-#include "ui/passcode/hxc_pad_lock_screen_view_controller.h"
 
 namespace {
 
@@ -20,8 +18,9 @@ std::string text(const std::string& key) { return HXCPasscodeLock::localizedStri
 
 }  // namespace
 
-HXCPasscodeSettingsViewController::HXCPasscodeSettingsViewController(Roles roles, toolkit::TableViewStyle style)
-    : toolkit::TableViewController(style), roles_(roles) {
+HXCPasscodeSettingsViewController::HXCPasscodeSettingsViewController(Roles roles, Makers makers,
+                                                                     toolkit::TableViewStyle style)
+    : toolkit::TableViewController(style), roles_(std::move(roles)), makers_(std::move(makers)) {
     setTitle(text("Passcode Lock"));
     hidesBottomBarWhenPushed = true;
 }
@@ -229,15 +228,14 @@ void HXCPasscodeSettingsViewController::presentPad() {
     if (!role || !navigation) return;
     // The settings view's root screen answers the pads.
     auto delegate = role->passcodePadDelegateScreen();
-    std::shared_ptr<HXCPadLockScreenAbstractViewController> pad;
+    std::shared_ptr<HXPasscodePadScreen> pad;
     if (passcodeRequired_) {
-        pad = std::make_shared<HXCPadLockScreenViewController>(
-            std::dynamic_pointer_cast<HXCPadLockScreenViewControllerDelegate>(delegate), false);
-    } else {
-        pad = std::make_shared<HXCPadLockScreenSetupViewController>(
-            std::dynamic_pointer_cast<HXCPadLockScreenSetupViewControllerDelegate>(delegate), false);
+        if (makers_.unlockPad)
+            pad = makers_.unlockPad(std::dynamic_pointer_cast<HXCPadLockScreenViewControllerDelegate>(delegate));
+    } else if (makers_.setupPad) {
+        pad = makers_.setupPad(std::dynamic_pointer_cast<HXCPadLockScreenSetupViewControllerDelegate>(delegate));
     }
-    pad->setErrorVibrateEnabled(true);
+    if (!pad) return;
     pad->offerBiometricID(role->passcodeLock().offeredBiometricID());
     const bool tablet = toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad;
     pad->modalPresentationStyle =

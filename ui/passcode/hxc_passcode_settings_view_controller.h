@@ -2,9 +2,11 @@
 // PIN), switches biometric unlock and whether messages show in system search while locked.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "app/passcode_pad_screen.h"
 #include "app/roles/screen_roles.h"
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/table_view_controller.h"
@@ -24,7 +26,16 @@ public:
     struct Roles {
         std::weak_ptr<HXPasscodeRole> passcode;
     };
-    HXCPasscodeSettingsViewController(Roles roles, toolkit::TableViewStyle style);
+    // The pads it presents, made by the screen library (ui/shell) with a simple PIN and a shake on
+    // a wrong one: the unlock pad that turns the passcode off and the setup pad that turns it on;
+    // an empty maker presents nothing.
+    struct Makers {
+        std::function<std::shared_ptr<HXPasscodePadScreen>(std::weak_ptr<HXCPadLockScreenViewControllerDelegate>)>
+            unlockPad;
+        std::function<std::shared_ptr<HXPasscodePadScreen>(std::weak_ptr<HXCPadLockScreenSetupViewControllerDelegate>)>
+            setupPad;
+    };
+    HXCPasscodeSettingsViewController(Roles roles, Makers makers, toolkit::TableViewStyle style);
     ~HXCPasscodeSettingsViewController() override;
     std::string className() const override { return "HXCPasscodeSettingsViewController"; }
 
@@ -59,6 +70,7 @@ private:
     std::shared_ptr<toolkit::Label> footerLabel(toolkit::TableView& table, long section);
 
     Roles roles_;
+    Makers makers_;
     std::shared_ptr<toolkit::Switch> biometricSwitch_, spotlightSwitch_;
     bool passcodeRequired_ = false, useBiometricID_ = false, useSpotlight_ = true;
 };

@@ -10,7 +10,6 @@
 #include "platform/toolkit/bar_items.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "ui/settings/settings_support.h"
-#include "ui/signin/login_panel.h"
 
 using namespace hxsettings;
 
@@ -24,8 +23,8 @@ std::string activeUser() { return defaults()->stringForKey("username").value_or(
 
 }  // namespace
 
-VC_Accounts::VC_Accounts(Roles roles, toolkit::TableViewStyle style)
-    : toolkit::TableViewController(style), roles_(std::move(roles)) {}
+VC_Accounts::VC_Accounts(Roles roles, Makers makers, toolkit::TableViewStyle style)
+    : toolkit::TableViewController(style), roles_(std::move(roles)), makers_(std::move(makers)) {}
 
 std::vector<VC_Accounts::Entry> VC_Accounts::storedAccounts() {
     std::vector<Entry> entries;
@@ -186,9 +185,8 @@ void VC_Accounts::addAccount() {
     auto role = roles_.accounts.lock();
     if (!role) return;
     (void)defaults()->removeObjectForKey("username");
-    auto panel = role->makeLoginPanel();
+    auto panel = makers_.newAccountSignIn ? makers_.newAccountSignIn() : nullptr;
     if (!panel) return;
-    if (auto* login = dynamic_cast<VC_LoginPanel*>(panel.get())) login->isCreatingNewAccount();
     auto nav = std::make_shared<toolkit::NavigationController>(panel);
     nav->modalPresentationStyle = toolkit::ModalPresentationStyle::CurrentContext;
     if (auto* own = navigationController())

@@ -3,6 +3,7 @@
 // "accountInfo" in its own order; the selection and the first remaining account use that order.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,7 +18,12 @@ public:
         std::weak_ptr<HXRoutingRole> routing;
         std::weak_ptr<HXPasscodeRole> passcode;
     };
-    VC_Accounts(Roles roles, toolkit::TableViewStyle style);
+    // The screens it opens, made by the screen library (ui/shell): the sign-in panel for an
+    // account to add (it keeps no session it would renew); an empty maker opens nothing.
+    struct Makers {
+        std::function<std::shared_ptr<toolkit::ViewController>()> newAccountSignIn;
+    };
+    VC_Accounts(Roles roles, Makers makers, toolkit::TableViewStyle style);
     std::string className() const override { return "VC_Accounts"; }
 
     void viewDidLoad() override;
@@ -54,6 +60,7 @@ private:
     bool popover();
 
     Roles roles_;
+    Makers makers_;
     std::shared_ptr<toolkit::BarButtonItem> cancelButton_;
     std::shared_ptr<toolkit::BarButtonItem> editItem_;
 };

@@ -16,15 +16,13 @@
 #include "platform/toolkit/text_input.h"
 #include "ui/settings/quick_setting_location.h"
 #include "ui/settings/settings_support.h"
-#include "ui/settings/vc_qs_details.h"
-#include "ui/settings/vc_qs_location.h"
 
 using namespace hxsettings;
 
 namespace {}  // namespace
 
-VC_QuickSettings::VC_QuickSettings(Roles roles, toolkit::TableViewStyle style)
-    : toolkit::TableViewController(style), roles_(std::move(roles)) {
+VC_QuickSettings::VC_QuickSettings(Roles roles, Makers makers, toolkit::TableViewStyle style)
+    : toolkit::TableViewController(style), roles_(std::move(roles)), makers_(std::move(makers)) {
     setTitle(text("Quick Settings"));
     hidesBottomBarWhenPushed = true;
 }
@@ -195,11 +193,8 @@ std::optional<std::string> VC_QuickSettings::titleForFooter(toolkit::TableView&,
 void VC_QuickSettings::didSelectRow(toolkit::TableView& table, toolkit::IndexPath ip) {
     auto* navigation = navigationController();
     if (monitoring_ && ip.section == 0) {
-        auto screen = std::make_shared<VC_QSLocation>(VC_QSLocation::Roles{.quickSettings = roles_.quickSettings},
-                                                      toolkit::Device::current().systemVersionAtLeast(13)
-                                                          ? toolkit::TableViewStyle::InsetGrouped
-                                                          : toolkit::TableViewStyle::Grouped);
-        if (navigation) navigation->pushViewController(screen, true);
+        auto screen = makers_.locations ? makers_.locations() : nullptr;
+        if (navigation && screen) navigation->pushViewController(screen, true);
         return;
     }
     const bool createRow = ip.row >= static_cast<long>(sortedSettings_.size());
@@ -209,9 +204,8 @@ void VC_QuickSettings::didSelectRow(toolkit::TableView& table, toolkit::IndexPat
             table.deselectRow(ip, true);
             return;
         }
-        auto editor = std::make_shared<VC_QSDetails>(VC_QSDetails::Roles{.quickSettings = roles_.quickSettings},
-                                                     sortedSettings_[static_cast<size_t>(ip.row)]);
-        if (navigation) navigation->pushViewController(editor, true);
+        auto editor = makers_.editor ? makers_.editor(sortedSettings_[static_cast<size_t>(ip.row)]) : nullptr;
+        if (navigation && editor) navigation->pushViewController(editor, true);
         return;
     }
     if (createRow) return;

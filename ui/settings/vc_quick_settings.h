@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -22,7 +23,14 @@ public:
     struct Roles {
         std::weak_ptr<HXQuickSettingsRole> quickSettings;
     };
-    VC_QuickSettings(Roles roles, toolkit::TableViewStyle style = toolkit::TableViewStyle::Grouped);
+    // The screens it pushes, made by the screen library (ui/shell): the location list (the first
+    // row while regions are monitored) and the editor of a preset by name; an empty maker opens
+    // nothing.
+    struct Makers {
+        std::function<std::shared_ptr<toolkit::ViewController>()> locations;
+        std::function<std::shared_ptr<toolkit::ViewController>(const std::string& settingName)> editor;
+    };
+    VC_QuickSettings(Roles roles, Makers makers, toolkit::TableViewStyle style = toolkit::TableViewStyle::Grouped);
     ~VC_QuickSettings() override;
     std::string className() const override { return "VC_QuickSettings"; }
 
@@ -71,6 +79,7 @@ private:
     void observeWhileVisible();
 
     Roles roles_;
+    Makers makers_;
     bool monitoring_ = false;
     uint64_t currentHash_ = 0;
     std::vector<std::string> sortedSettings_;

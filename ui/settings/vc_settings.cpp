@@ -18,10 +18,8 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/traits.h"
-#include "ui/help/vc_help.h"
 #include "ui/settings/settings_cells.h"
 #include "ui/settings/settings_support.h"
-#include "ui/settings/vc_notification_types.h"
 #include "ui/widgets/toggle_cell.h"
 
 using namespace hxsettings;
@@ -47,17 +45,12 @@ std::string shownTitle(const std::shared_ptr<toolkit::View>& view) {
     return titled ? titled->textLabel().text() : std::string();
 }
 
-toolkit::TableViewStyle settingsStyle() {
-    return toolkit::Device::current().systemVersionAtLeast(13) ? toolkit::TableViewStyle::InsetGrouped
-                                                               : toolkit::TableViewStyle::Grouped;
-}
-
 }  // namespace
 
-VC_Settings::VC_Settings(Roles roles, AccountListMaker accounts)
+VC_Settings::VC_Settings(Roles roles, Makers makers)
     : toolkit::TableViewController(toolkit::TableViewStyle::Grouped),
       roles_(std::move(roles)),
-      accounts_(std::move(accounts)) {
+      makers_(std::move(makers)) {
     setTitle(localizedString("Settings"));
 }
 
@@ -501,7 +494,7 @@ void VC_Settings::viewDidLoad() {
         info->accessibilityLabel = button->accessibility().label;
         info->width = 32;
         navigationItem().setRightBarButtonItem(info);
-        if (accounts_)
+        if (makers_.accountList)
             navigationItem().setLeftBarButtonItem(
                 toolkit::BarButtonItem::withTitle(localizedString("Accounts"), toolkit::BarButtonStyle::Plain,
                                                   [this](toolkit::BarButtonItem&) { showAccounts(); }));
@@ -628,7 +621,7 @@ void VC_Settings::didSelectRow(toolkit::TableView& table, toolkit::IndexPath ind
     const bool online = r && r->connectionAvailable();
     switch (tag) {
         case 117:
-            if (online && r) push(r->makeScreen(HXAccountSettingsRole::Screen::QuickSettings));
+            if (online && r && makers_.quickSettings) push(makers_.quickSettings());
             break;
         case 114:
             if (online) {
@@ -654,13 +647,11 @@ void VC_Settings::didSelectRow(toolkit::TableView& table, toolkit::IndexPath ind
         case 126:
             showChoice(tag, indexPath);
             break;
-        case 132: {
-            auto screen = std::make_shared<VC_NotificationTypes>(settingsStyle());
-            push(screen);
+        case 132:
+            if (makers_.notifications) push(makers_.notifications());
             break;
-        }
         case 124:
-            if (r) push(r->makeScreen(HXAccountSettingsRole::Screen::PasscodeSettings));
+            if (r && makers_.passcode) push(makers_.passcode());
             break;
         case 109:
             showClearCaches(indexPath);
@@ -816,8 +807,8 @@ void VC_Settings::showClearCaches(toolkit::IndexPath indexPath) {
 }
 
 void VC_Settings::infoButtonClicked() {
-    auto help = std::make_shared<VC_Help>(
-        VC_Help::Roles{.routing = roles_.routing, .settings = roles_.settings, .conversations = roles_.conversations});
+    auto help = makers_.help ? makers_.help() : nullptr;
+    if (!help) return;
     auto nav = std::make_shared<toolkit::NavigationController>(help);
     nav->modalTransitionStyle = toolkit::ModalTransitionStyle::FlipHorizontal;
     if (auto* own = navigationController())
@@ -828,7 +819,7 @@ void VC_Settings::infoButtonClicked() {
 
 void VC_Settings::showAccounts() {
     if (auto r = role()) r->updateAccountPrefs();
-    auto list = accounts_ ? accounts_() : nullptr;
+    auto list = makers_.accountList ? makers_.accountList() : nullptr;
     if (!list) return;
     auto nav = std::make_shared<toolkit::NavigationController>(list);
     nav->modalTransitionStyle = toolkit::ModalTransitionStyle::FlipHorizontal;

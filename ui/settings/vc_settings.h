@@ -27,14 +27,20 @@ public:
         std::weak_ptr<HXAccountSettingsRole> accountSettings;
         std::weak_ptr<HXRoutingRole> routing;
         std::weak_ptr<HXPasscodeRole> passcode;
-        // For the help page the information button opens.
-        std::weak_ptr<HXSettingsRole> settings;
-        std::weak_ptr<HXConversationActionsRole> conversations;
     };
-    // Opens the account list (the "Accounts" button); none keeps the button away.
-    using AccountListMaker = std::function<std::shared_ptr<toolkit::ViewController>()>;
+    // The screens it opens, each made by the screen library's makers (ui/shell) with the roles
+    // that screen uses; an empty one opens nothing. Without an account list the "Accounts"
+    // button stays away.
+    using ScreenMaker = std::function<std::shared_ptr<toolkit::ViewController>()>;
+    struct Makers {
+        ScreenMaker accountList;    // the "Accounts" button, in a navigation controller of its own
+        ScreenMaker help;           // the information button, likewise
+        ScreenMaker quickSettings;  // pushed from "Quick Settings"
+        ScreenMaker notifications;  // pushed from the notification types row
+        ScreenMaker passcode;       // pushed from "Passcode Lock"
+    };
 
-    VC_Settings(Roles roles, AccountListMaker accounts);
+    VC_Settings(Roles roles, Makers makers);
     ~VC_Settings() override;
     std::string className() const override { return "VC_Settings"; }
 
@@ -115,7 +121,7 @@ private:
     void showAccounts();
 
     Roles roles_;
-    AccountListMaker accounts_;
+    Makers makers_;
     std::set<toolkit::IndexPath> updatingCells_;
     std::unordered_map<uint64_t, std::string> quickSettingNames_;
     uint64_t currentQuickSettingHash_ = 0;

@@ -11,8 +11,6 @@
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/split_view_controller.h"
 #include "platform/toolkit/traits.h"
-#include "ui/help/vc_help.h"
-#include "ui/settings/vc_accounts.h"
 #include "ui/widgets/master_table_view_cell.h"
 
 using toolkit::Color;
@@ -36,7 +34,8 @@ bool isMessageList(int view) { return view >= 1 && view <= 3; }
 
 }  // namespace
 
-VC_SplitView_Master::VC_SplitView_Master(Roles roles) : roles_(std::move(roles)) {
+VC_SplitView_Master::VC_SplitView_Master(Roles roles, Makers makers)
+    : roles_(std::move(roles)), makers_(std::move(makers)) {
     // The responder chain hands a key command's action no sender, so each digit has its own. The
     // switch goes through the application object's routing, which makes the view the current one.
     for (int view = 1; view <= 4; ++view)
@@ -230,8 +229,9 @@ void VC_SplitView_Master::showSMSPopup() {
 
 void VC_SplitView_Master::infoButtonClicked() {
     if (auto routing = roles_.routing.lock()) routing->dismissPopoverAnimated(false);
-    auto help = std::make_shared<toolkit::NavigationController>(std::make_shared<VC_Help>(
-        VC_Help::Roles{.routing = roles_.routing, .settings = roles_.settings, .conversations = roles_.conversations}));
+    auto page = makers_.help ? makers_.help() : nullptr;
+    if (!page) return;
+    auto help = std::make_shared<toolkit::NavigationController>(page);
     help->setPreferredContentSize({320, 514});
     help->modalPresentationStyle = toolkit::ModalPresentationStyle::Popover;
     auto* popover = help->popoverPresentationController();
@@ -245,11 +245,9 @@ void VC_SplitView_Master::infoButtonClicked() {
 void VC_SplitView_Master::showAccounts() {
     if (auto routing = roles_.routing.lock()) routing->dismissPopoverAnimated(false);
     if (auto settings = roles_.settings.lock()) settings->updateAccountPrefs();
-    const auto style = toolkit::Device::current().systemVersionAtLeast(13) ? toolkit::TableViewStyle::InsetGrouped
-                                                                           : toolkit::TableViewStyle::Grouped;
-    auto accounts = std::make_shared<toolkit::NavigationController>(std::make_shared<VC_Accounts>(
-        VC_Accounts::Roles{.accounts = roles_.accounts, .routing = roles_.routing, .passcode = roles_.passcode},
-        style));
+    auto list = makers_.accountList ? makers_.accountList() : nullptr;
+    if (!list) return;
+    auto accounts = std::make_shared<toolkit::NavigationController>(list);
     accounts->modalPresentationStyle = toolkit::ModalPresentationStyle::Popover;
     auto* popover = accounts->popoverPresentationController();
     popover->barButtonItem = navigationItem().rightBarButtonItem();

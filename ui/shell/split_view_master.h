@@ -3,6 +3,7 @@
 // that open the dial pad, a new message and the account list, and the hardware key commands.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -20,10 +21,14 @@ public:
         std::weak_ptr<HXListLoadingRole> lists;
         std::weak_ptr<HXSettingsRole> settings;
         std::weak_ptr<HXConversationActionsRole> conversations;
-        std::weak_ptr<HXAccountListRole> accounts;
-        std::weak_ptr<HXPasscodeRole> passcode;
     };
-    explicit VC_SplitView_Master(Roles roles);
+    // The screens it opens as popovers, made by the screen library: the help page and the account
+    // list (each in a navigation controller of its own); an empty maker opens nothing.
+    struct Makers {
+        std::function<std::shared_ptr<toolkit::ViewController>()> help;
+        std::function<std::shared_ptr<toolkit::ViewController>()> accountList;
+    };
+    VC_SplitView_Master(Roles roles, Makers makers);
     ~VC_SplitView_Master() override;
 
     static constexpr double kRowHeight = 60.0;
@@ -68,6 +73,7 @@ private:
     void presentPopover(const std::shared_ptr<toolkit::ViewController>& controller);
     int currentViewIndex() const;
     Roles roles_;
+    Makers makers_;
     std::shared_ptr<toolkit::View> header_;
     std::weak_ptr<toolkit::View> infoButton_;
     // Set while selectRow runs, so that a refresh it causes keeps its selection.

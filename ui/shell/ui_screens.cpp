@@ -4,6 +4,7 @@
 #include "platform/foundation/bundle.h"
 #include "platform/graphics/color.h"
 #include "platform/toolkit/traits.h"
+#include "ui/compose/image_preview_animation_controller.h"
 #include "ui/compose/vc_group_details.h"
 #include "ui/compose/vc_image_preview.h"
 #include "ui/compose/vc_new_message.h"
@@ -12,6 +13,8 @@
 #include "ui/conversation/vc_note_edit.h"
 #include "ui/dialer/vc_call.h"
 #include "ui/dialer/vc_favorites.h"
+#include "ui/help/vc_help.h"
+#include "ui/help/vc_legal.h"
 #include "ui/help/vc_progress.h"
 #include "ui/messages/vc_history.h"
 #include "ui/messages/vc_messages.h"
@@ -22,6 +25,9 @@
 #include "ui/passcode/hxc_pad_lock_screen_view_controller.h"
 #include "ui/passcode/hxc_passcode_settings_view_controller.h"
 #include "ui/settings/vc_accounts.h"
+#include "ui/settings/vc_notification_types.h"
+#include "ui/settings/vc_qs_details.h"
+#include "ui/settings/vc_qs_location.h"
 #include "ui/settings/vc_quick_settings.h"
 #include "ui/settings/vc_settings.h"
 #include "ui/shell/options_popover.h"
@@ -42,6 +48,25 @@ VC_Messages::Roles listRoles(const HXScreenRoles& roles) {
 
 VC_Favorites::Roles favoritesRoles(const HXScreenRoles& roles) { return {.dialPad = roles.dialPad}; }
 
+// The lists the settings screens push: inset from system version 13 on.
+toolkit::TableViewStyle listStyle() {
+    return toolkit::Device::current().systemVersionAtLeast(13) ? toolkit::TableViewStyle::InsetGrouped
+                                                               : toolkit::TableViewStyle::Grouped;
+}
+
+std::shared_ptr<VC_ImagePreview> imagePreview(const HXScreenRoles& roles, const std::string& mediaID) {
+    return std::make_shared<VC_ImagePreview>(VC_ImagePreview::Roles{.store = roles.store}, mediaID);
+}
+
+VC_Conversation::Makers conversationMakers(const std::shared_ptr<HXUIScreens>& lib, const HXScreenRoles& roles);
+
+// A pad the passcode settings present: a wrong PIN shakes it.
+std::shared_ptr<HXPasscodePadScreen> shakingOnError(std::shared_ptr<HXPasscodePadScreen> pad) {
+    if (auto* abstract = dynamic_cast<HXCPadLockScreenAbstractViewController*>(pad.get()))
+        abstract->setErrorVibrateEnabled(true);
+    return pad;
+}
+
 }  // namespace
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeLoginPanel(const HXScreenRoles& roles) {
@@ -54,14 +79,20 @@ bool HXUIScreens::presentLoginPanelInPopover(const std::shared_ptr<toolkit::View
     return ::presentLoginPanelInPopover(panel, master, anchor) != nullptr;
 }
 
+std::shared_ptr<HXUIScreens> HXUIScreens::library() {
+    if (auto owned = weak_from_this().lock()) return owned;
+    return std::make_shared<HXUIScreens>();
+}
+
 std::shared_ptr<HXSplitViewMaster> HXUIScreens::makeSplitViewMaster(const HXScreenRoles& roles) {
-    return std::make_shared<VC_SplitView_Master>(VC_SplitView_Master::Roles{.splitView = roles.splitView,
-                                                                            .routing = roles.routing,
-                                                                            .lists = roles.lists,
-                                                                            .settings = roles.settings,
-                                                                            .conversations = roles.conversations,
-                                                                            .accounts = roles.accounts,
-                                                                            .passcode = roles.passcode});
+    return std::make_shared<VC_SplitView_Master>(
+        VC_SplitView_Master::Roles{.splitView = roles.splitView,
+                                   .routing = roles.routing,
+                                   .lists = roles.lists,
+                                   .settings = roles.settings,
+                                   .conversations = roles.conversations},
+        VC_SplitView_Master::Makers{.help = [lib = library(), roles] { return lib->makeHelp(roles); },
+                                    .accountList = [lib = library(), roles] { return lib->makeAccountList(roles); }});
 }
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeProgressScreen(const std::string& statusText) {
@@ -78,8 +109,12 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeRootScreen(int index, 
     // The dial pad stands at view 0, the message lists at views 1 to 3, the settings at view 4.
     switch (index) {
         case 0:
-            return std::make_shared<VC_Call>(VC_Call::Roles{
-                .dialPad = roles.dialPad, .routing = roles.routing, .conversations = roles.conversations});
+            return std::make_shared<VC_Call>(
+                VC_Call::Roles{
+                    .dialPad = roles.dialPad, .routing = roles.routing, .conversations = roles.conversations},
+                VC_Call::Makers{.favorites = [lib = library(), roles](FavoritesHandBack handBack) {
+                    return lib->makeFavorites(roles, std::move(handBack));
+                }});
         case 1:
             return std::make_shared<VC_SMS>(listRoles(roles), 1);
         case 2:
@@ -87,12 +122,15 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeRootScreen(int index, 
         case 3:
             return std::make_shared<VC_History>(listRoles(roles), 3);
         case 4:
-            return std::make_shared<VC_Settings>(VC_Settings::Roles{.accountSettings = roles.accountSettings,
-                                                                    .routing = roles.routing,
-                                                                    .passcode = roles.passcode,
-                                                                    .settings = roles.settings,
-                                                                    .conversations = roles.conversations},
-                                                 [this, roles] { return makeAccountList(roles); });
+            return std::make_shared<VC_Settings>(
+                VC_Settings::Roles{
+                    .accountSettings = roles.accountSettings, .routing = roles.routing, .passcode = roles.passcode},
+                VC_Settings::Makers{
+                    .accountList = [lib = library(), roles] { return lib->makeAccountList(roles); },
+                    .help = [lib = library(), roles] { return lib->makeHelp(roles); },
+                    .quickSettings = [lib = library(), roles] { return lib->makeQuickSettingsScreen(roles); },
+                    .notifications = [lib = library()] { return lib->makeNotificationTypes(); },
+                    .passcode = [lib = library(), roles] { return lib->makePasscodeSettingsScreen(roles); }});
         default:
             return nullptr;
     }
@@ -108,10 +146,7 @@ std::shared_ptr<HXConversationScreen> HXUIScreens::makeConversationScreen(const 
                                                                            .store = roles.store,
                                                                            .playback = roles.playback,
                                                                            .lists = roles.lists},
-                                                    setup);
-    screen->setGroupDetailsMaker([roles](const std::string& numbers) -> std::shared_ptr<toolkit::ViewController> {
-        return HXUIScreens().makeGroupDetails(roles, numbers);
-    });
+                                                    conversationMakers(library(), roles), setup);
     return screen;
 }
 
@@ -128,9 +163,38 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeGroupDetails(const HXS
     return nav;
 }
 
+namespace {
+
+VC_Conversation::Makers conversationMakers(const std::shared_ptr<HXUIScreens>& lib, const HXScreenRoles& roles) {
+    return {
+        .groupDetails = [lib, roles](const std::string& numbers) { return lib->makeGroupDetails(roles, numbers); },
+        .imagePreview = [roles](const std::string& mediaID, graphics::ImagePtr still,
+                                std::shared_ptr<graphics::HXCAnimatedImage> animated,
+                                const std::shared_ptr<toolkit::TransitioningDelegate>& transitions)
+            -> std::shared_ptr<toolkit::ViewController> {
+            auto preview = imagePreview(roles, mediaID);
+            preview->setImage(std::move(still));
+            preview->setAnimatedImage(std::move(animated));
+            return hxImagePreviewNavigation(preview, transitions);
+        },
+        .previewTransition = [](bool presenting,
+                                toolkit::Point sourcePoint) -> std::shared_ptr<toolkit::AnimatedTransitioning> {
+            return std::make_shared<ImagePreview_AnimationController>(presenting, sourcePoint);
+        },
+        .vCardPicker =
+            [lib, roles](const foundation::Data& vCard,
+                         std::weak_ptr<system_screens::ContactViewControllerDelegate> delegate) {
+                return lib->makeVCardPicker(roles, vCard, std::move(delegate));
+            },
+        .noteEdit =
+            [lib, roles](const std::string& conversationID) { return lib->makeNoteEditScreen(roles, conversationID); }};
+}
+
+}  // namespace
+
 std::shared_ptr<toolkit::ViewController>
 HXUIScreens::makeImagePreview(const HXScreenRoles& roles, const std::string& mediaID, const foundation::Data& picture) {
-    auto preview = std::make_shared<VC_ImagePreview>(VC_ImagePreview::Roles{.store = roles.store}, mediaID);
+    auto preview = imagePreview(roles, mediaID);
     if (!picture.empty()) preview->setPictureData(picture);
     return preview;
 }
@@ -152,15 +216,51 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeNoteEditScreen(const H
 }
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeAccountList(const HXScreenRoles& roles) {
-    const auto style = toolkit::Device::current().systemVersionAtLeast(13) ? toolkit::TableViewStyle::InsetGrouped
-                                                                           : toolkit::TableViewStyle::Grouped;
     return std::make_shared<VC_Accounts>(
-        VC_Accounts::Roles{.accounts = roles.accounts, .routing = roles.routing, .passcode = roles.passcode}, style);
+        VC_Accounts::Roles{.accounts = roles.accounts, .routing = roles.routing, .passcode = roles.passcode},
+        VC_Accounts::Makers{.newAccountSignIn =
+                                [lib = library(), roles] {
+                                    auto panel = lib->makeLoginPanel(roles);
+                                    if (auto* login = dynamic_cast<VC_LoginPanel*>(panel.get()))
+                                        login->isCreatingNewAccount();
+                                    return panel;
+                                }},
+        listStyle());
 }
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeQuickSettingsScreen(const HXScreenRoles& roles) {
-    return std::make_shared<VC_QuickSettings>(VC_QuickSettings::Roles{.quickSettings = roles.quickSettings},
-                                              toolkit::TableViewStyle::Grouped);
+    return std::make_shared<VC_QuickSettings>(
+        VC_QuickSettings::Roles{.quickSettings = roles.quickSettings},
+        VC_QuickSettings::Makers{
+            .locations = [lib = library(), roles] { return lib->makeQuickSettingLocations(roles); },
+            .editor = [lib = library(), roles](
+                          const std::string& settingName) { return lib->makeQuickSettingEditor(roles, settingName); }},
+        toolkit::TableViewStyle::Grouped);
+}
+
+std::shared_ptr<toolkit::ViewController> HXUIScreens::makeQuickSettingLocations(const HXScreenRoles& roles) {
+    return std::make_shared<VC_QSLocation>(VC_QSLocation::Roles{.quickSettings = roles.quickSettings}, listStyle());
+}
+
+std::shared_ptr<toolkit::ViewController> HXUIScreens::makeQuickSettingEditor(const HXScreenRoles& roles,
+                                                                             const std::string& settingName) {
+    return std::make_shared<VC_QSDetails>(VC_QSDetails::Roles{.quickSettings = roles.quickSettings}, settingName);
+}
+
+std::shared_ptr<toolkit::ViewController> HXUIScreens::makeHelp(const HXScreenRoles& roles) {
+    return std::make_shared<VC_Help>(
+        VC_Help::Roles{.routing = roles.routing, .settings = roles.settings, .conversations = roles.conversations},
+        VC_Help::Makers{.legal = [lib = library()](bool iPad) { return lib->makeLegal(iPad); }});
+}
+
+std::shared_ptr<toolkit::ViewController> HXUIScreens::makeLegal(bool iPad) {
+    auto legal = std::make_shared<VC_Legal>();
+    legal->iPad = iPad;
+    return legal;
+}
+
+std::shared_ptr<toolkit::ViewController> HXUIScreens::makeNotificationTypes() {
+    return std::make_shared<VC_NotificationTypes>(listStyle());
 }
 
 std::shared_ptr<HXPasscodePadScreen>
@@ -175,10 +275,18 @@ HXUIScreens::makePadLockSetupScreen(std::weak_ptr<HXCPadLockScreenSetupViewContr
 }
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makePasscodeSettingsScreen(const HXScreenRoles& roles) {
-    const auto style = toolkit::Device::current().systemVersionAtLeast(13) ? toolkit::TableViewStyle::InsetGrouped
-                                                                           : toolkit::TableViewStyle::Grouped;
     return std::make_shared<HXCPasscodeSettingsViewController>(
-        HXCPasscodeSettingsViewController::Roles{.passcode = roles.passcode}, style);
+        HXCPasscodeSettingsViewController::Roles{.passcode = roles.passcode},
+        HXCPasscodeSettingsViewController::Makers{
+            .unlockPad =
+                [lib = library()](std::weak_ptr<HXCPadLockScreenViewControllerDelegate> delegate) {
+                    return shakingOnError(lib->makePadLockScreen(std::move(delegate), false));
+                },
+            .setupPad =
+                [lib = library()](std::weak_ptr<HXCPadLockScreenSetupViewControllerDelegate> delegate) {
+                    return shakingOnError(lib->makePadLockSetupScreen(std::move(delegate), false));
+                }},
+        listStyle());
 }
 
 void HXUIScreens::applyPasscodePadAppearance() { HXCPadLockScreenView::applyAppTheme(); }

@@ -1,10 +1,15 @@
 // The screen library's answer to the shell's makers: the program hands one of these to the
 // application object before the launch, and from then on the shell presents the real screens.
+// It is also the one place a screen gets the screens it opens: each screen that opens another
+// takes its makers (`VC_Name::Makers`) beside its roles, and the makers filled here call back
+// into this library (which they keep), so no screen folder includes another's screens.
 #pragma once
+
+#include <memory>
 
 #include "app/screens.h"
 
-class HXUIScreens : public HXScreens {
+class HXUIScreens : public HXScreens, public std::enable_shared_from_this<HXUIScreens> {
 public:
     std::shared_ptr<toolkit::ViewController> makeLoginPanel(const HXScreenRoles& roles) override;
     bool presentLoginPanelInPopover(const std::shared_ptr<toolkit::ViewController>& panel,
@@ -46,4 +51,17 @@ public:
                     std::weak_ptr<system_screens::ContactViewControllerDelegate> contactDelegate) override;
     std::shared_ptr<toolkit::ViewController> makeNoteEditScreen(const HXScreenRoles& roles,
                                                                 const std::string& conversationID) override;
+
+    // Screens only other screens open.
+    std::shared_ptr<toolkit::ViewController> makeHelp(const HXScreenRoles& roles);
+    std::shared_ptr<toolkit::ViewController> makeLegal(bool iPad);
+    std::shared_ptr<toolkit::ViewController> makeNotificationTypes();
+    std::shared_ptr<toolkit::ViewController> makeQuickSettingLocations(const HXScreenRoles& roles);
+    std::shared_ptr<toolkit::ViewController> makeQuickSettingEditor(const HXScreenRoles& roles,
+                                                                    const std::string& settingName);
+
+private:
+    // What the makers handed to screens keep: this library when a shared pointer owns it, else a
+    // plain library of its own.
+    std::shared_ptr<HXUIScreens> library();
 };

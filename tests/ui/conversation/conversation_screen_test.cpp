@@ -1,13 +1,14 @@
 // The conversation screen as a user meets it: the reply it sends answers by completion and moves
 // the progress bar, the key command keeps the text, the screen pops itself when its conversation
-// goes to the trash, and the note editor saves, cancels, keeps its text between popovers and
-// points at the foot of the last message on the tablet.
+// goes to the trash, it opens what its makers give, and the note editor saves, cancels, keeps its
+// text between popovers and points at the foot of the last message on the tablet.
 #include "platform/foundation/notification_center.h"
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/text_input.h"
 #include "tests/ui/conversation/conversation_support.h"
 #include "ui/conversation/conversation_table_view_cell.h"
 #include "ui/conversation/vc_note_edit.h"
+#include "ui/shell/ui_screens.h"
 
 namespace {
 
@@ -171,6 +172,55 @@ TEST_F(ConversationScreen, BubblesFindLinksOnlyOverAListThatHasLoaded) {
         ASSERT_TRUE(cell);
         EXPECT_EQ(cell->messageView().dataDetectorTypes(), detectors);
     }
+}
+
+namespace {
+
+// A screen library whose note editor and group details are titled stand-ins that note what each
+// was made for.
+struct RecordingScreens : HXUIScreens {
+    std::vector<std::string> notes, groups;
+    std::shared_ptr<toolkit::ViewController> makeNoteEditScreen(const HXScreenRoles&,
+                                                                const std::string& conversationID) override {
+        notes.push_back(conversationID);
+        return std::make_shared<HXPlaceholderScreen>("NoteFromMaker");
+    }
+    std::shared_ptr<toolkit::ViewController> makeGroupDetails(const HXScreenRoles&,
+                                                              const std::string& numberString) override {
+        groups.push_back(numberString);
+        return std::make_shared<HXPlaceholderScreen>("GroupFromMaker");
+    }
+};
+
+}  // namespace
+
+// The screen opens the screen its maker gives, not one of its own making, and hands the maker
+// what names it: the note editor the conversation's id, the group details the group's numbers.
+TEST_F(ConversationScreen, ItOpensWhatItsMakersGiveForItsConversationAndNumbers) {
+    auto screens = std::make_shared<RecordingScreens>();
+    app->setScreens(screens);
+    auto c = storeConversation("t1", 10);
+    storeMessages(c, {{.id = "m1", .number = 1, .text = "hi"}});
+    auto g = storeConversation("g1", 10, "Group Message");
+    (void)g->setValue("phoneNumber", "+12025550111|+13035550177");
+    storeMessages(g, {{.id = "m2", .number = 1, .text = "all"}});
+
+    open("t1").editNote();
+    harness.settle();
+    EXPECT_EQ(screens->notes, std::vector<std::string>{"t1"});
+    auto* shown = dynamic_cast<toolkit::NavigationController*>(nav->presentedViewController());
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->viewControllers().front()->className(), "NoteFromMaker");
+
+    auto& group = open("g1");
+    auto* title = dynamic_cast<toolkit::Button*>(group.navigationItem().titleView.get());
+    ASSERT_NE(title, nullptr);
+    title->sendActionsForControlEvents(toolkit::kTouchUpInside);
+    harness.settle();
+    EXPECT_EQ(screens->groups, std::vector<std::string>{"+12025550111|+13035550177"});
+    ASSERT_TRUE(harness.topPresented());
+    EXPECT_EQ(harness.topPresented()->className(), "GroupFromMaker");
+    EXPECT_EQ(screens->notes.size(), 1u) << "opening a conversation opens no note";
 }
 
 namespace {

@@ -25,6 +25,7 @@
 #include "ui/help/help_pages.h"
 #include "ui/help/vc_help.h"
 #include "ui/help/vc_legal.h"
+#include "ui/shell/ui_screens.h"
 #include "ui/widgets/device_hardware.h"
 
 namespace {
@@ -94,11 +95,11 @@ protected:
         nav.reset();
         ScreenFixture::TearDown();
     }
-    // As the settings screen's information button does it: in a navigation controller of its own.
+    // As the settings screen's information button does it: from the screen library's maker, in a
+    // navigation controller of its own.
     void presentHelp() {
-        const auto roles = app->screenRoles();
-        help = std::make_shared<VC_Help>(
-            VC_Help::Roles{.routing = roles.routing, .settings = roles.settings, .conversations = roles.conversations});
+        help = std::dynamic_pointer_cast<VC_Help>(std::make_shared<HXUIScreens>()->makeHelp(app->screenRoles()));
+        ASSERT_TRUE(help);
         nav = std::make_shared<toolkit::NavigationController>(help);
         settings->present(nav, false);
         harness.settle();

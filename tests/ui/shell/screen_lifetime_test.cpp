@@ -26,8 +26,8 @@ TEST(ScreenLifetime, TheMasterListAndItsHelpOutliveTheApplicationObjectWithoutRe
     auto master = std::dynamic_pointer_cast<VC_SplitView_Master>(app->masterList());
     ASSERT_TRUE(master);
     const auto roles = app->screenRoles();
-    auto help = std::make_shared<VC_Help>(
-        VC_Help::Roles{.routing = roles.routing, .settings = roles.settings, .conversations = roles.conversations});
+    auto help = std::dynamic_pointer_cast<VC_Help>(HXUIScreens().makeHelp(roles));
+    ASSERT_TRUE(help);
     (void)help->view();
     const auto split = app->splitViewController();
     const auto detail = split->viewControllers().back();
