@@ -14,14 +14,14 @@
 #include "ui/settings/quick_setting_location.h"
 #include "ui/settings/settings_cells.h"
 #include "ui/settings/settings_support.h"
-#include "ui/settings/vc_location_details.h"
 #include "ui/widgets/toggle_cell.h"
 
 using namespace hxsettings;
 
-VC_QSDetails::VC_QSDetails(Roles roles, std::string settingName)
+VC_QSDetails::VC_QSDetails(Roles roles, Makers makers, std::string settingName)
     : toolkit::TableViewController(toolkit::TableViewStyle::Grouped),
       roles_(std::move(roles)),
+      makers_(std::move(makers)),
       settingName_(std::move(settingName)) {
     hidesBottomBarWhenPushed = true;
 }
@@ -289,9 +289,8 @@ void VC_QSDetails::didSelectRow(toolkit::TableView& table, toolkit::IndexPath ip
             table.reloadRows({ip}, toolkit::RowAnimation::Automatic);
         }
     } else if (tag == 125) {
-        auto details = std::make_shared<VC_LocationDetails>(
-            VC_LocationDetails::Roles{.quickSettings = roles_.quickSettings}, settingName_);
-        if (auto* navigation = navigationController()) navigation->pushViewController(details, true);
+        auto* navigation = navigationController();
+        if (navigation && makers_.location) navigation->pushViewController(makers_.location(settingName_), true);
     }
     table.deselectRow(ip, true);
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -22,7 +23,11 @@ public:
     struct Roles {
         std::weak_ptr<HXQuickSettingsRole> quickSettings;
     };
-    VC_QSDetails(Roles roles, std::string settingName);
+    struct Makers {
+        // The region of a setting by its name.
+        std::function<std::shared_ptr<toolkit::ViewController>(const std::string& settingName)> location;
+    };
+    VC_QSDetails(Roles roles, Makers makers, std::string settingName);
     ~VC_QSDetails() override;
     std::string className() const override { return "VC_QSDetails"; }
 
@@ -62,6 +67,7 @@ private:
     void replaceGoneCallbackPhone();
 
     Roles roles_;
+    Makers makers_;
     std::string settingName_;
     std::shared_ptr<HX_QuickSetting> quickSetting_;
     uint64_t entryHash_ = 0;

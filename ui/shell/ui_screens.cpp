@@ -25,6 +25,7 @@
 #include "ui/passcode/hxc_pad_lock_screen_view_controller.h"
 #include "ui/passcode/hxc_passcode_settings_view_controller.h"
 #include "ui/settings/vc_accounts.h"
+#include "ui/settings/vc_location_details.h"
 #include "ui/settings/vc_notification_types.h"
 #include "ui/settings/vc_qs_details.h"
 #include "ui/settings/vc_qs_location.h"
@@ -244,7 +245,19 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeQuickSettingLocations(
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeQuickSettingEditor(const HXScreenRoles& roles,
                                                                              const std::string& settingName) {
-    return std::make_shared<VC_QSDetails>(VC_QSDetails::Roles{.quickSettings = roles.quickSettings}, settingName);
+    return std::make_shared<VC_QSDetails>(VC_QSDetails::Roles{.quickSettings = roles.quickSettings},
+                                          VC_QSDetails::Makers{.location =
+                                                                   [lib = library(), roles](const std::string& name) {
+                                                                       return lib->makeQuickSettingLocation(roles,
+                                                                                                            name);
+                                                                   }},
+                                          settingName);
+}
+
+std::shared_ptr<toolkit::ViewController> HXUIScreens::makeQuickSettingLocation(const HXScreenRoles& roles,
+                                                                               const std::string& settingName) {
+    return std::make_shared<VC_LocationDetails>(VC_LocationDetails::Roles{.quickSettings = roles.quickSettings},
+                                                settingName);
 }
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeHelp(const HXScreenRoles& roles) {

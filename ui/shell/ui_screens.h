@@ -59,6 +59,8 @@ public:
     std::shared_ptr<toolkit::ViewController> makeQuickSettingLocations(const HXScreenRoles& roles);
     std::shared_ptr<toolkit::ViewController> makeQuickSettingEditor(const HXScreenRoles& roles,
                                                                     const std::string& settingName);
+    std::shared_ptr<toolkit::ViewController> makeQuickSettingLocation(const HXScreenRoles& roles,
+                                                                      const std::string& settingName);
 
 private:
     // What the makers handed to screens keep: this library when a shared pointer owns it, else a

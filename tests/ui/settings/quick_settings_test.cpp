@@ -72,6 +72,11 @@ protected:
         if (change) change(*preset);
         ASSERT_TRUE(storeQuickSetting(*account, name, *preset));
     }
+    // The editor of the preset name, as the list opens it.
+    std::shared_ptr<VC_QSDetails> presetEditor(const std::string& name) {
+        return std::dynamic_pointer_cast<VC_QSDetails>(
+            std::make_shared<HXUIScreens>()->makeQuickSettingEditor(this->app->screenRoles(), name));
+    }
     // The list as the settings screen's "Quick Settings" row opens it.
     std::shared_ptr<VC_QuickSettings> openList() {
         auto list = std::dynamic_pointer_cast<VC_QuickSettings>(
@@ -329,8 +334,7 @@ TEST_F(QuickSettingsScreens, TheEditorsSectionsFollowLocationAndPhones) {
         store("P", [&](HX_QuickSetting& q) {
             if (!c.phones) q.setPhones({});
         });
-        auto editor =
-            std::make_shared<VC_QSDetails>(VC_QSDetails::Roles{.quickSettings = app->screenRoles().quickSettings}, "P");
+        auto editor = presetEditor("P");
         nav->pushViewController(editor, false);
         harness.settle();
         for (const auto& [tag, section] : c.sections) EXPECT_EQ(editor->sectionForTag(tag), section) << tag;
@@ -351,8 +355,7 @@ TEST_F(QuickSettingsScreens, TheEditorSavesOnlyAChangedPresetAndFlipsTriStatesTo
         q.setForwardingPhoneID(11);
     });
     const auto before = account->quickSettings().at("P");
-    auto editor =
-        std::make_shared<VC_QSDetails>(VC_QSDetails::Roles{.quickSettings = app->screenRoles().quickSettings}, "P");
+    auto editor = presetEditor("P");
     nav->pushViewController(editor, false);
     harness.settle();
     expectOutline("quick_setting_editor");
@@ -449,8 +452,7 @@ TEST_F(QuickSettingsScreens, TheEditorReplacesOnlyAGoneCallbackPhoneNeverByAVoIP
     };
     for (const Case& c : {Case{987654, methods.front()->phoneId()}, Case{-1, -1}, Case{-2, -2}}) {
         store("P", [&](HX_QuickSetting& q) { q.setForwardingPhoneID(c.stored); });
-        auto editor =
-            std::make_shared<VC_QSDetails>(VC_QSDetails::Roles{.quickSettings = app->screenRoles().quickSettings}, "P");
+        auto editor = presetEditor("P");
         nav->pushViewController(editor, false);
         harness.settle();
         EXPECT_EQ(editor->quickSetting()->forwardingPhoneID(), c.kept) << c.stored;
@@ -563,8 +565,7 @@ TEST_F(QuickSettingsScreens, ItsAlertsAsTheyOpen) {
 TEST_F(QuickSettingsScreens, TheEditorsSheets) {
     store("P", [](HX_QuickSetting& q) { q.setForwardingPhoneID(11); });
     const auto before = account->quickSettings().at("P");
-    auto editor =
-        std::make_shared<VC_QSDetails>(VC_QSDetails::Roles{.quickSettings = app->screenRoles().quickSettings}, "P");
+    auto editor = presetEditor("P");
     nav->pushViewController(editor, false);
     harness.settle();
     struct Case {
