@@ -120,8 +120,9 @@ void HX_ConnectAppDelegate::onMainForOverlay(bool shown, std::function<void()> w
         work();
         return;
     }
-    dispatch::Queue::main()->async([alive = aliveToken(), this, shown, work = std::move(work)] {
-        if (!alive.expired() && loadingOverlayShown() == shown) work();
+    dispatch::Queue::main()->async([weak = weakSelf(), shown, work = std::move(work)] {
+        auto self = weak.lock();
+        if (self && self->loadingOverlayShown() == shown) work();
     });
 }
 
@@ -283,11 +284,11 @@ void HX_ConnectAppDelegate::presentMailController(const HXMailDraft& draft) {
     composer->setMessageBody(draft.htmlBody, true);
     for (const auto& a : draft.attachments) composer->addAttachmentData(a.data, a.mimeType, a.fileName);
     if (!mailDelegate_) {
-        std::weak_ptr<int> alive = alive_;
-        mailDelegate_ = std::make_shared<MailDelegate>([this, alive](mail::MailComposeViewController& finished) {
-            if (alive.expired()) return;
+        mailDelegate_ = std::make_shared<MailDelegate>([weak = weakSelf()](mail::MailComposeViewController& finished) {
+            auto self = weak.lock();
+            if (!self) return;
             if (finished.presentingViewController()) finished.presentingViewController()->dismiss(true);
-            if (mailComposer_.get() == &finished) mailComposer_.reset();
+            if (self->mailComposer_.get() == &finished) self->mailComposer_.reset();
         });
     }
     composer->mailComposeDelegate = mailDelegate_;
@@ -316,8 +317,8 @@ void HX_ConnectAppDelegate::switchToLocation(const std::string& name) {
     platform.endBackgroundTask(takeLocationSwitchTask());
     // The expiration handler may outlive the application object: it ends its task only while the
     // object lives.
-    auto task = platform.beginBackgroundTask("switchToLocation", [alive = aliveToken(), this] {
-        if (!alive.expired()) locationSwitchTaskExpired();
+    auto task = platform.beginBackgroundTask("switchToLocation", [weak = weakSelf()] {
+        if (auto self = weak.lock()) self->locationSwitchTaskExpired();
     });
     {
         std::lock_guard lock(locationMutex_);

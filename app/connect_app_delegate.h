@@ -307,15 +307,24 @@ protected:
         if (observer) observer->shellCall(call);
     }
     std::vector<std::string> launchSteps_;
-    // Delayed work checks this token so that it never runs on a destroyed application object.
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
-    std::weak_ptr<int> aliveToken() const { return alive_; }
+    // This object as its form Form (itself or a class it derives from) by weak pointer, for a
+    // block that may run after it has gone: the block captures it instead of this and locks it
+    // first, on the main queue. Empty when no shared pointer owns the application object (a
+    // test's local), whose later blocks then do nothing.
+    template <class Form = HX_ConnectAppDelegate>
+    std::weak_ptr<Form> weakSelf() {
+        return std::static_pointer_cast<Form>(weakWebClient().lock());
+    }
 
 private:
     // The bundle sounds played so far, by name (main thread).
     std::map<std::string, unsigned> soundHandles_;
     void launchStep(std::string name) { launchSteps_.push_back(std::move(name)); }
-    void repairAccountChoice();
+    // The launch's steps that work on this object's own state (app/shell_launch.cpp).
+    void readPreferenceMirrors();
+    void observeServiceReachability();
+    void selectStoredAccount();
+    void observeLifeCycle();
     void observeWhileActive();
     std::string deviceModelName() const;
     std::shared_ptr<toolkit::AlertController> makeAlertController(const HXAlert& alert);

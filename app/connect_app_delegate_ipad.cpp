@@ -119,12 +119,13 @@ void HX_ConnectAppDelegate_iPad::selectViewForIndex(int index) {
 void HX_ConnectAppDelegate_iPad::setUnreadCount(int64_t count, int forViewIndex) {
     if (forViewIndex != 1 && forViewIndex != 2) return;
     // Callers may be on any thread; the list belongs to the main thread.
-    dispatch::Queue::main()->async([alive = aliveToken(), this, count, forViewIndex] {
-        if (alive.expired()) return;
-        (forViewIndex == 1 ? unreadSMSCount_ : unreadVMCount_) = count > 0 ? count : 0;
-        if (masterList_) masterList_->refreshTable();
+    dispatch::Queue::main()->async([weak = weakSelf<HX_ConnectAppDelegate_iPad>(), count, forViewIndex] {
+        auto self = weak.lock();
+        if (!self) return;
+        (forViewIndex == 1 ? self->unreadSMSCount_ : self->unreadVMCount_) = count > 0 ? count : 0;
+        if (self->masterList_) self->masterList_->refreshTable();
         const auto type = foundation::UserDefaults::standardUserDefaults()->integerForKey("badgeType");
-        services::AppBadge::shared().setBadgeNumber(hxAppIconBadge(unreadSMSCount_, unreadVMCount_, type));
+        services::AppBadge::shared().setBadgeNumber(hxAppIconBadge(self->unreadSMSCount_, self->unreadVMCount_, type));
     });
 }
 

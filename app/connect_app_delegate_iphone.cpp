@@ -115,24 +115,26 @@ void HX_ConnectAppDelegate_iPhone::tabBarControllerDidSelect(toolkit::ViewContro
     tabBarController_->tabBar().setClipsToBounds(selected == 0);
     currentViewIndex_ = selected;
     if (selected == 4) {
-        dispatch::Queue::main()->async([alive = aliveToken(), this] {
-            if (!alive.expired()) loadPhoneSettings();
+        dispatch::Queue::main()->async([weak = weakSelf()] {
+            if (auto self = weak.lock()) self->loadPhoneSettings();
         });
     }
 }
 
 void HX_ConnectAppDelegate_iPhone::setUnreadCount(int64_t count, int forViewIndex) {
     // Callers may be on any thread; the tab bar belongs to the main thread.
-    dispatch::Queue::main()->async([alive = aliveToken(), this, count, forViewIndex] {
-        if (alive.expired() || !hasTabs()) return;
-        const auto& tabs = tabBarController_->viewControllers();
+    dispatch::Queue::main()->async([weak = weakSelf<HX_ConnectAppDelegate_iPhone>(), count, forViewIndex] {
+        auto self = weak.lock();
+        if (!self || !self->hasTabs()) return;
+        auto& controller = *self->tabBarController_;
+        const auto& tabs = controller.viewControllers();
         if (forViewIndex >= 0 && forViewIndex < kViewCount) {
             auto& item = tabs[forViewIndex]->tabBarItem();
             if (count > 0)
                 item.badgeValue = std::to_string(count);
             else
                 item.badgeValue.reset();
-            tabBarController_->tabBar().update();
+            controller.tabBar().update();
         }
         auto badgeOf = [&](int index) -> int64_t {
             const auto& badge = tabs[index]->tabBarItem().badgeValue;
@@ -216,9 +218,9 @@ void HX_ConnectAppDelegate_iPhone::applicationWillTerminate() {
 
 void HX_ConnectAppDelegate_iPhone::preload() {
     HX_ConnectAppDelegate::preload();
-    dispatch::Queue::main()->async([alive = aliveToken(), this] {
-        if (alive.expired()) return;
-        for (auto& root : rootScreens_)
-            if (root) (void)root->view();
+    dispatch::Queue::main()->async([weak = weakSelf<HX_ConnectAppDelegate_iPhone>()] {
+        if (auto self = weak.lock())
+            for (auto& root : self->rootScreens_)
+                if (root) (void)root->view();
     });
 }

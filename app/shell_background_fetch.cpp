@@ -46,8 +46,9 @@ void HX_ConnectAppDelegate::applicationPerformFetchWithCompletionHandler(Backgro
     center.addObserver(this, foundation::kApplicationDidBecomeActiveNotification,
                        [this](const foundation::Notification&) { resumeActive(); });
 
-    auto fetch = std::make_shared<FetchAnswer>(std::move(completion), [alive = std::weak_ptr<int>(alive_), this] {
-        if (!alive.expired()) showPasscodeLockIfNeeded();
+    std::weak_ptr<HX_ConnectAppDelegate> weak = weakSelf();
+    auto fetch = std::make_shared<FetchAnswer>(std::move(completion), [weak] {
+        if (auto self = weak.lock()) self->showPasscodeLockIfNeeded();
     });
     // The completion handed on: holding it keeps the fetch unanswered; dropping every copy
     // answers it as failed.
@@ -74,8 +75,6 @@ void HX_ConnectAppDelegate::applicationPerformFetchWithCompletionHandler(Backgro
 
     // The session answers on its own queue: its completions take the reply to the main queue and
     // lock the application object only there.
-    auto self = std::static_pointer_cast<HX_ConnectAppDelegate>(weakWebClient().lock());
-    std::weak_ptr<HX_ConnectAppDelegate> weak = self;
     using Use = std::function<void(HX_ConnectAppDelegate&, std::shared_ptr<const foundation::Data>)>;
     auto onMain = [weak, session, answer](const foundation::Data& data, const std::optional<foundation::Error>& error,
                                           Use use) {

@@ -16,27 +16,53 @@
 #include "platform/services/contacts.h"
 #include "platform/toolkit/traits.h"
 
-class HXCrashesDelegate : public ZIVOCrashesDelegate {
-public:
-    explicit HXCrashesDelegate(std::weak_ptr<int> alive, HX_ConnectAppDelegate* app)
-        : alive_(std::move(alive)), app_(app) {}
-    bool respondsToAttachmentsWithCrashes() const override { return true; }
-    std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>
-    attachmentsWithCrashes(ZIVOCrashes&, const std::shared_ptr<ZIVOErrorReport>&) override {
-        if (alive_.expired()) return {};
-        return {ZIVOErrorAttachmentLog::attachmentWithText(app_->appInfoText(), std::string("AppInfo.txt"))};
-    }
-
-private:
-    std::weak_ptr<int> alive_;
-    HX_ConnectAppDelegate* app_;
-};
-
 namespace {
 
 constexpr const char* kTelemetrySecret = "5d1e7c40-2b9a-4f63-8e0d-93a6b1f2c7e4";
 
+// The "AppInfo.txt" text of the application object, asked for from any thread. The crash service
+// asks on its own queue while the main thread may replace the account or its numbers: the text is
+// made on the main thread, where the object is locked, and this thread waits for it (bounded, in
+// case the main thread is held up). Empty once the object has gone.
+std::string appInfoTextOf(const std::weak_ptr<HX_ConnectAppDelegate>& weak) {
+    if (dispatch::isMainThread()) {
+        auto app = weak.lock();
+        return app ? app->appInfoText() : std::string();
+    }
+    struct Copy {
+        std::mutex mutex;
+        std::condition_variable done;
+        std::optional<std::string> text;
+    };
+    auto copy = std::make_shared<Copy>();
+    dispatch::Queue::main()->async([weak, copy] {
+        auto app = weak.lock();
+        std::string text = app ? app->appInfoText() : std::string();
+        std::lock_guard lock(copy->mutex);
+        copy->text = std::move(text);
+        copy->done.notify_all();
+    });
+    std::unique_lock lock(copy->mutex);
+    if (!copy->done.wait_for(lock, std::chrono::seconds(10), [&] { return copy->text.has_value(); }))
+        return "The app's state could not be read: the main thread did not answer.\n";
+    return *copy->text;
+}
+
 }  // namespace
+
+class HXCrashesDelegate : public ZIVOCrashesDelegate {
+public:
+    explicit HXCrashesDelegate(std::weak_ptr<HX_ConnectAppDelegate> app) : app_(std::move(app)) {}
+    bool respondsToAttachmentsWithCrashes() const override { return true; }
+    std::vector<std::shared_ptr<ZIVOErrorAttachmentLog>>
+    attachmentsWithCrashes(ZIVOCrashes&, const std::shared_ptr<ZIVOErrorReport>&) override {
+        if (app_.expired()) return {};
+        return {ZIVOErrorAttachmentLog::attachmentWithText(appInfoTextOf(app_), std::string("AppInfo.txt"))};
+    }
+
+private:
+    std::weak_ptr<HX_ConnectAppDelegate> app_;
+};
 
 void HX_ConnectAppDelegate::startTelemetryAtLaunch(std::optional<std::string> logUrl) {
     startsTelemetry_ = true;
@@ -44,6 +70,7 @@ void HX_ConnectAppDelegate::startTelemetryAtLaunch(std::optional<std::string> lo
 }
 
 void HX_ConnectAppDelegate::startTelemetry() {
+    record("startTelemetry");
     if (startsTelemetry_) {
         // Runs and tests send to a local ingestion endpoint; the SDK must know it before it
         // builds its channel group, or its first logs go to the telemetry service.
@@ -60,18 +87,18 @@ void HX_ConnectAppDelegate::startTelemetry() {
 }
 
 void HX_ConnectAppDelegate::installCrashConfirmation() {
-    crashesDelegate_ = std::make_shared<HXCrashesDelegate>(alive_, this);
+    crashesDelegate_ = std::make_shared<HXCrashesDelegate>(weakSelf());
     ZIVOCrashes::setDelegate(crashesDelegate_);
-    ZIVOCrashes::setUserConfirmationHandler([alive = std::weak_ptr<int>(alive_),
-                                             this](const std::vector<std::shared_ptr<ZIVOErrorReport>>&) {
-        if (alive.expired()) return false;
+    ZIVOCrashes::setUserConfirmationHandler([weak = weakSelf()](const std::vector<std::shared_ptr<ZIVOErrorReport>>&) {
+        auto self = weak.lock();
+        if (!self) return false;
         // "CFBundleDisplayName", else the bundle's name: a bundle without the key never shows a
         // title that begins with an empty line.
         const std::string name = foundation::Bundle::main().displayName();
         auto choice = [](unsigned confirmation) {
             return [confirmation] { ZIVOCrashes::classNotifyWithUserConfirmation(confirmation); };
         };
-        presentAlert(
+        self->presentAlert(
             HXAlert{name + "\nQuit Unexpectedly",
                     "We're very sorry for the inconvenience and will do everything we can to prevent this crash in the "
                     "future.\n\nWould you like to send an anonymous report so we can fix the problem?",
@@ -86,25 +113,7 @@ void HX_ConnectAppDelegate::installCrashConfirmation() {
 
 std::string HX_ConnectAppDelegate::appInfoText() {
     if (dispatch::isMainThread()) return appInfoTextOnMain();
-    // The crash service asks on its own queue while the main thread may replace the account or
-    // its numbers: what the text needs is copied there, and this thread waits for the copy
-    // (bounded, in case the main thread is held up).
-    struct Copy {
-        std::mutex mutex;
-        std::condition_variable done;
-        std::optional<std::string> text;
-    };
-    auto copy = std::make_shared<Copy>();
-    dispatch::Queue::main()->async([alive = std::weak_ptr<int>(alive_), this, copy] {
-        std::string text = alive.expired() ? std::string() : appInfoTextOnMain();
-        std::lock_guard lock(copy->mutex);
-        copy->text = std::move(text);
-        copy->done.notify_all();
-    });
-    std::unique_lock lock(copy->mutex);
-    if (!copy->done.wait_for(lock, std::chrono::seconds(10), [&] { return copy->text.has_value(); }))
-        return "The app's state could not be read: the main thread did not answer.\n";
-    return *copy->text;
+    return appInfoTextOf(weakSelf());
 }
 
 std::string HX_ConnectAppDelegate::appInfoTextOnMain() {

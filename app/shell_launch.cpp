@@ -1,5 +1,7 @@
 // The application object's launch sequence and the small services it keeps for every screen.
 #include <filesystem>
+#include <functional>
+#include <utility>
 
 #include "app/connect_app_delegate.h"
 #include "app/hxc_passcode_lock.h"
@@ -66,6 +68,35 @@ void cleanCachesOnce() {
     defaults->setBool(true, "CIcleaned");
 }
 
+dispatch::QueuePtr makeMessageParsingQueue() {
+    return dispatch::Queue::serial("com.hxconnect.messageparser.queue",
+                                   dispatch::Queue::global(dispatch::Priority::Utility));
+}
+
+// Whether the device can place phone calls: it opens "tel:" and has a carrier.
+bool canPlaceCalls() {
+    auto& phone = services::Telephony::shared();
+    if (!phone.canOpenURL("tel:")) return false;
+    auto carrier = phone.carrierName();
+    return carrier && !carrier->empty();
+}
+
+void registerDefaultPreferences() {
+    // Kept from the first launch on (registered alone it would be now at every launch).
+    HXReviewRequest::noteFirstLaunch(dispatch::wallNow());
+    foundation::UserDefaults::standardUserDefaults()->registerDefaults(registeredDefaults(dispatch::wallNow()));
+}
+
+void startCacheCleanUps() {
+    if (!foundation::UserDefaults::standardUserDefaults()->boolForKey("CIcleaned"))
+        dispatch::Queue::global(dispatch::Priority::Background)->async(cleanCachesOnce);
+    // Temporaries of writers killed in an earlier run, in every folder of the home, not only in
+    // those this run happens to write into.
+    dispatch::Queue::global(dispatch::Priority::Background)->async([home = foundation::homeDirectory()] {
+        foundation::files::removeStaleTemporariesBelow(home);
+    });
+}
+
 // The app's look over the platform's defaults: taken by each view when it first comes into a window.
 void applyLaunchAppearance() {
     using namespace toolkit;
@@ -75,116 +106,151 @@ void applyLaunchAppearance() {
     Appearance::of<Switch>().set("onTintColor", Color::systemBlue().withAlphaComponent(0.8));
 }
 
+// The device form's interface; the tablet has no dial-pad view to come back to.
+void setUpInterface(HX_ConnectAppDelegate& app) {
+    app.setupInterface();
+    auto defaults = foundation::UserDefaults::standardUserDefaults();
+    if (app.iPad() && defaults->integerForKey("tabBarIndex") == 0) defaults->setInteger(4, "tabBarIndex");
+}
+
+// The stored view when an account is stored; otherwise settings, with the passcode off.
+int chooseFirstView() {
+    auto defaults = foundation::UserDefaults::standardUserDefaults();
+    auto accounts = defaults->dictionaryForKey("accountInfo");
+    if (accounts && !accounts->empty()) return static_cast<int>(defaults->integerForKey("tabBarIndex"));
+    HXCPasscodeLock::sharedLock().setPasscodeRequired(false);
+    return 4;
+}
+
+// Drops an entry of no name, forgets a stored user name that names no account, and picks the
+// first account when none is named.
+void repairAccountChoice() {
+    auto defaults = foundation::UserDefaults::standardUserDefaults();
+    auto accounts = defaults->dictionaryForKey("accountInfo").value_or(foundation::Dictionary{});
+    if (accounts.remove(std::string())) (void)defaults->setObject(accounts, "accountInfo");
+    auto username = defaults->stringForKey("username");
+    if (username && !accounts.contains(*username)) {
+        defaults->removeObjectForKey("username");
+        username.reset();
+    }
+    if ((!username || username->empty()) && !accounts.empty())
+        (void)defaults->setObject(accounts.keys().front().string(), "username");
+}
+
+void installShortcuts() {
+    services::ShortcutItems::shared().setShortcutItems({
+        {"com.hxconnect.shortcut_call", "Place Call", "phone"},
+        {"com.hxconnect.shortcut_sms", "New SMS", "compose"},
+    });
+}
+
+// A notification that only sets the badge to 0 makes the app appear in the system's notification
+// settings; it goes once per installation.
+void registerWithNotificationCenterOnce() {
+    auto defaults = foundation::UserDefaults::standardUserDefaults();
+    if (defaults->boolForKey("notificationCenterRegistration")) return;
+    services::AppBadge::shared().setBadgeNumber(0);
+    defaults->setBool(true, "notificationCenterRegistration");
+}
+
+// The message fonts follow the user's text size: a change empties their cache, so the next
+// request builds them at the new size.
+void observeContentSizeCategory(const void* owner) {
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.removeObserver(owner, "UIContentSizeCategoryDidChangeNotification");
+    graphics::HXCFont::setContentSizeCategory(toolkit::Device::current().contentSizeCategory());
+    center.addObserver(owner, "UIContentSizeCategoryDidChangeNotification", [](const foundation::Notification&) {
+        graphics::HXCFont::setContentSizeCategory(toolkit::Device::current().contentSizeCategory());
+        graphics::HXCFont::clearFontCache();
+    });
+}
+
+void followBackgroundRefreshStatus(HX_ConnectAppDelegate& app) {
+    app.setBackgroundRefreshStatus();
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.removeObserver(&app, services::kBackgroundRefreshStatusDidChangeNotification);
+    center.addObserver(&app, services::kBackgroundRefreshStatusDidChangeNotification,
+                       [&app](const foundation::Notification&) { app.setBackgroundRefreshStatus(); });
+}
+
 }  // namespace
 
 bool HX_ConnectAppDelegate::applicationDidFinishLaunchingWithOptions(const foundation::Dictionary& options) {
     (void)options;
-    auto defaults = foundation::UserDefaults::standardUserDefaults();
-    auto& center = foundation::NotificationCenter::defaultCenter();
     launchSteps_.clear();
-
-    // The telemetry SDK and its crash service belong to their own component; the shell asks for
-    // them here, first, so that a crash during the rest of the launch is caught.
-    launchStep("startTelemetry");
-    record("startTelemetry");
-    startTelemetry();
-
-    launchStep("messageParsingQueue");
-    setMessageParsingQueue(dispatch::Queue::serial("com.hxconnect.messageparser.queue",
-                                                   dispatch::Queue::global(dispatch::Priority::Utility)));
-    setMocAccessCount(0);
-
-    launchStep("isPhone");
-    auto& phone = services::Telephony::shared();
-    bool canCall = phone.canOpenURL("tel:");
-    if (canCall) {
-        auto carrier = phone.carrierName();
-        canCall = carrier && !carrier->empty();
+    // The steps in their order, each under the name launchSteps() reports. The telemetry SDK and
+    // its crash service come first, so that a crash during the rest of the launch is caught.
+    const std::pair<const char*, std::function<void()>> steps[] = {
+        {"startTelemetry", [this] { startTelemetry(); }},
+        {"messageParsingQueue",
+         [this] {
+             setMessageParsingQueue(makeMessageParsingQueue());
+             setMocAccessCount(0);
+         }},
+        {"isPhone", [this] { setIsPhone(canPlaceCalls()); }},
+        {"passcodeDefaults", [] { HXCPasscodeLock::sharedLock().setDefaultSettings(); }},
+        {"registerDefaults", registerDefaultPreferences},
+        {"cacheCleanUp", startCacheCleanUps},
+        {"readMirrors", [this] { readPreferenceMirrors(); }},
+        {"requestTable", [] {}},  // the request table and the per-account stores start empty
+        {"appearance", applyLaunchAppearance},
+        {"setupInterface", [this] { setUpInterface(*this); }},
+        {"selectFirstView", [this] { selectViewForIndex(chooseFirstView()); }},
+        {"lookupNumbers", [] {}},  // the number cache starts empty
+        {"observeReachability", [this] { observeServiceReachability(); }},
+        {"selectAccount", [this] { selectStoredAccount(); }},
+        {"shortcuts", installShortcuts},
+        {"notificationCenterRegistration", registerWithNotificationCenterOnce},
+        {"observeLifeCycle", [this] { observeLifeCycle(); }},
+        {"postDidFinishLaunching",
+         [] { foundation::NotificationCenter::defaultCenter().post("kDidFinishLaunchingNotification"); }},
+        {"isInBackground", [this] { setIsInBackground(foundation::Application::shared().isInBackground()); }},
+        {"passcodeAppearance", [this] { screens().applyPasscodePadAppearance(); }},
+        {"showPasscodeLockIfNeededForStartup", [this] { showPasscodeLockIfNeededForStartup(true); }},
+        {"locationManager", [this] { makeLocationManager(); }},
+        {"observeContentSize", [this] { observeContentSizeCategory(this); }},
+        {"backgroundRefreshStatus", [this] { followBackgroundRefreshStatus(*this); }},
+    };
+    for (const auto& [name, run] : steps) {
+        launchStep(name);
+        run();
     }
-    setIsPhone(canCall);
+    return true;
+}
 
-    launchStep("passcodeDefaults");
-    HXCPasscodeLock::sharedLock().setDefaultSettings();
-
-    launchStep("registerDefaults");
-    // Kept from the first launch on (registered alone it would be now at every launch).
-    HXReviewRequest::noteFirstLaunch(dispatch::wallNow());
-    defaults->registerDefaults(registeredDefaults(dispatch::wallNow()));
-
-    launchStep("cacheCleanUp");
-    if (!defaults->boolForKey("CIcleaned"))
-        dispatch::Queue::global(dispatch::Priority::Background)->async(cleanCachesOnce);
-    // Temporaries of writers killed in an earlier run, in every folder of the home, not only in
-    // those this run happens to write into.
-    dispatch::Queue::global(dispatch::Priority::Background)->async([home = foundation::homeDirectory()] {
-        foundation::files::removeStaleTemporariesBelow(home);
-    });
-
-    launchStep("readMirrors");
+void HX_ConnectAppDelegate::readPreferenceMirrors() {
+    auto defaults = foundation::UserDefaults::standardUserDefaults();
     setGraphicalEmoticons(defaults->boolForKey("graphicalEmoticons"));
     setAutoRefresh(defaults->boolForKey("autoRefresh"));
     setNewMessageAlert(defaults->boolForKey("newMessageAlert"));
     setUseSpeaker(defaults->boolForKey("useSpeaker"));
     setShowNotesInMessageLists(defaults->boolForKey("showNotesInMessageLists"));
+}
 
-    launchStep("requestTable");  // the request table and the per-account stores start empty
-
-    launchStep("appearance");
-    applyLaunchAppearance();
-
-    launchStep("setupInterface");
-    setupInterface();
-    if (iPad() && defaults->integerForKey("tabBarIndex") == 0) defaults->setInteger(4, "tabBarIndex");
-
-    launchStep("selectFirstView");
-    auto accounts = defaults->dictionaryForKey("accountInfo");
-    int first = 4;
-    if (accounts && !accounts->empty()) {
-        first = static_cast<int>(defaults->integerForKey("tabBarIndex"));
-    } else {
-        HXCPasscodeLock::sharedLock().setPasscodeRequired(false);
-    }
-    selectViewForIndex(first);
-
-    launchStep("lookupNumbers");
-
-    launchStep("observeReachability");
+void HX_ConnectAppDelegate::observeServiceReachability() {
     serviceReach_ = Reachability::reachabilityWithHostName(serviceHost());
     // Without a passcode the notifier starts now; with one, when the unlocked app becomes active, so
     // nothing is loaded before the unlock.
-    if (!HXCPasscodeLock::sharedLock().passcodeRequired()) {
-        observeWhileActive();
-    } else {
-        center.removeObserver(this, "kNetworkReachabilityChangedNotification");
-        center.addObserver(this, "kNetworkReachabilityChangedNotification", [this](const foundation::Notification& n) {
-            auto reach = std::static_pointer_cast<Reachability>(n.object);
-            reachabilityChanged(reach ? reach->currentReachabilityStatus() : 0);
-        });
-    }
+    if (!HXCPasscodeLock::sharedLock().passcodeRequired()) return observeWhileActive();
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.removeObserver(this, "kNetworkReachabilityChangedNotification");
+    center.addObserver(this, "kNetworkReachabilityChangedNotification", [this](const foundation::Notification& n) {
+        auto reach = std::static_pointer_cast<Reachability>(n.object);
+        reachabilityChanged(reach ? reach->currentReachabilityStatus() : 0);
+    });
+}
 
-    launchStep("selectAccount");
+void HX_ConnectAppDelegate::selectStoredAccount() {
     repairAccountChoice();
     // Behind the lock nothing of the account goes out before the PIN, whether its token is still
     // valid (the lists and settings would go at once) or must be asked for: the unlock lets the
     // first load go.
     webClient().heldUntilUnlock = HXCPasscodeLock::sharedLock().passcodeRequired();
-    selectAccountForUserName(defaults->stringForKey("username").value_or(""));
+    selectAccountForUserName(foundation::UserDefaults::standardUserDefaults()->stringForKey("username").value_or(""));
+}
 
-    launchStep("shortcuts");
-    services::ShortcutItems::shared().setShortcutItems({
-        {"com.hxconnect.shortcut_call", "Place Call", "phone"},
-        {"com.hxconnect.shortcut_sms", "New SMS", "compose"},
-    });
-
-    launchStep("notificationCenterRegistration");
-    if (!defaults->boolForKey("notificationCenterRegistration")) {
-        // A notification that only sets the badge to 0 makes the app appear in the system's
-        // notification settings.
-        services::AppBadge::shared().setBadgeNumber(0);
-        defaults->setBool(true, "notificationCenterRegistration");
-    }
-
-    launchStep("observeLifeCycle");
+void HX_ConnectAppDelegate::observeLifeCycle() {
+    auto& center = foundation::NotificationCenter::defaultCenter();
     center.removeObserver(this, foundation::kApplicationWillResignActiveNotification);
     center.addObserver(this, foundation::kApplicationWillResignActiveNotification,
                        [this](const foundation::Notification&) { resignActive(); });
@@ -200,51 +266,6 @@ bool HX_ConnectAppDelegate::applicationDidFinishLaunchingWithOptions(const found
         center.addObserver(this, "HXCPasscodeLockSpotlightPrefeChangedNotification",
                            [this](const foundation::Notification&) { indexMessages(); });
     }
-
-    launchStep("postDidFinishLaunching");
-    center.post("kDidFinishLaunchingNotification");
-
-    launchStep("isInBackground");
-    setIsInBackground(foundation::Application::shared().isInBackground());
-
-    launchStep("passcodeAppearance");
-    screens().applyPasscodePadAppearance();
-
-    launchStep("showPasscodeLockIfNeededForStartup");
-    showPasscodeLockIfNeededForStartup(true);
-
-    launchStep("locationManager");
-    makeLocationManager();
-
-    launchStep("observeContentSize");
-    center.removeObserver(this, "UIContentSizeCategoryDidChangeNotification");
-    // The message fonts follow the user's text size: a change empties their cache, so the next
-    // request builds them at the new size.
-    graphics::HXCFont::setContentSizeCategory(toolkit::Device::current().contentSizeCategory());
-    center.addObserver(this, "UIContentSizeCategoryDidChangeNotification", [](const foundation::Notification&) {
-        graphics::HXCFont::setContentSizeCategory(toolkit::Device::current().contentSizeCategory());
-        graphics::HXCFont::clearFontCache();
-    });
-
-    launchStep("backgroundRefreshStatus");
-    setBackgroundRefreshStatus();
-    center.removeObserver(this, services::kBackgroundRefreshStatusDidChangeNotification);
-    center.addObserver(this, services::kBackgroundRefreshStatusDidChangeNotification,
-                       [this](const foundation::Notification&) { setBackgroundRefreshStatus(); });
-    return true;
-}
-
-void HX_ConnectAppDelegate::repairAccountChoice() {
-    auto defaults = foundation::UserDefaults::standardUserDefaults();
-    auto accounts = defaults->dictionaryForKey("accountInfo").value_or(foundation::Dictionary{});
-    if (accounts.remove(std::string())) (void)defaults->setObject(accounts, "accountInfo");
-    auto username = defaults->stringForKey("username");
-    if (username && !accounts.contains(*username)) {
-        defaults->removeObjectForKey("username");
-        username.reset();
-    }
-    if ((!username || username->empty()) && !accounts.empty())
-        (void)defaults->setObject(accounts.keys().front().string(), "username");
 }
 
 const std::string& HX_ConnectAppDelegate::versionString() {

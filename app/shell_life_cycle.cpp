@@ -331,30 +331,31 @@ void HX_ConnectAppDelegate::reachabilityChanged(int status) {
                     "that there is an active internet connection and then start the application again.");
             }
             if (show) {
-                dispatch::Queue::main()->after(1.0, [alive = std::weak_ptr<int>(alive_), self = this, message] {
-                    if (!alive.expired()) {
-                        if (self->connectionAvailable()) return;
-                        self->presentAlert(
-                            HXAlert{foundation::localizedString("No Network Connection"),
-                                    message,
-                                    {{foundation::localizedString("Dismiss"), HXAlertAction::Style::Default,
-                                      [self] {
-                                          foundation::NotificationCenter::defaultCenter().post(
-                                              "kNetworkConnectionFailedNotification");
-                                          self->connectionAlertState_ = -1;
-                                          if (self->iPad()) self->setFirstResponder();
-                                      }}},
-                                    std::nullopt});
-                    }
+                dispatch::Queue::main()->after(1.0, [weak = weakSelf(), message] {
+                    auto self = weak.lock();
+                    if (!self || self->connectionAvailable()) return;
+                    self->presentAlert(HXAlert{foundation::localizedString("No Network Connection"),
+                                               message,
+                                               {{foundation::localizedString("Dismiss"), HXAlertAction::Style::Default,
+                                                 [weak] {
+                                                     foundation::NotificationCenter::defaultCenter().post(
+                                                         "kNetworkConnectionFailedNotification");
+                                                     auto app = weak.lock();
+                                                     if (!app) return;
+                                                     app->connectionAlertState_ = -1;
+                                                     if (app->iPad()) app->setFirstResponder();
+                                                 }}},
+                                               std::nullopt});
                 });
             }
         }
     }
     if (status != 0 && signedIn && jarHasCookies()) {
-        dispatch::Queue::main()->async([alive = aliveToken(), this] {
-            if (alive.expired()) return;
-            if (autoRefresh()) queueRefresh();
-            sendQueuedSMS();
+        dispatch::Queue::main()->async([weak = weakSelf()] {
+            auto self = weak.lock();
+            if (!self) return;
+            if (self->autoRefresh()) self->queueRefresh();
+            self->sendQueuedSMS();
         });
     } else if (status == 0) {
         dispatch::RunLoop::main().cancelPerform(this, "loadUnreadMessages", foundation::Value());
@@ -409,9 +410,9 @@ void HX_ConnectAppDelegate::updateUnreadCounts() {
     auto child = newChildContext();
     if (!child) return;
     // The counting runs on the child's queue and touches only the child. The counts go to the main
-    // queue, where the application object lives and dies; the pointer is carried there, not used
-    // on the way, and used only while the object lives.
-    HXMessageStore::performWithThreadContext(child, [child, alive = aliveToken(), app = this] {
+    // queue, where the application object lives and dies; the weak pointer is carried there and
+    // locked only there.
+    HXMessageStore::performWithThreadContext(child, [child, weak = weakSelf()] {
         auto model = HXMessageStore::managedObjectModel();
         auto count = [&](uint64_t mask) -> int64_t {
             foundation::Array types;
@@ -422,8 +423,9 @@ void HX_ConnectAppDelegate::updateUnreadCounts() {
             return n.ok() ? static_cast<int64_t>(n.value()) : 0;
         };
         const int64_t texts = count(3072), voicemails = count(4);
-        dispatch::Queue::main()->async([alive, app, texts, voicemails] {
-            if (alive.expired()) return;
+        dispatch::Queue::main()->async([weak, texts, voicemails] {
+            auto app = weak.lock();
+            if (!app) return;
             app->setUnreadCount(texts, 1);
             app->setUnreadCount(voicemails, 2);
             app->decreaseMocAccessCount();

@@ -205,10 +205,10 @@ void HXShellPasscodeHost::resumeAfterUnlock() {
     }
     // The host's monitoring starts only now: the platform reports the host's status once when it
     // starts, which starts the first data load that the lock held back.
-    std::weak_ptr<int> alive = app_.aliveToken();
-    dispatch::Queue::main()->async([&app = app_, alive] {
-        if (alive.expired() || app.webClient().firstReachabilityHandled || !app.serviceReach_) return;
-        app.reachabilityChanged(app.serviceReach_->currentReachabilityStatus());
+    dispatch::Queue::main()->async([weak = app_.weakSelf()] {
+        auto app = weak.lock();
+        if (!app || app->webClient().firstReachabilityHandled || !app->serviceReach_) return;
+        app->reachabilityChanged(app->serviceReach_->currentReachabilityStatus());
     });
 }
 

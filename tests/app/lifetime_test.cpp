@@ -119,3 +119,43 @@ TEST_F(Lifetime, TheLastOwnerLetsGoWhileParsesAnIndexPassAndASendAreUnderWay) {
     // The send's answer has nobody left to tell the screen anything: it is never heard half-way.
     for (size_t i = 0; i + 1 < heard.size(); ++i) EXPECT_EQ(heard[i], HXSendAnswer::Kind::Progress);
 }
+
+TEST_F(Lifetime, AnAlertLeftUpByTheApplicationObjectDoesNotReachItOnceItHasGone) {
+    // The first reachability report finds no network for a signed-in account: the application
+    // object puts up "No Network Connection" a second later, and its last owner lets go while
+    // the alert is still up. Dismissing it later still tells everyone the connection failed and
+    // touches nothing of the object that has gone (the address sanitizer build sees any touch).
+    auto firstRoot = harness.window().rootViewController();
+    Endings endings;
+    auto other = std::make_shared<WatchedApp>(endings);
+    std::weak_ptr<HX_ConnectAppDelegate> watched = other;
+    HXWebClientOf(*other).endpoints = HXEndpoints::allAt(service->origin());
+    other->setWindow(&harness.window());
+    ASSERT_TRUE(other->applicationDidFinishLaunchingWithOptions());
+    harness.settle();
+    if (!other->account()) other->setAccount(std::make_shared<HX_Account>());
+    other->account()->setAuthV2(std::string("12345"));
+    other->reachabilityChanged(0);
+    auto shownAlert = [&] {
+        auto* alert = harness.visibleAlert();
+        return alert && alert->alertTitle() == "No Network Connection";
+    };
+    ASSERT_TRUE(runUntil(shownAlert, 5));
+
+    other->cancelRequests([](const std::string&) { return true; });
+    dispatch::RunLoop::main().cancelPerforms(static_cast<HXApplicationModel*>(other.get()));
+    other.reset();
+    ASSERT_TRUE(runUntil([&] { return watched.expired(); })) << "nothing keeps the object";
+    ASSERT_TRUE(shownAlert()) << "the alert stays up over the screens the object left";
+    int failed = 0;
+    foundation::NotificationCenter::defaultCenter().addObserver(this, "kNetworkConnectionFailedNotification",
+                                                                [&](const foundation::Notification&) { ++failed; });
+    EXPECT_TRUE(harness.tapAlertAction("Dismiss"));
+    harness.settle();
+    foundation::NotificationCenter::defaultCenter().removeObserver(this);
+    EXPECT_EQ(failed, 1);
+    EXPECT_EQ(endings.onMain.load(), 1);
+    EXPECT_EQ(endings.elsewhere.load(), 0);
+    harness.window().setRootViewController(firstRoot);
+    harness.clock().runUntilIdle();
+}
