@@ -43,7 +43,7 @@ private:
 void HX_ConnectAppDelegate::registerForUserNotifications() {
     record("registerForUserNotifications");
     auto center = services::UserNotificationCenter::currentNotificationCenter();
-    if (auto self = std::dynamic_pointer_cast<HX_ConnectAppDelegate>(weakWebClient().lock())) {
+    if (auto self = weakSelf().lock()) {
         if (!notificationDelegate_) notificationDelegate_ = std::make_shared<NotificationResponder>(self);
         center->setDelegate(notificationDelegate_);
     }

@@ -59,7 +59,7 @@ void HX_ConnectAppDelegate::showOptionsForConversation(const std::string& conver
             shown.push_back(code);
         }
     if (titles.empty()) return;
-    auto self = std::dynamic_pointer_cast<HX_ConnectAppDelegate>(weakWebClient().lock());
+    auto self = weakSelf().lock();
     if (!self) return;
     // One options popover at a time: an earlier one goes first, so that its choices cannot reach
     // the codes of this one.
@@ -108,7 +108,7 @@ void HX_ConnectAppDelegate::popoverViewDidDismiss(HXOptionsPopover& popover) {
 
 void HX_ConnectAppDelegate::offerCallbackChoice() {
     auto a = account();
-    auto self = std::dynamic_pointer_cast<HX_ConnectAppDelegate>(weakWebClient().lock());
+    auto self = weakSelf().lock();
     if (!a || !self) return;
     auto calls = HXCalls::of(self);
     HXAlert sheet{calls->forwardingNumberControllerTitle(), {}, {}};
@@ -194,7 +194,7 @@ void HX_ConnectAppDelegate::requestReview() { (void)HXReviewRequest::requestRevi
 
 void HX_ConnectAppDelegate::openAppWithID(int64_t itemID, const std::string& tag) {
     (void)tag;
-    auto self = std::dynamic_pointer_cast<HX_ConnectAppDelegate>(weakWebClient().lock());
+    auto self = weakSelf().lock();
     if (!self) return;
     auto page = std::make_shared<system_screens::StoreProductViewController>();
     page->delegate = std::weak_ptr<system_screens::StoreProductViewControllerDelegate>(self);
