@@ -46,7 +46,7 @@ private:
 
 }  // namespace
 
-HX_ConnectAppDelegate::HX_ConnectAppDelegate() : roles_(std::make_shared<HXShellRoles>(*this)) {}
+HX_ConnectAppDelegate::HX_ConnectAppDelegate() : roles_(std::make_shared<HXShellRoles>(*this, roleSlices())) {}
 HX_ConnectAppDelegate::~HX_ConnectAppDelegate() {
     foundation::NotificationCenter::defaultCenter().removeObserver(this);
     dispatch::RunLoop::main().cancelPerforms(this);

@@ -27,30 +27,67 @@ std::shared_ptr<Role> shared(const std::shared_ptr<void>& owner, Role& role) {
     return owner ? std::shared_ptr<Role>(owner, &role) : nullptr;
 }
 
-std::shared_ptr<HXCalls> callsOf(const std::weak_ptr<HXApplicationWebClient>& weak) {
-    auto self = weak.lock();
-    return self ? HXCalls::of(self) : nullptr;
-}
-
 }  // namespace
 
-HXShellRoles::HXShellRoles(HX_ConnectAppDelegate& app)
-    : signIn(app),
+HXShellRoles::HXShellRoles(HX_ConnectAppDelegate& app, HXShellRoleSlices handed)
+    : slices(std::move(handed)),
+      alerts(app),
+      callChoice(app),
+      signIn(app, alerts),
       lists(app),
       conversations(app),
       options(app),
       store(app),
       routing(app),
-      settings(app),
-      passcode(app),
-      dialPad(app),
-      listActions(app),
-      compose(app),
-      conversation(app),
-      accountSettings(app),
-      accounts(app),
-      quickSettings(app),
-      playback(app) {}
+      settings(app, alerts),
+      passcode(app, HXCPasscodeLock::sharedLock()),
+      dialPad(app, alerts, callChoice),
+      listActions(app, alerts, HXCPasscodeLock::sharedLock()),
+      compose(app, alerts),
+      conversation(app, alerts),
+      quickSettings(app, slices, alerts, callChoice, store),
+      accountSettings(app, slices, alerts, callChoice, quickSettings),
+      accounts(app, alerts),
+      playback(app, slices, alerts) {}
+
+// What the application object hands its roles of itself: its own members, reached from here.
+HXShellRoleSlices HX_ConnectAppDelegate::roleSlices() {
+    using Preference = HXAccountSettingsRole::Preference;
+    return HXShellRoleSlices{
+        .preference =
+            [this](Preference preference) {
+                switch (preference) {
+                    case Preference::AutoRefresh:
+                        return autoRefresh();
+                    case Preference::NewMessageAlert:
+                        return newMessageAlert();
+                    case Preference::GraphicalEmoticons:
+                        return graphicalEmoticons();
+                    case Preference::ShowNotesInMessageLists:
+                        return showNotesInMessageLists();
+                }
+                return false;
+            },
+        .storePreference =
+            [this](Preference preference, bool on) {
+                switch (preference) {
+                    case Preference::AutoRefresh:
+                        return setAutoRefresh(on);
+                    case Preference::NewMessageAlert:
+                        return setNewMessageAlert(on);
+                    case Preference::GraphicalEmoticons:
+                        return setGraphicalEmoticons(on);
+                    case Preference::ShowNotesInMessageLists:
+                        return setShowNotesInMessageLists(on);
+                }
+            },
+        .useSpeaker = [this] { return useSpeaker(); },
+        .setUseSpeaker = [this](bool on) { setUseSpeaker(on); },
+        .downloadRecordedCallForID = [this](const std::string& id) { downloadRecordedCallForID(id); },
+        .selectQuickSettingWithName = [this](const std::string& name) { selectQuickSettingWithName(name); },
+        .locationManager = [this] { return locationManager(); },
+        .monitorQuickSettingRegions = [this] { monitorQuickSettingRegions(); }};
+}
 
 HXScreenRoles HXShellRoles::share(const std::shared_ptr<void>& owner) {
     if (!owner) return {};
@@ -70,12 +107,57 @@ HXScreenRoles HXShellRoles::share(const std::shared_ptr<void>& owner) {
                          .accountSettings = shared<HXAccountSettingsRole>(owner, accountSettings),
                          .accounts = shared<HXAccountListRole>(owner, accounts),
                          .quickSettings = shared<HXQuickSettingsRole>(owner, quickSettings),
-                         .playback = shared<HXPlaybackRole>(owner, playback)};
+                         .playback = shared<HXPlaybackRole>(owner, playback),
+                         .alerts = shared<HXAlertsRole>(owner, alerts)};
+}
+
+// ---- alerts and the state every screen asks about
+
+std::shared_ptr<HX_Account> HXAppAlertsRole::account() const { return app_.account(); }
+
+bool HXAppAlertsRole::connectionAvailable() const { return app_.connectionAvailable(); }
+
+bool HXAppAlertsRole::isABAccessRestricted() { return app_.isABAccessRestricted(); }
+
+void HXAppAlertsRole::presentAlert(const HXAlert& alert) { app_.presentAlert(alert); }
+
+void HXAppAlertsRole::presentAlert(const std::shared_ptr<toolkit::AlertController>& alert,
+                                   toolkit::ViewController* from) {
+    app_.presentAlert(alert, from);
+}
+
+// ---- the call choice
+
+std::shared_ptr<HXCalls> HXAppCallChoice::calls() const {
+    auto self = client_.weakWebClient().lock();
+    return self ? HXCalls::of(self) : nullptr;
+}
+
+bool HXAppCallChoice::canChangeCallback() const {
+    auto calls = this->calls();
+    return calls && calls->canChangeCallback();
+}
+
+bool HXAppCallChoice::canPlaceCalls() const { return client_.isPhone(); }
+
+std::string HXAppCallChoice::forwardingNumberControllerTitle() const {
+    auto calls = this->calls();
+    return calls ? calls->forwardingNumberControllerTitle() : std::string();
+}
+
+bool HXAppCallChoice::isNewForwardingPhoneID(int64_t phoneID) const {
+    auto calls = this->calls();
+    return calls && calls->isNewForwardingPhoneID(phoneID);
+}
+
+bool HXAppCallChoice::callRequestInFlight() const {
+    return client_.requestInFlight(std::string(kHXApiPath) + "communication/startclicktocall?alt=protojson") ||
+           client_.requestInFlight("DIRECT_CALL");
 }
 
 // ---- sign-in
 
-std::shared_ptr<HX_Account> HXAppSignInRole::account() const { return client_.account(); }
+std::shared_ptr<HX_Account> HXAppSignInRole::account() const { return alerts_.account(); }
 
 const HXEndpoints& HXAppSignInRole::endpoints() { return client_.endpoints(); }
 
@@ -143,7 +225,7 @@ void HXAppRoutingRole::presentMailController(const std::shared_ptr<toolkit::View
 
 void HXAppRoutingRole::enterSearch(int view) { app_.enterSearch(view); }
 
-std::shared_ptr<HX_Account> HXAppSettingsRole::account() const { return app_.account(); }
+std::shared_ptr<HX_Account> HXAppSettingsRole::account() const { return alerts_.account(); }
 
 const std::string& HXAppSettingsRole::versionString() { return app_.versionString(); }
 
@@ -151,7 +233,7 @@ void HXAppSettingsRole::updateAccountPrefs() { app_.updateAccountPrefs(); }
 
 // ---- passcode
 
-HXCPasscodeLock& HXAppPasscodeRole::passcodeLock() { return HXCPasscodeLock::sharedLock(); }
+HXCPasscodeLock& HXAppPasscodeRole::passcodeLock() { return lock_; }
 
 std::shared_ptr<toolkit::View> HXAppPasscodeRole::passcodeBackgroundViewWithFrame(double x, double y, double width,
                                                                                   double height) {
@@ -164,10 +246,10 @@ std::shared_ptr<toolkit::ViewController> HXAppPasscodeRole::passcodePadDelegateS
 
 // ---- dial pad
 
-std::shared_ptr<HX_Account> HXAppDialPadRole::account() const { return app_.account(); }
+std::shared_ptr<HX_Account> HXAppDialPadRole::account() const { return alerts_.account(); }
 
 std::function<std::string(const std::string&)> HXAppDialPadRole::contactNameLookup() {
-    const hxcontacts::ContactList list = app_.allContacts();
+    const hxcontacts::ContactList list = client_.allContacts();
     const bool familyFirst = services::ContactStore::defaultSortOrder() == services::ContactSortOrder::FamilyName;
     return [list, familyFirst](const std::string& number) -> std::string {
         if (number.empty()) return {};
@@ -175,49 +257,39 @@ std::function<std::string(const std::string&)> HXAppDialPadRole::contactNameLook
     };
 }
 
-bool HXAppDialPadRole::isABAccessRestricted() { return app_.isABAccessRestricted(); }
+bool HXAppDialPadRole::isABAccessRestricted() { return alerts_.isABAccessRestricted(); }
 
-bool HXAppDialPadRole::connectionAvailable() const { return app_.connectionAvailable(); }
+bool HXAppDialPadRole::connectionAvailable() const { return alerts_.connectionAvailable(); }
 
-bool HXAppDialPadRole::callRequestInFlight() {
-    return app_.requestInFlight(std::string(kHXApiPath) + "communication/startclicktocall?alt=protojson") ||
-           app_.requestInFlight("DIRECT_CALL");
-}
+bool HXAppDialPadRole::callRequestInFlight() { return calls_.callRequestInFlight(); }
 
-bool HXAppDialPadRole::canChangeCallback() {
-    auto calls = callsOf(app_.weakWebClient());
-    return calls && calls->canChangeCallback();
-}
+bool HXAppDialPadRole::canChangeCallback() { return calls_.canChangeCallback(); }
 
-bool HXAppDialPadRole::canPlaceCalls() const { return app_.isPhone(); }
+bool HXAppDialPadRole::canPlaceCalls() const { return calls_.canPlaceCalls(); }
 
-std::string HXAppDialPadRole::forwardingNumberControllerTitle() {
-    auto calls = callsOf(app_.weakWebClient());
-    return calls ? calls->forwardingNumberControllerTitle() : std::string();
-}
+std::string HXAppDialPadRole::forwardingNumberControllerTitle() { return calls_.forwardingNumberControllerTitle(); }
 
-bool HXAppDialPadRole::isNewForwardingPhoneID(int64_t phoneID) {
-    auto calls = callsOf(app_.weakWebClient());
-    return calls && calls->isNewForwardingPhoneID(phoneID);
-}
+bool HXAppDialPadRole::isNewForwardingPhoneID(int64_t phoneID) { return calls_.isNewForwardingPhoneID(phoneID); }
 
 void HXAppDialPadRole::presentAlert(const std::shared_ptr<toolkit::AlertController>& alert,
                                     toolkit::ViewController* from) {
-    app_.presentAlert(alert, from);
+    alerts_.presentAlert(alert, from);
 }
 
 void HXAppRoutingRole::setFirstResponder() { app_.setFirstResponder(); }
 
 // ---- a list's rows
 
-bool HXAppListActionsRole::connectionAvailable() const { return app_.connectionAvailable(); }
+bool HXAppListActionsRole::connectionAvailable() const { return alerts_.connectionAvailable(); }
 
 bool HXAppListActionsRole::isInBackground() const { return app_.isInBackground(); }
 
 bool HXAppListActionsRole::passcodeLockShown() const { return app_.lockShown; }
 
+bool HXAppListActionsRole::passcodeRequired() const { return lock_.passcodeRequired(); }
+
 bool HXAppListActionsRole::isSignedIn() const {
-    auto acct = app_.account();
+    auto acct = alerts_.account();
     return acct && acct->authV2().has_value();
 }
 
@@ -272,7 +344,7 @@ HXAppListActionsRole::makeConversationScreen(const HXConversationSetup& setup) {
 
 // ---- compose (the recipient pickers in app/shell_recipient_pickers.cpp)
 
-std::shared_ptr<HX_Account> HXAppComposeRole::account() const { return app_.account(); }
+std::shared_ptr<HX_Account> HXAppComposeRole::account() const { return alerts_.account(); }
 
 void HXAppComposeRole::sendSMS(const std::string& text, const std::optional<std::string>& recipients,
                                const std::optional<std::string>& conversationID, HXSendCompletion completion) {
@@ -291,7 +363,7 @@ void HXAppComposeRole::removeLoadingOverlay() { app_.removeLoadingOverlay(); }
 
 bool HXAppComposeRole::loadingOverlayShown() const { return app_.loadingOverlayShown(); }
 
-void HXAppComposeRole::presentAlert(const HXAlert& alert) { app_.presentAlert(alert); }
+void HXAppComposeRole::presentAlert(const HXAlert& alert) { alerts_.presentAlert(alert); }
 
 std::string HXAppComposeRole::contactNameForNumber(std::string_view number) {
     return app_.contactNameForNumber(number);
@@ -316,7 +388,7 @@ void HXAppComposeRole::recordContactSelection(const ContactEntry& entry) {
     });
 }
 
-bool HXAppComposeRole::isABAccessRestricted() { return app_.isABAccessRestricted(); }
+bool HXAppComposeRole::isABAccessRestricted() { return alerts_.isABAccessRestricted(); }
 
 // ---- the tablet's split view
 
@@ -334,7 +406,7 @@ long long HXAppSplitViewRole::unreadVMCount() const { return app_.unreadVMCount(
 
 // ---- the conversation screen
 
-std::shared_ptr<HX_Account> HXAppConversationRole::account() const { return app_.account(); }
+std::shared_ptr<HX_Account> HXAppConversationRole::account() const { return alerts_.account(); }
 
 std::shared_ptr<store::ManagedObject> HXAppConversationRole::getConversationWithID(const std::string& conversationID) {
     return app_.getConversationWithID(conversationID);
@@ -416,7 +488,7 @@ void HXAppConversationRole::resetContacts() { app_.resetContacts(); }
 
 void HXAppConversationRole::lookupPhone(const std::string& number) { app_.lookupPhone(number); }
 
-bool HXAppConversationRole::isABAccessRestricted() { return app_.isABAccessRestricted(); }
+bool HXAppConversationRole::isABAccessRestricted() { return alerts_.isABAccessRestricted(); }
 
 void HXAppConversationRole::sendSMS(const std::string& text, const std::string& number,
                                     const std::string& conversationID, HXSendCompletion completion) {
@@ -429,7 +501,7 @@ void HXAppConversationRole::sendMMS(const std::string& text, const std::vector<H
     app_.sendMMS(text, images, number, conversationID, std::move(completion));
 }
 
-void HXAppConversationRole::presentAlert(const HXAlert& alert) { app_.presentAlert(alert); }
+void HXAppConversationRole::presentAlert(const HXAlert& alert) { alerts_.presentAlert(alert); }
 
 bool HXAppConversationRole::openAppURL(const std::string& url) { return app_.applicationOpenURL(url); }
 
@@ -444,49 +516,46 @@ void HXAppConversationRole::setPopoverCache(const foundation::Dictionary& cache)
 
 // ---- quick settings
 
-std::shared_ptr<HX_Account> HXAppQuickSettingsRole::account() const { return app_.account(); }
+std::shared_ptr<HX_Account> HXAppQuickSettingsRole::account() const { return alerts_.account(); }
 
 std::shared_ptr<HX_QuickSetting> HXAppQuickSettingsRole::currentSettings() const {
-    auto a = app_.account();
-    return a ? a->quickSetting(app_, *foundation::UserDefaults::standardUserDefaults()) : nullptr;
+    auto account = alerts_.account();
+    return account ? account->quickSetting(client_, *foundation::UserDefaults::standardUserDefaults()) : nullptr;
 }
 
 void HXAppQuickSettingsRole::selectQuickSettingWithName(const std::string& name) {
-    app_.selectQuickSettingWithName(name);
+    slices_.selectQuickSettingWithName(name);
 }
 
 std::shared_ptr<services::LocationManager> HXAppQuickSettingsRole::locationManager() const {
-    return app_.locationManager();
+    return slices_.locationManager();
 }
 
-void HXAppQuickSettingsRole::monitorQuickSettingRegions() { app_.monitorQuickSettingRegions(); }
+void HXAppQuickSettingsRole::monitorQuickSettingRegions() { slices_.monitorQuickSettingRegions(); }
 
-bool HXAppQuickSettingsRole::canChangeCallback() {
-    auto calls = callsOf(app_.weakWebClient());
-    return calls && calls->canChangeCallback();
-}
+bool HXAppQuickSettingsRole::canChangeCallback() { return calls_.canChangeCallback(); }
 
-bool HXAppQuickSettingsRole::isABAccessRestricted() { return app_.isABAccessRestricted(); }
+bool HXAppQuickSettingsRole::isABAccessRestricted() { return alerts_.isABAccessRestricted(); }
 
 void HXAppQuickSettingsRole::presentAlert(const std::shared_ptr<toolkit::AlertController>& alert,
                                           toolkit::ViewController* from) {
-    app_.presentAlert(alert, from);
+    alerts_.presentAlert(alert, from);
 }
 
-void HXAppQuickSettingsRole::openApplicationSettings() { app_.openApplicationSettings(); }
+void HXAppQuickSettingsRole::openApplicationSettings() { client_.openApplicationSettings(); }
 
-void HXAppQuickSettingsRole::requestReview() { app_.requestReview(); }
+void HXAppQuickSettingsRole::requestReview() { store_.requestReview(); }
 
 // ---- the voicemail player
 
-void HXAppPlaybackRole::downloadVMforID(const std::string& conversationID) { app_.downloadVMforID(conversationID); }
+void HXAppPlaybackRole::downloadVMforID(const std::string& conversationID) { client_.downloadVMforID(conversationID); }
 
 void HXAppPlaybackRole::downloadRecordedCallForID(const std::string& conversationID) {
-    app_.downloadRecordedCallForID(conversationID);
+    slices_.downloadRecordedCallForID(conversationID);
 }
 
-bool HXAppPlaybackRole::connectionAvailable() const { return app_.connectionAvailable(); }
+bool HXAppPlaybackRole::connectionAvailable() const { return alerts_.connectionAvailable(); }
 
-bool HXAppPlaybackRole::useSpeaker() const { return app_.useSpeaker(); }
+bool HXAppPlaybackRole::useSpeaker() const { return slices_.useSpeaker(); }
 
-void HXAppPlaybackRole::setUseSpeaker(bool on) { app_.setUseSpeaker(on); }
+void HXAppPlaybackRole::setUseSpeaker(bool on) { slices_.setUseSpeaker(on); }
