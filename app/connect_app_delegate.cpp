@@ -263,17 +263,6 @@ void HX_ConnectAppDelegate::presentNewMessage(const std::vector<std::string>& re
     root->present(navigation, true);
 }
 
-void HX_ConnectAppDelegate::sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
-                                    const std::optional<std::string>& recipients,
-                                    const std::optional<std::string>& conversationID, HXSendCompletion completion) {
-    if (!images.empty() && (recipients || conversationID) && !retrieveOAuth()) {
-        foundation::NotificationCenter::defaultCenter().post("kRemoveSMSReplySendingProgressNotification");
-        if (completion) completion(HXSendAnswer{HXSendAnswer::Kind::Failed, {}});
-        return;
-    }
-    HXApplicationWebClient::sendMMS(text, images, recipients, conversationID, std::move(completion));
-}
-
 void HX_ConnectAppDelegate::screenNotBuilt(const std::string& request) { record(request); }
 
 void HX_ConnectAppDelegate::presentMailController(const HXMailDraft& draft) {

@@ -104,11 +104,6 @@ public:
     // What this form hands a screen's maker; empty roles when no shared pointer owns the
     // application object.
     virtual HXScreenRoles screenRoles();
-    // Without an access token at hand (one is then fetched) no upload can start: the send ends
-    // unconfirmed at once, so the screen lets the user send again rather than wait for nothing.
-    void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
-                 const std::optional<std::string>& recipients, const std::optional<std::string>& conversationID,
-                 HXSendCompletion completion = {});
     // A screen the screen library does not make (yet): the shell observer hears what was asked.
     void screenNotBuilt(const std::string& request);
 

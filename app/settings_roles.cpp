@@ -22,7 +22,7 @@ std::shared_ptr<HX_Account> HXAppAccountSettingsRole::account() const { return a
 
 bool HXAppAccountSettingsRole::connectionAvailable() const { return alerts_.connectionAvailable(); }
 
-bool HXAppAccountSettingsRole::isIdle() { return app_.isIdle(); }
+bool HXAppAccountSettingsRole::isIdle() { return client_.isIdle(); }
 
 bool HXAppAccountSettingsRole::canChangeCallback() { return calls_.canChangeCallback(); }
 
@@ -50,20 +50,20 @@ void HXAppAccountSettingsRole::presentAlert(const std::shared_ptr<toolkit::Alert
 }
 
 void HXAppAccountSettingsRole::removeLoadingOverlay() {
-    if (app_.loadingOverlayShown()) app_.removeLoadingOverlay();
+    if (client_.loadingOverlayShown()) client_.removeLoadingOverlay();
 }
 
 void HXAppAccountSettingsRole::changeServiceSetting(HXServiceSetting setting, bool value,
                                                     HXSettingsCompletion completion) {
-    HXChangeServiceSetting(app_, setting, value, std::move(completion));
+    HXChangeServiceSetting(client_, setting, value, std::move(completion));
 }
 
 void HXAppAccountSettingsRole::changeVMGreeting(const std::string& greetingId, HXSettingsCompletion completion) {
-    HXChangeVMGreeting(app_, greetingId, std::move(completion));
+    HXChangeVMGreeting(client_, greetingId, std::move(completion));
 }
 
 void HXAppAccountSettingsRole::changeForwarding(long index, bool status, HXSettingsCompletion completion) {
-    HXChangeForwarding(app_, index, status, std::move(completion));
+    HXChangeForwarding(client_, index, status, std::move(completion));
 }
 
 bool HXAppAccountSettingsRole::preference(Preference preference) const { return slices_.preference(preference); }
@@ -72,20 +72,20 @@ void HXAppAccountSettingsRole::setPreference(Preference preference, bool on) {
     slices_.storePreference(preference, on);
     if (preference != Preference::AutoRefresh) return;
     if (on)
-        app_.loadUnreadMessages();
+        client_.loadUnreadMessages();
     else
-        dispatch::RunLoop::main().cancelPerform(&app_, "loadUnreadMessages", foundation::Value());
-    app_.setBackgroundRefreshStatus();
+        dispatch::RunLoop::main().cancelPerform(&client_, "loadUnreadMessages", foundation::Value());
+    slices_.setBackgroundRefreshStatus();
 }
 
-void HXAppAccountSettingsRole::updateUnreadCounts() { app_.updateUnreadCounts(); }
+void HXAppAccountSettingsRole::updateUnreadCounts() { client_.updateUnreadCounts(); }
 
-void HXAppAccountSettingsRole::updateAccountPrefs() { app_.updateAccountPrefs(); }
+void HXAppAccountSettingsRole::updateAccountPrefs() { client_.updateAccountPrefs(); }
 
 void HXAppAccountSettingsRole::clearMessageCache() {
     store::FetchedResultsController::deleteCacheWithName(std::nullopt);
     foundation::NotificationCenter::defaultCenter().post("kLogoutNotification");
-    (void)app_.resetPersistentStore();
+    (void)client_.resetPersistentStore();
     auto account = alerts_.account();
     const std::string username = account ? account->username() : std::string();
     services::SearchableIndex::defaultSearchableIndex()->deleteSearchableItemsWithDomainIdentifiers(
@@ -97,14 +97,14 @@ void HXAppAccountSettingsRole::clearAudioCache() {
     // Without a user name there is no folder of its own: the caches folder itself stays.
     if (account && !account->username().empty()) {
         std::error_code ignored;
-        std::filesystem::remove_all(app_.cachesFolderForUser(account->username()), ignored);
+        std::filesystem::remove_all(client_.cachesFolderForUser(account->username()), ignored);
     }
     foundation::NotificationCenter::defaultCenter().post("kClearedAudioCacheNotification");
 }
 
 void HXAppAccountSettingsRole::clearCookieCache() {
-    if (auto jar = app_.cookieJar()) jar->empty();
-    (void)app_.retrieveOAuth();
+    if (auto jar = client_.cookieJar()) jar->empty();
+    (void)client_.retrieveOAuth();
 }
 
 std::shared_ptr<toolkit::ViewController> HXAppAccountSettingsRole::makeScreen(Screen screen) {
@@ -123,19 +123,19 @@ void HXAppAccountSettingsRole::clearImageCache() { HXCCache::sharedCache()->remo
 
 std::shared_ptr<HX_Account> HXAppAccountListRole::account() const { return alerts_.account(); }
 
-void HXAppAccountListRole::logout() { app_.logout(); }
+void HXAppAccountListRole::logout() { client_.logout(); }
 
 void HXAppAccountListRole::selectAccountForUserName(const std::string& username) {
-    app_.selectAccountForUserName(username);
+    client_.selectAccountForUserName(username);
 }
 
-void HXAppAccountListRole::loadInitialData() { app_.loadInitialData(); }
+void HXAppAccountListRole::loadInitialData() { client_.loadInitialData(); }
 
 void HXAppAccountListRole::deleteAccountForUsername(const std::string& username) {
-    app_.deleteAccountForUsername(username);
+    client_.deleteAccountForUsername(username);
 }
 
-void HXAppAccountListRole::displayLogin() { app_.displayLogin(); }
+void HXAppAccountListRole::displayLogin() { client_.displayLogin(); }
 
 void HXAppAccountListRole::presentAlert(const HXAlert& alert) { alerts_.presentAlert(alert); }
 

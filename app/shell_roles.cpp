@@ -31,23 +31,23 @@ std::shared_ptr<Role> shared(const std::shared_ptr<void>& owner, Role& role) {
 
 HXShellRoles::HXShellRoles(HX_ConnectAppDelegate& app, HXShellRoleSlices handed)
     : slices(std::move(handed)),
-      alerts(app),
+      alerts(app, app),
       callChoice(app),
       signIn(app, alerts),
-      lists(app),
+      routing(app),
+      lists(app, routing),
       conversations(app),
       options(app),
       store(app),
-      routing(app),
-      settings(app, alerts),
-      passcode(app, HXCPasscodeLock::sharedLock()),
+      settings(app, slices, alerts),
+      passcode(slices, routing, HXCPasscodeLock::sharedLock()),
       dialPad(app, alerts, callChoice),
-      listActions(app, alerts, HXCPasscodeLock::sharedLock()),
-      compose(app, alerts),
-      conversation(app, alerts),
+      listActions(app, app, slices, alerts, HXCPasscodeLock::sharedLock()),
+      compose(app, app, alerts),
+      conversation(app, slices, alerts),
       quickSettings(app, slices, alerts, callChoice, store),
-      accountSettings(app, slices, alerts, callChoice, quickSettings),
-      accounts(app, alerts),
+      accountSettings(app, app, slices, alerts, callChoice, quickSettings),
+      accounts(app, app, alerts),
       playback(app, slices, alerts) {}
 
 // What the application object hands its roles of itself: its own members, reached from here.
@@ -86,7 +86,23 @@ HXShellRoleSlices HX_ConnectAppDelegate::roleSlices() {
         .downloadRecordedCallForID = [this](const std::string& id) { downloadRecordedCallForID(id); },
         .selectQuickSettingWithName = [this](const std::string& name) { selectQuickSettingWithName(name); },
         .locationManager = [this] { return locationManager(); },
-        .monitorQuickSettingRegions = [this] { monitorQuickSettingRegions(); }};
+        .monitorQuickSettingRegions = [this] { monitorQuickSettingRegions(); },
+        .setBackgroundRefreshStatus = [this] { setBackgroundRefreshStatus(); },
+        .versionString = [this]() -> const std::string& { return versionString(); },
+        .passcodeLockShown = [this] { return lockShown; },
+        .passcodeBackgroundViewWithFrame =
+            [this](double x, double y, double width, double height) {
+                return passcodeBackgroundViewWithFrame(x, y, width, height);
+            },
+        .openAppURL = [this](const std::string& url) { return applicationOpenURL(url); },
+        .popoverCache = [this]() -> std::optional<foundation::Dictionary> {
+            if (auto* tablet = dynamic_cast<HX_ConnectAppDelegate_iPad*>(this)) return tablet->popoverCache;
+            return std::nullopt;
+        },
+        .setPopoverCache =
+            [this](const foundation::Dictionary& cache) {
+                if (auto* tablet = dynamic_cast<HX_ConnectAppDelegate_iPad*>(this)) tablet->popoverCache = cache;
+            }};
 }
 
 HXScreenRoles HXShellRoles::share(const std::shared_ptr<void>& owner) {
@@ -113,13 +129,13 @@ HXScreenRoles HXShellRoles::share(const std::shared_ptr<void>& owner) {
 
 // ---- alerts and the state every screen asks about
 
-std::shared_ptr<HX_Account> HXAppAlertsRole::account() const { return app_.account(); }
+std::shared_ptr<HX_Account> HXAppAlertsRole::account() const { return client_.account(); }
 
-bool HXAppAlertsRole::connectionAvailable() const { return app_.connectionAvailable(); }
+bool HXAppAlertsRole::connectionAvailable() const { return client_.connectionAvailable(); }
 
-bool HXAppAlertsRole::isABAccessRestricted() { return app_.isABAccessRestricted(); }
+bool HXAppAlertsRole::isABAccessRestricted() { return client_.isABAccessRestricted(); }
 
-void HXAppAlertsRole::presentAlert(const HXAlert& alert) { app_.presentAlert(alert); }
+void HXAppAlertsRole::presentAlert(const HXAlert& alert) { client_.presentAlert(alert); }
 
 void HXAppAlertsRole::presentAlert(const std::shared_ptr<toolkit::AlertController>& alert,
                                    toolkit::ViewController* from) {
@@ -170,17 +186,18 @@ void HXAppSignInRole::completeWebSignIn(const std::string& username, std::vector
 
 std::shared_ptr<HXMessageListModel> HXAppListLoadingRole::makeMessageList(int viewType) {
     return std::make_shared<HXMessageListModel>(
-        app_.weakWebClient(), HXMessageListModel::viewSettingsForType(viewType, app_.endpoints().servicePageBase()));
+        client_.weakWebClient(),
+        HXMessageListModel::viewSettingsForType(viewType, client_.endpoints().servicePageBase()));
 }
 
 void HXAppListLoadingRole::refreshMessageList(int view) {
     if (view < 1 || view > 3) return;
     // The list reloads from its first page, as a refresh from outside it does.
-    if (auto* root = dynamic_cast<HXMessageListHost*>(app_.viewControllerForIndex(view).get()))
+    if (auto* root = dynamic_cast<HXMessageListHost*>(routing_.viewControllerForIndex(view).get()))
         if (auto list = root->messageList()) list->loadMessages(HXMessageListModel::Sender::None);
 }
 
-void HXAppListLoadingRole::loadPhoneSettings() { app_.loadPhoneSettings(); }
+void HXAppListLoadingRole::loadPhoneSettings() { client_.loadPhoneSettings(); }
 
 std::optional<bool> HXAppListLoadingRole::isLoadingMessages(toolkit::ViewController& root) {
     auto* host = dynamic_cast<HXMessageListHost*>(&root);
@@ -225,11 +242,15 @@ void HXAppRoutingRole::presentMailController(const std::shared_ptr<toolkit::View
 
 void HXAppRoutingRole::enterSearch(int view) { app_.enterSearch(view); }
 
+std::shared_ptr<toolkit::ViewController> HXAppRoutingRole::viewControllerForIndex(int index) {
+    return app_.viewControllerForIndex(index);
+}
+
 std::shared_ptr<HX_Account> HXAppSettingsRole::account() const { return alerts_.account(); }
 
-const std::string& HXAppSettingsRole::versionString() { return app_.versionString(); }
+const std::string& HXAppSettingsRole::versionString() { return slices_.versionString(); }
 
-void HXAppSettingsRole::updateAccountPrefs() { app_.updateAccountPrefs(); }
+void HXAppSettingsRole::updateAccountPrefs() { client_.updateAccountPrefs(); }
 
 // ---- passcode
 
@@ -237,11 +258,11 @@ HXCPasscodeLock& HXAppPasscodeRole::passcodeLock() { return lock_; }
 
 std::shared_ptr<toolkit::View> HXAppPasscodeRole::passcodeBackgroundViewWithFrame(double x, double y, double width,
                                                                                   double height) {
-    return app_.passcodeBackgroundViewWithFrame(x, y, width, height);
+    return slices_.passcodeBackgroundViewWithFrame(x, y, width, height);
 }
 
 std::shared_ptr<toolkit::ViewController> HXAppPasscodeRole::passcodePadDelegateScreen() {
-    return app_.viewControllerForIndex(4);
+    return routing_.viewControllerForIndex(4);
 }
 
 // ---- dial pad
@@ -282,9 +303,9 @@ void HXAppRoutingRole::setFirstResponder() { app_.setFirstResponder(); }
 
 bool HXAppListActionsRole::connectionAvailable() const { return alerts_.connectionAvailable(); }
 
-bool HXAppListActionsRole::isInBackground() const { return app_.isInBackground(); }
+bool HXAppListActionsRole::isInBackground() const { return client_.isInBackground(); }
 
-bool HXAppListActionsRole::passcodeLockShown() const { return app_.lockShown; }
+bool HXAppListActionsRole::passcodeLockShown() const { return slices_.passcodeLockShown(); }
 
 bool HXAppListActionsRole::passcodeRequired() const { return lock_.passcodeRequired(); }
 
@@ -293,11 +314,11 @@ bool HXAppListActionsRole::isSignedIn() const {
     return acct && acct->authV2().has_value();
 }
 
-void HXAppListActionsRole::refreshContactName(const std::string& number) { app_.lookupPhone(number); }
+void HXAppListActionsRole::refreshContactName(const std::string& number) { client_.lookupPhone(number); }
 
 std::vector<int>
 HXAppListActionsRole::messageOptionsForConversation(const std::shared_ptr<store::ManagedObject>& conversation) {
-    return app_.messageOptionsForConversation(conversation);
+    return client_.messageOptionsForConversation(conversation);
 }
 
 std::optional<std::string> HXAppListActionsRole::titleForConversationAction(int code) {
@@ -309,31 +330,31 @@ std::optional<std::string> HXAppListActionsRole::imageForConversationAction(int 
 }
 
 void HXAppListActionsRole::deleteConversationWithID(const std::string& conversationID) {
-    app_.deleteConversationWithID(conversationID);
+    client_.deleteConversationWithID(conversationID);
 }
 
 void HXAppListActionsRole::changeArchiveStateForConversationWithID(const std::string& conversationID) {
-    app_.changeArchiveStateForConversationWithID(conversationID);
+    client_.changeArchiveStateForConversationWithID(conversationID);
 }
 
 void HXAppListActionsRole::changeReadStatusForConversationWithID(const std::string& conversationID) {
-    app_.changeReadStatusForConversationWithID(conversationID);
+    client_.changeReadStatusForConversationWithID(conversationID);
 }
 
 void HXAppListActionsRole::markConversation(const std::string& conversationID, bool read) {
-    (void)app_.markMessageAsRead(conversationID, read);
+    (void)client_.markMessageAsRead(conversationID, read);
 }
 
 void HXAppListActionsRole::blockContact(bool block, const std::string& conversationID) {
-    app_.blockContact(block, conversationID);
+    client_.blockContact(block, conversationID);
 }
 
 void HXAppListActionsRole::createEmailForConversationWithID(const std::string& conversationID) {
-    app_.createEmailForConversationWithID(conversationID);
+    client_.createEmailForConversationWithID(conversationID);
 }
 
 void HXAppListActionsRole::changeSpamStatusForConversationWithID(const std::string& conversationID) {
-    app_.changeSpamStatusForConversationWithID(conversationID);
+    client_.changeSpamStatusForConversationWithID(conversationID);
 }
 
 std::shared_ptr<toolkit::ViewController>
@@ -348,32 +369,32 @@ std::shared_ptr<HX_Account> HXAppComposeRole::account() const { return alerts_.a
 
 void HXAppComposeRole::sendSMS(const std::string& text, const std::optional<std::string>& recipients,
                                const std::optional<std::string>& conversationID, HXSendCompletion completion) {
-    app_.sendSMS(text, recipients, conversationID, std::move(completion));
+    client_.sendSMS(text, recipients, conversationID, std::move(completion));
 }
 
 void HXAppComposeRole::sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
                                const std::optional<std::string>& recipients,
                                const std::optional<std::string>& conversationID, HXSendCompletion completion) {
-    app_.sendMMS(text, images, recipients, conversationID, std::move(completion));
+    client_.sendMMS(text, images, recipients, conversationID, std::move(completion));
 }
 
-void HXAppComposeRole::showLoadingOverlay(const std::string& statusText) { app_.showLoadingOverlay(statusText); }
+void HXAppComposeRole::showLoadingOverlay(const std::string& statusText) { client_.showLoadingOverlay(statusText); }
 
-void HXAppComposeRole::removeLoadingOverlay() { app_.removeLoadingOverlay(); }
+void HXAppComposeRole::removeLoadingOverlay() { client_.removeLoadingOverlay(); }
 
-bool HXAppComposeRole::loadingOverlayShown() const { return app_.loadingOverlayShown(); }
+bool HXAppComposeRole::loadingOverlayShown() const { return client_.loadingOverlayShown(); }
 
 void HXAppComposeRole::presentAlert(const HXAlert& alert) { alerts_.presentAlert(alert); }
 
 std::string HXAppComposeRole::contactNameForNumber(std::string_view number) {
-    return app_.contactNameForNumber(number);
+    return client_.contactNameForNumber(number);
 }
 
 void HXAppComposeRole::searchContactsMatchingName(const std::string& query, std::function<void(ContactList)> found) {
     // The search takes a copy of the list along, never the application object; the answer goes
     // back on the main queue.
     dispatch::Queue::global(dispatch::Priority::Background)
-        ->async([list = HXContactListSnapshot(app_), query, found = std::move(found)]() mutable {
+        ->async([list = HXContactListSnapshot(client_), query, found = std::move(found)]() mutable {
             auto hits = hxcontacts::matchingName(list, query);
             dispatch::Queue::main()->async(
                 [hits = std::move(hits), found = std::move(found)]() mutable { found(std::move(hits)); });
@@ -383,7 +404,7 @@ void HXAppComposeRole::searchContactsMatchingName(const std::string& query, std:
 void HXAppComposeRole::recordContactSelection(const ContactEntry& entry) {
     // The pick changes the application object's list and preferences: it is recorded on the main
     // queue, where the object lives, after the selection has been handled.
-    dispatch::Queue::main()->async([weak = app_.weakWebClient(), entry] {
+    dispatch::Queue::main()->async([weak = client_.weakWebClient(), entry] {
         if (auto self = weak.lock()) self->updateLastSelectionForContact(entry);
     });
 }
@@ -409,38 +430,40 @@ long long HXAppSplitViewRole::unreadVMCount() const { return app_.unreadVMCount(
 std::shared_ptr<HX_Account> HXAppConversationRole::account() const { return alerts_.account(); }
 
 std::shared_ptr<store::ManagedObject> HXAppConversationRole::getConversationWithID(const std::string& conversationID) {
-    return app_.getConversationWithID(conversationID);
+    return client_.getConversationWithID(conversationID);
 }
 
 std::shared_ptr<HXStoreRows> HXAppConversationRole::messageRows(const std::string& conversationID,
                                                                 std::weak_ptr<HXRowsObserver> observer) {
-    return HXConversationMessageRows(app_, conversationID, std::move(observer));
+    return HXConversationMessageRows(client_, conversationID, std::move(observer));
 }
 
 void HXAppConversationRole::loadOlderMessages(const std::string& conversationID, const std::string& paginationToken,
                                               HXPageCompletion done) {
-    HXConversationPagesOf(app_)->loadOlder(conversationID, paginationToken, std::move(done));
+    HXConversationPagesOf(client_)->loadOlder(conversationID, paginationToken, std::move(done));
 }
 
 void HXAppConversationRole::loadNewestMessages(const std::string& conversationID, HXPageCompletion done) {
-    HXConversationPagesOf(app_)->loadNewest(conversationID, std::move(done));
+    HXConversationPagesOf(client_)->loadNewest(conversationID, std::move(done));
 }
 
 bool HXAppConversationRole::deleteMessage(const std::string& conversationID, const std::string& messageID) {
-    return HXDeleteMessage(app_, conversationID, messageID);
+    return HXDeleteMessage(client_, conversationID, messageID);
 }
 
 void HXAppConversationRole::setNote(const std::optional<std::string>& note, const std::string& conversationID) {
-    app_.setNote(note, conversationID);
+    client_.setNote(note, conversationID);
 }
 
 void HXAppConversationRole::addContact(const std::string& name, const std::string& number, const std::string& type) {
-    app_.addContact(name, number, type);
+    client_.addContact(name, number, type);
 }
 
-std::shared_ptr<HXCCache> HXAppConversationRole::mediaCache() { return HXMediaCache(app_); }
+std::shared_ptr<HXCCache> HXAppConversationRole::mediaCache() { return HXMediaCache(client_); }
 
-bool HXAppConversationRole::requestThumbnail(const std::string& mediaID) { return HXRequestThumbnail(app_, mediaID); }
+bool HXAppConversationRole::requestThumbnail(const std::string& mediaID) {
+    return HXRequestThumbnail(client_, mediaID);
+}
 
 void HXAppConversationRole::whenMediaArrives(const std::string& mediaID, std::function<void()> arrived) {
     // The web client names the end of a medium's request by its id, after it has kept the bytes.
@@ -458,61 +481,56 @@ void HXAppConversationRole::whenMediaArrives(const std::string& mediaID, std::fu
 }
 
 void HXAppConversationRole::downloadFullSizeImage(const std::string& mediaID, const std::string& mimeType) {
-    HXDownloadFullSizeImage(app_, mediaID, mimeType);
+    HXDownloadFullSizeImage(client_, mediaID, mimeType);
 }
 
 void HXAppConversationRole::downloadMediaIfNeeded(const std::string& mediaID, const std::string& mimeType,
                                                   bool forPreview) {
-    app_.downloadMediaIfNeeded(mediaID, mimeType, forPreview);
+    client_.downloadMediaIfNeeded(mediaID, mimeType, forPreview);
 }
 
 std::string HXAppConversationRole::localURLForMedia(const std::string& mediaID, const std::string& mimeType) {
-    return app_.localURLForMedia(mediaID, mimeType);
+    return client_.localURLForMedia(mediaID, mimeType);
 }
 
 std::optional<foundation::Dictionary> HXAppConversationRole::imageInfoForSize(const std::string& size,
                                                                               const foundation::Array& infoArray) {
-    return app_.imageInfoForSize(size, infoArray);
+    return client_.imageInfoForSize(size, infoArray);
 }
 
 std::string HXAppConversationRole::recordIDForNumber(const std::string& number) {
-    return app_.recordIDForNumber(number);
+    return client_.recordIDForNumber(number);
 }
 
 void HXAppConversationRole::setContactName(const std::string& conversationID, const std::string& name) {
-    if (auto conversation = app_.getConversationWithID(conversationID))
+    if (auto conversation = client_.getConversationWithID(conversationID))
         (void)conversation->setValue("ABName", foundation::Value(name));
 }
 
-void HXAppConversationRole::resetContacts() { app_.resetContacts(); }
+void HXAppConversationRole::resetContacts() { client_.resetContacts(); }
 
-void HXAppConversationRole::lookupPhone(const std::string& number) { app_.lookupPhone(number); }
+void HXAppConversationRole::lookupPhone(const std::string& number) { client_.lookupPhone(number); }
 
 bool HXAppConversationRole::isABAccessRestricted() { return alerts_.isABAccessRestricted(); }
 
 void HXAppConversationRole::sendSMS(const std::string& text, const std::string& number,
                                     const std::string& conversationID, HXSendCompletion completion) {
-    app_.sendSMS(text, number, conversationID, std::move(completion));
+    client_.sendSMS(text, number, conversationID, std::move(completion));
 }
 
 void HXAppConversationRole::sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
                                     const std::string& number, const std::string& conversationID,
                                     HXSendCompletion completion) {
-    app_.sendMMS(text, images, number, conversationID, std::move(completion));
+    client_.sendMMS(text, images, number, conversationID, std::move(completion));
 }
 
 void HXAppConversationRole::presentAlert(const HXAlert& alert) { alerts_.presentAlert(alert); }
 
-bool HXAppConversationRole::openAppURL(const std::string& url) { return app_.applicationOpenURL(url); }
+bool HXAppConversationRole::openAppURL(const std::string& url) { return slices_.openAppURL(url); }
 
-std::optional<foundation::Dictionary> HXAppConversationRole::popoverCache() const {
-    if (auto* tablet = dynamic_cast<HX_ConnectAppDelegate_iPad*>(&app_)) return tablet->popoverCache;
-    return std::nullopt;
-}
+std::optional<foundation::Dictionary> HXAppConversationRole::popoverCache() const { return slices_.popoverCache(); }
 
-void HXAppConversationRole::setPopoverCache(const foundation::Dictionary& cache) {
-    if (auto* tablet = dynamic_cast<HX_ConnectAppDelegate_iPad*>(&app_)) tablet->popoverCache = cache;
-}
+void HXAppConversationRole::setPopoverCache(const foundation::Dictionary& cache) { slices_.setPopoverCache(cache); }
 
 // ---- quick settings
 

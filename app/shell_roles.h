@@ -21,11 +21,11 @@ class HX_ConnectAppDelegate_iPad;
 class HXContactPhonePicker;
 class HXAppQuickSettingsRole;
 
-// What the application object keeps out of its public face and hands the roles that serve it,
-// made once with them (app/shell_roles.cpp): the display preferences the settings screen and the
-// voicemail player change (and the player's recorded-call download), and the quick settings'
-// application and regions. Each holds the
-// application object, which owns the roles.
+// What the application object hands the roles of its own (not its slices'), made once with them
+// (app/shell_roles.cpp): the display preferences the settings screen and the voicemail player
+// change (and the player's recorded-call download), the quick settings' application and regions,
+// the version text, the passcode lock's shown flag, the app's own URLs and the tablet's note
+// cache. Each holds the application object, which owns the roles.
 struct HXShellRoleSlices {
     std::function<bool(HXAccountSettingsRole::Preference)> preference;
     // Stores the value only (the settings role does what follows a change).
@@ -36,13 +36,24 @@ struct HXShellRoleSlices {
     std::function<void(const std::string&)> selectQuickSettingWithName;
     std::function<std::shared_ptr<services::LocationManager>()> locationManager;
     std::function<void()> monitorQuickSettingRegions;
+    // What follows a change of the refresh preference: the platform's background-fetch interval.
+    std::function<void()> setBackgroundRefreshStatus;
+    std::function<const std::string&()> versionString;
+    std::function<bool()> passcodeLockShown;
+    std::function<std::shared_ptr<toolkit::View>(double x, double y, double width, double height)>
+        passcodeBackgroundViewWithFrame;
+    std::function<bool(const std::string& url)> openAppURL;
+    // The tablet's (none on the phone, where setting it does nothing).
+    std::function<std::optional<foundation::Dictionary>()> popoverCache;
+    std::function<void(const foundation::Dictionary&)> setPopoverCache;
 };
 
 // Alerts and the state every screen may ask about, for all the roles that offer them: the account,
-// the connection, contacts access (the data model's) and alerts (the shell's).
+// the connection, contacts access and the model's alerts (the web client's, as the data model),
+// and an alert controller presented from a screen (the shell's own way of showing alerts).
 class HXAppAlertsRole final : public HXAlertsRole {
 public:
-    explicit HXAppAlertsRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    HXAppAlertsRole(HXApplicationWebClient& client, HX_ConnectAppDelegate& app) : client_(client), app_(app) {}
     std::shared_ptr<HX_Account> account() const override;
     bool connectionAvailable() const override;
     bool isABAccessRestricted() override;
@@ -50,6 +61,7 @@ public:
     void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert, toolkit::ViewController* from) override;
 
 private:
+    HXApplicationWebClient& client_;
     HX_ConnectAppDelegate& app_;
 };
 
@@ -85,17 +97,38 @@ private:
     HXAppAlertsRole& alerts_;
 };
 
-// The lists': a model on the web client, and a view's list found through the shell's views.
+// Routing and presentation: the shell's (the device form's).
+class HXAppRoutingRole final : public HXRoutingRole {
+public:
+    explicit HXAppRoutingRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    bool iPad() const override;
+    bool isSplitViewCollapsed() override;
+    int currentViewIndex() override;
+    void selectViewForIndex(int index) override;
+    void dismissPopoverAnimated(bool animated) override;
+    void presentMailController(const std::shared_ptr<toolkit::ViewController>& composer) override;
+    void enterSearch(int view) override;
+    void setFirstResponder() override;
+    // The root screen of a view (0 to 4), for the roles that reach a view's list.
+    std::shared_ptr<toolkit::ViewController> viewControllerForIndex(int index);
+
+private:
+    HX_ConnectAppDelegate& app_;
+};
+
+// The lists': a model on the web client, and a view's list found through the routing's views.
 class HXAppListLoadingRole final : public HXListLoadingRole {
 public:
-    explicit HXAppListLoadingRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    HXAppListLoadingRole(HXApplicationWebClient& client, HXAppRoutingRole& routing)
+        : client_(client), routing_(routing) {}
     std::shared_ptr<HXMessageListModel> makeMessageList(int viewType) override;
     void refreshMessageList(int view) override;
     void loadPhoneSettings() override;
     std::optional<bool> isLoadingMessages(toolkit::ViewController& root) override;
 
 private:
-    HX_ConnectAppDelegate& app_;
+    HXApplicationWebClient& client_;
+    HXAppRoutingRole& routing_;
 };
 
 // A call or a new message to a number: the web client's operations.
@@ -132,48 +165,36 @@ private:
     HX_ConnectAppDelegate& app_;
 };
 
-// Routing and presentation: the shell's (the device form's).
-class HXAppRoutingRole final : public HXRoutingRole {
-public:
-    explicit HXAppRoutingRole(HX_ConnectAppDelegate& app) : app_(app) {}
-    bool iPad() const override;
-    bool isSplitViewCollapsed() override;
-    int currentViewIndex() override;
-    void selectViewForIndex(int index) override;
-    void dismissPopoverAnimated(bool animated) override;
-    void presentMailController(const std::shared_ptr<toolkit::ViewController>& composer) override;
-    void enterSearch(int view) override;
-    void setFirstResponder() override;
-
-private:
-    HX_ConnectAppDelegate& app_;
-};
-
-// Settings and the account: the shell's.
+// Settings and the account: the account prefs (the web client's), the version text (handed by the
+// application object) and the account (the alerts' owner).
 class HXAppSettingsRole final : public HXSettingsRole {
 public:
-    HXAppSettingsRole(HX_ConnectAppDelegate& app, HXAppAlertsRole& alerts) : app_(app), alerts_(alerts) {}
+    HXAppSettingsRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts)
+        : client_(client), slices_(slices), alerts_(alerts) {}
     std::shared_ptr<HX_Account> account() const override;
     const std::string& versionString() override;
     void updateAccountPrefs() override;
 
 private:
-    HX_ConnectAppDelegate& app_;
+    HXApplicationWebClient& client_;
+    const HXShellRoleSlices& slices_;
     HXAppAlertsRole& alerts_;
 };
 
-// The passcode settings screen's: the pads' background, the settings view's root as the pads'
-// delegate, and the lock it is handed.
+// The passcode settings screen's: the pads' background (handed by the application object), the
+// settings view's root as the pads' delegate (the routing's), and the lock it is handed.
 class HXAppPasscodeRole final : public HXPasscodeRole {
 public:
-    HXAppPasscodeRole(HX_ConnectAppDelegate& app, HXCPasscodeLock& lock) : app_(app), lock_(lock) {}
+    HXAppPasscodeRole(const HXShellRoleSlices& slices, HXAppRoutingRole& routing, HXCPasscodeLock& lock)
+        : slices_(slices), routing_(routing), lock_(lock) {}
     HXCPasscodeLock& passcodeLock() override;
     std::shared_ptr<toolkit::View> passcodeBackgroundViewWithFrame(double x, double y, double width,
                                                                    double height) override;
     std::shared_ptr<toolkit::ViewController> passcodePadDelegateScreen() override;
 
 private:
-    HX_ConnectAppDelegate& app_;
+    const HXShellRoleSlices& slices_;
+    HXAppRoutingRole& routing_;
     HXCPasscodeLock& lock_;
 };
 
@@ -200,12 +221,14 @@ private:
     HXAppCallChoice& calls_;
 };
 
-// The list screens' row operations: the web client's conversation operations, and the
-// conversation screen a row opens (the screen library's, made with the roles).
+// The list screens' row operations: the web client's conversation operations, the passcode lock's
+// state (its shown flag handed by the application object), and the conversation screen a row
+// opens (the screen library's, made with the roles: the one use of the whole application object).
 class HXAppListActionsRole final : public HXListActionsRole {
 public:
-    HXAppListActionsRole(HX_ConnectAppDelegate& app, HXAppAlertsRole& alerts, HXCPasscodeLock& lock)
-        : app_(app), alerts_(alerts), lock_(lock) {}
+    HXAppListActionsRole(HXApplicationWebClient& client, HX_ConnectAppDelegate& app, const HXShellRoleSlices& slices,
+                         HXAppAlertsRole& alerts, HXCPasscodeLock& lock)
+        : client_(client), app_(app), slices_(slices), alerts_(alerts), lock_(lock) {}
     bool connectionAvailable() const override;
     bool isInBackground() const override;
     bool passcodeLockShown() const override;
@@ -225,16 +248,20 @@ public:
     std::shared_ptr<toolkit::ViewController> makeConversationScreen(const HXConversationSetup& setup) override;
 
 private:
+    HXApplicationWebClient& client_;
     HX_ConnectAppDelegate& app_;
+    const HXShellRoleSlices& slices_;
     HXAppAlertsRole& alerts_;
     HXCPasscodeLock& lock_;
 };
 
-// The new-message screen's: sending and the overlay (the application object's), contacts (the
-// data model's) and the recipient pickers, whose contact picker's delegate it keeps.
+// The new-message screen's: sending, the overlay and contacts (the web client's), and the
+// recipient pickers (the shell's, with the screen library's favourites: the one use of the whole
+// application object), whose contact picker's delegate it keeps.
 class HXAppComposeRole final : public HXComposeRole {
 public:
-    HXAppComposeRole(HX_ConnectAppDelegate& app, HXAppAlertsRole& alerts) : app_(app), alerts_(alerts) {}
+    HXAppComposeRole(HXApplicationWebClient& client, HX_ConnectAppDelegate& app, HXAppAlertsRole& alerts)
+        : client_(client), app_(app), alerts_(alerts) {}
     std::shared_ptr<HX_Account> account() const override;
     void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
                  const std::optional<std::string>& conversationID, HXSendCompletion completion) override;
@@ -253,6 +280,7 @@ public:
                                 RecipientPicked picked) override;
 
 private:
+    HXApplicationWebClient& client_;
     HX_ConnectAppDelegate& app_;
     HXAppAlertsRole& alerts_;
     // The adapter of the contact picker opened last (the picker holds it weakly); replaced at
@@ -260,11 +288,13 @@ private:
     std::shared_ptr<HXContactPhonePicker> recipientPicker_;
 };
 
-// The conversation screen's and the note editor's: the web client's conversation operations and
-// media, the data model's contacts, the shell's sending, alerts and URLs, the tablet's note cache.
+// The conversation screen's and the note editor's: the web client's conversation operations,
+// media, contacts and sending, alerts (their owner's), the app's own URLs and the tablet's note
+// cache (handed by the application object).
 class HXAppConversationRole final : public HXConversationRole {
 public:
-    HXAppConversationRole(HX_ConnectAppDelegate& app, HXAppAlertsRole& alerts) : app_(app), alerts_(alerts) {}
+    HXAppConversationRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts)
+        : client_(client), slices_(slices), alerts_(alerts) {}
     std::shared_ptr<HX_Account> account() const override;
     std::shared_ptr<store::ManagedObject> getConversationWithID(const std::string& conversationID) override;
     std::shared_ptr<HXStoreRows> messageRows(const std::string& conversationID,
@@ -298,18 +328,21 @@ public:
     void setPopoverCache(const foundation::Dictionary& cache) override;
 
 private:
-    HX_ConnectAppDelegate& app_;
+    HXApplicationWebClient& client_;
+    const HXShellRoleSlices& slices_;
     HXAppAlertsRole& alerts_;
 };
 
-// The settings screen's: the service settings' changes (service/settings_updates.h, on the web
-// client), the call choice, alerts and the quick-setting snapshot (their owners'), the
-// application's preferences (handed by the application object) and caches (the shell's).
+// The settings screen's: the service settings' changes (service/settings_updates.h), the caches
+// and the counts (the web client's), the call choice, alerts and the quick-setting snapshot (their
+// owners'), the application's preferences (handed by the application object), and the screens it
+// opens (the screen library's, made with the roles: the one use of the whole application object).
 class HXAppAccountSettingsRole final : public HXAccountSettingsRole {
 public:
-    HXAppAccountSettingsRole(HX_ConnectAppDelegate& app, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts,
-                             HXAppCallChoice& calls, HXAppQuickSettingsRole& quickSettings)
-        : app_(app), slices_(slices), alerts_(alerts), calls_(calls), quickSettings_(quickSettings) {}
+    HXAppAccountSettingsRole(HXApplicationWebClient& client, HX_ConnectAppDelegate& app,
+                             const HXShellRoleSlices& slices, HXAppAlertsRole& alerts, HXAppCallChoice& calls,
+                             HXAppQuickSettingsRole& quickSettings)
+        : client_(client), app_(app), slices_(slices), alerts_(alerts), calls_(calls), quickSettings_(quickSettings) {}
     std::shared_ptr<HX_Account> account() const override;
     bool connectionAvailable() const override;
     bool isIdle() override;
@@ -335,6 +368,7 @@ public:
     std::shared_ptr<toolkit::ViewController> makeScreen(Screen screen) override;
 
 private:
+    HXApplicationWebClient& client_;
     HX_ConnectAppDelegate& app_;
     const HXShellRoleSlices& slices_;
     HXAppAlertsRole& alerts_;
@@ -343,10 +377,11 @@ private:
 };
 
 // The account list's: the session's operations (the web client's) and the sign-in panel (the
-// screen library's).
+// screen library's, made with the roles: the one use of the whole application object).
 class HXAppAccountListRole final : public HXAccountListRole {
 public:
-    HXAppAccountListRole(HX_ConnectAppDelegate& app, HXAppAlertsRole& alerts) : app_(app), alerts_(alerts) {}
+    HXAppAccountListRole(HXApplicationWebClient& client, HX_ConnectAppDelegate& app, HXAppAlertsRole& alerts)
+        : client_(client), app_(app), alerts_(alerts) {}
     std::shared_ptr<HX_Account> account() const override;
     void logout() override;
     void selectAccountForUserName(const std::string& username) override;
@@ -357,6 +392,7 @@ public:
     std::shared_ptr<toolkit::ViewController> makeLoginPanel() override;
 
 private:
+    HXApplicationWebClient& client_;
     HX_ConnectAppDelegate& app_;
     HXAppAlertsRole& alerts_;
 };
@@ -429,11 +465,11 @@ struct HXShellRoles {
     HXAppAlertsRole alerts;
     HXAppCallChoice callChoice;
     HXAppSignInRole signIn;
+    HXAppRoutingRole routing;
     HXAppListLoadingRole lists;
     HXAppConversationActionsRole conversations;
     HXAppConversationOptionsRole options;
     HXAppStoreRole store;
-    HXAppRoutingRole routing;
     HXAppSettingsRole settings;
     HXAppPasscodeRole passcode;
     HXAppDialPadRole dialPad;

@@ -1,9 +1,16 @@
 #!/usr/bin/env python3
 """Counts how much of the screens' roles is the application object's.
 
-Prints three numbers and, with -v, what they count:
-  forwards  role methods whose body is one call on the application object and nothing else:
-            through the whole object (app_) or through a slice of it the role holds (client_);
+Prints these numbers and, with -v, what they count:
+  forwards to the application object
+            role methods whose body is one call on the whole application object (app_) and
+            nothing else;
+  forwards to a slice
+            the same through a slice of it the role holds instead: the web client (client_), or
+            one of the operations the application object hands the roles (slices_);
+  forwards to a shared owner
+            the same through the owner of a need several roles share (alerts, the call choice,
+            the quick-setting snapshot, the store, routing);
   holders   role classes holding a reference to the whole application object
             (HX_ConnectAppDelegate& or one of its device forms);
   friends   roles among the application object's friends.
@@ -18,10 +25,12 @@ import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 APP_OBJECT = r"HX_ConnectAppDelegate(?:_iPad|_iPhone)?"
-# The names under which roles hold the whole application object, and one of its slices.
+# The names under which roles hold the whole application object, one of its slices, and the
+# owners of shared needs.
 WHOLE = ("app_",)
-SLICES = ("client_",)
-HANDLES = WHOLE + SLICES
+SLICES = ("client_", "slices_")
+OWNERS = ("alerts_", "calls_", "quickSettings_", "store_", "routing_")
+HANDLES = WHOLE + SLICES + OWNERS
 DEF_RE = re.compile(r"\bHXApp\w*Role::(~?\w+)\s*\(")
 
 
@@ -75,14 +84,15 @@ def main():
     sources = sorted(glob.glob(os.path.join(ROOT, "app", "*.cpp")))
     headers = sorted(glob.glob(os.path.join(ROOT, "app", "**", "*.h"), recursive=True))
 
-    forwards, whole, methods = [], 0, 0
+    forwards = {"whole": [], "slice": [], "owner": []}
+    methods = 0
     for path in sources + headers:
         for role, name, body in role_methods(path):
             methods += 1
             handle = forwarded_through(body)
             if handle:
-                whole += handle in WHOLE
-                forwards.append(f"{role}::{name}: {' '.join(body.split())}")
+                kind = "whole" if handle in WHOLE else "slice" if handle in SLICES else "owner"
+                forwards[kind].append(f"{role}::{name}: {' '.join(body.split())}")
 
     holders, friends = [], []
     for path in headers:
@@ -94,11 +104,17 @@ def main():
         if os.path.basename(path).startswith("connect_app_delegate"):
             friends += re.findall(r"\bfriend\s+(?:class|struct)\s+(HXApp\w*Role)\b", text)
 
-    print(f"role methods {methods}, forwards {len(forwards)} ({whole} through the whole object), "
-          f"holders {len(holders)}, friends {len(friends)}")
+    print(f"role methods {methods}")
+    print(f"forwards to the application object (whole, app_): {len(forwards['whole'])}")
+    print(f"forwards to a slice of it ({', '.join(SLICES)}): {len(forwards['slice'])}")
+    print(f"forwards to a shared owner ({', '.join(OWNERS)}): {len(forwards['owner'])}")
+    print(f"roles holding the whole application object: {len(holders)}")
+    print(f"roles among its friends: {len(friends)}")
     if args.verbose:
-        for line in forwards:
-            print("  forward " + line)
+        for kind, label in (("whole", "to the application object"), ("slice", "to a slice"),
+                            ("owner", "to a shared owner")):
+            for line in forwards[kind]:
+                print(f"  forward {label}: {line}")
         for name in holders:
             print("  holder " + name)
         for name in friends:
