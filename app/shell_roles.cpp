@@ -31,7 +31,7 @@ std::shared_ptr<Role> shared(const std::shared_ptr<void>& owner, Role& role) {
 
 HXShellRoles::HXShellRoles(HX_ConnectAppDelegate& app, HXShellRoleSlices handed)
     : slices(std::move(handed)),
-      alerts(app, app),
+      alerts(app, slices),
       callChoice(app),
       signIn(app, alerts),
       routing(app),
@@ -102,7 +102,9 @@ HXShellRoleSlices HX_ConnectAppDelegate::roleSlices() {
         .setPopoverCache =
             [this](const foundation::Dictionary& cache) {
                 if (auto* tablet = dynamic_cast<HX_ConnectAppDelegate_iPad*>(this)) tablet->popoverCache = cache;
-            }};
+            },
+        .presentAlertFrom = [this](const std::shared_ptr<toolkit::AlertController>& alert,
+                                   toolkit::ViewController* from) { presentAlert(alert, from); }};
 }
 
 HXScreenRoles HXShellRoles::share(const std::shared_ptr<void>& owner) {
@@ -139,7 +141,7 @@ void HXAppAlertsRole::presentAlert(const HXAlert& alert) { client_.presentAlert(
 
 void HXAppAlertsRole::presentAlert(const std::shared_ptr<toolkit::AlertController>& alert,
                                    toolkit::ViewController* from) {
-    app_.presentAlert(alert, from);
+    slices_.presentAlertFrom(alert, from);
 }
 
 // ---- the call choice

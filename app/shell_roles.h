@@ -24,8 +24,9 @@ class HXAppQuickSettingsRole;
 // What the application object hands the roles of its own (not its slices'), made once with them
 // (app/shell_roles.cpp): the display preferences the settings screen and the voicemail player
 // change (and the player's recorded-call download), the quick settings' application and regions,
-// the version text, the passcode lock's shown flag, the app's own URLs and the tablet's note
-// cache. Each holds the application object, which owns the roles.
+// the version text, the passcode lock's shown flag, the app's own URLs, the tablet's note cache
+// and the shell's one way of presenting an alert controller. Each holds the application object,
+// which owns the roles.
 struct HXShellRoleSlices {
     std::function<bool(HXAccountSettingsRole::Preference)> preference;
     // Stores the value only (the settings role does what follows a change).
@@ -46,14 +47,18 @@ struct HXShellRoleSlices {
     // The tablet's (none on the phone, where setting it does nothing).
     std::function<std::optional<foundation::Dictionary>()> popoverCache;
     std::function<void(const foundation::Dictionary&)> setPopoverCache;
+    std::function<void(const std::shared_ptr<toolkit::AlertController>&, toolkit::ViewController* from)>
+        presentAlertFrom;
 };
 
 // Alerts and the state every screen may ask about, for all the roles that offer them: the account,
 // the connection, contacts access and the model's alerts (the web client's, as the data model),
-// and an alert controller presented from a screen (the shell's own way of showing alerts).
+// and an alert controller presented from a screen (the shell's own way of showing alerts, handed
+// by the application object).
 class HXAppAlertsRole final : public HXAlertsRole {
 public:
-    HXAppAlertsRole(HXApplicationWebClient& client, HX_ConnectAppDelegate& app) : client_(client), app_(app) {}
+    HXAppAlertsRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices)
+        : client_(client), slices_(slices) {}
     std::shared_ptr<HX_Account> account() const override;
     bool connectionAvailable() const override;
     bool isABAccessRestricted() override;
@@ -62,7 +67,7 @@ public:
 
 private:
     HXApplicationWebClient& client_;
-    HX_ConnectAppDelegate& app_;
+    const HXShellRoleSlices& slices_;
 };
 
 // The call choice the dial pad, the settings and the quick settings share: the callback phone (the
