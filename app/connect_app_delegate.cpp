@@ -46,7 +46,7 @@ private:
 
 }  // namespace
 
-HX_ConnectAppDelegate::HX_ConnectAppDelegate() : roles_(std::make_shared<HXShellRoles>(*this)) {}
+HX_ConnectAppDelegate::HX_ConnectAppDelegate() : roles_(std::make_shared<HXShellRoles>(*this, roleSlices())) {}
 HX_ConnectAppDelegate::~HX_ConnectAppDelegate() {
     foundation::NotificationCenter::defaultCenter().removeObserver(this);
     dispatch::RunLoop::main().cancelPerforms(this);
@@ -262,17 +262,6 @@ void HX_ConnectAppDelegate::presentNewMessage(const std::vector<std::string>& re
     if (iPad()) navigation->modalPresentationStyle = toolkit::ModalPresentationStyle::FormSheet;
     navigation->modalTransitionStyle = toolkit::ModalTransitionStyle::CoverVertical;
     root->present(navigation, true);
-}
-
-void HX_ConnectAppDelegate::sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
-                                    const std::optional<std::string>& recipients,
-                                    const std::optional<std::string>& conversationID, HXSendCompletion completion) {
-    if (!images.empty() && (recipients || conversationID) && !retrieveOAuth()) {
-        foundation::NotificationCenter::defaultCenter().post("kRemoveSMSReplySendingProgressNotification");
-        if (completion) completion(HXSendAnswer{HXSendAnswer::Kind::Failed, {}});
-        return;
-    }
-    HXApplicationWebClient::sendMMS(text, images, recipients, conversationID, std::move(completion));
 }
 
 void HX_ConnectAppDelegate::screenNotBuilt(const std::string& request) { record(request); }

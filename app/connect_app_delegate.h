@@ -40,6 +40,7 @@ class Window;
 
 class HXShellPasscodeHost;
 struct HXShellRoles;
+struct HXShellRoleSlices;
 
 class HX_ConnectAppDelegate : public HXApplicationWebClient,
                               public foundation::ApplicationDelegate,
@@ -103,11 +104,6 @@ public:
     // What this form hands a screen's maker; empty roles when no shared pointer owns the
     // application object.
     virtual HXScreenRoles screenRoles();
-    // Without an access token at hand (one is then fetched) no upload can start: the send ends
-    // unconfirmed at once, so the screen lets the user send again rather than wait for nothing.
-    void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
-                 const std::optional<std::string>& recipients, const std::optional<std::string>& conversationID,
-                 HXSendCompletion completion = {});
     // A screen the screen library does not make (yet): the shell observer hears what was asked.
     void screenNotBuilt(const std::string& request);
 
@@ -340,7 +336,6 @@ private:
     void makeLocationManager();
     std::shared_ptr<services::LocationManager> locationManager_;
     friend class HXShellLocationDelegate;
-    friend class HXAppQuickSettingsRole;
     std::shared_ptr<class HXShellLocationDelegate> locationDelegate_;
     mutable foundation::Mutex locationMutex_;
     std::optional<std::string> pendingLocationSwitch_ HX_GUARDED_BY(locationMutex_);
@@ -363,15 +358,14 @@ private:
     void startTelemetry();
     std::shared_ptr<mail::MailComposeViewController> mailComposer_;
     std::shared_ptr<mail::MailComposeDelegate> mailDelegate_;
-    // The screens' roles (app/shell_roles.h).
+    // The screens' roles (app/shell_roles.h), and what this object hands them of itself.
     std::shared_ptr<HXShellRoles> roles_;
+    HXShellRoleSlices roleSlices();
     std::optional<std::string> pendingURL_;
     bool focusReply_ = false;
     std::shared_ptr<HXPasscodeLockControl> passcodeControl_;
     // What the lock control asks of the shell (app/shell_passcode.cpp).
     friend class HXShellPasscodeHost;
-    friend class HXAppAccountSettingsRole;
-    friend class HXAppPlaybackRole;
     std::shared_ptr<HXShellPasscodeHost> passcodeHost_;
     std::optional<std::string> optionsConversationID_;
     std::vector<int> optionsCodes_;

@@ -18,42 +18,26 @@
 #include "service/calls.h"
 #include "service/custom_cookie_jar.h"
 
-namespace {
+std::shared_ptr<HX_Account> HXAppAccountSettingsRole::account() const { return alerts_.account(); }
 
-std::shared_ptr<HXCalls> callsOf(HX_ConnectAppDelegate& app) {
-    auto self = app.weakWebClient().lock();
-    return self ? HXCalls::of(self) : nullptr;
-}
+bool HXAppAccountSettingsRole::connectionAvailable() const { return alerts_.connectionAvailable(); }
 
-}  // namespace
+bool HXAppAccountSettingsRole::isIdle() { return client_.isIdle(); }
 
-std::shared_ptr<HX_Account> HXAppAccountSettingsRole::account() const { return app_.account(); }
+bool HXAppAccountSettingsRole::canChangeCallback() { return calls_.canChangeCallback(); }
 
-bool HXAppAccountSettingsRole::connectionAvailable() const { return app_.connectionAvailable(); }
-
-bool HXAppAccountSettingsRole::isIdle() { return app_.isIdle(); }
-
-bool HXAppAccountSettingsRole::canChangeCallback() {
-    auto calls = callsOf(app_);
-    return calls && calls->canChangeCallback();
-}
-
-bool HXAppAccountSettingsRole::canPlaceCalls() const { return app_.isPhone(); }
+bool HXAppAccountSettingsRole::canPlaceCalls() const { return calls_.canPlaceCalls(); }
 
 std::string HXAppAccountSettingsRole::forwardingNumberControllerTitle() {
-    auto calls = callsOf(app_);
-    return calls ? calls->forwardingNumberControllerTitle() : std::string();
+    return calls_.forwardingNumberControllerTitle();
 }
 
 bool HXAppAccountSettingsRole::isNewForwardingPhoneID(int64_t phoneID) {
-    auto calls = callsOf(app_);
-    return calls && calls->isNewForwardingPhoneID(phoneID);
+    return calls_.isNewForwardingPhoneID(phoneID);
 }
 
 std::shared_ptr<HX_QuickSetting> HXAppAccountSettingsRole::currentQuickSetting() {
-    auto account = app_.account();
-    if (!account) return nullptr;
-    return account->quickSetting(app_, *foundation::UserDefaults::standardUserDefaults());
+    return quickSettings_.currentSettings();
 }
 
 bool HXAppAccountSettingsRole::canMonitorRegions() {
@@ -62,109 +46,85 @@ bool HXAppAccountSettingsRole::canMonitorRegions() {
 
 void HXAppAccountSettingsRole::presentAlert(const std::shared_ptr<toolkit::AlertController>& alert,
                                             toolkit::ViewController* from) {
-    app_.presentAlert(alert, from);
+    alerts_.presentAlert(alert, from);
 }
 
 void HXAppAccountSettingsRole::removeLoadingOverlay() {
-    if (app_.loadingOverlayShown()) app_.removeLoadingOverlay();
+    if (client_.loadingOverlayShown()) client_.removeLoadingOverlay();
 }
 
 void HXAppAccountSettingsRole::changeServiceSetting(HXServiceSetting setting, bool value,
                                                     HXSettingsCompletion completion) {
-    HXChangeServiceSetting(app_, setting, value, std::move(completion));
+    HXChangeServiceSetting(client_, setting, value, std::move(completion));
 }
 
 void HXAppAccountSettingsRole::changeVMGreeting(const std::string& greetingId, HXSettingsCompletion completion) {
-    HXChangeVMGreeting(app_, greetingId, std::move(completion));
+    HXChangeVMGreeting(client_, greetingId, std::move(completion));
 }
 
 void HXAppAccountSettingsRole::changeForwarding(long index, bool status, HXSettingsCompletion completion) {
-    HXChangeForwarding(app_, index, status, std::move(completion));
+    HXChangeForwarding(client_, index, status, std::move(completion));
 }
 
-bool HXAppAccountSettingsRole::preference(Preference preference) const {
-    switch (preference) {
-        case Preference::AutoRefresh:
-            return app_.autoRefresh();
-        case Preference::NewMessageAlert:
-            return app_.newMessageAlert();
-        case Preference::GraphicalEmoticons:
-            return app_.graphicalEmoticons();
-        case Preference::ShowNotesInMessageLists:
-            return app_.showNotesInMessageLists();
-    }
-    return false;
-}
+bool HXAppAccountSettingsRole::preference(Preference preference) const { return slices_.preference(preference); }
 
 void HXAppAccountSettingsRole::setPreference(Preference preference, bool on) {
-    switch (preference) {
-        case Preference::AutoRefresh:
-            app_.setAutoRefresh(on);
-            if (on)
-                app_.loadUnreadMessages();
-            else
-                dispatch::RunLoop::main().cancelPerform(&app_, "loadUnreadMessages", foundation::Value());
-            app_.setBackgroundRefreshStatus();
-            break;
-        case Preference::NewMessageAlert:
-            app_.setNewMessageAlert(on);
-            break;
-        case Preference::GraphicalEmoticons:
-            app_.setGraphicalEmoticons(on);
-            break;
-        case Preference::ShowNotesInMessageLists:
-            app_.setShowNotesInMessageLists(on);
-            break;
-    }
+    slices_.storePreference(preference, on);
+    if (preference != Preference::AutoRefresh) return;
+    if (on)
+        client_.loadUnreadMessages();
+    else
+        dispatch::RunLoop::main().cancelPerform(&client_, "loadUnreadMessages", foundation::Value());
+    slices_.setBackgroundRefreshStatus();
 }
 
-void HXAppAccountSettingsRole::updateUnreadCounts() { app_.updateUnreadCounts(); }
+void HXAppAccountSettingsRole::updateUnreadCounts() { client_.updateUnreadCounts(); }
 
-void HXAppAccountSettingsRole::updateAccountPrefs() { app_.updateAccountPrefs(); }
+void HXAppAccountSettingsRole::updateAccountPrefs() { client_.updateAccountPrefs(); }
 
 void HXAppAccountSettingsRole::clearMessageCache() {
     store::FetchedResultsController::deleteCacheWithName(std::nullopt);
     foundation::NotificationCenter::defaultCenter().post("kLogoutNotification");
-    (void)app_.resetPersistentStore();
-    auto account = app_.account();
+    (void)client_.resetPersistentStore();
+    auto account = alerts_.account();
     const std::string username = account ? account->username() : std::string();
     services::SearchableIndex::defaultSearchableIndex()->deleteSearchableItemsWithDomainIdentifiers(
         {PhoneExtensions::extractCharactersFromStringUsingCharset(username, foundation::CharacterSet::alphanumeric())});
 }
 
 void HXAppAccountSettingsRole::clearAudioCache() {
-    auto account = app_.account();
+    auto account = alerts_.account();
     // Without a user name there is no folder of its own: the caches folder itself stays.
     if (account && !account->username().empty()) {
         std::error_code ignored;
-        std::filesystem::remove_all(app_.cachesFolderForUser(account->username()), ignored);
+        std::filesystem::remove_all(client_.cachesFolderForUser(account->username()), ignored);
     }
     foundation::NotificationCenter::defaultCenter().post("kClearedAudioCacheNotification");
 }
 
 void HXAppAccountSettingsRole::clearCookieCache() {
-    if (auto jar = app_.cookieJar()) jar->empty();
-    (void)app_.retrieveOAuth();
+    if (auto jar = client_.cookieJar()) jar->empty();
+    (void)client_.retrieveOAuth();
 }
 
 void HXAppAccountSettingsRole::clearImageCache() { HXCCache::sharedCache()->removeAllObjects(); }
 
 // ---- the account list
 
-std::shared_ptr<HX_Account> HXAppAccountListRole::account() const { return app_.account(); }
+std::shared_ptr<HX_Account> HXAppAccountListRole::account() const { return alerts_.account(); }
 
-void HXAppAccountListRole::logout() { app_.logout(); }
+void HXAppAccountListRole::logout() { client_.logout(); }
 
 void HXAppAccountListRole::selectAccountForUserName(const std::string& username) {
-    app_.selectAccountForUserName(username);
+    client_.selectAccountForUserName(username);
 }
 
-void HXAppAccountListRole::loadInitialData() { app_.loadInitialData(); }
+void HXAppAccountListRole::loadInitialData() { client_.loadInitialData(); }
 
 void HXAppAccountListRole::deleteAccountForUsername(const std::string& username) {
-    app_.deleteAccountForUsername(username);
+    client_.deleteAccountForUsername(username);
 }
 
-void HXAppAccountListRole::displayLogin() { app_.displayLogin(); }
+void HXAppAccountListRole::displayLogin() { client_.displayLogin(); }
 
-void HXAppAccountListRole::presentAlert(const HXAlert& alert) { app_.presentAlert(alert); }
+void HXAppAccountListRole::presentAlert(const HXAlert& alert) { alerts_.presentAlert(alert); }

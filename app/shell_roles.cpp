@@ -27,30 +27,85 @@ std::shared_ptr<Role> shared(const std::shared_ptr<void>& owner, Role& role) {
     return owner ? std::shared_ptr<Role>(owner, &role) : nullptr;
 }
 
-std::shared_ptr<HXCalls> callsOf(const std::weak_ptr<HXApplicationWebClient>& weak) {
-    auto self = weak.lock();
-    return self ? HXCalls::of(self) : nullptr;
-}
-
 }  // namespace
 
-HXShellRoles::HXShellRoles(HX_ConnectAppDelegate& app)
-    : signIn(app),
-      lists(app),
+HXShellRoles::HXShellRoles(HX_ConnectAppDelegate& app, HXShellRoleSlices handed)
+    : slices(std::move(handed)),
+      alerts(app, slices),
+      callChoice(app),
+      signIn(app, alerts),
+      routing(app),
+      lists(app, routing),
       conversations(app),
       options(app),
       store(app),
-      routing(app),
-      settings(app),
-      passcode(app),
-      dialPad(app),
-      listActions(app),
-      compose(app),
-      conversation(app),
-      accountSettings(app),
-      accounts(app),
-      quickSettings(app),
-      playback(app) {}
+      settings(app, slices, alerts),
+      passcode(slices, routing, HXCPasscodeLock::sharedLock()),
+      dialPad(app, alerts, callChoice),
+      listActions(app, app, slices, alerts, HXCPasscodeLock::sharedLock()),
+      compose(app, app, alerts),
+      conversation(app, slices, alerts),
+      quickSettings(app, slices, alerts, callChoice, store),
+      accountSettings(app, slices, alerts, callChoice, quickSettings),
+      accounts(app, alerts),
+      playback(app, slices, alerts) {}
+
+// What the application object hands its roles of itself: its own members, reached from here.
+HXShellRoleSlices HX_ConnectAppDelegate::roleSlices() {
+    using Preference = HXAccountSettingsRole::Preference;
+    return HXShellRoleSlices{
+        .preference =
+            [this](Preference preference) {
+                switch (preference) {
+                    case Preference::AutoRefresh:
+                        return autoRefresh();
+                    case Preference::NewMessageAlert:
+                        return newMessageAlert();
+                    case Preference::GraphicalEmoticons:
+                        return graphicalEmoticons();
+                    case Preference::ShowNotesInMessageLists:
+                        return showNotesInMessageLists();
+                }
+                return false;
+            },
+        .storePreference =
+            [this](Preference preference, bool on) {
+                switch (preference) {
+                    case Preference::AutoRefresh:
+                        return setAutoRefresh(on);
+                    case Preference::NewMessageAlert:
+                        return setNewMessageAlert(on);
+                    case Preference::GraphicalEmoticons:
+                        return setGraphicalEmoticons(on);
+                    case Preference::ShowNotesInMessageLists:
+                        return setShowNotesInMessageLists(on);
+                }
+            },
+        .useSpeaker = [this] { return useSpeaker(); },
+        .setUseSpeaker = [this](bool on) { setUseSpeaker(on); },
+        .downloadRecordedCallForID = [this](const std::string& id) { downloadRecordedCallForID(id); },
+        .selectQuickSettingWithName = [this](const std::string& name) { selectQuickSettingWithName(name); },
+        .locationManager = [this] { return locationManager(); },
+        .monitorQuickSettingRegions = [this] { monitorQuickSettingRegions(); },
+        .setBackgroundRefreshStatus = [this] { setBackgroundRefreshStatus(); },
+        .versionString = [this]() -> const std::string& { return versionString(); },
+        .passcodeLockShown = [this] { return lockShown; },
+        .passcodeBackgroundViewWithFrame =
+            [this](double x, double y, double width, double height) {
+                return passcodeBackgroundViewWithFrame(x, y, width, height);
+            },
+        .openAppURL = [this](const std::string& url) { return applicationOpenURL(url); },
+        .popoverCache = [this]() -> std::optional<foundation::Dictionary> {
+            if (auto* tablet = dynamic_cast<HX_ConnectAppDelegate_iPad*>(this)) return tablet->popoverCache;
+            return std::nullopt;
+        },
+        .setPopoverCache =
+            [this](const foundation::Dictionary& cache) {
+                if (auto* tablet = dynamic_cast<HX_ConnectAppDelegate_iPad*>(this)) tablet->popoverCache = cache;
+            },
+        .presentAlertFrom = [this](const std::shared_ptr<toolkit::AlertController>& alert,
+                                   toolkit::ViewController* from) { presentAlert(alert, from); }};
+}
 
 HXScreenRoles HXShellRoles::share(const std::shared_ptr<void>& owner) {
     if (!owner) return {};
@@ -70,12 +125,57 @@ HXScreenRoles HXShellRoles::share(const std::shared_ptr<void>& owner) {
                          .accountSettings = shared<HXAccountSettingsRole>(owner, accountSettings),
                          .accounts = shared<HXAccountListRole>(owner, accounts),
                          .quickSettings = shared<HXQuickSettingsRole>(owner, quickSettings),
-                         .playback = shared<HXPlaybackRole>(owner, playback)};
+                         .playback = shared<HXPlaybackRole>(owner, playback),
+                         .alerts = shared<HXAlertsRole>(owner, alerts)};
+}
+
+// ---- alerts and the state every screen asks about
+
+std::shared_ptr<HX_Account> HXAppAlertsRole::account() const { return client_.account(); }
+
+bool HXAppAlertsRole::connectionAvailable() const { return client_.connectionAvailable(); }
+
+bool HXAppAlertsRole::isABAccessRestricted() { return client_.isABAccessRestricted(); }
+
+void HXAppAlertsRole::presentAlert(const HXAlert& alert) { client_.presentAlert(alert); }
+
+void HXAppAlertsRole::presentAlert(const std::shared_ptr<toolkit::AlertController>& alert,
+                                   toolkit::ViewController* from) {
+    slices_.presentAlertFrom(alert, from);
+}
+
+// ---- the call choice
+
+std::shared_ptr<HXCalls> HXAppCallChoice::calls() const {
+    auto self = client_.weakWebClient().lock();
+    return self ? HXCalls::of(self) : nullptr;
+}
+
+bool HXAppCallChoice::canChangeCallback() const {
+    auto calls = this->calls();
+    return calls && calls->canChangeCallback();
+}
+
+bool HXAppCallChoice::canPlaceCalls() const { return client_.isPhone(); }
+
+std::string HXAppCallChoice::forwardingNumberControllerTitle() const {
+    auto calls = this->calls();
+    return calls ? calls->forwardingNumberControllerTitle() : std::string();
+}
+
+bool HXAppCallChoice::isNewForwardingPhoneID(int64_t phoneID) const {
+    auto calls = this->calls();
+    return calls && calls->isNewForwardingPhoneID(phoneID);
+}
+
+bool HXAppCallChoice::callRequestInFlight() const {
+    return client_.requestInFlight(std::string(kHXApiPath) + "communication/startclicktocall?alt=protojson") ||
+           client_.requestInFlight("DIRECT_CALL");
 }
 
 // ---- sign-in
 
-std::shared_ptr<HX_Account> HXAppSignInRole::account() const { return client_.account(); }
+std::shared_ptr<HX_Account> HXAppSignInRole::account() const { return alerts_.account(); }
 
 const HXEndpoints& HXAppSignInRole::endpoints() { return client_.endpoints(); }
 
@@ -88,17 +188,18 @@ void HXAppSignInRole::completeWebSignIn(const std::string& username, std::vector
 
 std::shared_ptr<HXMessageListModel> HXAppListLoadingRole::makeMessageList(int viewType) {
     return std::make_shared<HXMessageListModel>(
-        app_.weakWebClient(), HXMessageListModel::viewSettingsForType(viewType, app_.endpoints().servicePageBase()));
+        client_.weakWebClient(),
+        HXMessageListModel::viewSettingsForType(viewType, client_.endpoints().servicePageBase()));
 }
 
 void HXAppListLoadingRole::refreshMessageList(int view) {
     if (view < 1 || view > 3) return;
     // The list reloads from its first page, as a refresh from outside it does.
-    if (auto* root = dynamic_cast<HXMessageListHost*>(app_.viewControllerForIndex(view).get()))
+    if (auto* root = dynamic_cast<HXMessageListHost*>(routing_.viewControllerForIndex(view).get()))
         if (auto list = root->messageList()) list->loadMessages(HXMessageListModel::Sender::None);
 }
 
-void HXAppListLoadingRole::loadPhoneSettings() { app_.loadPhoneSettings(); }
+void HXAppListLoadingRole::loadPhoneSettings() { client_.loadPhoneSettings(); }
 
 std::optional<bool> HXAppListLoadingRole::isLoadingMessages(toolkit::ViewController& root) {
     auto* host = dynamic_cast<HXMessageListHost*>(&root);
@@ -143,31 +244,35 @@ void HXAppRoutingRole::presentMailController(const std::shared_ptr<toolkit::View
 
 void HXAppRoutingRole::enterSearch(int view) { app_.enterSearch(view); }
 
-std::shared_ptr<HX_Account> HXAppSettingsRole::account() const { return app_.account(); }
+std::shared_ptr<toolkit::ViewController> HXAppRoutingRole::viewControllerForIndex(int index) {
+    return app_.viewControllerForIndex(index);
+}
 
-const std::string& HXAppSettingsRole::versionString() { return app_.versionString(); }
+std::shared_ptr<HX_Account> HXAppSettingsRole::account() const { return alerts_.account(); }
 
-void HXAppSettingsRole::updateAccountPrefs() { app_.updateAccountPrefs(); }
+const std::string& HXAppSettingsRole::versionString() { return slices_.versionString(); }
+
+void HXAppSettingsRole::updateAccountPrefs() { client_.updateAccountPrefs(); }
 
 // ---- passcode
 
-HXCPasscodeLock& HXAppPasscodeRole::passcodeLock() { return HXCPasscodeLock::sharedLock(); }
+HXCPasscodeLock& HXAppPasscodeRole::passcodeLock() { return lock_; }
 
 std::shared_ptr<toolkit::View> HXAppPasscodeRole::passcodeBackgroundViewWithFrame(double x, double y, double width,
                                                                                   double height) {
-    return app_.passcodeBackgroundViewWithFrame(x, y, width, height);
+    return slices_.passcodeBackgroundViewWithFrame(x, y, width, height);
 }
 
 std::shared_ptr<toolkit::ViewController> HXAppPasscodeRole::passcodePadDelegateScreen() {
-    return app_.viewControllerForIndex(4);
+    return routing_.viewControllerForIndex(4);
 }
 
 // ---- dial pad
 
-std::shared_ptr<HX_Account> HXAppDialPadRole::account() const { return app_.account(); }
+std::shared_ptr<HX_Account> HXAppDialPadRole::account() const { return alerts_.account(); }
 
 std::function<std::string(const std::string&)> HXAppDialPadRole::contactNameLookup() {
-    const hxcontacts::ContactList list = app_.allContacts();
+    const hxcontacts::ContactList list = client_.allContacts();
     const bool familyFirst = services::ContactStore::defaultSortOrder() == services::ContactSortOrder::FamilyName;
     return [list, familyFirst](const std::string& number) -> std::string {
         if (number.empty()) return {};
@@ -175,57 +280,47 @@ std::function<std::string(const std::string&)> HXAppDialPadRole::contactNameLook
     };
 }
 
-bool HXAppDialPadRole::isABAccessRestricted() { return app_.isABAccessRestricted(); }
+bool HXAppDialPadRole::isABAccessRestricted() { return alerts_.isABAccessRestricted(); }
 
-bool HXAppDialPadRole::connectionAvailable() const { return app_.connectionAvailable(); }
+bool HXAppDialPadRole::connectionAvailable() const { return alerts_.connectionAvailable(); }
 
-bool HXAppDialPadRole::callRequestInFlight() {
-    return app_.requestInFlight(std::string(kHXApiPath) + "communication/startclicktocall?alt=protojson") ||
-           app_.requestInFlight("DIRECT_CALL");
-}
+bool HXAppDialPadRole::callRequestInFlight() { return calls_.callRequestInFlight(); }
 
-bool HXAppDialPadRole::canChangeCallback() {
-    auto calls = callsOf(app_.weakWebClient());
-    return calls && calls->canChangeCallback();
-}
+bool HXAppDialPadRole::canChangeCallback() { return calls_.canChangeCallback(); }
 
-bool HXAppDialPadRole::canPlaceCalls() const { return app_.isPhone(); }
+bool HXAppDialPadRole::canPlaceCalls() const { return calls_.canPlaceCalls(); }
 
-std::string HXAppDialPadRole::forwardingNumberControllerTitle() {
-    auto calls = callsOf(app_.weakWebClient());
-    return calls ? calls->forwardingNumberControllerTitle() : std::string();
-}
+std::string HXAppDialPadRole::forwardingNumberControllerTitle() { return calls_.forwardingNumberControllerTitle(); }
 
-bool HXAppDialPadRole::isNewForwardingPhoneID(int64_t phoneID) {
-    auto calls = callsOf(app_.weakWebClient());
-    return calls && calls->isNewForwardingPhoneID(phoneID);
-}
+bool HXAppDialPadRole::isNewForwardingPhoneID(int64_t phoneID) { return calls_.isNewForwardingPhoneID(phoneID); }
 
 void HXAppDialPadRole::presentAlert(const std::shared_ptr<toolkit::AlertController>& alert,
                                     toolkit::ViewController* from) {
-    app_.presentAlert(alert, from);
+    alerts_.presentAlert(alert, from);
 }
 
 void HXAppRoutingRole::setFirstResponder() { app_.setFirstResponder(); }
 
 // ---- a list's rows
 
-bool HXAppListActionsRole::connectionAvailable() const { return app_.connectionAvailable(); }
+bool HXAppListActionsRole::connectionAvailable() const { return alerts_.connectionAvailable(); }
 
-bool HXAppListActionsRole::isInBackground() const { return app_.isInBackground(); }
+bool HXAppListActionsRole::isInBackground() const { return client_.isInBackground(); }
 
-bool HXAppListActionsRole::passcodeLockShown() const { return app_.lockShown; }
+bool HXAppListActionsRole::passcodeLockShown() const { return slices_.passcodeLockShown(); }
+
+bool HXAppListActionsRole::passcodeRequired() const { return lock_.passcodeRequired(); }
 
 bool HXAppListActionsRole::isSignedIn() const {
-    auto acct = app_.account();
+    auto acct = alerts_.account();
     return acct && acct->authV2().has_value();
 }
 
-void HXAppListActionsRole::refreshContactName(const std::string& number) { app_.lookupPhone(number); }
+void HXAppListActionsRole::refreshContactName(const std::string& number) { client_.lookupPhone(number); }
 
 std::vector<int>
 HXAppListActionsRole::messageOptionsForConversation(const std::shared_ptr<store::ManagedObject>& conversation) {
-    return app_.messageOptionsForConversation(conversation);
+    return client_.messageOptionsForConversation(conversation);
 }
 
 std::optional<std::string> HXAppListActionsRole::titleForConversationAction(int code) {
@@ -237,31 +332,31 @@ std::optional<std::string> HXAppListActionsRole::imageForConversationAction(int 
 }
 
 void HXAppListActionsRole::deleteConversationWithID(const std::string& conversationID) {
-    app_.deleteConversationWithID(conversationID);
+    client_.deleteConversationWithID(conversationID);
 }
 
 void HXAppListActionsRole::changeArchiveStateForConversationWithID(const std::string& conversationID) {
-    app_.changeArchiveStateForConversationWithID(conversationID);
+    client_.changeArchiveStateForConversationWithID(conversationID);
 }
 
 void HXAppListActionsRole::changeReadStatusForConversationWithID(const std::string& conversationID) {
-    app_.changeReadStatusForConversationWithID(conversationID);
+    client_.changeReadStatusForConversationWithID(conversationID);
 }
 
 void HXAppListActionsRole::markConversation(const std::string& conversationID, bool read) {
-    (void)app_.markMessageAsRead(conversationID, read);
+    (void)client_.markMessageAsRead(conversationID, read);
 }
 
 void HXAppListActionsRole::blockContact(bool block, const std::string& conversationID) {
-    app_.blockContact(block, conversationID);
+    client_.blockContact(block, conversationID);
 }
 
 void HXAppListActionsRole::createEmailForConversationWithID(const std::string& conversationID) {
-    app_.createEmailForConversationWithID(conversationID);
+    client_.createEmailForConversationWithID(conversationID);
 }
 
 void HXAppListActionsRole::changeSpamStatusForConversationWithID(const std::string& conversationID) {
-    app_.changeSpamStatusForConversationWithID(conversationID);
+    client_.changeSpamStatusForConversationWithID(conversationID);
 }
 
 std::shared_ptr<toolkit::ViewController>
@@ -272,36 +367,36 @@ HXAppListActionsRole::makeConversationScreen(const HXConversationSetup& setup) {
 
 // ---- compose (the recipient pickers in app/shell_recipient_pickers.cpp)
 
-std::shared_ptr<HX_Account> HXAppComposeRole::account() const { return app_.account(); }
+std::shared_ptr<HX_Account> HXAppComposeRole::account() const { return alerts_.account(); }
 
 void HXAppComposeRole::sendSMS(const std::string& text, const std::optional<std::string>& recipients,
                                const std::optional<std::string>& conversationID, HXSendCompletion completion) {
-    app_.sendSMS(text, recipients, conversationID, std::move(completion));
+    client_.sendSMS(text, recipients, conversationID, std::move(completion));
 }
 
 void HXAppComposeRole::sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
                                const std::optional<std::string>& recipients,
                                const std::optional<std::string>& conversationID, HXSendCompletion completion) {
-    app_.sendMMS(text, images, recipients, conversationID, std::move(completion));
+    client_.sendMMS(text, images, recipients, conversationID, std::move(completion));
 }
 
-void HXAppComposeRole::showLoadingOverlay(const std::string& statusText) { app_.showLoadingOverlay(statusText); }
+void HXAppComposeRole::showLoadingOverlay(const std::string& statusText) { client_.showLoadingOverlay(statusText); }
 
-void HXAppComposeRole::removeLoadingOverlay() { app_.removeLoadingOverlay(); }
+void HXAppComposeRole::removeLoadingOverlay() { client_.removeLoadingOverlay(); }
 
-bool HXAppComposeRole::loadingOverlayShown() const { return app_.loadingOverlayShown(); }
+bool HXAppComposeRole::loadingOverlayShown() const { return client_.loadingOverlayShown(); }
 
-void HXAppComposeRole::presentAlert(const HXAlert& alert) { app_.presentAlert(alert); }
+void HXAppComposeRole::presentAlert(const HXAlert& alert) { alerts_.presentAlert(alert); }
 
 std::string HXAppComposeRole::contactNameForNumber(std::string_view number) {
-    return app_.contactNameForNumber(number);
+    return client_.contactNameForNumber(number);
 }
 
 void HXAppComposeRole::searchContactsMatchingName(const std::string& query, std::function<void(ContactList)> found) {
     // The search takes a copy of the list along, never the application object; the answer goes
     // back on the main queue.
     dispatch::Queue::global(dispatch::Priority::Background)
-        ->async([list = HXContactListSnapshot(app_), query, found = std::move(found)]() mutable {
+        ->async([list = HXContactListSnapshot(client_), query, found = std::move(found)]() mutable {
             auto hits = hxcontacts::matchingName(list, query);
             dispatch::Queue::main()->async(
                 [hits = std::move(hits), found = std::move(found)]() mutable { found(std::move(hits)); });
@@ -311,12 +406,12 @@ void HXAppComposeRole::searchContactsMatchingName(const std::string& query, std:
 void HXAppComposeRole::recordContactSelection(const ContactEntry& entry) {
     // The pick changes the application object's list and preferences: it is recorded on the main
     // queue, where the object lives, after the selection has been handled.
-    dispatch::Queue::main()->async([weak = app_.weakWebClient(), entry] {
+    dispatch::Queue::main()->async([weak = client_.weakWebClient(), entry] {
         if (auto self = weak.lock()) self->updateLastSelectionForContact(entry);
     });
 }
 
-bool HXAppComposeRole::isABAccessRestricted() { return app_.isABAccessRestricted(); }
+bool HXAppComposeRole::isABAccessRestricted() { return alerts_.isABAccessRestricted(); }
 
 // ---- the tablet's split view
 
@@ -334,41 +429,43 @@ long long HXAppSplitViewRole::unreadVMCount() const { return app_.unreadVMCount(
 
 // ---- the conversation screen
 
-std::shared_ptr<HX_Account> HXAppConversationRole::account() const { return app_.account(); }
+std::shared_ptr<HX_Account> HXAppConversationRole::account() const { return alerts_.account(); }
 
 std::shared_ptr<store::ManagedObject> HXAppConversationRole::getConversationWithID(const std::string& conversationID) {
-    return app_.getConversationWithID(conversationID);
+    return client_.getConversationWithID(conversationID);
 }
 
 std::shared_ptr<HXStoreRows> HXAppConversationRole::messageRows(const std::string& conversationID,
                                                                 std::weak_ptr<HXRowsObserver> observer) {
-    return HXConversationMessageRows(app_, conversationID, std::move(observer));
+    return HXConversationMessageRows(client_, conversationID, std::move(observer));
 }
 
 void HXAppConversationRole::loadOlderMessages(const std::string& conversationID, const std::string& paginationToken,
                                               HXPageCompletion done) {
-    HXConversationPagesOf(app_)->loadOlder(conversationID, paginationToken, std::move(done));
+    HXConversationPagesOf(client_)->loadOlder(conversationID, paginationToken, std::move(done));
 }
 
 void HXAppConversationRole::loadNewestMessages(const std::string& conversationID, HXPageCompletion done) {
-    HXConversationPagesOf(app_)->loadNewest(conversationID, std::move(done));
+    HXConversationPagesOf(client_)->loadNewest(conversationID, std::move(done));
 }
 
 bool HXAppConversationRole::deleteMessage(const std::string& conversationID, const std::string& messageID) {
-    return HXDeleteMessage(app_, conversationID, messageID);
+    return HXDeleteMessage(client_, conversationID, messageID);
 }
 
 void HXAppConversationRole::setNote(const std::optional<std::string>& note, const std::string& conversationID) {
-    app_.setNote(note, conversationID);
+    client_.setNote(note, conversationID);
 }
 
 void HXAppConversationRole::addContact(const std::string& name, const std::string& number, const std::string& type) {
-    app_.addContact(name, number, type);
+    client_.addContact(name, number, type);
 }
 
-std::shared_ptr<HXCCache> HXAppConversationRole::mediaCache() { return HXMediaCache(app_); }
+std::shared_ptr<HXCCache> HXAppConversationRole::mediaCache() { return HXMediaCache(client_); }
 
-bool HXAppConversationRole::requestThumbnail(const std::string& mediaID) { return HXRequestThumbnail(app_, mediaID); }
+bool HXAppConversationRole::requestThumbnail(const std::string& mediaID) {
+    return HXRequestThumbnail(client_, mediaID);
+}
 
 void HXAppConversationRole::whenMediaArrives(const std::string& mediaID, std::function<void()> arrived) {
     // The web client names the end of a medium's request by its id, after it has kept the bytes.
@@ -386,107 +483,99 @@ void HXAppConversationRole::whenMediaArrives(const std::string& mediaID, std::fu
 }
 
 void HXAppConversationRole::downloadFullSizeImage(const std::string& mediaID, const std::string& mimeType) {
-    HXDownloadFullSizeImage(app_, mediaID, mimeType);
+    HXDownloadFullSizeImage(client_, mediaID, mimeType);
 }
 
 void HXAppConversationRole::downloadMediaIfNeeded(const std::string& mediaID, const std::string& mimeType,
                                                   bool forPreview) {
-    app_.downloadMediaIfNeeded(mediaID, mimeType, forPreview);
+    client_.downloadMediaIfNeeded(mediaID, mimeType, forPreview);
 }
 
 std::string HXAppConversationRole::localURLForMedia(const std::string& mediaID, const std::string& mimeType) {
-    return app_.localURLForMedia(mediaID, mimeType);
+    return client_.localURLForMedia(mediaID, mimeType);
 }
 
 std::optional<foundation::Dictionary> HXAppConversationRole::imageInfoForSize(const std::string& size,
                                                                               const foundation::Array& infoArray) {
-    return app_.imageInfoForSize(size, infoArray);
+    return client_.imageInfoForSize(size, infoArray);
 }
 
 std::string HXAppConversationRole::recordIDForNumber(const std::string& number) {
-    return app_.recordIDForNumber(number);
+    return client_.recordIDForNumber(number);
 }
 
 void HXAppConversationRole::setContactName(const std::string& conversationID, const std::string& name) {
-    if (auto conversation = app_.getConversationWithID(conversationID))
+    if (auto conversation = client_.getConversationWithID(conversationID))
         (void)conversation->setValue("ABName", foundation::Value(name));
 }
 
-void HXAppConversationRole::resetContacts() { app_.resetContacts(); }
+void HXAppConversationRole::resetContacts() { client_.resetContacts(); }
 
-void HXAppConversationRole::lookupPhone(const std::string& number) { app_.lookupPhone(number); }
+void HXAppConversationRole::lookupPhone(const std::string& number) { client_.lookupPhone(number); }
 
-bool HXAppConversationRole::isABAccessRestricted() { return app_.isABAccessRestricted(); }
+bool HXAppConversationRole::isABAccessRestricted() { return alerts_.isABAccessRestricted(); }
 
 void HXAppConversationRole::sendSMS(const std::string& text, const std::string& number,
                                     const std::string& conversationID, HXSendCompletion completion) {
-    app_.sendSMS(text, number, conversationID, std::move(completion));
+    client_.sendSMS(text, number, conversationID, std::move(completion));
 }
 
 void HXAppConversationRole::sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
                                     const std::string& number, const std::string& conversationID,
                                     HXSendCompletion completion) {
-    app_.sendMMS(text, images, number, conversationID, std::move(completion));
+    client_.sendMMS(text, images, number, conversationID, std::move(completion));
 }
 
-void HXAppConversationRole::presentAlert(const HXAlert& alert) { app_.presentAlert(alert); }
+void HXAppConversationRole::presentAlert(const HXAlert& alert) { alerts_.presentAlert(alert); }
 
-bool HXAppConversationRole::openAppURL(const std::string& url) { return app_.applicationOpenURL(url); }
+bool HXAppConversationRole::openAppURL(const std::string& url) { return slices_.openAppURL(url); }
 
-std::optional<foundation::Dictionary> HXAppConversationRole::popoverCache() const {
-    if (auto* tablet = dynamic_cast<HX_ConnectAppDelegate_iPad*>(&app_)) return tablet->popoverCache;
-    return std::nullopt;
-}
+std::optional<foundation::Dictionary> HXAppConversationRole::popoverCache() const { return slices_.popoverCache(); }
 
-void HXAppConversationRole::setPopoverCache(const foundation::Dictionary& cache) {
-    if (auto* tablet = dynamic_cast<HX_ConnectAppDelegate_iPad*>(&app_)) tablet->popoverCache = cache;
-}
+void HXAppConversationRole::setPopoverCache(const foundation::Dictionary& cache) { slices_.setPopoverCache(cache); }
 
 // ---- quick settings
 
-std::shared_ptr<HX_Account> HXAppQuickSettingsRole::account() const { return app_.account(); }
+std::shared_ptr<HX_Account> HXAppQuickSettingsRole::account() const { return alerts_.account(); }
 
 std::shared_ptr<HX_QuickSetting> HXAppQuickSettingsRole::currentSettings() const {
-    auto a = app_.account();
-    return a ? a->quickSetting(app_, *foundation::UserDefaults::standardUserDefaults()) : nullptr;
+    auto account = alerts_.account();
+    return account ? account->quickSetting(client_, *foundation::UserDefaults::standardUserDefaults()) : nullptr;
 }
 
 void HXAppQuickSettingsRole::selectQuickSettingWithName(const std::string& name) {
-    app_.selectQuickSettingWithName(name);
+    slices_.selectQuickSettingWithName(name);
 }
 
 std::shared_ptr<services::LocationManager> HXAppQuickSettingsRole::locationManager() const {
-    return app_.locationManager();
+    return slices_.locationManager();
 }
 
-void HXAppQuickSettingsRole::monitorQuickSettingRegions() { app_.monitorQuickSettingRegions(); }
+void HXAppQuickSettingsRole::monitorQuickSettingRegions() { slices_.monitorQuickSettingRegions(); }
 
-bool HXAppQuickSettingsRole::canChangeCallback() {
-    auto calls = callsOf(app_.weakWebClient());
-    return calls && calls->canChangeCallback();
-}
+bool HXAppQuickSettingsRole::canChangeCallback() { return calls_.canChangeCallback(); }
 
-bool HXAppQuickSettingsRole::isABAccessRestricted() { return app_.isABAccessRestricted(); }
+bool HXAppQuickSettingsRole::isABAccessRestricted() { return alerts_.isABAccessRestricted(); }
 
 void HXAppQuickSettingsRole::presentAlert(const std::shared_ptr<toolkit::AlertController>& alert,
                                           toolkit::ViewController* from) {
-    app_.presentAlert(alert, from);
+    alerts_.presentAlert(alert, from);
 }
 
-void HXAppQuickSettingsRole::openApplicationSettings() { app_.openApplicationSettings(); }
+void HXAppQuickSettingsRole::openApplicationSettings() { client_.openApplicationSettings(); }
 
-void HXAppQuickSettingsRole::requestReview() { app_.requestReview(); }
+void HXAppQuickSettingsRole::requestReview() { store_.requestReview(); }
 
 // ---- the voicemail player
 
-void HXAppPlaybackRole::downloadVMforID(const std::string& conversationID) { app_.downloadVMforID(conversationID); }
+void HXAppPlaybackRole::downloadVMforID(const std::string& conversationID) { client_.downloadVMforID(conversationID); }
 
 void HXAppPlaybackRole::downloadRecordedCallForID(const std::string& conversationID) {
-    app_.downloadRecordedCallForID(conversationID);
+    slices_.downloadRecordedCallForID(conversationID);
 }
 
-bool HXAppPlaybackRole::connectionAvailable() const { return app_.connectionAvailable(); }
+bool HXAppPlaybackRole::connectionAvailable() const { return alerts_.connectionAvailable(); }
 
-bool HXAppPlaybackRole::useSpeaker() const { return app_.useSpeaker(); }
+bool HXAppPlaybackRole::useSpeaker() const { return slices_.useSpeaker(); }
 
-void HXAppPlaybackRole::setUseSpeaker(bool on) { app_.setUseSpeaker(on); }
+void HXAppPlaybackRole::setUseSpeaker(bool on) { slices_.setUseSpeaker(on); }

@@ -3,23 +3,95 @@
 // out as pointers that share its lifetime: a screen that locks a role keeps the application object
 // for that use, and finds nothing once it is gone. A role holds the slice it works on and the
 // state that only it needs; the operations the application object's slices name stay theirs, and
-// the role calls them.
+// the role calls them. A need several roles share has one owner, which those roles hold: alerts
+// and the connection state (HXAppAlertsRole), the call choice (HXAppCallChoice), the quick-setting
+// snapshot (HXAppQuickSettingsRole), the rating request (HXAppStoreRole).
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "app/roles/message_list_actions.h"
 #include "app/roles/screen_roles.h"
 
 class HXApplicationWebClient;
+class HXCalls;
 class HX_ConnectAppDelegate;
 class HX_ConnectAppDelegate_iPad;
 class HXContactPhonePicker;
+class HXAppQuickSettingsRole;
 
-// The web sign-in panel's: all of it the web client's.
+// What the application object hands the roles of its own (not its slices'), made once with them
+// (app/shell_roles.cpp): the display preferences the settings screen and the voicemail player
+// change (and the player's recorded-call download), the quick settings' application and regions,
+// the version text, the passcode lock's shown flag, the app's own URLs, the tablet's note cache
+// and the shell's one way of presenting an alert controller. Each holds the application object,
+// which owns the roles.
+struct HXShellRoleSlices {
+    std::function<bool(HXAccountSettingsRole::Preference)> preference;
+    // Stores the value only (the settings role does what follows a change).
+    std::function<void(HXAccountSettingsRole::Preference, bool)> storePreference;
+    std::function<bool()> useSpeaker;
+    std::function<void(bool)> setUseSpeaker;
+    std::function<void(const std::string& conversationID)> downloadRecordedCallForID;
+    std::function<void(const std::string&)> selectQuickSettingWithName;
+    std::function<std::shared_ptr<services::LocationManager>()> locationManager;
+    std::function<void()> monitorQuickSettingRegions;
+    // What follows a change of the refresh preference: the platform's background-fetch interval.
+    std::function<void()> setBackgroundRefreshStatus;
+    std::function<const std::string&()> versionString;
+    std::function<bool()> passcodeLockShown;
+    std::function<std::shared_ptr<toolkit::View>(double x, double y, double width, double height)>
+        passcodeBackgroundViewWithFrame;
+    std::function<bool(const std::string& url)> openAppURL;
+    // The tablet's (none on the phone, where setting it does nothing).
+    std::function<std::optional<foundation::Dictionary>()> popoverCache;
+    std::function<void(const foundation::Dictionary&)> setPopoverCache;
+    std::function<void(const std::shared_ptr<toolkit::AlertController>&, toolkit::ViewController* from)>
+        presentAlertFrom;
+};
+
+// Alerts and the state every screen may ask about, for all the roles that offer them: the account,
+// the connection, contacts access and the model's alerts (the web client's, as the data model),
+// and an alert controller presented from a screen (the shell's own way of showing alerts, handed
+// by the application object).
+class HXAppAlertsRole final : public HXAlertsRole {
+public:
+    HXAppAlertsRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices)
+        : client_(client), slices_(slices) {}
+    std::shared_ptr<HX_Account> account() const override;
+    bool connectionAvailable() const override;
+    bool isABAccessRestricted() override;
+    void presentAlert(const HXAlert& alert) override;
+    void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert, toolkit::ViewController* from) override;
+
+private:
+    HXApplicationWebClient& client_;
+    const HXShellRoleSlices& slices_;
+};
+
+// The call choice the dial pad, the settings and the quick settings share: the callback phone (the
+// calls' object on the web client), whether the device places calls itself, and whether a call
+// request is under way.
+class HXAppCallChoice {
+public:
+    explicit HXAppCallChoice(HXApplicationWebClient& client) : client_(client) {}
+    bool canChangeCallback() const;
+    bool canPlaceCalls() const;
+    std::string forwardingNumberControllerTitle() const;
+    bool isNewForwardingPhoneID(int64_t phoneID) const;
+    bool callRequestInFlight() const;
+
+private:
+    // None once the web client is gone.
+    std::shared_ptr<HXCalls> calls() const;
+    HXApplicationWebClient& client_;
+};
+
+// The web sign-in panel's: the web client's, the account its alerts owner's.
 class HXAppSignInRole final : public HXSignInRole {
 public:
-    explicit HXAppSignInRole(HXApplicationWebClient& client) : client_(client) {}
+    HXAppSignInRole(HXApplicationWebClient& client, HXAppAlertsRole& alerts) : client_(client), alerts_(alerts) {}
     std::shared_ptr<HX_Account> account() const override;
     const HXEndpoints& endpoints() override;
     void completeWebSignIn(const std::string& username, std::vector<net::Cookie> cookies,
@@ -27,19 +99,41 @@ public:
 
 private:
     HXApplicationWebClient& client_;
+    HXAppAlertsRole& alerts_;
 };
 
-// The lists': a model on the web client, and a view's list found through the shell's views.
+// Routing and presentation: the shell's (the device form's).
+class HXAppRoutingRole final : public HXRoutingRole {
+public:
+    explicit HXAppRoutingRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    bool iPad() const override;
+    bool isSplitViewCollapsed() override;
+    int currentViewIndex() override;
+    void selectViewForIndex(int index) override;
+    void dismissPopoverAnimated(bool animated) override;
+    void presentMailController(const std::shared_ptr<toolkit::ViewController>& composer) override;
+    void enterSearch(int view) override;
+    void setFirstResponder() override;
+    // The root screen of a view (0 to 4), for the roles that reach a view's list.
+    std::shared_ptr<toolkit::ViewController> viewControllerForIndex(int index);
+
+private:
+    HX_ConnectAppDelegate& app_;
+};
+
+// The lists': a model on the web client, and a view's list found through the routing's views.
 class HXAppListLoadingRole final : public HXListLoadingRole {
 public:
-    explicit HXAppListLoadingRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    HXAppListLoadingRole(HXApplicationWebClient& client, HXAppRoutingRole& routing)
+        : client_(client), routing_(routing) {}
     std::shared_ptr<HXMessageListModel> makeMessageList(int viewType) override;
     void refreshMessageList(int view) override;
     void loadPhoneSettings() override;
     std::optional<bool> isLoadingMessages(toolkit::ViewController& root) override;
 
 private:
-    HX_ConnectAppDelegate& app_;
+    HXApplicationWebClient& client_;
+    HXAppRoutingRole& routing_;
 };
 
 // A call or a new message to a number: the web client's operations.
@@ -76,54 +170,45 @@ private:
     HX_ConnectAppDelegate& app_;
 };
 
-// Routing and presentation: the shell's (the device form's).
-class HXAppRoutingRole final : public HXRoutingRole {
-public:
-    explicit HXAppRoutingRole(HX_ConnectAppDelegate& app) : app_(app) {}
-    bool iPad() const override;
-    bool isSplitViewCollapsed() override;
-    int currentViewIndex() override;
-    void selectViewForIndex(int index) override;
-    void dismissPopoverAnimated(bool animated) override;
-    void presentMailController(const std::shared_ptr<toolkit::ViewController>& composer) override;
-    void enterSearch(int view) override;
-    void setFirstResponder() override;
-
-private:
-    HX_ConnectAppDelegate& app_;
-};
-
-// Settings and the account: the shell's.
+// Settings and the account: the account prefs (the web client's), the version text (handed by the
+// application object) and the account (the alerts' owner).
 class HXAppSettingsRole final : public HXSettingsRole {
 public:
-    explicit HXAppSettingsRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    HXAppSettingsRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts)
+        : client_(client), slices_(slices), alerts_(alerts) {}
     std::shared_ptr<HX_Account> account() const override;
     const std::string& versionString() override;
     void updateAccountPrefs() override;
 
 private:
-    HX_ConnectAppDelegate& app_;
+    HXApplicationWebClient& client_;
+    const HXShellRoleSlices& slices_;
+    HXAppAlertsRole& alerts_;
 };
 
-// The passcode settings screen's: the pads' background, the settings view's root as the pads'
-// delegate, and the lock's settings.
+// The passcode settings screen's: the pads' background (handed by the application object), the
+// settings view's root as the pads' delegate (the routing's), and the lock it is handed.
 class HXAppPasscodeRole final : public HXPasscodeRole {
 public:
-    explicit HXAppPasscodeRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    HXAppPasscodeRole(const HXShellRoleSlices& slices, HXAppRoutingRole& routing, HXCPasscodeLock& lock)
+        : slices_(slices), routing_(routing), lock_(lock) {}
     HXCPasscodeLock& passcodeLock() override;
     std::shared_ptr<toolkit::View> passcodeBackgroundViewWithFrame(double x, double y, double width,
                                                                    double height) override;
     std::shared_ptr<toolkit::ViewController> passcodePadDelegateScreen() override;
 
 private:
-    HX_ConnectAppDelegate& app_;
+    const HXShellRoleSlices& slices_;
+    HXAppRoutingRole& routing_;
+    HXCPasscodeLock& lock_;
 };
 
-// The dial pad's and the favourites': the account, contacts, the call request's state (the
-// web client's) and alerts over a screen (the shell's).
+// The dial pad's and the favourites': contacts (the web client's data model), the call choice and
+// alerts (their owners').
 class HXAppDialPadRole final : public HXDialPadRole {
 public:
-    explicit HXAppDialPadRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    HXAppDialPadRole(HXApplicationWebClient& client, HXAppAlertsRole& alerts, HXAppCallChoice& calls)
+        : client_(client), alerts_(alerts), calls_(calls) {}
     std::shared_ptr<HX_Account> account() const override;
     std::function<std::string(const std::string& number)> contactNameLookup() override;
     bool isABAccessRestricted() override;
@@ -136,17 +221,23 @@ public:
     void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert, toolkit::ViewController* from) override;
 
 private:
-    HX_ConnectAppDelegate& app_;
+    HXApplicationWebClient& client_;
+    HXAppAlertsRole& alerts_;
+    HXAppCallChoice& calls_;
 };
 
-// The list screens' row operations: the web client's conversation operations, and the
-// conversation screen a row opens (the screen library's, made with the roles).
+// The list screens' row operations: the web client's conversation operations, the passcode lock's
+// state (its shown flag handed by the application object), and the conversation screen a row
+// opens (the screen library's, made with the roles: the one use of the whole application object).
 class HXAppListActionsRole final : public HXListActionsRole {
 public:
-    explicit HXAppListActionsRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    HXAppListActionsRole(HXApplicationWebClient& client, HX_ConnectAppDelegate& app, const HXShellRoleSlices& slices,
+                         HXAppAlertsRole& alerts, HXCPasscodeLock& lock)
+        : client_(client), app_(app), slices_(slices), alerts_(alerts), lock_(lock) {}
     bool connectionAvailable() const override;
     bool isInBackground() const override;
     bool passcodeLockShown() const override;
+    bool passcodeRequired() const override;
     bool isSignedIn() const override;
     void refreshContactName(const std::string& number) override;
     std::vector<int> messageOptionsForConversation(const std::shared_ptr<store::ManagedObject>& conversation) override;
@@ -162,14 +253,20 @@ public:
     std::shared_ptr<toolkit::ViewController> makeConversationScreen(const HXConversationSetup& setup) override;
 
 private:
+    HXApplicationWebClient& client_;
     HX_ConnectAppDelegate& app_;
+    const HXShellRoleSlices& slices_;
+    HXAppAlertsRole& alerts_;
+    HXCPasscodeLock& lock_;
 };
 
-// The new-message screen's: sending and the overlay (the application object's), contacts (the
-// data model's) and the recipient pickers, whose contact picker's delegate it keeps.
+// The new-message screen's: sending, the overlay and contacts (the web client's), and the
+// recipient pickers (the shell's, with the screen library's favourites: the one use of the whole
+// application object), whose contact picker's delegate it keeps.
 class HXAppComposeRole final : public HXComposeRole {
 public:
-    explicit HXAppComposeRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    HXAppComposeRole(HXApplicationWebClient& client, HX_ConnectAppDelegate& app, HXAppAlertsRole& alerts)
+        : client_(client), app_(app), alerts_(alerts) {}
     std::shared_ptr<HX_Account> account() const override;
     void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
                  const std::optional<std::string>& conversationID, HXSendCompletion completion) override;
@@ -188,17 +285,21 @@ public:
                                 RecipientPicked picked) override;
 
 private:
+    HXApplicationWebClient& client_;
     HX_ConnectAppDelegate& app_;
+    HXAppAlertsRole& alerts_;
     // The adapter of the contact picker opened last (the picker holds it weakly); replaced at
     // each opening.
     std::shared_ptr<HXContactPhonePicker> recipientPicker_;
 };
 
-// The conversation screen's and the note editor's: the web client's conversation operations and
-// media, the data model's contacts, the shell's sending, alerts and URLs, the tablet's note cache.
+// The conversation screen's and the note editor's: the web client's conversation operations,
+// media, contacts and sending, alerts (their owner's), the app's own URLs and the tablet's note
+// cache (handed by the application object).
 class HXAppConversationRole final : public HXConversationRole {
 public:
-    explicit HXAppConversationRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    HXAppConversationRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts)
+        : client_(client), slices_(slices), alerts_(alerts) {}
     std::shared_ptr<HX_Account> account() const override;
     std::shared_ptr<store::ManagedObject> getConversationWithID(const std::string& conversationID) override;
     std::shared_ptr<HXStoreRows> messageRows(const std::string& conversationID,
@@ -232,15 +333,19 @@ public:
     void setPopoverCache(const foundation::Dictionary& cache) override;
 
 private:
-    HX_ConnectAppDelegate& app_;
+    HXApplicationWebClient& client_;
+    const HXShellRoleSlices& slices_;
+    HXAppAlertsRole& alerts_;
 };
 
-// The settings screen's: the service settings' changes (service/settings_updates.h, on the web
-// client), the callback choice (the calls'), the application's preferences and caches (the
-// shell's).
+// The settings screen's: the service settings' changes (service/settings_updates.h), the caches
+// and the counts (the web client's), the call choice, alerts and the quick-setting snapshot (their
+// owners') and the application's preferences (handed by the application object).
 class HXAppAccountSettingsRole final : public HXAccountSettingsRole {
 public:
-    explicit HXAppAccountSettingsRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    HXAppAccountSettingsRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts,
+                             HXAppCallChoice& calls, HXAppQuickSettingsRole& quickSettings)
+        : client_(client), slices_(slices), alerts_(alerts), calls_(calls), quickSettings_(quickSettings) {}
     std::shared_ptr<HX_Account> account() const override;
     bool connectionAvailable() const override;
     bool isIdle() override;
@@ -265,13 +370,17 @@ public:
     void clearImageCache() override;
 
 private:
-    HX_ConnectAppDelegate& app_;
+    HXApplicationWebClient& client_;
+    const HXShellRoleSlices& slices_;
+    HXAppAlertsRole& alerts_;
+    HXAppCallChoice& calls_;
+    HXAppQuickSettingsRole& quickSettings_;
 };
 
 // The account list's: the session's operations (the web client's).
 class HXAppAccountListRole final : public HXAccountListRole {
 public:
-    explicit HXAppAccountListRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    HXAppAccountListRole(HXApplicationWebClient& client, HXAppAlertsRole& alerts) : client_(client), alerts_(alerts) {}
     std::shared_ptr<HX_Account> account() const override;
     void logout() override;
     void selectAccountForUserName(const std::string& username) override;
@@ -281,7 +390,9 @@ public:
     void presentAlert(const HXAlert& alert) override;
 
 private:
-    HX_ConnectAppDelegate& app_;
+    HXApplicationWebClient& client_;
+
+    HXAppAlertsRole& alerts_;
 };
 
 // The tablet's master list's: the split view's detail column and the unread counts (the tablet
@@ -299,10 +410,14 @@ private:
     HX_ConnectAppDelegate_iPad& app_;
 };
 
-// The quick-settings screens': the presets, their application and region monitoring (the shell's).
+// The quick-settings screens': the snapshot of the current settings (its one owner), the presets'
+// application and region monitoring (handed by the application object), the call choice, alerts
+// and the rating request (their owners').
 class HXAppQuickSettingsRole final : public HXQuickSettingsRole {
 public:
-    explicit HXAppQuickSettingsRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    HXAppQuickSettingsRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts,
+                           HXAppCallChoice& calls, HXAppStoreRole& store)
+        : client_(client), slices_(slices), alerts_(alerts), calls_(calls), store_(store) {}
     std::shared_ptr<HX_Account> account() const override;
     std::shared_ptr<HX_QuickSetting> currentSettings() const override;
     void selectQuickSettingWithName(const std::string& name) override;
@@ -315,14 +430,19 @@ public:
     void requestReview() override;
 
 private:
-    HX_ConnectAppDelegate& app_;
+    HXApplicationWebClient& client_;
+    const HXShellRoleSlices& slices_;
+    HXAppAlertsRole& alerts_;
+    HXAppCallChoice& calls_;
+    HXAppStoreRole& store_;
 };
 
-// The voicemail player's: the web client's audio downloads, the connection and the speaker
-// setting (the shell's).
+// The voicemail player's: the web client's audio downloads, the connection (the alerts' owner) and
+// the speaker setting (handed by the application object).
 class HXAppPlaybackRole final : public HXPlaybackRole {
 public:
-    explicit HXAppPlaybackRole(HX_ConnectAppDelegate& app) : app_(app) {}
+    HXAppPlaybackRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts)
+        : client_(client), slices_(slices), alerts_(alerts) {}
     void downloadVMforID(const std::string& conversationID) override;
     void downloadRecordedCallForID(const std::string& conversationID) override;
     bool connectionAvailable() const override;
@@ -330,27 +450,33 @@ public:
     void setUseSpeaker(bool on) override;
 
 private:
-    HX_ConnectAppDelegate& app_;
+    HXApplicationWebClient& client_;
+    const HXShellRoleSlices& slices_;
+    HXAppAlertsRole& alerts_;
 };
 
-// The roles of one application object, made with it.
+// The roles of one application object, made with it and with what it hands them of itself.
 struct HXShellRoles {
-    explicit HXShellRoles(HX_ConnectAppDelegate& app);
+    HXShellRoles(HX_ConnectAppDelegate& app, HXShellRoleSlices handed);
+    HXShellRoleSlices slices;
+    // The owners of the needs several roles share; made first, the roles hold them.
+    HXAppAlertsRole alerts;
+    HXAppCallChoice callChoice;
     HXAppSignInRole signIn;
+    HXAppRoutingRole routing;
     HXAppListLoadingRole lists;
     HXAppConversationActionsRole conversations;
     HXAppConversationOptionsRole options;
     HXAppStoreRole store;
-    HXAppRoutingRole routing;
     HXAppSettingsRole settings;
     HXAppPasscodeRole passcode;
     HXAppDialPadRole dialPad;
     HXAppListActionsRole listActions;
     HXAppComposeRole compose;
     HXAppConversationRole conversation;
+    HXAppQuickSettingsRole quickSettings;
     HXAppAccountSettingsRole accountSettings;
     HXAppAccountListRole accounts;
-    HXAppQuickSettingsRole quickSettings;
     HXAppPlaybackRole playback;
     // The set handed to a screen's maker, each role sharing owner's lifetime (the tablet adds its
     // split view's).

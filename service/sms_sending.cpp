@@ -432,8 +432,14 @@ void HXMessageSender::sendMMS(const std::string& text, const std::vector<HXMMSIm
     if (!a || images.empty()) return refuse();
     // Callers give one of the two; with neither nothing is started (no progress, no task).
     if (!conversationID && !recipients) return refuse();
+    // Without an access token at hand (one is then fetched) no upload can start: the send ends
+    // unconfirmed at once, its progress taken down, so the screen lets the user send again
+    // rather than wait for nothing.
     auto authorization = a->retrieveOAuth();
-    if (!authorization) return refuse();
+    if (!authorization) {
+        post("kRemoveSMSReplySendingProgressNotification");
+        return refuse();
+    }
     auto& web = HXWebClientOf(*a);
     std::optional<std::string> cookie;
     if (auto jar = a->cookieJar()) {

@@ -35,6 +35,9 @@ public:
     virtual bool isInBackground() const = 0;
     // The passcode lock is up: the lists ask the service for nothing until it goes.
     virtual bool passcodeLockShown() const { return false; }
+    // A passcode is required: a list shown when the app goes to the background reloads once the
+    // lock is dismissed rather than when the app comes back to the front.
+    virtual bool passcodeRequired() const { return false; }
     // The account has a sign-in token.
     virtual bool isSignedIn() const = 0;
     // The contact names of a number are refreshed (off the main thread).

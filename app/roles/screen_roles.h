@@ -40,6 +40,23 @@ class View;
 class ViewController;
 }  // namespace toolkit
 
+// Alerts and the state any screen may ask about: the current account, the connection, whether
+// contacts may be read, and the alerts themselves (a model alert over whatever is shown, or an
+// alert controller from a screen). One object serves these for every role that offers them.
+class HXAlertsRole {
+public:
+    virtual ~HXAlertsRole() = default;
+    virtual std::shared_ptr<HX_Account> account() const = 0;
+    virtual bool connectionAvailable() const = 0;
+    // False when the app may read contacts; true after telling the user why not.
+    virtual bool isABAccessRestricted() = 0;
+    virtual void presentAlert(const HXAlert& alert) = 0;
+    // Dismisses the alert shown last this way if it is still up, then presents alert from from (or
+    // from the top of the window's root).
+    virtual void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert,
+                              toolkit::ViewController* from) = 0;
+};
+
 // The web sign-in panel's: the account being signed in again, the service's hosts, and the
 // hand-over of a finished sign-in.
 class HXSignInRole {
@@ -396,4 +413,5 @@ struct HXScreenRoles {
     std::weak_ptr<HXAccountListRole> accounts;
     std::weak_ptr<HXQuickSettingsRole> quickSettings;
     std::weak_ptr<HXPlaybackRole> playback;
+    std::weak_ptr<HXAlertsRole> alerts;
 };

@@ -144,3 +144,19 @@ TEST_F(MMS, TheSenderHearsHowItsOwnSendEnded) {
         for (size_t i = 0; i + 1 < heard.size(); ++i) EXPECT_EQ(heard[i].kind, Kind::Progress) << "one end, last";
     }
 }
+
+TEST_F(MMS, WithoutAnAccessTokenTheSendEndsAtOnceAndItsProgressComesDown) {
+    using Kind = HXSendAnswer::Kind;
+    setTokenAvailable(false);
+    const size_t uploads = requestsTo(kSend).size();
+    std::vector<HXSendAnswer> heard;
+    app->sendMMS("x", {still(8, 8)}, std::nullopt, std::string("t.+15550133"),
+                 [&heard](const HXSendAnswer& a) { heard.push_back(a); });
+    ASSERT_EQ(heard.size(), 1u) << "answered at once, before any turn of the queue";
+    EXPECT_EQ(heard[0].kind, Kind::Failed);
+    EXPECT_EQ(posted["kRemoveSMSReplySendingProgressNotification"], 1);
+    EXPECT_EQ(posted["kSMSReplySendingProgressNotification"], 0);
+    clock->runUntil([] { return false; }, 1);
+    EXPECT_EQ(requestsTo(kSend).size(), uploads);
+    EXPECT_GE(tokenRequests(), 1u) << "a token is asked for, so the next send can go out";
+}

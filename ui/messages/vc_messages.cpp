@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/hxc_passcode_lock.h"
 #include "app/passcode_lock_control.h"
 #include "app/screens.h"
 #include "model/contacts.h"
@@ -172,7 +171,8 @@ void VC_Messages::viewDidLoad() {
                 if (list.shown_) {
                     // The shown list reloads when the app is back in front, behind the passcode
                     // pad when there is one: only once it is dismissed.
-                    const char* back = HXCPasscodeLock::sharedLock().passcodeRequired()
+                    auto actions = list.roles_.listActions.lock();
+                    const char* back = actions && actions->passcodeRequired()
                                            ? kPasscodeLockDismissedNotification
                                            : foundation::kApplicationWillEnterForegroundNotification;
                     std::weak_ptr<HXMessageListModel> weakModel = list.model_;
