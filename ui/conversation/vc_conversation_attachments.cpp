@@ -1,7 +1,7 @@
 // Attachments in the conversation: each is a row of its message's section. Pictures show their
 // thumbnail and videos their preview (each asked for once per appearance when missing), contact
 // cards the card drawn in the bubble, audio and other kinds a text; plus the full-size picture
-// for the preview, dropped and pasted pictures.
+// for the preview; pasting a picture hands it to the screen's picture tray.
 #include <algorithm>
 #include <cmath>
 #include <fstream>
