@@ -1,6 +1,7 @@
-// Pictures of one colour to feed the screens, and reading drawn pixels as a person would look at
-// them: the contrast between two colours (the ratio of their relative luminances, 1 to 21) and the
-// ink inside a rectangle, meaning the pixels that stand out from a background colour.
+// Pictures of one colour and GIFs of an exact size to feed the screens, and reading drawn pixels as
+// a person would look at them: the contrast between two colours (the ratio of their relative
+// luminances, 1 to 21) and the ink inside a rectangle, meaning the pixels that stand out from a
+// background colour.
 #pragma once
 
 #include <algorithm>
@@ -30,6 +31,28 @@ inline foundation::Data pngOf(int width, int height, uint32_t rgba) {
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) bitmap->setRGBA(x, y, byte(24), byte(16), byte(8), byte(0));
     return graphics::encodePNG(*bitmap).value();
+}
+
+// A GIF of exactly `size` bytes (at least 64): one pixel, padded with a comment.
+inline foundation::Data gifOfSize(size_t size) {
+    const foundation::Data head = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0, 0, 0, 0, 255, 255, 255};
+    const foundation::Data tail = {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3B};
+    foundation::Data gif;
+    gif.reserve(size);
+    gif.insert(gif.end(), head.begin(), head.end());
+    const uint8_t comment[] = {0x21, 0xFE};
+    gif.insert(gif.end(), std::begin(comment), std::end(comment));
+    size_t room = size - head.size() - tail.size() - 3;  // the comment's blocks, each 1 + length
+    while (room > 0) {
+        size_t block = std::min<size_t>(255, room - 1);
+        if (room - (block + 1) == 1) --block;  // never leave a block of nothing
+        gif.push_back(static_cast<uint8_t>(block));
+        gif.insert(gif.end(), block, 'x');
+        room -= block + 1;
+    }
+    gif.push_back(0);
+    gif.insert(gif.end(), tail.begin(), tail.end());
+    return gif;
 }
 
 inline double relativeLuminance(const RGBA8& p) {

@@ -158,11 +158,10 @@ void VC_NewMessage::viewDidLoad() {
 
     auto compose = roles_.compose.lock();
     const auto account = compose ? compose->account() : nullptr;
-    imagesEnabled_ = account && account->authV2();
-    if (imagesEnabled_) {
-        images_.clear();
+    if (account && account->authV2()) {
+        makePictureTray();
         updateImagePreviews();
-        dropInteraction_ = std::make_shared<toolkit::DropInteraction>(as<toolkit::DropInteractionDelegate>());
+        dropInteraction_ = std::make_shared<toolkit::DropInteraction>(pictures_);
         view()->addInteraction(dropInteraction_);
     }
     if (auto shadow = graphics::imageNamed("SearchShadow")) searchShadow_->setImage(shadow);
@@ -419,7 +418,7 @@ void VC_NewMessage::textFieldDidChange() {
     if (field.tokens().empty() && (last.empty() || last == HXCTokenField::kEmptySentinel))
         sendButton_->enabled = false;
     else
-        sendButton_->enabled = !message_->text().empty() || !images_.empty();
+        sendButton_->enabled = !message_->text().empty() || !images().empty();
 }
 
 bool VC_NewMessage::shouldChangeCharactersInRange(toolkit::TextField& field, toolkit::Range range,
@@ -494,7 +493,7 @@ void VC_NewMessage::didSelectRow(toolkit::TableView&, toolkit::IndexPath indexPa
     number_->addToken(token);
     searchResults_.clear();
     searchContainer_->setHidden(true);
-    sendButton_->enabled = !number_->tokens().empty() && (!message_->text().empty() || !images_.empty());
+    sendButton_->enabled = !number_->tokens().empty() && (!message_->text().empty() || !images().empty());
     dispatch::Queue::main()->after(0.1, [weak = weakSelf<VC_NewMessage>()] {
         if (auto self = weak.lock()) self->searchContainer_->setHidden(true);
     });
@@ -511,7 +510,7 @@ void VC_NewMessage::selectedPhone(const std::string& number, const std::string& 
 
 void VC_NewMessage::updateSendState() {
     if (!sendButton_) return;
-    sendButton_->enabled = !number_->tokens().empty() && (!message_->text().empty() || !images_.empty());
+    sendButton_->enabled = !number_->tokens().empty() && (!message_->text().empty() || !images().empty());
 }
 
 // ---- the text
@@ -561,7 +560,7 @@ std::string VC_NewMessage::distinctRecipients(const char* separator) const {
 }
 
 void VC_NewMessage::sendMessage() {
-    if (sending_ || number_->tokens().empty() || (message_->text().empty() && images_.empty())) return;
+    if (sending_ || number_->tokens().empty() || (message_->text().empty() && images().empty())) return;
     auto compose = roles_.compose.lock();
     if (!compose) return;
     sending_ = true;
@@ -583,9 +582,9 @@ void VC_NewMessage::sendMessage() {
     if (auto routing = roles_.routing.lock(); routing && routing->currentViewIndex() == 1 && !conversationID_.empty())
         conversation = conversationID_;
     const std::optional<std::string> to = conversation ? std::nullopt : std::optional<std::string>(recipients);
-    if (!images_.empty()) {
+    if (!images().empty()) {
         // The pictures stay attached until the service confirms: a failed send keeps them.
-        compose->sendMMS(message_->text(), images_, to, conversation, std::move(answered));
+        compose->sendMMS(message_->text(), images(), to, conversation, std::move(answered));
     } else {
         compose->sendSMS(message_->text(), to, conversation, std::move(answered));
     }

@@ -12,13 +12,12 @@
 #include "app/roles/screen_roles.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/services/user_activity.h"
-#include "platform/system_screens/image_picker.h"
 #include "platform/toolkit/drag_drop.h"
 #include "platform/toolkit/table_view.h"
 #include "platform/toolkit/text_input.h"
 #include "platform/toolkit/view_controller.h"
 #include "ui/widgets/hxc_token_field.h"
-#include "ui/widgets/mms_pictures.h"
+#include "ui/widgets/picture_tray.h"
 
 namespace toolkit {
 class Toolbar;
@@ -31,21 +30,14 @@ class VC_NewMessage : public toolkit::ViewController,
                       public toolkit::TextViewDelegate,
                       public toolkit::TableViewDataSource,
                       public toolkit::TableViewDelegate,
-                      public system_screens::ImagePickerControllerDelegate,
-                      public toolkit::DropInteractionDelegate,
-                      public services::UserActivityDelegate,
-                      public HXPictureAttacher {
+                      public services::UserActivityDelegate {
 public:
     static constexpr size_t kMaxRecipients = 20;
-    // Longest animated GIF that may be attached (inclusive).
-    static constexpr size_t kMaxGIFBytes = kHXMaxGIFBytes;
     static constexpr size_t kSegmentLength = 160;
     // A title of only these characters is a typed number.
     static constexpr std::string_view kNumberCharacters = "1234567890+-()*# ";
-    static constexpr const char* kGIFType = kHXGIFType;
     // The user activity of an unsent message, which another device continues.
     static constexpr const char* kActivityType = "com.hxconnect.activity_sms";
-    static constexpr double kThumbnailSide = 40;
     static constexpr double kCounterHeight = 20;
     // The views found by tag: the search container (starts hidden).
     static constexpr long kSearchContainerTag = 1;
@@ -77,9 +69,11 @@ public:
     toolkit::View& searchContainer() const { return *searchContainer_; }
     const std::shared_ptr<toolkit::BarButtonItem>& sendButton() const { return sendButton_; }
     const HXComposeRole::ContactList& searchResults() const { return searchResults_; }
-    const std::vector<HXMMSImage>& images() const { return images_; }
-    bool picturesOffered() const { return imagesEnabled_; }
-    std::shared_ptr<toolkit::Toolbar> pictureBar() const { return pictureBar_; }
+    // The attached pictures (none while pictures are not offered).
+    const std::vector<HXMMSImage>& images() const;
+    // Pictures are offered to a signed-in account: the tray exists then.
+    bool picturesOffered() const { return pictures_ != nullptr; }
+    std::shared_ptr<toolkit::Toolbar> pictureBar() const { return pictures_ ? pictures_->strip() : nullptr; }
 
     // A send of this screen is under way (Send does nothing meanwhile).
     bool isSending() const { return sending_; }
@@ -156,30 +150,17 @@ public:
     // Send is enabled with a recipient and a text or a picture.
     void updateSendState();
 
-    // ---- pictures
+    // ---- pictures (the tray: its strip is the bar above the keyboard, after the camera button)
+    // The bar rebuilt and put above the keyboard; Send follows the pictures.
     void updateImagePreviews();
-    // The item's place among the bar's items; item 0 is the camera button.
-    void removeImage(const toolkit::BarButtonItem& item);
+    // The source sheet, pointing down at the bar on a tablet.
     void cameraButtonPressed();
     void addImageFromPasteboard();
     void authorizeAndShowLibraryImagePicker();
     void authorizeAndShowCamera();
-    void showImagePickerForSourceType(system_screens::ImagePickerSourceType type);
-    // As the pictures' sources reach the screen.
-    void attachClipboardPicture() override { addImageFromPasteboard(); }
-    void showPicker(system_screens::ImagePickerSourceType type) override { showImagePickerForSourceType(type); }
-    void presentPictureAlert(const HXAlert& alert) override;
-    void imagePickerControllerDidFinishPicking(system_screens::ImagePickerController& picker,
-                                               const system_screens::ImagePickerInfo& info) override;
-    void imagePickerControllerDidCancel(system_screens::ImagePickerController& picker) override;
-    static void dismissPicker(system_screens::ImagePickerController& picker);
-    bool canHandle(toolkit::DropInteraction& interaction, toolkit::DragSession& session) override;
-    toolkit::DropOperation sessionDidUpdate(toolkit::DropInteraction& interaction,
-                                            toolkit::DragSession& session) override;
-    void performDrop(toolkit::DropInteraction& interaction, toolkit::DragSession& session) override;
-    // Adds a picture (an animated GIF over the limit is refused with the alert): false when refused.
+    // Adds a picture (an animated GIF over the limit is refused with the alert): false when refused
+    // or when pictures are not offered.
     bool addPicture(HXMMSImage picture);
-    static void presentImageTooLarge(HXComposeRole& compose);
 
     void loadView() override;
     void viewDidLoad() override;
@@ -194,6 +175,8 @@ private:
     std::shared_ptr<Interface> as() {
         return std::shared_ptr<Interface>(shared_from_this(), static_cast<Interface*>(this));
     }
+    // The tray of a signed-in account's pictures, its bar led by the camera button.
+    void makePictureTray();
     std::string sentinelFreeFieldText() const;
     bool overlayShown() const;
     std::string distinctRecipients(const char* separator) const;
@@ -218,12 +201,11 @@ private:
     std::shared_ptr<toolkit::View> searchContainer_;
     std::shared_ptr<toolkit::Button> contactsButton_;
     std::shared_ptr<toolkit::BarButtonItem> sendButton_;
-    std::shared_ptr<toolkit::Toolbar> pictureBar_;
     std::shared_ptr<toolkit::DropInteraction> dropInteraction_;
+    // The pictures, made when the screen loads for a signed-in account.
+    std::shared_ptr<HXPictureTray> pictures_;
 
     HXComposeRole::ContactList searchResults_;
-    std::vector<HXMMSImage> images_;
-    bool imagesEnabled_ = false;
     bool observingSend_ = false;
     bool sending_ = false;
     // The token field's text as last accepted (restored when a change is refused).

@@ -117,12 +117,8 @@ void VC_Conversation::viewDidLoad() {
     tableView_->contentInsetAdjustmentBehavior = toolkit::ContentInsetAdjustment::Never;
     if (conversationType() == 1 && !isPeeking()) addDoubleTapRecognizer();
     installAttachmentGestures();
-    if (conversationType() == 1)
-        root->addInteraction(
-            std::make_shared<toolkit::DropInteraction>(std::shared_ptr<toolkit::DropInteractionDelegate>(
-                shared_from_this(), static_cast<toolkit::DropInteractionDelegate*>(this))));
+    if (conversationType() == 1) root->addInteraction(std::make_shared<toolkit::DropInteraction>(pictureTray()));
     toolkit::MenuController::shared().menuItems = {{"\U0001F4DE", "callViaHX:"}, {"\u2709\uFE0F", "smsViaHX:"}};
-    images_.clear();
     if (conversation_ && roles_.conversation.lock())
         rows_ = role()->messageRows(
             conversation_->conversationID(),

@@ -21,7 +21,6 @@
 #include "platform/services/user_activity.h"
 #include "platform/system_screens/activity_view_controller.h"
 #include "platform/system_screens/contact_picker.h"
-#include "platform/system_screens/image_picker.h"
 #include "platform/toolkit/drag_drop.h"
 #include "platform/toolkit/menu.h"
 #include "platform/toolkit/previewing.h"
@@ -30,7 +29,7 @@
 #include "ui/conversation/voicemail_player.h"
 #include "ui/widgets/conversation_action_items.h"
 #include "ui/widgets/hxc_input_toolbar.h"
-#include "ui/widgets/mms_pictures.h"
+#include "ui/widgets/picture_tray.h"
 
 namespace toolkit {
 class AnimatedTransitioning;
@@ -54,11 +53,8 @@ class VC_Conversation : public HXConversationScreen,
                         public toolkit::TableViewDataSource,
                         public toolkit::TableViewDelegate,
                         public HXRowsObserver,
-                        public toolkit::DropInteractionDelegate,
                         public services::UserActivityDelegate,
-                        public HXCInputToolbarDelegate,
-                        public system_screens::ImagePickerControllerDelegate,
-                        public HXPictureAttacher {
+                        public HXCInputToolbarDelegate {
 public:
     struct Roles {
         std::weak_ptr<HXConversationRole> conversation;
@@ -103,7 +99,6 @@ public:
     static constexpr long kNoteImageTag = 100;
     static constexpr long kPlaySignTag = 3;
     static constexpr size_t kSegmentLength = 160;
-    static constexpr size_t kMaxGIFBytes = 2'000'000;
     static const toolkit::KeyCommand kSendCommand;
 
     VC_Conversation(Roles roles, Makers makers, HXConversationSetup setup);
@@ -166,16 +161,16 @@ public:
     // else under the id is removed.
     std::optional<foundation::Data> thumbnailFor(const std::string& mediaID);
     void downloadFullSizeImageForAttachment(const foundation::Dictionary& attachment);
-    bool canHandle(toolkit::DropInteraction& interaction, toolkit::DragSession& session) override;
-    toolkit::DropOperation sessionDidUpdate(toolkit::DropInteraction& interaction,
-                                            toolkit::DragSession& session) override;
-    void performDrop(toolkit::DropInteraction& interaction, toolkit::DragSession& session) override;
     bool canPerformAction(const std::string& action, toolkit::Responder* sender) const override;
     void addImageFromPasteBoard();
     // Adds a picture for the next reply (an animated GIF over the limit is refused with the alert).
     bool addPicture(HXMMSImage picture);
-    const std::vector<HXMMSImage>& images() const { return images_; }
+    const std::vector<HXMMSImage>& images() const;
+    // The strip rebuilt above the keyboard of the reply bar (without a reply bar the pictures
+    // wait in the tray); Send follows the pictures and the text.
     void updateImagePreviews();
+    // The screen's pictures (made on first use): the picker's and the drop's delegate.
+    const std::shared_ptr<HXPictureTray>& pictureTray();
     // The ids whose thumbnail or video preview this screen asked for since it appeared.
     const std::vector<std::string>& thumbnailsRequested() const { return thumbnailsRequested_; }
 
@@ -273,7 +268,7 @@ public:
     // ---- the reply bar (text conversations): its delegate, pictures and layout
     HXCInputToolbar* inputToolbar() const { return inputToolbar_.get(); }
     // The strip of picked pictures above the keyboard (none without pictures).
-    const std::shared_ptr<toolkit::Toolbar>& imagePreviewStrip() const { return imageStrip_; }
+    const std::shared_ptr<toolkit::Toolbar>& imagePreviewStrip() const;
     // The counter's colour as drawn in the info label.
     static toolkit::Color counterColour(Counter::Colour colour);
     void inputToolbarButtonPressed(HXCInputToolbar& toolbar, const std::string& text) override;
@@ -284,16 +279,6 @@ public:
     void inputToolbarTextViewDidChange(HXCInputToolbar& toolbar, HXCExpandingTextView& textView) override;
     void inputToolbarTextViewDidBeginEditing(HXCInputToolbar& toolbar, HXCExpandingTextView& textView) override;
     void inputToolbarTextViewDidEndEditing(HXCInputToolbar& toolbar, HXCExpandingTextView& textView) override;
-    void authorizeAndShowCamera();
-    void authorizeAndShowLibraryImagePicker();
-    void showImagePickerForSourceType(system_screens::ImagePickerSourceType type);
-    void attachClipboardPicture() override { addImageFromPasteBoard(); }
-    void showPicker(system_screens::ImagePickerSourceType type) override { showImagePickerForSourceType(type); }
-    void presentPictureAlert(const HXAlert& alert) override;
-    void imagePickerControllerDidFinishPicking(system_screens::ImagePickerController& picker,
-                                               const system_screens::ImagePickerInfo& info) override;
-    void imagePickerControllerDidCancel(system_screens::ImagePickerController& picker) override;
-    void removeImage(const toolkit::BarButtonItem& item);
     void viewWillTransitionToSize(toolkit::Size size, toolkit::TransitionCoordinator* coordinator) override;
 
     // ---- actions and contacts
@@ -418,7 +403,6 @@ private:
     std::shared_ptr<toolkit::Label> contactName_;
     std::shared_ptr<toolkit::ImageView> contactImage_;
     std::shared_ptr<toolkit::Button> addContact_;
-    std::vector<HXMMSImage> images_;
     std::vector<uint64_t> conversationObservers_;
     std::vector<std::string> thumbnailsRequested_;
     std::string updatedContactName_;
@@ -433,7 +417,7 @@ private:
     bool addContactHidden_ = false;
     bool contactImageIsButton_ = false;
     std::shared_ptr<HXCInputToolbar> inputToolbar_;
-    std::shared_ptr<toolkit::Toolbar> imageStrip_;
+    std::shared_ptr<HXPictureTray> pictures_;
 
     // ---- contact cards, gestures and dragging (vc_conversation_actions.cpp)
     class ActionDelegates;

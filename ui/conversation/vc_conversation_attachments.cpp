@@ -1,7 +1,7 @@
 // Attachments in the conversation: each is a row of its message's section. Pictures show their
 // thumbnail and videos their preview (each asked for once per appearance when missing), contact
 // cards the card drawn in the bubble, audio and other kinds a text; plus the full-size picture
-// for the preview, dropped and pasted pictures.
+// for the preview; pasting a picture hands it to the screen's picture tray.
 #include <algorithm>
 #include <cmath>
 #include <fstream>
@@ -24,7 +24,6 @@
 #include "platform/toolkit/text_metrics.h"
 #include "ui/conversation/conversation_table_view_cell.h"
 #include "ui/conversation/vc_conversation.h"
-#include "ui/widgets/mms_pictures.h"
 
 namespace {
 
@@ -283,45 +282,14 @@ void VC_Conversation::downloadFullSizeImageForAttachment(const foundation::Dicti
     if (auto r = role()) r->downloadFullSizeImage(a.id, a.mimeType);
 }
 
-bool VC_Conversation::canHandle(toolkit::DropInteraction&, toolkit::DragSession& session) {
-    return session.canLoadImages();
-}
-
-toolkit::DropOperation VC_Conversation::sessionDidUpdate(toolkit::DropInteraction&, toolkit::DragSession&) {
-    return toolkit::DropOperation::Copy;
-}
-
-void VC_Conversation::performDrop(toolkit::DropInteraction&, toolkit::DragSession& session) {
-    session.loadObjects("public.image", [weak = weakSelf<VC_Conversation>()](std::vector<foundation::Data> loaded) {
-        auto self = weak.lock();
-        if (!self) return;
-        for (auto& bytes : loaded)
-            if (auto still = graphics::Image::fromEncoded(std::move(bytes)); still.ok())
-                self->images_.push_back(HXMMSImage{nullptr, still.value()});
-        self->updateImagePreviews();
-    });
-}
-
 bool VC_Conversation::canPerformAction(const std::string& action, toolkit::Responder* sender) const {
     // Pictures are pasted into the reply bar while it has the focus.
     if (action == "paste:")
-        return inputToolbar_ && inputToolbar_->textView()->isFirstResponder() &&
-               toolkit::Pasteboard::general().hasImages();
+        return HXPictureTray::canPaste(inputToolbar_ && inputToolbar_->textView()->isFirstResponder());
     if (action == "copyPhoneNumber:") return true;
     return HXConversationScreen::canPerformAction(action, sender);
 }
 
-bool VC_Conversation::addPicture(HXMMSImage picture) {
-    if (hxPictureTooLarge(picture)) {
-        if (auto r = role()) r->presentAlert(hxImageTooLargeAlert());
-        return false;
-    }
-    if (!picture.animated && !picture.still) return false;
-    images_.push_back(std::move(picture));
-    return true;
-}
+bool VC_Conversation::addPicture(HXMMSImage picture) { return pictureTray()->add(std::move(picture)); }
 
-void VC_Conversation::addImageFromPasteBoard() {
-    if (auto picture = hxPictureFromPasteboard()) addPicture(std::move(*picture));
-    updateImagePreviews();
-}
+void VC_Conversation::addImageFromPasteBoard() { pictureTray()->addFromPasteboard(); }

@@ -19,7 +19,6 @@
 #include "platform/toolkit/traits.h"
 #include "ui/conversation/vc_conversation.h"
 #include "ui/widgets/caret_navigation.h"
-#include "ui/widgets/mms_pictures.h"
 
 VC_Conversation::Counter VC_Conversation::counterFor(size_t length, long lines) {
     Counter c;
@@ -42,7 +41,7 @@ void VC_Conversation::sendReply(const std::string& text) {
     auto r = role();
     if (!r) return;
     sendingReply_ = true;
-    sendingImages_ = images_.size();
+    sendingImages_ = images().size();
     startSendingProgress();
     auto& center = foundation::NotificationCenter::defaultCenter();
     center.addObserver(this, foundation::kApplicationDidEnterBackgroundNotification,
@@ -65,9 +64,9 @@ void VC_Conversation::sendReply(const std::string& text) {
         });
     };
     const std::string id = conversation_->conversationID();
-    if (!images_.empty()) {
-        r->sendMMS(text, images_, number, id, std::move(answered));
-        images_.clear();
+    if (!images().empty()) {
+        r->sendMMS(text, images(), number, id, std::move(answered));
+        pictures_->clear();
         updateImagePreviews();
     } else {
         r->sendSMS(text, number, id, std::move(answered));
@@ -200,7 +199,7 @@ void VC_Conversation::inputToolbarTextViewDidChange(HXCInputToolbar& toolbar, HX
     toolbar.infoLabel()->setText(counter.text);
     toolbar.infoLabel()->setTextColor(counterColour(counter.colour));
     if (const auto& activity = replyActivity()) activity->setNeedsSave(true);
-    if (!images_.empty()) toolbar.inputButton()->setEnabled(true);
+    if (!images().empty()) toolbar.inputButton()->setEnabled(true);
 }
 
 void VC_Conversation::inputToolbarTextViewDidBeginEditing(HXCInputToolbar&, HXCExpandingTextView& textView) {
@@ -219,112 +218,62 @@ void VC_Conversation::inputToolbarHeightChanged(HXCInputToolbar& toolbar, double
 }
 
 void VC_Conversation::inputToolbarCameraButtonPressed(HXCInputToolbar&, toolkit::Button& button) {
-    auto sheet = hxPictureSourceSheet(
-        std::shared_ptr<HXPictureAttacher>(shared_from_this(), static_cast<HXPictureAttacher*>(this)));
-    if (!sheet) {
-        authorizeAndShowLibraryImagePicker();
-        return;
-    }
-    if (auto* popover = sheet->popoverPresentationController(); popover && onTablet()) {
-        popover->sourceView = view();
-        popover->sourceRect =
+    // The sheet is anchored while it is made: the button is at hand then.
+    pictureTray()->chooseSource([this, &button](toolkit::PopoverPresentationController& popover) {
+        if (!onTablet()) return;
+        popover.sourceView = view();
+        popover.sourceRect =
             button.superview() ? button.superview()->convertRectTo(button.frame(), view().get()) : button.frame();
-    }
-    present(sheet, true);
-}
-
-void VC_Conversation::authorizeAndShowCamera() {
-    hxAuthorizeCamera(std::shared_ptr<HXPictureAttacher>(shared_from_this(), static_cast<HXPictureAttacher*>(this)));
-}
-
-void VC_Conversation::authorizeAndShowLibraryImagePicker() {
-    hxAuthorizeLibrary(std::shared_ptr<HXPictureAttacher>(shared_from_this(), static_cast<HXPictureAttacher*>(this)));
-}
-
-void VC_Conversation::presentPictureAlert(const HXAlert& alert) {
-    if (auto r = role()) r->presentAlert(alert);
-}
-
-void VC_Conversation::showImagePickerForSourceType(system_screens::ImagePickerSourceType type) {
-    dispatch::Queue::main()->async([weak = weakSelf<VC_Conversation>(), type] {
-        auto self = weak.lock();
-        if (!self) return;
-        auto picker = std::make_shared<system_screens::ImagePickerController>();
-        picker->modalPresentationStyle = toolkit::ModalPresentationStyle::FormSheet;
-        picker->sourceType = type;
-        picker->delegate = std::shared_ptr<system_screens::ImagePickerControllerDelegate>(
-            self, static_cast<system_screens::ImagePickerControllerDelegate*>(self.get()));
-        self->present(picker, true);
     });
 }
 
-namespace {
-
-void dismissPicker(system_screens::ImagePickerController& picker) {
-    if (auto* presenter = picker.presentingViewController()) presenter->dismiss(true);
+const std::shared_ptr<HXPictureTray>& VC_Conversation::pictureTray() {
+    if (pictures_) return pictures_;
+    auto weak = weakSelf<VC_Conversation>();
+    pictures_ = HXPictureTray::make({.screen = weak,
+                                     .presentAlert =
+                                         [role = roles_.conversation](const HXAlert& alert) {
+                                             if (auto r = role.lock()) r->presentAlert(alert);
+                                         },
+                                     .changed =
+                                         [weak] {
+                                             if (auto self = weak.lock()) self->updateImagePreviews();
+                                         },
+                                     .pickerCancelled =
+                                         [weak] {
+                                             auto self = weak.lock();
+                                             if (!self || !self->inputToolbar_) return;
+                                             if (!self->images().empty())
+                                                 self->inputToolbar_->textView()->becomeFirstResponder();
+                                             self->inputToolbar_->setNeedsDisplay();
+                                         },
+                                     .leadingItem = {},
+                                     .pickerStyle = toolkit::ModalPresentationStyle::FormSheet});
+    return pictures_;
 }
 
-}  // namespace
-
-void VC_Conversation::imagePickerControllerDidFinishPicking(system_screens::ImagePickerController& picker,
-                                                            const system_screens::ImagePickerInfo& info) {
-    auto picked = hxPictureFromPicker(info);
-    if (picked.tooLarge) {
-        // Above the picker, which stays open for another choice.
-        if (auto r = role()) r->presentAlert(hxImageTooLargeAlert());
-        return;
-    }
-    if (picked.picture) addPicture(std::move(*picked.picture));
-    dismissPicker(picker);
-    updateImagePreviews();
+const std::vector<HXMMSImage>& VC_Conversation::images() const {
+    static const std::vector<HXMMSImage> none;
+    return pictures_ ? pictures_->pictures() : none;
 }
 
-void VC_Conversation::imagePickerControllerDidCancel(system_screens::ImagePickerController& picker) {
-    dismissPicker(picker);
-    if (!inputToolbar_) return;
-    if (!images_.empty()) inputToolbar_->textView()->becomeFirstResponder();
-    inputToolbar_->setNeedsDisplay();
+const std::shared_ptr<toolkit::Toolbar>& VC_Conversation::imagePreviewStrip() const {
+    static const std::shared_ptr<toolkit::Toolbar> none;
+    return pictures_ ? pictures_->strip() : none;
 }
 
 void VC_Conversation::updateImagePreviews() {
-    // Without a reply bar the pictures wait here.
+    // Without a reply bar the pictures wait in the tray.
     if (!inputToolbar_) return;
     auto& field = *inputToolbar_->textView();
     auto& inner = *field.internalTextView();
-    if (!images_.empty()) {
-        std::vector<toolkit::BarButtonItemPtr> items;
-        const size_t count = images_.size();
-        auto weak = weakSelf<VC_Conversation>();
-        for (size_t i = 0; i < count; ++i)
-            items.push_back(hxPictureItem(images_[i], i, count, [weak](toolkit::BarButtonItem& tapped) {
-                if (auto s = weak.lock()) s->removeImage(tapped);
-            }));
-        items.push_back(toolkit::BarButtonItem::withSystemItem(toolkit::SystemItem::FlexibleSpace));
-        imageStrip_ = std::make_shared<toolkit::Toolbar>();
-        imageStrip_->setItems(std::move(items));
-        imageStrip_->sizeToFit();
-        imageStrip_->setClipsToBounds(true);
-        inner.inputAccessory = imageStrip_;
-        inputToolbar_->inputButton()->setEnabled(true);
-    } else {
-        imageStrip_.reset();
-        inner.inputAccessory = nullptr;
-        inputToolbar_->inputButton()->setEnabled(!field.text().empty());
-    }
+    const auto& strip = pictureTray()->rebuildStrip();
+    if (strip) strip->setClipsToBounds(true);
+    inner.inputAccessory = strip;
+    inputToolbar_->inputButton()->setEnabled(strip || !field.text().empty());
     field.becomeFirstResponder();
     inner.reloadInputViews();
     inputToolbar_->setNeedsDisplay();
-}
-
-void VC_Conversation::removeImage(const toolkit::BarButtonItem& item) {
-    if (!imageStrip_) return;
-    const auto& items = imageStrip_->items();
-    for (size_t i = 0; i < items.size() && i < images_.size(); ++i) {
-        if (items[i].get() != &item) continue;
-        images_.erase(images_.begin() + static_cast<long>(i));
-        updateImagePreviews();
-        return;
-    }
 }
 
 void VC_Conversation::viewWillTransitionToSize(toolkit::Size size, toolkit::TransitionCoordinator* coordinator) {

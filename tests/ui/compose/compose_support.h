@@ -1,5 +1,5 @@
 // What the compose screen's tests share: the signed-in phone against the emulator with the real
-// screen library, the open screen, pictures made on the spot and GIFs of an exact size.
+// screen library, the open screen and pictures made on the spot.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,28 +17,6 @@
 #include "ui/shell/ui_screens.h"
 
 namespace hxtest {
-
-// A GIF of exactly `size` bytes (at least 64): one pixel, padded with a comment.
-inline foundation::Data gifOfSize(size_t size) {
-    const foundation::Data head = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0, 0, 0, 0, 255, 255, 255};
-    const foundation::Data tail = {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3B};
-    foundation::Data gif;
-    gif.reserve(size);
-    gif.insert(gif.end(), head.begin(), head.end());
-    const uint8_t comment[] = {0x21, 0xFE};
-    gif.insert(gif.end(), std::begin(comment), std::end(comment));
-    size_t room = size - head.size() - tail.size() - 3;  // the comment's blocks, each 1 + length
-    while (room > 0) {
-        size_t block = std::min<size_t>(255, room - 1);
-        if (room - (block + 1) == 1) --block;  // never leave a block of nothing
-        gif.push_back(static_cast<uint8_t>(block));
-        gif.insert(gif.end(), block, 'x');
-        room -= block + 1;
-    }
-    gif.push_back(0);
-    gif.insert(gif.end(), tail.begin(), tail.end());
-    return gif;
-}
 
 // The colour of a pixel as 0xRRGGBBAA.
 inline uint32_t rgbaWord(const std::array<uint8_t, 4>& p) {
