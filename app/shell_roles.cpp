@@ -42,8 +42,8 @@ HXShellRoles::HXShellRoles(HX_ConnectAppDelegate& app, HXShellRoleSlices handed)
       settings(app, slices, alerts),
       passcode(slices, routing, HXCPasscodeLock::sharedLock()),
       dialPad(app, alerts, callChoice),
-      listActions(app, app, slices, alerts, HXCPasscodeLock::sharedLock()),
-      compose(app, app, alerts),
+      listActions(app, slices, alerts, HXCPasscodeLock::sharedLock()),
+      compose(app, alerts),
       conversation(app, slices, alerts),
       quickSettings(app, slices, alerts, callChoice, store),
       accountSettings(app, slices, alerts, callChoice, quickSettings),
@@ -301,6 +301,8 @@ void HXAppDialPadRole::presentAlert(const std::shared_ptr<toolkit::AlertControll
 
 void HXAppRoutingRole::setFirstResponder() { app_.setFirstResponder(); }
 
+void HXAppRoutingRole::screenNotBuilt(const std::string& request) { app_.screenNotBuilt(request); }
+
 // ---- a list's rows
 
 bool HXAppListActionsRole::connectionAvailable() const { return alerts_.connectionAvailable(); }
@@ -357,12 +359,6 @@ void HXAppListActionsRole::createEmailForConversationWithID(const std::string& c
 
 void HXAppListActionsRole::changeSpamStatusForConversationWithID(const std::string& conversationID) {
     client_.changeSpamStatusForConversationWithID(conversationID);
-}
-
-std::shared_ptr<toolkit::ViewController>
-HXAppListActionsRole::makeConversationScreen(const HXConversationSetup& setup) {
-    if (auto screen = app_.screens().makeConversationScreen(app_.screenRoles(), setup)) return screen;
-    return std::make_shared<HXConversationScreen>(setup);
 }
 
 // ---- compose (the recipient pickers in app/shell_recipient_pickers.cpp)

@@ -114,6 +114,7 @@ public:
     void presentMailController(const std::shared_ptr<toolkit::ViewController>& composer) override;
     void enterSearch(int view) override;
     void setFirstResponder() override;
+    void screenNotBuilt(const std::string& request) override;
     // The root screen of a view (0 to 4), for the roles that reach a view's list.
     std::shared_ptr<toolkit::ViewController> viewControllerForIndex(int index);
 
@@ -226,14 +227,13 @@ private:
     HXAppCallChoice& calls_;
 };
 
-// The list screens' row operations: the web client's conversation operations, the passcode lock's
-// state (its shown flag handed by the application object), and the conversation screen a row
-// opens (the screen library's, made with the roles: the one use of the whole application object).
+// The list screens' row operations: the web client's conversation operations and the passcode
+// lock's state (its shown flag handed by the application object).
 class HXAppListActionsRole final : public HXListActionsRole {
 public:
-    HXAppListActionsRole(HXApplicationWebClient& client, HX_ConnectAppDelegate& app, const HXShellRoleSlices& slices,
-                         HXAppAlertsRole& alerts, HXCPasscodeLock& lock)
-        : client_(client), app_(app), slices_(slices), alerts_(alerts), lock_(lock) {}
+    HXAppListActionsRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts,
+                         HXCPasscodeLock& lock)
+        : client_(client), slices_(slices), alerts_(alerts), lock_(lock) {}
     bool connectionAvailable() const override;
     bool isInBackground() const override;
     bool passcodeLockShown() const override;
@@ -250,23 +250,19 @@ public:
     void blockContact(bool block, const std::string& conversationID) override;
     void createEmailForConversationWithID(const std::string& conversationID) override;
     void changeSpamStatusForConversationWithID(const std::string& conversationID) override;
-    std::shared_ptr<toolkit::ViewController> makeConversationScreen(const HXConversationSetup& setup) override;
 
 private:
     HXApplicationWebClient& client_;
-    HX_ConnectAppDelegate& app_;
     const HXShellRoleSlices& slices_;
     HXAppAlertsRole& alerts_;
     HXCPasscodeLock& lock_;
 };
 
 // The new-message screen's: sending, the overlay and contacts (the web client's), and the
-// recipient pickers (the shell's, with the screen library's favourites: the one use of the whole
-// application object), whose contact picker's delegate it keeps.
+// system's contact picker, whose delegate it keeps.
 class HXAppComposeRole final : public HXComposeRole {
 public:
-    HXAppComposeRole(HXApplicationWebClient& client, HX_ConnectAppDelegate& app, HXAppAlertsRole& alerts)
-        : client_(client), app_(app), alerts_(alerts) {}
+    HXAppComposeRole(HXApplicationWebClient& client, HXAppAlertsRole& alerts) : client_(client), alerts_(alerts) {}
     std::shared_ptr<HX_Account> account() const override;
     void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
                  const std::optional<std::string>& conversationID, HXSendCompletion completion) override;
@@ -281,12 +277,10 @@ public:
     void searchContactsMatchingName(const std::string& query, std::function<void(ContactList)> found) override;
     void recordContactSelection(const ContactEntry& entry) override;
     bool isABAccessRestricted() override;
-    void presentRecipientPicker(RecipientPicker picker, toolkit::ViewController& presenter,
-                                RecipientPicked picked) override;
+    void presentContactPicker(toolkit::ViewController& presenter, RecipientPicked picked) override;
 
 private:
     HXApplicationWebClient& client_;
-    HX_ConnectAppDelegate& app_;
     HXAppAlertsRole& alerts_;
     // The adapter of the contact picker opened last (the picker holds it weakly); replaced at
     // each opening.

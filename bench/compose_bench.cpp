@@ -23,7 +23,7 @@ void typeInto(toolkit::TextView& view) {
 
 void BM_TypeIntoNewMessage(benchmark::State& state) {
     toolkit::testing::Harness harness;
-    auto screen = std::make_shared<VC_NewMessage>(VC_NewMessage::Roles{});
+    auto screen = std::make_shared<VC_NewMessage>(VC_NewMessage::Roles{}, VC_NewMessage::Makers{});
     harness.setRoot(std::make_shared<toolkit::NavigationController>(screen));
     harness.settle();
     if (!screen->message().becomeFirstResponder()) state.SkipWithError("the text takes no focus");

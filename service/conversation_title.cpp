@@ -1,6 +1,7 @@
 #include "service/conversation_title.h"
 
 #include "platform/foundation/bundle.h"
+#include "platform/foundation/format.h"
 
 std::string HXConversationTitle(const std::string& sender, const std::string& abName) {
     if (sender == "Group Message") return foundation::localizedString("Group Message");
@@ -11,4 +12,9 @@ std::string HXConversationTitle(const std::string& sender, const std::string& ab
     }
     static const std::string kDialSigns = "1234567890-+()*# ";
     return sender.find_first_not_of(kDialSigns) == std::string::npos ? std::string() : sender;
+}
+
+std::string HXRecipientTitle(const std::string& name, const std::string& label, const std::string& number) {
+    if (name.empty()) return number;
+    return label.empty() ? name : foundation::format("%@ (%@)", name, label);
 }

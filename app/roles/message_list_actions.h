@@ -1,7 +1,7 @@
 // What the message list screens (SMS, voicemail, history) ask of the application object beyond
 // their model: the conversation operations of a row (its action codes, their titles and images
-// and the service requests that carry them out), the screens a row opens, the long-press options
-// and the device state the rows depend on.
+// and the service requests that carry them out) and the device state the rows depend on. The
+// screen a row opens comes from the list's makers.
 #pragma once
 
 #include <memory>
@@ -58,7 +58,4 @@ public:
     virtual void createEmailForConversationWithID(const std::string& conversationID) = 0;
     // Into the spam folder or out of it (the conversation screen's menu offers it).
     virtual void changeSpamStatusForConversationWithID(const std::string& conversationID) { (void)conversationID; }
-
-    // ---- the screens a row opens
-    virtual std::shared_ptr<toolkit::ViewController> makeConversationScreen(const HXConversationSetup& setup) = 0;
 };

@@ -132,6 +132,8 @@ public:
     virtual void enterSearch(int view) = 0;
     // On the tablet the master list takes the keyboard's focus back (its key commands work).
     virtual void setFirstResponder() = 0;
+    // A screen asked its maker for a screen (request names it) and got none: the shell notes it.
+    virtual void screenNotBuilt(const std::string& request) = 0;
 };
 
 // Settings and the account: the version text shown, the stored account preferences.
@@ -258,12 +260,11 @@ public:
 };
 
 // The new-message screen's: sending, the progress overlay while a send is under way, the
-// contacts behind the recipients, alerts, and the pickers that add a recipient.
+// contacts behind the recipients, alerts, and the system's contact picker that adds a recipient.
 class HXComposeRole {
 public:
     using ContactEntry = std::shared_ptr<const foundation::Dictionary>;
     using ContactList = std::vector<ContactEntry>;
-    enum class RecipientPicker { Contacts, Favorites };
     // A picked recipient: the number sent to and the token's title; false when the screen can no
     // longer take it (its view is gone).
     using RecipientPicked = std::function<bool(const std::string& number, const std::string& title)>;
@@ -289,11 +290,9 @@ public:
     virtual void recordContactSelection(const ContactEntry& entry) = 0;
     // True (after the user was told) when the contacts may not be read.
     virtual bool isABAccessRestricted() = 0;
-    // Presents the device's contacts or the favourites over presenter; picked runs for a choice,
-    // after the contact picker has closed, before the favourites close (they stay open when
-    // picked answers false).
-    virtual void presentRecipientPicker(RecipientPicker picker, toolkit::ViewController& presenter,
-                                        RecipientPicked picked) = 0;
+    // Presents the device's contacts over presenter; picked runs for a choice, after the picker
+    // has closed.
+    virtual void presentContactPicker(toolkit::ViewController& presenter, RecipientPicked picked) = 0;
 };
 
 // The conversation screen's and the note editor's: the conversation and its messages in the store,

@@ -16,7 +16,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static toolkit::testing::Harness harness;
     // Without an application object: no own number, no contacts, nothing sent.
-    auto screen = std::make_shared<VC_NewMessage>(VC_NewMessage::Roles{});
+    auto screen = std::make_shared<VC_NewMessage>(VC_NewMessage::Roles{}, VC_NewMessage::Makers{});
     harness.setRoot(std::make_shared<toolkit::NavigationController>(screen));
     harness.settle();
     // The first byte splits the input: recipients first, then the text.

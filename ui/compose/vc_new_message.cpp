@@ -22,6 +22,7 @@
 #include "platform/toolkit/gesture_recognizer.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/window.h"
+#include "service/conversation_title.h"
 #include "ui/widgets/caret_navigation.h"
 
 using foundation::localizedString;
@@ -63,7 +64,7 @@ void styleAsPick(HXCToken& token) {
 
 }  // namespace
 
-VC_NewMessage::VC_NewMessage(Roles roles) : roles_(std::move(roles)) {}
+VC_NewMessage::VC_NewMessage(Roles roles, Makers makers) : roles_(std::move(roles)), makers_(std::move(makers)) {}
 
 VC_NewMessage::~VC_NewMessage() { foundation::NotificationCenter::defaultCenter().removeObserver(this); }
 
@@ -656,21 +657,21 @@ void VC_NewMessage::openAddressBook() {
     if (!compose || compose->isABAccessRestricted()) return;
     toolkit::ViewController& presenter =
         navigationController() ? static_cast<toolkit::ViewController&>(*navigationController()) : *this;
-    compose->presentRecipientPicker(HXComposeRole::RecipientPicker::Contacts, presenter,
-                                    [weak = weakSelf<VC_NewMessage>()](const std::string& n, const std::string& t) {
-                                        auto self = weak.lock();
-                                        if (!self || !self->isViewLoaded()) return false;
-                                        self->selectedPhone(n, t);
-                                        return true;
-                                    });
+    compose->presentContactPicker(presenter,
+                                  [weak = weakSelf<VC_NewMessage>()](const std::string& n, const std::string& t) {
+                                      auto self = weak.lock();
+                                      if (!self || !self->isViewLoaded()) return false;
+                                      self->selectedPhone(n, t);
+                                      return true;
+                                  });
 }
 
 void VC_NewMessage::openFavorites() {
-    auto compose = roles_.compose.lock();
-    if (!compose) return;
+    auto routing = roles_.routing.lock();
+    if (!routing) return;
     toolkit::ViewController& presenter =
         navigationController() ? static_cast<toolkit::ViewController&>(*navigationController()) : *this;
-    // The list hands the favourite back; the text then takes the focus.
+    // The list hands the favourite back, closes and tells the screen; the text then takes the focus.
     auto& center = foundation::NotificationCenter::defaultCenter();
     center.removeObserver(message_.get(), kFavoriteSelectedNotification);
     messageAwaitsFavorite_ = true;
@@ -678,18 +679,29 @@ void VC_NewMessage::openFavorites() {
                        [weak = std::weak_ptr<toolkit::TextView>(message_)](const foundation::Notification&) {
                            if (auto m = weak.lock()) m->becomeFirstResponder();
                        });
-    // The favourite's token: its number as stored, white text on the blue tint.
-    compose->presentRecipientPicker(HXComposeRole::RecipientPicker::Favorites, presenter,
-                                    [weak = weakSelf<VC_NewMessage>()](const std::string& n, const std::string& t) {
-                                        auto self = weak.lock();
-                                        if (!self || !self->isViewLoaded()) return false;
-                                        auto token = std::make_shared<HXCToken>(t, foundation::Value(n));
-                                        token->setTintColor(toolkit::Color::systemBlue());
-                                        token->setTextColor(toolkit::Color::whiteColor());
-                                        token->setHighlightedTextColor(toolkit::Color::whiteColor());
-                                        self->number_->addToken(token);
-                                        return true;
-                                    });
+    // The favourite's token: its number as stored, white text on the blue tint. A screen whose
+    // view is gone takes none, and the list stays open.
+    auto handBack = [weak = weakSelf<VC_NewMessage>()](const std::string& number, const std::string& name,
+                                                       const std::string& label, toolkit::ViewController& list) {
+        auto self = weak.lock();
+        if (!self || !self->isViewLoaded()) return false;
+        auto token = std::make_shared<HXCToken>(HXRecipientTitle(name, label, number), foundation::Value(number));
+        token->setTintColor(toolkit::Color::systemBlue());
+        token->setTextColor(toolkit::Color::whiteColor());
+        token->setHighlightedTextColor(toolkit::Color::whiteColor());
+        self->number_->addToken(token);
+        list.dismiss(true);
+        foundation::NotificationCenter::defaultCenter().post(kFavoriteSelectedNotification);
+        return true;
+    };
+    auto favorites = makers_.favorites ? makers_.favorites(handBack) : nullptr;
+    if (!favorites) {
+        routing->screenNotBuilt("openFavorites");
+        return;
+    }
+    auto navigation = std::make_shared<toolkit::NavigationController>(favorites);
+    if (routing->iPad()) navigation->modalPresentationStyle = toolkit::ModalPresentationStyle::CurrentContext;
+    presenter.present(navigation, true);
 }
 
 // ---- key commands and paste

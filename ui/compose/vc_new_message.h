@@ -4,12 +4,14 @@
 // open behind the progress overlay until the service confirms.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/roles/screen_roles.h"
+#include "app/screens.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/services/user_activity.h"
 #include "platform/toolkit/drag_drop.h"
@@ -51,7 +53,11 @@ public:
         std::weak_ptr<HXComposeRole> compose;
         std::weak_ptr<HXRoutingRole> routing;
     };
-    explicit VC_NewMessage(Roles roles);
+    // The dial pad's favourites list, which hands a picked favourite back as a recipient.
+    struct Makers {
+        std::function<std::shared_ptr<toolkit::ViewController>(HXScreens::FavoritesHandBack handBack)> favorites;
+    };
+    VC_NewMessage(Roles roles, Makers makers);
     ~VC_NewMessage() override;
     std::string className() const override { return "VC_NewMessage"; }
 
@@ -186,6 +192,7 @@ private:
     void layoutContainers();
 
     Roles roles_;
+    Makers makers_;
     std::vector<std::shared_ptr<HXCToken>> tokens_;
     std::string conversationID_;
     std::string messageText_;

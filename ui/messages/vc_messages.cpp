@@ -101,7 +101,8 @@ VC_Messages::VC_Messages(std::shared_ptr<HXMessageListModel> model) : model_(std
     if (model_) viewType_ = static_cast<int>(model_->viewType());
 }
 
-VC_Messages::VC_Messages(Roles roles, int viewType) : roles_(std::move(roles)), viewType_(viewType) {}
+VC_Messages::VC_Messages(Roles roles, Makers makers, int viewType)
+    : roles_(std::move(roles)), makers_(std::move(makers)), viewType_(viewType) {}
 
 VC_Messages::~VC_Messages() { foundation::NotificationCenter::defaultCenter().removeObserver(this); }
 
@@ -637,7 +638,7 @@ void VC_Messages::openConversation(const std::optional<HX_Conversation>& convers
     auto actions = roles_.listActions.lock();
     if (!conversation || !actions) return;
     const auto setup = setupFor(*conversation, false);
-    auto screen = actions->makeConversationScreen(setup);
+    auto screen = makers_.conversation ? makers_.conversation(setup) : nullptr;
     if (!screen) return;
     if (actions->isSignedIn() && setup.conversationType != 3 && model_) model_->loadConversation(setup.conversationID);
     screen->hidesBottomBarWhenPushed = true;
@@ -672,9 +673,8 @@ void VC_Messages::loadMore(IndexPath indexPath) {
 
 std::shared_ptr<toolkit::ViewController>
 VC_Messages::previewControllerForConverstion(const std::optional<HX_Conversation>& conversation) {
-    auto actions = roles_.listActions.lock();
-    if (!conversation || !actions) return nullptr;
-    auto screen = actions->makeConversationScreen(setupFor(*conversation, true));
+    if (!conversation || !makers_.conversation) return nullptr;
+    auto screen = makers_.conversation(setupFor(*conversation, true));
     if (screen) screen->hidesBottomBarWhenPushed = true;
     return screen;
 }

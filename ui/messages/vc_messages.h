@@ -10,6 +10,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -55,7 +56,12 @@ public:
         std::weak_ptr<HXConversationOptionsRole> options;
         std::weak_ptr<HXRoutingRole> routing;
     };
-    VC_Messages(Roles roles, int viewType);
+    // The screen a row or its preview opens, for the conversation set up (none: a tap opens
+    // nothing).
+    struct Makers {
+        std::function<std::shared_ptr<toolkit::ViewController>(const HXConversationSetup& setup)> conversation;
+    };
+    VC_Messages(Roles roles, Makers makers, int viewType);
     ~VC_Messages() override;
     std::string className() const override { return "VC_Messages"; }
 
@@ -214,6 +220,7 @@ private:
     std::string conversationIDOf(toolkit::IndexPath indexPath) const;
 
     Roles roles_;
+    Makers makers_;
     int viewType_ = 0;
     std::shared_ptr<HXMessageListModel> model_;
     std::shared_ptr<HXCDropdownMenu> navBarMenu_;

@@ -47,7 +47,21 @@ VC_Messages::Roles listRoles(const HXScreenRoles& roles) {
             .routing = roles.routing};
 }
 
+// A row of any list opens its conversation through the library's conversation screen.
+VC_Messages::Makers listMakers(const std::shared_ptr<HXUIScreens>& lib, const HXScreenRoles& roles) {
+    return {.conversation = [lib, roles](const HXConversationSetup& setup) -> std::shared_ptr<toolkit::ViewController> {
+        return lib->makeConversationScreen(roles, setup);
+    }};
+}
+
 VC_Favorites::Roles favoritesRoles(const HXScreenRoles& roles) { return {.dialPad = roles.dialPad}; }
+
+// The favourites list the dial pad and the new message open, with the opener's hand-back.
+std::function<std::shared_ptr<toolkit::ViewController>(HXScreens::FavoritesHandBack)>
+favoritesMaker(const std::shared_ptr<HXUIScreens>& lib, const HXScreenRoles& roles) {
+    return
+        [lib, roles](HXScreens::FavoritesHandBack handBack) { return lib->makeFavorites(roles, std::move(handBack)); };
+}
 
 // The lists the settings screens push: inset from system version 13 on.
 toolkit::TableViewStyle listStyle() {
@@ -110,18 +124,16 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeRootScreen(int index, 
     // The dial pad stands at view 0, the message lists at views 1 to 3, the settings at view 4.
     switch (index) {
         case 0:
-            return std::make_shared<VC_Call>(
-                VC_Call::Roles{
-                    .dialPad = roles.dialPad, .routing = roles.routing, .conversations = roles.conversations},
-                VC_Call::Makers{.favorites = [lib = library(), roles](FavoritesHandBack handBack) {
-                    return lib->makeFavorites(roles, std::move(handBack));
-                }});
+            return std::make_shared<VC_Call>(VC_Call::Roles{.dialPad = roles.dialPad,
+                                                            .routing = roles.routing,
+                                                            .conversations = roles.conversations},
+                                             VC_Call::Makers{.favorites = favoritesMaker(library(), roles)});
         case 1:
-            return std::make_shared<VC_SMS>(listRoles(roles), 1);
+            return std::make_shared<VC_SMS>(listRoles(roles), listMakers(library(), roles), 1);
         case 2:
-            return std::make_shared<VC_VM>(listRoles(roles), 2);
+            return std::make_shared<VC_VM>(listRoles(roles), listMakers(library(), roles), 2);
         case 3:
-            return std::make_shared<VC_History>(listRoles(roles), 3);
+            return std::make_shared<VC_History>(listRoles(roles), listMakers(library(), roles), 3);
         case 4:
             return std::make_shared<VC_Settings>(
                 VC_Settings::Roles{
@@ -309,7 +321,8 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeNewMessage(const HXScr
                                                                      const std::string& conversationID,
                                                                      const std::string& messageText) {
     auto screen =
-        std::make_shared<VC_NewMessage>(VC_NewMessage::Roles{.compose = roles.compose, .routing = roles.routing});
+        std::make_shared<VC_NewMessage>(VC_NewMessage::Roles{.compose = roles.compose, .routing = roles.routing},
+                                        VC_NewMessage::Makers{.favorites = favoritesMaker(library(), roles)});
     std::vector<std::shared_ptr<HXCToken>> tokens;
     for (const auto& recipient : recipients) {
         auto token = std::make_shared<HXCToken>(recipient);

@@ -241,8 +241,8 @@ struct NoFavoritesScreens : HXUIScreens {
 }  // namespace
 
 TEST_F(Recipients, WithoutAFavoritesListTheShellIsToldAndNothingIsPresented) {
-    auto* s = open();
     app->setScreens(std::make_shared<NoFavoritesScreens>());
+    auto* s = open();
     s->openFavorites();
     harness.settle();
     EXPECT_EQ(overCompose(), nullptr);

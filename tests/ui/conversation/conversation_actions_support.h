@@ -99,9 +99,6 @@ struct ListActionsSpy : HXListActionsRole {
     }
     void createEmailForConversationWithID(const std::string& id) override { log.push_back("email " + id); }
     void changeSpamStatusForConversationWithID(const std::string& id) override { log.push_back("spam " + id); }
-    std::shared_ptr<toolkit::ViewController> makeConversationScreen(const HXConversationSetup&) override {
-        return nullptr;
-    }
 };
 
 struct OptionsSpy : HXConversationOptionsRole {

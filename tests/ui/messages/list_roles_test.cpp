@@ -26,7 +26,7 @@ struct FakeLists : HXListLoadingRole {
     void loadPhoneSettings() override {}
 };
 
-// The rows' role: offline and signed in, opening the stand-in conversation screen.
+// The rows' role: offline and signed in; the list's maker opens the stand-in conversation screen.
 struct FakeRowActions : HXListActionsRole {
     std::vector<HXConversationSetup> opened;
     std::shared_ptr<toolkit::ViewController> lastScreen;
@@ -43,7 +43,7 @@ struct FakeRowActions : HXListActionsRole {
     void markConversation(const std::string&, bool) override {}
     void blockContact(bool, const std::string&) override {}
     void createEmailForConversationWithID(const std::string&) override {}
-    std::shared_ptr<toolkit::ViewController> makeConversationScreen(const HXConversationSetup& setup) override {
+    std::shared_ptr<toolkit::ViewController> conversationScreen(const HXConversationSetup& setup) {
         opened.push_back(setup);
         lastScreen = std::make_shared<HXConversationScreen>(setup);
         return lastScreen;
@@ -60,7 +60,15 @@ TEST_F(ListRoles, AListScreenAsksOnlyTheRolesItWasHanded) {
     auto lists = std::make_shared<FakeLists>();
     lists->app = app;
     auto actions = std::make_shared<FakeRowActions>();
-    auto screen = std::make_shared<VC_SMS>(VC_Messages::Roles{.lists = lists, .listActions = actions}, 1);
+    auto screen = std::make_shared<VC_SMS>(
+        VC_Messages::Roles{.lists = lists, .listActions = actions},
+        VC_Messages::Makers{
+            .conversation = [weak = std::weak_ptr<FakeRowActions>(actions)](
+                                const HXConversationSetup& setup) -> std::shared_ptr<toolkit::ViewController> {
+                auto fake = weak.lock();
+                return fake ? fake->conversationScreen(setup) : nullptr;
+            }},
+        1);
     auto navigation = std::make_shared<toolkit::NavigationController>(screen);
     harness.setRoot(navigation);
     harness.settle();

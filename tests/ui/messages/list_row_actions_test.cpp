@@ -70,7 +70,8 @@ struct Recorder : HXListActionsRole, HXConversationActionsRole, HXConversationOp
         calls.push_back(std::string(block ? "block " : "unblock ") + id);
     }
     void createEmailForConversationWithID(const std::string& id) override { calls.push_back("email " + id); }
-    std::shared_ptr<toolkit::ViewController> makeConversationScreen(const HXConversationSetup& setup) override {
+    // The list's conversation maker.
+    std::shared_ptr<toolkit::ViewController> conversationScreen(const HXConversationSetup& setup) {
         opened.push_back(setup);
         return std::make_shared<HXConversationScreen>(setup);
     }
@@ -132,6 +133,9 @@ struct RowActions : hxtest::ScreenFixture<HX_ConnectAppDelegate> {
     std::shared_ptr<VC_Messages> show(int viewType) {
         auto screen = std::make_shared<VC_Messages>(
             VC_Messages::Roles{.lists = lists, .listActions = roles, .conversations = roles, .options = roles},
+            VC_Messages::Makers{
+                .conversation =
+                    [r = roles.get()](const HXConversationSetup& setup) { return r->conversationScreen(setup); }},
             viewType);
         harness.setRoot(std::make_shared<toolkit::NavigationController>(screen));
         harness.settle();

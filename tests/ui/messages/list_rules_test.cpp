@@ -89,7 +89,7 @@ TEST(ListRules, TheBackButtonCountsByTheSystemsMeans) {
     };
     for (const auto& c : cases) {
         toolkit::testing::Harness harness(toolkit::ScreenProfile::iPhone8(), c.system);
-        auto list = std::make_shared<VC_Messages>(VC_Messages::Roles{}, 1);
+        auto list = std::make_shared<VC_Messages>(VC_Messages::Roles{}, VC_Messages::Makers{}, 1);
         list->setTitle("SMS");
         list->showBackButtonCount(c.count);
         const std::string which = std::to_string(c.system) + " " + std::to_string(c.count);
@@ -117,7 +117,7 @@ TEST(ListRules, TheBackButtonCountsByTheSystemsMeans) {
 
 TEST(ListRules, TheSwipeBackgroundHasItsCircleAtElevenPointsAsWideAsSixSpacesAndTwenty) {
     toolkit::testing::Harness harness(toolkit::ScreenProfile::iPhone8(), 15);
-    auto list = std::make_shared<VC_Messages>(VC_Messages::Roles{}, 1);
+    auto list = std::make_shared<VC_Messages>(VC_Messages::Roles{}, VC_Messages::Makers{}, 1);
     harness.setRoot(list);
     harness.settle();
     graphics::TextAttributes system17;
