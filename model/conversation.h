@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/value.h"
 #include "platform/store/context.h"
@@ -78,6 +79,8 @@ public:
     const void* contactImage() const { return nullptr; }
     // The messages stored for the conversation, counted.
     size_t storedMessageCount() const;
+    // The messages stored for the conversation, in the store's order.
+    std::vector<HX_Message> messages() const;
 
     void setStarred(bool starred) const;
     void setNumberOfMessages(int64_t count) const;

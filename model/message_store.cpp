@@ -144,6 +144,12 @@ std::optional<HX_Conversation> HX_Conversation::insertInto(const store::ContextP
 
 size_t HX_Conversation::storedMessageCount() const { return object_->objects("Messages").size(); }
 
+std::vector<HX_Message> HX_Conversation::messages() const {
+    std::vector<HX_Message> out;
+    for (auto& message : object_->objects("Messages")) out.emplace_back(std::move(message));
+    return out;
+}
+
 void HX_Conversation::setStarred(bool starred) const { (void)object_->setValue("isStarred", starred); }
 
 void HX_Conversation::setNumberOfMessages(int64_t count) const { (void)object_->setValue("numberOfMessages", count); }

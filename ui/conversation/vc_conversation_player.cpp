@@ -10,7 +10,7 @@ void VC_Conversation::makeVoicemailPlayer(HXVoicemailPlayer::Views views) {
     auto lengthText = [object = std::weak_ptr<store::ManagedObject>(conversation_->object())] {
         std::string length;
         if (auto conversation = object.lock())
-            for (const auto& message : conversation->objects("Messages")) length = HX_Message(message).length();
+            for (const auto& message : HX_Conversation(conversation).messages()) length = message.length();
         return length;
     };
     voicemail_ = HXVoicemailPlayer::make(std::move(views), {.mediaID = conversation_->conversationID(),
