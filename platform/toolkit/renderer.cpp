@@ -247,11 +247,10 @@ void drawShape(const ShapeLayer& shape, GraphicsContext& c) {
     }
 }
 
-// A presented popover's view sits in the window, above its dimming view, inside a frame of its own.
-// What a popover's content presents in its current context (the tablet's favourites over the dial
-// pad) takes the content's place inside the same frame.
-PopoverPresentationController* popoverShowing(const View& parent, const View& sub) {
-    if (!dynamic_cast<const Window*>(&parent)) return nullptr;
+// The presented controller whose frame a window's subview lies in: what a popover's or a sheet's
+// content presents in its current context (the tablet's favourites over the dial pad, the library
+// picker over a new message) takes the content's place inside the same frame.
+ViewController* framingController(const View& sub) {
     ViewController* vc = sub.owningController();
     while (vc && vc->presentingViewController() &&
            (vc->presentationStyleInUse() == ModalPresentationStyle::CurrentContext ||
@@ -259,9 +258,14 @@ PopoverPresentationController* popoverShowing(const View& parent, const View& su
         vc = vc->presentingViewController();
         while (vc->parent()) vc = vc->parent();
     }
-    if (!vc || vc->presentationStyleInUse() != ModalPresentationStyle::Popover || !vc->presentingViewController()) {
-        return nullptr;
-    }
+    return vc && vc->presentingViewController() ? vc : nullptr;
+}
+
+// A presented popover's view sits in the window, above its dimming view, inside a frame of its own.
+PopoverPresentationController* popoverShowing(const View& parent, const View& sub) {
+    if (!dynamic_cast<const Window*>(&parent)) return nullptr;
+    ViewController* vc = framingController(sub);
+    if (!vc || vc->presentationStyleInUse() != ModalPresentationStyle::Popover) return nullptr;
     return vc->popoverPresentationController();
 }
 
@@ -273,8 +277,8 @@ constexpr double kSheetRadius = 10;
 constexpr double kPushedBackInset = 16;
 bool sheetShowing(const View& parent, const View& sub, bool& card) {
     if (!dynamic_cast<const Window*>(&parent)) return false;
-    ViewController* vc = sub.owningController();
-    if (!vc || !vc->presentingViewController()) return false;
+    ViewController* vc = framingController(sub);
+    if (!vc) return false;
     const ModalPresentationStyle style = vc->presentationStyleInUse();
     if (style != ModalPresentationStyle::FormSheet && style != ModalPresentationStyle::PageSheet) return false;
     card = static_cast<const Window&>(parent).windowTraits().horizontal == SizeClass::Compact;

@@ -1,6 +1,7 @@
 #include "platform/toolkit/view_controller.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/animation.h"
@@ -409,6 +410,7 @@ void ViewController::present(const ViewControllerPtr& vc, bool animated, std::fu
             keepVc->coveredIndex_ =
                 static_cast<size_t>(std::find(subs.begin(), subs.end(), presenter->view_) - subs.begin());
             keepVc->coveredView_ = presenter->view_;
+            keepVc->coveredFrame_ = presenter->view_->frame();
             presenter->view_->removeFromSuperview();
         }
         keepVc->forwardDidAppear(animated);
@@ -418,6 +420,8 @@ void ViewController::present(const ViewControllerPtr& vc, bool animated, std::fu
         keepVc->coordinator_.reset();
         if (coordinator) coordinator->finish();
         if (completion) completion();
+        if (auto pending = std::exchange(keepVc->pendingDismissal_, std::nullopt); pending && keepVc->presenting_)
+            keepVc->presenting_->dismiss(pending->animated, std::move(pending->completion));
     };
     if (animator) {
         // The animator puts the view in; a cancelled presentation is undone in reverse.
@@ -435,6 +439,9 @@ void ViewController::present(const ViewControllerPtr& vc, bool animated, std::fu
             auto coordinator = keepVc->coordinator_;
             keepVc->coordinator_.reset();
             if (coordinator) coordinator->finish();
+            // Nothing is left to dismiss.
+            if (auto pending = std::exchange(keepVc->pendingDismissal_, std::nullopt); pending && pending->completion)
+                pending->completion();
         };
         Rect target = v->frame();
         keepVc->context_ = std::make_shared<ContextTransitioning>(
@@ -484,6 +491,12 @@ void ViewController::dismiss(bool animated, std::function<void()> completion) {
     }
     ViewControllerPtr vc = presenter->presented_;
     if (vc->beingDismissed_) return;
+    // A dismissal asked for while the presentation still runs waits for it to end: the view it
+    // covers is taken out of the window only then, and put back by the dismissal.
+    if (vc->beingPresented_) {
+        vc->pendingDismissal_ = PendingDismissal{animated, std::move(completion)};
+        return;
+    }
     // Everything presented above goes first, without its own animation.
     if (vc->presented_) vc->dismiss(false);
     ModalPresentationStyle style = vc->styleInUse_;
@@ -493,7 +506,10 @@ void ViewController::dismiss(bool animated, std::function<void()> completion) {
     vc->forwardWillDisappear(animated);
     if (covers && vc->coveredView_ && vc->coveredParent_) {
         vc->coveredParent_->insertSubview(vc->coveredView_, vc->coveredIndex_);
-        vc->coveredView_->setFrame(vc->coveredParent_->bounds());
+        // A full-screen presentation's presenter fills the window again (which may have turned
+        // meanwhile); a context's view goes back to its own place (a sheet's card, a popover).
+        vc->coveredView_->setFrame(style == ModalPresentationStyle::FullScreen ? vc->coveredParent_->bounds()
+                                                                               : vc->coveredFrame_);
     }
     if (covers) presenter->forwardWillAppear(animated);
     auto finish = [presenter, vc, covers, animated, completion = std::move(completion)] {

@@ -210,6 +210,14 @@ private:
     ViewPtr coveredView_;
     View* coveredParent_ = nullptr;
     size_t coveredIndex_ = 0;
+    Rect coveredFrame_;
+    // A dismissal asked for while this controller was still being presented: it starts once the
+    // presentation has ended.
+    struct PendingDismissal {
+        bool animated = false;
+        std::function<void()> completion;
+    };
+    std::optional<PendingDismissal> pendingDismissal_;
     std::shared_ptr<PopoverPresentationController> popover_;
     std::shared_ptr<TransitionCoordinator> coordinator_;
     std::shared_ptr<ContextTransitioning> context_;

@@ -4,8 +4,12 @@
 #include "platform/graphics/animated_image.h"
 #include "platform/services/photos.h"
 #include "platform/toolkit/alert_controller.h"
+#include "platform/toolkit/animation.h"
 #include "platform/toolkit/bars.h"
+#include "platform/toolkit/outline.h"
 #include "platform/toolkit/pasteboard.h"
+#include "platform/toolkit/renderer.h"
+#include "platform/toolkit/testing/input_script.h"
 #include "tests/support/voice_paths.h"
 #include "tests/ui/compose/compose_support.h"
 
@@ -325,4 +329,58 @@ TEST_F(Pictures, WithoutAnAccessTokenTheSendEndsAndTheNextOneGoesOut) {
     ASSERT_TRUE(s->sendButton()->tap());
     ASSERT_TRUE(runUntil([&] { return screen() == nullptr; }));
     EXPECT_EQ(received().size(), 1u);
+}
+
+TEST_F(Pictures, TheLibraryTakesTheCardsPlaceAndAPickReturnsToTheMessage) {
+    services::PhotoLibrary::setAuthorizationStatus(services::PhotoAuthorizationStatus::Authorized);
+    services::CaptureDevice::setCameraAvailable(false);
+    (void)asset(hxtest::pngOf(40, 30, 0x00c000ffu), "public.png");
+    // Presentations take their time, as on the device.
+    struct Timed {
+        Timed() { toolkit::Animations::setTimed(true); }
+        ~Timed() { toolkit::Animations::setTimed(false); }
+    } timed;
+    auto* s = open("+15550103000");
+    harness.advance(1);
+    ASSERT_NE(s, nullptr);
+    auto& window = harness.window();
+    toolkit::View& card = *s->navigationController()->view();
+    const toolkit::Rect cardFrame = card.frame();
+    ASSERT_GT(cardFrame.minY(), 0) << "a card below the status bar";
+    // A point in the card's rounded top corner, where the screen behind shows.
+    const int cornerX = static_cast<int>(cardFrame.minX()) + 1, cornerY = static_cast<int>(cardFrame.minY()) + 1;
+    const auto behindCorner = toolkit::snapshot(window, 1)->rgbaAt(cornerX, cornerY);
+
+    // Shown in the card: the same frame and outline, its pictures reached by touches inside it.
+    s->cameraButtonPressed();
+    harness.advance(1);
+    ASSERT_NE(picker(), nullptr);
+    EXPECT_EQ(picker()->view()->convertRectTo(picker()->view()->bounds(), nullptr), cardFrame);
+    EXPECT_EQ(toolkit::snapshot(window, 1)->rgbaAt(cornerX, cornerY), behindCorner);
+    auto* photo = toolkit::testing::findVisible(window, "Photo 1");
+    ASSERT_NE(photo, nullptr) << toolkit::outline(window);
+    EXPECT_TRUE(cardFrame.contains(photo->convertPointTo({photo->bounds().midX(), photo->bounds().midY()}, nullptr)));
+    ASSERT_TRUE(picker()->cancel());
+    harness.advance(1);
+    EXPECT_EQ(picker(), nullptr);
+    EXPECT_EQ(card.window(), &window);
+    EXPECT_EQ(card.frame(), cardFrame) << "the card comes back where it was";
+
+    // A picture tapped while the picker still rises: the message stays, the picture in its strip.
+    s->cameraButtonPressed();
+    harness.settle();
+    ASSERT_NE(picker(), nullptr);
+    ASSERT_TRUE(picker()->isBeingPresented());
+    photo = toolkit::testing::findVisible(window, "Photo 1");
+    ASSERT_NE(photo, nullptr) << toolkit::outline(window);
+    ASSERT_TRUE(harness.tap(*photo));
+    harness.advance(1);
+    EXPECT_EQ(picker(), nullptr);
+    ASSERT_EQ(screen(), s) << "the new message is still presented";
+    EXPECT_EQ(card.window(), &window) << toolkit::outline(window);
+    EXPECT_EQ(card.frame(), cardFrame);
+    ASSERT_EQ(s->images().size(), 1u);
+    ASSERT_TRUE(s->pictureBar());
+    EXPECT_EQ(s->pictureBar()->items().size(), 3u) << "camera, the picture, a flexible space";
+    EXPECT_EQ(s->message().inputAccessory, s->pictureBar());
 }
