@@ -7,8 +7,6 @@ namespace {
 
 constexpr const char* kValueCell = "ValueCell";
 constexpr const char* kToggleCell = "ToggleCell";
-// The busy indicator's tag in a cell's content view.
-constexpr long kIndicatorTag = 99;
 
 }  // namespace
 
@@ -65,7 +63,7 @@ std::string HXSettingsCellContent(toolkit::TableViewCell& cell) {
         out += std::string("\nswitch") + (toggle->onOff->isOn() ? " on" : " off") +
                (toggle->onOff->isHidden() ? " hidden" : "") + (toggle->onOff->isEnabled() ? "" : " disabled") + " #" +
                std::to_string(toggle->onOff->tag());
-    if (auto* indicator = cell.contentView().viewWithTag(kIndicatorTag); indicator && !indicator->isHidden())
+    if (auto* indicator = cell.contentView().viewWithTag(kHXSettingsIndicatorTag); indicator && !indicator->isHidden())
         out += "\nbusy";
     out += cell.isUserInteractionEnabled() ? "\ntouch" : "\nno touch";
     out += "\n" + cell.accessibility().hint;

@@ -13,6 +13,9 @@ namespace toolkit {
 class Switch;
 }
 
+// The tag of a busy row's activity indicator in its cell's content view.
+inline constexpr long kHXSettingsIndicatorTag = 99;
+
 // A cell for a row of kind, taken from table's queue when it has one (table may be none: a cell
 // that is never shown). A switch row gets a "ToggleCell" whose switch, shown and enabled, is the
 // accessory view, its detail hidden; when the cell is made, its switch calls toggled on every

@@ -30,8 +30,6 @@ using foundation::localizedString;
 using Kind = HXSettingsRowKind;
 using Source = HXSettingsSource;
 
-constexpr long kIndicatorTag = 99;
-
 // The index of the section id in layout, or -1.
 long sectionOf(const std::vector<HXSettingsSection>& layout, HXSettingsSectionID id) {
     for (size_t s = 0; s < layout.size(); ++s)
@@ -242,7 +240,7 @@ toolkit::TableViewCellPtr VC_Settings::cellForRow(toolkit::TableView& table, too
 
 void VC_Settings::fillCell(toolkit::TableViewCell& cell, toolkit::IndexPath indexPath) {
     if (auto* indicator =
-            dynamic_cast<toolkit::ActivityIndicatorView*>(cell.contentView().viewWithTag(kIndicatorTag))) {
+            dynamic_cast<toolkit::ActivityIndicatorView*>(cell.contentView().viewWithTag(kHXSettingsIndicatorTag))) {
         indicator->stopAnimating();
         indicator->setHidden(true);
     }
@@ -277,10 +275,10 @@ void VC_Settings::updateCell(toolkit::TableViewCell& cell) {
     cell.setAccessoryType(toolkit::CellAccessoryType::None);
     cell.setUserInteractionEnabled(false);
     auto& content = cell.contentView();
-    auto* indicator = dynamic_cast<toolkit::ActivityIndicatorView*>(content.viewWithTag(kIndicatorTag));
+    auto* indicator = dynamic_cast<toolkit::ActivityIndicatorView*>(content.viewWithTag(kHXSettingsIndicatorTag));
     if (!indicator) {
         auto made = std::make_shared<toolkit::ActivityIndicatorView>(toolkit::ActivityIndicatorStyle::Gray);
-        made->setTag(kIndicatorTag);
+        made->setTag(kHXSettingsIndicatorTag);
         made->setAutoresizingMask(toolkit::kFlexibleLeftMargin);
         content.addSubview(made);
         indicator = made.get();
