@@ -200,6 +200,13 @@ std::optional<toolkit::IndexPath> HXSettingsIndexPathForTag(const std::vector<HX
     return toolkit::IndexPath{-1, -1};
 }
 
+std::optional<int> HXSettingsTagAt(const std::vector<HXSettingsSection>& layout, const toolkit::IndexPath& path) {
+    if (path.section < 0 || path.row < 0 || static_cast<size_t>(path.section) >= layout.size()) return std::nullopt;
+    const auto& tags = layout[static_cast<size_t>(path.section)].tags;
+    if (static_cast<size_t>(path.row) >= tags.size()) return std::nullopt;
+    return tags[static_cast<size_t>(path.row)];
+}
+
 bool HXSettingsSwitchValue(const HXSettingsRow& row, const HX_Account* account, const HXAccountSettingsRole* role) {
     bool value = false;
     switch (row.source) {

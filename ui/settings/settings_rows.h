@@ -103,6 +103,8 @@ std::vector<HXSettingsSection> HXPresetLayout(const HXPresetShape& shape);
 long HXSettingsSectionForTag(const std::vector<HXSettingsSection>& layout, int tag);
 // (-1, -1) for 99 and 125; a tag outside 99-132 gives none.
 std::optional<toolkit::IndexPath> HXSettingsIndexPathForTag(const std::vector<HXSettingsSection>& layout, int tag);
+// The tag of the row at path in layout; none for a path outside it.
+std::optional<int> HXSettingsTagAt(const std::vector<HXSettingsSection>& layout, const toolkit::IndexPath& path);
 
 // ---- a row's value, read for the account or for a preset
 

@@ -36,11 +36,7 @@ std::optional<toolkit::IndexPath> VC_QSDetails::indexPathForTag(int tag) const {
     return HXSettingsIndexPathForTag(layout_, tag);
 }
 
-int VC_QSDetails::tagAt(toolkit::IndexPath ip) const {
-    if (ip.section < 0 || static_cast<size_t>(ip.section) >= layout_.size()) return -1;
-    const auto& tags = layout_[static_cast<size_t>(ip.section)].tags;
-    return ip.row < 0 || static_cast<size_t>(ip.row) >= tags.size() ? -1 : tags[static_cast<size_t>(ip.row)];
-}
+int VC_QSDetails::tagAt(toolkit::IndexPath ip) const { return HXSettingsTagAt(layout_, ip).value_or(-1); }
 
 std::vector<std::shared_ptr<HX_Phone>> VC_QSDetails::sortedPresetPhones() const {
     std::vector<std::shared_ptr<HX_Phone>> phones;

@@ -80,16 +80,9 @@ toolkit::IndexPath VC_Settings::indexPathForTag(int tag) {
     return HXSettingsIndexPathForTag(layout(), tag).value_or(toolkit::IndexPath{-1, -1});
 }
 
-bool VC_Settings::inTable(const toolkit::IndexPath& path) {
-    const auto& sections = layout();
-    return path.section >= 0 && path.row >= 0 && static_cast<size_t>(path.section) < sections.size() &&
-           static_cast<size_t>(path.row) < sections[static_cast<size_t>(path.section)].tags.size();
-}
+bool VC_Settings::inTable(const toolkit::IndexPath& path) { return HXSettingsTagAt(layout(), path).has_value(); }
 
-int VC_Settings::tagAt(const toolkit::IndexPath& path) {
-    if (!inTable(path)) return 99;
-    return layout()[static_cast<size_t>(path.section)].tags[static_cast<size_t>(path.row)];
-}
+int VC_Settings::tagAt(const toolkit::IndexPath& path) { return HXSettingsTagAt(layout(), path).value_or(99); }
 
 long VC_Settings::numberOfSections(toolkit::TableView&) { return static_cast<long>(layout().size()); }
 
