@@ -100,14 +100,15 @@ std::shared_ptr<HXUIScreens> HXUIScreens::library() {
 }
 
 std::shared_ptr<HXSplitViewMaster> HXUIScreens::makeSplitViewMaster(const HXScreenRoles& roles) {
+    const auto lib = library();
     return std::make_shared<VC_SplitView_Master>(
         VC_SplitView_Master::Roles{.splitView = roles.splitView,
                                    .routing = roles.routing,
                                    .lists = roles.lists,
                                    .settings = roles.settings,
                                    .conversations = roles.conversations},
-        VC_SplitView_Master::Makers{.help = [lib = library(), roles] { return lib->makeHelp(roles); },
-                                    .accountList = [lib = library(), roles] { return lib->makeAccountList(roles); }});
+        VC_SplitView_Master::Makers{.help = [lib, roles] { return lib->makeHelp(roles); },
+                                    .accountList = [lib, roles] { return lib->makeAccountList(roles); }});
 }
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeProgressScreen(const std::string& statusText) {
@@ -134,16 +135,17 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeRootScreen(int index, 
             return std::make_shared<VC_VM>(listRoles(roles), listMakers(library(), roles), 2);
         case 3:
             return std::make_shared<VC_History>(listRoles(roles), listMakers(library(), roles), 3);
-        case 4:
+        case 4: {
+            const auto lib = library();
             return std::make_shared<VC_Settings>(
                 VC_Settings::Roles{
                     .accountSettings = roles.accountSettings, .routing = roles.routing, .passcode = roles.passcode},
-                VC_Settings::Makers{
-                    .accountList = [lib = library(), roles] { return lib->makeAccountList(roles); },
-                    .help = [lib = library(), roles] { return lib->makeHelp(roles); },
-                    .quickSettings = [lib = library(), roles] { return lib->makeQuickSettingsScreen(roles); },
-                    .notifications = [lib = library()] { return lib->makeNotificationTypes(); },
-                    .passcode = [lib = library(), roles] { return lib->makePasscodeSettingsScreen(roles); }});
+                VC_Settings::Makers{.accountList = [lib, roles] { return lib->makeAccountList(roles); },
+                                    .help = [lib, roles] { return lib->makeHelp(roles); },
+                                    .quickSettings = [lib, roles] { return lib->makeQuickSettingsScreen(roles); },
+                                    .notifications = [lib] { return lib->makeNotificationTypes(); },
+                                    .passcode = [lib, roles] { return lib->makePasscodeSettingsScreen(roles); }});
+        }
         default:
             return nullptr;
     }
@@ -242,12 +244,14 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeAccountList(const HXSc
 }
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeQuickSettingsScreen(const HXScreenRoles& roles) {
+    const auto lib = library();
     return std::make_shared<VC_QuickSettings>(
         VC_QuickSettings::Roles{.quickSettings = roles.quickSettings},
-        VC_QuickSettings::Makers{
-            .locations = [lib = library(), roles] { return lib->makeQuickSettingLocations(roles); },
-            .editor = [lib = library(), roles](
-                          const std::string& settingName) { return lib->makeQuickSettingEditor(roles, settingName); }},
+        VC_QuickSettings::Makers{.locations = [lib, roles] { return lib->makeQuickSettingLocations(roles); },
+                                 .editor =
+                                     [lib, roles](const std::string& settingName) {
+                                         return lib->makeQuickSettingEditor(roles, settingName);
+                                     }},
         toolkit::TableViewStyle::Grouped);
 }
 
@@ -300,15 +304,16 @@ HXUIScreens::makePadLockSetupScreen(std::weak_ptr<HXCPadLockScreenSetupViewContr
 }
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makePasscodeSettingsScreen(const HXScreenRoles& roles) {
+    const auto lib = library();
     return std::make_shared<HXCPasscodeSettingsViewController>(
         HXCPasscodeSettingsViewController::Roles{.passcode = roles.passcode},
         HXCPasscodeSettingsViewController::Makers{
             .unlockPad =
-                [lib = library()](std::weak_ptr<HXCPadLockScreenViewControllerDelegate> delegate) {
+                [lib](std::weak_ptr<HXCPadLockScreenViewControllerDelegate> delegate) {
                     return shakingOnError(lib->makePadLockScreen(std::move(delegate), false));
                 },
             .setupPad =
-                [lib = library()](std::weak_ptr<HXCPadLockScreenSetupViewControllerDelegate> delegate) {
+                [lib](std::weak_ptr<HXCPadLockScreenSetupViewControllerDelegate> delegate) {
                     return shakingOnError(lib->makePadLockSetupScreen(std::move(delegate), false));
                 }},
         listStyle());
