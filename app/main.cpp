@@ -100,11 +100,12 @@ struct Options {
     // ---- entry points
     std::string openURL;
     std::string shortcut;
-    std::string activity;  // TYPE[?KEY=VALUE&...]
+    // Its type and information, read from TYPE[?KEY=VALUE&...].
+    std::optional<std::pair<std::string, foundation::Dictionary>> activity;
     bool backgroundFetch = false;
     bool listNotifications = false;
     std::string search;
-    bool entryGiven() const { return !openURL.empty() || !shortcut.empty() || !activity.empty() || !search.empty(); }
+    bool entryGiven() const { return !openURL.empty() || !shortcut.empty() || activity || !search.empty(); }
 };
 
 int usage() {
@@ -195,11 +196,9 @@ void deliverEntryPoints(HX_ConnectAppDelegate& app, const Options& options) {
         std::fprintf(stderr, "hx_connect: the app did not open %s\n", options.openURL.c_str());
     if (!options.shortcut.empty() && !app.performActionForShortcutItem(options.shortcut))
         std::fprintf(stderr, "hx_connect: the app has no shortcut %s\n", options.shortcut.c_str());
-    if (!options.activity.empty()) {
-        const auto activity = parseActivity(options.activity);
-        if (!app.continueUserActivity(activity->first, activity->second))
-            std::fprintf(stderr, "hx_connect: the app did not continue %s\n", activity->first.c_str());
-    }
+    if (const auto& activity = options.activity;
+        activity && !app.continueUserActivity(activity->first, activity->second))
+        std::fprintf(stderr, "hx_connect: the app did not continue %s\n", activity->first.c_str());
 }
 
 // The first hit of a search of the index, continued as the platform continues a tapped result.
@@ -491,11 +490,11 @@ int main(int argc, char** argv) {
             if (arg == "--open-url") options.openURL = v;
             if (arg == "--shortcut") options.shortcut = v;
             if (arg == "--activity") {
-                if (!parseActivity(v)) {
+                options.activity = parseActivity(v);
+                if (!options.activity) {
                     std::fprintf(stderr, "hx_connect: --activity %s: give TYPE?KEY=VALUE&... with encoded values\n", v);
                     return 2;
                 }
-                options.activity = v;
             }
         } else if (arg == "--service" || arg == "--ingestion" || arg == "--out" || arg == "--seconds" ||
                    arg == "--device" || arg == "--user" || arg == "--input" || arg == "--locations" ||

@@ -53,34 +53,29 @@ HXShellRoles::HXShellRoles(HX_ConnectAppDelegate& app, HXShellRoleSlices handed)
 // What the application object hands its roles of itself: its own members, reached from here.
 HXShellRoleSlices HX_ConnectAppDelegate::roleSlices() {
     using Preference = HXAccountSettingsRole::Preference;
+    // The model's getter and setter of each display preference.
+    struct Accessors {
+        bool (HX_ConnectAppDelegate::*get)() const;
+        void (HX_ConnectAppDelegate::*set)(bool);
+    };
+    constexpr auto accessorsOf = [](Preference preference) -> Accessors {
+        switch (preference) {
+            case Preference::NewMessageAlert:
+                return {&HX_ConnectAppDelegate::newMessageAlert, &HX_ConnectAppDelegate::setNewMessageAlert};
+            case Preference::GraphicalEmoticons:
+                return {&HX_ConnectAppDelegate::graphicalEmoticons, &HX_ConnectAppDelegate::setGraphicalEmoticons};
+            case Preference::ShowNotesInMessageLists:
+                return {&HX_ConnectAppDelegate::showNotesInMessageLists,
+                        &HX_ConnectAppDelegate::setShowNotesInMessageLists};
+            case Preference::AutoRefresh:
+                break;
+        }
+        return {&HX_ConnectAppDelegate::autoRefresh, &HX_ConnectAppDelegate::setAutoRefresh};
+    };
     return HXShellRoleSlices{
-        .preference =
-            [this](Preference preference) {
-                switch (preference) {
-                    case Preference::AutoRefresh:
-                        return autoRefresh();
-                    case Preference::NewMessageAlert:
-                        return newMessageAlert();
-                    case Preference::GraphicalEmoticons:
-                        return graphicalEmoticons();
-                    case Preference::ShowNotesInMessageLists:
-                        return showNotesInMessageLists();
-                }
-                return false;
-            },
-        .storePreference =
-            [this](Preference preference, bool on) {
-                switch (preference) {
-                    case Preference::AutoRefresh:
-                        return setAutoRefresh(on);
-                    case Preference::NewMessageAlert:
-                        return setNewMessageAlert(on);
-                    case Preference::GraphicalEmoticons:
-                        return setGraphicalEmoticons(on);
-                    case Preference::ShowNotesInMessageLists:
-                        return setShowNotesInMessageLists(on);
-                }
-            },
+        .preference = [this, accessorsOf](Preference preference) { return (this->*accessorsOf(preference).get)(); },
+        .storePreference = [this, accessorsOf](Preference preference,
+                                               bool on) { (this->*accessorsOf(preference).set)(on); },
         .useSpeaker = [this] { return useSpeaker(); },
         .setUseSpeaker = [this](bool on) { setUseSpeaker(on); },
         .downloadRecordedCallForID = [this](const std::string& id) { downloadRecordedCallForID(id); },

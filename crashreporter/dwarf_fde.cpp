@@ -468,10 +468,7 @@ struct zvcrash_async_search_table {
     }
 
     void remember(uint64_t pc, const zvcrash_async_dwarf_fde_info& fde, const zvcrash_async_dwarf_cie_info& cie) {
-        uint64_t cieSlot = kCies;
-        for (int i = 0; i < kCies; ++i)
-            if (cies[i].state.load(std::memory_order_acquire) == kReady && cies[i].cie.cie_entry == cie.cie_entry)
-                cieSlot = static_cast<uint64_t>(i);
+        const uint64_t cieSlot = static_cast<uint64_t>(slotOf(cie.cie_entry));
         if (cieSlot == kCies) return;
         PcSlot& slot = pcSlot(pcs, pc);
         uint32_t seq = slot.seq.load(std::memory_order_relaxed);
@@ -486,12 +483,15 @@ struct zvcrash_async_search_table {
         slot.seq.store(seq + 2, std::memory_order_release);
     }
 
+    // The ready slot of the CIE whose entry lies at entry; kCies when there is none.
+    int slotOf(uint64_t entry) const {
+        for (int i = 0; i < kCies; ++i)
+            if (cies[i].state.load(std::memory_order_acquire) == kReady && cies[i].cie.cie_entry == entry) return i;
+        return kCies;
+    }
     const zvcrash_async_dwarf_cie_info* known(uint64_t entry) const {
-        for (const CieSlot& slot : cies) {
-            if (slot.state.load(std::memory_order_acquire) != kReady) continue;
-            if (slot.cie.cie_entry == entry) return &slot.cie;
-        }
-        return nullptr;
+        const int i = slotOf(entry);
+        return i < kCies ? &cies[i].cie : nullptr;
     }
     void keep(const zvcrash_async_dwarf_cie_info& cie) {
         for (CieSlot& slot : cies) {
