@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/foundation/error.h"
@@ -26,6 +27,11 @@ foundation::Result<std::shared_ptr<Bitmap>> decodePNGReduced(const uint8_t* byte
 foundation::Result<std::shared_ptr<Bitmap>> decodeJPEGReduced(const uint8_t* bytes, size_t length, int64_t minWidth,
                                                               int64_t minHeight);
 inline constexpr int64_t kReducedWholePixelLimit = 12'000'000;
+// The error for a picture that would have to be decoded whole, over that limit, to be reduced.
+inline foundation::Error tooLargeToReduceError(int64_t width, int64_t height) {
+    return imageError(kImageTooLargeError, "too many pixels to decode whole for a smaller picture (" +
+                                               std::to_string(width) + " x " + std::to_string(height) + ")");
+}
 // The first frame of a GIF, on its full canvas.
 foundation::Result<std::shared_ptr<Bitmap>> decodeGIF(const uint8_t* bytes, size_t length);
 

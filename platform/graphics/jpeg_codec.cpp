@@ -176,8 +176,7 @@ foundation::Result<std::shared_ptr<Bitmap>> decodeJPEGAtLeast(const uint8_t* byt
     if (minWidth > 0 || minHeight > 0) {
         // A progressive file keeps every coefficient of the picture while it is read.
         if (guard.info.progressive_mode && int64_t{width} * height > kReducedWholePixelLimit) {
-            return imageError(kImageTooLargeError, "too many pixels to decode whole for a smaller picture (" +
-                                                       std::to_string(width) + " x " + std::to_string(height) + ")");
+            return tooLargeToReduceError(width, height);
         }
         if (!scaleOutput(guard, errors, minWidth, minHeight)) {
             return imageError(kImageCorruptError, std::string("JPEG: ") + errors.message);

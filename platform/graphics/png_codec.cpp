@@ -159,8 +159,7 @@ foundation::Result<std::shared_ptr<Bitmap>> decodePNGReduced(const uint8_t* byte
         1, std::min(int64_t{w} / std::max<int64_t>(1, minWidth), int64_t{h} / std::max<int64_t>(1, minHeight)));
     if (factor == 1 || interlaced) {
         if (factor > 1 && int64_t{w} * h > kReducedWholePixelLimit) {
-            return imageError(kImageTooLargeError, "too many pixels to decode whole for a smaller picture (" +
-                                                       std::to_string(w) + " x " + std::to_string(h) + ")");
+            return tooLargeToReduceError(w, h);
         }
         return decodePNG(bytes, length);
     }

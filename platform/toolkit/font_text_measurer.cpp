@@ -318,9 +318,7 @@ size_t FontTextMeasurer::layoutsMade() const {
 size_t FontTextMeasurer::keptBytes() const {
     std::lock_guard lock(mutex_);
     size_t bytes = widthBytes_ + layoutBytes_ + wrappedBytes_;
-    for (const auto* older : {&olderLayouts_}) {
-        for (const auto& [key, box] : *older) bytes += key.size() + boxBytes(box);
-    }
+    for (const auto& [key, box] : olderLayouts_) bytes += key.size() + boxBytes(box);
     for (const auto& [key, widths] : olderWrapped_) {
         for (const Wrapped& w : widths) bytes += key.size() + boxBytes(w.box);
     }

@@ -20,6 +20,12 @@ std::unique_ptr<MenuPanel>& current() {
 // A preview smaller than this is left out rather than drawn as a sliver.
 constexpr double kMinimumPreviewHeight = 44;
 
+double rowHeight(const MenuPanel::Row& r) {
+    return r.kind == MenuPanel::Row::separatorRow ? MenuPanel::kGroupGap
+           : r.kind == MenuPanel::Row::headerRow  ? MenuPanel::kHeaderHeight
+                                                  : MenuPanel::kRowHeight;
+}
+
 }  // namespace
 
 MenuPanel::MenuPanel(const void* owner, Window& window, MenuPtr menu, Rect source, Style style,
@@ -132,8 +138,7 @@ void MenuPanel::layout() {
         }
     }
     double height = 0;
-    for (const Row& r : rows_)
-        height += r.kind == Row::separatorRow ? kGroupGap : r.kind == Row::headerRow ? kHeaderHeight : kRowHeight;
+    for (const Row& r : rows_) height += rowHeight(r);
 
     const Rect window = window_->bounds();
     const Rect safe = window_->safeAreaLayoutFrame();
@@ -172,9 +177,7 @@ void MenuPanel::layout() {
     double y = top;
     std::vector<Row> fitting;
     for (Row& r : rows_) {
-        const double h = r.kind == Row::separatorRow ? kGroupGap
-                         : r.kind == Row::headerRow  ? kHeaderHeight
-                                                     : kRowHeight;
+        const double h = rowHeight(r);
         // Rows that do not fit on the screen are left out.
         if (y + h > panel_.maxY() + 1e-9) break;
         r.frame = Rect(left, y, width, h);

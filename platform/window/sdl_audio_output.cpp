@@ -11,10 +11,18 @@
 namespace windowing {
 
 namespace {
-const SdlLibrary& sdl() { return **sdlLibrary(); }
-}  // namespace
 
-namespace {
+const SdlLibrary& sdl() { return **sdlLibrary(); }
+
+// A device for signed 16-bit samples, asked for exactly: SDL converts to what the device takes.
+SDL_AudioDeviceID openDevice(const SdlLibrary& library, long rate, int channels) {
+    SDL_AudioSpec want{};
+    want.freq = static_cast<int>(rate);
+    want.format = AUDIO_S16SYS;
+    want.channels = static_cast<Uint8>(channels);
+    want.samples = 1024;
+    return library.OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
+}
 
 // Whether the machine has something to play to: a desktop sound server's socket or a sound card.
 // Without either SDL's drivers find nothing, and the sound library they try says so at length on
@@ -45,12 +53,7 @@ foundation::Result<std::shared_ptr<SdlAudioOutput>> SdlAudioOutput::open() {
         return windowError(kWindowDisplayError, std::string("no audio output: ") + sdl.GetError());
     // One device opened and closed again: a driver that starts but has no device to play to
     // counts as none.
-    SDL_AudioSpec want{};
-    want.freq = 8000;
-    want.format = AUDIO_S16SYS;
-    want.channels = 1;
-    want.samples = 1024;
-    const auto probe = sdl.OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
+    const auto probe = openDevice(sdl, 8000, 1);
     if (!probe) return windowError(kWindowDisplayError, std::string("no audio device: ") + sdl.GetError());
     sdl.CloseAudioDevice(probe);
     return std::shared_ptr<SdlAudioOutput>(new SdlAudioOutput());
@@ -73,13 +76,7 @@ void SdlAudioOutput::start(const void* source, const services::PCMSound& sound, 
         stream = {};
     }
     if (!stream.device) {
-        SDL_AudioSpec want{};
-        want.freq = static_cast<int>(sound.rate);
-        want.format = AUDIO_S16SYS;
-        want.channels = static_cast<Uint8>(sound.channels);
-        want.samples = 1024;
-        // Asked for exactly this: SDL converts to what the device takes.
-        stream.device = sdl().OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
+        stream.device = openDevice(sdl(), sound.rate, sound.channels);
         if (!stream.device) {
             streams_.erase(source);
             return;

@@ -11,6 +11,9 @@ namespace {
 
 constexpr double kMargin = 8, kPadding = 12, kMaxWidth = 420, kRowHeight = 36, kGap = 6;
 constexpr double kTitleHeight = 20, kBodyHeight = 40, kCornerRadius = 13;
+// A banner's title and body, above its actions; a prompt's title, above its field.
+constexpr double kBannerTextHeight = kPadding + kTitleHeight + kBodyHeight + kGap;
+constexpr double kPromptFieldTop = kPadding + kTitleHeight + kGap;
 
 // A rounded card at the top of the window, inside its safe area, over everything else.
 std::shared_ptr<toolkit::View> makeCard(toolkit::Window& window, double height) {
@@ -97,12 +100,11 @@ void NotificationBanners::show(services::DeliveredNotification notification, dou
     const auto& content = notification.request.content;
     const auto category = categoryNamed(content.categoryIdentifier);
     const bool actions = category && !category->actions.empty();
-    const double textHeight = kPadding + kTitleHeight + kBodyHeight + kGap;
-    auto card = makeCard(window_, textHeight + (actions ? kRowHeight + kPadding : 0));
+    auto card = makeCard(window_, kBannerTextHeight + (actions ? kRowHeight + kPadding : 0));
     const double width = card->bounds().width();
     // The whole text is the tap target: it opens the notification.
     auto open = std::make_shared<toolkit::Button>(toolkit::ButtonType::Custom);
-    open->setFrame(toolkit::Rect(0, 0, width, textHeight));
+    open->setFrame(toolkit::Rect(0, 0, width, kBannerTextHeight));
     open->accessibility().label = content.title.empty() ? content.body : content.title;
     open->addAction(
         [this](toolkit::Control&, const toolkit::Event*) {
@@ -119,7 +121,7 @@ void NotificationBanners::show(services::DeliveredNotification notification, dou
         const double w = (width - 2 * kPadding - kGap * static_cast<double>(n - 1)) / static_cast<double>(n);
         for (size_t i = 0; i < n; ++i) {
             const auto action = category->actions[i];
-            const toolkit::Rect frame(kPadding + static_cast<double>(i) * (w + kGap), textHeight, w, kRowHeight);
+            const toolkit::Rect frame(kPadding + static_cast<double>(i) * (w + kGap), kBannerTextHeight, w, kRowHeight);
             card->addSubview(makeButton(frame, action.title, [this, action] {
                 if (action.textInput)
                     askForText(action);
@@ -137,13 +139,12 @@ void NotificationBanners::show(services::DeliveredNotification notification, dou
 void NotificationBanners::askForText(const services::NotificationAction& action) {
     if (!card_) return;
     // The actions give way to the field and its button.
-    const double textHeight = kPadding + kTitleHeight + kBodyHeight + kGap;
     for (const auto& view : std::vector<std::shared_ptr<toolkit::View>>(card_->subviews()))
-        if (view->frame().minY() >= textHeight) view->removeFromSuperview();
+        if (view->frame().minY() >= kBannerTextHeight) view->removeFromSuperview();
     const double width = card_->bounds().width();
     const double buttonWidth = 72;
     field_ = std::make_shared<toolkit::TextField>(
-        toolkit::Rect(kPadding, textHeight, width - 2 * kPadding - buttonWidth - kGap, kRowHeight));
+        toolkit::Rect(kPadding, kBannerTextHeight, width - 2 * kPadding - buttonWidth - kGap, kRowHeight));
     field_->setPlaceholder(action.textInputPlaceholder);
     field_->setBorderStyle(toolkit::TextBorderStyle::RoundedRect);
     field_->returnKeyType = toolkit::ReturnKeyType::Send;
@@ -153,9 +154,9 @@ void NotificationBanners::askForText(const services::NotificationAction& action)
     fieldDelegate_->returned = send;
     field_->delegate = fieldDelegate_;
     card_->addSubview(field_);
-    card_->addSubview(makeButton(toolkit::Rect(width - kPadding - buttonWidth, textHeight, buttonWidth, kRowHeight),
-                                 action.textInputButtonTitle.empty() ? action.title : action.textInputButtonTitle,
-                                 send));
+    card_->addSubview(
+        makeButton(toolkit::Rect(width - kPadding - buttonWidth, kBannerTextHeight, buttonWidth, kRowHeight),
+                   action.textInputButtonTitle.empty() ? action.title : action.textInputButtonTitle, send));
     typing_ = true;
     field_->becomeFirstResponder();
 }
@@ -189,12 +190,12 @@ Prompt::Prompt(toolkit::Window& window, Setup setup) : window_(window), setup_(s
 Prompt::~Prompt() { close(); }
 
 void Prompt::build() {
-    card_ = makeCard(window_, kPadding + kTitleHeight + kGap + kRowHeight + kPadding);
+    card_ = makeCard(window_, kPromptFieldTop + kRowHeight + kPadding);
     const double width = card_->bounds().width();
     card_->addSubview(makeLabel(toolkit::Rect(kPadding, kPadding, width - 2 * kPadding, kTitleHeight), setup_.title,
                                 toolkit::Font::boldSystem(15), 1));
     field_ = std::make_shared<toolkit::TextField>(
-        toolkit::Rect(kPadding, kPadding + kTitleHeight + kGap, width - 2 * kPadding, kRowHeight));
+        toolkit::Rect(kPadding, kPromptFieldTop, width - 2 * kPadding, kRowHeight));
     field_->setPlaceholder(setup_.placeholder);
     field_->setBorderStyle(toolkit::TextBorderStyle::RoundedRect);
     field_->returnKeyType = setup_.listsHits ? toolkit::ReturnKeyType::Search : toolkit::ReturnKeyType::Go;
@@ -225,7 +226,7 @@ void Prompt::layoutHits() {
     for (auto& view : hitViews_) view->removeFromSuperview();
     hitViews_.clear();
     const double width = card_->bounds().width();
-    double y = kPadding + kTitleHeight + kGap + kRowHeight + kGap;
+    double y = kPromptFieldTop + kRowHeight + kGap;
     if (hits_.empty()) {
         auto none = makeLabel(toolkit::Rect(kPadding, y, width - 2 * kPadding, kTitleHeight), "No Results",
                               toolkit::Font::system(15), 1);
