@@ -459,106 +459,99 @@ int64_t currentTime() {
     return static_cast<int64_t>(now);
 }
 
-}  // namespace
+// What one report's section writers read: the writer's recorded facts, the moment of the report
+// (read once, so the sizing pass and the writing pass agree) and the symbolizer for frames.
+struct ReportSource {
+    const zvcrash_log_writer_t* writer;
+    int64_t timestamp;
+    const zvcrash_log_signal_info* signal_info;
+    const Symbolizer* symbolizer;
+};
 
-zvcrash_error_t zvcrash_log_writer_write(zvcrash_log_writer_t* writer, kernel::thread_t crashed_thread,
-                                         zvcrash_async_image_list* image_list, zvcrash_async_file_t* file,
-                                         const zvcrash_log_signal_info* signal_info,
-                                         const zvcrash_async_thread_state* current_state,
-                                         zvcrash_async_thread_list* threads) {
-    static zvcrash_async_thread_list sOwnList;  // used only when the caller brings none
-    const bool ownList = threads == nullptr;
-    if (ownList) {
-        threads = &sOwnList;
-        zvcrash_async_thread_list_suspend(threads, 250);
+// Each section's writer is called twice: with a null file to size it, then to write it.
+size_t writeReportInfo(File* f, const ReportSource& r) {
+    return packBool(f, Report::ReportInfo::user_requested, r.writer->report_info.user_requested) +
+           packBytes(f, Report::ReportInfo::uuid, r.writer->report_info.uuid, 16);
+}
+
+size_t writeSystemInfo(File* f, const ReportSource& r) {
+    using namespace Report::SystemInfo;
+    size_t n = packEnum(f, operating_system, OperatingSystem::IPHONE_OS);
+    n += packString(f, os_version, str(r.writer->system_info.version));
+    n += packString(f, os_build, str(r.writer->system_info.build));
+    // The processor is in machine_info and in each image's code type.
+    n += packEnum(f, architecture, zvcrash::fields::Architecture::ARCHITECTURE_UNKNOWN);
+    n += packI64(f, timestamp, r.timestamp);
+    return n;
+}
+
+size_t writeMachineInfo(File* f, const ReportSource& r) {
+    using namespace Report::MachineInfo;
+    const auto& m = r.writer->machine_info;
+    size_t n = 0;
+    if (m.model.data) n += packString(f, model, m.model.data);
+    n += packMessage(f, processor, [&](File* g) { return writeProcessor(g, m.cpu_type, m.cpu_subtype); });
+    n += packU32(f, processor_count, m.processor_count);
+    n += packU32(f, logical_processor_count, m.logical_processor_count);
+    return n;
+}
+
+size_t writeApplicationInfo(File* f, const ReportSource& r) {
+    using namespace Report::ApplicationInfo;
+    const auto& a = r.writer->application_info;
+    return packString(f, identifier, str(a.app_identifier)) + packString(f, version, str(a.app_version)) +
+           packString(f, marketing_version, str(a.app_marketing_version));
+}
+
+size_t writeProcessInfo(File* f, const ReportSource& r) {
+    using namespace Report::ProcessInfo;
+    const auto& p = r.writer->process_info;
+    size_t n = packString(f, process_name, str(p.process_name));
+    n += packU32(f, process_id, p.process_id);
+    n += packString(f, process_path, str(p.process_path));
+    n += packString(f, parent_process_name, str(p.parent_process_name));
+    n += packU32(f, parent_process_id, p.parent_process_id);
+    n += packBool(f, native, p.native);
+    n += packU64(f, start_time, p.start_time);
+    return n;
+}
+
+size_t writeSignal(File* f, const ReportSource& r) { return writeSignalBody(f, r.signal_info); }
+size_t writeException(File* f, const ReportSource& r) { return writeExceptionBody(f, r.writer, r.symbolizer); }
+
+using SectionWriter = size_t (*)(File*, const ReportSource&);
+
+size_t packSection(File* f, uint32_t field, SectionWriter write, const ReportSource& r) {
+    return packMessage(f, field, [&](File* g) { return write(g, r); });
+}
+
+// The sections every report has, in the order they are written; the signal closes the report.
+struct Section {
+    uint32_t field;
+    SectionWriter write;
+};
+constexpr Section kLeadingSections[] = {
+    {Report::report_info, writeReportInfo},   {Report::system_info, writeSystemInfo},
+    {Report::machine_info, writeMachineInfo}, {Report::application_info, writeApplicationInfo},
+    {Report::process_info, writeProcessInfo},
+};
+
+// The file's room: what must always be there is counted first, then what is kept room for, then
+// threads and images as long as they fit. A limit of 0 means no limit.
+struct Budget {
+    uint64_t limit;
+    uint64_t used;
+    bool take(uint64_t size) {
+        if (limit != 0 && used + size > limit) return false;
+        used += size;
+        return true;
     }
+};
+
+void writeThreads(File* file, Budget* budget, const ReportSource& r, kernel::thread_t crashed_thread,
+                  zvcrash_async_image_list* image_list, const zvcrash_async_thread_state* current_state,
+                  const zvcrash_async_thread_list* threads) {
     const kernel::thread_t self = kernel::thread_self();
-    const int64_t timestamp = currentTime();  // once, so both passes agree
-
-    auto reportInfo = [&](File* f) {
-        return packBool(f, Report::ReportInfo::user_requested, writer->report_info.user_requested) +
-               packBytes(f, Report::ReportInfo::uuid, writer->report_info.uuid, 16);
-    };
-    auto systemInfo = [&](File* f) {
-        using namespace Report::SystemInfo;
-        size_t n = packEnum(f, operating_system, OperatingSystem::IPHONE_OS);
-        n += packString(f, os_version, str(writer->system_info.version));
-        n += packString(f, os_build, str(writer->system_info.build));
-        // The processor is in machine_info and in each image's code type.
-        n += packEnum(f, architecture, zvcrash::fields::Architecture::ARCHITECTURE_UNKNOWN);
-        n += packI64(f, Report::SystemInfo::timestamp, timestamp);
-        return n;
-    };
-    auto machineInfo = [&](File* f) {
-        size_t n = 0;
-        using namespace Report::MachineInfo;
-        if (writer->machine_info.model.data) n += packString(f, model, writer->machine_info.model.data);
-        n += packMessage(f, processor, [&](File* g) {
-            return writeProcessor(g, writer->machine_info.cpu_type, writer->machine_info.cpu_subtype);
-        });
-        n += packU32(f, processor_count, writer->machine_info.processor_count);
-        n += packU32(f, logical_processor_count, writer->machine_info.logical_processor_count);
-        return n;
-    };
-    auto applicationInfo = [&](File* f) {
-        using namespace Report::ApplicationInfo;
-        return packString(f, identifier, str(writer->application_info.app_identifier)) +
-               packString(f, version, str(writer->application_info.app_version)) +
-               packString(f, marketing_version, str(writer->application_info.app_marketing_version));
-    };
-    auto processInfo = [&](File* f) {
-        const auto& p = writer->process_info;
-        using namespace Report::ProcessInfo;
-        size_t n = packString(f, process_name, str(p.process_name));
-        n += packU32(f, process_id, p.process_id);
-        n += packString(f, process_path, str(p.process_path));
-        n += packString(f, parent_process_name, str(p.parent_process_name));
-        n += packU32(f, parent_process_id, p.parent_process_id);
-        n += packBool(f, native, p.native);
-        n += packU64(f, start_time, p.start_time);
-        return n;
-    };
-    auto signal = [&](File* f) { return writeSignalBody(f, signal_info); };
-    // The metadata cache lives for this report only: prepared before the threads are walked.
-    zvcrash_async_objc_cache objcCache;
-    zvcrash_async_objc_cache_init(&objcCache);
-    const Symbolizer symbolizer{writer->symbolication_strategy, image_list, &objcCache};
-    auto exception = [&](File* f) { return writeExceptionBody(f, writer, &symbolizer); };
-
-    // The budget: what must always be there, then what is kept room for, then threads and images.
-    const uint64_t limit = file->limit_bytes;
-    uint64_t used = file->total_bytes + 8;
-    used += packMessage(nullptr, Report::report_info, reportInfo) +
-            packMessage(nullptr, Report::system_info, systemInfo) +
-            packMessage(nullptr, Report::machine_info, machineInfo) +
-            packMessage(nullptr, Report::application_info, applicationInfo) +
-            packMessage(nullptr, Report::process_info, processInfo) + packMessage(nullptr, Report::signal, signal);
-    auto fits = [&](uint64_t size) { return limit == 0 || used + size <= limit; };
-    bool writeException = false, writeCustom = false;
-    if (writer->uncaught_exception.has_exception) {
-        const size_t size = packMessage(nullptr, Report::exception, exception);
-        if (fits(size)) {
-            used += size;
-            writeException = true;
-        }
-    }
-    if (writer->custom_data.data && writer->custom_data.len > 0) {
-        const size_t size = packBytes(nullptr, Report::custom_data, writer->custom_data.data, writer->custom_data.len);
-        if (fits(size)) {
-            used += size;
-            writeCustom = true;
-        }
-    }
-
-    zvcrash_async_file_write(file, ZVCRASH_REPORT_MAGIC, ZVCRASH_REPORT_MAGIC_LENGTH);
-    const uint8_t version = ZVCRASH_REPORT_VERSION;
-    zvcrash_async_file_write(file, &version, 1);
-    packMessage(file, Report::report_info, reportInfo);
-    packMessage(file, Report::system_info, systemInfo);
-    packMessage(file, Report::machine_info, machineInfo);
-    packMessage(file, Report::application_info, applicationInfo);
-    packMessage(file, Report::process_info, processInfo);
-
     ThreadCapture capture;
     uint32_t number = 0;
     for (int i = 0; i < threads->count; ++i) {
@@ -575,30 +568,62 @@ zvcrash_error_t zvcrash_log_writer_write(zvcrash_log_writer_t* writer, kernel::t
         capture.crashed = thread == crashed_thread;
         captureThread(&capture, statePtr, image_list);
         const uint32_t n = number;
-        auto body = [&](File* f) { return writeThreadBody(f, &capture, n, &symbolizer); };
-        const size_t size = packMessage(nullptr, Report::threads, body);
-        if (!fits(size)) continue;
-        used += size;
+        auto body = [&](File* f) { return writeThreadBody(f, &capture, n, r.symbolizer); };
+        if (!budget->take(packMessage(nullptr, Report::threads, body))) continue;
         packMessage(file, Report::threads, body);
         ++number;
     }
+}
 
-    if (image_list) {
-        zvcrash_async_image_list_set_reading(image_list, true);
-        for (zvcrash_async_image* image = zvcrash_async_image_list_next(image_list, nullptr); image;
-             image = zvcrash_async_image_list_next(image_list, image)) {
-            auto body = [&](File* f) { return writeImageBody(f, image); };
-            const size_t size = packMessage(nullptr, Report::binary_images, body);
-            if (!fits(size)) continue;
-            used += size;
-            packMessage(file, Report::binary_images, body);
-        }
-        zvcrash_async_image_list_set_reading(image_list, false);
+void writeImages(File* file, Budget* budget, zvcrash_async_image_list* image_list) {
+    if (!image_list) return;
+    zvcrash_async_image_list_set_reading(image_list, true);
+    for (zvcrash_async_image* image = zvcrash_async_image_list_next(image_list, nullptr); image;
+         image = zvcrash_async_image_list_next(image_list, image)) {
+        auto body = [&](File* f) { return writeImageBody(f, image); };
+        if (!budget->take(packMessage(nullptr, Report::binary_images, body))) continue;
+        packMessage(file, Report::binary_images, body);
     }
+    zvcrash_async_image_list_set_reading(image_list, false);
+}
 
-    if (writeException) packMessage(file, Report::exception, exception);
-    packMessage(file, Report::signal, signal);
-    if (writeCustom) packBytes(file, Report::custom_data, writer->custom_data.data, writer->custom_data.len);
+}  // namespace
+
+zvcrash_error_t zvcrash_log_writer_write(zvcrash_log_writer_t* writer, kernel::thread_t crashed_thread,
+                                         zvcrash_async_image_list* image_list, zvcrash_async_file_t* file,
+                                         const zvcrash_log_signal_info* signal_info,
+                                         const zvcrash_async_thread_state* current_state,
+                                         zvcrash_async_thread_list* threads) {
+    static zvcrash_async_thread_list sOwnList;  // used only when the caller brings none
+    const bool ownList = threads == nullptr;
+    if (ownList) {
+        threads = &sOwnList;
+        zvcrash_async_thread_list_suspend(threads, 250);
+    }
+    // The metadata cache lives for this report only: prepared before the threads are walked.
+    zvcrash_async_objc_cache objcCache;
+    zvcrash_async_objc_cache_init(&objcCache);
+    const Symbolizer symbolizer{writer->symbolication_strategy, image_list, &objcCache};
+    const ReportSource source{writer, currentTime(), signal_info, &symbolizer};
+
+    Budget budget{file->limit_bytes, file->total_bytes + 8};
+    for (const Section& s : kLeadingSections) budget.used += packSection(nullptr, s.field, s.write, source);
+    budget.used += packSection(nullptr, Report::signal, writeSignal, source);
+    const bool withException = writer->uncaught_exception.has_exception &&
+                               budget.take(packSection(nullptr, Report::exception, writeException, source));
+    const bool withCustom =
+        writer->custom_data.data && writer->custom_data.len > 0 &&
+        budget.take(packBytes(nullptr, Report::custom_data, writer->custom_data.data, writer->custom_data.len));
+
+    zvcrash_async_file_write(file, ZVCRASH_REPORT_MAGIC, ZVCRASH_REPORT_MAGIC_LENGTH);
+    const uint8_t version = ZVCRASH_REPORT_VERSION;
+    zvcrash_async_file_write(file, &version, 1);
+    for (const Section& s : kLeadingSections) packSection(file, s.field, s.write, source);
+    writeThreads(file, &budget, source, crashed_thread, image_list, current_state, threads);
+    writeImages(file, &budget, image_list);
+    if (withException) packSection(file, Report::exception, writeException, source);
+    packSection(file, Report::signal, writeSignal, source);
+    if (withCustom) packBytes(file, Report::custom_data, writer->custom_data.data, writer->custom_data.len);
 
     zvcrash_async_objc_cache_free(&objcCache);
     if (ownList) zvcrash_async_thread_list_resume(threads);
