@@ -89,6 +89,9 @@ struct HXMessageListModel::ParseResult {
     bool newMessage = false;                                         // M
     bool newVoicemail = false;                                       // V
     std::optional<int64_t> earliest, latest;                         // E, L in seconds
+    // Where the page ends in time (seconds): the earliest of its threads' newest items, those
+    // that could not be stored included (an item type the app does not know, no id).
+    std::optional<int64_t> pageEarliest;
     foundation::Array pictures;                                      // attachments a background fetch brings along
     HXThreadListReply::More more = HXThreadListReply::More::Absent;  // what the reply says of the next page
     HXPageAnswer page;                                               // a conversation page's, when one
@@ -891,6 +894,13 @@ void HXMessageListModel::parse(const HXListParseEnvironment& env, const store::C
     r.newVoicemail = plan.newVoicemail;
     r.earliest = plan.earliest;
     r.latest = plan.latest;
+    r.pageEarliest = plan.earliest;
+    if (reply.earliestThreadTime) {
+        const int64_t t = *reply.earliestThreadTime / 1000;
+        r.pageEarliest = r.pageEarliest ? std::min(*r.pageEarliest, t) : t;
+    }
+    itemsSkipped_ += plan.skippedItems + reply.itemsWithoutID;
+    threadsSkipped_ += plan.skippedThreads + reply.threadsWithoutID;
     r.more = reply.more;
     // Read before the write, which moves the attachments out of the reply.
     for (const Value* picture : plan.pictures)
@@ -1194,7 +1204,11 @@ void HXMessageListModel::decideNextPage(int flags, const ParseResult& r) {
                             : listType == Normal             ? reloadPage()
                                                              : 0;
     if (r.refreshNeeded && (r.newConversation || marker < 3)) return;
-    if (r.more == HXThreadListReply::More::Absent) {
+    // A page that would not move the marker back would be asked for again and again: the list
+    // ends there.
+    const bool stalled = !reload && r.more == HXThreadListReply::More::Entries && marker >= 3 &&
+                         nextPageBound(r) >= marker;
+    if (r.more == HXThreadListReply::More::Absent || stalled) {
         endOfList();
         if (!spam && !archive) setReloadPage(0);
         onView([](HXMessageListView& v) { v.updateMoreRow(); });
@@ -1245,10 +1259,18 @@ void HXMessageListModel::announceLoadEnd(int flags) {
         onMain([](HXMessageListModel& s) { s.refreshComplete(); });
 }
 
-// The next page ends a second before the oldest conversation of this one.
+// The next page ends a second before the oldest conversation of this one, counting those that
+// could not be stored: a page of them still moves the list back.
+uint64_t HXMessageListModel::nextPageBound(const ParseResult& r) {
+    const int64_t bound = (r.pageEarliest ? *r.pageEarliest : static_cast<int64_t>(dispatch::wallNow())) - 1;
+    return bound > 0 ? static_cast<uint64_t>(bound) : 0;
+}
+
+// A marker that does not move back ends the list: the next page would be this one again.
 void HXMessageListModel::advancePageMarker(int flags, const ParseResult& r) {
-    const int64_t bound = (r.earliest ? *r.earliest : static_cast<int64_t>(dispatch::wallNow())) - 1;
-    const uint64_t next = bound > 0 ? static_cast<uint64_t>(bound) : 0;
+    const uint64_t current = (flags & SpamList) ? spamPage() : (flags & ArchiveList) ? archivePage() : reloadPage();
+    uint64_t next = nextPageBound(r);
+    if (current >= 3 && next >= current) next = 0;
     if (flags & SpamList)
         setSpamPage(next);
     else if (flags & ArchiveList)

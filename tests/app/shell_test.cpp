@@ -30,6 +30,7 @@
 #include "platform/foundation/user_defaults.h"
 #include "platform/graphics/hxc_font.h"
 #include "platform/security/keychain.h"
+#include "platform/services/contacts.h"
 #include "platform/services/device.h"
 #include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/appearance.h"
@@ -1566,4 +1567,34 @@ TEST_F(Shell, ATextSizeChangeRebuildsTheMessageFontsAtTheNewSize) {
     harness.setContentSizeCategory(graphics::ContentSizeCategory::large);
     EXPECT_EQ(graphics::HXCFont::HXCFontForType(4)->pointSize(), before->pointSize());
     EXPECT_EQ(graphics::HXCFont::HXCFontForType(5)->pointSize(), capped->pointSize());
+}
+
+// A plain launch reads the contacts (the search of New Message used to find nobody until the app
+// next became active), and after resetContacts() the next lookup reads them again.
+TEST_F(Shell, AFreshLaunchFindsAContactByNameAndAResetReadsThemAgain) {
+    services::ContactStore::setAuthorizationStatus(services::AuthorizationStatus::Authorized);
+    auto contacts = std::make_shared<services::ContactStore>();
+    services::Contact rosa;
+    rosa.identifier = "rosa";
+    rosa.givenName = "Rosa";
+    rosa.familyName = "Diaz";
+    rosa.phoneNumbers = {{"mobile", "+15550107767", ""}};
+    contacts->addContact(rosa);
+    app->setContactStore(contacts);
+    launch();
+    ASSERT_TRUE(app->waitForContactsLoad(10));
+    harness.settle();
+    // Read by the launch itself: the list is there before any reader asked for it.
+    ASSERT_EQ(HXContactListSnapshot(*app).size(), 1u);
+    auto hits = app->contactsMatchingName("Ros");
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0]->get("name").stringValue(), "Rosa Diaz");
+
+    app->resetContacts();
+    EXPECT_TRUE(HXContactListSnapshot(*app).empty());
+    app->lookupPhone(std::string("+15550107767"));
+    ASSERT_TRUE(app->waitForContactsLoad(10));
+    harness.settle();
+    EXPECT_EQ(HXContactListSnapshot(*app).size(), 1u) << "the lookup after a reset reads the contacts again";
+    app->waitForContactsLoad(10);
 }
