@@ -260,14 +260,12 @@ std::string HXApplicationModel::recordIDForNumber(std::string_view number) {
 }
 
 std::string HXApplicationModel::contactNameForNumber(std::string_view number) {
-    return hxcontacts::Names{allContacts(), nullptr, hxcontacts::familyNameOrder()}.nameForNumber(
-        number);
+    return hxcontacts::Names{allContacts(), nullptr, hxcontacts::familyNameOrder()}.nameForNumber(number);
 }
 
 std::string HXApplicationModel::updateGroupContactsForNumber(std::string_view numbers) {
     const std::string name =
-        hxcontacts::Names{allContacts(), phoneFormatter(), hxcontacts::familyNameOrder()}.groupName(
-            numbers);
+        hxcontacts::Names{allContacts(), phoneFormatter(), hxcontacts::familyNameOrder()}.groupName(numbers);
     decreasePhoneFormatterAccessCount();
     return name;
 }

@@ -84,11 +84,11 @@ HXPageAnswer pageOf(const HXPlannedConversation& c, const HXStoredConversations&
 
 // Markers of one parse, handed from the parse to the decisions after it.
 struct HXMessageListModel::ParseResult {
-    bool refreshNeeded = false;                                      // R
-    bool newConversation = false;                                    // N
-    bool newMessage = false;                                         // M
-    bool newVoicemail = false;                                       // V
-    std::optional<int64_t> earliest, latest;                         // E, L in seconds
+    bool refreshNeeded = false;               // R
+    bool newConversation = false;             // N
+    bool newMessage = false;                  // M
+    bool newVoicemail = false;                // V
+    std::optional<int64_t> earliest, latest;  // E, L in seconds
     // Where the page ends in time (seconds): the earliest of its threads' newest items, those
     // that could not be stored included (an item type the app does not know, no id).
     std::optional<int64_t> pageEarliest;
@@ -1206,8 +1206,8 @@ void HXMessageListModel::decideNextPage(int flags, const ParseResult& r) {
     if (r.refreshNeeded && (r.newConversation || marker < 3)) return;
     // A page that would not move the marker back would be asked for again and again: the list
     // ends there.
-    const bool stalled = !reload && r.more == HXThreadListReply::More::Entries && marker >= 3 &&
-                         nextPageBound(r) >= marker;
+    const bool stalled =
+        !reload && r.more == HXThreadListReply::More::Entries && marker >= 3 && nextPageBound(r) >= marker;
     if (r.more == HXThreadListReply::More::Absent || stalled) {
         endOfList();
         if (!spam && !archive) setReloadPage(0);
