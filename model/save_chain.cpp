@@ -494,6 +494,12 @@ void HXApplicationModel::addMessagesToCSIndex(const std::vector<ManagedObjectPtr
     maker.feed(*services::SearchableIndex::defaultSearchableIndex());
 }
 
+namespace {
+// User name -> the generation of the system's index (services::SearchableIndex::generation) to
+// which the account's messages marked indexed were handed.
+constexpr const char* kSearchIndexGenerationKey = "searchIndexGeneration";
+}  // namespace
+
 void HXApplicationModel::indexMessages() {
     if (!services::SearchableIndex::isIndexingAvailable()) return;
     // What the pass needs of this object is taken here; on its worker it names the object weakly
@@ -503,16 +509,33 @@ void HXApplicationModel::indexMessages() {
     if (!child) return;
     const bool on = useSpotlight();
     const HXModelReference model(*this);
-    dispatch::Queue::global(dispatch::Priority::Background)->async([model, child, on] {
+    // The index the store's marks were handed to: when the system's index started afresh since
+    // (lost, unreadable, set aside), every message is handed to it again.
+    const std::string username = currentUsername();
+    const std::string generation = services::SearchableIndex::defaultSearchableIndex()->generation();
+    const auto recorded = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey(kSearchIndexGenerationKey);
+    const bool handOverAgain = on && (recorded ? recorded->get(username).stringValue() : std::string()) != generation;
+    // Recorded once the pass has reached the main context's save.
+    auto record = [username, generation] {
+        auto defaults = foundation::UserDefaults::standardUserDefaults();
+        auto generations = defaults->dictionaryForKey(kSearchIndexGenerationKey).value_or(foundation::Dictionary{});
+        if (generations.get(username).stringValue() == generation && generations.contains(username)) return;
+        generations.set(username, foundation::Value(generation));
+        (void)defaults->setObject(foundation::Value(std::move(generations)), kSearchIndexGenerationKey);
+    };
+    dispatch::Queue::global(dispatch::Priority::Background)->async([model, child, on, handOverAgain, record] {
         if (!on) services::SearchableIndex::defaultSearchableIndex()->deleteAllSearchableItems();
-        HXMessageStore::performWithThreadContext(child, [model, child, on] {
-            auto giveBack = [&model] {
-                dispatch::Queue::main()->async([model] {
-                    if (auto self = model.lock()) self->decreaseMocAccessCount();
+        HXMessageStore::performWithThreadContext(child, [model, child, on, handOverAgain, record] {
+            auto giveBack = [&model, &record] {
+                dispatch::Queue::main()->async([model, record] {
+                    if (auto self = model.lock()) {
+                        self->decreaseMocAccessCount();
+                        record();
+                    }
                 });
             };
             store::FetchRequest request(HXMessageStore::kMessageEntity);
-            if (on) {
+            if (on && !handOverAgain) {
                 auto unindexed = HXMessageStore::managedObjectModel()->fetchRequestFromTemplate("msg_unindexed", {});
                 if (!unindexed.ok()) return giveBack();
                 request = unindexed.value();
@@ -521,8 +544,15 @@ void HXApplicationModel::indexMessages() {
             if (!count.ok() || count.value() == 0) return giveBack();
             auto items = child->fetch(request);
             if (!items.ok()) return giveBack();
-            for (const auto& m : items.value()) (void)m->setValue("isIndexedForSearch", on);
-            HXSaveChildContext(model, child, nullptr, nullptr);
+            // Every message changed reaches the main context's save, which hands it to the index;
+            // a message marked handed over loses its mark on the way, so that it keeps none
+            // should that save not hand it over.
+            for (const auto& m : items.value()) {
+                const bool marked = m->value("isIndexedForSearch").boolValue();
+                (void)m->setValue("isIndexedForSearch", handOverAgain ? !marked : on);
+            }
+            HXSaveChildContext(
+                model, child, [record] { dispatch::Queue::main()->async(record); }, nullptr);
         });
     });
 }
