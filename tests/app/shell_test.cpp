@@ -864,6 +864,7 @@ struct FakeDialPad : toolkit::ViewController, HXDialPadScreen {
     void setCallButtonState() override { log->push_back("setCallButtonState"); }
     void startUpdates() override { log->push_back("startUpdates"); }
     void openFavorites() override { log->push_back("openFavorites"); }
+    void proposeCallMethod(int64_t id) override { log->push_back("proposeCallMethod " + std::to_string(id)); }
 };
 
 // A conversation screen that tells what it was made for and which message it was asked to show.
@@ -1164,18 +1165,19 @@ TEST_F(ShellEntry, CallMethodsAndTheDialPad) {
     phone->setName("Work");
     phone->setNumber("+15550001111");
     app->account()->phones()[7] = phone;
+    // The method a URL names is shown on the pad as chosen (0: none); from outside the app, no
+    // call is placed and the account's method stays until the user presses Call.
     struct Case {
         const char* url;
         bool isPhone;
         int64_t forwarding;
-        bool placed;
     } cases[] = {
-        {"hxconnect://call?number=5551234567&callmethod=Work", false, 7, true},
-        {"hxconnect://call?number=5551234567&callmethod=DirectCall", false, 0, false},
-        {"hxconnect://call?number=5551234567&callmethod=DirectCall", true, -1, true},
-        {"hxconnect://call?number=5551234567&callmethod=iPhoneDialer", true, -2, true},
-        {"hxconnect://call?number=5551234567&callmethod=Pigeon", true, 0, false},
-        {"hxconnect://call?5551234567", true, 0, false},
+        {"hxconnect://call?number=5551234567&callmethod=Work", false, 7},
+        {"hxconnect://call?number=5551234567&callmethod=DirectCall", false, 0},
+        {"hxconnect://call?number=5551234567&callmethod=DirectCall", true, -1},
+        {"hxconnect://call?number=5551234567&callmethod=iPhoneDialer", true, -2},
+        {"hxconnect://call?number=5551234567&callmethod=Pigeon", true, 0},
+        {"hxconnect://call?5551234567", true, 0},
     };
     for (const auto& c : cases) {
         app->shell().clear();
@@ -1193,9 +1195,13 @@ TEST_F(ShellEntry, CallMethodsAndTheDialPad) {
         EXPECT_EQ(asked("alertNoConnection").size(), c.forwarding == -1 ? 1u : 0u) << c.url;
         harness.advance(0.1);
         EXPECT_EQ(app->currentViewIndex(), 0) << c.url;
-        EXPECT_EQ(app->account()->forwardingPhoneID(), c.forwarding) << c.url;
+        EXPECT_EQ(app->account()->forwardingPhoneID(), 0) << c.url;
+        EXPECT_EQ(asked("proposeCallMethod"),
+                  c.forwarding ? std::vector<std::string>{"proposeCallMethod " + std::to_string(c.forwarding)}
+                               : std::vector<std::string>{})
+            << c.url;
         EXPECT_EQ(asked("dialPadNumber"), std::vector<std::string>{"dialPadNumber (555) 123-4567"}) << c.url;
-        EXPECT_EQ(callsPlaced, c.placed ? 1 : 0) << c.url;
+        EXPECT_EQ(callsPlaced, 0) << c.url;
         // The pad was filled, refreshed and asked to name the number.
         EXPECT_EQ(asked("updateContactLabel"), std::vector<std::string>{"updateContactLabel (555) 123-4567"}) << c.url;
         EXPECT_EQ(asked("setCallButtonState").size(), 1u) << c.url;
