@@ -389,6 +389,51 @@ void HXApplicationModel::saveMOC2Parent(const std::shared_ptr<store::Context>& c
     if (completion) completion();
 }
 
+namespace {
+
+// text between U+2068 and U+2069, which keep its direction controls to it: a U+2069 without its
+// opener inside text is dropped, and any isolate text leaves open is closed.
+std::string isolatedText(const std::string& text) {
+    std::string out = "\u2068";
+    size_t open = 0;
+    for (char32_t c : foundation::toCodePoints(text)) {
+        if (c >= 0x2066 && c <= 0x2068) ++open;
+        if (c == 0x2069) {
+            if (open == 0) continue;
+            --open;
+        }
+        foundation::appendUtf8(out, c);
+    }
+    for (; open > 0; --open) out += "\u2069";
+    return out + "\u2069";
+}
+
+// What combines with the character before it: marks, joiners, variation selectors, skin tones,
+// tags. A cut never separates them from it.
+bool extendsCharacter(char32_t c) {
+    return (c >= 0x0300 && c <= 0x036F) || (c >= 0x1AB0 && c <= 0x1AFF) || (c >= 0x1DC0 && c <= 0x1DFF) ||
+           (c >= 0x20D0 && c <= 0x20FF) || (c >= 0xFE20 && c <= 0xFE2F) || (c >= 0xFE00 && c <= 0xFE0F) ||
+           c == 0x200D || (c >= 0x1F3FB && c <= 0x1F3FF) || (c >= 0xE0020 && c <= 0xE007F) ||
+           (c >= 0xE0100 && c <= 0xE01EF);
+}
+
+// A notification's body: at most 4,000 characters (UTF-16 units), a longer text cut at a
+// character boundary and ended with "…".
+std::string boundedBody(const std::string& text) {
+    constexpr size_t kMaxUnits = 4000;
+    if (foundation::utf16Length(text) <= kMaxUnits) return text;
+    const std::u32string points = foundation::toCodePoints(text);
+    size_t units = 0, cut = 0;
+    while (cut < points.size() && units + (points[cut] > 0xFFFF ? 2 : 1) <= kMaxUnits - 1)
+        units += points[cut++] > 0xFFFF ? 2 : 1;
+    while (cut > 0 && (extendsCharacter(points[cut]) || points[cut - 1] == 0x200D)) --cut;
+    std::string out;
+    for (size_t i = 0; i < cut; ++i) foundation::appendUtf8(out, points[i]);
+    return out + "\u2026";
+}
+
+}  // namespace
+
 void HXApplicationModel::postNewMessageNotification(const ManagedObjectPtr& message, int64_t types) {
     auto conversation = message->object("Conversation");
     if (!conversation) return;
@@ -424,6 +469,9 @@ void HXApplicationModel::postNewMessageNotification(const ManagedObjectPtr& mess
     if (needed && !(types & needed)) return;
 
     services::NotificationContent content;
+    // The name, given by the service or the contacts, is isolated: its direction controls (a
+    // U+202E that would show the title reversed) stay inside it.
+    name = isolatedText(name);
     content.title = foundation::format(localized("%1$@ %2$@"), icon, name);
 
     std::string text = stringValue(message->value("message"));
@@ -451,7 +499,7 @@ void HXApplicationModel::postNewMessageNotification(const ManagedObjectPtr& mess
             if (made.ok()) content.attachments.push_back(std::move(made.value()));
         }
     }
-    content.body = (anyWithId && text == "[IMAGE]" && !content.attachments.empty()) ? std::string() : text;
+    content.body = (anyWithId && text == "[IMAGE]" && !content.attachments.empty()) ? std::string() : boundedBody(text);
     if (content.body.empty() && t == 0) content.body = localized("Missed call");
 
     content.userInfo.set("id", v.conversationID());
