@@ -1162,7 +1162,7 @@ uint64_t HXMessageListModel::markerFor(int listType, bool isSignedIn) const {
 }
 
 void HXMessageListModel::afterParse(const HXListParseEnvironment& env, int flags, const ParseResult& r) {
-    decideNextPage(flags, r);
+    const bool askNext = decideNextPage(flags, r);
     setIsLoadingMessages(false);
     noteLoadEnded(env.app);
     refilterIfMarked(r);
@@ -1174,16 +1174,18 @@ void HXMessageListModel::afterParse(const HXListParseEnvironment& env, int flags
     }
     const int listType = selectedListType();
     if ((listType == Archive && archivePage() == 0) || (listType == Normal && reloadPage() == 0) ||
-        (listType == Spam && spamPage() == 0)) {
+        (listType == Spam && spamPage() == 0))
         onView([](HXMessageListView& v) { v.updateMoreRow(); });
-        return;
-    }
-    advancePageMarker(flags, r);
+    else
+        advancePageMarker(flags, r);
+    // Asked for once the marker names the next page and the list is no longer loading: a request
+    // sent before would ask for this page again.
+    if (askNext) onMain([](HXMessageListModel& s) { s.loadMessages(Sender::ListScreen); });
 }
 
 // The shown list asks for its next page, or learns that its list has ended; a spam or archive
 // list not on screen learns of its end too.
-void HXMessageListModel::decideNextPage(int flags, const ParseResult& r) {
+bool HXMessageListModel::decideNextPage(int flags, const ParseResult& r) {
     const bool spam = flags & SpamList, archive = flags & ArchiveList, reload = flags & ConversationReload;
     const int listType = selectedListType();
     auto endOfList = [&] {
@@ -1197,13 +1199,13 @@ void HXMessageListModel::decideNextPage(int flags, const ParseResult& r) {
     };
     if (!isShownScreen()) {
         if ((spam || archive) && r.more == HXThreadListReply::More::Absent) endOfList();
-        return;
+        return false;
     }
     const uint64_t marker = spam && listType == Spam         ? spamPage()
                             : archive && listType == Archive ? archivePage()
                             : listType == Normal             ? reloadPage()
                                                              : 0;
-    if (r.refreshNeeded && (r.newConversation || marker < 3)) return;
+    if (r.refreshNeeded && (r.newConversation || marker < 3)) return false;
     // A page that would not move the marker back would be asked for again and again: the list
     // ends there.
     const bool stalled =
@@ -1213,11 +1215,10 @@ void HXMessageListModel::decideNextPage(int flags, const ParseResult& r) {
         if (!spam && !archive) setReloadPage(0);
         onView([](HXMessageListView& v) { v.updateMoreRow(); });
     } else if (r.more == HXThreadListReply::More::Entries) {
-        if (!reload)
-            onMain([](HXMessageListModel& s) { s.loadMessages(Sender::ListScreen); });
-        else if (r.newConversation)
-            refilter_ = true;
+        if (!reload) return true;
+        if (r.newConversation) refilter_ = true;
     }
+    return false;
 }
 
 // The time of this load, kept with the account under the list's tag, and shown.

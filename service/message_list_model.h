@@ -253,7 +253,8 @@ private:
                           std::function<void()> then);
     // The decisions after a parse, in their order.
     void afterParse(const HXListParseEnvironment& env, int flags, const ParseResult& result);
-    void decideNextPage(int flags, const ParseResult& result);
+    // True when the shown list is to ask for its next page (after the marker has moved).
+    bool decideNextPage(int flags, const ParseResult& result);
     void noteLoadEnded(const std::weak_ptr<HXApplicationWebClient>& app);
     void refilterIfMarked(const ParseResult& result);
     void announceLoadEnd(int flags);
