@@ -3,6 +3,7 @@
 // implements it; the shell finds it through viewControllerForIndex(0).
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 class HXDialPadScreen {
@@ -15,4 +16,8 @@ public:
     virtual void setCallButtonState() = 0;
     virtual void startUpdates() = 0;
     virtual void openFavorites() = 0;
+    // Shows the call method phoneID (a linked phone's id, -1 direct call, -2 the phone's own
+    // dialer) as chosen for the shown number, without storing it: the Call key stores it as the
+    // account's call method and calls with it. Another number or method drops it.
+    virtual void proposeCallMethod(int64_t phoneID) = 0;
 };

@@ -14,7 +14,8 @@
 // continue with its information (percent-encoded query values). --background-fetch runs one
 // background fetch headless after the sign-in (the app in the background meanwhile) and prints
 // its result; --notifications prints every notification delivered, at the end. The search index
-// is kept in the app home (Library/SearchIndex/index.json) from run to run, as the system keeps it;
+// is kept in the app home (Library/SearchIndex/index.json and its journal) from run to run, as the
+// system keeps it, in step with every change;
 // --search continues the app with the first hit of QUERY, as a tapped search result does. Headless,
 // where these land is written as entry.png and entry.txt into the out folder after the sign-in.
 // ORIGIN points every host role at one service (the local emulator); without it the app's
@@ -579,9 +580,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "hx_connect: the device's contacts and pictures: %s\n",
                      furnished.error().localizedDescription().c_str());
     hxrun::installLocationPrompt(window);
-    if (auto read = services::SearchableIndex::defaultSearchableIndex()->readFromFile(searchIndexFile()); !read)
-        std::fprintf(stderr, "hx_connect: the search index starts empty: %s\n",
-                     read.error().localizedDescription().c_str());
+    if (auto kept = services::SearchableIndex::defaultSearchableIndex()->keepInFile(searchIndexFile());
+        !kept.note.empty())
+        std::fprintf(stderr, "hx_connect: the search index starts empty, its messages are indexed again: %s\n",
+                     kept.note.c_str());
     auto app = makeApplication(options.device);
     HXApplicationModel::setSharedDelegate(app);
     foundation::Application::shared().setDelegate(app);
@@ -599,7 +601,7 @@ int main(int argc, char** argv) {
     if (auto reach = Reachability::reachabilityWithHostName(app->serviceHost()); reach && !app->lockShown)
         dispatch::Queue::main()->async([app, reach] { app->reachabilityChanged(reach->currentReachabilityStatus()); });
     const int rc = harness ? runHeadless(*app, *harness, options) : runInWindow(*app, window, options);
-    if (auto written = services::SearchableIndex::defaultSearchableIndex()->writeToFile(searchIndexFile()); !written)
+    if (auto written = services::SearchableIndex::defaultSearchableIndex()->writeKeptFile(); !written)
         std::fprintf(stderr, "hx_connect: the search index was not kept: %s\n",
                      written.error().localizedDescription().c_str());
     HXApplicationModel::setSharedDelegate(nullptr);

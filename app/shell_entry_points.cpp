@@ -191,28 +191,26 @@ bool HX_ConnectAppDelegate::openCallURL(const std::string& text, const std::opti
     } else {
         number = decoded(query.value_or(""));
     }
-    bool accepted = false;
+    // The URL comes from outside the app: the method it names is shown on the dial pad as chosen,
+    // and becomes the account's, with the call placed, only when the user presses Call.
+    std::optional<int64_t> proposed;
     if (method && account()) {
         for (const auto& [id, phone] : account()->phones()) {
             if (phone &&
                 (phone->name() == *method || phone->number() == *method || phone->formattedNumber() == *method)) {
-                account()->setForwardingPhoneID(id);
-                accepted = true;
+                proposed = id;
                 break;
             }
         }
-        if (!accepted && isPhone()) {
-            if (*method == "DirectCall") {
-                account()->setForwardingPhoneID(-1);
-                accepted = true;
-            } else if (*method == "iPhoneDialer") {
-                account()->setForwardingPhoneID(-2);
-                accepted = true;
-            }
+        if (!proposed && isPhone()) {
+            if (*method == "DirectCall")
+                proposed = -1;
+            else if (*method == "iPhoneDialer")
+                proposed = -2;
         }
     }
     // A direct call needs a token: its request starts now, so it is ready by the time of the call.
-    if (account() && account()->forwardingPhoneID() == -1) (void)retrieveOAuth();
+    if (account() && proposed.value_or(account()->forwardingPhoneID()) == -1) (void)retrieveOAuth();
     if (number != "FAVORITES")
         number = PhoneExtensions::formattedPhoneNumberFromString(PhoneExtensions::phoneNumberFromLetters(number));
     if (!canActNow()) {
@@ -229,13 +227,9 @@ bool HX_ConnectAppDelegate::openCallURL(const std::string& text, const std::opti
         if (pad) {
             pad->updateContactLabelForNumber(number);
             pad->showDialedNumber(number);
+            if (proposed) pad->proposeCallMethod(*proposed);
             pad->setCallButtonState();
             pad->startUpdates();
-        }
-        if (accepted) {
-            const double delay = requestInFlight("OAuth_issueToken") ? 2.0 : 0.0;
-            dispatch::RunLoop::main().perform(performTarget(), "placeCallTo", foundation::Value(number), delay,
-                                              [this](const foundation::Value& n) { placeCallTo(n.stringValue()); });
         }
     }
     return true;

@@ -387,7 +387,7 @@ void HXAppComposeRole::searchContactsMatchingName(const std::string& query, std:
     // The search takes a copy of the list along, never the application object; the answer goes
     // back on the main queue.
     dispatch::Queue::global(dispatch::Priority::Background)
-        ->async([list = HXContactListSnapshot(client_), query, found = std::move(found)]() mutable {
+        ->async([list = client_.allContacts(), query, found = std::move(found)]() mutable {
             auto hits = hxcontacts::matchingName(list, query);
             dispatch::Queue::main()->async(
                 [hits = std::move(hits), found = std::move(found)]() mutable { found(std::move(hits)); });

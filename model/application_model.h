@@ -139,6 +139,9 @@ public:
     ContactList cachedContacts();
     // The live list; starts the full load (or the fallback to the cache file) once.
     ContactList allContacts();
+    // At launch: the cache file's list is what the readers see until the full load, started
+    // here, replaces it.
+    void loadContactsAtLaunch();
     ContactList contactsMatchingName(std::string_view query);
     std::string recordIDForNumber(std::string_view number);
     std::string contactNameForNumber(std::string_view number);

@@ -226,13 +226,20 @@ void HXApplicationModel::loadAllContacts() {
     cachedContacts_.reset();
 }
 
+// The readers go through allContacts(): after a launch or resetContacts() the first of them
+// starts the loads, and each sees what has been read so far.
 ContactList HXApplicationModel::contactsMatchingPhone(std::string_view number) {
-    ContactList list;
+    return hxcontacts::matchingPhone(allContacts(), number);
+}
+
+void HXApplicationModel::loadContactsAtLaunch() {
+    // The cache file gives names at once; the full load replaces them when it ends.
+    ContactList cached = cachedContacts();
     {
         std::lock_guard lock(contactsMutex_);
-        list = allContacts_.value_or(ContactList{});
+        if ((!allContacts_ || allContacts_->empty()) && !cached.empty()) allContacts_ = std::move(cached);
     }
-    return hxcontacts::matchingPhone(list, number);
+    (void)allContacts();
 }
 
 ContactList HXContactListSnapshot(const HXApplicationModel& model) {
@@ -241,7 +248,7 @@ ContactList HXContactListSnapshot(const HXApplicationModel& model) {
 }
 
 ContactList HXApplicationModel::contactsMatchingName(std::string_view query) {
-    return hxcontacts::matchingName(HXContactListSnapshot(*this), query);
+    return hxcontacts::matchingName(allContacts(), query);
 }
 
 std::string HXApplicationModel::recordIDForNumber(std::string_view number) {
@@ -253,20 +260,20 @@ std::string HXApplicationModel::recordIDForNumber(std::string_view number) {
 }
 
 std::string HXApplicationModel::contactNameForNumber(std::string_view number) {
-    return hxcontacts::Names{HXContactListSnapshot(*this), nullptr, hxcontacts::familyNameOrder()}.nameForNumber(
-        number);
+    return hxcontacts::Names{allContacts(), nullptr, hxcontacts::familyNameOrder()}.nameForNumber(number);
 }
 
 std::string HXApplicationModel::updateGroupContactsForNumber(std::string_view numbers) {
     const std::string name =
-        hxcontacts::Names{HXContactListSnapshot(*this), phoneFormatter(), hxcontacts::familyNameOrder()}.groupName(
-            numbers);
+        hxcontacts::Names{allContacts(), phoneFormatter(), hxcontacts::familyNameOrder()}.groupName(numbers);
     decreasePhoneFormatterAccessCount();
     return name;
 }
 
 void HXApplicationModel::lookupPhone(const std::optional<std::string>& number) {
     if (!number) return;
+    // After resetContacts() the first lookup reads the contacts again.
+    (void)allContacts();
     bool loading;
     {
         std::lock_guard lock(monitor_);

@@ -1,5 +1,8 @@
 #include "model/message_store.h"
 
+#include <filesystem>
+#include <string>
+
 #include "model/account.h"
 #include "model/conversation.h"
 #include "model/phone_extensions.h"
@@ -101,8 +104,35 @@ std::string storeFileName(const std::optional<std::string>& username) {
 foundation::Result<store::PersistentStorePtr> openStore(const store::CoordinatorPtr& coordinator,
                                                         const std::string& path, const store::StoreOptions& options) {
     auto added = coordinator->addPersistentStore(path, options);
-    if (added.ok() || added.error().code != store::kIncompatibleVersionHashError) return added;
+    if (added.ok()) return added;
+    if (added.error().code == store::kUnreadableStoreError) {
+        // Not this store's to delete (another program's file, a folder): set aside beside it,
+        // with its companions, and a fresh store made in its place.
+        if (!setAsideStore(path)) return added;
+        return coordinator->addPersistentStore(path, options);
+    }
+    if (added.error().code != store::kIncompatibleVersionHashError) return added;
     return resetStore(coordinator, path, options);
+}
+
+bool setAsideStore(const std::string& path) {
+    static constexpr const char* kCompanions[] = {"", "-journal", "-wal", "-shm"};
+    std::error_code ec;
+    // The first name free for the file and each companion: nothing set aside before is replaced.
+    std::string aside;
+    for (int n = 1; n <= 100 && aside.empty(); ++n) {
+        const std::string candidate = path + ".unreadable" + (n == 1 ? std::string() : "-" + std::to_string(n));
+        bool free = true;
+        for (const char* suffix : kCompanions) free = free && !std::filesystem::exists(candidate + suffix, ec);
+        if (free) aside = candidate;
+    }
+    if (aside.empty()) return false;
+    for (const char* suffix : kCompanions) {
+        if (!std::filesystem::exists(path + suffix, ec)) continue;
+        std::filesystem::rename(path + suffix, aside + suffix, ec);
+        if (ec) return false;
+    }
+    return true;
 }
 
 foundation::Result<store::PersistentStorePtr> resetStore(const store::CoordinatorPtr& coordinator,

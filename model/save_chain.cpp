@@ -389,6 +389,51 @@ void HXApplicationModel::saveMOC2Parent(const std::shared_ptr<store::Context>& c
     if (completion) completion();
 }
 
+namespace {
+
+// text between U+2068 and U+2069, which keep its direction controls to it: a U+2069 without its
+// opener inside text is dropped, and any isolate text leaves open is closed.
+std::string isolatedText(const std::string& text) {
+    std::string out = "\u2068";
+    size_t open = 0;
+    for (char32_t c : foundation::toCodePoints(text)) {
+        if (c >= 0x2066 && c <= 0x2068) ++open;
+        if (c == 0x2069) {
+            if (open == 0) continue;
+            --open;
+        }
+        foundation::appendUtf8(out, c);
+    }
+    for (; open > 0; --open) out += "\u2069";
+    return out + "\u2069";
+}
+
+// What combines with the character before it: marks, joiners, variation selectors, skin tones,
+// tags. A cut never separates them from it.
+bool extendsCharacter(char32_t c) {
+    return (c >= 0x0300 && c <= 0x036F) || (c >= 0x1AB0 && c <= 0x1AFF) || (c >= 0x1DC0 && c <= 0x1DFF) ||
+           (c >= 0x20D0 && c <= 0x20FF) || (c >= 0xFE20 && c <= 0xFE2F) || (c >= 0xFE00 && c <= 0xFE0F) ||
+           c == 0x200D || (c >= 0x1F3FB && c <= 0x1F3FF) || (c >= 0xE0020 && c <= 0xE007F) ||
+           (c >= 0xE0100 && c <= 0xE01EF);
+}
+
+// A notification's body: at most 4,000 characters (UTF-16 units), a longer text cut at a
+// character boundary and ended with "…".
+std::string boundedBody(const std::string& text) {
+    constexpr size_t kMaxUnits = 4000;
+    if (foundation::utf16Length(text) <= kMaxUnits) return text;
+    const std::u32string points = foundation::toCodePoints(text);
+    size_t units = 0, cut = 0;
+    while (cut < points.size() && units + (points[cut] > 0xFFFF ? 2 : 1) <= kMaxUnits - 1)
+        units += points[cut++] > 0xFFFF ? 2 : 1;
+    while (cut > 0 && (extendsCharacter(points[cut]) || points[cut - 1] == 0x200D)) --cut;
+    std::string out;
+    for (size_t i = 0; i < cut; ++i) foundation::appendUtf8(out, points[i]);
+    return out + "\u2026";
+}
+
+}  // namespace
+
 void HXApplicationModel::postNewMessageNotification(const ManagedObjectPtr& message, int64_t types) {
     auto conversation = message->object("Conversation");
     if (!conversation) return;
@@ -424,6 +469,9 @@ void HXApplicationModel::postNewMessageNotification(const ManagedObjectPtr& mess
     if (needed && !(types & needed)) return;
 
     services::NotificationContent content;
+    // The name, given by the service or the contacts, is isolated: its direction controls (a
+    // U+202E that would show the title reversed) stay inside it.
+    name = isolatedText(name);
     content.title = foundation::format(localized("%1$@ %2$@"), icon, name);
 
     std::string text = stringValue(message->value("message"));
@@ -451,7 +499,7 @@ void HXApplicationModel::postNewMessageNotification(const ManagedObjectPtr& mess
             if (made.ok()) content.attachments.push_back(std::move(made.value()));
         }
     }
-    content.body = (anyWithId && text == "[IMAGE]" && !content.attachments.empty()) ? std::string() : text;
+    content.body = (anyWithId && text == "[IMAGE]" && !content.attachments.empty()) ? std::string() : boundedBody(text);
     if (content.body.empty() && t == 0) content.body = localized("Missed call");
 
     content.userInfo.set("id", v.conversationID());
@@ -494,6 +542,12 @@ void HXApplicationModel::addMessagesToCSIndex(const std::vector<ManagedObjectPtr
     maker.feed(*services::SearchableIndex::defaultSearchableIndex());
 }
 
+namespace {
+// User name -> the generation of the system's index (services::SearchableIndex::generation) to
+// which the account's messages marked indexed were handed.
+constexpr const char* kSearchIndexGenerationKey = "searchIndexGeneration";
+}  // namespace
+
 void HXApplicationModel::indexMessages() {
     if (!services::SearchableIndex::isIndexingAvailable()) return;
     // What the pass needs of this object is taken here; on its worker it names the object weakly
@@ -503,16 +557,33 @@ void HXApplicationModel::indexMessages() {
     if (!child) return;
     const bool on = useSpotlight();
     const HXModelReference model(*this);
-    dispatch::Queue::global(dispatch::Priority::Background)->async([model, child, on] {
+    // The index the store's marks were handed to: when the system's index started afresh since
+    // (lost, unreadable, set aside), every message is handed to it again.
+    const std::string username = currentUsername();
+    const std::string generation = services::SearchableIndex::defaultSearchableIndex()->generation();
+    const auto recorded = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey(kSearchIndexGenerationKey);
+    const bool handOverAgain = on && (recorded ? recorded->get(username).stringValue() : std::string()) != generation;
+    // Recorded once the pass has reached the main context's save.
+    auto record = [username, generation] {
+        auto defaults = foundation::UserDefaults::standardUserDefaults();
+        auto generations = defaults->dictionaryForKey(kSearchIndexGenerationKey).value_or(foundation::Dictionary{});
+        if (generations.get(username).stringValue() == generation && generations.contains(username)) return;
+        generations.set(username, foundation::Value(generation));
+        (void)defaults->setObject(foundation::Value(std::move(generations)), kSearchIndexGenerationKey);
+    };
+    dispatch::Queue::global(dispatch::Priority::Background)->async([model, child, on, handOverAgain, record] {
         if (!on) services::SearchableIndex::defaultSearchableIndex()->deleteAllSearchableItems();
-        HXMessageStore::performWithThreadContext(child, [model, child, on] {
-            auto giveBack = [&model] {
-                dispatch::Queue::main()->async([model] {
-                    if (auto self = model.lock()) self->decreaseMocAccessCount();
+        HXMessageStore::performWithThreadContext(child, [model, child, on, handOverAgain, record] {
+            auto giveBack = [&model, &record] {
+                dispatch::Queue::main()->async([model, record] {
+                    if (auto self = model.lock()) {
+                        self->decreaseMocAccessCount();
+                        record();
+                    }
                 });
             };
             store::FetchRequest request(HXMessageStore::kMessageEntity);
-            if (on) {
+            if (on && !handOverAgain) {
                 auto unindexed = HXMessageStore::managedObjectModel()->fetchRequestFromTemplate("msg_unindexed", {});
                 if (!unindexed.ok()) return giveBack();
                 request = unindexed.value();
@@ -521,8 +592,15 @@ void HXApplicationModel::indexMessages() {
             if (!count.ok() || count.value() == 0) return giveBack();
             auto items = child->fetch(request);
             if (!items.ok()) return giveBack();
-            for (const auto& m : items.value()) (void)m->setValue("isIndexedForSearch", on);
-            HXSaveChildContext(model, child, nullptr, nullptr);
+            // Every message changed reaches the main context's save, which hands it to the index;
+            // a message marked handed over loses its mark on the way, so that it keeps none
+            // should that save not hand it over.
+            for (const auto& m : items.value()) {
+                const bool marked = m->value("isIndexedForSearch").boolValue();
+                (void)m->setValue("isIndexedForSearch", handOverAgain ? !marked : on);
+            }
+            HXSaveChildContext(
+                model, child, [record] { dispatch::Queue::main()->async(record); }, nullptr);
         });
     });
 }

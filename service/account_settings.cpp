@@ -91,7 +91,13 @@ void HXApplicationWebClient::loadPhoneSettings() {
 }
 
 bool HXApplicationWebClient::getPhoneSettingsFromData(const foundation::Data& data) {
-    auto parsed = foundation::parseJSON(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+    const std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
+    auto parsed = foundation::parseJSON(bytes);
+    // A bad byte in a text the user set (a phone's name) must not cost the account: a reply that
+    // is not well-formed UTF-8 is read again with each malformed byte as U+FFFD, as thread lists
+    // are. A reply that is not the account even then (a sign-in page, a cut body) still fails.
+    if (!parsed.ok() && !foundation::isValidUtf8(bytes))
+        parsed = foundation::parseJSON(foundation::utf8Repaired(bytes));
     auto acct = account();
     const Value* accountValue =
         parsed.ok() && parsed->isDictionary() ? parsed->asDictionary().find("account") : nullptr;

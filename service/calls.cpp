@@ -238,7 +238,15 @@ void HXCalls::placeCallback(const std::string& target) {
                     post("kCallButtonUpdateNotification");
                     return;
                 }
-                if (HXCheckResponse(*app, text)) app->setCallPlaced(true);
+                if (text.empty()) {
+                    // An answer without a body placed no call: said as for any answer that is not
+                    // the service's acceptance.
+                    app->presentAlert({PhoneExtensions::localizedString("Error"),
+                                       HXRefusalMessage(text),
+                                       {{PhoneExtensions::localizedString("OK"), HXAlertAction::Style::Default, {}}}});
+                } else if (HXCheckResponse(*app, text)) {
+                    app->setCallPlaced(true);
+                }
                 post("kCallButtonUpdateNotification");
             });
         });

@@ -84,11 +84,14 @@ HXPageAnswer pageOf(const HXPlannedConversation& c, const HXStoredConversations&
 
 // Markers of one parse, handed from the parse to the decisions after it.
 struct HXMessageListModel::ParseResult {
-    bool refreshNeeded = false;                                      // R
-    bool newConversation = false;                                    // N
-    bool newMessage = false;                                         // M
-    bool newVoicemail = false;                                       // V
-    std::optional<int64_t> earliest, latest;                         // E, L in seconds
+    bool refreshNeeded = false;               // R
+    bool newConversation = false;             // N
+    bool newMessage = false;                  // M
+    bool newVoicemail = false;                // V
+    std::optional<int64_t> earliest, latest;  // E, L in seconds
+    // Where the page ends in time (seconds): the earliest of its threads' newest items, those
+    // that could not be stored included (an item type the app does not know, no id).
+    std::optional<int64_t> pageEarliest;
     foundation::Array pictures;                                      // attachments a background fetch brings along
     HXThreadListReply::More more = HXThreadListReply::More::Absent;  // what the reply says of the next page
     HXPageAnswer page;                                               // a conversation page's, when one
@@ -891,6 +894,13 @@ void HXMessageListModel::parse(const HXListParseEnvironment& env, const store::C
     r.newVoicemail = plan.newVoicemail;
     r.earliest = plan.earliest;
     r.latest = plan.latest;
+    r.pageEarliest = plan.earliest;
+    if (reply.earliestThreadTime) {
+        const int64_t t = *reply.earliestThreadTime / 1000;
+        r.pageEarliest = r.pageEarliest ? std::min(*r.pageEarliest, t) : t;
+    }
+    itemsSkipped_ += plan.skippedItems + reply.itemsWithoutID;
+    threadsSkipped_ += plan.skippedThreads + reply.threadsWithoutID;
     r.more = reply.more;
     // Read before the write, which moves the attachments out of the reply.
     for (const Value* picture : plan.pictures)
@@ -1152,7 +1162,7 @@ uint64_t HXMessageListModel::markerFor(int listType, bool isSignedIn) const {
 }
 
 void HXMessageListModel::afterParse(const HXListParseEnvironment& env, int flags, const ParseResult& r) {
-    decideNextPage(flags, r);
+    const bool askNext = decideNextPage(flags, r);
     setIsLoadingMessages(false);
     noteLoadEnded(env.app);
     refilterIfMarked(r);
@@ -1164,16 +1174,18 @@ void HXMessageListModel::afterParse(const HXListParseEnvironment& env, int flags
     }
     const int listType = selectedListType();
     if ((listType == Archive && archivePage() == 0) || (listType == Normal && reloadPage() == 0) ||
-        (listType == Spam && spamPage() == 0)) {
+        (listType == Spam && spamPage() == 0))
         onView([](HXMessageListView& v) { v.updateMoreRow(); });
-        return;
-    }
-    advancePageMarker(flags, r);
+    else
+        advancePageMarker(flags, r);
+    // Asked for once the marker names the next page and the list is no longer loading: a request
+    // sent before would ask for this page again.
+    if (askNext) onMain([](HXMessageListModel& s) { s.loadMessages(Sender::ListScreen); });
 }
 
 // The shown list asks for its next page, or learns that its list has ended; a spam or archive
 // list not on screen learns of its end too.
-void HXMessageListModel::decideNextPage(int flags, const ParseResult& r) {
+bool HXMessageListModel::decideNextPage(int flags, const ParseResult& r) {
     const bool spam = flags & SpamList, archive = flags & ArchiveList, reload = flags & ConversationReload;
     const int listType = selectedListType();
     auto endOfList = [&] {
@@ -1187,23 +1199,26 @@ void HXMessageListModel::decideNextPage(int flags, const ParseResult& r) {
     };
     if (!isShownScreen()) {
         if ((spam || archive) && r.more == HXThreadListReply::More::Absent) endOfList();
-        return;
+        return false;
     }
     const uint64_t marker = spam && listType == Spam         ? spamPage()
                             : archive && listType == Archive ? archivePage()
                             : listType == Normal             ? reloadPage()
                                                              : 0;
-    if (r.refreshNeeded && (r.newConversation || marker < 3)) return;
-    if (r.more == HXThreadListReply::More::Absent) {
+    if (r.refreshNeeded && (r.newConversation || marker < 3)) return false;
+    // A page that would not move the marker back would be asked for again and again: the list
+    // ends there.
+    const bool stalled =
+        !reload && r.more == HXThreadListReply::More::Entries && marker >= 3 && nextPageBound(r) >= marker;
+    if (r.more == HXThreadListReply::More::Absent || stalled) {
         endOfList();
         if (!spam && !archive) setReloadPage(0);
         onView([](HXMessageListView& v) { v.updateMoreRow(); });
     } else if (r.more == HXThreadListReply::More::Entries) {
-        if (!reload)
-            onMain([](HXMessageListModel& s) { s.loadMessages(Sender::ListScreen); });
-        else if (r.newConversation)
-            refilter_ = true;
+        if (!reload) return true;
+        if (r.newConversation) refilter_ = true;
     }
+    return false;
 }
 
 // The time of this load, kept with the account under the list's tag, and shown.
@@ -1245,10 +1260,18 @@ void HXMessageListModel::announceLoadEnd(int flags) {
         onMain([](HXMessageListModel& s) { s.refreshComplete(); });
 }
 
-// The next page ends a second before the oldest conversation of this one.
+// The next page ends a second before the oldest conversation of this one, counting those that
+// could not be stored: a page of them still moves the list back.
+uint64_t HXMessageListModel::nextPageBound(const ParseResult& r) {
+    const int64_t bound = (r.pageEarliest ? *r.pageEarliest : static_cast<int64_t>(dispatch::wallNow())) - 1;
+    return bound > 0 ? static_cast<uint64_t>(bound) : 0;
+}
+
+// A marker that does not move back ends the list: the next page would be this one again.
 void HXMessageListModel::advancePageMarker(int flags, const ParseResult& r) {
-    const int64_t bound = (r.earliest ? *r.earliest : static_cast<int64_t>(dispatch::wallNow())) - 1;
-    const uint64_t next = bound > 0 ? static_cast<uint64_t>(bound) : 0;
+    const uint64_t current = (flags & SpamList) ? spamPage() : (flags & ArchiveList) ? archivePage() : reloadPage();
+    uint64_t next = nextPageBound(r);
+    if (current >= 3 && next >= current) next = 0;
     if (flags & SpamList)
         setSpamPage(next);
     else if (flags & ArchiveList)

@@ -110,9 +110,14 @@ public:
         uint64_t replacedSequences = 0;
         uint64_t threadsBeyondBound = 0;
         uint64_t itemsBeyondBound = 0;
+        // Items not stored (a type outside the list or unknown to the app, no id), and threads
+        // of which nothing was stored.
+        uint64_t itemsSkipped = 0;
+        uint64_t threadsSkipped = 0;
     };
     ReplyRepairs replyRepairs() const {
-        return {replacedSequences_.load(), threadsBeyondBound_.load(), itemsBeyondBound_.load()};
+        return {replacedSequences_.load(), threadsBeyondBound_.load(), itemsBeyondBound_.load(), itemsSkipped_.load(),
+                threadsSkipped_.load()};
     }
     // The list's conversations in the account's main context, newest first (main thread). Made on
     // first use when the store has a main context (null otherwise), with the list told of every
@@ -248,11 +253,13 @@ private:
                           std::function<void()> then);
     // The decisions after a parse, in their order.
     void afterParse(const HXListParseEnvironment& env, int flags, const ParseResult& result);
-    void decideNextPage(int flags, const ParseResult& result);
+    // True when the shown list is to ask for its next page (after the marker has moved).
+    bool decideNextPage(int flags, const ParseResult& result);
     void noteLoadEnded(const std::weak_ptr<HXApplicationWebClient>& app);
     void refilterIfMarked(const ParseResult& result);
     void announceLoadEnd(int flags);
     void advancePageMarker(int flags, const ParseResult& result);
+    static uint64_t nextPageBound(const ParseResult& result);
     uint64_t markerFor(int listType, bool signedIn) const;
     // Runs f with this list on the main queue while the list lives.
     void onMain(std::function<void(HXMessageListModel&)> f);
@@ -279,6 +286,7 @@ private:
     std::set<std::string> vmPrefetchList_ HX_GUARDED_BY(prefetchMutex_);
     std::atomic<bool> initialLoadDone_{false};
     std::atomic<uint64_t> replacedSequences_{0}, threadsBeyondBound_{0}, itemsBeyondBound_{0};
+    std::atomic<uint64_t> itemsSkipped_{0}, threadsSkipped_{0};
     std::atomic<bool> refilter_{false};
     std::atomic<bool> listLoadStarted_{false};
     // The kinds of sender (a bit each) whose load waits for the unread refresh to end, and the

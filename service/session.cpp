@@ -234,13 +234,16 @@ bool HXApplicationWebClient::alertIfStorageFull(const foundation::Error& error, 
     bool& alerted = loss == StorageLoss::Messages ? messagesFullAlerted_ : storageFullAlerted_;
     if (!full || alerted) return full;
     alerted = true;
-    // The account itself is safe when only its messages cannot be kept: they are the service's
-    // and come back with the next load once there is room.
+    // The account itself is safe when only its messages cannot be kept (they are the service's
+    // and come back with the next load once there is room), unless its own save failed too.
     const std::string message =
         loss == StorageLoss::Messages
-            ? foundation::localizedString("HX Connect cannot save your messages because the device's storage is "
-                                          "full. Your account is saved; free some space and the messages are "
-                                          "loaded again.")
+            ? (storageFullAlerted_
+                   ? foundation::localizedString("HX Connect cannot save your messages because the device's storage "
+                                                 "is full. Free some space and the messages are loaded again.")
+                   : foundation::localizedString("HX Connect cannot save your messages because the device's storage "
+                                                 "is full. Your account is saved; free some space and the messages "
+                                                 "are loaded again."))
             : foundation::localizedString("HX Connect cannot save your account because the device's storage is full. "
                                           "Free some space, or it has to be signed in again.");
     presentAlert(HXAlert{"Storage Full", message, {{"OK", HXAlertAction::Style::Default, {}}}});

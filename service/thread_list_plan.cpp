@@ -239,7 +239,10 @@ HXThreadListPlan HXPlanThreadList(const HXThreadListReply& reply, const HXThread
         for (const HXThreadItem& item : thread.items) {
             const int64_t mask = item.mask;
             // Items outside the list.
-            if (!(mask & in.typeMask) && !((mask & CS::kMessagesMask) && in.viewType == 3)) continue;
+            if (!(mask & in.typeMask) && !((mask & CS::kMessagesMask) && in.viewType == 3)) {
+                ++plan.skippedItems;
+                continue;
+            }
             const int64_t startTime = item.startTime;
             // The conversation, at the thread's first listed item.
             if (!k) {
@@ -285,7 +288,10 @@ HXThreadListPlan HXPlanThreadList(const HXThreadListReply& reply, const HXThread
             planMedia(item, in, plan);
             c.messages.push_back(std::move(m));
         }
-        if (!k) continue;
+        if (!k) {
+            ++plan.skippedThreads;
+            continue;
+        }
         // A conversation page replaces the stored messages of the span it covers.
         if (reload && threadEarliest) {
             int64_t from = *threadEarliest, to = *threadLatest;

@@ -95,6 +95,9 @@ struct HXThreadListPlan {
     bool newMessage = false;                  // M
     bool newVoicemail = false;                // V
     std::optional<int64_t> earliest, latest;  // E, L in seconds
+    // Items of a type outside the list (or unknown to the app), and threads with none listed.
+    size_t skippedItems = 0;
+    size_t skippedThreads = 0;
 };
 
 // The plan of reply for the list; it points into reply, which must outlive it.

@@ -144,7 +144,12 @@ void readThread(V& thread, HXThread& out, Limits& limits) {
                 }
                 // Read in place: an item record is large, and most items are kept.
                 readItem(item, out.items.emplace_back());
-                if (out.items.back().id.empty()) out.items.pop_back();
+                const int64_t start = out.items.back().startTime;
+                if (start > 0) out.newestStartTime = std::max(out.newestStartTime.value_or(start), start);
+                if (out.items.back().id.empty()) {
+                    ++limits.reply.itemsWithoutID;
+                    out.items.pop_back();
+                }
             });
         }
     }
@@ -171,7 +176,13 @@ void readThreadInto(V& thread, Limits& limits) {
         return;
     }
     readThread(thread, threads.emplace_back(), limits);
-    if (threads.back().id.empty()) threads.pop_back();
+    auto& reply = limits.reply;
+    if (auto t = threads.back().newestStartTime)
+        reply.earliestThreadTime = std::min(reply.earliestThreadTime.value_or(*t), *t);
+    if (threads.back().id.empty()) {
+        ++reply.threadsWithoutID;
+        threads.pop_back();
+    }
 }
 
 // A list (again: a repeated member, of which the last counts) starts afresh.
@@ -179,6 +190,9 @@ void restartThreads(Limits& limits) {
     limits.reply.threads.clear();
     limits.reply.threadsBeyondBound = 0;
     limits.reply.itemsBeyondBound = 0;
+    limits.reply.threadsWithoutID = 0;
+    limits.reply.itemsWithoutID = 0;
+    limits.reply.earliestThreadTime.reset();
 }
 
 // The reply's facts and the threads its tree holds. A "thread" member that is not a list (a single

@@ -40,6 +40,8 @@ struct HXThread {
     std::vector<HXThreadItem> items;
     // The reply listed more items than were read: the items read do not cover the thread.
     bool itemsCut = false;
+    // The newest start time of every item read, those left out for want of an id included.
+    std::optional<int64_t> newestStartTime;
 };
 
 struct HXThreadListReply {
@@ -49,6 +51,12 @@ struct HXThreadListReply {
     // What the reply held beyond its bounds, left out.
     size_t threadsBeyondBound = 0;
     size_t itemsBeyondBound = 0;
+    // Threads and items left out for want of an id.
+    size_t threadsWithoutID = 0;
+    size_t itemsWithoutID = 0;
+    // The earliest of the threads' newest start times (milliseconds), over every thread read,
+    // those left out included: where the page ends, whatever could be stored of it.
+    std::optional<int64_t> earliestThreadTime;
     std::vector<HXThread> threads;
     // "response" > "conversation": absent (the list has ended), empty, or with entries.
     enum class More { Absent, Empty, Entries } more = More::Absent;

@@ -175,6 +175,12 @@ void SearchableIndex::Positions::grow() {
 
 void SearchableIndex::indexSearchableItems(std::vector<SearchableItem> items) {
     std::lock_guard lock(mutex_);
+    std::string line = keptPath_.empty() ? std::string() : journalLine("index", items);
+    indexLocked(std::move(items));
+    if (!line.empty()) journalLocked(line);
+}
+
+void SearchableIndex::indexLocked(std::vector<SearchableItem> items) {
     // The numbers of the previous item's strings, tried first for a new item (the items of one
     // conversation come together); a replaced item's own are tried first for its replacement.
     Stored previous;
@@ -256,6 +262,11 @@ void SearchableIndex::compactLocked() {
 
 void SearchableIndex::deleteSearchableItemsWithIdentifiers(const std::vector<std::string>& uniqueIdentifiers) {
     std::lock_guard lock(mutex_);
+    deleteIdentifiersLocked(uniqueIdentifiers);
+    if (!keptPath_.empty()) journalLocked(journalLine("delete", uniqueIdentifiers));
+}
+
+void SearchableIndex::deleteIdentifiersLocked(const std::vector<std::string>& uniqueIdentifiers) {
     for (const auto& id : uniqueIdentifiers)
         if (const uint32_t at = positions_.find(id, items_); at != Positions::kAbsent) deleteLocked(items_[at]);
     compactLocked();
@@ -263,6 +274,11 @@ void SearchableIndex::deleteSearchableItemsWithIdentifiers(const std::vector<std
 
 void SearchableIndex::deleteSearchableItemsWithDomainIdentifiers(const std::vector<std::string>& domains) {
     std::lock_guard lock(mutex_);
+    deleteDomainsLocked(domains);
+    if (!keptPath_.empty()) journalLocked(journalLine("deleteDomains", domains));
+}
+
+void SearchableIndex::deleteDomainsLocked(const std::vector<std::string>& domains) {
     // Whether each pooled string is a domain to delete, worked out once: many items share one.
     enum : char { kUnknown, kKept, kDeleted };
     std::vector<char> verdicts(strings_.size(), kUnknown);
@@ -283,6 +299,11 @@ void SearchableIndex::deleteSearchableItemsWithDomainIdentifiers(const std::vect
 
 void SearchableIndex::deleteAllSearchableItems() {
     std::lock_guard lock(mutex_);
+    deleteAllLocked();
+    if (!keptPath_.empty()) journalLocked(journalLine("deleteAll", std::vector<std::string>{}));
+}
+
+void SearchableIndex::deleteAllLocked() {
     items_.clear();
     positions_.clear();
     texts_.clear();
@@ -292,6 +313,10 @@ void SearchableIndex::deleteAllSearchableItems() {
 
 std::vector<SearchableItem> SearchableIndex::items() const {
     std::lock_guard lock(mutex_);
+    return itemsLocked();
+}
+
+std::vector<SearchableItem> SearchableIndex::itemsLocked() const {
     std::vector<SearchableItem> out;
     out.reserve(items_.size() - deleted_);
     for (const auto& s : items_) {

@@ -64,6 +64,29 @@ public:
     // index, a file that does not read is an error and leaves the index as it was.
     foundation::Status readFromFile(const std::filesystem::path& path);
 
+    // The index the system keeps from launch to launch. keepInFile reads the file at path (as
+    // writeToFile writes it) and the journal beside it ("<path>.journal", one line per change
+    // since the file was last written whole), and from then on keeps the file in step with every
+    // change: each change is appended to the journal as one line, and the journal is folded into
+    // the file (written atomically) once it has grown. A run ended by a kill so loses nothing it
+    // handed over. The index starts empty, under a new generation ("<path>.generation"), when
+    // there is no file, when the file does not read, or when file and journal together are above
+    // maxBytes; such files are set aside beside it ("<path>.set-aside", never removed), and
+    // whoever marked items as handed over hands them again (see generation).
+    struct Kept {
+        bool startedEmpty = false;
+        // What was set aside and why ("" when nothing was).
+        std::string note;
+    };
+    static constexpr uintmax_t kKeptFileBound = 8u << 20;
+    Kept keepInFile(const std::filesystem::path& path, uintmax_t maxBytes = kKeptFileBound);
+    // Names the index's life since it last started empty ("" for a file kept before generations
+    // were given, and for an index not kept in a file). A caller that records the generation it
+    // handed its items to knows, when it differs, that they must be handed over again.
+    std::string generation() const;
+    // Writes the whole index into its file and empties the journal (nothing when not kept).
+    foundation::Status writeKeptFile();
+
 private:
     // Strings shared by many items (content type, account, domain, title), kept once each and
     // counted by use, so that one no item uses any more is dropped.
@@ -122,7 +145,24 @@ private:
     // Drops deleted items and unused text once they are as large as what is in use.
     void compactLocked() HX_REQUIRES(mutex_);
 
+    // The journal line of a change, appended when the index is kept in a file; the journal is
+    // folded into the file once it has grown.
+    void journalLocked(const std::string& line) HX_REQUIRES(mutex_);
+    static std::string journalLine(const char* change, const std::vector<SearchableItem>& items);
+    static std::string journalLine(const char* change, const std::vector<std::string>& names);
+    // Applies one journal line; false when it does not read.
+    bool replayLocked(std::string_view line) HX_REQUIRES(mutex_);
+    foundation::Status writeKeptFileLocked() HX_REQUIRES(mutex_);
+    std::vector<SearchableItem> itemsLocked() const HX_REQUIRES(mutex_);
+    void indexLocked(std::vector<SearchableItem> items) HX_REQUIRES(mutex_);
+    void deleteIdentifiersLocked(const std::vector<std::string>& uniqueIdentifiers) HX_REQUIRES(mutex_);
+    void deleteDomainsLocked(const std::vector<std::string>& domains) HX_REQUIRES(mutex_);
+    void deleteAllLocked() HX_REQUIRES(mutex_);
+
     mutable foundation::Mutex mutex_;
+    std::filesystem::path keptPath_ HX_GUARDED_BY(mutex_);
+    uintmax_t keptBytes_ HX_GUARDED_BY(mutex_) = 0, journalBytes_ HX_GUARDED_BY(mutex_) = 0;
+    std::string generation_ HX_GUARDED_BY(mutex_);
     std::vector<Stored> items_ HX_GUARDED_BY(mutex_);  // in the order first indexed, with deleted places
     size_t deleted_ HX_GUARDED_BY(mutex_) = 0;
     // Each item's position in items_, by unique id: a list's save indexes a hundred thousand at

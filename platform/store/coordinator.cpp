@@ -234,6 +234,8 @@ foundation::Result<PersistentStorePtr> Coordinator::addPersistentStore(const std
     std::lock_guard lock(mutex_);
     if (store_) return makeError(kStoreOpenError, "The coordinator already has a store (" + store_->path() + ").");
     if (!model_->finished()) return makeError(kInvalidRequestError, "The model is not finished.");
+    if (std::error_code ec; std::filesystem::is_directory(path, ec))
+        return makeError(kUnreadableStoreError, "The store's path " + path + " is a directory.");
     int rc =
         sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
@@ -297,6 +299,9 @@ Status Coordinator::prepareSchemaLocked(const StoreOptions& options) {
     if (ours) {
         Error err;
         sqlite3_stmt* stmt = statementLocked("SELECT Z_ENTITY, Z_NAME, Z_TYPE FROM Z_METADATA", &err);
+        // A Z_METADATA of another program's making (its columns are not these).
+        if (!stmt && (err.userInfo.get(kSQLiteErrorCodeKey).int64Value() & 0xff) == SQLITE_ERROR)
+            return makeError(kUnreadableStoreError, "The store's metadata is not this store's.");
         if (!stmt) return err;
         StatementUse use{stmt};
         int rc;

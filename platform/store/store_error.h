@@ -11,6 +11,9 @@ namespace store {
 // The file was written by an incompatible model, or is not a readable store at all (damaged, or
 // not a database): the caller may delete it and start afresh.
 inline constexpr int64_t kIncompatibleVersionHashError = 134100;
+// The path holds what the store cannot read as its own: metadata written by another program, or
+// a directory. The caller may set it aside and start afresh; it must never delete it.
+inline constexpr int64_t kUnreadableStoreError = 134120;
 // The store could not be opened for another reason (busy, permissions, disk full, ...): the
 // file may be fine and must not be deleted.
 inline constexpr int64_t kStoreOpenError = 134080;

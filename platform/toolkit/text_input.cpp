@@ -339,7 +339,15 @@ bool isDigit(char32_t c) { return c >= '0' && c <= '9'; }
 // The marks and embeddings that set which way text reads (left-to-right and right-to-left marks,
 // embeddings, overrides and isolates): never part of an address, and a boundary before one.
 bool isBidiControl(char32_t c) {
-    return c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+    return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+// What ends a link besides white space: the direction controls, the line and paragraph
+// separators, and the characters that show nothing (zero-width space, joiners, word joiner,
+// byte-order mark, soft hyphen), which would hide where the address ends.
+bool endsLink(char32_t c) {
+    return isBidiControl(c) || c == 0x2028 || c == 0x2029 || (c >= 0x200B && c <= 0x200D) || c == 0x2060 ||
+           c == 0xFEFF || c == 0x00AD;
 }
 
 // Where a link or number found at `start` of the code points ends (exclusive), or start when none.
@@ -352,11 +360,11 @@ size_t linkEnd(const std::u32string& t, size_t start) {
         return true;
     };
     if (start > 0 && !std::isspace(static_cast<int>(t[start - 1] < 128 ? t[start - 1] : 'x')) && t[start - 1] != '(' &&
-        t[start - 1] != '<' && t[start - 1] != '"' && !isBidiControl(t[start - 1]))
+        t[start - 1] != '<' && t[start - 1] != '"' && !endsLink(t[start - 1]))
         return start;
     if (!startsWith("http://") && !startsWith("https://") && !startsWith("www.")) return start;
     size_t end = start;
-    while (end < t.size() && t[end] > ' ' && t[end] != '<' && t[end] != '>' && t[end] != '"' && !isBidiControl(t[end]))
+    while (end < t.size() && t[end] > ' ' && t[end] != '<' && t[end] != '>' && t[end] != '"' && !endsLink(t[end]))
         ++end;
     // Trailing punctuation belongs to the sentence, not the address.
     while (end > start && (t[end - 1] == '.' || t[end - 1] == ',' || t[end - 1] == ')' || t[end - 1] == '!' ||

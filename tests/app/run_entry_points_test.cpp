@@ -87,4 +87,39 @@ TEST_F(RunEntryPoints, AURLAShortcutAndAnActivityLandWhereTheySayAndASearchFinds
     EXPECT_NE(found.find("VC_Conversation"), std::string::npos) << word << "\n" << printed << found;
 }
 
+// A run killed while it works keeps in the index every message it had stored: a restart's search
+// finds them (the index used to be written only at a clean exit while the store marked the
+// messages indexed, so they were never found again). An index file that no longer reads is set
+// aside with a line, and the store's messages are indexed again.
+TEST_F(RunEntryPoints, AKilledRunsMessagesAreFoundAfterARestartAndADamagedIndexIsBuiltAgain) {
+    // The conversation the run opens waits for its page: the run is still at work when killed.
+    service.script("/voice/v1/voiceclient/api2thread/get", {.hold = true});
+    const fs::path index = home / "Library/SearchIndex";
+    const std::string url = "hxconnect://reply?conversationID=" + foundation::queryItemEncoded(threadID);
+    hxtest::TempDir out;
+    const std::string script =
+        "HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() + "' --headless --seconds 60 --service " +
+        service.origin() + " --ingestion " + ingestion.baseURL() + " --out '" + out.path().string() + "' --open-url '" +
+        url + "' >/dev/null 2>&1 & pid=$!; for i in $(seq 1 600); do grep -rqsi " + word + " '" + index.string() +
+        "' && break; sleep 0.05; done; if kill -0 $pid 2>/dev/null; then kill -KILL $pid; "
+        "wait $pid; echo \"killed $?\"; else wait $pid; echo \"ended $?\"; fi";
+    std::ofstream(out / "run.sh") << script;
+    std::string killed;
+    ASSERT_EQ(hxtest::runCommand("bash '" + (out / "run.sh").string() + "'", &killed), 0);
+    ASSERT_EQ(killed, "killed 137\n") << "the run must still be at work when it is killed";
+    service.releaseHeld();
+
+    const std::string found = run("--search " + word, "search after a kill");
+    EXPECT_NE(found.find("VC_Conversation"), std::string::npos) << word << "\n" << printed << found;
+
+    // The index no longer reads: it is set aside, said so, and built again from the store.
+    std::ofstream(index / "index.json", std::ios::trunc) << "{not an index";
+    fs::remove(index / "index.json.journal");
+    run("", "a damaged index");
+    EXPECT_NE(printed.find("the search index starts empty"), std::string::npos) << printed;
+    EXPECT_TRUE(fs::exists(index / "index.json.set-aside"));
+    const std::string again = run("--search " + word, "search after the index was built again");
+    EXPECT_NE(again.find("VC_Conversation"), std::string::npos) << word << "\n" << printed << again;
+}
+
 }  // namespace

@@ -30,6 +30,7 @@
 #include "platform/foundation/user_defaults.h"
 #include "platform/graphics/hxc_font.h"
 #include "platform/security/keychain.h"
+#include "platform/services/contacts.h"
 #include "platform/services/device.h"
 #include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/appearance.h"
@@ -863,6 +864,7 @@ struct FakeDialPad : toolkit::ViewController, HXDialPadScreen {
     void setCallButtonState() override { log->push_back("setCallButtonState"); }
     void startUpdates() override { log->push_back("startUpdates"); }
     void openFavorites() override { log->push_back("openFavorites"); }
+    void proposeCallMethod(int64_t id) override { log->push_back("proposeCallMethod " + std::to_string(id)); }
 };
 
 // A conversation screen that tells what it was made for and which message it was asked to show.
@@ -1163,18 +1165,19 @@ TEST_F(ShellEntry, CallMethodsAndTheDialPad) {
     phone->setName("Work");
     phone->setNumber("+15550001111");
     app->account()->phones()[7] = phone;
+    // The method a URL names is shown on the pad as chosen (0: none); from outside the app, no
+    // call is placed and the account's method stays until the user presses Call.
     struct Case {
         const char* url;
         bool isPhone;
         int64_t forwarding;
-        bool placed;
     } cases[] = {
-        {"hxconnect://call?number=5551234567&callmethod=Work", false, 7, true},
-        {"hxconnect://call?number=5551234567&callmethod=DirectCall", false, 0, false},
-        {"hxconnect://call?number=5551234567&callmethod=DirectCall", true, -1, true},
-        {"hxconnect://call?number=5551234567&callmethod=iPhoneDialer", true, -2, true},
-        {"hxconnect://call?number=5551234567&callmethod=Pigeon", true, 0, false},
-        {"hxconnect://call?5551234567", true, 0, false},
+        {"hxconnect://call?number=5551234567&callmethod=Work", false, 7},
+        {"hxconnect://call?number=5551234567&callmethod=DirectCall", false, 0},
+        {"hxconnect://call?number=5551234567&callmethod=DirectCall", true, -1},
+        {"hxconnect://call?number=5551234567&callmethod=iPhoneDialer", true, -2},
+        {"hxconnect://call?number=5551234567&callmethod=Pigeon", true, 0},
+        {"hxconnect://call?5551234567", true, 0},
     };
     for (const auto& c : cases) {
         app->shell().clear();
@@ -1192,9 +1195,13 @@ TEST_F(ShellEntry, CallMethodsAndTheDialPad) {
         EXPECT_EQ(asked("alertNoConnection").size(), c.forwarding == -1 ? 1u : 0u) << c.url;
         harness.advance(0.1);
         EXPECT_EQ(app->currentViewIndex(), 0) << c.url;
-        EXPECT_EQ(app->account()->forwardingPhoneID(), c.forwarding) << c.url;
+        EXPECT_EQ(app->account()->forwardingPhoneID(), 0) << c.url;
+        EXPECT_EQ(asked("proposeCallMethod"),
+                  c.forwarding ? std::vector<std::string>{"proposeCallMethod " + std::to_string(c.forwarding)}
+                               : std::vector<std::string>{})
+            << c.url;
         EXPECT_EQ(asked("dialPadNumber"), std::vector<std::string>{"dialPadNumber (555) 123-4567"}) << c.url;
-        EXPECT_EQ(callsPlaced, c.placed ? 1 : 0) << c.url;
+        EXPECT_EQ(callsPlaced, 0) << c.url;
         // The pad was filled, refreshed and asked to name the number.
         EXPECT_EQ(asked("updateContactLabel"), std::vector<std::string>{"updateContactLabel (555) 123-4567"}) << c.url;
         EXPECT_EQ(asked("setCallButtonState").size(), 1u) << c.url;
@@ -1566,4 +1573,34 @@ TEST_F(Shell, ATextSizeChangeRebuildsTheMessageFontsAtTheNewSize) {
     harness.setContentSizeCategory(graphics::ContentSizeCategory::large);
     EXPECT_EQ(graphics::HXCFont::HXCFontForType(4)->pointSize(), before->pointSize());
     EXPECT_EQ(graphics::HXCFont::HXCFontForType(5)->pointSize(), capped->pointSize());
+}
+
+// A plain launch reads the contacts (the search of New Message used to find nobody until the app
+// next became active), and after resetContacts() the next lookup reads them again.
+TEST_F(Shell, AFreshLaunchFindsAContactByNameAndAResetReadsThemAgain) {
+    services::ContactStore::setAuthorizationStatus(services::AuthorizationStatus::Authorized);
+    auto contacts = std::make_shared<services::ContactStore>();
+    services::Contact rosa;
+    rosa.identifier = "rosa";
+    rosa.givenName = "Rosa";
+    rosa.familyName = "Diaz";
+    rosa.phoneNumbers = {{"mobile", "+15550107767", ""}};
+    contacts->addContact(rosa);
+    app->setContactStore(contacts);
+    launch();
+    ASSERT_TRUE(app->waitForContactsLoad(10));
+    harness.settle();
+    // Read by the launch itself: the list is there before any reader asked for it.
+    ASSERT_EQ(HXContactListSnapshot(*app).size(), 1u);
+    auto hits = app->contactsMatchingName("Ros");
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0]->get("name").stringValue(), "Rosa Diaz");
+
+    app->resetContacts();
+    EXPECT_TRUE(HXContactListSnapshot(*app).empty());
+    app->lookupPhone(std::string("+15550107767"));
+    ASSERT_TRUE(app->waitForContactsLoad(10));
+    harness.settle();
+    EXPECT_EQ(HXContactListSnapshot(*app).size(), 1u) << "the lookup after a reset reads the contacts again";
+    app->waitForContactsLoad(10);
 }

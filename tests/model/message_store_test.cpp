@@ -191,6 +191,60 @@ TEST_F(MessageStore, ADamagedOrForeignFileIsRecreatedOnceWithItsCompanions) {
     }
 }
 
+// A path the store cannot read as its own (a database whose Z_METADATA another program made, a
+// folder) is set aside beside it, never deleted, and a fresh store made; before, it stayed shut at
+// every launch with no store at all.
+TEST_F(MessageStore, AnUnreadableStoreIsSetAsideAndCreatedAfresh) {
+    std::filesystem::create_directories(foundation::documentsDirectory());
+    // Another program's database with a Z_METADATA table of its own.
+    delegate->username = "foreign@example.com";
+    const auto foreign = HX_ConnectAppDelegate::storePathForAccount(delegate->username);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(foreign.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE Z_METADATA (Z_VERSION INTEGER, Z_PLIST BLOB); "
+                           "INSERT INTO Z_METADATA VALUES (1, 'theirs');",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    auto main = delegate->managedObjectContext();
+    ASSERT_TRUE(main);
+    conversation(main, "fresh", 10);
+    ASSERT_TRUE(main->save().ok());
+    EXPECT_EQ(countOnDisk(delegate->username), 1u);
+    ASSERT_TRUE(std::filesystem::exists(foreign + ".unreadable"));
+    ASSERT_EQ(sqlite3_open(std::string(foreign + ".unreadable").c_str(), &db), SQLITE_OK);
+    std::string kept;
+    sqlite3_exec(
+        db, "SELECT Z_PLIST FROM Z_METADATA",
+        [](void* out, int, char** values, char**) {
+            *static_cast<std::string*>(out) = values[0] ? values[0] : "";
+            return 0;
+        },
+        &kept, nullptr);
+    sqlite3_close(db);
+    EXPECT_EQ(kept, "theirs") << "the other program's file is kept as it was";
+
+    // A folder where the store belongs, twice: the first one set aside is not replaced.
+    for (int round = 1; round <= 2; ++round) {
+        auto d = std::make_shared<TestDelegate>();
+        d->setStoreBusyTimeout(0);
+        d->username = "folder@example.com";
+        const auto path = HX_ConnectAppDelegate::storePathForAccount(d->username);
+        std::filesystem::create_directories(path);
+        std::ofstream(path + "/inside.txt") << "round " << round;
+        auto context = d->managedObjectContext();
+        ASSERT_TRUE(context) << round;
+        EXPECT_EQ(context->count(store::FetchRequest("HX_Conversation")).value(), 0u);
+        const std::string aside = path + (round == 1 ? ".unreadable" : ".unreadable-2");
+        std::ifstream in(aside + "/inside.txt");
+        std::string text;
+        std::getline(in, text);
+        EXPECT_EQ(text, "round " + std::to_string(round));
+        std::filesystem::remove(path);  // the fresh store's file, for the next round's folder
+    }
+}
+
 TEST_F(MessageStore, AnIncompatibleModelFileIsRecreated) {
     delegate->username = "old@example.com";
     auto path = HX_ConnectAppDelegate::storePathForAccount(delegate->username);

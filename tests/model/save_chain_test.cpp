@@ -15,6 +15,7 @@
 #include "model/message_store.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/files.h"
+#include "platform/foundation/strings.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/security/keychain.h"
 #include "platform/services/search_index.h"
@@ -191,22 +192,22 @@ TEST_F(SaveChain, NotificationTypesSelectKindsAndShapeTheContent) {
     EXPECT_EQ(ids, (std::vector<std::string>{"anon_5", "group_6", "group_7", "recorded_4", "sms_1"}));
     const auto* sms = request("sms_1");
     ASSERT_TRUE(sms);
-    EXPECT_EQ(sms->content.title, "\u2709\uFE0F Ann Lee");
+    EXPECT_EQ(sms->content.title, "\u2709\uFE0F \u2068Ann Lee\u2069");
     EXPECT_EQ(sms->content.body, "hello");
     EXPECT_EQ(sms->content.categoryIdentifier, "com.hxconnect.composeReply");
     EXPECT_EQ(sms->content.sound, "NewMessage.caf");
     EXPECT_EQ(sms->content.threadIdentifier, "sms");
-    EXPECT_EQ(sms->content.summaryArgument, "Ann Lee");
+    EXPECT_EQ(sms->content.summaryArgument, "\u2068Ann Lee\u2069");
     EXPECT_EQ(sms->content.userInfo.get("id"), Value("sms"));
     EXPECT_EQ(sms->content.userInfo.get("phoneNumber"), Value("+12025550123"));
     EXPECT_EQ(sms->trigger.timeInterval, 1.0);
     EXPECT_FALSE(sms->trigger.repeats);
     EXPECT_EQ(request("anon_5")->content.categoryIdentifier, "com.hxconnect.markRead");
-    EXPECT_EQ(request("anon_5")->content.title, "\u2709\uFE0F Unknown");
-    EXPECT_EQ(request("recorded_4")->content.title, " Rec");
+    EXPECT_EQ(request("anon_5")->content.title, "\u2709\uFE0F \u2068Unknown\u2069");
+    EXPECT_EQ(request("recorded_4")->content.title, " \u2068Rec\u2069");
     EXPECT_EQ(request("recorded_4")->content.categoryIdentifier, "com.hxconnect.markRead");
-    EXPECT_EQ(request("group_6")->content.title, "\u2709\uFE0F Cy to Group");
-    EXPECT_EQ(request("group_7")->content.title, "\u2709\uFE0F Group Message");
+    EXPECT_EQ(request("group_6")->content.title, "\u2709\uFE0F \u2068Cy to Group\u2069");
+    EXPECT_EQ(request("group_7")->content.title, "\u2709\uFE0F \u2068Group Message\u2069");
 
     center()->removeAllPendingNotificationRequests();
     defaults()->setInteger(4, "notificationTypes");
@@ -219,7 +220,7 @@ TEST_F(SaveChain, NotificationTypesSelectKindsAndShapeTheContent) {
     EXPECT_EQ(missed->content.body, "Missed call");
     EXPECT_EQ(missed->content.categoryIdentifier, "");
     // The sender is the raw number, so it is shown formatted.
-    EXPECT_NE(missed->content.title, "\U0001F6AB +12025550123");
+    EXPECT_NE(missed->content.title, "\U0001F6AB \u2068+12025550123\u2069");
     EXPECT_EQ(missed->content.title.rfind("\U0001F6AB ", 0), 0u);
 
     center()->removeAllPendingNotificationRequests();
@@ -228,7 +229,31 @@ TEST_F(SaveChain, NotificationTypesSelectKindsAndShapeTheContent) {
     ids = notificationIds();
     std::sort(ids.begin(), ids.end());
     EXPECT_EQ(ids, (std::vector<std::string>{"recorded_4", "vm_2"}));
-    EXPECT_EQ(request("vm_2")->content.title, "\U0001F4DE Bob");
+    EXPECT_EQ(request("vm_2")->content.title, "\U0001F4DE \u2068Bob\u2069");
+}
+
+// A name the service gives is isolated in the title, so its U+202E reverses nothing beyond it (a
+// closing U+2069 it carries cannot end the isolate early); a body of 100,000 characters is cut to
+// 4,000 with "…", never inside a character (a surrogate pair, a letter and its accent).
+TEST_F(SaveChain, ANotificationIsolatesTheNameAndBoundsTheBody) {
+    const std::string a3998(3998, 'a');
+    const std::string tail(100'000, 'z');
+    defaults()->setInteger(1, "notificationTypes");
+    backgroundFetch([&](const ContextPtr& ctx) {
+        add(ctx, "rlo", 10, {{1, false, a3998 + "bc" + tail}}, {{"sender", "\u202EnnA\u2069 evil"}});
+        add(ctx, "pair", 10, {{2, false, a3998 + "\U0001F600" + tail}}, {{"sender", "Bo"}});
+        add(ctx, "mark", 10, {{3, false, a3998 + "e\u0301" + tail}}, {{"sender", "Cy"}});
+        add(ctx, "short", 10, {{4, false, a3998 + "bc"}}, {{"sender", "Di"}});
+    });
+    const auto* rlo = request("rlo_1");
+    ASSERT_TRUE(rlo);
+    EXPECT_EQ(rlo->content.title, "\u2709\uFE0F \u2068\u202EnnA evil\u2069");
+    EXPECT_EQ(rlo->content.body, a3998 + "b\u2026");
+    EXPECT_EQ(foundation::utf16Length(rlo->content.body), 4000u);
+    ASSERT_TRUE(request("pair_2") && request("mark_3") && request("short_4"));
+    EXPECT_EQ(request("pair_2")->content.body, a3998 + "\u2026");
+    EXPECT_EQ(request("mark_3")->content.body, a3998 + "\u2026");
+    EXPECT_EQ(request("short_4")->content.body, a3998 + "bc") << "4,000 characters stay whole";
 }
 
 TEST_F(SaveChain, APictureShowsWithAnEmptyBodyOnlyWhenCached) {

@@ -1,6 +1,8 @@
 // The account settings: the "account/get" request and the mapping of its replies.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/connect_app_delegate.h"
 #include "emulator/emulator.h"
 #include "model/account.h"
@@ -239,3 +241,31 @@ TEST_F(AccountSettings, LoadingSendsOneRequestAndWaitsForATokenWhenThereIsNone) 
 }
 
 }  // namespace
+
+// A phone name the user set with a byte that is not UTF-8 reads as U+FFFD: the account is kept
+// and no sign-in is asked for (the panel used to come up again after every sign-in). A reply
+// that is not the account even when repaired (a cut body, a sign-in page) still asks for one.
+TEST_F(AccountSettings, AnInvalidByteInTheAccountKeepsTheAccount) {
+    std::string phones = kPhones;
+    phones.replace(phones.find("\"Cell\""), 6, "\"Ce\xffll\"");
+    const std::string bad = reply(phones);
+    app->shell().clear();
+    app->setSettingsLoading(true);
+    EXPECT_TRUE(app->getPhoneSettingsFromData(bytes(bad)));
+    EXPECT_EQ(app->shell().count("showLoadingOverlay"), 0u);
+    EXPECT_EQ(account().HXnumber(), "+15550100");
+    const auto phonesRead = phoneList(account().phones());
+    ASSERT_EQ(phonesRead.size(), 2u);
+    EXPECT_TRUE(std::any_of(phonesRead.begin(), phonesRead.end(),
+                            [](const auto& p) { return p.second == "Ce\xef\xbf\xbdll|+15551110001"; }));
+    EXPECT_EQ(updates, 1);
+
+    for (const std::string& notAccount :
+         {bad.substr(0, bad.size() / 2), std::string("<html><body>Sign in \xff</body></html>")}) {
+        app->shell().clear();
+        EXPECT_FALSE(app->getPhoneSettingsFromData(bytes(notAccount)));
+        EXPECT_EQ(app->shell().count("showLoadingOverlay"), 1u);
+        EXPECT_EQ(phoneList(account().phones()), phonesRead);
+        app->cancelRequests([](const std::string&) { return true; });
+    }
+}

@@ -93,6 +93,20 @@ TEST_F(Calls, ARefusedCallbackShowsTheServicesMessage) {
     EXPECT_EQ(inFlight(), 0u);
 }
 
+// A callback answered 200 with an empty body placed no call: it is said with the "Error" alert the
+// other failed answers show, as a body that is not JSON is (the empty one used to say nothing).
+TEST_F(Calls, ACallbackAnsweredWithAnEmptyBodySaysSo) {
+    for (const char* body : {"", "not json"}) {
+        service->script(kClickToCall, {.status = 200, .body = body});
+        const size_t mark = alerts().size();
+        calls->placeCallTo("5550102000");
+        ASSERT_TRUE(runUntil([&] { return alerts().size() > mark && inFlight() == 0; })) << "'" << body << "'";
+        EXPECT_EQ(alerts()[mark].title, "Error");
+        EXPECT_EQ(alerts()[mark].message, "An unknown error occurred");
+        EXPECT_FALSE(calls->callPlaced());
+    }
+}
+
 TEST_F(Calls, ADirectCallReservesAnAccessNumberAndDialsIt) {
     app->account()->setForwardingPhoneID(-1);
     app->account()->setThisPhoneID(2);

@@ -551,3 +551,43 @@ TEST_F(ListSync, APageIsStoredUpToTenTimesWhatWasAskedFor) {
     EXPECT_EQ(messages.count("c1000"), 0u);
     EXPECT_EQ(list->replyRepairs().itemsBeyondBound, 500u);
 }
+
+// A page from which nothing can be stored (items of a type the app does not know, a thread
+// without an id) still moves the list back to where the page ends, so each page is asked for
+// once; the same page again does not move the marker and ends the list. What was left out is
+// counted. The list used to ask for its first page again and again.
+TEST_F(ListSync, APageOfUnknownItemTypesIsAskedForOnceAndItsSkipsCounted) {
+    start(seeded(0));
+    const int64_t newest = static_cast<int64_t>(dispatch::wallNow()) * 1000 - 3'600'000;
+    std::string page = "{\"response\":{\"conversation\":[{\"id\":\"x\"}]},\"thread\":[";
+    for (int i = 0; i < 20; ++i) {
+        const std::string id = "t.+15550300" + std::to_string(100 + i);
+        page += "{\"id\":\"" + id + "\",\"view\":[\"textThreads\"],\"item\":[{\"id\":\"r" + std::to_string(i) +
+                "\",\"type\":\"rcsIn\",\"startTime\":\"" + std::to_string(newest - i * 60'000) +
+                "\",\"messageText\":\"hello\"}]},";
+    }
+    // A thread without an id, the page's oldest.
+    page += "{\"item\":[{\"id\":\"q\",\"type\":\"smsIn\",\"startTime\":\"" + std::to_string(newest - 3'600'000) +
+            "\",\"messageText\":\"lost\"}]}]}";
+    service->script("/voice/v1/voiceclient/api2thread/list", {.body = page}, 50);
+    const std::string listPath = "/voice/v1/voiceclient/api2thread/list";
+    // Scrolled to the end as a user would, the load-more row pressed whenever the list stops.
+    list->loadMessages(HXMessageListModel::Sender::None);
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_TRUE(clock->runUntil([&] { return inFlight() == 0 && !list->isLoadingMessages(); }, 60));
+        clock->runUntilIdle();
+        if (inFlight() || list->isLoadingMessages()) continue;
+        if (list->reloadPage() == 0 || requestsTo(listPath).size() > 10) break;
+        list->loadMessages(HXMessageListModel::Sender::TableCell);
+    }
+    auto sent = requestsTo(listPath);
+    ASSERT_EQ(sent.size(), 2u) << "the same page asked for again and again";
+    EXPECT_EQ(sent[0].body, "[2,20,15,null,null,[null,true,true]]");
+    // The second page ends a second before the oldest thread, the one without an id.
+    EXPECT_EQ(sent[1].body,
+              "[2,20,15,\"" + std::to_string((newest - 3'600'000) / 1000 * 1000 - 1000) + "\",null,[null,true,true]]");
+    EXPECT_EQ(list->reloadPage(), 0u);
+    EXPECT_TRUE(stored().empty());
+    EXPECT_EQ(list->replyRepairs().itemsSkipped, 40u);
+    EXPECT_EQ(list->replyRepairs().threadsSkipped, 42u);
+}

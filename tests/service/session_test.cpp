@@ -664,6 +664,32 @@ TEST_F(SessionTest, AFullDiskAtLaunchAlertsNothingForAnAccountSavedBefore) {
     for (const auto& alert : app->shell().alerts()) EXPECT_NE(alert.title, "Storage Full") << alert.message;
 }
 
+// When the account's own save failed on the full disk and was alerted, the message store's alert
+// does not say that the account is saved (it used to).
+TEST_F(SessionTest, StorageFullSaysTheAccountIsSavedOnlyWhenItsSaveWasNotAlertedAsFailed) {
+    {
+        hxtest::FullDisk full;
+        app->completeWebSignIn("full@example.test",
+                               {net::Cookie{.name = "SID", .value = service.sessionValue(), .domain = "127.0.0.1"}},
+                               page() + "b/0");
+        ASSERT_TRUE(runUntil([&] { return app->account() && app->account()->authV2(); }));
+        ASSERT_TRUE(runUntil([&] { return inFlight() == 0; }));
+        app->saveAccountEntry();
+        EXPECT_FALSE(app->managedObjectContext());
+        clock->runUntilIdle();
+    }
+    std::vector<std::string> storageAlerts;
+    for (const auto& alert : app->shell().alerts())
+        if (alert.title == "Storage Full") storageAlerts.push_back(alert.message);
+    ASSERT_EQ(storageAlerts.size(), 2u);
+    EXPECT_EQ(storageAlerts[0],
+              "HX Connect cannot save your account because the device's storage is full. Free some space, or it "
+              "has to be signed in again.");
+    EXPECT_EQ(storageAlerts[1],
+              "HX Connect cannot save your messages because the device's storage is full. Free some space and the "
+              "messages are loaded again.");
+}
+
 // A message store that cannot be made on a full disk loses the account's messages, not the account
 // (saved before): the alert says so, once however often the store is asked for.
 TEST_F(SessionTest, AMessageStoreOnAFullDiskSaysTheMessagesAreLostNotTheAccount) {

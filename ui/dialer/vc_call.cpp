@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <utility>
 
 #include "app/contact_phone_picker.h"
 #include "app/passcode_lock_control.h"
@@ -423,10 +424,17 @@ void VC_Call::showNumber() { phoneNumber->setText(number_.shown()); }
 
 void VC_Call::showDialedNumber(const std::string& number) {
     view();
+    proposedMethod_.reset();
     // A number that replaces the shown one is looked up afresh.
     sharedLocalTime().forgetZone();
     number_.show(number);
     showNumber();
+}
+
+void VC_Call::proposeCallMethod(int64_t phoneID) {
+    view();
+    proposedMethod_ = phoneID;
+    updateCreditAndForwardingLabel();
 }
 
 void VC_Call::refresh() {
@@ -488,6 +496,10 @@ void VC_Call::callKeyPressed() {
         const auto account = role ? role->account() : nullptr;
         const std::string own = account ? account->HXnumber().value_or("") : "";
         const std::string number = HXDialedNumber::numberToCall(number_.shown(), own);
+        // The method an outside URL chose becomes the account's now that the user calls.
+        if (auto proposed = std::exchange(proposedMethod_, std::nullopt);
+            proposed && role && role->isNewForwardingPhoneID(*proposed))
+            foundation::NotificationCenter::defaultCenter().post("kChangedCallbackNumberNotification");
         if (auto calls = roles_.conversations.lock()) calls->placeCallTo(number);
         // A call that ended before any request (no token, the phone's own dialer) must not
         // leave the key hidden.
@@ -545,6 +557,7 @@ void VC_Call::insertPause(toolkit::GestureRecognizer* recognizer) {
 
 void VC_Call::clearNumber() {
     ++lookupGeneration_;  // a lookup still running writes nothing
+    if (std::exchange(proposedMethod_, std::nullopt)) updateCreditAndForwardingLabel();
     number_.clear();
     showNumber();
     contactLabel->setText("");
@@ -619,8 +632,9 @@ void VC_Call::updateCreditAndForwardingLabel() {
     }
     std::string method;
     if (account) {
+        const int64_t shown = proposedMethod_.value_or(account->forwardingPhoneID());
         for (const auto& phone : account->callMethods(role->canPlaceCalls()))
-            if (phone && phone->phoneId() == account->forwardingPhoneID()) {
+            if (phone && phone->phoneId() == shown) {
                 method = phone->name();
                 break;
             }
@@ -650,12 +664,15 @@ void VC_Call::changeForwardingNumber(toolkit::GestureRecognizer* recognizer) {
                 auto self = weak.lock();
                 if (!self) return;
                 auto r = self->dialPadRole();
+                const bool proposed = std::exchange(self->proposedMethod_, std::nullopt).has_value();
                 if (r && r->isNewForwardingPhoneID(id)) {
                     self->forwardingLabel->setText(name);
                     auto* call = self->key(kTagCall);
                     call->accessibility().label =
                         (foundation::format("%@. . %@", call->titleForState(toolkit::kStateNormal).value_or(""), name));
                     foundation::NotificationCenter::defaultCenter().post("kChangedCallbackNumberNotification");
+                } else if (proposed) {
+                    self->updateCreditAndForwardingLabel();
                 }
                 if (!self->number_.empty()) self->keyPressed(self->key(kTagCall));
             }));

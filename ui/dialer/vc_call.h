@@ -76,6 +76,7 @@ public:
     bool showFavoritesButtonHelp();
     void selectedPhone(const services::LabeledPhoneNumber& phone, const services::Contact& contact);
     void showDialedNumber(const std::string& number) override;
+    void proposeCallMethod(int64_t phoneID) override;
     void calculateLocalTime();
     void updateLocale();
     void adaptViewToCurrentPresentationStyle();
@@ -136,5 +137,7 @@ private:
     std::shared_ptr<toolkit::View> pad_;
     // Every lookup started gets the next number; only the newest may write the label.
     uint64_t lookupGeneration_ = 0;
+    // The call method an outside "call" URL chose, stored only when the Call key is pressed.
+    std::optional<int64_t> proposedMethod_;
     bool updatesRunning_ = false;
 };

@@ -8,6 +8,7 @@
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/dates.h"
 #include "platform/foundation/json.h"
+#include "platform/kernel/sysctl.h"
 #include "tests/RurIdurev/telemetry/telemetry_environment.h"
 
 namespace {
@@ -197,6 +198,11 @@ TEST(DeviceFacts, OsReleaseAndCarrierRules) {
     EXPECT_FALSE(info.machine.empty());
     auto missing = ZIVOSystemInfo::current((dir / "none").string());
     EXPECT_EQ(missing.osName, "Linux");
+    // The OS build is the one the crash reports name ("kern.osversion"), not the release.
+    char build[512] = {};
+    size_t length = sizeof build;
+    ASSERT_EQ(kernel::sysctlbyname("kern.osversion", build, &length), 0);
+    EXPECT_EQ(info.osBuild, std::string(build));
 
     for (const char* bad : {"", "carrier", "Carrier", "CARRIER", "--"})
         EXPECT_FALSE(ZIVODeviceTracker::isCarrierNameValid(std::string(bad))) << bad;

@@ -190,3 +190,72 @@ TEST(SearchableIndex, KeptInAFileItComesBackWholeAndItsSearchFindsEveryWordInAny
     ASSERT_TRUE(restarted.readFromFile(dir / "none.json").ok());
     EXPECT_TRUE(restarted.items().empty());
 }
+
+// The index kept in a file follows every change without a clean exit: a second index reading the
+// same file (the next launch after a kill) has every change the first one was handed, a change
+// cut short by the kill left out. A file that does not read, or one above the bound, is set
+// aside (never removed) and the index starts empty under a new generation, which tells whoever
+// marked items handed over to hand them again.
+TEST(SearchableIndex, AKeptIndexFollowsEveryChangeAndStartsAfreshFromADamagedOrOversizedFile) {
+    hxtest::TempDir dir;
+    const auto file = dir / "SearchIndex/index.json";
+    std::string firstGeneration;
+    {
+        SearchableIndex index;
+        const auto kept = index.keepInFile(file);
+        EXPECT_TRUE(kept.startedEmpty);
+        EXPECT_EQ(kept.note, "") << "a first launch has nothing to set aside";
+        firstGeneration = index.generation();
+        EXPECT_FALSE(firstGeneration.empty());
+        index.indexSearchableItems({item("a", "u.c1", "apple"), item("b", "u.c2", "banana")});
+        index.indexSearchableItems({item("c", "v.c1", "cherry"), item("a", "u.c1", "apricot")});
+        index.deleteSearchableItemsWithIdentifiers({"b"});
+        index.deleteSearchableItemsWithDomainIdentifiers({"v"});
+        index.indexSearchableItems({item("d", "u.c3", "date")});
+        // Killed: no writeKeptFile, and the last change torn half-way.
+        std::ofstream(dir / "SearchIndex/index.json.journal", std::ios::app) << "{\"index\":[{\"id\":\"e\",\"tit";
+    }
+    {
+        SearchableIndex next;
+        const auto kept = next.keepInFile(file);
+        EXPECT_FALSE(kept.startedEmpty) << kept.note;
+        EXPECT_EQ(next.generation(), firstGeneration);
+        EXPECT_EQ(contents(next), (std::vector<std::string>{"a:apricot", "d:date"}));
+        ASSERT_EQ(next.search("date", 5).size(), 1u);
+        next.deleteAllSearchableItems();
+        next.indexSearchableItems({item("f", "u.c1", "fig")});
+    }
+    {
+        SearchableIndex again;
+        again.keepInFile(file);
+        EXPECT_EQ(contents(again), std::vector<std::string>{"f:fig"});
+    }
+
+    // A file that does not read.
+    std::ofstream(file) << "[{\"title\": \"no id\"}]";
+    {
+        SearchableIndex damaged;
+        const auto kept = damaged.keepInFile(file);
+        EXPECT_TRUE(kept.startedEmpty);
+        EXPECT_NE(kept.note.find("does not read"), std::string::npos) << kept.note;
+        EXPECT_TRUE(damaged.items().empty());
+        EXPECT_NE(damaged.generation(), firstGeneration);
+        EXPECT_TRUE(std::filesystem::exists(dir / "SearchIndex/index.json.set-aside"));
+        damaged.indexSearchableItems({item("g", "u.c1", "grape")});
+    }
+
+    // A file above the bound is not read at all.
+    {
+        std::ofstream big(file);
+        big << "[";
+        for (int i = 0; i < 2000; ++i)
+            big << (i ? "," : "") << "{\"id\":\"x" << i << "\",\"title\":\"" << std::string(500, 'x') << "\"}";
+        big << "]";
+    }
+    SearchableIndex oversized;
+    const auto kept = oversized.keepInFile(file, 512 * 1024);
+    EXPECT_TRUE(kept.startedEmpty);
+    EXPECT_NE(kept.note.find("above the bound of 524288"), std::string::npos) << kept.note;
+    EXPECT_TRUE(oversized.items().empty());
+    EXPECT_GT(std::filesystem::file_size(dir / "SearchIndex/index.json.set-aside"), 512u * 1024);
+}

@@ -244,6 +244,23 @@ TEST(DataDetectors, LinksAndNumbersEndAtEveryDirectionControl) {
               (std::vector<DetectedLink>{{{6, 21}, "https://example.com/\u05D0"}}));
 }
 
+// A link ends at a line or paragraph separator (one link used to run over a line break) and at
+// every character that shows nothing, which would hide where the address ends; one before it is
+// no part of it either.
+TEST(DataDetectors, LinksEndAtSeparatorsAndCharactersThatShowNothing) {
+    const char32_t ends[] = {0x061C, 0x2028, 0x2029, 0x200B, 0x200C, 0x200D, 0x2060, 0xFEFF, 0x00AD};
+    for (const char32_t code : ends) {
+        std::string c;
+        foundation::appendUtf8(c, code);
+        EXPECT_EQ(detectLinks("https://example.com/a" + c + "gro.live", kDataDetectorLink),
+                  (std::vector<DetectedLink>{{{0, 21}, "https://example.com/a"}}))
+            << "after U+" << std::hex << static_cast<uint32_t>(code);
+        EXPECT_EQ(detectLinks("see" + c + "www.example.org" + c + "x", kDataDetectorLink),
+                  (std::vector<DetectedLink>{{{4, 15}, "http://www.example.org"}}))
+            << "around U+" << std::hex << static_cast<uint32_t>(code);
+    }
+}
+
 // A text view keeps the links it found while its text and the kinds it looks for stay: after each
 // change it has the links a fresh look at its text finds, and draws them.
 TEST(DataDetectors, LinksKeptByATextViewFollowEachChangeOfItsTextAndKinds) {

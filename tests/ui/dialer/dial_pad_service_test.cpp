@@ -199,6 +199,41 @@ protected:
         EXPECT_EQ(requestsTo(kClickToCall), 0u);
     }
 
+    // A "call" URL from outside the app (any page can open one) fills the pad with the number
+    // and shows the method it names as chosen; nothing is called and the account keeps its method
+    // until the user presses Call, which calls with that method and keeps it. The same for a URL
+    // kept while the passcode lock was up and replayed after the unlock. The URL used to place a
+    // paid call at once and change the account's method for good.
+    void anOutsideCallURLWaitsForTheCallKey() {
+        const int64_t mobile = this->app->account()->forwardingPhoneID();
+        const int64_t office = phoneCalled("+15550122")->phoneId();
+        size_t n = 0;
+        for (const bool locked : {false, true}) {
+            this->app->lockShown = locked;
+            EXPECT_TRUE(this->app->applicationOpenURL("hxconnect://call?number=2025550177&callmethod=Office"));
+            if (locked) {
+                this->harness.advance(3);
+                this->app->lockShown = false;
+                this->app->reprocessURL();
+            }
+            this->harness.advance(3);
+            ASSERT_FALSE(runUntil([&] { return callbacks().size() > n; }, 2)) << "called without asking";
+            EXPECT_EQ(requestsTo(kClickToCall), n);
+            EXPECT_EQ(this->app->account()->forwardingPhoneID(), mobile);
+            EXPECT_EQ(pad->phoneNumber->text(), "(202) 555-0177");
+            EXPECT_EQ(pad->forwardingLabel->text(), "Office");
+
+            ASSERT_TRUE(pressCall());
+            ASSERT_TRUE(runUntil([&] { return callbacks().size() == n + 1 && idle(); }));
+            EXPECT_EQ(callbacks()[n].target, "+12025550177");
+            EXPECT_EQ(callbacks()[n].callbackNumber, "+15550122");
+            EXPECT_EQ(this->app->account()->forwardingPhoneID(), office);
+            EXPECT_EQ(foundation::UserDefaults::standardUserDefaults()->integerForKey("forwardingID"), office);
+            ++n;
+            this->app->account()->setForwardingPhoneID(mobile);
+        }
+    }
+
     std::shared_ptr<VC_Call> pad;
 };
 
@@ -218,6 +253,8 @@ TEST_F(TabletPad, AnEmptyPadRecallsTheLastNumber) { anEmptyPadRecallsTheLastNumb
 TEST_F(PhonePad, ALocalNumberTakesTheOwnAreaCode) { aLocalNumberTakesTheOwnAreaCode(); }
 TEST_F(TabletPad, ALocalNumberTakesTheOwnAreaCode) { aLocalNumberTakesTheOwnAreaCode(); }
 TEST_F(PhonePad, DirectCallAndTheDialer) { directCallAndTheDialer(); }
+TEST_F(PhonePad, AnOutsideCallURLWaitsForTheCallKey) { anOutsideCallURLWaitsForTheCallKey(); }
+TEST_F(TabletPad, AnOutsideCallURLWaitsForTheCallKey) { anOutsideCallURLWaitsForTheCallKey(); }
 TEST_F(TabletPad, DirectCallAndTheDialer) { directCallAndTheDialer(); }
 
 TEST_F(TabletPad, ChoosingAnotherPhoneRingsItBack) {

@@ -14,6 +14,7 @@
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/dates.h"
 #include "platform/foundation/strings.h"
+#include "platform/kernel/sysctl.h"
 
 namespace {
 
@@ -88,7 +89,16 @@ ZIVOSystemInfo ZIVOSystemInfo::current(const std::string& osReleasePath) {
         info.machine = text(names.machine);
         info.osName = text(names.sysname);
         info.osVersion = text(names.release);
-        info.osBuild = text(names.release);
+    }
+    // The build as the crash reports name it ("kern.osversion"), so that one install's logs agree.
+    size_t length = 0;
+    if (kernel::sysctlbyname("kern.osversion", nullptr, &length) == 0 && length > 0) {
+        std::string build(length, '\0');
+        if (kernel::sysctlbyname("kern.osversion", build.data(), &length) == 0) {
+            build.resize(std::min(length, build.size()));
+            while (!build.empty() && build.back() == '\0') build.pop_back();
+            info.osBuild = foundation::stringFromUtf8(std::string_view(build)).value_or(kUnknown);
+        }
     }
     std::ifstream in(osReleasePath);
     if (in) {
