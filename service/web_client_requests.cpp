@@ -606,6 +606,9 @@ void HXApplicationWebClient::connectionDidFailWithError(AsyncURLConnection& conn
         using Kind = HXSendAnswer::Kind;
         if (error.code != kNotConnectedToInternet) {
             answerSMS(*this, key, Kind::Failed);
+            // The entry stays queued: it is tried again after the retry delay.
+            if (auto self = weakWebClient().lock(); self && smsQueueState(key) != QueueState::Absent)
+                HXMessageSender::of(self)->scheduleRetry();
         } else if (smsQueueState(key) == QueueState::Queued) {
             answerSMS(*this, key, Kind::Kept);
         } else {
