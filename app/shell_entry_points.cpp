@@ -14,6 +14,7 @@
 #include "platform/foundation/user_defaults.h"
 #include "platform/services/device.h"
 #include "platform/services/user_notifications.h"
+#include "service/conversation_pages.h"
 #include "service/conversation_title.h"
 #include "service/request_machinery.h"
 
@@ -364,6 +365,8 @@ void HX_ConnectAppDelegate::openConversationWithID(const std::string& conversati
     if (!screen) screen = std::make_shared<HXConversationScreen>(setup);
     screen->hidesBottomBarWhenPushed = true;
     if (nav) nav->pushViewController(screen, false);
+    // As when its list opens it, the conversation asks the service for its newest page.
+    if (view != 3 && account() && account()->authV2()) HXConversationPagesOf(*this)->loadNewest(conversationID, {});
     if (focusReply_ && !lockShown) {
         dispatch::RunLoop::main().perform(performTarget(), "focusReply", foundation::Value(reply.value_or("")), 0.3,
                                           [this, hasText = reply.has_value()](const foundation::Value& text) {

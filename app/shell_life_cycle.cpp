@@ -115,10 +115,12 @@ void HX_ConnectAppDelegate::alertNoConnection() {
                       "Your request could not be completed as there currently is no internet connection available.\n"
                       "Please try again after making sure you have a working connection."),
                   {{foundation::localizedString("Dismiss"), HXAlertAction::Style::Default,
-                    [this] {
+                    [weak = weakSelf()] {
                         foundation::NotificationCenter::defaultCenter().post("kNetworkConnectionFailedNotification");
-                        connectionAlertState_ = -1;
-                        if (iPad()) setFirstResponder();
+                        auto self = weak.lock();
+                        if (!self) return;
+                        self->connectionAlertState_ = -1;
+                        if (self->iPad()) self->setFirstResponder();
                     }}},
                   std::nullopt};
     presentAlert(alert);
@@ -133,9 +135,9 @@ void HX_ConnectAppDelegate::alertSlowConnection() {
         foundation::localizedString("Your request could not be completed as the internet connection timed "
                                     "out.\nPlease try again after making sure you have a reliable connection."),
         {{foundation::localizedString("Dismiss"), HXAlertAction::Style::Cancel,
-          [this] {
+          [weak = weakSelf()] {
               foundation::NotificationCenter::defaultCenter().post("kNetworkConnectionFailedNotification");
-              connectionAlertState_ = -1;
+              if (auto self = weak.lock()) self->connectionAlertState_ = -1;
           }}},
         std::nullopt};
     presentAlert(alert);

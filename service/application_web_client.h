@@ -243,7 +243,7 @@ public:
 
     void loadInitialData();
     // A conversation's newest page (no token) or an older one, answered to the one who asked;
-    // false when no request went out (signed out, no access token yet).
+    // false when no request went out (signed out, no access token yet, offline): answer is then never called.
     bool loadConversationWithID(const std::optional<std::string>& threadID,
                                 const std::optional<std::string>& paginationToken, HXReplyAnswer answer = {});
     void loadUnreadMessages();
@@ -261,8 +261,10 @@ public:
     // Where the service is.
     const HXEndpoints& endpoints();
 
-    // Sends request under tag (on the main thread); with an answer, its end goes there alone.
-    void startAsyncLoadWithRequest(net::URLRequest request, const std::string& tag, HXReplyAnswer answer = {});
+    // Sends request under tag (on the main thread); with an answer, its end goes there alone. False
+    // when nothing started (offline, or no connection could be made): the answer is then never
+    // called.
+    bool startAsyncLoadWithRequest(net::URLRequest request, const std::string& tag, HXReplyAnswer answer = {});
     // True while the request table holds an entry under tag.
     bool requestInFlight(const std::string& tag);
     // True while no request is in flight.

@@ -1,5 +1,7 @@
 #include "service/conversation_pages.h"
 
+#include <utility>
+
 #include "platform/dispatch/dispatch.h"
 #include "service/application_web_client.h"
 #include "service/conversation_store.h"
@@ -44,40 +46,61 @@ void HXConversationPages::loadNewest(const std::string& conversationID, HXPageCo
     auto a = app_.lock();
     // A caller that waits for the page joins one on its way (its request still out); a list that
     // opens the conversation asks again.
-    auto waiting = newestWaiting_.find(conversationID);
-    if (done && waiting != newestWaiting_.end() && a && a->requestInFlight(hxservice::api("api2thread/get?alt=json"))) {
-        waiting->second.push_back(std::move(done));
+    if (done && newestOut_.serial && newestOut_.conversationID == conversationID && a &&
+        a->requestInFlight(hxservice::api("api2thread/get?alt=json"))) {
+        newestWaiting_[conversationID].push_back(std::move(done));
         return;
     }
-    auto answer = [weak = weak_from_this(), parser = std::move(parser),
-                   conversationID](std::shared_ptr<foundation::Data> data) {
+    const uint64_t serial = ++serial_;
+    auto answer = [weak = weak_from_this(), parser = std::move(parser), conversationID,
+                   serial](std::shared_ptr<foundation::Data> data) {
         auto self = weak.lock();
-        if (!self) return;
+        // A request replaced by a later one under the shared tag has been answered already.
+        if (!self || self->newestOut_.serial != serial) return;
+        self->newestOut_ = {};
         auto list = parser.lock();
         if (!list) list = self->parserFor(conversationID);
         if (data && !data->empty() && list) return self->pageArrived(std::move(data), true, list, {}, conversationID);
-        self->answerNewest({.conversationID = conversationID});
+        self->answerNewest(conversationID, {.conversationID = conversationID});
     };
     if (!a || !a->loadConversationWithID(conversationID, std::nullopt, std::move(answer))) {
         if (done) done({.conversationID = conversationID});
         return;
     }
-    auto& callers = newestWaiting_[conversationID];
-    if (done) callers.push_back(std::move(done));
+    // Every conversation's newest page goes under one tag: the one this request replaced is never
+    // answered by the service, so its callers hear now that it brought nothing (those of the same
+    // conversation wait for this one instead).
+    const Out replaced = std::exchange(newestOut_, Out{serial, conversationID});
+    if (replaced.serial && replaced.conversationID != conversationID)
+        answerNewest(replaced.conversationID, {.conversationID = replaced.conversationID});
+    if (done) newestWaiting_[conversationID].push_back(std::move(done));
 }
 
 void HXConversationPages::loadOlder(const std::string& conversationID, const std::string& token,
                                     HXPageCompletion done) {
     auto a = app_.lock();
-    auto answer = [weak = weak_from_this(), conversationID, done](std::shared_ptr<foundation::Data> data) {
+    const uint64_t serial = ++serial_;
+    auto answer = [weak = weak_from_this(), conversationID, token, serial](std::shared_ptr<foundation::Data> data) {
         auto self = weak.lock();
-        auto list = self ? self->parserFor(conversationID) : nullptr;
+        if (!self) return;
+        auto out = self->olderOut_.find(token);
+        // A request replaced by a later one under its tag has been answered already.
+        if (out == self->olderOut_.end() || out->second.serial != serial) return;
+        HXPageCompletion done = std::move(out->second.done);
+        self->olderOut_.erase(out);
+        auto list = self->parserFor(conversationID);
         if (data && !data->empty() && list)
-            return self->pageArrived(std::move(data), false, list, done, conversationID);
+            return self->pageArrived(std::move(data), false, list, std::move(done), conversationID);
         if (done) done({.conversationID = conversationID});
     };
-    if (!a || !a->loadConversationWithID(conversationID, token, answer))
+    if (!a || !a->loadConversationWithID(conversationID, token, std::move(answer))) {
         if (done) done({.conversationID = conversationID});
+        return;
+    }
+    // The same page asked for again replaces the request under its tag: the earlier caller hears
+    // that it brought nothing.
+    Out replaced = std::exchange(olderOut_[token], Out{serial, conversationID, std::move(done)});
+    if (replaced.serial && replaced.done) replaced.done({.conversationID = replaced.conversationID});
 }
 
 void HXConversationPages::pageArrived(std::shared_ptr<const foundation::Data> data, bool isLatest,
@@ -85,6 +108,7 @@ void HXConversationPages::pageArrived(std::shared_ptr<const foundation::Data> da
                                       const std::string& conversationID) {
     if (!parser) {
         if (done) done({.conversationID = conversationID});
+        if (isLatest && !conversationID.empty()) answerNewest(conversationID, {.conversationID = conversationID});
         return;
     }
     parser->parseConversationPage(
@@ -94,12 +118,14 @@ void HXConversationPages::pageArrived(std::shared_ptr<const foundation::Data> da
             // A reply that could not be read names no conversation: the one asked for it is.
             if (answer.conversationID.empty()) answer.conversationID = conversationID;
             if (done) done(answer);
-            if (auto self = weak.lock(); self && isLatest) self->answerNewest(answer);
+            // The callers of the conversation asked for hear of it, whatever the page calls itself.
+            if (auto self = weak.lock(); self && isLatest)
+                self->answerNewest(conversationID.empty() ? answer.conversationID : conversationID, answer);
         });
 }
 
-void HXConversationPages::answerNewest(const HXPageAnswer& answer) {
-    auto it = newestWaiting_.find(answer.conversationID);
+void HXConversationPages::answerNewest(const std::string& conversationID, const HXPageAnswer& answer) {
+    auto it = newestWaiting_.find(conversationID);
     if (it == newestWaiting_.end()) return;
     auto waiting = std::move(it->second);
     newestWaiting_.erase(it);

@@ -4,12 +4,15 @@
 // SMS list, voicemails and recorded calls by the voicemail list, calls by the history, so that an
 // older page keeps what its kind shows. Each page answers its caller on the main queue with what
 // it brought: the messages added above the stored ones and below them, and whether an older page
-// remains. A newest page asked for while one is on its way answers both callers.
+// remains. A newest page asked for while one is on its way answers both callers. Every caller is
+// answered exactly once: a page whose request never started, failed, was cancelled or was replaced
+// under its tag (every conversation's newest page shares one) ends as not parsed.
 //
 // The web client keeps one loader (made on first use); the lists and the conversation's role ask
 // it for pages. Everything here runs on the main thread; the parse itself runs off it.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -59,14 +62,26 @@ public:
     static int viewTypeForConversationType(int64_t type);
 
 private:
+    // A page's request the loader has out: its number (0: none) and what it answers.
+    struct Out {
+        uint64_t serial = 0;
+        std::string conversationID;
+        HXPageCompletion done;
+    };
+
     std::shared_ptr<HXMessageListModel> parserFor(const std::string& conversationID);
-    void answerNewest(const HXPageAnswer& answer);
+    // Answers, once, every caller waiting for the newest page of conversationID.
+    void answerNewest(const std::string& conversationID, const HXPageAnswer& answer);
 
     std::weak_ptr<HXApplicationWebClient> app_;
     // Lists made here for kinds whose list the app does not show (never shown, no view).
     std::unordered_map<int, std::shared_ptr<HXMessageListModel>> ownParsers_;
     // Callers of a newest page on its way, by conversation.
     std::unordered_map<std::string, std::vector<HXPageCompletion>> newestWaiting_;
+    // The newest page out (one at a time: they share a tag), and the older pages out by token.
+    Out newestOut_;
+    std::unordered_map<std::string, Out> olderOut_;
+    uint64_t serial_ = 0;
 };
 
 // The web client's loader, made on first use.

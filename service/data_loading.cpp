@@ -69,9 +69,10 @@ bool HXApplicationWebClient::loadConversationWithID(const std::optional<std::str
                              (paginationToken ? quoted(*paginationToken) : "null") + ",[null,true,true]]";
     auto request = apiRequestWithDict(apiDescription(api("api2thread/get?alt=json"), body));
     if (!request) return false;
-    startAsyncLoadWithRequest(std::move(*request), api("api2thread/get?alt=json") + paginationToken.value_or(""),
-                              std::move(answer));
-    return true;
+    // Offline (or without a connection) nothing starts and the answer never comes: the caller
+    // hears so from the result.
+    return startAsyncLoadWithRequest(std::move(*request), api("api2thread/get?alt=json") + paginationToken.value_or(""),
+                                     std::move(answer));
 }
 
 void HXApplicationWebClient::loadMessagesForURL(const std::string& url) {

@@ -96,6 +96,7 @@ void HXApplicationWebClient::selectAccountForUserName(const std::string& usernam
     setCookieJar(jar ? jar : std::make_shared<CustomCookieJar>());
 
     auto error = retrieveKeychainItems();
+    bool loadStarted = false;
     if (!error || error->code != kKeychainInteractionNotAllowed) {
         const bool named = !selected->username().empty();
         if (named) registerForUserNotifications();
@@ -103,6 +104,7 @@ void HXApplicationWebClient::selectAccountForUserName(const std::string& usernam
             (void)retrieveOAuth();
             rearmInitialData();
             loadInitialData();
+            loadStarted = true;
         } else {
             // No account, or one whose session token is gone (a keychain set aside as unreadable,
             // or an item deleted): nothing can load for it, and a token of its own would only
@@ -118,7 +120,12 @@ void HXApplicationWebClient::selectAccountForUserName(const std::string& usernam
         if (named) requestNotificationAuthorization(kNotificationOptionsBadgeSoundAlert);
     }
     (void)HXCKeychainUtils::deleteItemForUsername(username, std::string("HXC_ClientAuth"), nullptr);
-    webClient().firstReachabilityHandled = false;
+    // The next reachable report loads the account's data. A switch made after that report, over
+    // the connection it reported, has started the load itself: the app goes on as after a report
+    // (it opens URLs at once, knows when it is offline, counts as settled once the replies are
+    // in) instead of waiting for one, which the platform gives only with a change of network.
+    auto& web = webClient();
+    web.firstReachabilityHandled = web.firstReachabilityHandled && loadStarted && connectionAvailable();
 }
 
 void HXApplicationWebClient::login() {

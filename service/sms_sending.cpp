@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <charconv>
+#include <utility>
 
 #include "model/account.h"
 #include "model/phone_extensions.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/application.h"
+#include "platform/foundation/bundle.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/graphics/animated_image.h"
@@ -132,6 +134,11 @@ std::optional<std::string> HXMessageSender::keptCopy(const std::string& text,
 void HXMessageSender::sendSMS(const std::string& text, const std::optional<std::string>& recipients,
                               const std::optional<std::string>& conversationID, HXSendCompletion completion) {
     auto a = app();
+    // An empty text is no message (a reply from a banner may come with an empty field).
+    if (text.empty()) {
+        if (completion) completion(HXSendAnswer{HXSendAnswer::Kind::Failed, {}});
+        return;
+    }
     if (auto kept = a ? keptCopy(text, recipients, conversationID) : std::nullopt) {
         followQueuedSMS(*kept, std::move(completion));
         a->sendQueuedSMS();
@@ -151,8 +158,14 @@ void HXMessageSender::sendSMS(const std::string& text, const std::optional<std::
     // The message keeps its id through every attempt, so the service can tell a repeat.
     entry.set("randomID", static_cast<int64_t>(getRandomSMS_ID()));
     std::string key;
+    // While the queue keeps entries that wait for a drain (kept after the service could not take
+    // them, deferred, or left without a token), the new text goes behind them, so they arrive in
+    // the order they were written and a refused token is renewed before anything goes out.
+    bool behindOthers = false;
     if (!a->account()->username().empty()) {
         Dictionary queue = accountQueue();
+        for (const auto& k : queue.keys())
+            if (!a->requestInFlight(tagPrefix() + k.string())) behindOthers = true;
         key = nextKey(queue);
         queue.set(key, entry);
         writeQueue(queue);
@@ -160,7 +173,18 @@ void HXMessageSender::sendSMS(const std::string& text, const std::optional<std::
     if (key.empty()) key = nextKey({});
     // Without a token the entry waits for the next drain, and its completion with it.
     if (completion) completions_[key] = std::move(completion);
+    if (behindOthers) return sendQueuedSMS();
     startEntry(key, entry);
+}
+
+void HXMessageSender::scheduleStart(const std::string& key, const Dictionary& entry) {
+    starting_.insert(key);
+    dispatch::Queue::main()->async([weak = weak_from_this(), key, entry] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->starting_.erase(key);
+        self->startEntry(key, entry);
+    });
 }
 
 void HXMessageSender::followQueuedSMS(const std::string& key, HXSendCompletion completion) {
@@ -205,7 +229,8 @@ void HXMessageSender::sendQueuedSMS() {
     if (!a) return;
     auto& web = HXWebClientOf(*a);
     const std::string prefix = tagPrefix();
-    if (web.requests.anyWithPrefix(prefix)) return;
+    // A drain's starts still to run are under way too: a second drain would send them twice.
+    if (web.requests.anyWithPrefix(prefix) || !starting_.empty()) return;
     Dictionary queue = accountQueue();
     if (queue.empty()) return;
     if (renewTokenBeforeDrain_) {
@@ -225,7 +250,9 @@ void HXMessageSender::sendQueuedSMS() {
     // Every entry is taken in key order, moves to a new key in this same write and is sent from
     // there. One that was under way when the app last ran may have reached the service: it goes
     // again with the id it kept, which the service answers as it answered the first (so a kill
-    // neither loses the message nor sends it twice).
+    // neither loses the message nor sends it twice). Only the first goes now: the service is
+    // free to take requests in any order, so the next one goes once this one's reply is in (a
+    // taken one drains the rest), and the messages arrive in the order they were written.
     std::vector<std::pair<std::string, Dictionary>> moved;
     Dictionary next;
     for (const auto& key : keysInOrder(queue)) {
@@ -251,11 +278,8 @@ void HXMessageSender::sendQueuedSMS() {
         }
     }
     writeQueue(next);
-    std::weak_ptr<HXMessageSender> weak = weak_from_this();
-    for (auto& start : starts)
-        dispatch::Queue::main()->async([weak, start] {
-            if (auto self = weak.lock()) self->startEntry(start.first, start.second);
-        });
+    drainGoesOn_ = starts.size() > 1;
+    if (!starts.empty()) scheduleStart(starts.front().first, starts.front().second);
 }
 
 void HXMessageSender::removeSMSfromQueue(const std::string& key) {
@@ -372,6 +396,8 @@ void HXMessageSender::smsReply(const HXRoutedReply& reply) {
         post("kSMSReplySentNotification");
         finish();
         answer(key, {Kind::Kept, {}});
+        tellKept(key);
+        scheduleRetry();
         return;
     }
     std::string_view bytes =
@@ -388,12 +414,15 @@ void HXMessageSender::smsReply(const HXRoutedReply& reply) {
     const auto task = backgroundTaskIdentiferForSMS(key);
     post("kSMSReplySendingProgressNotification");
     answer(key, {Kind::Progress, {}});
+    told_.erase(accountQueue().get(key)["randomID"].int64Value());
     removeSMSfromQueue(key);
     if (!conversation || conversation->empty()) {
         post("kRemoveSMSReplySendingProgressNotification");
         answer(key, {Kind::Failed, {}});
     } else {
         removeOverlay();
+        // The service takes messages again: a later keep waits the shortest time.
+        retryDelay_ = kFirstRetryDelay;
         post("kSMSReplySentNotification", std::make_shared<std::string>(*conversation));
         answer(key, {Kind::Sent, *conversation});
         auto all = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey(kQueue);
@@ -403,12 +432,42 @@ void HXMessageSender::smsReply(const HXRoutedReply& reply) {
     finish();
     tasks_.erase(key);
     if (task && *task) foundation::Application::shared().endBackgroundTask(*task);
-    if (!a->isInBackground()) {
+    // The rest of the queue: in the foreground, and in the background while a drain goes on.
+    if (!a->isInBackground() || std::exchange(drainGoesOn_, false)) {
         std::weak_ptr<HXMessageSender> weak = weak_from_this();
         dispatch::Queue::main()->async([weak] {
             if (auto self = weak.lock()) self->sendQueuedSMS();
         });
     }
+}
+
+void HXMessageSender::tellKept(const std::string& key) {
+    auto a = app();
+    const Value& entry = accountQueue().get(key);
+    if (!a || !entry.isDictionary()) return;
+    // Once per message: its id stays with it through every drain.
+    if (!told_.insert(entry["randomID"].int64Value()).second) return;
+    // The field was emptied and the message waits out of sight: the user hears where it went.
+    a->presentAlert(HXAlert{foundation::localizedString("Sending Message Failed"),
+                            foundation::localizedString("It will be sent automatically the next time data access is "
+                                                        "available while the HX Connect is running."),
+                            {{foundation::localizedString("Dismiss"), HXAlertAction::Style::Default, {}}}});
+}
+
+void HXMessageSender::scheduleRetry() {
+    if (retryArmed_) return;
+    const double delay = retryDelay_;
+    retryDelay_ = std::min(retryDelay_ * 2, kLastRetryDelay);
+    const uint64_t armed = retryArmed_ = ++retries_;
+    dispatch::Queue::main()->after(delay, [weak = weak_from_this(), armed] {
+        auto self = weak.lock();
+        if (!self || self->retryArmed_ != armed) return;
+        self->retryArmed_ = 0;
+        auto a = self->app();
+        // In the background nothing is retried: the return to the foreground drains the queue.
+        if (!a || a->isInBackground()) return;
+        self->sendQueuedSMS();
+    });
 }
 
 void HXMessageSender::playNewMessageAlertForMessageWithDate(double seconds) {

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,12 @@ public:
     // refused: the service failed (5xx), timed out (408), was asked too often (429) or refused
     // the token (401).
     static bool keptForLater(int statusCode);
+    // Drains the queue again after the retry delay, in the foreground (once armed, later calls
+    // wait for the same drain). The delay starts at 30 s, doubles with every drain armed, up to
+    // 10 minutes, and starts over once the service takes a message.
+    void scheduleRetry();
+    static constexpr double kFirstRetryDelay = 30;
+    static constexpr double kLastRetryDelay = 600;
 
 private:
     std::shared_ptr<HXApplicationWebClient> app() const { return app_.lock(); }
@@ -86,9 +93,13 @@ private:
     void writeQueue(const foundation::Dictionary& queue);
     // Starts the request of a queued entry under its key.
     void startEntry(const std::string& key, const foundation::Dictionary& entry);
+    // The same in a later turn of the main queue, after the starts scheduled before it.
+    void scheduleStart(const std::string& key, const foundation::Dictionary& entry);
     void endTask(const std::string& key);
     // Keeps the entry of key queued as the user's "Send Later" does, no longer under way.
     void keepForLater(const std::string& key);
+    // Tells the user, once per message, that the kept entry of key goes later by itself.
+    void tellKept(const std::string& key);
     // Rewrites the queue's entry of key when edit answers that it changed it; no entry, no write.
     void editEntry(const std::string& key, const std::function<bool(foundation::Dictionary&)>& edit);
 
@@ -99,4 +110,13 @@ private:
     std::map<std::string, HXSendCompletion> completions_;
     // The service refused the token of a send: the next drain renews it first.
     bool renewTokenBeforeDrain_ = false;
+    // The last drain left entries to go after the one it sent.
+    bool drainGoesOn_ = false;
+    // Keys whose start is scheduled and has not run yet.
+    std::set<std::string> starting_;
+    // The ids of kept messages the user was told of.
+    std::set<int64_t> told_;
+    // The next retry delay, and the retry drain armed (0: none).
+    double retryDelay_ = kFirstRetryDelay;
+    uint64_t retryArmed_ = 0, retries_ = 0;
 };

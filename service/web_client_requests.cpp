@@ -2,6 +2,7 @@
 // callbacks, the reply router and the failure handler.
 #include <algorithm>
 #include <cinttypes>
+#include <utility>
 
 #include "model/account.h"
 #include "platform/dispatch/dispatch.h"
@@ -226,8 +227,10 @@ void HXApplicationWebClient::cancelRequests(const std::function<bool(const std::
     // Outside the table's monitor: a cancelled connection may call back into the machinery.
     for (auto& connection : webClient().requests.take(chosen)) {
         connection->cancel();
-        // A completion that waited for the request is answered: the request has ended.
+        // A completion that waited for the request is answered: the request has ended. So is the
+        // one who asked for its reply (a page a screen waits for), with nothing.
         if (auto handler = takeCompletionHandler(connection->tag())) handler();
+        if (auto answer = std::exchange(connection->answer_, {})) answer(nullptr);
     }
 }
 
@@ -243,7 +246,7 @@ std::shared_ptr<foundation::Data> HXApplicationWebClient::dataForConnection(cons
     return webClient().requests.dataFor(connection);
 }
 
-void HXApplicationWebClient::startAsyncLoadWithRequest(net::URLRequest request, const std::string& tag,
+bool HXApplicationWebClient::startAsyncLoadWithRequest(net::URLRequest request, const std::string& tag,
                                                        HXReplyAnswer answer) {
     auto& web = webClient();
     const std::string smsPrefix = web.endpoints.servicePageBase() + "sms/send/";
@@ -251,7 +254,7 @@ void HXApplicationWebClient::startAsyncLoadWithRequest(net::URLRequest request, 
     if (web.firstReachabilityHandled && !locationSwitchTaskRunning() && !connectionAvailable() && !isSMS) {
         alertNoConnection();
         removeOverlay(*this);
-        return;
+        return false;
     }
     std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
     dispatch::Queue::main()->async([weakSelf] {
@@ -294,9 +297,10 @@ void HXApplicationWebClient::startAsyncLoadWithRequest(net::URLRequest request, 
             // would be dropped as one "under way" at the next start.
             removeBackgroundTaskIdentifierForQueuedSMS(key);
         }
-        return;
+        return false;
     }
     web.requests.put(tag, HXRequestEntry{connection->buffer(), connection});
+    return true;
 }
 
 net::URLRequest HXApplicationWebClient::postRequestForURL(const std::string& url, const foundation::Data& data) {
@@ -377,9 +381,13 @@ std::optional<net::URLRequest> HXApplicationWebClient::connectionWillSendRequest
     if (foundation::hasPrefix(request.url(), web.endpoints.service + "/accounts/AccountLogin")) {
         const bool clientAuthInFlight = requestInFlight("ClientAuth");
         const bool isClientAuth = connection.tag() == "ClientAuth" && isCurrent(web, connection);
+        const bool current = isCurrent(web, connection);
         connection.cancel();
         removeEntry(web, connection);
         post("kCookiesExpiredNotification");
+        // The one who asked for the reply hears that none comes.
+        if (auto answer = current ? std::exchange(connection.answer_, {}) : HXReplyAnswer())
+            dispatch::Queue::main()->async([answer] { answer(nullptr); });
         if (isClientAuth) {
             // The sign-in's own page sent us back to sign in: nothing else will take the overlay
             // down, so the panel starts over instead of waiting under it for good.
@@ -481,8 +489,8 @@ void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& conn
     HXRoutedReply reply;
     reply.tag = connection.tag();
     reply.data = dataForConnection(connection);
-    // A reply someone asked for goes to them alone.
-    if (auto answer = connection.answer_) {
+    // A reply someone asked for goes to them alone, once.
+    if (auto answer = std::exchange(connection.answer_, {})) {
         answer(reply.data);
         removeEntry(web, connection);
         hideIndicatorIfIdle(*this);
@@ -598,6 +606,9 @@ void HXApplicationWebClient::connectionDidFailWithError(AsyncURLConnection& conn
         using Kind = HXSendAnswer::Kind;
         if (error.code != kNotConnectedToInternet) {
             answerSMS(*this, key, Kind::Failed);
+            // The entry stays queued: it is tried again after the retry delay.
+            if (auto self = weakWebClient().lock(); self && smsQueueState(key) != QueueState::Absent)
+                HXMessageSender::of(self)->scheduleRetry();
         } else if (smsQueueState(key) == QueueState::Queued) {
             answerSMS(*this, key, Kind::Kept);
         } else {
@@ -656,8 +667,8 @@ void HXApplicationWebClient::connectionDidFailWithError(AsyncURLConnection& conn
 
     removeOverlay(*this);
     // The one who asked (a waiting list) hears of the end.
-    if (connection.answer_)
-        connection.answer_(nullptr);
+    if (auto answer = std::exchange(connection.answer_, {}))
+        answer(nullptr);
     else if (tag == page + "inbox/recent/unread/" && !isInBackground()) {
         std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
         dispatch::Queue::main()->async([weakSelf] {

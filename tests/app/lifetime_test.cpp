@@ -159,3 +159,47 @@ TEST_F(Lifetime, AnAlertLeftUpByTheApplicationObjectDoesNotReachItOnceItHasGone)
     harness.window().setRootViewController(firstRoot);
     harness.clock().runUntilIdle();
 }
+
+// The no-connection and slow-connection alerts, left up by an application object that has gone:
+// their "Dismiss" still tells everyone the connection failed and touches nothing of the object
+// (the address sanitizer build sees any touch).
+TEST_F(Lifetime, TheConnectionAlertsDismissWithoutTheApplicationObject) {
+    auto firstRoot = harness.window().rootViewController();
+    struct Case {
+        const char* title;
+        std::function<void(HX_ConnectAppDelegate&)> show;
+    } cases[] = {
+        {"No Network Connection", [](HX_ConnectAppDelegate& a) { a.alertNoConnection(); }},
+        {"Slow Network Connection", [](HX_ConnectAppDelegate& a) { a.alertSlowConnection(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        Endings endings;
+        auto other = std::make_shared<WatchedApp>(endings);
+        std::weak_ptr<HX_ConnectAppDelegate> watched = other;
+        HXWebClientOf(*other).endpoints = HXEndpoints::allAt(service->origin());
+        other->setWindow(&harness.window());
+        ASSERT_TRUE(other->applicationDidFinishLaunchingWithOptions());
+        harness.settle();
+        c.show(*other);
+        auto shownAlert = [&] {
+            auto* alert = harness.visibleAlert();
+            return alert && alert->alertTitle() == c.title;
+        };
+        ASSERT_TRUE(runUntil(shownAlert, 5));
+        other->cancelRequests([](const std::string&) { return true; });
+        dispatch::RunLoop::main().cancelPerforms(static_cast<HXApplicationModel*>(other.get()));
+        other.reset();
+        ASSERT_TRUE(runUntil([&] { return watched.expired(); })) << "nothing keeps the object";
+        int failed = 0;
+        foundation::NotificationCenter::defaultCenter().addObserver(this, "kNetworkConnectionFailedNotification",
+                                                                    [&](const foundation::Notification&) { ++failed; });
+        EXPECT_TRUE(harness.tapAlertAction("Dismiss"));
+        harness.settle();
+        foundation::NotificationCenter::defaultCenter().removeObserver(this);
+        EXPECT_EQ(failed, 1);
+        EXPECT_EQ(endings.onMain.load(), 1);
+        harness.window().setRootViewController(firstRoot);
+        harness.clock().runUntilIdle();
+    }
+}

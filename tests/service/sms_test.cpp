@@ -3,6 +3,7 @@
 // status), kept queued when the service cannot take it now, and arriving after a sign-out.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
 
 #include "platform/foundation/application.h"
@@ -47,6 +48,10 @@ struct SMS : hxtest::WebFixture {
 };
 
 using hxtest::kSend;
+
+// What the user is told of a message the service could not take now.
+constexpr const char* kKeptMessage =
+    "It will be sent automatically the next time data access is available while the HX Connect is running.";
 
 }  // namespace
 
@@ -134,9 +139,9 @@ TEST_F(SMS, RefusalsAreToldAboutAndNeverTakenForASend) {
 
 // A service that cannot take the message now (it failed, timed out, was asked too often, or
 // refused a token that has not run out here) does not lose it: the message stays queued as after
-// "Send Later" (deferred, no longer under way, nothing told as a failure) and goes with the same
-// id at the next drain, which after a refused token first asks for a new one. No retry loop runs
-// against a failing service.
+// "Send Later" (deferred, no longer under way, not refused) and goes with the same id at the next
+// drain, which after a refused token first asks for a new one. The user hears once that it goes
+// later by itself.
 TEST_F(SMS, AMessageTheServiceCannotTakeNowIsKeptAndGoesAtTheNextDrain) {
     using Kind = HXSendAnswer::Kind;
     struct Case {
@@ -165,7 +170,9 @@ TEST_F(SMS, AMessageTheServiceCannotTakeNowIsKeptAndGoesAtTheNextDrain) {
         ASSERT_TRUE(runUntil([&] { return idle() && !heard->empty(); }));
         clock->runUntilIdle();
         EXPECT_EQ(*heard, std::vector<Kind>{Kind::Kept});
-        EXPECT_EQ(alerts().size(), alertMark) << (alerts().empty() ? "" : alerts().back().title);
+        ASSERT_EQ(alerts().size(), alertMark + 1);
+        EXPECT_EQ(alerts().back().title, "Sending Message Failed");
+        EXPECT_EQ(alerts().back().message, kKeptMessage);
         EXPECT_EQ(posted["kSMSSendingFailureNotification"], failures);
         ASSERT_EQ(sentObjects.size(), 1u);
         EXPECT_EQ(sentObjects[0], nullptr);  // as after "Send Later": no conversation named
@@ -434,4 +441,133 @@ TEST_F(SMS, TheSenderHearsHowItsOwnSendEnded) {
     sender->sendQueuedSMS();
     ASSERT_TRUE(runUntil([&] { return idle() && !waiting->kinds.empty() && waiting->kinds.back() == Kind::Sent; }));
     EXPECT_EQ(waiting->kinds, (std::vector<Kind>{Kind::Progress, Kind::Sent}));
+}
+
+// A message the service could not take now goes again by itself after 30 s, then after a delay
+// that doubles each time (at most 10 minutes), only while the app is in the foreground; the user
+// hears once, with one "Dismiss", that it goes later. A service that takes a message again starts
+// the delay over. A refusal (400) stays final, with its own alert.
+TEST_F(SMS, AKeptMessageGoesAgainAfterTheRetryDelayAndTheUserIsToldOnce) {
+    service->script(kSend, {.status = 503, .body = "busy"}, 3);
+    alertMark = alerts().size();
+    sender->sendSMS("later", std::string("+15550103000"), std::nullopt);
+    const int64_t id = sender->accountQueue().get("1")["randomID"].int64Value();
+    ASSERT_TRUE(runUntil([&] { return idle() && sender->accountQueue().get("1")["queued"].boolValue(); }));
+    clock->runUntilIdle();
+    ASSERT_EQ(alerts().size(), alertMark + 1);
+    const HXAlert told = alerts().back();
+    EXPECT_EQ(told.title, "Sending Message Failed");
+    EXPECT_EQ(told.message, kKeptMessage);
+    ASSERT_EQ(told.actions.size(), 1u);
+    EXPECT_EQ(told.actions[0].title, "Dismiss");
+
+    // The virtual times of the sends the service got while time passed, a second at a time (each
+    // reply in before the next second).
+    std::vector<double> sentAt;
+    size_t seen = requestsTo(kSend).size();
+    auto letPass = [&](double seconds) {
+        for (int i = 0; i < seconds; ++i) {
+            clock->advance(1);
+            EXPECT_TRUE(runUntil([&] { return idle(); }, 10));
+            for (const size_t n = requestsTo(kSend).size(); seen < n; ++seen) sentAt.push_back(clock->now());
+        }
+    };
+    const double keptAt = clock->now();
+    letPass(100);
+    // 30 s after the first, then 60 s after the second.
+    ASSERT_EQ(sentAt.size(), 2u);
+    EXPECT_NEAR(sentAt[0] - keptAt, 30, 1.01);
+    EXPECT_NEAR(sentAt[1] - sentAt[0], 60, 1.01);
+    // In the background nothing goes (the return to the foreground drains the queue).
+    app->setIsInBackground(true);
+    letPass(600);
+    EXPECT_EQ(sentAt.size(), 2u);
+    app->setIsInBackground(false);
+    EXPECT_EQ(alerts().size(), alertMark + 1) << "told once for the message, however often it is kept";
+    sender->sendQueuedSMS();
+    ASSERT_TRUE(runUntil([&] { return idle() && received().size() == 1; }));
+    EXPECT_EQ(static_cast<int64_t>(received()[0].randomId), id);
+    EXPECT_TRUE(sender->accountQueue().empty());
+
+    // The delay starts over after a send the service took, doubles up to ten minutes and stays
+    // there.
+    service->script(kSend, {.status = 500}, 12);
+    sender->sendSMS("much later", std::string("+15550103000"), std::nullopt);
+    ASSERT_TRUE(runUntil([&] { return idle() && !sender->accountQueue().empty(); }));
+    seen = requestsTo(kSend).size();
+    sentAt = {clock->now()};
+    letPass(30 + 60 + 120 + 240 + 480 + 600 + 600 + 10);
+    std::vector<double> gaps;
+    for (size_t i = 1; i < sentAt.size(); ++i) gaps.push_back(std::round(sentAt[i] - sentAt[i - 1]));
+    ASSERT_EQ(gaps.size(), 7u);
+    const double want[] = {30, 60, 120, 240, 480, 600, 600};
+    for (size_t i = 0; i < gaps.size(); ++i) EXPECT_NEAR(gaps[i], want[i], 1.01) << i;
+    EXPECT_EQ(alerts().size(), alertMark + 2);
+    service->clearScripts();
+
+    // A refusal is final: the message is dropped with the refusal's own alert, and never retried.
+    sender->removeSMSfromQueue(sender->accountQueue().keys().at(0).string());
+    service->inject(emulator::Fault::InvalidArgument, kSend);
+    sender->sendSMS("x", std::string("+15550103000"), std::nullopt);
+    ASSERT_TRUE(runUntil([&] { return idle() && alerts().size() == alertMark + 3; }));
+    EXPECT_EQ(alerts().back().message.rfind("Failed to send the message", 0), 0u) << alerts().back().message;
+    EXPECT_TRUE(sender->accountQueue().empty());
+    seen = requestsTo(kSend).size();
+    const size_t refused = sentAt.size();
+    letPass(700);
+    EXPECT_EQ(sentAt.size(), refused);
+}
+
+// While the queue keeps a message the service could not take, a new text goes behind it: after a
+// refused token, the token is dropped before anything goes, a new one is asked for, and both go
+// with it, in the order they were written.
+TEST_F(SMS, ANewTextGoesBehindAKeptOneAndTheRefusedTokenIsRenewedFirst) {
+    service->expireTokens();
+    const std::string refusedToken = token;
+    // The token request is held, so the test can look at what the drain did before it answers.
+    service->inject(emulator::Fault::Slow, "/o/oauth2/tokenrpc");
+    sender->sendSMS("first", std::string("+15550103000"), std::nullopt);
+    ASSERT_TRUE(runUntil([&] { return idle() && sender->accountQueue().get("1")["queued"].boolValue(); }));
+    sender->sendSMS("second", std::string("+15550103000"), std::nullopt);
+    ASSERT_TRUE(runUntil([&] { return tokenRequests() == 1; }));
+    clock->runUntilIdle();
+    // Dropped before the drain: nothing went with it, and the account holds it no more.
+    EXPECT_EQ(requestsTo(kSend).size(), 1u);
+    auto dict = app->account()->oAuthDict();
+    EXPECT_FALSE(dict && dict->contains("access_token") && dict->get("access_token").stringValue() == refusedToken);
+    service->releaseHeld();
+    ASSERT_TRUE(runUntil([&] { return idle() && received().size() == 2; }));
+    EXPECT_EQ(received()[0].text, "first");
+    EXPECT_EQ(received()[1].text, "second");
+    auto sends = requestsTo(kSend);
+    ASSERT_EQ(sends.size(), 3u);
+    for (size_t i = 1; i < sends.size(); ++i) {
+        const std::string authorization = sends[i].header("Authorization").value_or("");
+        EXPECT_NE(authorization, "Bearer " + refusedToken);
+        EXPECT_TRUE(service->isValidAccessToken(authorization.substr(7)));
+    }
+    EXPECT_TRUE(sender->accountQueue().empty());
+}
+
+// A second Send of the same text while the first is still out is a message of its own: both go.
+// An empty text (a reply from a notification banner with nothing typed) sends nothing.
+TEST_F(SMS, TheSameTextSentTwiceWhileTheFirstIsOutGoesTwiceAndAnEmptyOneNotAtAll) {
+    service->inject(emulator::Fault::Slow, kSend);
+    sender->sendSMS("again", std::string("+15550103000"), std::nullopt);
+    ASSERT_TRUE(runUntil([&] { return service->requestCount() >= 1 && !idle(); }));
+    sender->sendSMS("again", std::string("+15550103000"), std::nullopt);
+    service->releaseHeld();
+    ASSERT_TRUE(runUntil([&] { return idle() && received().size() == 2; }));
+    EXPECT_EQ(received()[0].text, "again");
+    EXPECT_EQ(received()[1].text, "again");
+    EXPECT_NE(received()[0].randomId, received()[1].randomId);
+
+    std::vector<HXSendAnswer::Kind> heard;
+    sender->sendSMS("", std::string("+15550103000"), std::nullopt,
+                    [&heard](const HXSendAnswer& a) { heard.push_back(a.kind); });
+    app->sendSMS("", std::nullopt, std::string("t.+15550103000"));
+    clock->runUntilIdle();
+    EXPECT_EQ(heard, std::vector<HXSendAnswer::Kind>{HXSendAnswer::Kind::Failed});
+    EXPECT_TRUE(sender->accountQueue().empty());
+    EXPECT_EQ(requestsTo(kSend).size(), 2u);
 }
