@@ -363,38 +363,38 @@ TEST_F(RunStories, ALongThreadPagesBackOnAPullAndASentContactCardOpensOnATap) {
 
     auto* media = open(ids[3]);
     ASSERT_TRUE(media) << toolkit::outline(harness.window());
-    // The user taps the pictures of the bubbles until one opens a contact card.
+    // The user taps the attachments' bubbles, oldest first, until one opens a contact card.
     bool carded = false;
     auto& mediaTable = media->tableView();
-    for (long section = mediaTable.numberOfSections() - 1; section >= 0 && !carded; --section) {
-        mediaTable.scrollToRow({section, 0}, toolkit::ScrollPosition::Middle, false);
-        harness.settle();
-        auto cell = mediaTable.cellForRow({section, 0});
-        if (!cell) continue;
-        std::vector<toolkit::View*> pictures;
-        std::function<void(toolkit::View&)> collect = [&](toolkit::View& v) {
-            if (dynamic_cast<toolkit::ImageView*>(&v) && !v.isHidden() && v.bounds().width() > 20)
-                pictures.push_back(&v);
-            for (const auto& sub : v.subviews()) collect(*sub);
-        };
-        collect(*cell);
-        for (auto* picture : pictures) {
-            (void)harness.tap(*picture);
+    for (long section = 0; section < mediaTable.numberOfSections() && !carded; ++section)
+        for (long row = 0; row < mediaTable.numberOfRows(section) && !carded; ++row) {
+            mediaTable.scrollToRow({section, row}, toolkit::ScrollPosition::Middle, false);
+            harness.settle();
+            auto cell = mediaTable.cellForRow({section, row});
+            // A message's attachments come in the rows after its text.
+            if (!cell || row == 0) continue;
+            toolkit::View* bubble = nullptr;
+            std::function<void(toolkit::View&)> find = [&](toolkit::View& v) {
+                if (dynamic_cast<toolkit::TextView*>(&v)) bubble = &v;
+                for (const auto& sub : v.subviews()) find(*sub);
+            };
+            find(*cell);
+            if (!bubble) continue;
+            (void)harness.tap(*bubble);
             harness.settle();
             until([&] { return app->isIdle() && HXWebClientOf(*app).requests.empty(); }, 10);
             harness.advance(0.5);
-            if (dynamic_cast<system_screens::ContactViewController*>(nav->topViewController())) {
-                carded = true;
-                break;
-            }
+            harness.settle();
+            carded = dynamic_cast<system_screens::ContactViewController*>(nav->topViewController()) != nullptr;
             // Whatever else opened (a picture's preview, a player) is closed again.
             while (auto* shown = harness.topPresented()) {
                 if (!shown->presentingViewController()) break;
                 shown->presentingViewController()->dismiss(false);
                 harness.settle();
             }
+            if (!carded && nav->topViewController() != media) (void)harness.tapBack();
+            harness.settle();
         }
-    }
     EXPECT_TRUE(carded) << toolkit::outline(harness.window());
 }
 
