@@ -6,10 +6,12 @@
 #   ./hx replay [NAME...]                       replay every fuzz corpus (or the named ones) once
 #                                               under clang's UBSan
 #   ./hx bench [NAME [benchmark args...]]       build and run the benchmarks (all, or bench_NAME)
-#   ./hx run [--headless] [--out DIR]           build and run the app against a local emulator of the
-#                                               service (started and stopped here): in a window when
-#                                               a display is present, else (or with --headless) it
-#                                               prints where its snapshots and outlines are
+#   ./hx run [--headless] [--out DIR] [...]     build and run the app against a local emulator of the
+#                                               service (started and stopped here, with the options
+#                                               in emulator/run_options): in a window when a display
+#                                               is present, else (or with --headless) it prints
+#                                               where its snapshots and outlines are; --help lists
+#                                               the run's options and window keys
 #   ./hx deps                                   only install the Debian packages listed below
 #   ./hx lint [--all | FILES...]                clang-tidy (.clang-tidy) over the files changed since
 #                                               main (committed or not), the given ones, or all
@@ -93,6 +95,25 @@ case "$cmd" in
     # prints stays alone on standard output); a build with nothing to do says nothing.
     configure_and_build --target hx_connect hx_emulator_server |
       sed -u -e '/^ninja: no work to do\.$/d' -e '/Re-checking globbed directories/d' >&2
+    # --help: the run's options, window keys and entry points, with nothing started.
+    for arg in "${app_args[@]}"; do
+      case "$arg" in --help | -h) exec "$build_dir/app/hx_connect" --help ;; esac
+    done
+    # The emulator's options, one list shared with tests/app/run_home_test.cpp.
+    emulator_options=()
+    demo_accounts=()
+    while read -r line; do
+      [[ -z $line || $line == \#* ]] && continue
+      read -ra words <<<"$line"
+      emulator_options+=("${words[@]}")
+    done <"$root/emulator/run_options"
+    for ((i = 0; i + 1 < ${#emulator_options[@]}; i++)); do
+      case "${emulator_options[i]}" in --user | --account) demo_accounts+=("${emulator_options[i + 1]}") ;; esac
+    done
+    # A played script stays repeatable: no text arrives unless one of its steps asks for it.
+    for arg in "${app_args[@]}"; do
+      [ "$arg" = "--input" ] && emulator_options+=(--texts-every 0)
+    done
     origin_file=$(mktemp)
     # The app's home (as platform/foundation/files.h finds it) keeps the emulated service's state
     # too, so the service a later run starts still knows the account's session, threads and texts.
@@ -106,11 +127,7 @@ case "$cmd" in
     mkdir -p "$app_home"
     # The emulator prints the service's origin, then its telemetry ingestion endpoint's: the app's
     # logs and crash reports go there instead of to the telemetry service.
-    # Two accounts (signed in by name, no password), real voicemail and recording audio.
-    demo_accounts=(user@example.test work@example.test)
-    "$build_dir/emulator/hx_emulator" --seed 1 --voicemail 12 --calls 30 --spam 3 --archived 3 --ingestion \
-      --media --user "${demo_accounts[0]}" --account "${demo_accounts[1]}" \
-      --state "$app_home/emulator-state.json" >"$origin_file" &
+    "$build_dir/emulator/hx_emulator" "${emulator_options[@]}" --state "$app_home/emulator-state.json" >"$origin_file" &
     emulator_pid=$!
     trap 'kill "$emulator_pid" 2>/dev/null; wait "$emulator_pid" 2>/dev/null; rm -f "$origin_file"' EXIT
     # Both lines come from one read of the file, once both are whole: read apart, the first could
@@ -131,6 +148,8 @@ case "$cmd" in
     done
     if [ -z "$origin" ] || [ -z "$ingestion" ]; then echo "hx: the emulator did not start" >&2; exit 1; fi
     echo "hx: the local service's accounts (sign in with either name, no password): ${demo_accounts[*]}" >&2
+    # The app runs in the foreground of this shell: Ctrl-C reaches it (and the emulator) and the app
+    # ends through its own termination, its state written; its status is the run's.
     "$build_dir/app/hx_connect" --service "$origin" --ingestion "$ingestion" "${app_args[@]}"
     ;;
   deps)

@@ -5,10 +5,12 @@
 // reachability report, signs in by playing a script into the sign-in panel (unless an account is
 // signed in already) and waits for the account's first data, visits each view, writes a PNG
 // snapshot and an outline of each into a folder it prints, saves as at termination and exits.
-//   hx_connect [--headless] [--device phone|phone-x|tablet] [--service ORIGIN] [--ingestion ORIGIN]
+//   hx_connect [--headless] [--device phone|phone-x|tablet] [--system-version N]
+//              [--biometry none|fingerprint|face] [--offline] [--service ORIGIN] [--ingestion ORIGIN]
 //              [--user NAME] [--out DIR] [--seconds S] [--input FILE] [--locations FILE]
 //              [--placemarks FILE] [--open-url URL] [--shortcut TYPE] [--activity TYPE[?KEY=VALUE&...]]
-//              [--background-fetch] [--notifications] [--search QUERY]
+//              [--background-fetch] [--notifications] [--search QUERY] [--crash KIND] [--help]
+// --help prints every option, the window's keys and the entry points' types (kHelp below).
 // What opens the app from outside comes as on the device, once the app has launched: --open-url
 // an address of its scheme, --shortcut a home-screen shortcut's type, --activity an activity to
 // continue with its information (percent-encoded query values). --background-fetch runs one
@@ -31,7 +33,15 @@
 // The app is idle to it once it has heard the service's first reachability report, no request is
 // under way and a signed-in account has its number, and each wait lasts at most S s. A headless
 // run ends with status 1, naming the step, when no reachability report comes, the sign-in does not
-// complete or the service never answers a request; an empty ORIGIN is refused (status 2).
+// complete or the service never answers a request; an empty ORIGIN is refused (status 2). A home
+// whose passcode lock shows at launch plays the --input script while the lock shows (so that it
+// types the PIN); without a script the headless run ends at once with status 1, saying so.
+// SIGINT and SIGTERM end the run at once through the app's termination (its state saved), in the
+// window and headless, with status 128 + the signal.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -39,7 +49,9 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <pthread.h>
 #include <string>
+#include <thread>
 
 #include "app/connect_app_delegate_ipad.h"
 #include "app/connect_app_delegate_iphone.h"
@@ -57,6 +69,7 @@
 #include "platform/foundation/url.h"
 #include "platform/services/device.h"
 #include "platform/services/geocoder.h"
+#include "platform/services/local_authentication.h"
 #include "platform/services/location_route.h"
 #include "platform/services/search_index.h"
 #include "platform/services/user_notifications.h"
@@ -88,6 +101,10 @@ namespace {
 struct Options {
     bool headless = false;
     std::string device = "phone";
+    int systemVersion = 15;
+    services::BiometryType biometry = services::BiometryType::None;
+    bool offline = false;
+    std::optional<hxrun::CrashKind> crash;
     std::string service;
     std::string ingestion;
     std::filesystem::path out;
@@ -110,13 +127,82 @@ struct Options {
 };
 
 int usage() {
-    std::fprintf(
-        stderr,
-        "usage: hx_connect [--headless] [--device phone|phone-x|tablet] [--service ORIGIN] [--ingestion ORIGIN] "
-        "[--user NAME] [--out DIR] [--seconds S] [--input FILE] [--locations FILE] [--placemarks FILE] "
-        "[--open-url URL] [--shortcut TYPE] [--activity TYPE[?KEY=VALUE&...]] [--background-fetch] "
-        "[--notifications] [--search QUERY]\n");
+    std::fprintf(stderr,
+                 "usage: hx_connect [--headless] [--device phone|phone-x|tablet] [--system-version N] "
+                 "[--biometry none|fingerprint|face] [--offline] [--service ORIGIN] [--ingestion ORIGIN] "
+                 "[--user NAME] [--out DIR] [--seconds S] [--input FILE] [--locations FILE] [--placemarks FILE] "
+                 "[--open-url URL] [--shortcut TYPE] [--activity TYPE[?KEY=VALUE&...]] [--background-fetch] "
+                 "[--notifications] [--search QUERY] [--crash null-write|exception|abort] [--help]\n");
     return 2;
+}
+
+// What the platform's home screen and other apps hand the app (answered in app/shell_entry_points.cpp).
+const std::vector<std::string> kShortcutTypes = {"com.hxconnect.shortcut_call", "com.hxconnect.shortcut_sms"};
+const std::vector<std::string> kActivityTypes = {"com.hxconnect.activity_call", "com.hxconnect.activity_sms",
+                                                 "com.hxconnect.activity_reply", services::kSearchableItemActionType};
+constexpr int kOldestSystem = 12, kNewestSystem = 18;
+
+std::string joined(const std::vector<std::string>& words) {
+    std::string out;
+    for (const auto& w : words) out += (out.empty() ? "" : ", ") + w;
+    return out;
+}
+
+// The run's options, its window's keys and what the entry points take.
+void printHelp() {
+    std::string keys;
+    for (const auto& key : windowing::deviceKeys())
+        keys +=
+            "  F" + std::to_string(key.key - SDLK_F1 + 1) + (key.key < SDLK_F10 ? "   " : "  ") + key.meaning + "\n";
+    std::printf("usage: hx_connect [options]    (./hx run [options] builds it and starts it against a local emulated\n"
+                "                               service, with the accounts user@example.test and work@example.test)\n"
+                "In a desktop window when a display is present; headless otherwise or with --headless: it signs in,\n"
+                "plays --input, visits each view, writes a PNG snapshot and an outline of each into --out, prints\n"
+                "that folder and exits.\n"
+                "\n"
+                "The device\n"
+                "  --device phone|phone-x|tablet    the screen and the app's form (default phone)\n"
+                "  --system-version N               the device's system version, %d to %d (default 15)\n"
+                "  --biometry none|fingerprint|face the biometric sensor (default none); its prompt's buttons\n"
+                "                                   Succeed, Fail and Cancel answer each evaluation\n"
+                "  --offline                        start with the device's network off (F11 turns it on)\n"
+                "  --locations FILE                 a CSV route of fixes the device replays (default: a walk\n"
+                "                                   around the demo places)\n"
+                "  --placemarks FILE                the places geocoding knows (JSON)\n"
+                "The service\n"
+                "  --service ORIGIN                 every host role at one origin (the local emulator)\n"
+                "  --ingestion ORIGIN               where the telemetry logs and crash reports go\n"
+                "  --user NAME                      the account a headless run signs in with\n"
+                "The run\n"
+                "  --headless                       run in the test harness on its own clock\n"
+                "  --out DIR                        snapshots, outlines and screenshots (default a temporary folder)\n"
+                "  --seconds S                      how long each wait lasts at most (default 5)\n"
+                "  --input FILE                     input played into the window (headless: after the sign-in, or\n"
+                "                                   while a passcode lock shows); one step a line: click X Y,\n"
+                "                                   click-on LABEL, press X Y, release X Y, scroll DX DY,\n"
+                "                                   press-key [ctrl+|cmd+|alt+|shift+]NAME, type TEXT,\n"
+                "                                   text-arrives [new], wait-frames N, wait-for LABEL,\n"
+                "                                   wait-gone LABEL, wait-idle, close\n"
+                "  --notifications                  print every notification delivered, at the end\n"
+                "  --background-fetch               headless: one background fetch after the sign-in\n"
+                "  --crash null-write|exception|abort  crash once launched (a write through a null pointer, a C++\n"
+                "                                   exception nothing catches, abort()); the next launch asks\n"
+                "                                   whether to send the report\n"
+                "  --help                           this text; nothing is started\n"
+                "What opens the app from outside (once it has launched)\n"
+                "  --open-url URL                   an address of its scheme: hxconnect://call?number=N,\n"
+                "                                   sms?number=N&message=T, reply?conversationID=ID&messageText=T,\n"
+                "                                   vm, history, settings, quicksetting?NAME\n"
+                "  --shortcut TYPE                  a home-screen shortcut: %s\n"
+                "  --activity TYPE[?KEY=VALUE&...]  an activity to continue (values percent-encoded): %s\n"
+                "                                   keys number, messageText, conversationID, account\n"
+                "  --search QUERY                   continue with the first hit of the on-device search\n"
+                "\n"
+                "Window keys (whatever modifiers are held)\n"
+                "%s"
+                "Ctrl-C (SIGINT) or SIGTERM ends the run at once, its state saved.\n",
+                kOldestSystem, kNewestSystem, joined(kShortcutTypes).c_str(), joined(kActivityTypes).c_str(),
+                keys.c_str());
 }
 
 bool displayPresent() {
@@ -189,12 +275,49 @@ std::optional<std::pair<std::string, foundation::Dictionary>> parseActivity(cons
 
 void continueWithSearch(HX_ConnectAppDelegate& app, const std::string& query);
 
+// What the window shows in front: the root's presented controllers, the selected tab, the top of a
+// navigation stack.
+toolkit::ViewController* frontScreen(toolkit::Window& window) {
+    toolkit::ViewController* top = window.rootViewController().get();
+    while (top && top->presentedViewController()) top = top->presentedViewController();
+    for (bool deeper = true; top && deeper;) {
+        deeper = false;
+        if (auto* tabs = dynamic_cast<toolkit::TabBarController*>(top); tabs && tabs->selectedViewController()) {
+            top = tabs->selectedViewController();
+            deeper = true;
+        }
+        if (auto* nav = dynamic_cast<toolkit::NavigationController*>(top); nav && nav->topViewController()) {
+            top = nav->topViewController();
+            deeper = false;
+        }
+    }
+    return top;
+}
+
+// An address of the app's scheme, and what it opened: the app answers NO for a "reply" address by
+// design though the conversation opens, so the screen in front tells.
+void openURL(HX_ConnectAppDelegate& app, const std::string& url) {
+    toolkit::Window* window = app.window();
+    toolkit::ViewController* before = window ? frontScreen(*window) : nullptr;
+    const bool answered = app.applicationOpenURL(url);
+    toolkit::flushLayout();
+    toolkit::ViewController* after = window ? frontScreen(*window) : nullptr;
+    if (after && after != before) {
+        const std::string title = after->title().empty() ? after->navigationItem().title : after->title();
+        std::fprintf(stderr, "hx_connect: %s opened %s\n", url.c_str(),
+                     title.empty() ? "a screen without a title" : ("\"" + title + "\"").c_str());
+    } else if (answered) {
+        std::fprintf(stderr, "hx_connect: %s was taken by the app\n", url.c_str());
+    } else {
+        std::fprintf(stderr, "hx_connect: the app did not open %s\n", url.c_str());
+    }
+}
+
 // What the platform hands the application from outside: in the window as soon as it has launched,
 // headless once it has signed in.
 void deliverEntryPoints(HX_ConnectAppDelegate& app, const Options& options) {
     if (!options.search.empty()) continueWithSearch(app, options.search);
-    if (!options.openURL.empty() && !app.applicationOpenURL(options.openURL))
-        std::fprintf(stderr, "hx_connect: the app did not open %s\n", options.openURL.c_str());
+    if (!options.openURL.empty()) openURL(app, options.openURL);
     if (!options.shortcut.empty() && !app.performActionForShortcutItem(options.shortcut))
         std::fprintf(stderr, "hx_connect: the app has no shortcut %s\n", options.shortcut.c_str());
     if (const auto& activity = options.activity;
@@ -236,7 +359,14 @@ bool fetchInBackground(HX_ConnectAppDelegate& app, toolkit::testing::Harness& ha
         *result = r;
         services::BackgroundFetch::shared().fetchEnded();
     });
-    const bool answered = harness.clock().runUntil([&] { return result->has_value(); }, seconds);
+    // The fetch goes over real sockets on a session of its own, under time-outs of the clock: the
+    // clock stays put while it waits (stepping it to the next due timer would time the fetch out).
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!result->has_value() && std::chrono::steady_clock::now() < end) {
+        harness.clock().runUntilIdle();
+        if (!result->has_value()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const bool answered = result->has_value();
     // What the fetch announced is delivered once its trigger's time has come.
     harness.clock().advance(1.0);
     harness.settle();
@@ -259,6 +389,47 @@ void printNotifications() {
                     c.categoryIdentifier.empty() ? "-" : c.categoryIdentifier.c_str());
     }
     std::fflush(stdout);
+}
+
+// ---- ending on a stop signal
+
+// SIGINT and SIGTERM are blocked in every thread (each inherits the mask of the main thread, which
+// blocks them first) and taken by one thread of their own, which hands them to the main thread:
+// the run then ends through the app's own termination, whatever the loop was waiting for.
+std::atomic<int> gStopSignal{0};
+// What ends the run on the main thread: the window closes; headless, the run exits (main()).
+std::function<void(int signal)> gEndRun;
+
+sigset_t stopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
+}
+
+void watchStopSignals() {
+    std::thread([] {
+        const sigset_t set = stopSignals();
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&set, &signal) != 0) continue;
+            int none = 0;
+            if (!gStopSignal.compare_exchange_strong(none, signal)) continue;  // ending already
+            dispatch::Queue::main()->async([signal] {
+                if (gEndRun) gEndRun(signal);
+            });
+        }
+    }).detach();
+}
+
+// What ends the run from now on; a signal that came before it was set ends the run at once.
+void setEndRun(std::function<void(int signal)> end) {
+    gEndRun = std::move(end);
+    if (gStopSignal.load() && gEndRun)
+        dispatch::Queue::main()->async([] {
+            if (gEndRun) gEndRun(gStopSignal.load());
+        });
 }
 
 // ---- headless
@@ -346,6 +517,67 @@ int runHeadless(HX_ConnectAppDelegate& app, toolkit::testing::Harness& harness, 
         }
         input = std::move(*script);
     }
+    // The run's device keys past F4, as a script's press-key or text-arrives plays them.
+    toolkit::testing::setDeviceKeyHandler([&](const std::string& key) -> foundation::Result<bool> {
+        const std::string name = foundation::lowercase(key);
+        if (name == "f9" || name == "f10") {
+            auto arrived = std::make_shared<std::optional<bool>>();
+            hxrun::askServiceForText(options.service, name == "f10",
+                                     [arrived](bool delivered, const std::string& line) {
+                                         std::fprintf(stderr, "hx_connect: %s\n", line.c_str());
+                                         *arrived = delivered;
+                                     });
+            if (!harness.clock().runUntil([&] { return arrived->has_value(); }, options.seconds) || !**arrived)
+                return foundation::Error::withDescription("hx_connect", 1, "no text arrived at the service");
+            return true;
+        }
+        if (name == "f11") {
+            hxrun::setConnectionOn(!hxrun::connectionOn());
+            std::fprintf(stderr, "hx_connect: the network is %s\n", hxrun::connectionOn() ? "on" : "off");
+            return true;
+        }
+        if (name == "f12") {
+            hxrun::showCrashPrompt(harness.window());
+            return true;
+        }
+        return false;
+    });
+    struct ForgetKeys {
+        ~ForgetKeys() { toolkit::testing::setDeviceKeyHandler(nullptr); }
+    } forgetKeys;
+    // A home with the passcode on shows its lock at launch and holds the first reachability report
+    // back until it is unlocked, and a device started offline reports no reachable service: the
+    // script plays now, while the lock shows (it types the PIN) or the network is off.
+    bool inputPlayed = false;
+    harness.settle();
+    if (app.lockShown || options.offline) {
+        if (input.empty()) {
+            std::fprintf(stderr, app.lockShown
+                                     ? "hx_connect: the home is locked with a passcode: give an --input script "
+                                       "that types its PIN (it plays while the lock shows)\n"
+                                     : "hx_connect: the network is off (--offline): give an --input script "
+                                       "that turns it on (press-key F11)\n");
+            return 1;
+        }
+        auto played = toolkit::testing::playInputScript(
+            harness, input,
+            [&app] {
+                return app.lockShown || !HXWebClientOf(app).firstReachabilityHandled ? app.isIdle()
+                                                                                     : applicationIdle(app);
+            },
+            options.seconds);
+        if (!played) {
+            std::fprintf(stderr, "hx_connect: %s: %s\n", options.input.c_str(),
+                         played.error().localizedDescription().c_str());
+            return 1;
+        }
+        inputPlayed = true;
+        if (app.lockShown) {
+            std::fprintf(stderr, "hx_connect: %s: the passcode lock still shows after the script\n",
+                         options.input.c_str());
+            return 1;
+        }
+    }
     if (!harness.clock().runUntil([&] { return HXWebClientOf(app).firstReachabilityHandled; }, options.seconds)) {
         std::fprintf(stderr, "hx_connect: waiting for the service's reachability: no report within %.1f s\n",
                      options.seconds);
@@ -374,7 +606,7 @@ int runHeadless(HX_ConnectAppDelegate& app, toolkit::testing::Harness& harness, 
             return 1;
         }
     }
-    if (!input.empty()) {
+    if (!input.empty() && !inputPlayed) {
         auto played = toolkit::testing::playInputScript(
             harness, input, [&app] { return applicationIdle(app); }, options.seconds);
         if (!played) {
@@ -398,6 +630,7 @@ int runHeadless(HX_ConnectAppDelegate& app, toolkit::testing::Harness& harness, 
         }
         std::ofstream(stem.string() + ".txt", std::ios::binary) << toolkit::outline(harness.window());
     }
+    if (options.crash) hxrun::crash(*options.crash);
     if (int rc = visitViews(app, harness, options)) return rc;
     foundation::Application::shared().terminate();
     (void)services::UserNotificationCenter::currentNotificationCenter()->deliverDueRequests(harness.clock().now());
@@ -420,7 +653,17 @@ int runInWindow(HX_ConnectAppDelegate& app, toolkit::Window& window, const Optio
         [&app](const std::string& url) { (void)app.applicationOpenURL(url); },
         [&app](const std::string& type, const foundation::Dictionary& info) {
             (void)app.continueUserActivity(type, info);
-        }};
+        },
+        [service = options.service](bool fromNewNumber) {
+            hxrun::askServiceForText(service, fromNewNumber, [](bool, const std::string& line) {
+                std::fprintf(stderr, "hx_connect: %s\n", line.c_str());
+            });
+        },
+        [] {
+            hxrun::setConnectionOn(!hxrun::connectionOn());
+            std::fprintf(stderr, "hx_connect: the network is %s\n", hxrun::connectionOn() ? "on" : "off");
+        },
+        [&window] { hxrun::showCrashPrompt(window); }};
     frontEndOptions.screenshotSaved = [](const std::filesystem::path& path) {
         std::printf("%s\n", path.c_str());
         std::fflush(stdout);
@@ -446,6 +689,9 @@ int runInWindow(HX_ConnectAppDelegate& app, toolkit::Window& window, const Optio
         std::fprintf(stderr, "hx_connect: %s\n", frontEnd.error().localizedDescription().c_str());
         return 1;
     }
+    // A stop signal closes the window as its close button does.
+    windowing::FrontEnd* shown = frontEnd->get();
+    setEndRun([shown](int) { shown->close(); });
     // Sound goes to the desktop's audio output while the window is open; without one it plays to nothing.
     std::shared_ptr<windowing::SdlAudioOutput> audio;
     if (auto opened = windowing::SdlAudioOutput::open(); opened.ok()) {
@@ -460,7 +706,11 @@ int runInWindow(HX_ConnectAppDelegate& app, toolkit::Window& window, const Optio
                 key.meaning +
                 (key.command == windowing::DeviceCommand::TakeScreenshot ? " into " + options.out.string() : "");
     std::fprintf(stderr, "hx_connect: %s\n", keys.c_str());
+    if (options.crash) dispatch::Queue::main()->async([kind = *options.crash] { hxrun::crash(kind); });
     const auto status = (*frontEnd)->run();
+    gEndRun = nullptr;
+    if (const int signal = gStopSignal.load())
+        std::fprintf(stderr, "hx_connect: ended by %s\n", signal == SIGINT ? "SIGINT" : "SIGTERM");
     services::AudioOutput::setShared(nullptr);
     foundation::Application::shared().terminate();
     if (options.listNotifications) printNotifications();
@@ -468,18 +718,54 @@ int runInWindow(HX_ConnectAppDelegate& app, toolkit::Window& window, const Optio
         std::fprintf(stderr, "hx_connect: %s\n", status.error().localizedDescription().c_str());
         return 1;
     }
+    if (const int signal = gStopSignal.load()) return 128 + signal;
     return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before any thread starts: every thread inherits the mask, and only the watcher takes them.
+    const sigset_t stop = stopSignals();
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-        if (arg == "--headless") {
+        if (arg == "--help" || arg == "-h") {
+            printHelp();
+            return 0;
+        } else if (arg == "--headless") {
             options.headless = true;
+        } else if (arg == "--offline") {
+            options.offline = true;
+        } else if (arg == "--system-version" || arg == "--biometry" || arg == "--crash") {
+            const char* v = value();
+            if (!v) return usage();
+            const std::string text = v;
+            if (arg == "--system-version") {
+                char* end = nullptr;
+                const long n = std::strtol(v, &end, 10);
+                if (end == v || *end || n < kOldestSystem || n > kNewestSystem) {
+                    std::fprintf(stderr, "hx_connect: --system-version %s: give a whole number from %d to %d\n", v,
+                                 kOldestSystem, kNewestSystem);
+                    return 2;
+                }
+                options.systemVersion = static_cast<int>(n);
+            } else if (arg == "--biometry") {
+                const auto type = hxrun::biometryNamed(text);
+                if (!type) {
+                    std::fprintf(stderr, "hx_connect: --biometry %s: give none, fingerprint or face\n", v);
+                    return 2;
+                }
+                options.biometry = *type;
+            } else {
+                options.crash = hxrun::crashKindNamed(text);
+                if (!options.crash) {
+                    std::fprintf(stderr, "hx_connect: --crash %s: give null-write, exception or abort\n", v);
+                    return 2;
+                }
+            }
         } else if (arg == "--background-fetch") {
             options.backgroundFetch = true;
         } else if (arg == "--notifications") {
@@ -489,11 +775,24 @@ int main(int argc, char** argv) {
             if (!v || !*v) return usage();
             if (arg == "--search") options.search = v;
             if (arg == "--open-url") options.openURL = v;
-            if (arg == "--shortcut") options.shortcut = v;
+            if (arg == "--shortcut") {
+                options.shortcut = v;
+                if (std::find(kShortcutTypes.begin(), kShortcutTypes.end(), options.shortcut) == kShortcutTypes.end()) {
+                    std::fprintf(stderr, "hx_connect: --shortcut %s: the app has the shortcuts %s\n", v,
+                                 joined(kShortcutTypes).c_str());
+                    return 2;
+                }
+            }
             if (arg == "--activity") {
                 options.activity = parseActivity(v);
                 if (!options.activity) {
                     std::fprintf(stderr, "hx_connect: --activity %s: give TYPE?KEY=VALUE&... with encoded values\n", v);
+                    return 2;
+                }
+                if (std::find(kActivityTypes.begin(), kActivityTypes.end(), options.activity->first) ==
+                    kActivityTypes.end()) {
+                    std::fprintf(stderr, "hx_connect: --activity %s: the app continues the activities %s\n",
+                                 options.activity->first.c_str(), joined(kActivityTypes).c_str());
                     return 2;
                 }
             }
@@ -536,16 +835,17 @@ int main(int argc, char** argv) {
     }
 
     dispatch::RunLoop::main();
+    watchStopSignals();
     // Text is sized by the faces it is drawn with, so what is laid out fits what is drawn.
     toolkit::setTextMeasurer(&toolkit::FontTextMeasurer::shared());
     // Headless, the harness owns the window and the clock; in a desktop window time is real.
     std::unique_ptr<toolkit::testing::Harness> harness;
     std::unique_ptr<toolkit::Window> desktopWindow;
     if (options.headless) {
-        harness = std::make_unique<toolkit::testing::Harness>(*profile, toolkit::Device::current().systemVersion(),
-                                                              clocks::wallNow());
+        harness = std::make_unique<toolkit::testing::Harness>(*profile, options.systemVersion, clocks::wallNow());
     } else {
         toolkit::Device::current().setScreen(*profile);
+        toolkit::Device::current().setSystemVersion(options.systemVersion);
         desktopWindow = std::make_unique<toolkit::Window>(*profile);
     }
     toolkit::Window& window = harness ? harness->window() : *desktopWindow;
@@ -580,6 +880,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "hx_connect: the device's contacts and pictures: %s\n",
                      furnished.error().localizedDescription().c_str());
     hxrun::installLocationPrompt(window);
+    hxrun::installBiometrics(options.biometry, window);
+    // The device's network, which F11 and --offline turn off.
+    hxrun::installConnection();
+    if (options.offline) hxrun::setConnectionOn(false);
     if (auto kept = services::SearchableIndex::defaultSearchableIndex()->keepInFile(searchIndexFile());
         !kept.note.empty())
         std::fprintf(stderr, "hx_connect: the search index starts empty, its messages are indexed again: %s\n",
@@ -600,7 +904,17 @@ int main(int argc, char** argv) {
     // the unlock starts it).
     if (auto reach = Reachability::reachabilityWithHostName(app->serviceHost()); reach && !app->lockShown)
         dispatch::Queue::main()->async([app, reach] { app->reachabilityChanged(reach->currentReachabilityStatus()); });
+    if (harness)
+        // Headless, the run ends where it stands: the app's termination, the kept index, the status.
+        setEndRun([](int signal) {
+            foundation::Application::shared().terminate();
+            (void)services::SearchableIndex::defaultSearchableIndex()->writeKeptFile();
+            std::fprintf(stderr, "hx_connect: ended by %s\n", signal == SIGINT ? "SIGINT" : "SIGTERM");
+            std::fflush(nullptr);
+            std::_Exit(128 + signal);
+        });
     const int rc = harness ? runHeadless(*app, *harness, options) : runInWindow(*app, window, options);
+    gEndRun = nullptr;
     if (auto written = services::SearchableIndex::defaultSearchableIndex()->writeKeptFile(); !written)
         std::fprintf(stderr, "hx_connect: the search index was not kept: %s\n",
                      written.error().localizedDescription().c_str());

@@ -1,12 +1,18 @@
 #include "app/run_device.h"
 
 #include <cstdlib>
+#include <memory>
+#include <stdexcept>
+#include <tuple>
 
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/json.h"
 #include "platform/foundation/log.h"
 #include "platform/graphics/image_operations.h"
+#include "platform/net/curl_transport.h"
+#include "platform/net/reachability.h"
+#include "platform/net/url_session.h"
 #include "platform/services/device.h"
 #include "platform/services/photos.h"
 #include "platform/toolkit/alert_controller.h"
@@ -141,11 +147,21 @@ std::vector<services::RoutePoint> demoRoute() {
     return route;
 }
 
+namespace {
+
+// What the window shows in front: the root, or the last of what it presents.
+toolkit::ViewController* frontController(toolkit::Window& window) {
+    toolkit::ViewController* top = window.rootViewController().get();
+    while (top && top->presentedViewController()) top = top->presentedViewController();
+    return top;
+}
+
+}  // namespace
+
 void installLocationPrompt(toolkit::Window& window) {
     services::LocationFeed::setAuthorizationPrompt([&window] {
         if (!services::LocationFeed::isAsking() || !window.rootViewController()) return;
-        toolkit::ViewController* top = window.rootViewController().get();
-        while (auto* presented = top->presentedViewController()) top = presented;
+        toolkit::ViewController* top = frontController(window);
         const std::string name = foundation::Bundle::main().displayName();
         auto prompt = toolkit::AlertController::make(
             "Allow \u201c" + name + "\u201d to use your location?",
@@ -168,6 +184,169 @@ void installLocationPrompt(toolkit::Window& window) {
                 }));
         top->present(prompt, true);
     });
+}
+
+// ---- the service, the network, the sensor and crashes
+
+void askServiceForText(const std::string& serviceOrigin, bool fromNewNumber,
+                       std::function<void(bool delivered, const std::string& line)> done) {
+    if (serviceOrigin.empty()) {
+        done(false, "no text can arrive: the run has no service (--service)");
+        return;
+    }
+    // A transport of its own: the device's network being off does not stop the service's side.
+    net::URLSessionConfiguration configuration;
+    configuration.transport = net::CurlTransport::create(net::EventLoop::main());
+    auto session = net::URLSession::sessionWithConfiguration(configuration, dispatch::Queue::main());
+    // The emulator's route (emulator/incoming_texts.h).
+    net::URLRequest request(serviceOrigin + "/emulator/deliver-text" + (fromNewNumber ? "?from=new" : ""), 10);
+    request.setHTTPMethod("POST");
+    auto task = session->dataTaskWithRequest(
+        request, [session, done](const foundation::Data& data, const std::optional<net::HTTPURLResponse>& response,
+                                 const std::optional<foundation::Error>& error) {
+            session->finishTasksAndInvalidate();
+            if (error || !response || response->statusCode != 200) {
+                done(false, "no text arrived: " + (error ? error->localizedDescription()
+                                                         : "the service answered " +
+                                                               std::to_string(response ? response->statusCode : 0)));
+                return;
+            }
+            const auto reply =
+                foundation::parseJSON(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+            if (!reply.ok() || !reply->isDictionary()) {
+                done(false, "no text arrived: the service's answer is not JSON");
+                return;
+            }
+            const auto& d = reply->asDictionary();
+            done(true, "a text arrived from " + d.get("fromNumber").stringValue() + ": \"" +
+                           d.get("text").stringValue() + "\"");
+        });
+    task->resume();
+}
+
+namespace {
+
+std::shared_ptr<net::FakeReachabilityBackend>& connection() {
+    static std::shared_ptr<net::FakeReachabilityBackend> backend;
+    return backend;
+}
+
+}  // namespace
+
+void installConnection() {
+    connection() = std::make_shared<net::FakeReachabilityBackend>();
+    connection()->setFlags(net::kReachabilityReachable | net::kReachabilityIsLocalAddress);
+    net::ReachabilityBackend::setShared(connection());
+}
+
+bool connectionOn() {
+    const auto& backend = connection();
+    if (!backend) return true;
+    const auto flags = backend->flags(net::ReachabilityTargetSpec{});
+    return !flags || (*flags & net::kReachabilityReachable);
+}
+
+void setConnectionOn(bool on) {
+    if (!connection()) installConnection();
+    connection()->setFlags(on ? net::kReachabilityReachable | net::kReachabilityIsLocalAddress : 0u);
+}
+
+std::optional<services::BiometryType> biometryNamed(const std::string& name) {
+    if (name == "none") return services::BiometryType::None;
+    if (name == "fingerprint") return services::BiometryType::TouchID;
+    if (name == "face") return services::BiometryType::FaceID;
+    return std::nullopt;
+}
+
+void installBiometrics(services::BiometryType type, toolkit::Window& window) {
+    auto& device = services::Biometrics::shared();
+    device.setBiometryType(type);
+    if (type == services::BiometryType::None) {
+        device.setCanEvaluate({});
+        device.setPrompt({});
+        return;
+    }
+    device.setCanEvaluate({services::kPolicyDeviceOwnerAuthenticationWithBiometrics,
+                           services::kPolicyDeviceOwnerAuthenticationWithBiometricsOrCompanion});
+    device.setPrompt([&window, type](const services::BiometricEvaluation& evaluation) {
+        toolkit::ViewController* top = frontController(window);
+        if (!top) {
+            (void)services::Biometrics::shared().answerHeld(
+                services::Biometrics::Answer::fail(services::kLAErrorSystemCancel));
+            return;
+        }
+        const std::string name = foundation::Bundle::main().displayName();
+        auto prompt = toolkit::AlertController::make(
+            type == services::BiometryType::FaceID ? "Face ID" : "Touch ID for \u201c" + name + "\u201d",
+            evaluation.reason, toolkit::AlertControllerStyle::Alert);
+        using Answer = services::Biometrics::Answer;
+        for (const auto& [title, answer, style] :
+             {std::tuple{kBiometricSucceed, Answer::succeed(), toolkit::AlertActionStyle::Default},
+              std::tuple{kBiometricFail, Answer::fail(services::kLAErrorAuthenticationFailed),
+                         toolkit::AlertActionStyle::Default},
+              std::tuple{kBiometricCancel, Answer::fail(services::kLAErrorUserCancel),
+                         toolkit::AlertActionStyle::Cancel}})
+            (void)prompt->addAction(toolkit::AlertAction::make(title, style, [answer = answer](toolkit::AlertAction&) {
+                (void)services::Biometrics::shared().answerHeld(answer);
+            }));
+        top->present(prompt, true);
+    });
+}
+
+namespace {
+
+constexpr std::pair<CrashKind, const char*> kCrashKinds[] = {
+    {CrashKind::NullWrite, "null-write"}, {CrashKind::Exception, "exception"}, {CrashKind::Abort, "abort"}};
+
+// Called through a pointer the compiler cannot see through: the throw leaves a function that
+// promises not to, and the runtime ends the process as for any exception nothing catches.
+[[noreturn]] void throwUncaught() { throw std::runtime_error("an exception nothing catches (the run's crash key)"); }
+void (*volatile gThrower)() = throwUncaught;
+void leaveNoexcept() noexcept { gThrower(); }
+
+}  // namespace
+
+std::optional<CrashKind> crashKindNamed(const std::string& name) {
+    for (const auto& [kind, text] : kCrashKinds)
+        if (name == text) return kind;
+    return std::nullopt;
+}
+
+const char* crashKindName(CrashKind kind) {
+    for (const auto& [k, text] : kCrashKinds)
+        if (k == kind) return text;
+    return "?";
+}
+
+void crash(CrashKind kind) {
+    switch (kind) {
+        case CrashKind::NullWrite: {
+            static int* volatile nowhere = nullptr;
+            *nowhere = 1;
+            break;
+        }
+        case CrashKind::Exception:
+            leaveNoexcept();
+            break;
+        case CrashKind::Abort:
+            break;
+    }
+    std::abort();
+}
+
+void showCrashPrompt(toolkit::Window& window) {
+    toolkit::ViewController* top = frontController(window);
+    if (!top) return;
+    auto prompt = toolkit::AlertController::make(
+        "Crash the App", "The app ends now; its next launch asks whether to send the crash report.",
+        toolkit::AlertControllerStyle::Alert);
+    for (const auto& [kind, title] :
+         {std::pair{CrashKind::NullWrite, "Null Write"}, std::pair{CrashKind::Exception, "C++ Exception"},
+          std::pair{CrashKind::Abort, "Abort"}})
+        (void)prompt->addAction(toolkit::AlertAction::make(title, toolkit::AlertActionStyle::Destructive,
+                                                           [kind = kind](toolkit::AlertAction&) { crash(kind); }));
+    (void)prompt->addAction(toolkit::AlertAction::make("Cancel", toolkit::AlertActionStyle::Cancel));
+    top->present(prompt, true);
 }
 
 }  // namespace hxrun

@@ -7,11 +7,14 @@
 // places of a small placemark table.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/foundation/error.h"
 #include "platform/services/contacts.h"
+#include "platform/services/local_authentication.h"
 #include "platform/services/location_route.h"
 
 namespace toolkit {
@@ -42,5 +45,40 @@ void installLocationPrompt(toolkit::Window& window);
 inline constexpr const char* kAllowWhileUsing = "Allow While Using App";
 inline constexpr const char* kAlwaysAllow = "Always Allow";
 inline constexpr const char* kDontAllow = "Don't Allow";
+
+// ---- what the user does to the device and its service (run options, window keys, script steps)
+
+// A text arrives at the run's service (the emulator's route, emulator/incoming_texts.h): from the
+// number of one of the account's threads, or from a new number. The request goes out even while
+// the device is offline (it is the service's side); done gets a line saying what arrived, or why
+// nothing did. Runs on the main run loop.
+void askServiceForText(const std::string& serviceOrigin, bool fromNewNumber,
+                       std::function<void(bool delivered, const std::string& line)> done);
+
+// The device's network: installConnection() puts the reachability stand-in in place before the
+// app launches (reachable); setConnectionOn(false) makes every host unreachable, so the app hears a
+// reachability change and its requests fail as not connected (-1009), until it is on again.
+void installConnection();
+bool connectionOn();
+void setConnectionOn(bool on);
+
+// The device's biometry: "none", "fingerprint" or "face" (none for another name). With one, the
+// passcode lock's biometric policies can be evaluated, and each evaluation shows the sensor's
+// prompt over the window, whose buttons succeed, fail or cancel.
+std::optional<services::BiometryType> biometryNamed(const std::string& name);
+void installBiometrics(services::BiometryType type, toolkit::Window& window);
+inline constexpr const char* kBiometricSucceed = "Succeed";
+inline constexpr const char* kBiometricFail = "Fail";
+inline constexpr const char* kBiometricCancel = "Cancel";
+
+// The ways the app can be made to crash, for the crash prompt of the next launch: a write through
+// a null pointer, a C++ exception nothing catches, abort(). Named "null-write", "exception",
+// "abort".
+enum class CrashKind { NullWrite, Exception, Abort };
+std::optional<CrashKind> crashKindNamed(const std::string& name);
+const char* crashKindName(CrashKind kind);
+[[noreturn]] void crash(CrashKind kind);
+// The prompt of the window's crash key: one button per kind, and Cancel.
+void showCrashPrompt(toolkit::Window& window);
 
 }  // namespace hxrun

@@ -213,6 +213,13 @@ std::vector<std::string> conversationThreadIds(const Account& account) {
     return ids;
 }
 
+void addConversationThreadsOnce(Account& a, uint64_t seed) {
+    if (!conversationThreadIds(a).empty()) return;
+    int64_t newest = 0;
+    for (const auto& t : a.threads) newest = std::max(newest, t.lastTimeMs());
+    addConversationThreads(a, seed, static_cast<int>(a.threads.size()), newest);
+}
+
 Account generateAccount(const GeneratorOptions& o) {
     Account a;
     Stream s{o.seed};

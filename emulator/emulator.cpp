@@ -9,13 +9,16 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <thread>
 
 #include "emulator/account_json.h"
+#include "emulator/incoming_texts.h"
 #include "emulator/service_routes.h"
+#include "platform/clock/clock.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/strings.h"
 
@@ -349,6 +352,13 @@ foundation::Status Emulator::keepStateIn(const std::filesystem::path& file) {
     }
     impl_->stateFile = file;
     return foundation::Status::success();
+}
+
+DeliveredText Emulator::deliverText(bool fromNewNumber) {
+    const auto nowMs = static_cast<int64_t>(std::floor(clocks::wallNow() * 1000));
+    auto text = withAccount([&](Account& a) { return emulator::deliverText(a, fromNewNumber, nowMs); });
+    saveStateIfChanged();
+    return text;
 }
 
 void Emulator::saveStateIfChanged() {

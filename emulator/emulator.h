@@ -20,6 +20,8 @@
 
 namespace emulator {
 
+struct DeliveredText;  // emulator/incoming_texts.h
+
 struct RecordedRequest {
     std::string method;
     std::string target;  // path with its query, as sent
@@ -223,6 +225,9 @@ const std::vector<std::string>& callItemTypes();
 Account generateAccount(const GeneratorOptions& options);
 // Adds `count` new text threads newer than every thread of the account (ids not used before).
 void addGeneratedTextThreads(Account& account, uint64_t seed, int count, int itemsPerThread);
+// The threads GeneratorOptions::conversationThreads adds, added to an account that lacks them (a
+// state kept from a run without them), newer than its threads; an account that has them keeps them.
+void addConversationThreadsOnce(Account& account, uint64_t seed);
 
 class Emulator {
 public:
@@ -320,6 +325,9 @@ public:
     // Keeps the state in a file: restores it now when the file exists, and writes it back after
     // every request that changed it and at stop (written whole beside it, then renamed over it).
     foundation::Status keepStateIn(const std::filesystem::path& file);
+    // A text arrives for the account served (emulator/incoming_texts.h), and a kept state is
+    // written; answers what arrived.
+    DeliveredText deliverText(bool fromNewNumber);
 
     struct Impl;
 

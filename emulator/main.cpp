@@ -1,6 +1,8 @@
 // Runs the emulated service until interrupted, printing the origin to point the app at (and, with
 // --ingestion, on a second line the origin of a telemetry ingestion endpoint beside it).
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -9,9 +11,11 @@
 #include <pthread.h>
 #include <signal.h>
 #include <string>
+#include <time.h>
 #include <vector>
 
 #include "emulator/emulator.h"
+#include "emulator/incoming_texts.h"
 #include "emulator/ingestion_service.h"
 #include "emulator/playback_media.h"
 
@@ -36,7 +40,12 @@ constexpr const char* kUsage =
     "  --media         real voicemail and recording audio (65 s MP3s) and a thread with two videos\n"
     "                  (in every account, a kept state's too)\n"
     "  --conversations add the threads a conversation is tried on (1,000 and 350 messages,\n"
-    "                  right-to-left texts, every attachment kind, every call type)\n"
+    "                  right-to-left texts, every attachment kind, every call type; in every\n"
+    "                  account, a kept state's too)\n"
+    "  --texts-every S a text arrives for the account served every S seconds (0, the default:\n"
+    "                  never), the first S seconds after the start, in turn from the number of\n"
+    "                  its newest text thread and from a new number; POST /emulator/deliver-text\n"
+    "                  (?from=new) delivers one on demand whatever S is\n"
     "  --ingestion     also serve the telemetry ingestion endpoint; its origin is the second line\n"
     "  --state FILE    keep the service's state (account, sessions, threads, sent texts) in FILE:\n"
     "                  read back when FILE exists (the account options then change nothing),\n"
@@ -66,8 +75,8 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     emulator::GeneratorOptions options;
-    bool generated = false, consent = false, ingestion = false, media = false;
-    long long port = 0;
+    bool generated = false, consent = false, ingestion = false, media = false, conversations = false;
+    long long port = 0, textsEvery = 0;
     std::string user, stateFile;
     std::vector<std::string> otherUsers;
     for (int i = 1; i < argc; ++i) {
@@ -82,6 +91,7 @@ int main(int argc, char** argv) {
         }
         if (arg == "--conversations") {
             options.conversationThreads = true;
+            conversations = true;
             generated = true;
             continue;
         }
@@ -123,6 +133,8 @@ int main(int argc, char** argv) {
         } else if (arg == "--items") {
             ok = number(value, 1, 1000, v);
             options.itemsPerThread = static_cast<int>(v);
+        } else if (arg == "--texts-every") {
+            ok = number(value, 0, 86400 * 365, textsEvery);
         } else if (arg == "--port") {
             ok = number(value, 1, 65535, port);
         } else if (arg == "--user") {
@@ -163,6 +175,8 @@ int main(int argc, char** argv) {
     }
     // After the state is read back, so that a state kept without them gets the media too.
     if (media) service.withEveryAccount([](emulator::Account& a) { emulator::addPlaybackMedia(a); });
+    if (conversations)
+        service.withEveryAccount([&](emulator::Account& a) { emulator::addConversationThreadsOnce(a, options.seed); });
     auto started = service.start(static_cast<int>(port));
     if (!started) {
         std::fprintf(stderr, "hx_emulator: %s\n", started.error().localizedDescription().c_str());
@@ -179,8 +193,29 @@ int main(int argc, char** argv) {
     std::printf("%s\n", service.origin().c_str());
     if (logs) std::printf("%s\n", logs->baseURL().c_str());
     std::fflush(stdout);
-    int signal = 0;
-    while (sigwait(&stopSignals, &signal) != 0) continue;
+    // Until a stop signal: a text arrives each time the interval passes without one.
+    const auto interval = std::chrono::seconds(textsEvery);
+    auto nextText = std::chrono::steady_clock::now() + interval;
+    for (bool fromNewNumber = false;;) {
+        if (textsEvery == 0) {
+            int signal = 0;
+            if (sigwait(&stopSignals, &signal) == 0) break;
+            continue;
+        }
+        const auto left =
+            std::max(std::chrono::steady_clock::duration::zero(), nextText - std::chrono::steady_clock::now());
+        const auto secs = std::chrono::duration_cast<std::chrono::seconds>(left);
+        const timespec wait{
+            static_cast<time_t>(secs.count()),
+            static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(left - secs).count())};
+        const int signal = sigtimedwait(&stopSignals, nullptr, &wait);
+        if (signal == SIGINT || signal == SIGTERM) break;
+        if (signal < 0 && errno != EAGAIN) continue;  // interrupted: wait on
+        if (std::chrono::steady_clock::now() < nextText) continue;
+        (void)service.deliverText(fromNewNumber);
+        fromNewNumber = !fromNewNumber;
+        nextText += interval;
+    }
     service.stop();
     return 0;
 }

@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "emulator/incoming_texts.h"
 #include "emulator/media_pictures.h"
 #include "platform/clock/clock.h"
 #include "platform/foundation/strings.h"
@@ -794,6 +795,7 @@ std::optional<std::vector<std::string_view>> allowedMethods(const RecordedReques
         foundation::hasPrefix(path, "/v2/people"))
         return std::vector<std::string_view>{"POST"};
     if (foundation::hasPrefix(path, "/a/")) return std::vector<std::string_view>{"GET", "HEAD"};
+    if (path == kDeliverTextPath) return std::vector<std::string_view>{"POST"};
     return std::nullopt;
 }
 
@@ -835,6 +837,15 @@ ServiceReply routeServiceRequest(Emulator& emulator, const RecordedRequest& requ
     if (foundation::hasPrefix(path, "/a/")) {
         if (!hasSession(emulator, request, cookieName)) return signInRedirect(request);
         return mediaRoute(emulator, request);
+    }
+
+    // A text arrives for the account served, as the local run asks for one.
+    if (path == kDeliverTextPath) {
+        const bool fromNew = queryValue(request.target, "from") == "new";
+        const auto text = emulator.withAccount([&](Account& a) {
+            return deliverText(a, fromNew, static_cast<int64_t>(std::floor(clocks::wallNow() * 1000)));
+        });
+        return jsonReply({{"threadId", text.threadId}, {"fromNumber", text.fromNumber}, {"text", text.text}});
     }
 
     // Contacts host.

@@ -37,6 +37,7 @@ void Biometrics::reset() {
         answers_.clear();
         dropped.swap(held_);
         evaluations_.clear();
+        prompt_ = nullptr;
     }
     // Held replies are dropped outside the lock: their captures may hold anything.
 }
@@ -70,6 +71,11 @@ bool Biometrics::supportsReuseDuration() const {
 void Biometrics::setDeviceUnlockedAt(std::optional<double> wallTime) {
     std::lock_guard lock(mutex_);
     unlockedAt_ = wallTime;
+}
+
+void Biometrics::setPrompt(std::function<void(const BiometricEvaluation&)> prompt) {
+    std::lock_guard lock(mutex_);
+    prompt_ = std::move(prompt);
 }
 
 void Biometrics::queueAnswer(Answer answer) {
@@ -130,9 +136,10 @@ void Biometrics::evaluate(BiometricEvaluation evaluation, Reply reply) {
             answer = answers_.front();
             answers_.pop_front();
         }
-        evaluations_.push_back(std::move(evaluation));
+        evaluations_.push_back(evaluation);
         if (!answer) {
             held_.push_back(Held{std::move(reply)});
+            if (prompt_) dispatch::Queue::main()->async([prompt = prompt_, evaluation] { prompt(evaluation); });
             return;
         }
     }

@@ -3,7 +3,7 @@
 // background thread. There is no sensor on this machine: `Biometrics::shared()` is the device,
 // scripted by tests and the emulator (which policies can be evaluated, the biometry type, the
 // answer to each evaluation, or an evaluation held until the script answers it) and recording
-// what was asked. Thread-safe.
+// what was asked; the run's device answers held evaluations through a prompt. Thread-safe.
 #pragma once
 
 #include <cstdint>
@@ -77,6 +77,11 @@ public:
     // The wall time of the last unlock of the device itself, for contexts with a reuse duration.
     void setDeviceUnlockedAt(std::optional<double> wallTime);
 
+    // The device's own prompt: run on the main queue each time an evaluation is held, so that
+    // what stands for the sensor (the run's device, with buttons) can answer it through
+    // answerHeld(). None by default (tests answer held evaluations themselves); reset() removes it.
+    void setPrompt(std::function<void(const BiometricEvaluation&)> prompt);
+
     // Answers for the next evaluations, in order. An evaluation with no queued answer is held
     // until answerHeld().
     void queueAnswer(Answer answer);
@@ -105,6 +110,7 @@ private:
     std::deque<Answer> answers_ HX_GUARDED_BY(mutex_);
     std::deque<Held> held_ HX_GUARDED_BY(mutex_);
     std::vector<BiometricEvaluation> evaluations_ HX_GUARDED_BY(mutex_);
+    std::function<void(const BiometricEvaluation&)> prompt_ HX_GUARDED_BY(mutex_);
 };
 
 // One authentication context, as the app makes a new one for each question.

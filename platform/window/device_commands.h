@@ -15,7 +15,9 @@ namespace windowing {
 
 // The application object's calls, made around the platform's notifications: its life cycle, a
 // background fetch (answered through the completion with the platform's result), and what opens
-// the app at a place (an address of its scheme, an activity to continue).
+// the app at a place (an address of its scheme, an activity to continue); then what the program's
+// run does on the user's word (a text arriving at its service, the device's network off and on, a
+// crash), each left out where nothing stands behind it.
 struct ApplicationHooks {
     std::function<void()> didReceiveMemoryWarning;
     std::function<void()> didEnterBackground;
@@ -23,6 +25,9 @@ struct ApplicationHooks {
     std::function<void(std::function<void(int)> completion)> performFetch;
     std::function<void(const std::string& url)> openURL;
     std::function<void(const std::string& activityType, const foundation::Dictionary& userInfo)> continueActivity;
+    std::function<void(bool fromNewNumber)> textArrives;
+    std::function<void()> toggleNetwork;
+    std::function<void()> crash;
 };
 
 // Motion began and ended on the first responder, else on the root controller.

@@ -257,6 +257,17 @@ void FrontEnd::runCommand(DeviceCommand command) {
         case DeviceCommand::Search:
             openPrompt(command);
             break;
+        case DeviceCommand::TextArrives:
+        case DeviceCommand::TextArrivesFromNewNumber:
+            if (options_.hooks.textArrives)
+                options_.hooks.textArrives(command == DeviceCommand::TextArrivesFromNewNumber);
+            break;
+        case DeviceCommand::ToggleNetwork:
+            if (options_.hooks.toggleNetwork) options_.hooks.toggleNetwork();
+            break;
+        case DeviceCommand::Crash:
+            if (options_.hooks.crash) options_.hooks.crash();
+            break;
     }
 }
 
@@ -536,6 +547,11 @@ void FrontEnd::stopTicking() {
     inputPoll_.reset();
     link_->invalidate();
     link_.reset();
+}
+
+void FrontEnd::close() {
+    closed_ = true;
+    dispatch::RunLoop::main().stop();
 }
 
 foundation::Status FrontEnd::run() {

@@ -4,9 +4,10 @@
 // types into the first responder and sends key commands, and F1-F8 stand for the device: shake,
 // rotate, light/dark, memory warning, background/foreground, a screenshot of what the window
 // shows (read back from its render target), the system's prompt for an address to open and its
-// search. The window also plays the system's part in what reaches the app from outside: each
-// notification the centre delivers shows as a banner (sheets.h), and while the app is in the
-// background the background fetches come at the interval it asked for.
+// search; F9-F12 for what the program's run does (ApplicationHooks: a text arrives, from a new
+// number, the network off/on, a crash). The window also plays the system's part in what reaches the app from outside:
+// each notification the centre delivers shows as a banner (sheets.h), and while the app is in the background the
+// background fetches come at the interval it asked for.
 #pragma once
 
 #include <filesystem>
@@ -82,6 +83,8 @@ public:
     uint64_t ticks() const { return ticks_; }
 
     bool isClosed() const { return closed_; }
+    // Closes the window as its close button does: run() returns at its loop's next turn.
+    void close();
     // Why a played script stopped short (it then closes the window).
     const std::optional<foundation::Error>& failure() const { return failure_; }
     // The front-most visible view whose text, accessibility label or identifier is label.

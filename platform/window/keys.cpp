@@ -20,6 +20,10 @@ const std::vector<DeviceKey>& deviceKeys() {
         {SDLK_F6, DeviceCommand::TakeScreenshot, "screenshot"},
         {SDLK_F7, DeviceCommand::OpenURL, "open a URL"},
         {SDLK_F8, DeviceCommand::Search, "search"},
+        {SDLK_F9, DeviceCommand::TextArrives, "a text arrives"},
+        {SDLK_F10, DeviceCommand::TextArrivesFromNewNumber, "a text from a new number"},
+        {SDLK_F11, DeviceCommand::ToggleNetwork, "network off/on"},
+        {SDLK_F12, DeviceCommand::Crash, "crash"},
     };
     return keys;
 }

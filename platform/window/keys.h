@@ -20,6 +20,11 @@ enum class DeviceCommand {
     TakeScreenshot,
     OpenURL,  // the system's prompt for an address to open
     Search,   // the system's search of the on-device index
+    // The run's own: what its service and device do on the user's word.
+    TextArrives,               // a text arrives from the number of one of the account's threads
+    TextArrivesFromNewNumber,  // a text arrives from a number the account has never met
+    ToggleNetwork,             // the device's network off and on
+    Crash,                     // the app crashes (a prompt names the ways)
 };
 
 struct DeviceKey {
@@ -28,7 +33,7 @@ struct DeviceKey {
     const char* meaning;  // for the window's help line
 };
 
-// F1 to F8, whatever modifiers are held.
+// F1 to F12, whatever modifiers are held.
 const std::vector<DeviceKey>& deviceKeys();
 std::optional<DeviceCommand> deviceCommandForKey(SDL_Keycode key);
 

@@ -1,12 +1,15 @@
 // The program and its emulator as `./hx run` starts them, on a home an earlier version's run left
 // (tests/app/kept_home: its preferences, keychain and the emulator's state, from before the
-// service knew a second account, held playable media or the device held contacts and pictures).
+// service knew a second account, held playable media or the conversation threads, or the device
+// held contacts and pictures).
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 
 #include "platform/foundation/base64.h"
@@ -22,13 +25,23 @@ const std::filesystem::path kKept = std::filesystem::path(HX_SOURCE_DIR) / "test
 const std::filesystem::path kProgram = std::filesystem::path(HX_BINARY_DIR) / "app/hx_connect";
 const std::filesystem::path kEmulator = std::filesystem::path(HX_BINARY_DIR) / "emulator/hx_emulator";
 
+// The emulator's options as ./hx run reads them (emulator/run_options), quoted for the shell.
+std::string runEmulatorOptions() {
+    std::ifstream list(std::filesystem::path(HX_SOURCE_DIR) / "emulator/run_options");
+    std::string options, line;
+    while (std::getline(list, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream words(line);
+        for (std::string word; words >> word;) options += " '" + word + "'";
+    }
+    return options;
+}
+
 // Runs the emulator with the options ./hx run gives it and the program headless against it, typing
 // `user` should a sign-in be asked for; the emulator is stopped afterwards (and writes its state).
 int runOnce(const std::filesystem::path& home, const std::string& user, std::string* printed) {
     hxtest::TempDir out;
-    const std::string emulator = "'" + kEmulator.string() +
-                                 "' --seed 1 --voicemail 12 --calls 30 --spam 3 --archived 3 --ingestion --media "
-                                 "--user user@example.test --account work@example.test --state '" +
+    const std::string emulator = "'" + kEmulator.string() + "'" + runEmulatorOptions() + " --state '" +
                                  (home / "emulator-state.json").string() + "'";
     const std::string script = "exec 3< <(exec " + emulator +
                                "); emu=$!; read -r -t 20 origin <&3; read -r -t 20 ingestion <&3; "
@@ -41,7 +54,8 @@ int runOnce(const std::filesystem::path& home, const std::string& user, std::str
     return hxtest::runCommand("bash '" + (out.path() / "run.sh").string() + "'", printed);
 }
 
-TEST(RunHome, AKeptHomeGetsContactsPicturesTheSecondAccountAndPlayableVoicemailWithoutSigningInAgain) {
+TEST(RunHome,
+     AKeptHomeGetsContactsPicturesTheSecondAccountPlayableVoicemailAndConversationThreadsWithoutSigningInAgain) {
     hxtest::TempDir home;
     std::filesystem::create_directories(home / "Library/Preferences");
     std::filesystem::create_directories(home / "Library/Keychains");
@@ -108,6 +122,18 @@ TEST(RunHome, AKeptHomeGetsContactsPicturesTheSecondAccountAndPlayableVoicemailW
             EXPECT_NEAR(player->duration(), 65, 1);
         }
     EXPECT_GT(voicemails, 0u);
+    // The threads a conversation is tried on joined the kept account, once: the long thread pages
+    // back, the attachments' thread holds every kind.
+    std::map<std::string, size_t> conversationThreads;
+    for (const auto& thread : document["account"]["threads"]) {
+        const auto id = thread["id"].get<std::string>();
+        if (id.find(".conv.") != std::string::npos) conversationThreads[id.substr(id.rfind('.') + 1)] += 1;
+        if (id.find(".conv.long") != std::string::npos) {
+            EXPECT_EQ(thread["items"].size(), 1000u);
+        }
+    }
+    EXPECT_EQ(conversationThreads,
+              (std::map<std::string, size_t>{{"long", 1}, {"350", 1}, {"rtl", 1}, {"media", 1}, {"calls", 1}}));
 }
 
 }  // namespace

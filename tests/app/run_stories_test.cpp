@@ -20,6 +20,7 @@
 #include "platform/services/geocoder.h"
 #include "platform/services/location_manager.h"
 #include "platform/services/photos.h"
+#include "platform/system_screens/contact_picker.h"
 #include "platform/system_screens/image_picker.h"
 #include "platform/system_screens/map_view.h"
 #include "platform/toolkit/controls.h"
@@ -312,6 +313,89 @@ TEST_F(RunStories, TheSecondDemoAccountIsAddedThroughTheSignInPage) {
     ASSERT_TRUE(infos);
     EXPECT_TRUE(infos->contains(kWork));
     EXPECT_TRUE(infos->contains(serviceUser()));
+}
+
+// The threads ./hx run's service adds with --conversations: the long one pages back on a pull, and
+// the contact card sent in the attachments' thread opens on a tap of its bubble.
+TEST_F(RunStories, ALongThreadPagesBackOnAPullAndASentContactCardOpensOnATap) {
+    const auto ids = service->withAccount([](emulator::Account& a) {
+        emulator::addConversationThreadsOnce(a, 1);
+        return emulator::conversationThreadIds(a);
+    });
+    ASSERT_EQ(ids.size(), 5u);
+    app->selectViewForIndex(1);
+    harness.settle();
+    harness.advance(1);
+    ASSERT_TRUE(settleRequests());
+    auto list = std::dynamic_pointer_cast<VC_Messages>(app->viewControllerForIndex(1));
+    ASSERT_TRUE(list);
+    auto* nav = list->navigationController();
+    // A thread's row, tapped as a user taps it, and its conversation once loaded.
+    auto open = [&](const std::string& id) -> VC_Conversation* {
+        while (nav->topViewController() != list.get()) {
+            if (!harness.tapBack()) return nullptr;
+            harness.settle();
+        }
+        auto& table = *list->tableView();
+        for (long row = 0; row < table.numberOfRows(0); ++row) {
+            const auto conversation = list->rowAt({0, row});
+            if (!conversation || conversation->conversationID() != id) continue;
+            if (!harness.selectRow(table, {0, row})) return nullptr;
+            VC_Conversation* opened = nullptr;
+            until([&] { return (opened = dynamic_cast<VC_Conversation*>(nav->topViewController())) != nullptr; }, 10);
+            if (opened) until([&] { return app->isIdle() && HXWebClientOf(*app).requests.empty(); }, 10);
+            return opened;
+        }
+        return nullptr;
+    };
+    auto* longThread = open(ids[0]);
+    ASSERT_TRUE(longThread) << toolkit::outline(harness.window());
+    auto& table = longThread->tableView();
+    const long first = table.numberOfSections();
+    ASSERT_GT(first, 0);
+    ASSERT_LT(first, 1000);
+    ASSERT_TRUE(longThread->refreshControl()) << "older messages remain";
+    // The user scrolls up to the oldest message shown and pulls on.
+    table.setContentOffset(table.minimumContentOffset());
+    harness.settle();
+    harness.pullToRefresh(table);
+    ASSERT_TRUE(until([&] { return table.numberOfSections() > first; })) << "an older page came on the pull";
+
+    auto* media = open(ids[3]);
+    ASSERT_TRUE(media) << toolkit::outline(harness.window());
+    // The user taps the attachments' bubbles, oldest first, until one opens a contact card.
+    bool carded = false;
+    auto& mediaTable = media->tableView();
+    for (long section = 0; section < mediaTable.numberOfSections() && !carded; ++section)
+        for (long row = 0; row < mediaTable.numberOfRows(section) && !carded; ++row) {
+            mediaTable.scrollToRow({section, row}, toolkit::ScrollPosition::Middle, false);
+            harness.settle();
+            auto cell = mediaTable.cellForRow({section, row});
+            // A message's attachments come in the rows after its text.
+            if (!cell || row == 0) continue;
+            toolkit::View* bubble = nullptr;
+            std::function<void(toolkit::View&)> find = [&](toolkit::View& v) {
+                if (dynamic_cast<toolkit::TextView*>(&v)) bubble = &v;
+                for (const auto& sub : v.subviews()) find(*sub);
+            };
+            find(*cell);
+            if (!bubble) continue;
+            (void)harness.tap(*bubble);
+            harness.settle();
+            until([&] { return app->isIdle() && HXWebClientOf(*app).requests.empty(); }, 10);
+            harness.advance(0.5);
+            harness.settle();
+            carded = dynamic_cast<system_screens::ContactViewController*>(nav->topViewController()) != nullptr;
+            // Whatever else opened (a picture's preview, a player) is closed again.
+            while (auto* shown = harness.topPresented()) {
+                if (!shown->presentingViewController()) break;
+                shown->presentingViewController()->dismiss(false);
+                harness.settle();
+            }
+            if (!carded && nav->topViewController() != media) (void)harness.tapBack();
+            harness.settle();
+        }
+    EXPECT_TRUE(carded) << toolkit::outline(harness.window());
 }
 
 }  // namespace

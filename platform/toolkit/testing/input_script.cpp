@@ -107,6 +107,12 @@ foundation::Result<std::vector<InputStep>> parseInputScript(const std::string& t
             if (w.size() != 2 || !parseNumber(w[1], n) || n != std::floor(n) || n < 1 || n > kMaxFrames)
                 return fail("\"wait-frames\" takes a whole number from 1 to " + std::to_string(kMaxFrames));
             step.frames = static_cast<int>(n);
+        } else if (verb == "text-arrives") {
+            // The device key that asks the service for a text (see platform/window/keys.h).
+            step.kind = InputStep::Key;
+            if (w.size() > 2 || (w.size() == 2 && w[1] != "new"))
+                return fail("\"text-arrives\" takes nothing, or \"new\" for a new number");
+            step.key = w.size() == 2 ? "F10" : "F9";
         } else if (verb == "close" || verb == "wait-idle") {
             if (w.size() != 1) return fail("\"" + verb + "\" takes nothing");
             step.kind = verb == "close" ? InputStep::Close : InputStep::WaitIdle;
@@ -152,6 +158,11 @@ bool turnWheel(Window& window, Point at, double dx, double dy) {
 }
 
 namespace {
+
+DeviceKeyHandler& deviceKeyHandler() {
+    static DeviceKeyHandler handler;
+    return handler;
+}
 
 // A key as the desktop window gives it to the app (see platform/window/keys.h).
 foundation::Status playKey(Harness& harness, const InputStep& step) {
@@ -199,6 +210,15 @@ foundation::Status playKey(Harness& harness, const InputStep& step) {
             return command(key);
         }
     } else {
+        if (const auto& handler = deviceKeyHandler()) {
+            auto handled = handler(step.key);
+            if (!handled.ok())
+                return scriptError(kInputScriptNotPlayable, step.line, handled.error().localizedDescription());
+            if (*handled) {
+                harness.settle();
+                return {};
+            }
+        }
         return scriptError(kInputScriptNotPlayable, step.line,
                            "the key \"" + step.key + "\" is played only in a window");
     }
@@ -207,6 +227,8 @@ foundation::Status playKey(Harness& harness, const InputStep& step) {
 }
 
 }  // namespace
+
+void setDeviceKeyHandler(DeviceKeyHandler handler) { deviceKeyHandler() = std::move(handler); }
 
 foundation::Status playInputScript(Harness& harness, const std::vector<InputStep>& steps,
                                    const std::function<bool()>& idle, double waitSeconds) {

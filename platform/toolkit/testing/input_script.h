@@ -12,6 +12,7 @@
 //   wait-frames N    let N frames pass (at most 600)
 //   wait-for LABEL   wait until such a view is visible; wait-gone LABEL until none is
 //   wait-idle        wait until the application says it is idle
+//   text-arrives [new]  a text arrives at the service (the window's F9; "new": from a new number, F10)
 //   close            end the run
 // Waits are bounded: one that runs out stops the script with an error. Blank lines and lines
 // starting with '#' are skipped.
@@ -75,5 +76,12 @@ bool turnWheel(Window& window, Point at, double dx, double dy);
 // a wait that runs out is the error.
 foundation::Status playInputScript(Harness& harness, const std::vector<InputStep>& steps,
                                    const std::function<bool()>& idle, double waitSeconds);
+
+// ---- the device's keys past F4 (the run's own: texts arriving, the network, a crash)
+// What playInputScript does with a function key it does not play itself ("F9", "F12"): the
+// handler's error stops the script; without a handler, or when it answers false, the key is
+// played only in a window. The program's headless run installs one; nullptr removes it.
+using DeviceKeyHandler = std::function<foundation::Result<bool>(const std::string& keyName)>;
+void setDeviceKeyHandler(DeviceKeyHandler handler);
 
 }  // namespace toolkit::testing

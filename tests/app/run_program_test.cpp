@@ -1,0 +1,337 @@
+// The program as a user starts it (`./hx run` and its options), on a home an earlier run left
+// (tests/app/kept_home) with the emulator as ./hx run starts it (emulator/run_options): its help,
+// refused options, texts that arrive, the network going off and on, an older system, a home locked
+// with a passcode (unlocked with its PIN or a finger), a crash met by the next launch, and the
+// stop signals ending a window run and a headless run at once with their state kept.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "emulator/emulator.h"
+#include "platform/foundation/files.h"
+#include "platform/foundation/property_list.h"
+#include "tests/support/test_support.h"
+
+namespace run_program {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kKeptHome = fs::path(HX_SOURCE_DIR) / "tests/app/kept_home";
+const fs::path kHxConnect = fs::path(HX_BINARY_DIR) / "app/hx_connect";
+const fs::path kHxEmulator = fs::path(HX_BINARY_DIR) / "emulator/hx_emulator";
+
+std::string shellQuoted(const std::string& s) { return "'" + s + "'"; }
+
+// The emulator's options as ./hx run reads them (emulator/run_options).
+std::string emulatorRunOptions() {
+    std::ifstream list(fs::path(HX_SOURCE_DIR) / "emulator/run_options");
+    std::string options, line;
+    while (std::getline(list, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream words(line);
+        for (std::string word; words >> word;) options += " " + shellQuoted(word);
+    }
+    return options;
+}
+
+std::string hex(const std::string& s) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : s) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+struct RunProgram : ::testing::Test {
+    hxtest::TempDir home;
+    hxtest::TempDir out;
+    std::string printed;
+
+    void SetUp() override {
+        if (!fs::exists(kHxConnect) || !fs::exists(kHxEmulator)) GTEST_SKIP() << "hx_connect is not built";
+    }
+    // The kept home: signed in, its service's state beside it.
+    void keepHome() {
+        fs::create_directories(home / "Library/Preferences");
+        fs::create_directories(home / "Library/Keychains");
+        for (const char* name : {"hx_connect.plist", "hxconnect.plist"})
+            fs::copy_file(kKeptHome / name, home / "Library/Preferences" / name);
+        fs::copy_file(kKeptHome / "keychain.json", home / "Library/Keychains/keychain.json");
+        ASSERT_EQ(hxtest::runCommand("gzip -dc " + shellQuoted((kKeptHome / "emulator-state.json.gz").string()) +
+                                     " > " + shellQuoted((home / "emulator-state.json").string())),
+                  0);
+    }
+    // The passcode lock on, with this PIN (and biometrics to unlock with, when asked).
+    void lockHome(const std::string& pin, bool biometrics) {
+        const auto file = home / "Library/Keychains/keychain.json";
+        auto text = foundation::files::readString(file);
+        ASSERT_TRUE(text.ok());
+        auto keychain = nlohmann::json::parse(*text);
+        auto set = [&](const std::string& key, const std::string& value) {
+            for (auto& item : keychain["items"])
+                if (item["account"] == "HX Connect - " + key) {
+                    item["data"] = hex(value);
+                    return;
+                }
+            keychain["items"].push_back({{"accessibility", "kSecAttrAccessibleAfterFirstUnlock"},
+                                         {"account", "HX Connect - " + key},
+                                         {"data", hex(value)},
+                                         {"label", "service"},
+                                         {"service", "service"}});
+        };
+        set("passcode_on", "YES");
+        set("passcode", pin);
+        set("TouchID_on", biometrics ? "YES" : "NO");
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << keychain.dump(2);
+    }
+    // One headless run on the home against the emulator ./hx run starts (stopped afterwards, its
+    // state written); the input script's lines, when given, go to --input.
+    int run(const std::string& options, const std::string& script = {}) {
+        std::string args = options;
+        if (!script.empty()) {
+            std::ofstream(out / "input.txt") << script;
+            args += " --input " + shellQuoted((out / "input.txt").string());
+        }
+        const std::string emulator = shellQuoted(kHxEmulator.string()) + emulatorRunOptions() + " --state " +
+                                     shellQuoted((home / "emulator-state.json").string());
+        const std::string shell = "exec 3< <(exec " + emulator +
+                                  "); emu=$!; read -r -t 20 origin <&3; read -r -t 20 ingestion <&3; "
+                                  "HXCONNECT_HOME=" +
+                                  shellQuoted(home.path().string()) + " " + shellQuoted(kHxConnect.string()) +
+                                  " --headless --seconds 30 --service \"$origin\" --ingestion \"$ingestion\" --out " +
+                                  shellQuoted(out.path().string()) + " " + args +
+                                  " 2>&1; rc=$?; kill -TERM $emu; wait $emu; exit $rc";
+        std::ofstream(out / "run.sh") << shell;
+        printed.clear();
+        return hxtest::runCommand("bash " + shellQuoted((out / "run.sh").string()), &printed);
+    }
+    // The program alone, without a service.
+    int runAlone(const std::string& options) {
+        printed.clear();
+        return hxtest::runCommand("HXCONNECT_HOME=" + shellQuoted(home.path().string()) + " " +
+                                      shellQuoted(kHxConnect.string()) + " " + options + " 2>&1",
+                                  &printed);
+    }
+    nlohmann::json serviceState() {
+        auto text = foundation::files::readString(home / "emulator-state.json");
+        return text.ok() ? nlohmann::json::parse(*text) : nlohmann::json();
+    }
+    bool saidLine(const std::string& needle) const { return printed.find(needle) != std::string::npos; }
+};
+
+TEST_F(RunProgram, HelpNamesTheOptionsKeysAndEntryTypesAndStartsNothing) {
+    ASSERT_EQ(runAlone("--help"), 0) << printed;
+    for (const char* needle :
+         {"--system-version N", "--biometry none|fingerprint|face", "--offline", "--crash null-write|exception|abort",
+          "--input FILE", "text-arrives [new]", "com.hxconnect.shortcut_call, com.hxconnect.shortcut_sms",
+          "com.hxconnect.activity_call, com.hxconnect.activity_sms, com.hxconnect.activity_reply",
+          "F9   a text arrives", "F10  a text from a new number", "F11  network off/on", "F12  crash", "Ctrl-C"})
+        EXPECT_TRUE(saidLine(needle)) << needle << "\n" << printed;
+    // Nothing started: the home holds nothing, no window, no service asked.
+    EXPECT_TRUE(fs::is_empty(home.path())) << "the help wrote into the home";
+}
+
+TEST_F(RunProgram, UnknownShortcutsActivitiesSystemsAndSensorsAreRefusedNamingTheKnownOnes) {
+    struct Case {
+        const char* options;
+        const char* said;
+    };
+    for (const Case& c : {
+             Case{"--shortcut com.hxconnect.shortcut_mail",
+                  "the app has the shortcuts com.hxconnect.shortcut_call, com.hxconnect.shortcut_sms"},
+             Case{"--activity com.hxconnect.activity_mail?number=1",
+                  "the app continues the activities com.hxconnect.activity_call, com.hxconnect.activity_sms, "
+                  "com.hxconnect.activity_reply"},
+             Case{"--system-version 11", "give a whole number from 12 to 18"},
+             Case{"--system-version 19", "give a whole number from 12 to 18"},
+             Case{"--biometry iris", "give none, fingerprint or face"},
+             Case{"--crash gently", "give null-write, exception or abort"},
+         }) {
+        EXPECT_EQ(runAlone(std::string("--headless ") + c.options), 2) << c.options << "\n" << printed;
+        EXPECT_TRUE(saidLine(c.said)) << c.options << "\n" << printed;
+    }
+    EXPECT_TRUE(fs::is_empty(home.path()));
+}
+
+TEST_F(RunProgram, TextsArriveOnAScriptsWordAndABackgroundFetchFindsThemAsNotifications) {
+    keepHome();
+    // None comes by itself while the script plays; each step asks for one.
+    ASSERT_EQ(run("--background-fetch --notifications", "text-arrives\ntext-arrives new\nwait-idle\n"), 0) << printed;
+    EXPECT_TRUE(saidLine("a text arrived from +")) << printed;
+    EXPECT_TRUE(saidLine("a text arrived from +15550140000")) << printed;
+    EXPECT_TRUE(saidLine("background fetch: new data")) << printed;
+    EXPECT_TRUE(saidLine("notification: ")) << printed;
+    const auto state = serviceState();
+    bool newThread = false;
+    size_t arrived = 0;
+    for (const auto& thread : state["account"]["threads"]) {
+        for (const auto& item : thread["items"]) arrived += item["id"].get<std::string>().rfind('r', 0) == 0;
+        if (thread["id"] == "t.+15550140000") newThread = thread["items"].size() == 1u;
+    }
+    EXPECT_TRUE(newThread) << "a thread of the new number, holding its text";
+    EXPECT_EQ(arrived, 2u);
+}
+
+TEST_F(RunProgram, StartedOfflineTheAlertComesAndF11BringsTheNetworkBack) {
+    keepHome();
+    // Offline, the script plays at once: the launch's report says there is no network.
+    ASSERT_EQ(run("--offline", "wait-for No Network Connection\nclick-on Dismiss\npress-key F11\nwait-idle\n"), 0)
+        << printed;
+    EXPECT_TRUE(saidLine("the network is on")) << printed;
+    EXPECT_TRUE(fs::exists(out / "1-sms.png"));
+    // Without a script it cannot come back: the run says so at once.
+    EXPECT_EQ(run("--offline"), 1) << printed;
+    EXPECT_TRUE(saidLine("the network is off (--offline): give an --input script that turns it on")) << printed;
+}
+
+TEST_F(RunProgram, ALockedHomeHeadlessEndsAtOnceWithoutAScriptAndOpensWithItsPIN) {
+    keepHome();
+    lockHome("1111", false);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(run(""), 1) << printed;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8)) << "at once, not after a wait";
+    EXPECT_TRUE(saidLine("the home is locked with a passcode: give an --input script that types its PIN")) << printed;
+    EXPECT_FALSE(saidLine("no report within")) << printed;
+    // A wrong PIN leaves the lock up; the right one opens the app, which then loads as usual.
+    EXPECT_EQ(run("", "wait-for 1\nclick-on 2 ABC\nclick-on 2 ABC\nclick-on 2 ABC\nclick-on 2 ABC\n"), 1) << printed;
+    EXPECT_TRUE(saidLine("the passcode lock still shows after the script")) << printed;
+    ASSERT_EQ(run("", "wait-for 1\nclick-on 1\nclick-on 1\nclick-on 1\nclick-on 1\nwait-idle\n"), 0) << printed;
+    EXPECT_TRUE(fs::exists(out / "1-sms.png"));
+}
+
+TEST_F(RunProgram, ABiometricPromptsButtonsUnlockALockedHome) {
+    keepHome();
+    lockHome("1111", true);
+    // The finger fails once (the pad offers the sensor again), then it matches.
+    ASSERT_EQ(run("--biometry fingerprint", "wait-for Succeed\nclick-on Fail\nwait-for TouchID\nclick-on TouchID\n"
+                                            "wait-for Succeed\nclick-on Succeed\nwait-idle\n"),
+              0)
+        << printed;
+    ASSERT_EQ(run("--biometry face", "wait-for Face ID\nclick-on Succeed\nwait-idle\n"), 0) << printed;
+}
+
+TEST_F(RunProgram, TheCrashKeyAndOptionEndTheRunAndTheNextLaunchAsksToSendTheReport) {
+    keepHome();
+    // The window's crash key (F12), its prompt's "Abort".
+    EXPECT_EQ(run("", "press-key F12\nwait-for Abort\nclick-on Abort\n"), 128 + SIGABRT) << printed;
+    ASSERT_EQ(run("", "wait-for Don't Send\nclick-on Don't Send\nwait-gone Don't Send\n"), 0) << printed;
+    // Asked once: the next launch has nothing to ask.
+    ASSERT_EQ(run("", "wait-frames 30\n"), 0) << printed;
+    auto shown = foundation::files::readString(out / "1-sms.txt");
+    ASSERT_TRUE(shown.ok());
+    EXPECT_EQ(shown->find("Don't Send"), std::string::npos) << *shown;
+    // The run option, each way.
+    fs::remove(out / "1-sms.png");
+    for (const char* kind : {"null-write", "exception", "abort"}) {
+        EXPECT_NE(run(std::string("--crash ") + kind), 0) << kind << "\n" << printed;
+        EXPECT_FALSE(fs::exists(out / "1-sms.png")) << kind << ": the run ended before visiting the views";
+        ASSERT_EQ(run("", "wait-for Don't Send\nclick-on Don't Send\n"), 0) << kind << "\n" << printed;
+        fs::remove(out / "1-sms.png");
+    }
+}
+
+TEST_F(RunProgram, AnOlderSystemIsTheDevicesWithItsOptionsPopover) {
+    keepHome();
+    ASSERT_EQ(run("--system-version 12"), 0) << printed;
+    auto settings = foundation::files::readString(out / "4-settings.txt");
+    ASSERT_TRUE(settings.ok());
+    ASSERT_EQ(run("--system-version 15"), 0) << printed;
+    auto modern = foundation::files::readString(out / "4-settings.txt");
+    ASSERT_TRUE(modern.ok());
+    EXPECT_NE(*settings, *modern) << "the settings table takes the older system's style";
+}
+
+// The program in its window on SDL's offscreen driver (a display named, none needed), or headless,
+// ended by a stop signal once it is up: at once, through the app's termination.
+struct Started {
+    pid_t pid = -1;
+    fs::path log;
+};
+
+TEST_F(RunProgram, StopSignalsEndAWindowRunAndAHeadlessRunAtOnceWithTheirStateKept) {
+    emulator::Emulator service;
+    ASSERT_TRUE(service.start().ok());
+    for (const bool window : {true, false}) {
+        SCOPED_TRACE(window ? "window" : "headless");
+        const fs::path runHome = home / (window ? "window" : "headless");
+        fs::create_directories(runHome);
+        // Headless, the sign-in page never answers: the run waits on the network when the signal comes.
+        if (!window) service.script("/", emulator::ScriptedReply{.hold = true}, -1);
+        const fs::path log = out / (window ? "window.log" : "headless.log");
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            setenv("HXCONNECT_HOME", runHome.c_str(), 1);
+            if (window) {
+                setenv("SDL_VIDEODRIVER", "offscreen", 1);
+                setenv("DISPLAY", ":hx-offscreen", 1);
+            } else {
+                unsetenv("DISPLAY");
+                unsetenv("WAYLAND_DISPLAY");
+            }
+            const std::string origin = service.origin();
+            const std::string outDir = (out / (window ? "window" : "headless")).string();
+            std::FILE* f = std::freopen(log.c_str(), "w", stderr);
+            if (!f) _exit(120);
+            dup2(fileno(stderr), STDOUT_FILENO);
+            execl(kHxConnect.c_str(), kHxConnect.c_str(), "--service", origin.c_str(), "--out", outDir.c_str(),
+                  "--seconds", "60", static_cast<char*>(nullptr));
+            _exit(121);
+        }
+        // Up: the window has listed its keys; headless, the sign-in page was asked for.
+        auto logText = [&] {
+            auto text = foundation::files::readString(log);
+            return text.ok() ? *text : std::string();
+        };
+        bool up = false;
+        for (int i = 0; i < 600 && !up; ++i) {
+            up = window ? logText().find("F12 crash") != std::string::npos : service.requestCount() > 0;
+            if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        EXPECT_TRUE(up) << logText();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const auto sent = std::chrono::steady_clock::now();
+        ASSERT_EQ(kill(pid, window ? SIGINT : SIGTERM), 0);
+        int status = 0;
+        pid_t ended = 0;
+        for (int i = 0; i < 200 && ended == 0; ++i) {
+            ended = waitpid(pid, &status, WNOHANG);
+            if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (ended == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+        }
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+        EXPECT_LT(seconds, 3.0) << logText();
+        ASSERT_TRUE(WIFEXITED(status)) << logText();
+        EXPECT_EQ(WEXITSTATUS(status), 128 + (window ? SIGINT : SIGTERM)) << logText();
+        EXPECT_NE(logText().find(window ? "ended by SIGINT" : "ended by SIGTERM"), std::string::npos) << logText();
+        // The termination saved the preferences (the selected tab among them).
+        auto prefs = foundation::files::readData(runHome / "Library/Preferences/hx_connect.plist");
+        ASSERT_TRUE(prefs.ok()) << logText();
+        auto values = foundation::readPropertyList(*prefs);
+        ASSERT_TRUE(values.ok() && values->isDictionary());
+        EXPECT_TRUE(values->asDictionary().contains("tabBarIndex")) << logText();
+        service.releaseHeld();
+        service.clearScripts();
+    }
+}
+
+}  // namespace
+}  // namespace run_program

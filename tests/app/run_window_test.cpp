@@ -1,0 +1,214 @@
+// The run's service and device worked through its window (SDL's offscreen driver) with the keys a
+// user presses, the hooks wired as the program wires them (app/main.cpp, app/run_device.h): F10 has
+// a text arrive from a new number, the app in the background finds it and its banner's Reply
+// answers it; F11 takes the network away, a request fails as not connected with the alert, and
+// the network comes back.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "app/connect_app_delegate_iphone.h"
+#include "app/run_device.h"
+#include "platform/foundation/application.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/net/url_error.h"
+#include "platform/services/device.h"
+#include "platform/services/user_notifications.h"
+#include "platform/toolkit/controls.h"
+#include "platform/window/front_end.h"
+#include "service/request_machinery.h"
+#include "tests/platform/window/window_play.h"
+#include "tests/support/screen_fixture.h"
+#include "ui/conversation/vc_conversation.h"
+#include "ui/messages/vc_messages.h"
+#include "ui/shell/ui_screens.h"
+#include "ui/widgets/hxc_input_toolbar.h"
+
+namespace {
+
+using toolkit::Point;
+
+struct RunWindow : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone> {
+    RunWindow()
+        : ScreenFixture({.screens = std::make_shared<HXUIScreens>(),
+                         .emulator = true,
+                         .signedIn = true,
+                         .sharedDelegate = true}) {}
+    void SetUp() override {
+        setenv("SDL_VIDEODRIVER", "offscreen", 1);
+        ScreenFixture::SetUp();
+        services::UserNotificationCenter::currentNotificationCenter()->removeAllPendingNotificationRequests();
+        services::UserNotificationCenter::currentNotificationCenter()->removeAllDeliveredNotifications();
+        // The device's network, as the program has it before the launch.
+        hxrun::installConnection();
+    }
+    void TearDown() override {
+        frontEnd.reset();
+        foundation::Application::shared().setApplicationState(foundation::ApplicationState::Active);
+        ScreenFixture::TearDown();
+    }
+    bool launchAndLoad() {
+        if (!launch()) return false;
+        harness.settle();
+        return settleRequests();
+    }
+    void openWindow() {
+        windowing::FrontEndOptions options;
+        options.hooks = {[this] { app->applicationDidReceiveMemoryWarning(); },
+                         [this] { app->applicationDidEnterBackground(); },
+                         [this] { app->applicationWillEnterForeground(); },
+                         [this](std::function<void(int)> completion) {
+                             app->applicationPerformFetchWithCompletionHandler([this, completion](int result) {
+                                 fetchResults.push_back(result);
+                                 completion(result);
+                             });
+                         },
+                         [this](const std::string& url) { (void)app->applicationOpenURL(url); },
+                         [this](const std::string& type, const foundation::Dictionary& info) {
+                             (void)app->continueUserActivity(type, info);
+                         },
+                         [this](bool fromNewNumber) {
+                             hxrun::askServiceForText(service->origin(), fromNewNumber,
+                                                      [this](bool delivered, const std::string& line) {
+                                                          arrivals.push_back(line);
+                                                          if (!delivered) ADD_FAILURE() << line;
+                                                      });
+                         },
+                         [] { hxrun::setConnectionOn(!hxrun::connectionOn()); },
+                         [this] { hxrun::showCrashPrompt(harness.window()); }};
+        auto opened = windowing::FrontEnd::open(harness.window(), std::move(options));
+        ASSERT_TRUE(opened.ok()) << opened.error().localizedDescription();
+        frontEnd = std::move(*opened);
+    }
+    void play(const std::string& lines) {
+        hxtest::playInWindow(*frontEnd, lines, last);
+        harness.settle();
+    }
+    void click(toolkit::View& view) {
+        const Point p = view.convertPointTo({view.bounds().midX(), view.bounds().midY()}, nullptr);
+        play("click " + std::to_string(p.x) + " " + std::to_string(p.y));
+    }
+    void frames(double seconds) {
+        for (double t = 0; t < seconds; t += 0.25) {
+            harness.advance(0.25);
+            frontEnd->frame();
+        }
+        harness.settle();
+    }
+    // Real time for what goes over sockets (the route, a fetch's own session).
+    template <typename F>
+    bool untilReal(F&& done, double seconds = 30) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() >= end) return false;
+            harness.clock().runUntilIdle();
+            std::this_thread::yield();
+        }
+        return true;
+    }
+    toolkit::View* bannerButton(const std::string& title) {
+        auto* banner = frontEnd->banners().banner();
+        if (!banner) return nullptr;
+        for (const auto& view : banner->subviews())
+            if (auto* b = dynamic_cast<toolkit::Button*>(view.get()); b && b->currentTitle() == title) return b;
+        return nullptr;
+    }
+
+    std::unique_ptr<windowing::FrontEnd> frontEnd;
+    std::vector<int> fetchResults;
+    std::vector<std::string> arrivals;
+    Point last;
+};
+
+TEST_F(RunWindow, F10HasATextArriveFromANewNumberWhoseBannerReplySends) {
+    foundation::UserDefaults::standardUserDefaults()->setInteger(7, "notificationTypes");
+    ASSERT_TRUE(launchAndLoad());
+    openWindow();
+    // The launch's own loads (the unread ones a second after the first) are done.
+    frames(2);
+    ASSERT_TRUE(settleRequests());
+    services::BackgroundFetch::shared().setSystemMinimumInterval(5);
+    play("press-key F5");
+    ASSERT_TRUE(foundation::Application::shared().isInBackground());
+    // The key asks the service; the text lands in a thread of its own.
+    play("press-key F10");
+    ASSERT_TRUE(untilReal([&] { return !arrivals.empty(); })) << "the route answered";
+    EXPECT_EQ(arrivals.front().rfind("a text arrived from +15550140000: ", 0), 0u) << arrivals.front();
+    const std::string thread = "t.+15550140000";
+    ASSERT_TRUE(
+        service->withAccount([&](emulator::Account& a) { return a.thread(thread) && !a.thread(thread)->read; }));
+
+    // The system's background fetch finds it and announces it.
+    frames(6);
+    ASSERT_EQ(services::BackgroundFetch::shared().fetchesBegun(), 1);
+    ASSERT_TRUE(untilReal([&] { return !fetchResults.empty(); }));
+    EXPECT_EQ(fetchResults, std::vector<int>{HXApplicationModel::BackgroundFetchNewData});
+    EXPECT_TRUE(app->getConversationWithID(thread));
+    frames(1.5);
+    ASSERT_NE(frontEnd->banners().banner(), nullptr) << harness.outline();
+    EXPECT_EQ(frontEnd->banners().shown()->request.content.userInfo.get("id").stringValue(), thread);
+    play("press-key F5");
+    ASSERT_TRUE(settleRequests());
+
+    ASSERT_NE(bannerButton("Reply"), nullptr) << harness.outline();
+    click(*bannerButton("Reply"));
+    ASSERT_NE(bannerButton("Send"), nullptr);
+    play("type Who is this?\n");
+    click(*bannerButton("Send"));
+    ASSERT_TRUE(settleRequests());
+    EXPECT_TRUE(service->withAccount([&](emulator::Account& a) {
+        return std::any_of(a.sent.begin(), a.sent.end(),
+                           [&](const auto& m) { return m.text == "Who is this?" && m.threadId == thread; });
+    })) << "the reply went to the new number's thread";
+}
+
+TEST_F(RunWindow, F11TakesTheNetworkAwayAReplyIsKeptToSendLaterAndGoesOutWhenF11BringsItBack) {
+    ASSERT_TRUE(launchAndLoad());
+    openWindow();
+    frames(2);
+    ASSERT_TRUE(settleRequests());
+    app->selectViewForIndex(1);
+    harness.settle();
+    auto list = std::dynamic_pointer_cast<VC_Messages>(app->viewControllerForIndex(1));
+    ASSERT_TRUE(list && list->tableView()->numberOfRows(0) > 0) << harness.outline();
+    ASSERT_TRUE(harness.selectRow(*list->tableView(), {0, 0}));
+    harness.settle();
+    auto* conversation = dynamic_cast<VC_Conversation*>(list->navigationController()->topViewController());
+    ASSERT_TRUE(conversation) << harness.outline();
+    ASSERT_TRUE(settleRequests());
+    frames(1);
+
+    play("press-key F11");
+    EXPECT_FALSE(hxrun::connectionOn());
+    auto* bar = conversation->inputToolbar();
+    ASSERT_TRUE(bar && bar->textView());
+    click(*bar->textView());
+    play("type See you at eight\n");
+    const size_t sentBefore = service->withAccount([](emulator::Account& a) { return a.sent.size(); });
+    click(*bar->inputButton());
+    ASSERT_TRUE(settleRequests());
+    frames(0.5);
+    // The send failed as not connected: the app offers to keep it.
+    auto* alert = harness.visibleAlert();
+    ASSERT_NE(alert, nullptr) << harness.outline();
+    EXPECT_EQ(alert->alertTitle().value_or(""), "No Network Connection");
+    ASSERT_TRUE(harness.tapAlertAction("Send Later")) << harness.outline();
+    harness.settle();
+    EXPECT_EQ(service->withAccount([](emulator::Account& a) { return a.sent.size(); }), sentBefore);
+
+    // Back on: the app hears it and sends what it kept.
+    play("press-key F11");
+    EXPECT_TRUE(hxrun::connectionOn());
+    for (int i = 0; i < 40 && service->withAccount([](emulator::Account& a) { return a.sent.size(); }) == sentBefore;
+         ++i) {
+        frames(0.5);
+        ASSERT_TRUE(settleRequests());
+    }
+    EXPECT_TRUE(service->withAccount([](emulator::Account& a) {
+        return !a.sent.empty() && a.sent.back().text == "See you at eight";
+    })) << "the kept reply went out";
+}
+
+}  // namespace
