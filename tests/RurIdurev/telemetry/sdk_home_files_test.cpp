@@ -26,8 +26,7 @@ TEST_F(SdkHomeFiles, TheNewPreferenceFileWinsAndTheOldOneIsTakenOverOnlyAlone) {
         {"only the new file", true, false, "new-install", false},
     };
     auto write = [](const std::filesystem::path& file, const char* id) {
-        ASSERT_TRUE(
-            foundation::writePropertyListFile(foundation::Dictionary{{"ZVRurIdurevInstallId", id}}, file).ok());
+        ASSERT_TRUE(foundation::writePropertyListFile(foundation::Dictionary{{"ZVRurIdurevInstallId", id}}, file).ok());
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -35,12 +35,7 @@ TEST(NotificationDelivery, ARequestForLaterIsDeliveredAtItsTimeAndListedAsDelive
     center->addNotificationRequest(laterRequest("in-one", 1));
     // (time since start, delivered by that call) in order.
     const std::pair<double, std::vector<std::string>> steps[] = {
-        {102, {"now"}},
-        {102.9, {}},
-        {103, {"in-one"}},
-        {104.99, {}},
-        {105, {"in-five"}},
-        {200, {}},
+        {102, {"now"}}, {102.9, {}}, {103, {"in-one"}}, {104.99, {}}, {105, {"in-five"}}, {200, {}},
     };
     for (const auto& [at, expected] : steps) {
         EXPECT_EQ(identifiers(center->deliverDueRequests(at)), expected) << "at " << at;

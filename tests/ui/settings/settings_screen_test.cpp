@@ -805,8 +805,8 @@ TEST_F(PhoneSettings, AFooterOnlyUpdateIsDrawnAndTheHistorySwitchTellsTheHistory
     auto& table = *screen->tableView();
     auto footer = [&] {
         (void)cellOf(117);
-        auto* view = dynamic_cast<toolkit::TableViewHeaderFooterView*>(
-            table.footerView(screen->sectionForTag(117)).get());
+        auto* view =
+            dynamic_cast<toolkit::TableViewHeaderFooterView*>(table.footerView(screen->sectionForTag(117)).get());
         return view ? view->textLabel().text() : std::string("no footer");
     };
     auto defaults = foundation::UserDefaults::standardUserDefaults();
@@ -821,8 +821,8 @@ TEST_F(PhoneSettings, AFooterOnlyUpdateIsDrawnAndTheHistorySwitchTellsTheHistory
     }
 
     int posted = 0;
-    foundation::NotificationCenter::defaultCenter().addObserver(
-        this, "kHistoryItemsSettingDidChangeNotification", [&](const foundation::Notification&) { ++posted; });
+    foundation::NotificationCenter::defaultCenter().addObserver(this, "kHistoryItemsSettingDidChangeNotification",
+                                                                [&](const foundation::Notification&) { ++posted; });
     const bool before = defaults->boolForKey("showFullHistory");
     ASSERT_TRUE(harness.tap(*switchOf(127)));
     harness.settle();
