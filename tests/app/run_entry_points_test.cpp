@@ -122,4 +122,14 @@ TEST_F(RunEntryPoints, AKilledRunsMessagesAreFoundAfterARestartAndADamagedIndexI
     EXPECT_NE(again.find("VC_Conversation"), std::string::npos) << word << "\n" << printed << again;
 }
 
+// An activity's values arrive percent-decoded: a conversation id with a "+" written "%2B" opens
+// that conversation.
+TEST_F(RunEntryPoints, AnActivitysValuesArePercentDecoded) {
+    run("", "first run");
+    const std::string reply =
+        run("--activity 'com.hxconnect.activity_reply?conversationID=t.%2B15550181&messageText=See%20you'", "activity");
+    EXPECT_NE(reply.find("VC_Conversation"), std::string::npos) << reply;
+    EXPECT_NE(reply.find("Bring the Marmalade jar back please"), std::string::npos) << reply;
+}
+
 }  // namespace

@@ -1604,3 +1604,69 @@ TEST_F(Shell, AFreshLaunchFindsAContactByNameAndAResetReadsThemAgain) {
     EXPECT_EQ(HXContactListSnapshot(*app).size(), 1u) << "the lookup after a reset reads the contacts again";
     app->waitForContactsLoad(10);
 }
+
+namespace {
+
+// The phone's application object noting what it hears during the launch (its interface set up,
+// a view selected, a shell operation, a notification) under the step named last, with what the
+// earlier steps have left by then: the parsing queue (q), the phone flag (p), the registered
+// defaults (d), the stored refresh preference (off) read into its mirror (m) and the looks (a).
+struct LaunchWitness : hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone> {
+    using Base = hxtest::RecordedApp<HX_ConnectAppDelegate_iPhone>;
+    std::vector<std::string> heard;
+    void note(const std::string& what) {
+        std::string state;
+        state += messageParsingQueue() ? 'q' : '-';
+        state += isPhone() ? 'p' : '-';
+        state += foundation::UserDefaults::standardUserDefaults()->objectForKey("useQSLocation").isNull() ? '-' : 'd';
+        state += autoRefresh() ? '-' : 'm';
+        state += toolkit::Appearance::empty() ? '-' : 'a';
+        heard.push_back((launchSteps().empty() ? std::string("-") : launchSteps().back()) + " [" + state + "] " + what);
+    }
+    void setupInterface() override {
+        note("setupInterface");
+        Base::setupInterface();
+    }
+    void selectViewForIndex(int index) override {
+        note("selectViewForIndex " + std::to_string(index));
+        Base::selectViewForIndex(index);
+    }
+};
+
+struct ShellCallWitness : HXShellObserver {
+    LaunchWitness* app = nullptr;
+    void shellCall(const std::string& call) override { app->note(call); }
+    void shellAlert(const HXAlert& alert) override { app->note("alert " + alert.title); }
+};
+
+struct LaunchSteps : hxtest::ScreenFixture<LaunchWitness> {
+    void TearDown() override {
+        foundation::NotificationCenter::defaultCenter().removeObserver(this);
+        ScreenFixture::TearDown();
+    }
+};
+
+}  // namespace
+
+// A launch step's name and the work it runs go together: each step's work is heard under its own
+// name, after the work of the steps before it.
+TEST_F(LaunchSteps, EachStepRunsItsOwnWorkInItsTurn) {
+    auto witness = std::make_shared<ShellCallWitness>();
+    witness->app = app.get();
+    app->setShellObserver(witness);
+    foundation::NotificationCenter::defaultCenter().addObserver(
+        this, "", [&](const foundation::Notification& n) { app->note("post " + n.name); });
+    foundation::UserDefaults::standardUserDefaults()->setBool(false, "autoRefresh");
+    ASSERT_TRUE(app->autoRefresh());
+    ASSERT_TRUE(app->applicationDidFinishLaunchingWithOptions());
+    foundation::NotificationCenter::defaultCenter().removeObserver(this);
+    const std::vector<std::string> expected{
+        "startTelemetry [-----] startTelemetry",
+        "setupInterface [qpdma] setupInterface",
+        "selectFirstView [qpdma] selectViewForIndex 4",
+        "selectAccount [qpdma] post kLogoutNotification",
+        "selectAccount [qpdma] post kAccountSelectedNotification",
+        "postDidFinishLaunching [qpdma] post kDidFinishLaunchingNotification",
+    };
+    EXPECT_EQ(app->heard, expected);
+}

@@ -9,6 +9,7 @@
 
 #include "model/account.h"
 #include "model/application_model.h"
+#include "model/cache.h"
 #include "model/keychain_utils.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/notification_center.h"
@@ -16,6 +17,7 @@
 #include "platform/net/cookie_storage.h"
 #include "platform/net/transport.h"
 #include "platform/security/keychain.h"
+#include "platform/services/contacts.h"
 #include "platform/services/device.h"
 #include "platform/toolkit/renderer.h"
 #include "service/custom_cookie_jar.h"
@@ -28,6 +30,15 @@ void useAppHome(const std::filesystem::path& home) {
     security::Keychain::setDefaultPath(home / "keychain.json");
     foundation::UserDefaults::resetStandardUserDefaults();
     services::resetDeviceServices();
+    // The contacts are the home's: a new home starts with its own file's, not those an earlier
+    // test added to the process's store.
+    auto contacts = services::ContactStore::shared();
+    contacts->removeAllContacts();
+    if (foundation::files::exists(services::ContactStore::contactsFilePath()))
+        (void)contacts->loadVCardFile(services::ContactStore::contactsFilePath());
+    // The process's picture cache (the one a web client without a cache of its own uses) keeps
+    // nothing an earlier test stored under a medium's id.
+    HXCCache::sharedCache()->removeAllObjects();
     // The passcode settings are kept per process after the first read: a new home reads them anew.
     HXCPasscodeLock::sharedLock().forgetKeptValues();
     services::Biometrics::shared().reset();

@@ -37,6 +37,12 @@ Harness::Harness(const ScreenProfile& profile, int systemVersion, double wallSta
     MenuController::shared().reset();
     SystemSounds::shared().reset();
     Pasteboard::general().clear();
+    // A fresh device shows no network activity and runs no background task, whatever an earlier
+    // application object left on or begun (the ids are handed out in order, from 1).
+    auto& application = foundation::Application::shared();
+    application.setNetworkActivityIndicatorVisible(false);
+    const auto last = application.beginBackgroundTask("fresh device");
+    for (foundation::BackgroundTaskIdentifier id = 1; id <= last; ++id) application.endBackgroundTask(id);
     window_ = std::make_unique<Window>(profile);
 }
 

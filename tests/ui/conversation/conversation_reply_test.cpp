@@ -408,3 +408,31 @@ TEST_F(ReplyBar, TheShellsReplyFillsTheFieldAndAnotherDeviceTakesItAway) {
     EXPECT_EQ(field().text(), "");
     EXPECT_FALSE(field().isFirstResponder());
 }
+
+// The picker cancelled with pictures attached gives the reply field the keyboard back and draws
+// the bar again, as a pick does.
+TEST_F(ReplyBar, ACancelledPickerWithPicturesGivesTheFieldTheKeyboardBack) {
+    services::PhotoLibrary::setAuthorizationStatus(services::PhotoAuthorizationStatus::Authorized);
+    services::CaptureDevice::setCameraAvailable(false);
+    auto added = services::PhotoLibrary::addAsset(hxtest::pngOf(30, 20, 0x0000ffffu), "public.png");
+    ASSERT_TRUE(added.ok());
+    auto& s = openText();
+    ASSERT_TRUE(harness.tap(*bar().cameraButton()));
+    harness.settle();
+    ASSERT_NE(picker(), nullptr);
+    ASSERT_TRUE(picker()->pickAsset(added.value()));
+    harness.settle();
+    ASSERT_EQ(s.images().size(), 1u);
+    ASSERT_TRUE(harness.tap(*bar().cameraButton()));
+    harness.settle();
+    ASSERT_NE(picker(), nullptr);
+    ASSERT_FALSE(field().isFirstResponder()) << "the picker has the keyboard's place";
+    const auto drawn = bar().displayGeneration();
+    ASSERT_TRUE(picker()->cancel());
+    harness.settle();
+    EXPECT_EQ(picker(), nullptr);
+    EXPECT_EQ(s.images().size(), 1u);
+    EXPECT_TRUE(field().isFirstResponder());
+    EXPECT_TRUE(toolkit::Keyboard::shared().isVisible());
+    EXPECT_GT(bar().displayGeneration(), drawn);
+}

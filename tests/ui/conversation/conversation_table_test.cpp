@@ -4,6 +4,7 @@
 #include "model/cache.h"
 #include "platform/foundation/json.h"
 #include "platform/graphics/bitmap_compare.h"
+#include "platform/toolkit/animation.h"
 #include "platform/toolkit/raster_cache.h"
 #include "platform/toolkit/renderer.h"
 #include "tests/support/goldens.h"
@@ -511,4 +512,110 @@ TEST_F(ConversationTable, ReusedCellsShowWhatTheScreenOpenedAnewAtThatPlaceShows
             EXPECT_EQ(compared.differingPixels, 0) << "step " << step << " at " << offsets[step];
         }
     }
+}
+
+// ---- what a thumbnail, a new message and a page answer change
+
+namespace {
+
+// Keeps the arrival callbacks of the thumbnails the rows ask for, so that a test says when each
+// picture arrives.
+struct ArrivalSpy : hxtest::ConversationSpy {
+    std::map<std::string, std::function<void()>> arrivals;
+    void whenMediaArrives(const std::string& id, std::function<void()> arrived) override {
+        arrivals[id] = std::move(arrived);
+    }
+};
+
+// The scroll animations logged since the log was cleared.
+size_t scrollAnimations() {
+    size_t n = 0;
+    for (const auto& r : toolkit::Animations::log())
+        n += r.duration == toolkit::ScrollView::kSettleDuration && !r.spring && r.delay == 0;
+    return n;
+}
+
+}  // namespace
+
+// With several pictures in view, a thumbnail that arrives draws its own row again and no other.
+TEST_F(ConversationTable, AnArrivingThumbnailReloadsOnlyItsOwnRow) {
+    auto arrivals = std::make_shared<ArrivalSpy>();
+    spy = arrivals;
+    auto c = storeConversation("t1", 10);
+    storeMessages(c, {{.id = "m1",
+                       .number = 1'700'000'000'000,
+                       .text = "",
+                       .attachments = Array{attachment("p1", "image/png"), attachment("p2", "image/png")}},
+                      {.id = "m2",
+                       .number = 1'700'000'060'000,
+                       .text = "and one more",
+                       .attachments = Array{attachment("p3", "image/jpeg")}}});
+    auto& s = open("t1");
+    auto& table = s.tableView();
+    harness.settle();
+    ASSERT_EQ(arrivals->arrivals.size(), 3u) << "each picture row asked for its thumbnail";
+    const auto visible = table.indexPathsForVisibleRows();
+    ASSERT_EQ(visible.size(), 4u) << "every row in view";
+    struct Case {
+        const char* id;
+        toolkit::IndexPath row;
+    } cases[] = {{"p2", {0, 1}}, {"p3", {1, 1}}, {"p1", {0, 0}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.id);
+        const size_t reloads = table.rowReloads(), whole = table.wholeReloads();
+        const size_t shown[] = {table.cellsShown(0), table.cellsShown(1)};
+        arrivals->arrivals.at(c.id)();
+        harness.settle();
+        EXPECT_EQ(table.wholeReloads(), whole);
+        EXPECT_EQ(table.rowReloads(), reloads + 1);
+        for (long section = 0; section < 2; ++section)
+            EXPECT_EQ(table.cellsShown(section), shown[section] + (section == c.row.section)) << "section " << section;
+    }
+}
+
+// A message arriving at the end is scrolled to at once; while an older page's offset is kept the
+// scroll is animated. The pull control goes by what the page answer says, not by the stored token.
+TEST_F(ConversationTable, TheNewestIsScrolledToAnimatedOnlyWithASavedOffsetAndThePullFollowsTheAnswer) {
+    auto c = storeConversation("t1", 10);
+    (void)c->setValue("paginationToken", "page2");
+    storeMessages(c, hxtest::dailyTexts("n", 30, 1'700'000'000'000, "message"));
+    auto& s = open("t1");
+    auto& table = s.tableView();
+    ASSERT_TRUE(s.refreshControl());
+    auto atBottom = [&] {
+        const auto last = table.rectForRow({table.numberOfSections() - 1, 0});
+        return last.maxY() <= table.contentOffset().y + table.bounds().height() + 0.5;
+    };
+    int64_t next = 1'700'000'000'000 + int64_t{40} * 86'400'000;
+    auto arrive = [&](const std::string& id) {
+        toolkit::Animations::clearLog();
+        storeMessages(c, {{.id = id, .number = next += 60'000, .text = "newest " + id, .outgoing = true}});
+        harness.settle();
+    };
+    arrive("a");
+    EXPECT_EQ(scrollAnimations(), 0u) << "without a saved offset the newest is shown at once";
+    EXPECT_TRUE(atBottom());
+
+    // The pull asked for an older page; the newest arrives before the answer.
+    s.getOlderMessages();
+    ASSERT_GT(s.savedPagingOffset(), 0);
+    ASSERT_EQ(spy->pageAnswers.size(), 1u);
+    arrive("b");
+    EXPECT_EQ(scrollAnimations(), 1u) << "with the saved offset the scroll is animated";
+    harness.advance(1);
+    harness.settle();
+    EXPECT_TRUE(atBottom());
+
+    // The answer says more pages remain though the token is gone: the control stays.
+    (void)c->setValue("paginationToken", foundation::Value());
+    spy->pageAnswers.back()(HXPageAnswer{.conversationID = "t1", .parsed = true, .more = true});
+    harness.settle();
+    EXPECT_TRUE(s.refreshControl()) << "the answer, not the token, says more remain";
+    // And says none remain though a token is still stored: the control goes.
+    (void)c->setValue("paginationToken", "page3");
+    s.getOlderMessages();
+    ASSERT_EQ(spy->pageAnswers.size(), 2u);
+    spy->pageAnswers.back()(HXPageAnswer{.conversationID = "t1", .parsed = true, .more = false});
+    harness.settle();
+    EXPECT_FALSE(s.refreshControl()) << "the answer says the thread is whole";
 }

@@ -271,3 +271,21 @@ TEST_F(TabletPad, ChoosingAnotherPhoneRingsItBack) {
     EXPECT_EQ(callbacks()[0].callbackNumber, "+15550122");
     EXPECT_EQ(pad->forwardingLabel->text(), "Office");
 }
+
+// While a direct call's access number is being reserved ("DIRECT_CALL" out), the spinner stands
+// in for the call key as it does for a callback; the key is back once the number is dialled.
+TEST_F(PhonePad, TheSpinnerStandsInForTheCallKeyWhileADirectCallIsReserved) {
+    const std::string reserve = "/voice/v1/proxynumbers/reserve";
+    this->app->account()->setThisPhoneID(phoneCalled("+15550122")->phoneId());
+    this->service->script(reserve, emulator::ScriptedReply{.hold = true, .passThrough = true});
+    type("2025550155");
+    pad->changeForwardingNumber(nullptr);
+    ASSERT_TRUE(this->harness.tapAlertAction("Direct Call"));
+    this->harness.settle();
+    ASSERT_TRUE(runUntil([&] { return requestsTo(reserve) == 1; }));
+    EXPECT_TRUE(busy()) << "the spinner stands in for the call key while the number is reserved";
+    EXPECT_TRUE(services::URLOpener::shared()->openedURLs().empty());
+    this->service->releaseHeld();
+    ASSERT_TRUE(runUntil([&] { return !services::URLOpener::shared()->openedURLs().empty() && idle(); }));
+    EXPECT_EQ(services::URLOpener::shared()->openedURLs(), std::vector<std::string>{"tel:+15550199"});
+}

@@ -632,3 +632,40 @@ TEST_F(TabletQuickSettings, TheListInEditingMode) {
 }
 
 }  // namespace
+
+// An app preference a preset keeps as on and that the editor turns off is kept as off (1), not as
+// "not kept" (0): applying the preset then turns the preference off.
+TEST_F(QuickSettingsScreens, AKeptPreferenceTurnedOffInTheEditorIsTurnedOffByThePreset) {
+    struct Case {
+        int tag;
+        const char* name;
+        std::function<bool()> value;
+        std::function<void(bool)> set;
+        int64_t (HX_QuickSetting::*kept)() const;
+    };
+    const Case cases[] = {
+        {106, "Refresh", [&] { return app->autoRefresh(); }, [&](bool v) { app->setAutoRefresh(v); },
+         &HX_QuickSetting::autoRefresh},
+        {107, "Sounds", [&] { return app->newMessageAlert(); }, [&](bool v) { app->setNewMessageAlert(v); },
+         &HX_QuickSetting::messageSounds},
+        {116, "Prefetch", [] { return defaults()->boolForKey("VMprefetch"); },
+         [](bool v) { (void)defaults()->setBool(v, "VMprefetch"); }, &HX_QuickSetting::prefetchVM},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.set(true);
+        store(c.name);
+        ASSERT_EQ((*storedQuickSetting(*account, c.name).*c.kept)(), 2) << "kept as on";
+        auto editor = presetEditor(c.name);
+        nav->pushViewController(editor, false);
+        harness.settle();
+        editor->toggleOnOff(c.tag);
+        nav->popViewController(false);
+        harness.settle();
+        EXPECT_EQ((*storedQuickSetting(*account, c.name).*c.kept)(), 1) << "kept as off";
+        role().selectQuickSettingWithName(c.name);
+        harness.settle();
+        EXPECT_FALSE(c.value()) << "the preset turned it off";
+        c.set(true);
+    }
+}

@@ -18,6 +18,7 @@
 #include "platform/foundation/files.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/services/device.h"
 #include "platform/services/search_index.h"
 #include "platform/store/context.h"
 #include "platform/toolkit/controls.h"
@@ -512,17 +513,19 @@ TEST_F(PhoneSettings, SwitchesAPresetHoldsNameTheMatchingPresetAtOnce) {
         auto preset = a->quickSetting(*app, *foundation::UserDefaults::standardUserDefaults());
         c.flip(*preset);
         a->quickSettings()[c.preset] = preset->archived().value();
-        // The screen reads the presets' names as it comes on screen.
+        // The screen reads the presets' names as it comes on screen. What the views load as they
+        // appear lands before each look (the clock stands still meanwhile), however slow the
+        // replies are.
         app->selectViewForIndex(0);
-        harness.settle();
+        ASSERT_TRUE(settleRequests());
         app->selectViewForIndex(4);
-        harness.settle();
+        ASSERT_TRUE(settleRequests());
         ASSERT_NE(presetName(), c.preset) << c.tag;
         ASSERT_TRUE(harness.tap(*switchOf(c.tag))) << c.tag;
-        harness.settle();
+        ASSERT_TRUE(settleRequests());
         EXPECT_EQ(presetName(), c.preset) << c.tag;
         ASSERT_TRUE(harness.tap(*switchOf(c.tag))) << c.tag;
-        harness.settle();
+        ASSERT_TRUE(settleRequests());
     }
 }
 
@@ -794,3 +797,36 @@ TEST_F(TabletSettings, TheScreenAndItsSheetsAsTheUserSeesThem) {
 }
 
 }  // namespace
+
+// An update whose only change is the quick-settings footer ("Location Awareness: On/Off") draws
+// that section again; and the history switch posts the name the history lists follow.
+TEST_F(PhoneSettings, AFooterOnlyUpdateIsDrawnAndTheHistorySwitchTellsTheHistoryLists) {
+    ASSERT_TRUE(services::LocationServices::shared().isRegionMonitoringAvailable());
+    auto& table = *screen->tableView();
+    auto footer = [&] {
+        (void)cellOf(117);
+        auto* view =
+            dynamic_cast<toolkit::TableViewHeaderFooterView*>(table.footerView(screen->sectionForTag(117)).get());
+        return view ? view->textLabel().text() : std::string("no footer");
+    };
+    auto defaults = foundation::UserDefaults::standardUserDefaults();
+    for (bool on : {true, false}) {
+        (void)defaults->setBool(on, "useQSLocation");
+        const size_t whole = table.wholeReloads();
+        foundation::NotificationCenter::defaultCenter().post("kSettingsUpdateNotification");
+        harness.advance(1);
+        harness.settle();
+        EXPECT_EQ(table.wholeReloads(), whole);
+        EXPECT_EQ(footer(), on ? "Location Awareness: On" : "Location Awareness: Off");
+    }
+
+    int posted = 0;
+    foundation::NotificationCenter::defaultCenter().addObserver(this, "kHistoryItemsSettingDidChangeNotification",
+                                                                [&](const foundation::Notification&) { ++posted; });
+    const bool before = defaults->boolForKey("showFullHistory");
+    ASSERT_TRUE(harness.tap(*switchOf(127)));
+    harness.settle();
+    EXPECT_EQ(defaults->boolForKey("showFullHistory"), !before);
+    EXPECT_EQ(posted, 1);
+    foundation::NotificationCenter::defaultCenter().removeObserver(this);
+}

@@ -268,6 +268,12 @@ TEST_F(OptionsAt15, AddNoteOpensNothingOverAnotherScreenOrForAConversationDelete
         const auto titles = shownTitles();
         ASSERT_NE(std::find(titles.begin(), titles.end(), "Add Note"), titles.end()) << c.top;
         if (c.deletedMeanwhile) {
+            // Deleted on the service as well (from another device), once every load still out has
+            // landed: no list reload, whenever the clock starts one, brings it back.
+            ASSERT_TRUE(settleRequests());
+            service->withAccount([&](emulator::Account& a) {
+                return std::erase_if(a.threads, [&](const emulator::Thread& t) { return t.id == id; });
+            });
             auto context = app->managedObjectContext();
             context->deleteObject(app->getConversationWithID(id));
             ASSERT_TRUE(context->save().ok());
