@@ -31,10 +31,11 @@ namespace hxbench {
 struct RatioPair {
     std::string ours;
     std::string peer;
-    double goal = 0;                        // at most this ratio; 0: no goal, only printed
-    bool goalOnCpu = true;                  // the goal holds for CPU too (else for wall only)
-    std::vector<std::string> sameCounts;    // counters both sides must report equal
-    std::vector<std::string> showCounters;  // further counters printed as ours/peer
+    double goal = 0;                                           // at most this ratio; 0: no goal, only printed
+    bool goalOnCpu = true;                                     // the goal holds for CPU too (else for wall only)
+    std::vector<std::string> sameCounts;                       // counters both sides must report equal
+    std::vector<std::string> showCounters;                     // further counters printed as ours/peer
+    std::vector<std::pair<std::string, double>> counterGoals;  // counters ours/peer at most this
 };
 
 struct RoundTimes {
@@ -155,6 +156,18 @@ private:
                           suffix.c_str(), pair.peer.c_str(), suffix.c_str(), n, range(wall).c_str(), range(cpu).c_str(),
                           verdict.c_str());
             out << line;
+            for (const auto& [counter, goal] : pair.counterGoals) {
+                std::vector<double> ratio;
+                for (size_t i = 0; i < n; ++i) {
+                    auto a = ours[i].counters.find(counter), b = peer[i].counters.find(counter);
+                    if (a != ours[i].counters.end() && b != peer[i].counters.end() && b->second != 0)
+                        ratio.push_back(a->second / b->second);
+                }
+                const bool met = ratio.size() == n && n > 0 && *std::max_element(ratio.begin(), ratio.end()) <= goal;
+                std::snprintf(line, sizeof line, "    %s ours/peer %s goal <=%.2fx: %s\n", counter.c_str(),
+                              range(ratio).c_str(), goal, met ? "met in every round" : "NOT met in every round");
+                out << line;
+            }
             for (const std::string& counter : pair.showCounters) {
                 std::vector<double> ratio;
                 for (size_t i = 0; i < n; ++i) {
