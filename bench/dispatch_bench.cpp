@@ -10,7 +10,9 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_ratio.h"
 #include "platform/dispatch/dispatch.h"
+#include "platform/dispatch/internal.h"
 
 namespace {
 
@@ -60,10 +62,12 @@ private:
 // Counts blocks down and wakes the producer after the last one (std primitives, for both sides).
 struct Countdown {
     std::atomic<int> left{kBlocks};
+    std::atomic<int> ran{0};
     std::mutex mutex;
     std::condition_variable cv;
     bool done = false;
     void hit() {
+        ran.fetch_add(1, std::memory_order_relaxed);
         if (left.fetch_sub(1, std::memory_order_acq_rel) == 1) {
             std::lock_guard lock(mutex);
             done = true;
@@ -76,14 +80,22 @@ struct Countdown {
     }
 };
 
+// Each side's count of the blocks that ran (checked equal across a pair), and the pool's threads
+// afterwards (it must not grow past its target for small blocks that never block).
 template <typename Submit>
 void runMillion(benchmark::State& state, Submit submit) {
+    double ran = 0;
     for (auto _ : state) {
         Countdown countdown;
         for (int i = 0; i < kBlocks; ++i) submit([&countdown] { countdown.hit(); });
         countdown.wait();
+        ran += countdown.ran.load();
     }
     state.SetItemsProcessed(state.iterations() * kBlocks);
+    state.counters["blocks_run"] = ran / static_cast<double>(state.iterations());
+    auto pool = dispatch::detail::Pool::shared().counts();
+    state.counters["pool_threads"] = static_cast<double>(pool.threads);
+    state.counters["pool_target"] = static_cast<double>(pool.target);
 }
 
 void BM_SerialQueue(benchmark::State& state) {
@@ -120,4 +132,10 @@ BENCHMARK(BM_GlobalConcurrentPool)->Unit(benchmark::kMillisecond)->UseRealTime()
 BENCHMARK(BM_ConcurrentQueue)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_PlainWorkerPool)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
-BENCHMARK_MAIN();
+// The serial queue's goal is to beat the single worker (wall time: the producer's CPU time alone
+// says little of a queue whose cost is partly on the other thread).
+HX_BENCH_MAIN_WITH_RATIOS({
+    {"BM_SerialQueue", "BM_PlainSingleWorker", 0.999, false, {"blocks_run"}},
+    {"BM_GlobalConcurrentPool", "BM_PlainWorkerPool", 0, false, {"blocks_run"}},
+    {"BM_ConcurrentQueue", "BM_PlainWorkerPool", 0, false, {"blocks_run"}},
+})

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -46,6 +47,9 @@ private:
 };
 
 bool onQueue(const QueueBase* queue);
+// True where the process may run on one processor only (looked up once): spinning there only
+// holds off the thread being waited for.
+bool oneProcessor();
 // Clears what a block left in the thread-local dictionary (pool workers, between blocks).
 void clearThreadValues();
 
@@ -188,6 +192,21 @@ public:
 
     void setAltStackSize(size_t bytes);
 
+    // What the pool holds now (for its tests and benchmarks).
+    struct Counts {
+        size_t threads = 0;   // started and not yet gone, whatever they do
+        size_t starting = 0;  // started but not yet looking for work
+        size_t idle = 0;
+        size_t blocked = 0;
+        size_t target = 0;
+    };
+    Counts counts();
+    // How long a worker beyond the target may sleep without work before it leaves.
+    void setIdleLimit(std::chrono::nanoseconds limit);
+    // Runs on every new worker before it looks for work (tests hold workers there, as a busy
+    // processor would); an empty function removes it.
+    void setWorkerStartHookForTesting(std::function<void()> hook);
+
 private:
     Pool();
     void startThread();
@@ -208,7 +227,11 @@ private:
     SpinBudget spin_;
     std::atomic<size_t> readyHint_{0};  // readyCount_, readable without the lock
     size_t threads_ = 0;
+    size_t starting_ = 0;  // counted in threads_, not yet in the worker loop: each will take work
     size_t blocked_ = 0;
+    std::chrono::nanoseconds idleLimit_ = std::chrono::seconds(10);
+    bool spinAllowed_ = true;  // false where the process may use one processor only
+    std::function<void()> startHook_;
     size_t targetThreads_;
     size_t maxThreads_;
     std::atomic<int> quiescenceWaiters_{0};

@@ -107,6 +107,22 @@ void clearThreadValues() {
     }
 }
 
+namespace {
+unsigned allowedProcessors() {
+    unsigned hw = std::thread::hardware_concurrency();
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0)
+        hw = static_cast<unsigned>(CPU_COUNT(&allowed));
+    return hw;
+}
+}  // namespace
+
+bool oneProcessor() {
+    static const bool one = allowedProcessors() <= 1;
+    return one;
+}
+
 // ---- Pool
 
 Pool& Pool::shared() {
@@ -117,21 +133,44 @@ Pool& Pool::shared() {
 Pool::Pool() {
     // The processors this process may run on (a process confined to some cores gains nothing from
     // a thread per core of the machine: the extra ones only take turns on the same cores).
-    unsigned hw = std::thread::hardware_concurrency();
-    cpu_set_t allowed;
-    CPU_ZERO(&allowed);
-    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0)
-        hw = static_cast<unsigned>(CPU_COUNT(&allowed));
+    unsigned hw = allowedProcessors();
     targetThreads_ = hw < 2 ? 2 : hw;
     maxThreads_ = targetThreads_ + 64;
+    // On one processor a look for work only holds off the thread that would make it.
+    spinAllowed_ = hw > 1;
+}
+
+Pool::Counts Pool::counts() {
+    std::lock_guard lock(mutex_);
+    return Counts{threads_, starting_, idle_, blocked_, targetThreads_};
+}
+
+void Pool::setIdleLimit(std::chrono::nanoseconds limit) {
+    {
+        std::lock_guard lock(mutex_);
+        idleLimit_ = limit;
+    }
+    workAvailable_.notify_all();  // sleepers pick the new limit up
+}
+
+void Pool::setWorkerStartHookForTesting(std::function<void()> hook) {
+    std::lock_guard lock(mutex_);
+    startHook_ = std::move(hook);
 }
 
 bool Pool::onWorkerThread() { return tlsIsWorker; }
 
+// Called with threads_ and starting_ already counted for the new thread.
 void Pool::startThread() {
     std::thread([this] {
         tlsIsWorker = true;
         applyAltStack();
+        std::function<void()> hook;
+        {
+            std::lock_guard lock(mutex_);
+            hook = startHook_;
+        }
+        if (hook) hook();
         workerLoop();
     }).detach();
 }
@@ -152,8 +191,12 @@ void Pool::submit(Priority priority, Job job) {
                 ++pendingWakes_;
                 wake = true;
             }
-        } else if (idle_ == 0 && (threads_ < targetThreads_ || (running_ == 0 && threads_ < maxThreads_))) {
+        } else if (idle_ == 0 &&
+                   (threads_ < targetThreads_ || (running_ == 0 && starting_ == 0 && threads_ < maxThreads_))) {
+            // A thread started but not yet scheduled will take work: while the producer keeps
+            // the processor, every submit would otherwise start another one.
             ++threads_;
+            ++starting_;
             spawn = true;
         }
     }
@@ -166,10 +209,11 @@ void Pool::workerLoop() {
     batch.reserve(16);
     tlsBatch = &batch;
     std::unique_lock lock(mutex_);
+    --starting_;
     for (;;) {
         if (readyCount_ == 0) {
             if (running_ == 0 && quiescenceWaiters_.load()) quiescent_.notify_all();
-            if (spinners_ < kMaxSpinners) {
+            if (spinAllowed_ && spinners_ < kMaxSpinners) {
                 // Look for work a little before sleeping: a producer that finds a spinner skips
                 // the futex wake, which dominates the cost of small blocks.
                 ++spinners_;
@@ -180,7 +224,18 @@ void Pool::workerLoop() {
                 if (readyCount_ > 0) continue;
             }
             ++idle_;
-            workAvailable_.wait(lock);
+            if (threads_ <= targetThreads_) {
+                workAvailable_.wait(lock);
+            } else if (workAvailable_.wait_for(lock, idleLimit_) == std::cv_status::timeout && readyCount_ == 0 &&
+                       threads_ > targetThreads_) {
+                // A worker started for a burst or beside blocked ones, idle for the limit: the
+                // pool goes back toward its target.
+                --idle_;
+                if (pendingWakes_ > 0) --pendingWakes_;
+                --threads_;
+                tlsBatch = nullptr;
+                return;
+            }
             --idle_;
             if (pendingWakes_ > 0) --pendingWakes_;
             continue;
@@ -272,8 +327,9 @@ void Pool::deactivate() {
             if (idle_ > pendingWakes_) {
                 ++pendingWakes_;
                 wake = true;
-            } else if (idle_ == 0 && threads_ < maxThreads_) {
+            } else if (idle_ == 0 && starting_ == 0 && threads_ < maxThreads_) {
                 ++threads_;
+                ++starting_;
                 spawn = true;
             }
         }

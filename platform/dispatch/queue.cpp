@@ -1,6 +1,7 @@
 // The queues: main (drained by the run loop), global (straight onto the pool), serial and
 // concurrent (with barriers), each optionally targeting another queue.
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "platform/dispatch/internal.h"
@@ -113,17 +114,19 @@ public:
         // Nothing runs any more: the blocks not run yet go with their chunks.
         for (Chunk* c = head_ ? head_ : first_; c;) {
             Chunk* next = c->next.load(std::memory_order_relaxed);
+            for (size_t i = c == head_ ? headIndex_ : 0; i < Chunk::kSlots; ++i)
+                if (c->state[i].load(std::memory_order_relaxed) != kUnwritten) c->block(i).~Block();
             delete c;
             c = next;
         }
-        delete spare_.load(std::memory_order_relaxed);
+        for (auto& spare : spares_) delete spare.load(std::memory_order_relaxed);
     }
 
     QueueBase* target() const override { return target_.get(); }
     bool exclusive() const override { return true; }
 
     void async(Block block) override {
-        push(Item{std::move(block), nullptr});
+        push(std::move(block), kRun);
         claimAndActivate();
     }
 
@@ -137,7 +140,7 @@ public:
         // Idle: the caller owns the queue at once. Else it waits its turn behind what is queued.
         if (scheduled_.exchange(true, std::memory_order_seq_cst)) {
             auto gate = std::make_shared<Gate>();
-            push(Item{nullptr, gate});
+            push([gate] { gate->open(); }, kOpenGate);
             claimAndActivate();
             gate->wait();
         }
@@ -156,29 +159,39 @@ public:
         constexpr int kBudget = 1024;  // then yield the thread to other queues of the pool
         int ran = 0;
         for (;;) {
-            Slot* slot = front();
-            if (!slot) {
-                if (giveUp()) return;
-                continue;
+            uint8_t kind = front();
+            if (kind == kUnwritten) {
+                // A producer on another processor is likely to publish the next block within a
+                // few microseconds: waiting that long for it keeps the claim, which spares both
+                // sides the pool's lock for a new drain. On one processor the wait would only
+                // hold the producer off.
+                if (oneProcessor() ||
+                    !spinUntil([&] { return (kind = front()) != kUnwritten; }, std::chrono::microseconds(5))) {
+                    if (giveUp()) return;
+                    continue;
+                }
             }
             if (ran >= kBudget) {
                 if (Pool::shared().hasReadyWork()) break;
                 ran = 0;  // nothing else waits for the thread
             }
-            Item item = std::move(slot->item);
-            slot->item = Item{};
+            // The block runs where it lies: its slot is reused only once the drain (this thread)
+            // has moved past its chunk.
+            Block& block = head_->block(headIndex_);
             ++headIndex_;
             ++taken_;
-            if (item.gate) {
+            if (kind == kOpenGate) {
                 // Hand the queue to the waiting sync caller; the rest waits for its release.
-                item.gate->open();
+                Block open = std::move(block);
+                block.~Block();
+                open();
                 return;
             }
             {
                 FrameScope scope(this);
-                item.block();
+                block();
             }
-            item.block = nullptr;
+            block.~Block();
             clearThreadValues();
             ++ran;
         }
@@ -186,38 +199,42 @@ public:
     }
 
 private:
-    struct Item {
-        Block block;
-        std::shared_ptr<Gate> gate;
-    };
+    // What a slot holds: nothing yet, a block to run, or the opening of a waiting sync caller's
+    // gate.
+    enum : uint8_t { kUnwritten = 0, kRun = 1, kOpenGate = 2 };
     // Blocks wait in chunks of slots, each written once by a producer and then published; the
-    // one thread draining (whoever holds the claim) reads them in order without a lock, and a
-    // drained chunk is kept for the producers' next one.
-    struct Slot {
-        Item item;
-        std::atomic<bool> ready{false};
-    };
+    // one thread draining (whoever holds the claim) reads them in order without a lock, and
+    // drained chunks are kept for the producers' next ones. A slot's block is made where it lies
+    // when written and destroyed when run: a new chunk's slots are not cleared first (they are
+    // always written before they are read), and the slots are packed apart from their states,
+    // so that a queue holding a burst takes no more memory than the blocks themselves.
     struct Chunk {
-        static constexpr size_t kSlots = 64;
-        Slot slots[kSlots];
+        static constexpr size_t kSlots = 120;  // with the states and the link, 4 KiB
+        Chunk() {}                             // the slots' storage stays as it is
+        Block& block(size_t i) { return *std::launder(reinterpret_cast<Block*>(slots[i])); }
+        alignas(Block) unsigned char slots[kSlots][sizeof(Block)];
+        std::atomic<uint8_t> state[kSlots] = {};
         std::atomic<Chunk*> next{nullptr};
     };
+    static constexpr size_t kSpareChunks = 4;
 
     // Producers take turns on their own lock only: the drainer never touches it.
-    void push(Item item) {
+    void push(Block&& block, uint8_t kind) {
         std::lock_guard lock(pushLock_);
         if (!tail_) {
             tail_ = first_ = new Chunk;
         } else if (tailIndex_ == Chunk::kSlots) {
-            Chunk* chunk = spare_.exchange(nullptr, std::memory_order_acquire);
+            Chunk* chunk = nullptr;
+            for (size_t i = 0; i < kSpareChunks && !chunk; ++i)
+                chunk = spares_[i].exchange(nullptr, std::memory_order_acquire);
             if (!chunk) chunk = new Chunk;
             tail_->next.store(chunk, std::memory_order_seq_cst);
             tail_ = chunk;
             tailIndex_ = 0;
         }
-        Slot& slot = tail_->slots[tailIndex_++];
-        slot.item = std::move(item);
-        slot.ready.store(true, std::memory_order_release);
+        const size_t index = tailIndex_++;
+        new (tail_->slots[index]) Block(std::move(block));
+        tail_->state[index].store(kind, std::memory_order_release);
         // Counted after the slot is ready, for the check of a drain that gives the queue up.
         published_.store(published_.load(std::memory_order_relaxed) + 1, std::memory_order_seq_cst);
     }
@@ -239,27 +256,30 @@ private:
         if (!scheduled_.exchange(true, std::memory_order_seq_cst)) activate();
     }
 
-    // The first published slot not yet run, or null; moves past a drained chunk. Only the thread
-    // holding the claim calls it.
-    Slot* front() {
+    // What the first published slot not yet run holds (kUnwritten: none yet); moves past a
+    // drained chunk. Only the thread holding the claim calls it.
+    uint8_t front() {
         if (!head_) {
             // The first chunk comes with the first push.
             std::lock_guard lock(pushLock_);
             head_ = first_;
-            if (!head_) return nullptr;
+            if (!head_) return kUnwritten;
         }
         if (headIndex_ == Chunk::kSlots) {
             Chunk* next = head_->next.load(std::memory_order_seq_cst);
-            if (!next) return nullptr;
+            if (!next) return kUnwritten;
             Chunk* done = head_;
             head_ = next;
             headIndex_ = 0;
-            for (Slot& s : done->slots) s.ready.store(false, std::memory_order_relaxed);
+            for (auto& state : done->state) state.store(kUnwritten, std::memory_order_relaxed);
             done->next.store(nullptr, std::memory_order_relaxed);
-            delete spare_.exchange(done, std::memory_order_acq_rel);
+            for (size_t i = 0; i < kSpareChunks && done; ++i) {
+                Chunk* empty = nullptr;
+                if (spares_[i].compare_exchange_strong(empty, done, std::memory_order_acq_rel)) done = nullptr;
+            }
+            delete done;
         }
-        Slot* slot = &head_->slots[headIndex_];
-        return slot->ready.load(std::memory_order_seq_cst) ? slot : nullptr;
+        return head_->state[headIndex_].load(std::memory_order_seq_cst);
     }
 
     void activate() {
@@ -283,8 +303,9 @@ private:
         void lock() {
             for (int spins = 0; held_.exchange(true, std::memory_order_acquire);) {
                 while (held_.load(std::memory_order_relaxed)) {
-                    // The holder was descheduled mid-write: let it run.
-                    if (++spins > 64) std::this_thread::yield();
+                    // The holder was descheduled mid-write: let it run (at once where this thread
+                    // holds the only processor it could run on).
+                    if (++spins > 64 || oneProcessor()) std::this_thread::yield();
 #if defined(__x86_64__) || defined(__i386__)
                     __builtin_ia32_pause();
 #endif
@@ -306,7 +327,7 @@ private:
     Chunk* head_ = nullptr;               // the claim holder's
     size_t headIndex_ = 0;                // the claim holder's
     uint64_t taken_ = 0;                  // the claim holder's: blocks taken out of the chunks
-    std::atomic<Chunk*> spare_{nullptr};
+    std::atomic<Chunk*> spares_[kSpareChunks] = {};
 };
 
 // ---- Concurrent queues

@@ -39,7 +39,7 @@ std::shared_ptr<Context> Context::create(ConcurrencyType type, dispatch::QueuePt
 
 Context::~Context() {
     std::lock_guard lock(mutex_);
-    for (auto& [id, weak] : registry_)
+    for (auto& [id, weak] : registry_->map)
         if (auto object = weak.lock()) object->context_ = nullptr;
     for (auto* list : {&inserted_, &updated_, &deleted_})
         for (auto& object : *list) object->context_ = nullptr;
@@ -91,8 +91,8 @@ void Context::performAndWait(const std::function<void()>& block) {
 // ---------------------------------------------------------------- registry
 
 ManagedObjectPtr Context::registeredLocked(const ObjectIdentity* id) const {
-    auto it = registry_.find(id);
-    if (it == registry_.end()) return nullptr;
+    auto it = registry_->map.find(id);
+    if (it == registry_->map.end()) return nullptr;
     return it->second.lock();
 }
 
@@ -103,7 +103,7 @@ ManagedObjectPtr Context::objectWithIDLocked(const ObjectID& id, bool fault, boo
             if (created) *created = false;
             return object;
         }
-    auto [slot, added] = registry_.try_emplace(id.get());
+    auto [slot, added] = registry_->map.try_emplace(id.get());
     if (!added) {
         if (auto existing = slot->second.lock()) {
             if (created) *created = false;
@@ -120,15 +120,26 @@ ManagedObjectPtr Context::registerNewLocked(std::weak_ptr<ManagedObject>& entry,
     // once the object is gone, not the object's storage, until the next sweep.
     ManagedObjectPtr object(new ManagedObject(this, id, fault, values ? std::move(*values) : std::vector<Value>{}));
     entry = object;
-    if (registry_.size() >= registrySweepAt_) {
+    if (registry_->map.size() >= registrySweepAt_) {
         // The changed objects are held, so at least their entries are alive: when they make up
         // half the registry, a sweep could free little, and the next one waits for twice the size.
-        if (inserted_.size() + updated_.size() + deleted_.size() < registry_.size() / 2)
-            for (auto i = registry_.begin(); i != registry_.end();)
-                i = i->second.expired() ? registry_.erase(i) : std::next(i);
-        registrySweepAt_ = std::max<size_t>(1024, 2 * registry_.size());
+        if (inserted_.size() + updated_.size() + deleted_.size() < registry_->map.size() / 2) sweepRegistryLocked();
+        registrySweepAt_ = std::max<size_t>(1024, 2 * registry_->map.size());
     }
     return object;
+}
+
+void Context::sweepRegistryLocked() {
+    auto& map = registry_->map;
+    std::erase_if(map, [](const auto& entry) { return entry.second.expired(); });
+    // A few pages are not worth a move; a registry whose buckets outnumber its entries four to one
+    // holds the nodes and buckets of a much larger one.
+    constexpr size_t kWorthMoving = 4096;
+    if (map.bucket_count() < kWorthMoving || map.size() * 4 > map.bucket_count()) return;
+    auto fresh = std::make_unique<Registry>();
+    fresh->map.reserve(map.size());
+    for (auto& [id, weak] : map) fresh->map.emplace(id, std::move(weak));
+    registry_ = std::move(fresh);
 }
 
 // ---------------------------------------------------------------- held rows
@@ -183,7 +194,7 @@ void Context::holdUnreferencedInserted(std::string_view entityName) {
         if (object.use_count() != 1 || !object->inserted_ || object->deleted_ || object->turningIntoFault_ ||
             object->isObservedLocked() || object->entity().name() != entityName || w.covers(object->entity()))
             continue;
-        registry_.erase(object->id_.get());
+        registry_->map.erase(object->id_.get());
         holdRowLocked(object->handOverLocked());
         object.reset();
         held = true;
@@ -647,7 +658,7 @@ foundation::Result<ObjectID> Context::newIdentity(const std::string& entityName)
 ManagedObjectPtr Context::insertNewLocked(const ObjectID& id) {
     const Entity& entity = id->entity();
     // A new identity is neither registered nor held.
-    auto object = registerNewLocked(registry_[id.get()], id, false);
+    auto object = registerNewLocked(registry_->map[id.get()], id, false);
     setDefaults(entity, object->values_);
     for (const auto& r : entity.relationships())
         if (r.toMany) object->toMany_[r.index].emplace();
@@ -871,7 +882,7 @@ void Context::clearChangesLocked() {
     for (auto* list : {&inserted_, &updated_, &deleted_}) {
         for (auto& o : *list) {
             if (o->deleted_) {
-                registry_.erase(o->id_.get());
+                registry_->map.erase(o->id_.get());
                 o->context_ = nullptr;
             }
             o->inserted_ = o->updated_ = false;
@@ -976,11 +987,11 @@ void Context::mergeFromChild(std::vector<Row>&& inserted, std::vector<Row>&& upd
         // Room for every object of the merge at once, rather than rehashing as they arrive, and
         // at most one sweep of released objects for the whole merge.
         const size_t incoming = inserted.size() - heldCount + updated.size() + deleted.size();
-        if (registry_.size() + incoming >= registrySweepAt_) {
-            std::erase_if(registry_, [](const auto& entry) { return entry.second.expired(); });
-            registrySweepAt_ = std::max<size_t>(1024, 2 * (registry_.size() + incoming));
+        if (registry_->map.size() + incoming >= registrySweepAt_) {
+            sweepRegistryLocked();
+            registrySweepAt_ = std::max<size_t>(1024, 2 * (registry_->map.size() + incoming));
         }
-        registry_.reserve(registry_.size() + incoming);
+        registry_->map.reserve(registry_->map.size() + incoming);
         std::vector<ManagedObject*> objects(inserted.size());
         inserted_.reserve(inserted_.size() + inserted.size() - heldCount);
         // Every inserted object exists before any row is applied, so that a row whose to-one
@@ -1067,7 +1078,7 @@ void Context::rollback() {
     for (auto* list : {&inserted_, &updated_, &deleted_}) {
         for (auto& o : *list) {
             if (o->inserted_) {
-                registry_.erase(o->id_.get());
+                registry_->map.erase(o->id_.get());
                 o->context_ = nullptr;
                 o->inserted_ = false;
                 o->deleted_ = true;
@@ -1083,7 +1094,7 @@ void Context::rollback() {
         list->clear();
     }
     // Loaded to-many sets may mention objects that no longer exist; they reload on use.
-    for (auto& [id, weak] : registry_)
+    for (auto& [id, weak] : registry_->map)
         if (auto o = weak.lock())
             for (auto& slot : o->toMany_) slot.reset();
 }

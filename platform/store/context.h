@@ -240,11 +240,22 @@ private:
     mutable foundation::RecursiveMutex mutex_;
     CoordinatorPtr coordinator_ HX_GUARDED_BY(mutex_);
     std::shared_ptr<Context> parent_ HX_GUARDED_BY(mutex_);
-    // The nodes of the registry: a merge or a parse adds thousands at a
-    // time, and a pool hands them out and takes them back without the general allocator.
-    std::pmr::unsynchronized_pool_resource nodes_ HX_GUARDED_BY(mutex_);
-    std::pmr::unordered_map<const ObjectIdentity*, std::weak_ptr<ManagedObject>> registry_ HX_GUARDED_BY(mutex_){
-        &nodes_};
+    // The objects registered here by identity. A merge or a parse adds thousands of nodes at a
+    // time, and a pool hands them out and takes them back without the general allocator; the
+    // bucket arrays (large, one size after another as the map grows) come from the general
+    // allocator, which takes each back when the map moves to a larger one. Once most entries are
+    // of objects that are gone, the registry moves to a fresh pool of its size, and the old
+    // pool's memory goes back.
+    struct Registry {
+        // Nodes are a few words; anything larger (bucket arrays) is not pooled.
+        static constexpr size_t kLargestPooled = 64;
+        std::pmr::unsynchronized_pool_resource nodes{std::pmr::pool_options{0, kLargestPooled}};
+        std::pmr::unordered_map<const ObjectIdentity*, std::weak_ptr<ManagedObject>> map{&nodes};
+    };
+    std::unique_ptr<Registry> registry_ HX_GUARDED_BY(mutex_) = std::make_unique<Registry>();
+    // Drops the entries of objects that are gone, and moves what is left to a fresh registry when
+    // the old one is mostly room for entries no longer there.
+    void sweepRegistryLocked() HX_REQUIRES(mutex_);
     // The registry size at which entries of objects that are gone are swept out next: twice the
     // size left by the last sweep, so that sweeping costs a constant per registration.
     size_t registrySweepAt_ HX_GUARDED_BY(mutex_) = 1024;

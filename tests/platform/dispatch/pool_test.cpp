@@ -1,0 +1,171 @@
+// The worker pool in a process confined to one processor: a producer that keeps the processor
+// does not make the pool start a thread per block, and workers started beyond the target (beside
+// blocked ones) leave once idle for the pool's limit. Run in a child process pinned to one core
+// (the pool learns its processors when it is first used).
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/dispatch/dispatch.h"
+#include "platform/dispatch/internal.h"
+
+using namespace dispatch;
+
+namespace {
+
+constexpr const char* kChildVariable = "HX_POOL_ONE_PROCESSOR_CHILD";
+
+// Counts finished blocks; the producer (not a pool worker) waits for the last with a time-out.
+struct Finished {
+    std::mutex mutex;
+    std::condition_variable cv;
+    int count = 0;
+    void hit() {
+        std::lock_guard lock(mutex);
+        ++count;
+        cv.notify_all();
+    }
+    bool waitFor(int n) {
+        std::unique_lock lock(mutex);
+        return cv.wait_for(lock, std::chrono::seconds(60), [&] { return count >= n; });
+    }
+};
+
+// A latch the test's start hook holds new workers at: as if the producer kept the processor.
+struct Latch {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool open = false;
+    int waiting = 0;
+    void wait() {
+        std::unique_lock lock(mutex);
+        ++waiting;
+        cv.wait(lock, [&] { return open; });
+        --waiting;
+    }
+    void release() {
+        {
+            std::lock_guard lock(mutex);
+            open = true;
+        }
+        cv.notify_all();
+    }
+};
+
+bool poolBackAtTarget(detail::Pool& pool, std::chrono::seconds within) {
+    auto until = std::chrono::steady_clock::now() + within;
+    while (std::chrono::steady_clock::now() < until) {
+        auto c = pool.counts();
+        if (c.threads == c.target) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+}  // namespace
+
+// The body, run only in the pinned child that the test below starts.
+TEST(PoolOnOneProcessorChild, BurstsKeepThePoolAtItsTargetAndExtraWorkersLeaveWhenIdle) {
+    if (!std::getenv(kChildVariable)) GTEST_SKIP() << "runs inside PoolOnOneProcessor's pinned child";
+    ASSERT_TRUE(detail::oneProcessor());
+    auto& pool = detail::Pool::shared();
+    pool.setIdleLimit(std::chrono::milliseconds(50));
+    const size_t target = pool.counts().target;
+    ASSERT_EQ(target, 2u);
+    auto global = Queue::global(Priority::Default);
+
+    // 1. Workers started but not yet scheduled: every submit meanwhile finds none idle and none
+    //    running. They count as ones that will take work, so no further thread starts.
+    Latch latch;
+    pool.setWorkerStartHookForTesting([&latch] { latch.wait(); });
+    Finished first;
+    for (int i = 0; i < 1000; ++i) global->async([&first] { first.hit(); });
+    EXPECT_LE(pool.counts().threads, target) << "threads started while the first ones waited for the processor";
+    latch.release();
+    pool.setWorkerStartHookForTesting({});
+    ASSERT_TRUE(first.waitFor(1000));
+
+    // 2. 100,000 small blocks from one producer: the pool stays at its target (nothing blocks).
+    Finished burst;
+    size_t most = 0;
+    for (int i = 0; i < 100000; ++i) {
+        global->async([&burst] { burst.hit(); });
+        if (i % 64 == 0) most = std::max(most, pool.counts().threads);
+    }
+    ASSERT_TRUE(burst.waitFor(100000));
+    EXPECT_LE(most, target) << "the pool grew to " << most << " threads for 100,000 small blocks";
+
+    // 3. Blocked workers: a thread starts beside each so that ready work runs; once they are
+    //    released and the pool idles for its limit, it is back at its target.
+    constexpr int kBlocked = 6;
+    Semaphore gate(0);
+    Finished blocked;
+    for (int i = 0; i < kBlocked; ++i)
+        global->async([&] {
+            gate.wait(-1);
+            blocked.hit();
+        });
+    Finished after;
+    for (int i = 0; i < 100; ++i) global->async([&after] { after.hit(); });
+    ASSERT_TRUE(after.waitFor(100)) << "ready work waited behind blocked workers";
+    auto counts = pool.counts();
+    EXPECT_LE(counts.threads, target + counts.blocked + 1);
+    for (int i = 0; i < kBlocked; ++i) gate.signal();
+    ASSERT_TRUE(blocked.waitFor(kBlocked));
+    EXPECT_GT(pool.counts().threads, target) << "no worker started beside the blocked ones";
+    EXPECT_TRUE(poolBackAtTarget(pool, std::chrono::seconds(10)))
+        << "the pool kept " << pool.counts().threads << " threads after idling";
+}
+
+// Starts the body above in a child process confined to one processor of this one's set.
+TEST(PoolOnOneProcessor, BurstsKeepThePoolAtItsTargetAndExtraWorkersLeaveWhenIdle) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    ASSERT_EQ(sched_getaffinity(0, sizeof set, &set), 0);
+    int core = 0;
+    while (core < CPU_SETSIZE && !CPU_ISSET(core, &set)) ++core;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(core, &one);
+    // Everything the child needs is made before the fork: only async-signal-safe calls after it.
+    std::string filter = "--gtest_filter=PoolOnOneProcessorChild.*";
+    std::string self = "/proc/self/exe";
+    std::vector<char*> argv{self.data(), filter.data(), nullptr};
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) env.emplace_back(*e);
+    env.push_back(std::string(kChildVariable) + "=1");
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (sched_setaffinity(0, sizeof one, &one) != 0) _exit(90);
+        execve(self.c_str(), argv.data(), envp.data());
+        _exit(91);
+    }
+    int status = 0;
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    pid_t done = 0;
+    while ((done = waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (done == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        FAIL() << "the pinned child did not finish in 120 s";
+    }
+    ASSERT_TRUE(WIFEXITED(status)) << "the pinned child ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the pinned child's checks failed (its output is above)";
+}
