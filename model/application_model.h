@@ -139,9 +139,6 @@ public:
     ContactList cachedContacts();
     // The live list; starts the full load (or the fallback to the cache file) once.
     ContactList allContacts();
-    // At launch: the cache file's list is what the readers see until the full load, started
-    // here, replaces it.
-    void loadContactsAtLaunch();
     ContactList contactsMatchingName(std::string_view query);
     std::string recordIDForNumber(std::string_view number);
     std::string contactNameForNumber(std::string_view number);
@@ -202,6 +199,7 @@ public:
     foundation::RecursiveMutex& monitor() const HX_RETURN_CAPABILITY(monitor_) { return monitor_; }
 
     friend ContactList HXContactListSnapshot(const HXApplicationModel& model);
+    friend void HXLoadContactsAtLaunch(HXApplicationModel& model);
     friend void HXSaveChildContext(const class HXModelReference& model, const std::shared_ptr<store::Context>& context,
                                    std::function<void()> completion, BackgroundFetchCompletion handler);
 
@@ -278,6 +276,9 @@ private:
 // The model's live contact list as it is, without starting a load: a copy another queue may
 // search.
 HXApplicationModel::ContactList HXContactListSnapshot(const HXApplicationModel& model);
+// At launch: the cache file's list is what the readers see until the full load, started here,
+// replaces it.
+void HXLoadContactsAtLaunch(HXApplicationModel& model);
 
 // The application object as a block for another queue names it: held weakly and locked only on
 // the queue where the block acts on it, so that the block never keeps it alive and it never ends

@@ -232,14 +232,15 @@ ContactList HXApplicationModel::contactsMatchingPhone(std::string_view number) {
     return hxcontacts::matchingPhone(allContacts(), number);
 }
 
-void HXApplicationModel::loadContactsAtLaunch() {
+void HXLoadContactsAtLaunch(HXApplicationModel& model) {
     // The cache file gives names at once; the full load replaces them when it ends.
-    ContactList cached = cachedContacts();
+    ContactList cached = model.cachedContacts();
     {
-        std::lock_guard lock(contactsMutex_);
-        if ((!allContacts_ || allContacts_->empty()) && !cached.empty()) allContacts_ = std::move(cached);
+        std::lock_guard lock(model.contactsMutex_);
+        if ((!model.allContacts_ || model.allContacts_->empty()) && !cached.empty())
+            model.allContacts_ = std::move(cached);
     }
-    (void)allContacts();
+    (void)model.allContacts();
 }
 
 ContactList HXContactListSnapshot(const HXApplicationModel& model) {
