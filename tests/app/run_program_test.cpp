@@ -245,15 +245,20 @@ TEST_F(RunProgram, TheCrashKeyAndOptionEndTheRunAndTheNextLaunchAsksToSendTheRep
     }
 }
 
-TEST_F(RunProgram, AnOlderSystemIsTheDevicesWithItsOptionsPopover) {
+TEST_F(RunProgram, OnAnOlderSystemALongPressOnARowShowsTheOptionsPopover) {
     keepHome();
-    ASSERT_EQ(run("--system-version 12"), 0) << printed;
-    auto settings = foundation::files::readString(out / "4-settings.txt");
-    ASSERT_TRUE(settings.ok());
-    ASSERT_EQ(run("--system-version 15"), 0) << printed;
-    auto modern = foundation::files::readString(out / "4-settings.txt");
-    ASSERT_TRUE(modern.ok());
-    EXPECT_NE(*settings, *modern) << "the settings table takes the older system's style";
+    // The SMS tab, a long press on a row, the popover's "Archive", which closes it.
+    const std::string press = "click 112 642\nwait-idle\npress 187 200\nwait-frames 90\nrelease 187 200\n";
+    ASSERT_EQ(run("--system-version 12",
+                  press + "wait-for Archive\nclick-on Archive\nwait-gone Archive\nwait-idle\n"),
+              0)
+        << printed;
+    auto shown = foundation::files::readString(out / "1-sms.txt");
+    ASSERT_TRUE(shown.ok());
+    EXPECT_EQ(shown->find("HXCPopoverView"), std::string::npos) << *shown;
+    // From 13 on the long press is the context menu's: no popover.
+    EXPECT_EQ(run("--system-version 15 --seconds 3", press + "wait-for Archive\n"), 1) << printed;
+    EXPECT_TRUE(saidLine("\"Archive\" did not appear")) << printed;
 }
 
 // The program in its window on SDL's offscreen driver (a display named, none needed), or headless,
