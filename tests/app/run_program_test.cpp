@@ -187,6 +187,24 @@ TEST_F(RunProgram, TextsArriveOnAScriptsWordAndABackgroundFetchFindsThemAsNotifi
     EXPECT_EQ(arrived, 2u);
 }
 
+TEST_F(RunProgram, AnOpenedURLSaysWhatItOpenedAndOnlyOneThatOpenedNothingFails) {
+    keepHome();
+    std::string thread;
+    for (const auto& t : serviceState()["account"]["threads"])
+        if (t["numbers"].size() == 1 && t["items"].size() > 1 && t["items"][0]["type"] == "smsIn" && thread.empty())
+            thread = t["id"].get<std::string>();
+    ASSERT_FALSE(thread.empty());
+    std::string encoded;
+    for (char c : thread) encoded += c == '+' ? std::string("%2B") : std::string(1, c);
+    // "reply" answers NO by design, yet its conversation opens with the text.
+    const std::string reply = "hxconnect://reply?conversationID=" + encoded + "&messageText=On%20my%20way";
+    ASSERT_EQ(run("--open-url '" + reply + "'"), 0) << printed;
+    EXPECT_TRUE(saidLine("hx_connect: " + reply + " opened \"")) << printed;
+    EXPECT_FALSE(saidLine("did not open")) << printed;
+    ASSERT_EQ(run("--open-url hxconnect://nowhere"), 0) << printed;
+    EXPECT_TRUE(saidLine("hx_connect: the app did not open hxconnect://nowhere")) << printed;
+}
+
 TEST_F(RunProgram, StartedOfflineTheAlertComesAndF11BringsTheNetworkBack) {
     keepHome();
     // Offline, the script plays at once: the launch's report says there is no network.
@@ -249,8 +267,7 @@ TEST_F(RunProgram, OnAnOlderSystemALongPressOnARowShowsTheOptionsPopover) {
     keepHome();
     // The SMS tab, a long press on a row, the popover's "Archive", which closes it.
     const std::string press = "click 112 642\nwait-idle\npress 187 200\nwait-frames 90\nrelease 187 200\n";
-    ASSERT_EQ(run("--system-version 12",
-                  press + "wait-for Archive\nclick-on Archive\nwait-gone Archive\nwait-idle\n"),
+    ASSERT_EQ(run("--system-version 12", press + "wait-for Archive\nclick-on Archive\nwait-gone Archive\nwait-idle\n"),
               0)
         << printed;
     auto shown = foundation::files::readString(out / "1-sms.txt");
