@@ -190,9 +190,13 @@ TEST_F(RunProgram, TextsArriveOnAScriptsWordAndABackgroundFetchFindsThemAsNotifi
 TEST_F(RunProgram, AnOpenedURLSaysWhatItOpenedAndOnlyOneThatOpenedNothingFails) {
     keepHome();
     std::string thread;
-    for (const auto& t : serviceState()["account"]["threads"])
-        if (t["numbers"].size() == 1 && t["items"].size() > 1 && t["items"][0]["type"] == "smsIn" && thread.empty())
-            thread = t["id"].get<std::string>();
+    const auto state = serviceState();
+    for (const auto& t : state["account"]["threads"])
+        // A text thread of one number: "t.+NUMBER", nothing after it.
+        if (const auto id = t["id"].get<std::string>(); thread.empty() && !t["spam"].get<bool>() &&
+                                                        !t["archived"].get<bool>() && id.rfind("t.+", 0) == 0 &&
+                                                        id.find_first_of(".,", 2) == std::string::npos)
+            thread = id;
     ASSERT_FALSE(thread.empty());
     std::string encoded;
     for (char c : thread) encoded += c == '+' ? std::string("%2B") : std::string(1, c);
