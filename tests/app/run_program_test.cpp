@@ -187,6 +187,28 @@ TEST_F(RunProgram, TextsArriveOnAScriptsWordAndABackgroundFetchFindsThemAsNotifi
     EXPECT_EQ(arrived, 2u);
 }
 
+TEST_F(RunProgram, AnOpenedURLSaysWhatItOpenedAndOnlyOneThatOpenedNothingFails) {
+    keepHome();
+    std::string thread;
+    const auto state = serviceState();
+    for (const auto& t : state["account"]["threads"])
+        // A text thread of one number: "t.+NUMBER", nothing after it.
+        if (const auto id = t["id"].get<std::string>(); thread.empty() && !t["spam"].get<bool>() &&
+                                                        !t["archived"].get<bool>() && id.rfind("t.+", 0) == 0 &&
+                                                        id.find_first_of(".,", 2) == std::string::npos)
+            thread = id;
+    ASSERT_FALSE(thread.empty());
+    std::string encoded;
+    for (char c : thread) encoded += c == '+' ? std::string("%2B") : std::string(1, c);
+    // "reply" answers NO by design, yet its conversation opens with the text.
+    const std::string reply = "hxconnect://reply?conversationID=" + encoded + "&messageText=On%20my%20way";
+    ASSERT_EQ(run("--open-url '" + reply + "'"), 0) << printed;
+    EXPECT_TRUE(saidLine("hx_connect: " + reply + " opened \"")) << printed;
+    EXPECT_FALSE(saidLine("did not open")) << printed;
+    ASSERT_EQ(run("--open-url hxconnect://nowhere"), 0) << printed;
+    EXPECT_TRUE(saidLine("hx_connect: the app did not open hxconnect://nowhere")) << printed;
+}
+
 TEST_F(RunProgram, StartedOfflineTheAlertComesAndF11BringsTheNetworkBack) {
     keepHome();
     // Offline, the script plays at once: the launch's report says there is no network.
@@ -245,15 +267,19 @@ TEST_F(RunProgram, TheCrashKeyAndOptionEndTheRunAndTheNextLaunchAsksToSendTheRep
     }
 }
 
-TEST_F(RunProgram, AnOlderSystemIsTheDevicesWithItsOptionsPopover) {
+TEST_F(RunProgram, OnAnOlderSystemALongPressOnARowShowsTheOptionsPopover) {
     keepHome();
-    ASSERT_EQ(run("--system-version 12"), 0) << printed;
-    auto settings = foundation::files::readString(out / "4-settings.txt");
-    ASSERT_TRUE(settings.ok());
-    ASSERT_EQ(run("--system-version 15"), 0) << printed;
-    auto modern = foundation::files::readString(out / "4-settings.txt");
-    ASSERT_TRUE(modern.ok());
-    EXPECT_NE(*settings, *modern) << "the settings table takes the older system's style";
+    // The SMS tab, a long press on a row, the popover's "Archive", which closes it.
+    const std::string press = "click 112 642\nwait-idle\npress 187 200\nwait-frames 90\nrelease 187 200\n";
+    ASSERT_EQ(run("--system-version 12", press + "wait-for Archive\nclick-on Archive\nwait-gone Archive\nwait-idle\n"),
+              0)
+        << printed;
+    auto shown = foundation::files::readString(out / "1-sms.txt");
+    ASSERT_TRUE(shown.ok());
+    EXPECT_EQ(shown->find("HXCPopoverView"), std::string::npos) << *shown;
+    // From 13 on the long press is the context menu's: no popover.
+    EXPECT_EQ(run("--system-version 15 --seconds 3", press + "wait-for Archive\n"), 1) << printed;
+    EXPECT_TRUE(saidLine("\"Archive\" did not appear")) << printed;
 }
 
 // The program in its window on SDL's offscreen driver (a display named, none needed), or headless,
