@@ -31,7 +31,11 @@ void useAppHome(const std::filesystem::path& home) {
     foundation::UserDefaults::resetStandardUserDefaults();
     services::resetDeviceServices();
     // The contacts are the home's: a new home starts with its own file's, not those an earlier
-    // test added to the process's store.
+    // test added to the process's store, and with the user's answers to the contacts prompt
+    // still to come.
+    services::ContactStore::setAuthorizationStatus(services::AuthorizationStatus::NotDetermined);
+    services::ContactStore::setAnswerToAccessRequest(true);
+    services::ContactStore::setDefaultSortOrder(services::ContactSortOrder::GivenName);
     auto contacts = services::ContactStore::shared();
     contacts->removeAllContacts();
     if (foundation::files::exists(services::ContactStore::contactsFilePath()))
