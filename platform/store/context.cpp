@@ -129,9 +129,15 @@ ManagedObjectPtr Context::registerNewLocked(std::weak_ptr<ManagedObject>& entry,
     return object;
 }
 
+size_t Context::registryBytes() const {
+    std::lock_guard lock(mutex_);
+    return registry_->upstream.held();
+}
+
 void Context::sweepRegistryLocked() {
     auto& map = registry_->map;
     std::erase_if(map, [](const auto& entry) { return entry.second.expired(); });
+    registrySwept_ = map.size();
     // A few pages are not worth a move; a registry whose buckets outnumber its entries four to one
     // holds the nodes and buckets of a much larger one.
     constexpr size_t kWorthMoving = 4096;
@@ -960,6 +966,14 @@ foundation::Status Context::save() {
         clearChangesLocked();
     }
     announce(ChangeKind::DidSave, changes, heldInserted);
+    // What the save wrote no longer needs to stay here: when nobody else holds its objects, their
+    // entries (and the registry's room for them) go now rather than at the next sweep.
+    changes = Changes{};
+    std::lock_guard lock(mutex_);
+    if (registry_->map.size() >= 4096 && registry_->map.size() >= 2 * registrySwept_) {
+        sweepRegistryLocked();
+        registrySweepAt_ = std::max<size_t>(1024, 2 * registry_->map.size());
+    }
     return {};
 }
 

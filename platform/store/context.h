@@ -127,6 +127,8 @@ public:
     void holdUnreferencedInserted(std::string_view entityName);
 
     bool hasChanges() const;
+    // Bytes the registry of objects by identity holds (its nodes' pool and its buckets).
+    size_t registryBytes() const;
     std::vector<ManagedObjectPtr> insertedObjects() const;
     std::vector<ManagedObjectPtr> updatedObjects() const;
     std::vector<ManagedObjectPtr> deletedObjects() const;
@@ -247,9 +249,27 @@ private:
     // of objects that are gone, the registry moves to a fresh pool of its size, and the old
     // pool's memory goes back.
     struct Registry {
+        // What the registry holds of the general allocator's memory.
+        class Upstream : public std::pmr::memory_resource {
+        public:
+            size_t held() const { return held_; }
+
+        private:
+            void* do_allocate(size_t bytes, size_t alignment) override {
+                held_ += bytes;
+                return std::pmr::new_delete_resource()->allocate(bytes, alignment);
+            }
+            void do_deallocate(void* p, size_t bytes, size_t alignment) override {
+                held_ -= bytes;
+                std::pmr::new_delete_resource()->deallocate(p, bytes, alignment);
+            }
+            bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
+            size_t held_ = 0;
+        };
         // Nodes are a few words; anything larger (bucket arrays) is not pooled.
         static constexpr size_t kLargestPooled = 64;
-        std::pmr::unsynchronized_pool_resource nodes{std::pmr::pool_options{0, kLargestPooled}};
+        Upstream upstream;
+        std::pmr::unsynchronized_pool_resource nodes{std::pmr::pool_options{0, kLargestPooled}, &upstream};
         std::pmr::unordered_map<const ObjectIdentity*, std::weak_ptr<ManagedObject>> map{&nodes};
     };
     std::unique_ptr<Registry> registry_ HX_GUARDED_BY(mutex_) = std::make_unique<Registry>();
@@ -259,6 +279,9 @@ private:
     // The registry size at which entries of objects that are gone are swept out next: twice the
     // size left by the last sweep, so that sweeping costs a constant per registration.
     size_t registrySweepAt_ HX_GUARDED_BY(mutex_) = 1024;
+    // The registry's size after its last sweep: a save sweeps it once it has doubled since, as the
+    // objects a save wrote are often gone when it ends.
+    size_t registrySwept_ HX_GUARDED_BY(mutex_) = 0;
     // Changed objects, held strongly until saved or rolled back; an entry whose flags no longer
     // say so is skipped (cheaper than erasing from the middle).
     std::vector<ManagedObjectPtr>

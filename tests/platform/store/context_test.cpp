@@ -830,3 +830,22 @@ TEST_F(ContextTest, RegistrationsAcrossSweepsKeepOneObjectPerRowAndForgetDeadOne
     EXPECT_EQ((*theirs)[0]->objectID(), kept[0]->objectID());
     EXPECT_TRUE((*theirs)[21]->value("note").isNull());
 }
+
+// A context that wrote many objects nobody holds afterwards gives the registry's memory back once
+// the save ends, instead of keeping its nodes and buckets (and every smaller bucket array it went
+// through) for as long as the context lives; an object still held stays registered.
+TEST_F(ContextTest, ASaveOfObjectsNobodyHoldsGivesTheRegistrysMemoryBack) {
+    auto writer = Context::create(ConcurrencyType::PrivateQueue);
+    writer->setPersistentStoreCoordinator(coordinator);
+    const size_t empty = writer->registryBytes();
+    constexpr int kRows = 30000;
+    auto kept = conversation(writer, "kept");
+    for (int i = 0; i < kRows; ++i) conversation(writer, "r" + std::to_string(i));
+    const size_t full = writer->registryBytes();
+    EXPECT_GT(full, empty + size_t{kRows} * 16);
+    ASSERT_TRUE(writer->save().ok());
+    EXPECT_LT(writer->registryBytes(), empty + full / 16)
+        << "the registry kept " << writer->registryBytes() << " of its " << full << " bytes";
+    EXPECT_EQ(writer->objectWithID(kept->objectID()), kept);
+    EXPECT_EQ(storetest::sqlite(path, "SELECT count(*) FROM HX_Conversation"), std::to_string(kRows + 1));
+}
