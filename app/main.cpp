@@ -459,6 +459,7 @@ int runInWindow(HX_ConnectAppDelegate& app, toolkit::Window& window, const Optio
                 key.meaning +
                 (key.command == windowing::DeviceCommand::TakeScreenshot ? " into " + options.out.string() : "");
     std::fprintf(stderr, "hx_connect: %s\n", keys.c_str());
+    std::fprintf(stderr, "hx_connect: %s\n", windowing::kPointerHelp);
     const auto status = (*frontEnd)->run();
     services::AudioOutput::setShared(nullptr);
     foundation::Application::shared().terminate();
