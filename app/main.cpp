@@ -707,6 +707,7 @@ int runInWindow(HX_ConnectAppDelegate& app, toolkit::Window& window, const Optio
                 (key.command == windowing::DeviceCommand::TakeScreenshot ? " into " + options.out.string() : "");
     std::fprintf(stderr, "hx_connect: %s\n", keys.c_str());
     if (options.crash) dispatch::Queue::main()->async([kind = *options.crash] { hxrun::crash(kind); });
+    std::fprintf(stderr, "hx_connect: %s\n", windowing::kPointerHelp);
     const auto status = (*frontEnd)->run();
     gEndRun = nullptr;
     if (const int signal = gStopSignal.load())

@@ -20,6 +20,7 @@
 #include "platform/toolkit/animation.h"
 #include "platform/toolkit/bar_item_view.h"
 #include "platform/toolkit/controls.h"
+#include "platform/toolkit/menu_controller.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/raster_cache.h"
@@ -696,6 +697,7 @@ void renderWindow(Window& window, GraphicsContext& c) {
     // The system's status bar and home indicator lie over a whole screen, and a menu over both.
     drawStatusBar(window, c);
     drawMenuPanel(window, c);
+    drawEditMenu(window, c);
     c.restore();
 }
 

@@ -154,6 +154,16 @@ private:
     friend class TableView;
     TableView* table() const;
     bool isStandardPart(const View* v) const;
+    // Moving the row by its reorder control: a pan that starts on the control's strip at the
+    // trailing edge carries the cell with the finger and, on lifting, moves the row to where the
+    // cell's middle is.
+    class ReorderGrip;
+    bool inReorderGrip(Point windowPoint) const;
+    void reorderPanned(GestureRecognizer& pan);
+    std::shared_ptr<ReorderGrip> reorderGrip_;
+    std::shared_ptr<GestureRecognizer> reorderPan_;
+    std::optional<IndexPath> reorderFrom_;
+    Rect reorderOrigin_;
     TableViewCellStyle style_;
     std::string reuseIdentifier_;
     std::shared_ptr<View> content_;

@@ -4,6 +4,7 @@
 
 #include "platform/graphics/graphics_context.h"
 #include "platform/graphics/screen_scale.h"
+#include "platform/toolkit/gesture_recognizer.h"
 #include "platform/toolkit/table_view.h"
 #include "platform/toolkit/text_metrics.h"
 
@@ -212,6 +213,17 @@ double TableViewCell::fittingHeight(double width) {
     return std::max(h, kMinimumHeight);
 }
 
+class TableViewCell::ReorderGrip : public GestureRecognizerDelegate {
+public:
+    explicit ReorderGrip(TableViewCell* cell) : cell_(cell) {}
+    bool shouldReceiveTouch(GestureRecognizer&, const Touch& touch) override {
+        return cell_->inReorderGrip(touch.location);
+    }
+
+private:
+    TableViewCell* cell_;
+};
+
 TableView* TableViewCell::table() const {
     for (View* v = superview(); v; v = v->superview())
         if (auto* t = dynamic_cast<TableView*>(v)) return t;
@@ -267,6 +279,13 @@ void TableViewCell::layoutSubviews() {
         reorderControl_ = std::make_shared<ImageView>(controlPicture(ControlPicture::Reorder));
         reorderControl_->accessibility().label = "Reorder";
         addSubview(reorderControl_);
+    }
+    if (reorders && !reorderPan_) {
+        reorderGrip_ = std::make_shared<ReorderGrip>(this);
+        auto pan = std::make_shared<PanGestureRecognizer>([this](GestureRecognizer& g) { reorderPanned(g); });
+        pan->setDelegate(reorderGrip_);
+        reorderPan_ = pan;
+        addGestureRecognizer(pan);
     }
     if (reorderControl_) {
         reorderControl_->setHidden(!reorders);
@@ -370,6 +389,47 @@ std::vector<View*> TableViewCell::outlineSubviews() const {
     if (accessoryView_ && !editing_) out.push_back(accessoryView_.get());
     if (swipeView_) out.push_back(swipeView_.get());
     return out;
+}
+
+bool TableViewCell::inReorderGrip(Point windowPoint) const {
+    if (!editing_ || !reorder_ || !indexPath_) return false;
+    const Point p = convertPointFrom(windowPoint, nullptr);
+    return bounds().contains(p) && p.x >= bounds().width() - kReorderWidth;
+}
+
+void TableViewCell::reorderPanned(GestureRecognizer& g) {
+    TableView* t = table();
+    auto* pan = dynamic_cast<PanGestureRecognizer*>(&g);
+    if (!t || !pan) return;
+    switch (g.state()) {
+        case GestureState::Began:
+            if (!indexPath_) return;
+            reorderFrom_ = indexPath_;
+            reorderOrigin_ = frame();
+            [[fallthrough]];
+        case GestureState::Changed:
+            if (reorderFrom_) setFrame(reorderOrigin_.offsetBy(0, pan->translationInView(t).y));
+            break;
+        case GestureState::Ended:
+        case GestureState::Cancelled: {
+            if (!reorderFrom_) return;
+            const IndexPath from = *reorderFrom_;
+            reorderFrom_.reset();
+            const Point middle{frame().midX(), frame().midY()};
+            setFrame(reorderOrigin_);
+            if (g.state() == GestureState::Cancelled) return;
+            // Past the last row it goes last; above the first, first.
+            std::optional<IndexPath> to = t->indexPathForRowAtPoint(middle);
+            if (!to && t->numberOfRows(from.section) > 0) {
+                const long last = t->numberOfRows(from.section) - 1;
+                to = IndexPath{from.section, middle.y < t->rectForRow({from.section, 0}).minY() ? 0 : last};
+            }
+            if (to && to->section == from.section) t->userMoveRow(from, *to);
+            break;
+        }
+        default:
+            break;
+    }
 }
 
 void TableViewCell::touchesBegan(const TouchSet&, const Event*) {

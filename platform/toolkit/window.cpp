@@ -8,6 +8,7 @@
 #include "platform/foundation/notification_center.h"
 #include "platform/toolkit/gesture_recognizer.h"
 #include "platform/toolkit/main_thread.h"
+#include "platform/toolkit/menu_controller.h"
 #include "platform/toolkit/menu_panel.h"
 #include "platform/toolkit/responder.h"
 #include "platform/toolkit/text_input.h"
@@ -127,11 +128,14 @@ std::vector<int> Window::touchesDown(const std::vector<Point>& points) {
         t->window = this;
         // While a menu shows, a new touch is the menu's: no view or recogniser sees it.
         MenuPanel* menu = MenuPanel::shown(this);
-        View* hit = menu ? nullptr : hitTest(p, nullptr);
+        // The edit menu's bar takes a touch that begins on it; one elsewhere hides it.
+        const bool onEditMenu = !menu && MenuController::shared().touchBegan(*this, p);
+        View* hit = menu || onEditMenu ? nullptr : hitTest(p, nullptr);
         if (menu) {
             menuTouches_.insert(t->identifier);
             menu->touchBegan(p);
         }
+        if (onEditMenu) editMenuTouches_.insert(t->identifier);
         if (hit) {
             t->view = hit->self();
             for (View* v = hit; v; v = v->superview())
@@ -161,6 +165,7 @@ void Window::touchesMove(const std::map<int, Point>& moves) {
             if (MenuPanel* menu = MenuPanel::shown(this)) menu->touchMoved(p);
             continue;
         }
+        if (editMenuTouches_.count(id)) continue;
         moved.push_back(t);
     }
     deliver(TouchPhase::Moved, moved);
@@ -181,6 +186,11 @@ void Window::touchesUp(const std::vector<int>& ids) {
             if (MenuPanel* menu = MenuPanel::shown(this)) menu->touchEnded(touch->location);
             continue;
         }
+        if (editMenuTouches_.erase(id)) {
+            // Choosing sends the item's action, which may change the window.
+            MenuController::shared().touchEnded(touch->location);
+            continue;
+        }
         ended.push_back(std::move(touch));
     }
     deliver(TouchPhase::Ended, ended);
@@ -190,6 +200,7 @@ void Window::cancelAllTouches() {
     if (!menuTouches_.empty())
         if (MenuPanel* menu = MenuPanel::shown(this)) menu->touchCancelled();
     menuTouches_.clear();
+    editMenuTouches_.clear();
     std::vector<std::shared_ptr<Touch>> all;
     for (auto& [id, t] : active_) {
         t->phase = TouchPhase::Cancelled;

@@ -69,6 +69,8 @@ private:
     std::map<int, std::shared_ptr<Touch>> active_;
     // Touches that began while a menu showed: the menu's, not the views'.
     std::set<int> menuTouches_;
+    // Touches that began on the edit menu's bar.
+    std::set<int> editMenuTouches_;
     int nextTouch_ = 1;
 };
 

@@ -14,6 +14,7 @@
 #include "platform/services/search_index.h"
 #include "platform/toolkit/animation.h"
 #include "platform/toolkit/controls.h"
+#include "platform/toolkit/menu_controller.h"
 #include "platform/toolkit/menu_panel.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/renderer.h"
@@ -55,7 +56,7 @@ FrontEnd::FrontEnd(toolkit::Window& window, FrontEndOptions options)
 FrontEnd::~FrontEnd() {
     stopTicking();
     toolkit::Animations::setTimed(previousTimedAnimations_);
-    if (touch_) toolkitWindow_.cancelAllTouches();
+    if (touch_ || !fingers_.empty()) toolkitWindow_.cancelAllTouches();
     if (texture_) sdl_->DestroyTexture(texture_);
     if (renderer_) sdl_->DestroyRenderer(renderer_);
     if (window_) sdl_->DestroyWindow(window_);
@@ -136,35 +137,63 @@ void FrontEnd::handleEvent(const SDL_Event& event) {
         case SDL_WINDOWEVENT:
             if (event.window.event == SDL_WINDOWEVENT_CLOSE) closed_ = true;
             // A finger cannot stay down on a window the pointer has left for good.
-            if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST && touch_) {
+            if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST && (touch_ || !fingers_.empty())) {
                 toolkitWindow_.cancelAllTouches();
                 touch_.reset();
+                extraTouches_.clear();
+                fingers_.clear();
             }
             break;
-        case SDL_MOUSEBUTTONDOWN:
+        case SDL_MOUSEBUTTONDOWN: {
+            // A touch screen's own mouse events are its fingers again.
+            if (event.button.which == SDL_TOUCH_MOUSEID) break;
             if (event.button.button != SDL_BUTTON_LEFT || touch_) break;
             lastPoint_ = pointFor(event.button.x, event.button.y);
-            touch_ = toolkitWindow_.touchDown(lastPoint_);
-            break;
-        case SDL_MOUSEMOTION:
-            if (!touch_) break;
-            lastPoint_ = pointFor(event.motion.x, event.motion.y);
-            toolkitWindow_.touchMove(*touch_, lastPoint_);
-            break;
-        case SDL_MOUSEBUTTONUP: {
-            if (event.button.button != SDL_BUTTON_LEFT || !touch_) break;
-            const toolkit::Point p = pointFor(event.button.x, event.button.y);
-            if (p.x != lastPoint_.x || p.y != lastPoint_.y) toolkitWindow_.touchMove(*touch_, p);
-            lastPoint_ = p;
-            const int id = *touch_;
-            touch_.reset();
-            toolkitWindow_.touchUp(id);
+            // Alt makes the pointer two fingers side by side, Alt and Shift three.
+            const int count = !(keyModifiers_ & KMOD_ALT) ? 1 : (keyModifiers_ & KMOD_SHIFT) ? 3 : 2;
+            const auto ids =
+                toolkitWindow_.touchesDown(toolkit::testing::fingerPoints(lastPoint_, count, {0, 0}, {1, 0}));
+            touch_ = ids.front();
+            extraTouches_.assign(ids.begin() + 1, ids.end());
             break;
         }
+        case SDL_MOUSEMOTION: {
+            if (!touch_ || event.motion.which == SDL_TOUCH_MOUSEID) break;
+            lastPoint_ = pointFor(event.motion.x, event.motion.y);
+            const auto at =
+                toolkit::testing::fingerPoints(lastPoint_, 1 + static_cast<int>(extraTouches_.size()), {0, 0}, {1, 0});
+            std::map<int, toolkit::Point> moves{{*touch_, at[0]}};
+            for (size_t i = 0; i < extraTouches_.size(); ++i) moves[extraTouches_[i]] = at[i + 1];
+            toolkitWindow_.touchesMove(moves);
+            break;
+        }
+        case SDL_MOUSEBUTTONUP: {
+            if (event.button.button != SDL_BUTTON_LEFT || !touch_ || event.button.which == SDL_TOUCH_MOUSEID) break;
+            const toolkit::Point p = pointFor(event.button.x, event.button.y);
+            if (p.x != lastPoint_.x || p.y != lastPoint_.y) {
+                SDL_Event move{};
+                move.motion.type = SDL_MOUSEMOTION;
+                move.motion.x = event.button.x;
+                move.motion.y = event.button.y;
+                handleEvent(move);
+            }
+            lastPoint_ = p;
+            liftMouseTouches();
+            break;
+        }
+        case SDL_FINGERDOWN:
+        case SDL_FINGERMOTION:
+        case SDL_FINGERUP:
+            handleFinger(event.tfinger);
+            break;
+        case SDL_KEYUP:
+            keyModifiers_ = event.key.keysym.mod;
+            break;
         case SDL_MOUSEWHEEL:
             handleWheel(event.wheel);
             break;
         case SDL_KEYDOWN:
+            keyModifiers_ = event.key.keysym.mod;
             handleKey(event.key);
             break;
         case SDL_TEXTINPUT:
@@ -199,6 +228,13 @@ void FrontEnd::handleKey(const SDL_KeyboardEvent& key) {
         const KeyMeaning keys = keyMeaning(key.keysym.sym, key.keysym.mod, false);
         if (keys.kind == KeyMeaning::KeyCommand && keys.modifiers == 0 && menu->handleKey(keys.input)) return;
     }
+    // So does the edit menu's bar (Left, Right, Return, Escape).
+    if (toolkit::MenuController::shared().window() == &toolkitWindow_) {
+        const KeyMeaning keys = keyMeaning(key.keysym.sym, key.keysym.mod, false);
+        if (keys.kind == KeyMeaning::KeyCommand && keys.modifiers == 0 &&
+            toolkit::MenuController::shared().handleKey(keys.input))
+            return;
+    }
     auto* input = dynamic_cast<toolkit::TextInput*>(toolkit::firstResponder());
     const KeyMeaning meaning = keyMeaning(key.keysym.sym, key.keysym.mod, input != nullptr);
     switch (meaning.kind) {
@@ -210,13 +246,47 @@ void FrontEnd::handleKey(const SDL_KeyboardEvent& key) {
             break;
         case KeyMeaning::KeyCommand:
             if (!toolkit::dispatchKeyCommand(meaning.input, meaning.modifiers,
-                                             toolkit::visibleKeyResponder(toolkitWindow_)))
-                if (const unsigned chord = toolkit::testing::commandChordForControlChord(meaning.modifiers))
-                    toolkit::dispatchKeyCommand(meaning.input, chord, toolkit::visibleKeyResponder(toolkitWindow_));
+                                             toolkit::visibleKeyResponder(toolkitWindow_))) {
+                const unsigned chord = toolkit::testing::commandChordForControlChord(meaning.modifiers);
+                if (!chord ||
+                    !toolkit::dispatchKeyCommand(meaning.input, chord, toolkit::visibleKeyResponder(toolkitWindow_)))
+                    // Command-C, -V, -X and -A copy, paste, cut and select in the first responder.
+                    toolkit::MenuController::performEditKey(meaning.input, chord ? chord : meaning.modifiers);
+            }
             break;
         case KeyMeaning::None:
             break;
     }
+}
+
+void FrontEnd::liftMouseTouches() {
+    if (!touch_) return;
+    std::vector<int> ids{*touch_};
+    ids.insert(ids.end(), extraTouches_.begin(), extraTouches_.end());
+    touch_.reset();
+    extraTouches_.clear();
+    toolkitWindow_.touchesUp(ids);
+}
+
+void FrontEnd::handleFinger(const SDL_TouchFingerEvent& finger) {
+    // Fingers come in fractions of the window.
+    const toolkit::Rect bounds = toolkitWindow_.bounds();
+    const toolkit::Point p{bounds.minX() + finger.x * bounds.width(), bounds.minY() + finger.y * bounds.height()};
+    const auto key = std::make_pair(finger.touchId, finger.fingerId);
+    const auto known = fingers_.find(key);
+    if (finger.type == SDL_FINGERDOWN) {
+        if (known == fingers_.end()) fingers_[key] = toolkitWindow_.touchDown(p);
+        return;
+    }
+    if (known == fingers_.end()) return;
+    const int id = known->second;
+    if (finger.type == SDL_FINGERMOTION) {
+        toolkitWindow_.touchMove(id, p);
+        return;
+    }
+    fingers_.erase(known);
+    toolkitWindow_.touchMove(id, p);
+    toolkitWindow_.touchUp(id);
 }
 
 void FrontEnd::handleWheel(const SDL_MouseWheelEvent& wheel) {
@@ -234,9 +304,11 @@ void FrontEnd::runCommand(DeviceCommand command) {
             shake(toolkitWindow_);
             break;
         case DeviceCommand::Rotate:
-            if (touch_) {
+            if (touch_ || !fingers_.empty()) {
                 toolkitWindow_.cancelAllTouches();
                 touch_.reset();
+                extraTouches_.clear();
+                fingers_.clear();
             }
             rotate(toolkitWindow_);
             fitWindowToProfile();
@@ -360,11 +432,25 @@ void FrontEnd::stopScript(const InputStep& step, const std::string& why) {
 }
 
 void FrontEnd::playScript() {
-    if (closed_ || nextStep_ >= options_.script.size()) return;
+    if (closed_) return;
+    // A drag or swipe under way gives its next frame's events.
+    if (!pendingFrames_.empty()) {
+        std::vector<SDL_Event> events = std::move(pendingFrames_.front());
+        pendingFrames_.pop_front();
+        for (SDL_Event event : events)
+            if (sdl_->PushEvent(&event) < 0) {
+                pendingFrames_.clear();
+                return stopScript(options_.script[nextStep_ - 1],
+                                  std::string("cannot play the input: ") + sdl_->GetError());
+            }
+        return;
+    }
+    // A wait for frames counts down even as the script's last step, so that the script ends.
     if (waitFrames_ > 0) {
         --waitFrames_;
         return;
     }
+    if (nextStep_ >= options_.script.size()) return;
     InputStep step = options_.script[nextStep_];
     if (step.kind == InputStep::WaitFor || step.kind == InputStep::WaitGone || step.kind == InputStep::WaitIdle) {
         bool done = false;
@@ -373,7 +459,8 @@ void FrontEnd::playScript() {
             idleFrames_ = !options_.idle || options_.idle() ? idleFrames_ + 1 : 0;
             done = idleFrames_ >= kIdleFrames;
         } else {
-            done = (findVisible(step.text) != nullptr) == (step.kind == InputStep::WaitFor);
+            done = toolkit::testing::findClickPoint(toolkitWindow_, step.text).has_value() ==
+                   (step.kind == InputStep::WaitFor);
         }
         const double now = dispatch::clock().now();
         if (done) {
@@ -398,9 +485,16 @@ void FrontEnd::playScript() {
         return;
     }
     if (step.kind == InputStep::ClickOn) {
-        toolkit::View* view = findVisible(step.text);
-        if (!view) return stopScript(step, "no visible view \"" + step.text + "\"");
-        step.point = view->convertPointTo({view->bounds().midX(), view->bounds().midY()}, nullptr);
+        // A menu's item, else a view (see findClickPoint).
+        const auto at = toolkit::testing::findClickPoint(toolkitWindow_, step.text);
+        if (!at) return stopScript(step, "no visible view \"" + step.text + "\"");
+        step.point = *at;
+    }
+    if (step.kind == InputStep::Drag || step.kind == InputStep::Swipe) {
+        const toolkit::Rect bounds = toolkitWindow_.bounds();
+        auto frames = eventFramesForStep(step, pointsToPixels(), windowID(), scriptPoint_, bounds.size);
+        pendingFrames_.assign(std::make_move_iterator(frames.begin()), std::make_move_iterator(frames.end()));
+        return playScript();
     }
     for (SDL_Event event : eventsForStep(step, pointsToPixels(), windowID(), scriptPoint_)) {
         if (sdl_->PushEvent(&event) < 0)

@@ -1,6 +1,7 @@
 // The desktop window of the app: an SDL window as big as the toolkit window's screen profile at
 // its scale, redrawn from the snapshot renderer on a display link. The mouse is one finger (held
-// still, it is a long press), the wheel scrolls the scroll view under the pointer, the keyboard
+// still, it is a long press; dragged with Alt held two fingers side by side, with Alt and Shift
+// three), a touch screen's fingers are fingers, the wheel scrolls the scroll view under the pointer, the keyboard
 // types into the first responder and sends key commands, and F1-F8 stand for the device: shake,
 // rotate, light/dark, memory warning, background/foreground, a screenshot of what the window
 // shows (read back from its render target), the system's prompt for an address to open and its
@@ -10,8 +11,10 @@
 // background fetches come at the interval it asked for.
 #pragma once
 
+#include <deque>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,6 +34,11 @@
 #include "platform/window/sheets.h"
 
 namespace windowing {
+
+// The window's help line for the mouse and the edit keys.
+inline constexpr const char* kPointerHelp =
+    "hold the mouse for a long press, drag with Alt for two fingers and Alt+Shift for three; "
+    "Ctrl or Super with C, V, X copy, paste and cut; Left, Right, Return and Escape work an edit menu";
 
 struct FrontEndOptions {
     std::string title;
@@ -89,7 +97,9 @@ public:
     const std::optional<foundation::Error>& failure() const { return failure_; }
     // The front-most visible view whose text, accessibility label or identifier is label.
     toolkit::View* findVisible(const std::string& label);
-    bool scriptFinished() const { return nextStep_ >= options_.script.size() && waitFrames_ == 0; }
+    bool scriptFinished() const {
+        return nextStep_ >= options_.script.size() && waitFrames_ == 0 && pendingFrames_.empty();
+    }
     Uint32 windowID() const;
     // Window coordinates per screen point.
     double pointsToPixels() const;
@@ -109,6 +119,8 @@ private:
     void runCommand(DeviceCommand command);
     void handleKey(const SDL_KeyboardEvent& key);
     void handleWheel(const SDL_MouseWheelEvent& wheel);
+    void handleFinger(const SDL_TouchFingerEvent& finger);
+    void liftMouseTouches();
     void openPrompt(DeviceCommand command);
     void playScript();
     void stopScript(const InputStep& step, const std::string& why);
@@ -135,6 +147,13 @@ private:
     bool closed_ = false;
     std::optional<int> touch_;
     toolkit::Point lastPoint_;
+    // A modifier drag's other fingers, beside the first (touch_), and the modifiers last seen.
+    std::vector<int> extraTouches_;
+    Uint16 keyModifiers_ = KMOD_NONE;
+    // The touch screen's fingers down now, by device and finger.
+    std::map<std::pair<SDL_TouchID, SDL_FingerID>, int> fingers_;
+    // The frames a played drag or swipe still has to give, one a frame.
+    std::deque<std::vector<SDL_Event>> pendingFrames_;
     bool screenshotRequested_ = false;
     std::vector<std::filesystem::path> screenshots_;
     size_t nextStep_ = 0;

@@ -1,5 +1,6 @@
 #include "platform/window/input_script.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -34,7 +35,10 @@ foundation::Result<std::vector<InputStep>> parseInputScript(const std::string& t
                        .modifiers = sdlModifiers(s.modifiers),
                        .text = s.text,
                        .frames = s.frames,
-                       .line = s.line};
+                       .line = s.line,
+                       .to = s.to,
+                       .steps = s.steps,
+                       .fingers = s.fingers};
         if (s.kind == toolkit::testing::InputStep::Key) {
             if (!sdl) {
                 auto library = sdlLibrary();
@@ -55,6 +59,18 @@ foundation::Result<std::vector<InputStep>> parseInputScript(const std::string& t
 
 std::vector<SDL_Event> eventsForStep(const InputStep& step, double pointsToPixels, Uint32 windowID,
                                      toolkit::Point& lastPoint) {
+    if (step.kind == InputStep::Drag || step.kind == InputStep::Swipe) {
+        // The window's size matters to fingers only; a swipe pushed at once is measured by the
+        // window it is played into (see eventFramesForStep).
+        std::vector<SDL_Event> events;
+        const double points = pointsToPixels > 0 ? 1 / pointsToPixels : 1;
+        int w = 0, h = 0;
+        if (auto sdl = sdlLibrary())
+            if (SDL_Window* window = (*sdl)->GetWindowFromID(windowID)) (*sdl)->GetWindowSize(window, &w, &h);
+        for (auto& frame : eventFramesForStep(step, pointsToPixels, windowID, lastPoint, {w * points, h * points}))
+            events.insert(events.end(), frame.begin(), frame.end());
+        return events;
+    }
     std::vector<SDL_Event> events;
     auto pixel = [&](double v) { return static_cast<Sint32>(std::lround(v * pointsToPixels)); };
     auto button = [&](Uint32 type, toolkit::Point p) {
@@ -149,9 +165,82 @@ std::vector<SDL_Event> eventsForStep(const InputStep& step, double pointsToPixel
         case InputStep::WaitFor:
         case InputStep::WaitGone:
         case InputStep::WaitIdle:
+        case InputStep::Drag:
+        case InputStep::Swipe:
             break;
     }
     return events;
+}
+
+std::vector<std::vector<SDL_Event>> eventFramesForStep(const InputStep& step, double pointsToPixels, Uint32 windowID,
+                                                       toolkit::Point& lastPoint, toolkit::Size windowSize) {
+    if (step.kind != InputStep::Drag && step.kind != InputStep::Swipe)
+        return {eventsForStep(step, pointsToPixels, windowID, lastPoint)};
+    std::vector<std::vector<SDL_Event>> frames;
+    auto pixel = [&](double v) { return static_cast<Sint32>(std::lround(v * pointsToPixels)); };
+    const int steps = std::max(1, step.steps);
+    if (step.kind == InputStep::Drag) {
+        auto button = [&](Uint32 type, toolkit::Point p) {
+            SDL_Event e{};
+            e.button.type = type;
+            e.button.windowID = windowID;
+            e.button.button = SDL_BUTTON_LEFT;
+            e.button.state = type == SDL_MOUSEBUTTONDOWN ? SDL_PRESSED : SDL_RELEASED;
+            e.button.clicks = 1;
+            e.button.x = pixel(p.x);
+            e.button.y = pixel(p.y);
+            return e;
+        };
+        frames.push_back({button(SDL_MOUSEBUTTONDOWN, step.point)});
+        toolkit::Point previous = step.point;
+        for (int i = 1; i <= steps; ++i) {
+            const toolkit::Point p = toolkit::testing::pointAlong(step.point, step.to, i, steps);
+            SDL_Event move{};
+            move.motion.type = SDL_MOUSEMOTION;
+            move.motion.windowID = windowID;
+            move.motion.state = SDL_BUTTON_LMASK;
+            move.motion.x = pixel(p.x);
+            move.motion.y = pixel(p.y);
+            move.motion.xrel = move.motion.x - pixel(previous.x);
+            move.motion.yrel = move.motion.y - pixel(previous.y);
+            frames.push_back({move});
+            previous = p;
+        }
+        frames.push_back({button(SDL_MOUSEBUTTONUP, step.to)});
+        lastPoint = step.to;
+        return frames;
+    }
+    // The touch screen's fingers, placed as fractions of the window.
+    const double w = windowSize.width > 0 ? windowSize.width : 1, h = windowSize.height > 0 ? windowSize.height : 1;
+    auto fingers = [&](Uint32 type, toolkit::Point centre, toolkit::Point previous) {
+        std::vector<SDL_Event> events;
+        const auto at = toolkit::testing::fingerPoints(centre, step.fingers, step.point, step.to);
+        const auto before = toolkit::testing::fingerPoints(previous, step.fingers, step.point, step.to);
+        for (size_t f = 0; f < at.size(); ++f) {
+            SDL_Event e{};
+            e.tfinger.type = type;
+            e.tfinger.touchId = kScriptTouchDevice;
+            e.tfinger.fingerId = static_cast<SDL_FingerID>(f);
+            e.tfinger.x = static_cast<float>(at[f].x / w);
+            e.tfinger.y = static_cast<float>(at[f].y / h);
+            e.tfinger.dx = static_cast<float>((at[f].x - before[f].x) / w);
+            e.tfinger.dy = static_cast<float>((at[f].y - before[f].y) / h);
+            e.tfinger.pressure = type == SDL_FINGERUP ? 0 : 1;
+            e.tfinger.windowID = windowID;
+            events.push_back(e);
+        }
+        return events;
+    };
+    frames.push_back(fingers(SDL_FINGERDOWN, step.point, step.point));
+    toolkit::Point previous = step.point;
+    for (int i = 1; i <= steps; ++i) {
+        const toolkit::Point p = toolkit::testing::pointAlong(step.point, step.to, i, steps);
+        frames.push_back(fingers(SDL_FINGERMOTION, p, previous));
+        previous = p;
+    }
+    frames.push_back(fingers(SDL_FINGERUP, step.to, step.to));
+    lastPoint = step.to;
+    return frames;
 }
 
 }  // namespace windowing

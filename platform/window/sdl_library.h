@@ -36,6 +36,7 @@ namespace windowing {
     X(GetRendererOutputSize)                                                                                           \
     X(GetScancodeFromKey)                                                                                              \
     X(GetWindowDisplayIndex)                                                                                           \
+    X(GetWindowFromID)                                                                                                 \
     X(GetWindowID)                                                                                                     \
     X(GetWindowSize)                                                                                                   \
     X(GetWindowWMInfo)                                                                                                 \

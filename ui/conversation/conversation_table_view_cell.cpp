@@ -1,5 +1,6 @@
 #include "ui/conversation/conversation_table_view_cell.h"
 
+#include <algorithm>
 #include <cmath>
 #include <regex>
 
@@ -9,6 +10,7 @@
 #include "platform/foundation/strings.h"
 #include "platform/graphics/color.h"
 #include "platform/graphics/hxc_font.h"
+#include "platform/toolkit/gesture_recognizer.h"
 #include "platform/toolkit/menu_controller.h"
 #include "platform/toolkit/pasteboard.h"
 #include "ui/widgets/right_to_left_text.h"
@@ -55,6 +57,24 @@ HXBubbleText hxBubbleText(const std::string& message) {
     return {message, false};
 }
 
+std::pair<size_t, size_t> hxSelectionAround(const std::string& text, size_t at) {
+    at = std::min(at, text.size());
+    for (const auto& match : hxPhoneNumberMatches(text)) {
+        // The pattern's spaces may reach past the digits at either end: the number is without them.
+        size_t from = match.offset, to = match.offset + match.text.size();
+        while (from < to && text[from] == ' ') ++from;
+        while (to > from && text[to - 1] == ' ') --to;
+        if (at >= from && at <= to && to > from) return {from, to};
+    }
+    // The word under the finger, or the one just before it.
+    size_t start = at, end = at;
+    if ((end >= text.size() || !isWordByte(text[end])) && start > 0 && isWordByte(text[start - 1])) --start;
+    while (start > 0 && isWordByte(text[start - 1])) --start;
+    while (end < text.size() && isWordByte(text[end])) ++end;
+    if (end < start) end = start;
+    return {start, end};
+}
+
 ConversationTableViewCell::ConversationTableViewCell()
     : toolkit::TableViewCell(toolkit::TableViewCellStyle::Default, kConversationCellIdentifier) {
     messageView_ = std::make_shared<toolkit::TextView>();
@@ -79,6 +99,29 @@ ConversationTableViewCell::ConversationTableViewCell()
     setActionHandler("selectAll:", [this](toolkit::Responder*) { messageView_->selectAll(); });
     setActionHandler("copy:",
                      [this](toolkit::Responder*) { toolkit::Pasteboard::general().setString(candidateText()); });
+    // Holding the text selects in it for the edit menu.
+    selectPress_ = std::make_shared<toolkit::LongPressGestureRecognizer>([this](toolkit::GestureRecognizer& press) {
+        if (press.state() == toolkit::GestureState::Began) selectForMenu(press.locationInView(messageView_.get()));
+    });
+    messageView_->addGestureRecognizer(selectPress_);
+}
+
+void ConversationTableViewCell::selectForMenu(toolkit::Point pointInText) {
+    if (isImage_ || messageView_->text().empty()) return;
+    const std::string& text = messageView_->text();
+    const size_t offset = messageView_->closestPositionToPoint(pointInText).offset;
+    const auto [from, to] = hxSelectionAround(text, foundation::utf8Offset(text, offset));
+    if (to <= from) return;
+    const size_t location = foundation::utf16Length(text.substr(0, from));
+    const foundation::Range selected{location, foundation::utf16Length(text.substr(from, to - from))};
+    messageView_->setSelectedRange(selected);
+    (void)becomeFirstResponder();
+    toolkit::Rect target;
+    for (const auto& r : messageView_->selectionRectsForRange(selected))
+        target = target.isEmpty() ? r : target.unionWith(r);
+    auto& menu = toolkit::MenuController::shared();
+    menu.setTargetRect(target, messageView_.get());
+    menu.showMenu(true);
 }
 
 void ConversationTableViewCell::setMessageData(foundation::Dictionary data) {

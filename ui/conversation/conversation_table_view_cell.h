@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/foundation/value.h"
 #include "platform/toolkit/controls.h"
@@ -73,6 +74,9 @@ public:
     void callViaHX();
     void smsViaHX();
     void prepareForReuse() override;
+    // A long press on the text: selects the number under the finger, else the word, and shows
+    // the edit menu over the selection with the cell as first responder.
+    void selectForMenu(toolkit::Point pointInText);
 
 private:
     // The one number of the candidate, reduced, or none (the menu is then hidden).
@@ -84,4 +88,9 @@ private:
     bool isImage_ = false;
     bool isSent_ = false;
     std::weak_ptr<HXConversationActionsRole> actions_;
+    std::shared_ptr<toolkit::GestureRecognizer> selectPress_;
 };
+
+// The byte range of the text that a long press at byte offset at selects: the number
+// (hxPhoneNumberMatches) that holds it, else the word around it; empty where there is neither.
+std::pair<size_t, size_t> hxSelectionAround(const std::string& text, size_t at);

@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <map>
 
 #include "platform/foundation/strings.h"
+#include "platform/toolkit/bar_item_view.h"
+#include "platform/toolkit/menu_controller.h"
+#include "platform/toolkit/menu_panel.h"
 #include "platform/toolkit/responder.h"
 #include "platform/toolkit/scroll_view.h"
 #include "platform/toolkit/testing/harness.h"
@@ -113,6 +117,26 @@ foundation::Result<std::vector<InputStep>> parseInputScript(const std::string& t
             if (w.size() > 2 || (w.size() == 2 && w[1] != "new"))
                 return fail("\"text-arrives\" takes nothing, or \"new\" for a new number");
             step.key = w.size() == 2 ? "F10" : "F9";
+        } else if (verb == "drag" || verb == "swipe") {
+            // The way's ends, then how many moves (drag, optional) or fingers (swipe).
+            step.kind = verb == "drag" ? InputStep::Drag : InputStep::Swipe;
+            const bool drag = step.kind == InputStep::Drag;
+            const std::string usage =
+                drag ? "\"drag\" takes four numbers and optionally the moves, 1 to " + std::to_string(kMaxDragSteps)
+                     : "\"swipe\" takes four numbers and the fingers, 1 to " + std::to_string(kMaxFingers);
+            double count = drag ? kDragSteps : 0;
+            const bool counted = w.size() == 6 && parseNumber(w[5], count);
+            if ((w.size() != 5 && w.size() != 6) || (!drag && w.size() != 6) || !parseNumber(w[1], step.point.x) ||
+                !parseNumber(w[2], step.point.y) || !parseNumber(w[3], step.to.x) || !parseNumber(w[4], step.to.y) ||
+                (w.size() == 6 && !counted) || count != std::floor(count) || count < 1 ||
+                count > (drag ? kMaxDragSteps : kMaxFingers))
+                return fail(usage);
+            if (drag) {
+                step.steps = static_cast<int>(count);
+            } else {
+                step.steps = kSwipeSteps;
+                step.fingers = static_cast<int>(count);
+            }
         } else if (verb == "close" || verb == "wait-idle") {
             if (w.size() != 1) return fail("\"" + verb + "\" takes nothing");
             step.kind = verb == "close" ? InputStep::Close : InputStep::WaitIdle;
@@ -136,7 +160,55 @@ View* findVisible(Window& window, const std::string& label) {
         for (const auto& sub : std::vector<ViewPtr>(view.subviews())) visit(*sub);
     };
     visit(window);
+    if (found) return found;
+    // A tab's button shows its title with its badge and selection; an empty field its placeholder.
+    std::function<void(View&)> visitNamed = [&](View& view) {
+        if (view.isHidden() || view.alpha() < 0.01) return;
+        if (auto* item = dynamic_cast<BarItemView*>(&view)) {
+            const BarItemLook look = item->look();
+            if (look.kind == BarItemLook::Kind::tab && look.title == label) found = &view;
+        }
+        if (auto* field = dynamic_cast<TextField*>(&view);
+            field && field->text().empty() && !label.empty() && field->placeholder() == label)
+            found = &view;
+        for (const auto& sub : std::vector<ViewPtr>(view.subviews())) visitNamed(*sub);
+    };
+    visitNamed(window);
     return found;
+}
+
+std::optional<Point> findClickPoint(Window& window, const std::string& label) {
+    flushLayout();
+    // Menus lie over every view.
+    if (MenuPanel* panel = MenuPanel::shown(&window)) {
+        const auto rows = panel->rows();
+        for (const auto& row : rows) {
+            const Point middle{row.frame.midX(), row.frame.midY()};
+            if (row.title == label && panel->rowAt(middle)) return middle;
+        }
+    }
+    auto& editMenu = MenuController::shared();
+    if (editMenu.window() == &window)
+        if (auto at = editMenu.pointOfEntry(label)) return at;
+    if (View* view = findVisible(window, label))
+        return view->convertPointTo({view->bounds().midX(), view->bounds().midY()}, nullptr);
+    return std::nullopt;
+}
+
+std::vector<Point> fingerPoints(Point centre, int fingers, Point from, Point to) {
+    const bool across = std::fabs(to.x - from.x) >= std::fabs(to.y - from.y);
+    std::vector<Point> points;
+    for (int i = 0; i < fingers; ++i) {
+        const double offset = kFingerSpacing * (i - (fingers - 1) / 2.0);
+        points.push_back(across ? Point{centre.x, centre.y + offset} : Point{centre.x + offset, centre.y});
+    }
+    return points;
+}
+
+Point pointAlong(Point from, Point to, int step, int steps) {
+    if (steps <= 0 || step >= steps) return to;
+    const double f = static_cast<double>(step) / steps;
+    return {from.x + (to.x - from.x) * f, from.y + (to.y - from.y) * f};
 }
 
 bool turnWheel(Window& window, Point at, double dx, double dy) {
@@ -170,8 +242,20 @@ foundation::Status playKey(Harness& harness, const InputStep& step) {
     const bool chord = step.modifiers & (kModifierCommand | kModifierControl | kModifierAlternate);
     const bool typing = dynamic_cast<TextInput*>(firstResponder()) != nullptr;
     auto command = [&](const std::string& input) {
-        if (!harness.pressKey(input, step.modifiers))
-            if (const unsigned chord = commandChordForControlChord(step.modifiers)) harness.pressKey(input, chord);
+        // The edit menu's bar takes its keys first, as in the window.
+        auto& editMenu = MenuController::shared();
+        if (step.modifiers == kModifierNone && editMenu.window() == &harness.window() && editMenu.handleKey(input)) {
+            harness.settle();
+            return foundation::Status();
+        }
+        if (!harness.pressKey(input, step.modifiers)) {
+            const unsigned chord = commandChordForControlChord(step.modifiers);
+            if (!chord || !harness.pressKey(input, chord)) {
+                // Command-C, -V, -X and -A edit in the first responder.
+                MenuController::performEditKey(input, chord ? chord : step.modifiers);
+                harness.settle();
+            }
+        }
         return foundation::Status();
     };
     if (key == "f1") {
@@ -242,11 +326,12 @@ foundation::Status playInputScript(Harness& harness, const std::vector<InputStep
                 last = step.point;
                 break;
             case InputStep::ClickOn: {
-                View* view = findVisible(window, step.text);
-                if (!view)
+                harness.settle();
+                auto at = findClickPoint(window, step.text);
+                if (!at)
                     return scriptError(kInputScriptNotPlayable, step.line, "no visible view \"" + step.text + "\"");
-                last = view->convertPointTo({view->bounds().midX(), view->bounds().midY()}, nullptr);
-                harness.tap(*view);
+                last = *at;
+                harness.tap(*at);
                 break;
             }
             case InputStep::Press:
@@ -280,7 +365,7 @@ foundation::Status playInputScript(Harness& harness, const std::vector<InputStep
             case InputStep::WaitFor:
             case InputStep::WaitGone: {
                 const bool wanted = step.kind == InputStep::WaitFor;
-                if (!harness.clock().runUntil([&] { return (findVisible(window, step.text) != nullptr) == wanted; },
+                if (!harness.clock().runUntil([&] { return findClickPoint(window, step.text).has_value() == wanted; },
                                               waitSeconds))
                     return scriptError(kInputScriptWaitExpired, step.line,
                                        "\"" + step.text + (wanted ? "\" did not appear" : "\" did not go"));
@@ -306,6 +391,25 @@ foundation::Status playInputScript(Harness& harness, const std::vector<InputStep
                 if (touch >= 0) window.touchUp(touch);
                 harness.settle();
                 return {};
+            case InputStep::Drag:
+            case InputStep::Swipe: {
+                // One move a frame, the fingers down together and lifted together.
+                if (touch >= 0) window.touchUp(touch);
+                touch = -1;
+                const auto ids = window.touchesDown(fingerPoints(step.point, step.fingers, step.point, step.to));
+                for (int i = 1; i <= step.steps; ++i) {
+                    harness.advance(kFrame);
+                    const auto at =
+                        fingerPoints(pointAlong(step.point, step.to, i, step.steps), step.fingers, step.point, step.to);
+                    std::map<int, Point> moves;
+                    for (size_t f = 0; f < ids.size(); ++f) moves[ids[f]] = at[f];
+                    window.touchesMove(moves);
+                }
+                window.touchesUp(ids);
+                last = step.to;
+                harness.settle();
+                break;
+            }
         }
     }
     if (touch >= 0) window.touchUp(touch);
