@@ -67,7 +67,12 @@ std::vector<services::Contact> demoContacts() {
         "Tunde", "Okafor",
         {{services::kLabelPhoneNumberMobile, "(555) 010-4411", {}}, {services::kLabelWork, "(555) 010-4400", {}}}, 12);
     tunde.postalAddresses = {{services::kLabelWork, places()[3].address}};
-    auto rosa = person("Rosa", "Delgado", {{services::kLabelPhoneNumberiPhone, "+1 555 010 7788", {}}}, 13);
+    // Rosa's mobile is the number of one of the service's text threads (kDemoThreadNumber), so a
+    // conversation of the run names a contact of the device and opens its card.
+    auto rosa = person("Rosa", "Delgado",
+                       {{services::kLabelPhoneNumberiPhone, "+1 555 010 7788", {}},
+                        {services::kLabelPhoneNumberMobile, "(555) 107-1271", {}}},
+                       13);
     auto kenji = person("Kenji", "Mori", {{services::kLabelHome, "(555) 010-9090", {}}}, 14);
     services::Contact cafe;
     cafe.contactType = services::ContactType::Organization;
@@ -96,17 +101,16 @@ foundation::Status furnishHome() {
         if (auto written = foundation::files::writeAtomically(contacts, foundation::Data(cards.begin(), cards.end()));
             !written.ok())
             return written.error();
-        // The device's store takes them in, should it have been read before they were there.
-        if (auto loaded = services::ContactStore::shared()->loadVCardFile(contacts); !loaded.ok())
-            return loaded.error();
     }
+    // The device's store lives in that file: what the user saves is there at the next run.
+    const auto kept = services::ContactStore::shared()->keepInFile(contacts);
     if (services::PhotoLibrary::assetURLs().empty())
         for (int i = 0; i < kDemoPictures; ++i)
             if (auto added =
                     services::PhotoLibrary::addAsset(picture(static_cast<uint64_t>(i), 1024, 768), "public.jpeg");
                 !added.ok())
                 return added.error();
-    return foundation::Status::success();
+    return kept;
 }
 
 std::string demoPlacemarks() {

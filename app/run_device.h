@@ -23,8 +23,10 @@ class Window;
 
 namespace hxrun {
 
-// The contacts the device starts with.
+// The contacts the device starts with. One of them (Rosa Delgado's mobile) has the number of a
+// text thread the run's service generates (seed 1), one the service names nobody for.
 std::vector<services::Contact> demoContacts();
+inline constexpr const char* kDemoThreadNumber = "+15551071271";
 inline constexpr int kDemoPictures = 6;
 
 // Writes the contacts file when the home has none and adds the demo pictures to a library that

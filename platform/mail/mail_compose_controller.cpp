@@ -7,9 +7,11 @@
 #include "platform/clock/clock.h"
 #include "platform/foundation/base64.h"
 #include "platform/foundation/files.h"
+#include "platform/foundation/strings.h"
 #include "platform/foundation/uuid.h"
 #include "platform/toolkit/bar_items.h"
 #include "platform/toolkit/controls.h"
+#include "platform/toolkit/text_input.h"
 
 namespace mail {
 
@@ -93,6 +95,161 @@ std::string quotedParameter(std::string_view s) {
 
 }  // namespace
 
+std::string readableBody(std::string_view html) {
+    // Tags that open a line, tags whose content is not text, and entities.
+    auto lower = [](std::string_view t) { return foundation::asciiLowercase(t); };
+    std::string out;
+    size_t i = 0;
+    while (i < html.size()) {
+        const char c = html[i];
+        if (c == '<') {
+            const size_t end = html.find('>', i);
+            if (end == std::string_view::npos) break;
+            std::string tag = lower(html.substr(i + 1, end - i - 1));
+            if (tag.empty()) {
+                i = end + 1;
+                continue;
+            }
+            std::string name = tag.substr(tag[0] == '/' ? 1 : 0);
+            name = name.substr(0, name.find_first_of(" \t\r\n/"));
+            i = end + 1;
+            if (tag[0] != '/' && (name == "style" || name == "script" || name == "title" || name == "head")) {
+                const size_t close = lower(html).find("</" + name, i);
+                i = close == std::string::npos ? html.size() : html.find('>', close) + 1;
+                if (i == 0) i = html.size();
+                continue;
+            }
+            if (name == "img") {
+                out += "[picture]";
+            } else if (name == "br" || name == "div" || name == "p" || name == "tr" || name == "li") {
+                if (!out.empty() && out.back() != '\n') out += '\n';
+            }
+            continue;
+        }
+        if (c == '&') {
+            const size_t semi = html.find(';', i);
+            if (semi != std::string_view::npos && semi - i <= 8) {
+                const std::string entity = lower(html.substr(i + 1, semi - i - 1));
+                std::string text;
+                if (entity == "amp")
+                    text = "&";
+                else if (entity == "lt")
+                    text = "<";
+                else if (entity == "gt")
+                    text = ">";
+                else if (entity == "quot")
+                    text = "\"";
+                else if (entity == "apos")
+                    text = "'";
+                else if (entity == "nbsp")
+                    text = "\u00A0";
+                else if (entity.size() > 1 && entity[0] == '#') {
+                    const bool hex = entity[1] == 'x';
+                    char* stop = nullptr;
+                    const std::string digits = entity.substr(hex ? 2 : 1);
+                    const long cp = std::strtol(digits.c_str(), &stop, hex ? 16 : 10);
+                    if (!digits.empty() && stop && *stop == '\0' && cp > 0 && cp <= 0x10FFFF &&
+                        !(cp >= 0xD800 && cp <= 0xDFFF))
+                        foundation::appendUtf8(text, static_cast<char32_t>(cp));
+                }
+                if (!text.empty()) {
+                    out += text;
+                    i = semi + 1;
+                    continue;
+                }
+            }
+        }
+        // Runs of white space in the markup read as one space.
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+            if (!out.empty() && out.back() != ' ' && out.back() != '\n') out += ' ';
+            ++i;
+            continue;
+        }
+        out += c;
+        ++i;
+    }
+    // No blank runs of lines, no space at a line's ends.
+    std::string tidy;
+    for (const std::string& line : foundation::split(out, "\n")) {
+        const std::string t = foundation::trim(line);
+        if (t.empty()) continue;
+        if (!tidy.empty()) tidy += '\n';
+        tidy += t;
+    }
+    return tidy;
+}
+
+// The composer's sheet: what the message holds, read-only on an opaque card (the stand-in has no
+// editor), under the bar with Cancel and Send.
+class MailComposeViewController::Sheet : public toolkit::ViewController {
+public:
+    explicit Sheet(MailComposeViewController* composer) : composer_(composer) {}
+    std::string className() const override { return "MailComposeSheet"; }
+
+    void loadView() override {
+        auto root = std::make_shared<toolkit::View>(toolkit::Rect(0, 0, 375, 667));
+        root->setBackgroundColor(toolkit::Color::systemBackground());
+        root->setOpaque(true);
+        root->setAutoresizingMask(toolkit::kFlexibleWidth | toolkit::kFlexibleHeight);
+        setView(root);
+        for (auto* label : {&to_, &cc_, &subject_, &attachments_}) {
+            *label = std::make_shared<toolkit::Label>();
+            (*label)->setFont(toolkit::Font::system(15));
+            (*label)->setNumberOfLines(0);
+            root->addSubview(*label);
+        }
+        subject_->setFont(toolkit::Font::boldSystem(17));
+        attachments_->setTextColor(toolkit::Color::secondaryLabel());
+        body_ = std::make_shared<toolkit::TextView>();
+        body_->setEditable(false);
+        body_->setFont(toolkit::Font::system(15));
+        body_->setBackgroundColor(toolkit::Color::systemBackground());
+        root->addSubview(body_);
+    }
+    void viewWillAppear(bool animated) override {
+        ViewController::viewWillAppear(animated);
+        fill();
+    }
+    void fill() {
+        if (!viewIfLoaded()) return;
+        const MailMessage& m = composer_->message();
+        auto joined = [](const std::vector<std::string>& list) {
+            std::string out;
+            for (const auto& a : list) out += (out.empty() ? "" : ", ") + a;
+            return out;
+        };
+        to_->setText("To: " + joined(m.to));
+        cc_->setText(m.cc.empty() ? std::string() : "Cc: " + joined(m.cc));
+        cc_->setHidden(m.cc.empty());
+        subject_->setText(m.subject.empty() ? "No Subject" : m.subject);
+        std::vector<std::string> names;
+        for (const auto& a : m.attachments) names.push_back("\U0001F4CE " + a.fileName);
+        attachments_->setText(joined(names));
+        attachments_->setHidden(names.empty());
+        body_->setText(m.bodyIsHTML ? readableBody(m.body) : m.body);
+        view()->setNeedsLayout();
+    }
+    void viewDidLayoutSubviews() override {
+        const toolkit::Rect b = view()->bounds();
+        const toolkit::EdgeInsets safe = view()->safeAreaInsets();
+        const double x = b.minX() + safe.left + 16;
+        const double width = std::max(0.0, b.width() - safe.left - safe.right - 32);
+        double y = b.minY() + safe.top + 12;
+        for (const auto& label : {to_, cc_, subject_, attachments_}) {
+            if (label->isHidden()) continue;
+            const double h = std::ceil(label->sizeThatFits({width, 0}).height);
+            label->setFrame(toolkit::Rect(x, y, width, h));
+            y += h + 10;
+        }
+        body_->setFrame(toolkit::Rect(x - 4, y, width + 8, std::max(0.0, b.maxY() - safe.bottom - y)));
+    }
+
+private:
+    MailComposeViewController* composer_;  // owns this sheet through its stack
+    std::shared_ptr<toolkit::Label> to_, cc_, subject_, attachments_;
+    std::shared_ptr<toolkit::TextView> body_;
+};
+
 std::string MailMessage::rfc822(double date, const std::string& messageID) const {
     std::string m;
     auto header = [&](const char* name, const std::string& value) {
@@ -125,9 +282,10 @@ std::string MailMessage::rfc822(double date, const std::string& messageID) const
     return m;
 }
 
-MailComposeViewController::MailComposeViewController()
-    : NavigationController(std::make_shared<toolkit::ViewController>()) {
+MailComposeViewController::MailComposeViewController() {
+    setViewControllers({std::make_shared<Sheet>(this)}, false);
     auto* root = topViewController();
+    root->setTitle("New Message");
     root->navigationItem().setLeftBarButtonItem(toolkit::BarButtonItem::withSystemItem(
         toolkit::SystemItem::Cancel, [this](toolkit::BarButtonItem&) { cancel(); }));
     root->navigationItem().setRightBarButtonItem(toolkit::BarButtonItem::withTitle(

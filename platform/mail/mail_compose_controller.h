@@ -1,4 +1,5 @@
-// The mail composer stand-in: a navigation screen with Cancel and Send that, on Send, writes the
+// The mail composer stand-in: a navigation screen with Cancel and Send over a sheet that shows
+// the message read-only (recipients, subject, attachments' names, body) that, on Send, writes the
 // composed message as one RFC 5322 file (".eml") into the app home's outbox and tells its
 // delegate. Whether the device "can send mail" is a switch of the stand-in (on by default), so
 // screens can be tested on a device without a mail account.
@@ -47,6 +48,10 @@ struct MailMessage {
     std::string rfc822(double date, const std::string& messageID) const;
 };
 
+// An HTML body as a reader sees its text: line breaks where blocks and breaks are, pictures as
+// "[picture]", styles and scripts left out, entities decoded, no blank lines.
+std::string readableBody(std::string_view html);
+
 class MailComposeViewController : public toolkit::NavigationController {
 public:
     MailComposeViewController();
@@ -79,7 +84,12 @@ public:
     // The file the last Send wrote.
     const std::optional<std::filesystem::path>& sentFile() const { return sentFile_; }
 
+    // The sheet the composer shows: the recipients, the subject, the attachments' names and the
+    // body (an HTML body as its text), read-only.
+    toolkit::ViewController* sheet() { return topViewController(); }
+
 private:
+    class Sheet;
     void finish(MailComposeResult result, const std::optional<foundation::Error>& error);
     MailMessage message_;
     std::optional<std::filesystem::path> sentFile_;

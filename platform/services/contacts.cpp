@@ -445,17 +445,66 @@ foundation::Status ContactStore::executeSaveRequest(const SaveRequest& request) 
     if (request.additions().empty()) return {};
     {
         std::lock_guard lock(mutex_);
+        std::vector<Contact> changed = contacts_;
         for (const SaveRequest::Addition& a : request.additions()) {
             Contact contact = a.contact;
             // A saved contact is a new record: the identifiers a card or a copy brought are not kept.
             contact.identifier.clear();
             for (LabeledPhoneNumber& p : contact.phoneNumbers) p.identifier.clear();
             adopt(contact);
-            contacts_.push_back(std::move(contact));
+            changed.push_back(std::move(contact));
         }
+        // A store kept in a file saves nothing that the file did not take.
+        if (!keptFile_.empty()) {
+            const std::string cards = writeVCards(changed);
+            std::error_code ec;
+            std::filesystem::create_directories(keptFile_.parent_path(), ec);
+            if (auto written =
+                    foundation::files::writeAtomically(keptFile_, foundation::Data(cards.begin(), cards.end()));
+                !written.ok())
+                return foundation::Error::withDescription(kContactsErrorDomain, kContactsErrorWriteFailed,
+                                                          "The contacts could not be saved to " + keptFile_.string() +
+                                                              ": " + written.error().localizedDescription());
+        }
+        contacts_ = std::move(changed);
     }
     foundation::NotificationCenter::defaultCenter().post(kContactStoreDidChangeNotification);
     return {};
+}
+
+foundation::Status ContactStore::keepInFile(const std::filesystem::path& path) {
+    if (path.empty()) {
+        std::lock_guard lock(mutex_);
+        keptFile_.clear();
+        return {};
+    }
+    std::optional<foundation::Error> unreadable;
+    if (foundation::files::exists(path)) {
+        if (auto loaded = loadVCardFile(path); !loaded.ok()) {
+            std::string message = "The contacts file " + path.string() + " cannot be read (" +
+                                  loaded.error().localizedDescription() + ")";
+            if (auto aside = foundation::files::setAside(path); aside.ok())
+                message += "; it was kept as " + aside->string() + " and the device starts with no contacts.";
+            else
+                message += " nor moved aside (" + aside.error().localizedDescription() +
+                           "); the device's contacts are not kept this run.";
+            unreadable =
+                foundation::Error::withDescription(kContactsErrorDomain, kContactsErrorVCardMalformed, message);
+            std::lock_guard lock(mutex_);
+            contacts_.clear();
+            // Still in the way: nothing is written over it.
+            if (foundation::files::exists(path)) return *unreadable;
+        }
+    }
+    std::lock_guard lock(mutex_);
+    keptFile_ = path;
+    if (unreadable) return *unreadable;
+    return {};
+}
+
+std::filesystem::path ContactStore::keptFile() const {
+    std::lock_guard lock(mutex_);
+    return keptFile_;
 }
 
 void ContactStore::addContact(Contact contact) {

@@ -25,6 +25,8 @@ inline constexpr const char* kContactsErrorDomain = "CNErrorDomain";
 inline constexpr int64_t kContactsErrorAuthorizationDenied = 100;
 inline constexpr int64_t kContactsErrorRecordDoesNotExist = 200;
 inline constexpr int64_t kContactsErrorVCardMalformed = 700;
+// The store's file did not take a save.
+inline constexpr int64_t kContactsErrorWriteFailed = 500;
 
 // Phone-number labels; any other text is a custom label and shown as it is.
 inline constexpr const char* kLabelPhoneNumberMobile = "mobile";
@@ -192,9 +194,19 @@ public:
     // Replaces the contents with the cards of a vCard file; on error the store is unchanged.
     foundation::Status loadVCardFile(const std::filesystem::path& path);
 
+    // Keeps the store in a vCard file, as the device keeps its database: the file's cards are
+    // loaded now (a missing file leaves the contents as they are) and every save request from
+    // then on is written back to it before it counts as saved. A file that cannot be read is
+    // moved aside (files::setAside), never overwritten, and the error names both places; the
+    // store then starts empty and is kept in a new file. An empty path keeps it in memory only.
+    foundation::Status keepInFile(const std::filesystem::path& path);
+    // The file the store is kept in, empty when it lives in memory only.
+    std::filesystem::path keptFile() const;
+
 private:
     mutable std::mutex mutex_;
     std::vector<Contact> contacts_;
+    std::filesystem::path keptFile_;
 };
 
 // Reads every card of a vCard 3.0 or 4.0 text. Cards without a UID get a new identifier.

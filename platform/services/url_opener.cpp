@@ -11,6 +11,8 @@ namespace {
 
 std::mutex gSharedMutex;
 std::shared_ptr<URLOpener> gShared;
+std::mutex gObserverMutex;
+URLOpener::OpenedObserver gObserver;
 
 std::string schemeOf(const std::string& url) {
     size_t colon = url.find(':');
@@ -74,7 +76,31 @@ void URLOpener::openURL(const std::string& url, const foundation::Dictionary&, C
         else
             success = false;
     }
+    if (success) {
+        OpenedObserver observer;
+        {
+            std::lock_guard lock(gObserverMutex);
+            observer = gObserver;
+        }
+        if (observer) observer(url);
+    }
     if (completion) dispatch::Queue::main()->async([completion, success] { completion(success); });
+}
+
+void URLOpener::setOpenedObserver(OpenedObserver observer) {
+    std::lock_guard lock(gObserverMutex);
+    gObserver = std::move(observer);
+}
+
+std::string URLOpener::describeOpenedURL(const std::string& url) {
+    const std::string scheme = schemeOf(url);
+    if (scheme == "tel") {
+        auto number = foundation::percentDecode(std::string_view(url).substr(4));
+        return "Calling " + (number ? *number : url.substr(4));
+    }
+    if (scheme == "http" || scheme == "https") return url;
+    if (url == kOpenSettingsURLString) return "Opening Settings";
+    return "Opening " + url;
 }
 
 std::vector<std::string> URLOpener::openedURLs() const {

@@ -1,7 +1,7 @@
 // Opening URLs as the platform's application does (openURL:options:completionHandler:), for a
 // device without the platform: every URL asked for is recorded in order, "tel:" URLs are handed
 // to an in-memory dialer that keeps the numbers it was given, and "http"/"https" URLs count as
-// opened in the browser. Tests and the shell read what was opened.
+// opened in the browser. Tests and the shell read what was opened; the window shows it.
 #pragma once
 
 #include <functional>
@@ -43,6 +43,16 @@ public:
     void registerScheme(const std::string& scheme);
     // Records the URL and hands it on; completion, when given, hears the result on the main queue.
     void openURL(const std::string& url, const foundation::Dictionary& options = {}, Completion completion = {});
+
+    // Told of every URL that went somewhere (a number dialled, a page, the settings), on the
+    // thread that opened it: the device shows what the platform would have left the app for.
+    // Process-wide, as the system is; an empty function stops it.
+    using OpenedObserver = std::function<void(const std::string& url)>;
+    static void setOpenedObserver(OpenedObserver observer);
+    // What the device shows for an opened URL: "Calling +44 20 7946 0000" for a number, the
+    // address for a page, "Opening Settings" for the app's settings page, "Opening " and the URL
+    // for any other scheme.
+    static std::string describeOpenedURL(const std::string& url);
 
     std::vector<std::string> openedURLs() const;
     void clear();

@@ -12,12 +12,35 @@ namespace system_screens {
 
 namespace {
 
-std::vector<std::string> fetchKeys() {
+// The first key of every key path an expression reads ("postalAddresses" of
+// "postalAddresses.@count").
+void collectKeys(const store::Expression& e, std::vector<std::string>& keys) {
+    if (e.kind == store::Expression::Kind::KeyPath && !e.keyPath.empty()) keys.push_back(e.keyPath.front());
+    for (const auto& element : e.elements) collectKeys(element, keys);
+}
+
+void collectKeys(const store::PredicateNode& node, std::vector<std::string>& keys) {
+    collectKeys(node.lhs, keys);
+    collectKeys(node.rhs, keys);
+    for (const auto& child : node.children) collectKeys(child, keys);
+}
+
+// What the list shows and its cards need, and whatever the rules and the displayed properties
+// read: a contact fetched without a key answers it as empty, so a rule on "postalAddresses"
+// would see no addresses at all.
+std::vector<std::string> fetchKeys(const std::vector<std::string>& displayed,
+                                   const std::optional<store::Predicate>& enabling,
+                                   const std::optional<store::Predicate>& selection) {
     std::vector<std::string> keys = services::ContactFormatter::descriptorForRequiredKeys();
-    for (const char* k :
-         {services::kContactPhoneNumbersKey, services::kContactNicknameKey, services::kContactOrganizationNameKey,
-          services::kContactThumbnailImageDataKey, services::kContactImageDataAvailableKey})
+    for (const char* k : {services::kContactIdentifierKey, services::kContactPhoneNumbersKey,
+                          services::kContactNicknameKey, services::kContactOrganizationNameKey,
+                          services::kContactThumbnailImageDataKey, services::kContactImageDataAvailableKey})
         keys.emplace_back(k);
+    keys.insert(keys.end(), displayed.begin(), displayed.end());
+    for (const auto* rule : {&enabling, &selection})
+        if (*rule) collectKeys((*rule)->root(), keys);
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
     return keys;
 }
 
@@ -123,7 +146,7 @@ const std::vector<services::Contact>& ContactPickerViewController::contacts() {
     if (!contacts_) {
         contacts_.emplace();
         // The picker runs in the system's process: it lists the contacts whatever the app may read.
-        *contacts_ = store_->systemContacts(fetchKeys());
+        *contacts_ = store_->systemContacts(fetchKeys(displayedPropertyKeys, enabling_, selection_));
         std::stable_sort(
             contacts_->begin(), contacts_->end(), [](const services::Contact& a, const services::Contact& b) {
                 return foundation::compare(displayName(a), displayName(b), foundation::kCaseInsensitive) < 0;

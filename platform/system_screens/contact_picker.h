@@ -18,8 +18,9 @@
 // - picking or Cancel closes the picker first, then the delegate hears of it.
 // Predicates are the store's ("phoneNumbers.@count > 0"); a contact answers the key paths of its
 // names, "identifier", "phoneNumbers" (the numbers' strings), "phoneNumbers.@count" and
-// "postalAddresses.@count". A picker whose displayed keys name the postal addresses shows them
-// on its cards in place of the phone numbers.
+// "postalAddresses.@count". The list fetches the keys its rules and displayed keys read, as well
+// as the names and numbers it shows. A picker whose displayed keys name the postal addresses
+// shows them on its cards in place of the phone numbers.
 #pragma once
 
 #include <memory>

@@ -60,12 +60,14 @@ void Player::play() {
     if (error_ || playing_) return;
     playing_ = true;
     startedAt_ = dispatch::clock().now();
+    if (auto observer = rateObserver_) observer();
 }
 
 void Player::pause() {
     if (!playing_) return;
     position_ = currentTime();
     playing_ = false;
+    if (auto observer = rateObserver_) observer();
 }
 
 double Player::currentTime() const {
@@ -111,7 +113,7 @@ void PlayerViewController::loadView() {
                 player->pause();
             else
                 player->play();
-            viewDidLayoutSubviews();
+            updatePlayPause();
         },
         toolkit::kTouchUpInside);
     root->addSubview(done_);
@@ -134,6 +136,25 @@ void PlayerViewController::viewDidLayoutSubviews() {
     const auto playSize = playPause_->sizeThatFits({});
     playPause_->setFrame({b.origin.x + (b.size.width - playSize.width) / 2,
                           b.origin.y + b.size.height - insets.bottom - 44, playSize.width, 44});
+}
+
+void PlayerViewController::viewWillAppear(bool animated) {
+    ViewController::viewWillAppear(animated);
+    // The player may be started or stopped by anyone (the presenter once the screen is up,
+    // another player screen, Done): the button follows.
+    if (player) {
+        std::weak_ptr<PlayerViewController> weak = weakSelf<PlayerViewController>();
+        player->setRateObserver([weak] {
+            if (auto screen = weak.lock()) screen->updatePlayPause();
+        });
+    }
+    updatePlayPause();
+}
+
+void PlayerViewController::updatePlayPause() {
+    if (!viewIfLoaded()) return;
+    // The title and the button's width change together.
+    viewDidLayoutSubviews();
 }
 
 void PlayerViewController::viewDidAppear(bool animated) {

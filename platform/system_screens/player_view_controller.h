@@ -9,6 +9,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,8 +48,12 @@ public:
     double rate() const { return playing_ ? 1.0 : 0.0; }
     // Seconds played so far (moving with the clock while playing).
     double currentTime() const;
+    // Told after every change of the rate (a play or a pause, whoever asked): the screen showing
+    // the player keeps its button in step. One observer; a new one replaces it.
+    void setRateObserver(std::function<void()> observer) { rateObserver_ = std::move(observer); }
 
 private:
+    std::function<void()> rateObserver_;
     Player() = default;
     std::string url_;
     std::optional<foundation::Error> error_;
@@ -86,8 +91,12 @@ public:
     void viewDidAppear(bool animated) override;
     void viewDidDisappear(bool animated) override;
     ~PlayerViewController() override;
+    void viewWillAppear(bool animated) override;
+    // The play/pause button, titled "Pause" while the player plays and "Play" otherwise.
+    toolkit::Button* playPauseButton() const { return playPause_.get(); }
 
 private:
+    void updatePlayPause();
     std::shared_ptr<toolkit::View> picture_;
     std::shared_ptr<toolkit::Button> done_;
     std::shared_ptr<toolkit::Button> playPause_;

@@ -4,14 +4,17 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <mutex>
 
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/application.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/strings.h"
 #include "platform/graphics/codecs.h"
+#include "platform/graphics/image.h"
 #include "platform/services/device.h"
 #include "platform/services/search_index.h"
+#include "platform/services/url_opener.h"
 #include "platform/toolkit/animation.h"
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/menu_controller.h"
@@ -43,17 +46,205 @@ foundation::Error sdlError(const SdlLibrary& sdl, const std::string& what) {
     return windowError(kWindowDisplayError, what + ": " + sdl.GetError());
 }
 
+// The picture in a file dropped on the window, with its type as a drag item names it; an error
+// that says why for anything else.
+foundation::Result<std::pair<foundation::Data, std::string>> readDroppedPicture(const std::filesystem::path& path) {
+    const std::string name = path.filename().string();
+    std::error_code ec;
+    const auto size = std::filesystem::is_regular_file(path, ec) ? std::filesystem::file_size(path, ec) : 0;
+    if (ec || !std::filesystem::is_regular_file(path, ec))
+        return windowError(kWindowDropError, "\u201c" + name + "\u201d is not a file that can be read");
+    if (size > FrontEnd::kMaxDroppedFileBytes)
+        return windowError(kWindowDropError, "\u201c" + name + "\u201d is too large to drop");
+    auto data = foundation::files::readData(path);
+    if (!data.ok())
+        return windowError(kWindowDropError,
+                           "\u201c" + name + "\u201d cannot be read: " + data.error().localizedDescription());
+    const foundation::Data& bytes = *data;
+    auto startsWith = [&](std::initializer_list<uint8_t> prefix) {
+        return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
+    };
+    std::string type;
+    foundation::Result<std::shared_ptr<graphics::Bitmap>> decoded =
+        windowError(kWindowDropError, "\u201c" + name + "\u201d is not a picture (PNG, JPEG or GIF)");
+    if (startsWith({0x89, 'P', 'N', 'G'})) {
+        type = "public.png";
+        decoded = graphics::decodePNG(bytes.data(), bytes.size());
+    } else if (startsWith({0xFF, 0xD8, 0xFF})) {
+        type = "public.jpeg";
+        decoded = graphics::decodeJPEG(bytes.data(), bytes.size());
+    } else if (startsWith({'G', 'I', 'F', '8'})) {
+        type = "com.compuserve.gif";
+        decoded = graphics::decodeGIF(bytes.data(), bytes.size());
+    }
+    if (type.empty()) return decoded.error();
+    if (!decoded.ok())
+        return windowError(kWindowDropError, "\u201c" + name + "\u201d is not a picture that can be read: " +
+                                                 decoded.error().localizedDescription());
+    return std::pair{std::move(*data), type};
+}
+
 }  // namespace
+
+struct FrontEnd::OpenedURLs {
+    std::mutex mutex;
+    std::vector<std::string> urls;
+};
+
+void FrontEnd::watchOpenedURLs() {
+    opened_ = std::make_shared<OpenedURLs>();
+    // The app may open a URL on any thread; the window shows it at its next frame.
+    services::URLOpener::setOpenedObserver([weak = std::weak_ptr<OpenedURLs>(opened_)](const std::string& url) {
+        auto opened = weak.lock();
+        if (!opened) return;
+        {
+            std::lock_guard lock(opened->mutex);
+            opened->urls.push_back(url);
+        }
+        dispatch::Queue::main()->async([] {});  // wakes an idle window
+    });
+}
+
+void FrontEnd::serveNotices(double now) {
+    std::vector<std::string> urls;
+    {
+        std::lock_guard lock(opened_->mutex);
+        urls.swap(opened_->urls);
+    }
+    if (!urls.empty()) {
+        notice_.show(services::URLOpener::describeOpenedURL(urls.back()), now);
+        // The loop wakes when the notice is due to go, however idle the window is then.
+        dispatch::Queue::main()->after(Notice::kShownFor + 0.05, [] {});
+    }
+    notice_.update(now);
+}
+
+bool FrontEnd::followDrag(const SDL_Event& event) {
+    switch (event.type) {
+        case SDL_MOUSEMOTION:
+            pointer_ = pointFor(event.motion.x, event.motion.y);
+            if (dragSession_) {
+                dragSession_->locationInWindow = pointer_;
+                if (dragPreview_) {
+                    toolkit::Rect frame = dragPreview_->frame();
+                    frame.origin = {pointer_.x - frame.width() / 2, pointer_.y - frame.height() / 2};
+                    dragPreview_->setFrame(frame);
+                }
+                return true;
+            }
+            if (!touch_ || !pressedAt_ || dispatch::clock().now() - *pressedAt_ < kDragLiftDelay) return false;
+            if (std::hypot(pointer_.x - pressedPoint_.x, pointer_.y - pressedPoint_.y) < kDragLiftDistance)
+                return false;
+            return liftDrag();
+        case SDL_MOUSEBUTTONDOWN:
+            if (event.button.button != SDL_BUTTON_LEFT || touch_ || dragSession_) return false;
+            pointer_ = pressedPoint_ = pointFor(event.button.x, event.button.y);
+            pressedAt_ = dispatch::clock().now();
+            return false;
+        case SDL_MOUSEBUTTONUP:
+            pressedAt_.reset();
+            if (event.button.button != SDL_BUTTON_LEFT || !dragSession_) return false;
+            endDrag(pointFor(event.button.x, event.button.y));
+            return true;
+        case SDL_WINDOWEVENT:
+            if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST && dragSession_) endDrag(std::nullopt);
+            return false;
+        case SDL_DROPFILE:
+            if (event.drop.file) {
+                const std::filesystem::path path = event.drop.file;
+                sdl_->free(event.drop.file);
+                (void)dropFile(path, pointer_);
+            }
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool FrontEnd::liftDrag() {
+    // Asked once a press: a press on nothing draggable stays a touch.
+    pressedAt_.reset();
+    toolkit::View* hit = toolkitWindow_.hitTest(pressedPoint_, nullptr);
+    std::shared_ptr<toolkit::DragSession> session;
+    for (toolkit::View* v = hit; v && !session; v = v->superview())
+        for (const auto& interaction : v->interactions())
+            if (auto drag = std::dynamic_pointer_cast<toolkit::DragInteraction>(interaction)) {
+                session = drag->beginDrag(v->convertPointFrom(pressedPoint_, nullptr));
+                break;
+            }
+    if (!session) return false;
+    // The drag takes over from the touch and from a menu the hold opened.
+    if (auto* menu = toolkit::MenuPanel::shown(&toolkitWindow_)) (void)menu->handleKey(toolkit::kInputEscape);
+    toolkitWindow_.cancelAllTouches();
+    touch_.reset();
+    session->locationInWindow = pointer_;
+    dragSession_ = session;
+    std::shared_ptr<toolkit::View> shown;
+    const auto& item = session->items.front();
+    if (item->previewProvider) shown = item->previewProvider();
+    toolkit::Size size = shown ? shown->frame().size : toolkit::Size{64, 64};
+    constexpr double kSide = 120;
+    const double fit = std::min({1.0, kSide / std::max(size.width, 1.0), kSide / std::max(size.height, 1.0)});
+    size = {std::max(size.width * fit, 24.0), std::max(size.height * fit, 24.0)};
+    dragPreview_ = toolkit::View::make(
+        toolkit::Rect(pointer_.x - size.width / 2, pointer_.y - size.height / 2, size.width, size.height));
+    dragPreview_->setUserInteractionEnabled(false);
+    dragPreview_->setAlpha(0.85);
+    dragPreview_->setBackgroundColor(toolkit::Color::systemGray4());
+    dragPreview_->layer().cornerRadius = 8;
+    dragPreview_->setClipsToBounds(true);
+    if (shown) {
+        shown->setFrame(dragPreview_->bounds());
+        shown->setUserInteractionEnabled(false);
+        dragPreview_->addSubview(shown);
+    }
+    toolkitWindow_.addSubview(dragPreview_);
+    return true;
+}
+
+void FrontEnd::endDrag(std::optional<toolkit::Point> dropAt) {
+    auto session = std::move(dragSession_);
+    if (dragPreview_) dragPreview_->removeFromSuperview();
+    dragPreview_.reset();
+    if (!session || !dropAt) return;
+    // The preview is gone before the drop: the view under the pointer is the one that takes it.
+    (void)toolkit::dropSession(toolkitWindow_, *session, *dropAt);
+    lastDrop_ = std::move(session);
+}
+
+foundation::Status FrontEnd::dropFile(const std::filesystem::path& path, toolkit::Point at) {
+    auto picture = readDroppedPicture(path);
+    if (!picture.ok()) {
+        std::fprintf(stderr, "hx window: nothing dropped: %s\n", picture.error().localizedDescription().c_str());
+        notice_.show(picture.error().localizedDescription(), dispatch::clock().now());
+        dispatch::Queue::main()->after(Notice::kShownFor + 0.05, [] {});
+        return picture.error();
+    }
+    auto provider = toolkit::ItemProvider::withData(std::move(picture->first), picture->second);
+    provider->suggestedName = path.stem().string();
+    auto session = std::make_shared<toolkit::DragSession>();
+    session->items.push_back(std::make_shared<toolkit::DragItem>(provider));
+    session->locationInWindow = at;
+    const auto operation = toolkit::dropSession(toolkitWindow_, *session, at);
+    lastDrop_ = std::move(session);
+    if (operation != toolkit::DropOperation::Copy && operation != toolkit::DropOperation::Move)
+        return windowError(kWindowDropError, "nothing under the pointer takes a picture");
+    return {};
+}
 
 FrontEnd::FrontEnd(toolkit::Window& window, FrontEndOptions options)
     : toolkitWindow_(window),
       options_(std::move(options)),
       previousTimedAnimations_(toolkit::Animations::timed()),
-      banners_(window) {
+      banners_(window),
+      notice_(window) {
     toolkit::Animations::setTimed(options_.timedAnimations);
+    watchOpenedURLs();
 }
 
 FrontEnd::~FrontEnd() {
+    services::URLOpener::setOpenedObserver({});
+    if (dragSession_) endDrag(std::nullopt);
     stopTicking();
     toolkit::Animations::setTimed(previousTimedAnimations_);
     if (touch_ || !fingers_.empty()) toolkitWindow_.cancelAllTouches();
@@ -130,6 +321,7 @@ void FrontEnd::pumpEvents() {
 
 void FrontEnd::handleEvent(const SDL_Event& event) {
     ++eventsHandled_;
+    if (followDrag(event)) return;
     switch (event.type) {
         case SDL_QUIT:
             closed_ = true;
@@ -218,9 +410,13 @@ void FrontEnd::handleKey(const SDL_KeyboardEvent& key) {
         if (!key.repeat) runCommand(*command);
         return;
     }
-    // Escape closes the system's prompt.
+    // Escape closes the system's prompt, and a banner whose text is being typed.
     if (key.keysym.sym == SDLK_ESCAPE && prompt()) {
         prompt_->close();
+        return;
+    }
+    if (key.keysym.sym == SDLK_ESCAPE && banners_.isTyping()) {
+        banners_.close();
         return;
     }
     // A menu on screen takes its keys (arrows, Return, Escape) before the focused text does.
@@ -522,6 +718,7 @@ void FrontEnd::frame() { frame(false); }
 void FrontEnd::serveSystem() {
     const double now = dispatch::clock().now();
     banners_.update(now);
+    serveNotices(now);
     if (!foundation::Application::shared().isInBackground()) {
         backgroundSince_.reset();
         return;

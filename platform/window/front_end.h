@@ -6,9 +6,12 @@
 // rotate, light/dark, memory warning, background/foreground, a screenshot of what the window
 // shows (read back from its render target), the system's prompt for an address to open and its
 // search; F9-F12 for what the program's run does (ApplicationHooks: a text arrives, from a new
-// number, the network off/on, a crash). The window also plays the system's part in what reaches the app from outside:
-// each notification the centre delivers shows as a banner (sheets.h), and while the app is in the background the
-// background fetches come at the interval it asked for.
+// number, the network off/on, a crash). The window also plays the system's part in what reaches
+// the app from outside: each notification the centre delivers shows as a banner (sheets.h), and
+// while the app is in the background the background fetches come at the interval it asked for.
+// What the app hands the system (a number to call, a page) shows as a notice; files dropped on the
+// window are dropped on the view under the pointer, and a held press that moves drags what a drag
+// interaction offers.
 #pragma once
 
 #include <deque>
@@ -26,6 +29,7 @@
 #include "platform/foundation/error.h"
 #include "platform/graphics/bitmap.h"
 #include "platform/graphics/graphics_context.h"
+#include "platform/toolkit/drag_drop.h"
 #include "platform/toolkit/window.h"
 #include "platform/window/device_commands.h"
 #include "platform/window/input_script.h"
@@ -111,6 +115,22 @@ public:
     // The system's own work of this moment: due notifications as banners, a due background fetch.
     void serveSystem();
 
+    // What the system shows of a URL the app opened (a number called, a page), at the bottom.
+    Notice& notice() { return notice_; }
+    // Drag and drop. A file dropped on the window (the window system's drop) is a drop of its
+    // picture at the pointer: the view there that takes drops gets it as a picture item. A press
+    // held kDragLiftDelay s that then moves kDragLiftDistance points on a view with a drag
+    // interaction lifts a drag of what it gives (the touch is cancelled, a preview follows the
+    // pointer); letting go drops it there.
+    static constexpr double kDragLiftDelay = 0.35;
+    static constexpr double kDragLiftDistance = 8;
+    // Larger files are not read for a drop.
+    static constexpr uintmax_t kMaxDroppedFileBytes = 32u << 20;
+    bool isDragging() const { return dragSession_ != nullptr; }
+    // Drops the picture in the file at a window point, as a drop from the window system does; an
+    // error (also printed and shown as a notice) for a file that is not a picture.
+    foundation::Status dropFile(const std::filesystem::path& path, toolkit::Point at);
+
 private:
     FrontEnd(toolkit::Window& window, FrontEndOptions options);
     foundation::Status create();
@@ -130,6 +150,15 @@ private:
     void tick();
     void pollInput();
     void startLinkIfWanted();
+
+    // Drags and drops, apart from the touches' own handling: true when the event was the drag's.
+    bool followDrag(const SDL_Event& event);
+    bool liftDrag();
+    void endDrag(std::optional<toolkit::Point> dropAt);
+    // URLs the app opened, shown as notices.
+    struct OpenedURLs;
+    void watchOpenedURLs();
+    void serveNotices(double now);
 
     toolkit::Window& toolkitWindow_;
     FrontEndOptions options_;
@@ -170,6 +199,16 @@ private:
     uint64_t drawnRedrawRequests_ = 0;
     uint64_t drawnServed_ = 0;
     NotificationBanners banners_;
+    Notice notice_;
+    std::shared_ptr<OpenedURLs> opened_;
+    // The pointer over the window (where a dropped file lands), the press a drag may lift from,
+    // the drag under way with its preview, and the last drop (kept while it loads).
+    toolkit::Point pointer_;
+    std::optional<double> pressedAt_;
+    toolkit::Point pressedPoint_;
+    std::shared_ptr<toolkit::DragSession> dragSession_;
+    std::shared_ptr<toolkit::View> dragPreview_;
+    std::shared_ptr<toolkit::DragSession> lastDrop_;
     std::unique_ptr<Prompt> prompt_;
     std::optional<double> backgroundSince_;
     // The display link and how input reaches the loop while it is paused.

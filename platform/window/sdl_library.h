@@ -29,6 +29,7 @@ namespace windowing {
     X(DestroyRenderer)                                                                                                 \
     X(DestroyTexture)                                                                                                  \
     X(DestroyWindow)                                                                                                   \
+    X(free)                                                                                                            \
     X(GetDisplayUsableBounds)                                                                                          \
     X(GetCurrentVideoDriver)                                                                                           \
     X(GetError)                                                                                                        \

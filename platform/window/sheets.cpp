@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/dispatch/dispatch.h"
 #include "platform/services/device.h"
 #include "platform/toolkit/controls.h"
 
@@ -78,7 +79,13 @@ NotificationBanners::~NotificationBanners() { close(); }
 void NotificationBanners::update(double now) {
     for (auto& n : services::UserNotificationCenter::currentNotificationCenter()->deliverDueRequests(now))
         waiting_.push_back(std::move(n));
-    if (card_ && !typing_ && now - shownAt_ >= kShownFor) close();
+    if (typing_ && field_ && field_->text() != typed_) {
+        typed_ = field_->text();
+        shownAt_ = now;
+        // The loop wakes when the field is due to go, however idle the window is then.
+        dispatch::Queue::main()->after(kShownFor + 0.05, [] {});
+    }
+    if (card_ && now - shownAt_ >= kShownFor) close();
     if (!card_ && !waiting_.empty()) {
         auto next = std::move(waiting_.front());
         waiting_.pop_front();
@@ -93,6 +100,7 @@ void NotificationBanners::close() {
     field_.reset();
     shown_.reset();
     typing_ = false;
+    typed_.clear();
 }
 
 void NotificationBanners::show(services::DeliveredNotification notification, double now) {
@@ -158,6 +166,10 @@ void NotificationBanners::askForText(const services::NotificationAction& action)
         makeButton(toolkit::Rect(width - kPadding - buttonWidth, kBannerTextHeight, buttonWidth, kRowHeight),
                    action.textInputButtonTitle.empty() ? action.title : action.textInputButtonTitle, send));
     typing_ = true;
+    typed_.clear();
+    // Opening the field counts as the first change: the time starts again.
+    shownAt_ = dispatch::clock().now();
+    dispatch::Queue::main()->after(kShownFor + 0.05, [] {});
     field_->becomeFirstResponder();
 }
 
@@ -167,6 +179,42 @@ void NotificationBanners::respond(const std::string& action, std::optional<std::
     // The banner goes before the app acts: what the response opens is not covered by it.
     close();
     services::UserNotificationCenter::currentNotificationCenter()->respond(response);
+}
+
+// ---- notices
+
+void Notice::show(const std::string& text, double now) {
+    close();
+    const toolkit::Rect safe = window_.safeAreaLayoutFrame();
+    const double width = std::min(kMaxWidth, window_.bounds().width() - 2 * kMargin);
+    const double height = kPadding + kTitleHeight * 2 + kPadding;
+    auto card = makeCard(window_, height);
+    card->setFrame(toolkit::Rect((window_.bounds().width() - width) / 2, safe.maxY() - height - kGap, width, height));
+    card->setBackgroundColor(toolkit::Color::systemGray6());
+    // A tap anywhere on it takes it away.
+    auto dismiss = std::make_shared<toolkit::Button>(toolkit::ButtonType::Custom);
+    dismiss->setFrame(card->bounds());
+    dismiss->accessibility().label = text;
+    dismiss->addAction([this](toolkit::Control&, const toolkit::Event*) { close(); }, toolkit::kTouchUpInside);
+    card->addSubview(dismiss);
+    auto label = makeLabel(toolkit::Rect(kPadding, kPadding, width - 2 * kPadding, kTitleHeight * 2), text,
+                           toolkit::Font::system(15), 2);
+    label->setTextAlignment(toolkit::TextAlignment::center);
+    card->addSubview(label);
+    window_.addSubview(card);
+    card_ = std::move(card);
+    text_ = text;
+    shownAt_ = now;
+}
+
+void Notice::update(double now) {
+    if (card_ && now - shownAt_ >= kShownFor) close();
+}
+
+void Notice::close() {
+    if (card_) card_->removeFromSuperview();
+    card_.reset();
+    text_.clear();
 }
 
 // ---- prompts

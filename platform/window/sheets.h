@@ -2,7 +2,8 @@
 // (tapped, it opens the notification; its category's actions sit under its text, a text-input
 // action asking for the text first), and a one-field prompt at the top (the address to open,
 // or a search of the on-device index whose hits are listed under the field). Each is a card of
-// toolkit views added to the window over everything else; the front end owns them.
+// toolkit views added to the window over everything else; the front end owns them. A notice
+// tells what the system did with a URL the app opened.
 #pragma once
 
 #include <deque>
@@ -31,8 +32,11 @@ public:
     NotificationBanners& operator=(const NotificationBanners&) = delete;
 
     // Delivers the centre's requests that are due, each to be shown in turn; takes a banner away
-    // once it has shown long enough (unless its text is being typed), and shows the next.
+    // once it has shown long enough, and shows the next. A banner whose text is being typed
+    // counts from the last change of its text, so a field left alone goes as the others do.
     void update(double now);
+    // A text-input action's field is open on the banner.
+    bool isTyping() const { return typing_; }
     // Delivered and not yet shown.
     size_t waiting() const { return waiting_.size(); }
     // The banner on screen, nullptr when none.
@@ -53,8 +57,35 @@ private:
     std::deque<services::DeliveredNotification> waiting_;
     double shownAt_ = 0;
     bool typing_ = false;
+    std::string typed_;
     std::shared_ptr<toolkit::TextField> field_;
     std::shared_ptr<FieldDelegate> fieldDelegate_;
+};
+
+// What the device shows when the app hands something to the system (a number to call, a page to
+// open): a small card at the bottom of the window with the system's words for it, gone after a
+// few seconds or when tapped. A newer one takes the place of the one shown.
+class Notice {
+public:
+    static constexpr double kShownFor = 4.0;
+    explicit Notice(toolkit::Window& window) : window_(window) {}
+    ~Notice() { close(); }
+    Notice(const Notice&) = delete;
+    Notice& operator=(const Notice&) = delete;
+
+    void show(const std::string& text, double now);
+    // Takes the card away once it has shown long enough.
+    void update(double now);
+    void close();
+    // The card on screen, nullptr when none, and its text.
+    toolkit::View* card() const { return card_.get(); }
+    const std::string& text() const { return text_; }
+
+private:
+    toolkit::Window& window_;
+    std::shared_ptr<toolkit::View> card_;
+    std::string text_;
+    double shownAt_ = 0;
 };
 
 // A prompt with one field at the top of the window. Return hands the text to submit; Escape (or

@@ -111,4 +111,57 @@ TEST(MailCompose, CancelAndACannotSendDeviceWriteNothing) {
                  !std::filesystem::is_empty(MailComposeViewController::outboxDirectory()));
 }
 
+TEST(MailCompose, AnHTMLBodyReadsAsItsText) {
+    struct Case {
+        std::string html, text;
+    } cases[] = {
+        {"<html><head><style>.msg { color: red }</style><title>T</title></head><body>Hi</body></html>", "Hi"},
+        {"<div class='msg_in'><div class='msg_text'>one<br />two</div></div><div>three</div>", "one\ntwo\nthree"},
+        {"a &amp; b &lt;c&gt; &#37;&#37; &#x263A; &quot;q&quot;", "a & b <c> %% \u263A \"q\""},
+        {"<img src='data:image/png;base64,AAAA' style='max-width:426px' />", "[picture]"},
+        {"  spread \n\n  out  ", "spread out"},
+        {"&bogus; &#xD800; &#99999999; & alone", "&bogus; &#xD800; &#99999999; & alone"},
+        {"<unclosed", ""},
+        {"<>x<", "x"},
+        {"<script>if (a < b) alert(1)</script>after", "after"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(mail::readableBody(c.html), c.text) << c.html;
+}
+
+TEST(MailCompose, TheSheetShowsTheMessageReadOnlyOnAnOpaqueCard) {
+    toolkit::testing::Harness harness;
+    auto presenter = std::make_shared<toolkit::ViewController>();
+    harness.setRoot(presenter);
+    auto composer = std::make_shared<MailComposeViewController>();
+    composer->setToRecipients({"ann@example.test", "bo@example.test"});
+    composer->setSubject("SMS Conversation with Ann");
+    composer->setMessageBody("<div>Hello <b>there</b></div><div>See you</div>", true);
+    composer->addAttachmentData(foundation::Data{1, 2, 3}, "audio/mpeg3", "Audio.mp3");
+    composer->addAttachmentData(foundation::Data{4}, "text/x-vcard", "Contact Card.vcf");
+    presenter->present(composer, true);
+    harness.advance(1);
+    EXPECT_NE(harness.find("To: ann@example.test, bo@example.test"), nullptr) << harness.outline();
+    EXPECT_NE(harness.find("SMS Conversation with Ann"), nullptr) << harness.outline();
+    EXPECT_NE(harness.find("\U0001F4CE Audio.mp3, \U0001F4CE Contact Card.vcf"), nullptr) << harness.outline();
+    EXPECT_EQ(harness.find("Cc: "), nullptr) << "no Cc line without Cc recipients";
+    auto views = harness.findAll("TextView");
+    ASSERT_EQ(views.size(), 1u) << harness.outline();
+    auto* body = dynamic_cast<toolkit::TextView*>(views.front());
+    ASSERT_TRUE(body);
+    EXPECT_EQ(body->text(), "Hello there\nSee you");
+    EXPECT_FALSE(body->isEditable());
+    ASSERT_TRUE(composer->sheet()->view()->backgroundColor());
+    EXPECT_EQ(composer->sheet()->view()->backgroundColor()->alpha(), 1.0);
+    // Every field sits on the card, inside the screen, none over another.
+    const auto card = composer->sheet()->view()->convertRectTo(composer->sheet()->view()->bounds(), nullptr);
+    std::vector<toolkit::Rect> frames;
+    for (auto* text : {harness.find("SMS Conversation with Ann"), static_cast<toolkit::View*>(body)}) {
+        const auto frame = text->convertRectTo(text->bounds(), nullptr);
+        EXPECT_TRUE(card.contains(frame)) << frame.minY();
+        EXPECT_GT(frame.height(), 0);
+        frames.push_back(frame);
+    }
+    EXPECT_LE(frames[0].maxY(), frames[1].minY());
+}
+
 }  // namespace

@@ -123,3 +123,35 @@ TEST(PlayerScreens, OneAtATimeEachAppearanceRecordedAndPlayingOnTheClock) {
     EXPECT_EQ(first->player->rate(), 0.0);
     EXPECT_EQ(PlayerViewController::onScreen(), nullptr);
 }
+
+TEST(PlayerScreens, ThePlayButtonFollowsThePlayersStateWhoeverChangesIt) {
+    toolkit::testing::Harness h;
+    auto root = std::make_shared<toolkit::ViewController>();
+    h.setRoot(root);
+    PlayerViewController::resetPresentations();
+    auto first = std::make_shared<PlayerViewController>();
+    first->player = Player::withURL(mediaURL("video.mp4"));
+    // As the conversation does: the player starts once the screen is up.
+    root->present(first, true, [first] { first->player->play(); });
+    h.advance(1);
+    auto title = [](const PlayerViewController& screen) {
+        return screen.playPauseButton()->currentTitle().value_or("");
+    };
+    ASSERT_GT(first->player->rate(), 0);
+    EXPECT_EQ(title(*first), "Pause");
+    ASSERT_TRUE(h.tap(*first->playPauseButton()));
+    EXPECT_EQ(first->player->rate(), 0);
+    EXPECT_EQ(title(*first), "Play");
+    ASSERT_TRUE(h.tap(*first->playPauseButton()));
+    EXPECT_EQ(title(*first), "Pause");
+    // Another player screen takes over and pauses this one: its button says so.
+    auto second = std::make_shared<PlayerViewController>();
+    second->player = Player::withURL(mediaURL("video.mov"));
+    first->present(second, false);
+    h.advance(1);
+    EXPECT_EQ(first->player->rate(), 0);
+    EXPECT_EQ(title(*first), "Play");
+    EXPECT_EQ(title(*second), "Play");
+    second->player->play();
+    EXPECT_EQ(title(*second), "Pause");
+}

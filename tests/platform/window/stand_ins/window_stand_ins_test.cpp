@@ -1,0 +1,359 @@
+// What the system does for the app in its window, on SDL's offscreen driver, as a user meets it:
+// a picture file dropped on the window lands where the pointer is (the new message screen attaches
+// it; a file that is no picture is refused with a notice), a picture bubble held and moved is
+// dragged into the reply's pictures, the mail composer shows what it will send, a tapped number
+// in a bubble shows the call it started, and a banner being typed into closes on Escape or goes
+// once left alone.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include "app/connect_app_delegate_iphone.h"
+#include "platform/foundation/application.h"
+#include "platform/foundation/files.h"
+#include "platform/foundation/url.h"
+#include "platform/graphics/bitmap.h"
+#include "platform/graphics/codecs.h"
+#include "platform/mail/mail_compose_controller.h"
+#include "platform/services/url_opener.h"
+#include "platform/services/user_notifications.h"
+#include "platform/toolkit/controls.h"
+#include "platform/toolkit/menu_panel.h"
+#include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/responder.h"
+#include "platform/toolkit/table_view.h"
+#include "platform/toolkit/text_input.h"
+#include "platform/window/front_end.h"
+#include "tests/platform/window/window_play.h"
+#include "tests/support/screen_fixture.h"
+#include "tests/support/test_support.h"
+#include "ui/compose/vc_new_message.h"
+#include "ui/conversation/conversation_table_view_cell.h"
+#include "ui/conversation/vc_conversation.h"
+#include "ui/shell/ui_screens.h"
+
+namespace {
+
+using toolkit::Point;
+
+Point centre(toolkit::View& view) { return view.convertPointTo({view.bounds().midX(), view.bounds().midY()}, nullptr); }
+
+constexpr const char* kPictureThread = "t.+15550191";
+constexpr const char* kNumberText = "Call me on +44 20 7946 0000 after six";
+
+struct StandInsWindow : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone> {
+    StandInsWindow()
+        : ScreenFixture({.screens = std::make_shared<HXUIScreens>(),
+                         .emulator = true,
+                         .signedIn = true,
+                         .sharedDelegate = true}) {}
+    void SetUp() override {
+        setenv("SDL_VIDEODRIVER", "offscreen", 1);
+        ScreenFixture::SetUp();
+        services::URLOpener::setShared(nullptr);
+        services::UserNotificationCenter::currentNotificationCenter()->removeAllPendingNotificationRequests();
+        services::UserNotificationCenter::currentNotificationCenter()->removeAllDeliveredNotifications();
+        // A thread whose newest text holds a number and whose message before it holds a picture.
+        service->withAccount([](emulator::Account& a) {
+            emulator::Thread t;
+            t.id = kPictureThread;
+            t.numbers = {"+15550191"};
+            emulator::Message picture;
+            picture.id = "mpic1";
+            picture.startTimeMs = 1'900'000'000'000;
+            picture.fromNumber = "+15550191";
+            picture.type = "smsIn";
+            picture.attachments = {{"imgpic1", "image/jpeg"}};
+            a.media["imgpic1"] = {.mimeType = "image/jpeg", .width = 1024, .height = 768};
+            emulator::Message text = picture;
+            text.id = "mpic2";
+            text.startTimeMs += 60'000;
+            text.text = kNumberText;
+            text.attachments.clear();
+            t.items = {picture, text};
+            a.threads.push_back(t);
+            return 0;
+        });
+    }
+    void TearDown() override {
+        frontEnd.reset();
+        services::URLOpener::setShared(nullptr);
+        foundation::Application::shared().setApplicationState(foundation::ApplicationState::Active);
+        ScreenFixture::TearDown();
+    }
+    void openWindow() {
+        ASSERT_TRUE(launch());
+        harness.settle();
+        ASSERT_TRUE(settleRequests());
+        windowing::FrontEndOptions options;
+        options.hooks.openURL = [this](const std::string& url) { (void)app->applicationOpenURL(url); };
+        auto opened = windowing::FrontEnd::open(harness.window(), std::move(options));
+        ASSERT_TRUE(opened.ok()) << opened.error().localizedDescription();
+        frontEnd = std::move(*opened);
+    }
+    void play(const std::string& lines) {
+        hxtest::playInWindow(*frontEnd, lines, last);
+        harness.settle();
+    }
+    std::string at(Point p) { return std::to_string(p.x) + " " + std::to_string(p.y); }
+    void click(toolkit::View& view) { play("click " + at(centre(view))); }
+    // Frames over `seconds` of the virtual clock, with the run loop's work between them.
+    void frames(double seconds) {
+        for (double t = 0; t < seconds; t += 0.25) {
+            harness.advance(0.25);
+            frontEnd->frame();
+        }
+        harness.settle();
+    }
+    // The window system's drop of a file: the pointer moves over the window, then the file comes.
+    void dropFile(const std::filesystem::path& path, Point where) {
+        play("press " + at(where) + "\nrelease " + at(where));
+        SDL_Event event{};
+        event.type = SDL_DROPFILE;
+        event.drop.windowID = frontEnd->windowID();
+        event.drop.file = ::strdup(path.c_str());  // the window frees it, as SDL's own
+        ASSERT_EQ(windowing::sdlLibrary().value()->PushEvent(&event), 1);
+        frontEnd->pumpEvents();
+        harness.advance(0.2);  // the dropped picture loads on the next turns
+        harness.settle();
+    }
+    toolkit::ViewController* top() {
+        toolkit::ViewController* shown = harness.topPresented();
+        if (auto* nav = dynamic_cast<toolkit::NavigationController*>(shown)) return nav->topViewController();
+        return shown;
+    }
+    // The thread's row in the SMS list (the newest), clicked.
+    VC_Conversation* openPictureThread() {
+        app->selectViewForIndex(1);
+        harness.settle();
+        EXPECT_TRUE(settleRequests());
+        toolkit::View* cell = nullptr;
+        for (int i = 0; i < 50 && !cell; ++i) {
+            (void)harness.outline();
+            for (auto* view : harness.findAll("Label"))
+                if (view->outlineText().rfind("+1 555-0191", 0) == 0)
+                    for (toolkit::View* up = view; up && !cell; up = up->superview())
+                        if (dynamic_cast<toolkit::TableViewCell*>(up)) cell = up;
+            if (!cell) harness.advance(0.1);
+        }
+        if (!cell) return nullptr;
+        click(*cell);
+        harness.advance(0.5);
+        EXPECT_TRUE(settleRequests());
+        harness.advance(0.5);
+        EXPECT_TRUE(settleRequests());
+        auto* nav = app->viewControllerForIndex(1)->navigationController();
+        return nav ? dynamic_cast<VC_Conversation*>(nav->topViewController()) : nullptr;
+    }
+    ConversationTableViewCell* cellWhere(VC_Conversation& conversation,
+                                         const std::function<bool(ConversationTableViewCell&)>& wanted) {
+        for (auto* view : harness.findAll("ConversationTableViewCell"))
+            if (auto* cell = dynamic_cast<ConversationTableViewCell*>(view);
+                cell && cell->isDescendantOf(&conversation.tableView()) && wanted(*cell))
+                return cell;
+        return nullptr;
+    }
+
+    std::unique_ptr<windowing::FrontEnd> frontEnd;
+    Point last;
+    hxtest::TempDir files;
+};
+
+std::filesystem::path writePNG(const std::filesystem::path& path) {
+    auto bitmap = graphics::Bitmap::make(40, 30);
+    EXPECT_TRUE(bitmap.ok());
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 40; ++x) (*bitmap)->row(y)[x] = 0xFF2080C0u;
+    auto png = graphics::encodePNG(**bitmap);
+    EXPECT_TRUE(png.ok());
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(png->data()), static_cast<std::streamsize>(png->size()));
+    return path;
+}
+
+}  // namespace
+
+TEST_F(StandInsWindow, APictureFileDroppedOnTheNewMessageScreenIsAttachedAndAnotherFileIsRefused) {
+    openWindow();
+    (void)app->applicationOpenURL("hxconnect://sms?number=5550100");
+    harness.advance(0.5);
+    harness.settle();
+    auto* compose = dynamic_cast<VC_NewMessage*>(top());
+    ASSERT_TRUE(compose) << harness.outline();
+    ASSERT_TRUE(compose->images().empty());
+    const Point middle = centre(*compose->view());
+
+    dropFile(writePNG(files / "sunset.png"), middle);
+    ASSERT_EQ(compose->images().size(), 1u) << "the dropped picture is attached";
+    EXPECT_EQ(frontEnd->notice().card(), nullptr);
+
+    // A text file is no picture: nothing is attached, and the window says why.
+    std::ofstream(files / "notes.txt") << "not a picture";
+    dropFile(files / "notes.txt", middle);
+    EXPECT_EQ(compose->images().size(), 1u);
+    ASSERT_NE(frontEnd->notice().card(), nullptr);
+    EXPECT_NE(frontEnd->notice().text().find("notes.txt"), std::string::npos) << frontEnd->notice().text();
+    EXPECT_NE(frontEnd->notice().text().find("not a picture"), std::string::npos) << frontEnd->notice().text();
+    // A damaged PNG neither.
+    std::ofstream(files / "broken.png", std::ios::binary) << "\x89PNG\r\n\x1a\n-damaged-";
+    dropFile(files / "broken.png", middle);
+    EXPECT_EQ(compose->images().size(), 1u);
+    frames(windowing::Notice::kShownFor + 0.5);
+    EXPECT_EQ(frontEnd->notice().card(), nullptr) << "the notice goes by itself";
+}
+
+TEST_F(StandInsWindow, APictureBubbleHeldAndMovedIsDraggedIntoTheRepliesPicturesAndAFileDropJoinsIt) {
+    openWindow();
+    auto* conversation = openPictureThread();
+    ASSERT_TRUE(conversation) << harness.outline();
+    auto* bubble = cellWhere(*conversation, [](ConversationTableViewCell& c) { return c.isImage(); });
+    ASSERT_TRUE(bubble) << harness.outline();
+    ASSERT_TRUE(conversation->images().empty());
+    const Point from = centre(*bubble);
+    const Point to{from.x, from.y + 150};  // over the text bubble below it
+
+    // A quick press and move scrolls or taps: no drag.
+    play("press " + at(from));
+    play("release " + at(to));
+    EXPECT_FALSE(frontEnd->isDragging());
+    harness.advance(1);
+    EXPECT_TRUE(conversation->images().empty());
+
+    // Held, then moved: the picture lifts and follows the pointer; let go over the conversation,
+    // it joins the reply's pictures.
+    play("press " + at(from));
+    harness.advance(windowing::FrontEnd::kDragLiftDelay + 0.05);
+    play("release " + at(to));  // the motion lifts it; the release drops it
+    EXPECT_FALSE(frontEnd->isDragging());
+    harness.advance(0.2);
+    harness.settle();
+    ASSERT_EQ(conversation->images().size(), 1u) << harness.outline();
+
+    // A file dropped on the conversation joins them too.
+    dropFile(writePNG(files / "plan.png"), to);
+    EXPECT_EQ(conversation->images().size(), 2u);
+}
+
+TEST_F(StandInsWindow, TheMailComposerShowsWhatItSendsAndATappedNumberShowsTheCallItStarted) {
+    openWindow();
+    auto* conversation = openPictureThread();
+    ASSERT_TRUE(conversation) << harness.outline();
+
+    // The number in the bubble, tapped: the phone calls it, and the window says so.
+    auto* bubble = cellWhere(*conversation, [](ConversationTableViewCell& c) {
+        return c.messageView().text().find("+44") != std::string::npos;
+    });
+    ASSERT_TRUE(bubble) << harness.outline();
+    auto& text = bubble->messageView();
+    ASSERT_FALSE(text.detectedLinks().empty()) << "the number is detected";
+    const auto caret = text.caretRectForPosition({text.detectedLinks().front().range.location + 3});
+    const Point onNumber = text.convertPointTo({caret.midX(), caret.midY()}, nullptr);
+    play("click " + at(onNumber));
+    ASSERT_EQ(services::URLOpener::shared()->dialer()->dialedNumbers().size(), 1u);
+    frontEnd->frame();
+    ASSERT_NE(frontEnd->notice().card(), nullptr) << harness.outline();
+    EXPECT_EQ(frontEnd->notice().text().rfind("Calling +44", 0), 0u) << frontEnd->notice().text();
+    EXPECT_NE(frontEnd->findVisible(frontEnd->notice().text()), nullptr) << "the notice is on screen";
+    frames(windowing::Notice::kShownFor + 0.5);
+    EXPECT_EQ(frontEnd->notice().card(), nullptr);
+
+    // "Forward as Email" from the conversation's actions: the composer shows its fields.
+    auto* actions = frontEnd->findVisible("Conversation actions");
+    ASSERT_TRUE(actions) << harness.outline();
+    click(*actions);
+    auto* menu = toolkit::MenuPanel::shown(&harness.window());
+    ASSERT_TRUE(menu) << harness.outline();
+    std::optional<toolkit::Rect> row;
+    for (const auto& r : menu->rows())
+        if (r.title == "Forward as Email") row = r.frame;
+    ASSERT_TRUE(row) << "the menu offers the e-mail";
+    play("click " + at({row->midX(), row->midY()}));
+    harness.advance(1);
+    harness.settle();
+    auto* composer = dynamic_cast<mail::MailComposeViewController*>(harness.topPresented());
+    ASSERT_TRUE(composer) << harness.outline();
+    const std::string subject = composer->message().subject;
+    ASSERT_NE(subject.find("SMS Conversation"), std::string::npos) << subject;
+    EXPECT_NE(frontEnd->findVisible(subject), nullptr) << harness.outline();
+    EXPECT_NE(frontEnd->findVisible("To: "), nullptr) << "no recipients yet: the line says so";
+    // The body reads as the text of the conversation, not as its markup.
+    auto* body = dynamic_cast<toolkit::TextView*>(
+        harness.findAll("TextView").empty() ? nullptr : harness.findAll("TextView").back());
+    ASSERT_TRUE(body) << harness.outline();
+    EXPECT_NE(body->text().find(kNumberText), std::string::npos) << body->text();
+    EXPECT_EQ(body->text().find("<div"), std::string::npos) << body->text();
+    EXPECT_NE(body->text().find("[picture]"), std::string::npos) << "the picture's place: " << body->text();
+    EXPECT_FALSE(body->isEditable());
+    // The sheet is opaque: nothing of the conversation shows through it.
+    auto* sheet = composer->sheet();
+    ASSERT_TRUE(sheet && sheet->view()->backgroundColor());
+    EXPECT_EQ(sheet->view()->backgroundColor()->alpha(), 1.0);
+    // Send (the composer's, not the reply bar's under it) writes what was shown.
+    toolkit::View* send = nullptr;
+    for (auto* view : harness.findAll("BarButton"))
+        if (view->isDescendantOf(composer->view().get()) && view->outlineText() == "Send") send = view;
+    ASSERT_TRUE(send) << harness.outline();
+    click(*send);  // the composer closes and goes
+    harness.advance(1);
+    EXPECT_EQ(dynamic_cast<mail::MailComposeViewController*>(harness.topPresented()), nullptr);
+    std::vector<std::filesystem::path> sent;
+    for (const auto& entry : std::filesystem::directory_iterator(mail::MailComposeViewController::outboxDirectory()))
+        sent.push_back(entry.path());
+    ASSERT_EQ(sent.size(), 1u);
+    auto written = foundation::files::readString(sent.front());
+    ASSERT_TRUE(written.ok());
+    EXPECT_NE(written->find("Subject: " + subject), std::string::npos);
+}
+
+TEST_F(StandInsWindow, ABannerBeingTypedIntoClosesOnEscapeAndGoesWhenLeftAlone) {
+    openWindow();
+    auto center = services::UserNotificationCenter::currentNotificationCenter();
+    auto deliver = [&](const std::string& id, const std::string& body) {
+        services::NotificationRequest request;
+        request.identifier = id;
+        request.content.title = "+1 555-0191";
+        request.content.body = body;
+        request.content.categoryIdentifier = "com.hxconnect.composeReply";
+        request.content.userInfo = foundation::Dictionary{{"id", std::string(kPictureThread)}};
+        center->addNotificationRequest(request);
+    };
+    deliver("n1", "First");
+    deliver("n2", "Second");
+    deliver("n3", "Third");
+    frames(0.5);
+    ASSERT_TRUE(frontEnd->banners().shown()) << harness.outline();
+    auto button = [&](const std::string& title) -> toolkit::View* {
+        auto* banner = frontEnd->banners().banner();
+        for (const auto& view : banner ? banner->subviews() : std::vector<std::shared_ptr<toolkit::View>>{})
+            if (auto* b = dynamic_cast<toolkit::Button*>(view.get()); b && b->currentTitle() == title) return b;
+        return nullptr;
+    };
+    const std::string first = frontEnd->banners().shown()->request.content.body;
+    ASSERT_TRUE(button("Reply")) << harness.outline();
+    click(*button("Reply"));
+    ASSERT_TRUE(frontEnd->banners().isTyping());
+    play("type On my");
+    // Typing keeps it: each change starts its time again.
+    frames(windowing::NotificationBanners::kShownFor - 1);
+    play("type  way");
+    frames(windowing::NotificationBanners::kShownFor - 1);
+    ASSERT_TRUE(frontEnd->banners().shown());
+    EXPECT_EQ(frontEnd->banners().shown()->request.content.body, first);
+    // Escape closes it, sending nothing; the next banner comes.
+    play("press-key Escape");
+    EXPECT_FALSE(frontEnd->banners().isTyping());
+    frames(0.5);
+    ASSERT_TRUE(frontEnd->banners().shown());
+    const std::string second = frontEnd->banners().shown()->request.content.body;
+    EXPECT_NE(second, first);
+    // A field opened and left alone goes as the others do; the one behind it comes.
+    ASSERT_TRUE(button("Reply"));
+    click(*button("Reply"));
+    ASSERT_TRUE(frontEnd->banners().isTyping());
+    frames(windowing::NotificationBanners::kShownFor + 0.5);
+    ASSERT_TRUE(frontEnd->banners().shown()) << "the third banner";
+    EXPECT_NE(frontEnd->banners().shown()->request.content.body, second);
+    EXPECT_FALSE(frontEnd->banners().isTyping());
+}
