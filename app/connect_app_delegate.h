@@ -195,6 +195,8 @@ public:
     virtual void preload();
     // Counts the unread text and voicemail conversations of the store into the badges.
     void updateUnreadCounts() override;
+    // The store's unread counts, shown where the service has not counted (see shell_life_cycle.cpp).
+    void showStoredUnreadCounts(int64_t texts, int64_t voicemails, int polls);
 
     // The bit positions set in mask, ascending.
     static std::vector<int> typesForMask(uint64_t mask);

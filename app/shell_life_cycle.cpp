@@ -408,6 +408,22 @@ void HX_ConnectAppDelegate::preload() {
         });
 }
 
+// The store may hold only the first page of a list: its counts stand in for the service's only
+// where the service has not counted. With a connection the service's counts are on their way (the
+// unread refresh asks for them), so the stored ones wait for them a little (polls every 0.5 s)
+// rather than show a count the service's would replace.
+void HX_ConnectAppDelegate::showStoredUnreadCounts(int64_t texts, int64_t voicemails, int polls) {
+    const bool serviceCounted = serviceUnreadCount(1).count >= 0;
+    if (!serviceCounted && connectionAvailable() && polls > 0) {
+        dispatch::Queue::main()->after(0.5, [weak = weakSelf(), texts, voicemails, polls] {
+            if (auto app = weak.lock()) app->showStoredUnreadCounts(texts, voicemails, polls - 1);
+        });
+        return;
+    }
+    if (serviceUnreadCount(1).count < 0) setUnreadCount(texts, 1);
+    if (serviceUnreadCount(2).count < 0) setUnreadCount(voicemails, 2);
+}
+
 void HX_ConnectAppDelegate::updateUnreadCounts() {
     auto child = newChildContext();
     if (!child) return;
@@ -428,9 +444,8 @@ void HX_ConnectAppDelegate::updateUnreadCounts() {
         dispatch::Queue::main()->async([weak, texts, voicemails] {
             auto app = weak.lock();
             if (!app) return;
-            app->setUnreadCount(texts, 1);
-            app->setUnreadCount(voicemails, 2);
             app->decreaseMocAccessCount();
+            app->showStoredUnreadCounts(texts, voicemails, 10);
         });
     });
 }

@@ -140,6 +140,9 @@ std::optional<std::pair<int64_t, int64_t>> HXApplicationWebClient::unreadCountsF
 void HXApplicationWebClient::threadingInfoReply(const HXRoutedReply& reply) {
     auto counts = unreadCountsFromReply(reply.text);
     if (!counts) return;
+    serviceUnread_[0] = counts->first;
+    serviceUnread_[1] = counts->second;
+    ++serviceUnreadAnswers_;
     setUnreadCount(counts->first, 1);
     setUnreadCount(counts->second, 2);
 }

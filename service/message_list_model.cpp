@@ -1434,9 +1434,32 @@ void HXMessageListModel::updateBadgeValue() {
     const int64_t mask = settings.get("typeMask").int64Value();
     context->performAndWait([&] { count = countConversations(context, "cv_unread", mask); });
     auto v = view();
-    if (count != 0 && v && v->isShownScreen() && v->shownConversationIsRead() == false) --count;
-    a->setUnreadCount(static_cast<int64_t>(count), static_cast<int>(settings.get("viewType").int64Value()));
+    const bool openUnread = count != 0 && v && v->isShownScreen() && v->shownConversationIsRead() == false;
+    if (openUnread) --count;
+    const int viewIndex = static_cast<int>(settings.get("viewType").int64Value());
+    count = static_cast<uint64_t>(badgeCountWithService(static_cast<int64_t>(count), openUnread, *a, viewIndex));
+    a->setUnreadCount(static_cast<int64_t>(count), viewIndex);
     onView([count](HXMessageListView& v) { v.showBackButtonCount(count); });
+}
+
+// The store may hold only the first pages of a list, so its count of unread conversations can be
+// below the service's. Once the service has given its count, that count is the badge; what the
+// store then loses (conversations read or deleted here) lowers it, what the store only learns of
+// (older pages of threads the service counted) does not raise it past it, and the store's count is
+// never undercut.
+int64_t HXMessageListModel::badgeCountWithService(int64_t stored, bool openUnread, HXApplicationWebClient& app,
+                                                  int viewIndex) {
+    const auto service = app.serviceUnreadCount(viewIndex);
+    if (service.count < 0) return stored;
+    if (service.answers != badgeAnswers_) {
+        badgeAnswers_ = service.answers;
+        badgeShown_ = std::max<int64_t>(0, service.count - (openUnread ? 1 : 0));
+        badgeStored_ = stored;
+    }
+    const int64_t shown = std::max(stored, std::min(badgeShown_, badgeShown_ + (stored - badgeStored_)));
+    badgeShown_ = shown;
+    badgeStored_ = stored;
+    return shown;
 }
 
 void HXMessageListModel::markConversationRead(const std::string& conversationID) {

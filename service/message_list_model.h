@@ -212,6 +212,8 @@ public:
     // or null when the request failed. A search reply counts only while the list is shown.
     void messagesReceived(std::shared_ptr<const foundation::Data> data, bool searchResults = false);
     void updateBadgeValue();
+    // The badge's count from the store's count and the service's last count of the view.
+    int64_t badgeCountWithService(int64_t stored, bool openUnread, HXApplicationWebClient& app, int viewIndex);
     void markConversationRead(const std::string& conversationID);
     void markMessageRead(const std::string& conversationID);
     // Posts the additional-spam or -archive reload notification with the page marker to take
@@ -227,6 +229,8 @@ public:
     void filterTable(FilterSender sender = FilterSender::Other);
 
 private:
+    uint64_t badgeAnswers_ = 0;
+    int64_t badgeShown_ = 0, badgeStored_ = 0;
     std::shared_ptr<HXApplicationWebClient> app() const { return app_.lock(); }
     struct ParseResult;
     // Takes the environment here (main queue) and parses on a background queue.

@@ -65,6 +65,9 @@ std::optional<foundation::Error> HXApplicationWebClient::retrieveKeychainItems()
 }
 
 void HXApplicationWebClient::selectAccountForUserName(const std::string& username) {
+    // The last account's counts are not this one's.
+    serviceUnread_[0] = serviceUnread_[1] = -1;
+    ++serviceUnreadAnswers_;
     post("kLogoutNotification");
     auto prefs = defaults();
     (void)prefs->setObject(foundation::Value(username), "username");
@@ -167,6 +170,8 @@ void HXApplicationWebClient::displayLogin() {
 }
 
 void HXApplicationWebClient::logout() {
+    serviceUnread_[0] = serviceUnread_[1] = -1;
+    ++serviceUnreadAnswers_;
     stopMonitoringRegions();
     updateAccountPrefs();
     setMocAccessCount(0);

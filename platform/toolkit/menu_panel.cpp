@@ -97,8 +97,10 @@ Rect MenuPanel::previewFrame() {
 Size MenuPanel::previewSize(Size room) const {
     if (!preview_ || room.height < kMinimumPreviewHeight || room.width <= 0) return {};
     Size size = preview_->preferredContentSize();
-    // A preview that names no size takes the room there is.
-    if (size.width <= 0 || size.height <= 0) return room;
+    // A preview that names no size takes the room there is; one that names only its height is
+    // as wide as the room.
+    if (size.height <= 0) return room;
+    if (size.width <= 0) return {room.width, std::min(size.height, room.height)};
     const double fit = std::min({1.0, room.width / size.width, room.height / size.height});
     return {size.width * fit, size.height * fit};
 }

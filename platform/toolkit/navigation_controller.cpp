@@ -20,9 +20,10 @@ namespace {
 class MenuPressDelegate : public GestureRecognizerDelegate {
 public:
     explicit MenuPressDelegate(std::weak_ptr<BarButtonItem> item) : item_(std::move(item)) {}
+    // An item whose tap already shows its menu leaves a hold to the bar's own recognisers.
     bool gestureRecognizerShouldBegin(GestureRecognizer&) override {
         auto i = item_.lock();
-        return i && i->enabled && i->menu;
+        return i && i->enabled && i->menu && i->action;
     }
 
 private:

@@ -76,15 +76,18 @@ Peek::Peek(PreviewingContextPtr context, ViewControllerPtr controller, Window& w
     const EdgeInsets safe = window.profile().currentSafeArea();
     const double width = b.width() - 2 * kMargin;
     const double room = b.height() - safe.top - safe.bottom - 2 * kMargin;
+    // The controller names the size it wants as it appears (at the room it may take), so the
+    // size is read after its appearance step begins.
+    ViewPtr view = controller_->view();
+    view->setFrame(Rect(kMargin, safe.top + kMargin, width, room));
+    controller_->beginAppearanceTransition(true, true);
     const Size wanted = controller_->preferredContentSize();
     const double height = wanted.height > 0 ? std::min(wanted.height, room) : room * 0.8;
-    ViewPtr view = controller_->view();
     view->setFrame(Rect(kMargin, safe.top + kMargin + (room - height) / 2, width, height));
     savedRadius_ = view->layer().cornerRadius;
     savedClips_ = view->clipsToBounds();
     view->layer().cornerRadius = 14;
     view->setClipsToBounds(true);
-    controller_->beginAppearanceTransition(true, true);
     host_->addSubview(view);
     window.addSubview(host_);
     controller_->endAppearanceTransition();

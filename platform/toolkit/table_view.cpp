@@ -1170,11 +1170,26 @@ void TableView::hideSwipeActions() {
 }
 
 void TableView::handleSwipePan(GestureRecognizer& g) {
-    if (g.state() != GestureState::Ended) return;
     auto& pan = static_cast<PanGestureRecognizer&>(g);
+    // The swipe acts on the row under the finger where it began, named then: the table may
+    // still move under the finger (settling after a scroll, reloaded) before the finger lifts.
+    if (g.state() == GestureState::Began) {
+        const Point t = pan.translationInView(nullptr);
+        const Point at = pan.locationInView(this);
+        swipeStartRow_ = indexPathForRowAtPoint({at.x - t.x, at.y - t.y});
+        return;
+    }
+    if (g.state() != GestureState::Ended) {
+        if (g.state() == GestureState::Cancelled || g.state() == GestureState::Failed) swipeStartRow_.reset();
+        return;
+    }
     Point t = pan.translationInView(nullptr);
-    Point at = pan.locationInView(this);
-    auto ip = indexPathForRowAtPoint({at.x - t.x, at.y - t.y});
+    std::optional<IndexPath> ip = swipeStartRow_;
+    swipeStartRow_.reset();
+    if (!ip) {
+        const Point at = pan.locationInView(this);
+        ip = indexPathForRowAtPoint({at.x - t.x, at.y - t.y});
+    }
     if (!ip || std::fabs(t.x) < kSwipeThreshold) return;
     SwipeEdge edge = t.x < 0 ? SwipeEdge::Trailing : SwipeEdge::Leading;
     if (swiped_) {
@@ -1209,6 +1224,12 @@ std::shared_ptr<ContextMenuSession> TableView::beginContextMenu(IndexPath ip, Po
     menuSession_ = s;
     // Drawn over the window beside the pressed row, the preview lifted out where the row was.
     if (Window* w = window()) {
+        // The preview appears as a shown screen does, at the window's size: it lays itself out
+        // and names the size it wants before the panel places it.
+        if (s->preview) {
+            s->preview->view()->setFrame(w->bounds());
+            s->preview->beginAppearanceTransition(true, true);
+        }
         std::weak_ptr<View> weak = self();
         auto table = [weak] { return std::static_pointer_cast<TableView>(weak.lock()); };
         MenuPanel::show(this, *w, s->menu, convertRectTo(rectForRow(ip), nullptr), MenuPanel::Style::context,
@@ -1222,6 +1243,15 @@ std::shared_ptr<ContextMenuSession> TableView::beginContextMenu(IndexPath ip, Po
                          [table] {
                              if (auto t = table()) t->commitContextMenuPreview();
                          }});
+        if (s->preview) {
+            // At the size the panel gives it, before it has appeared (it scrolls as it appears).
+            if (MenuPanel* panel = MenuPanel::shown(w))
+                if (const Rect frame = panel->previewFrame(); !frame.isEmpty()) {
+                    s->preview->view()->setFrame(Rect(0, 0, frame.width(), frame.height()));
+                    s->preview->view()->layoutIfNeeded();
+                }
+            s->preview->endAppearanceTransition();
+        }
     }
     return s;
 }
@@ -1252,6 +1282,10 @@ void TableView::dismissContextMenu() {
     MenuPanel::close(this);
     auto s = std::move(menuSession_);
     menuSession_.reset();
+    if (s->preview && s->preview->appearanceState() != AppearanceState::Disappeared) {
+        s->preview->beginAppearanceTransition(false, true);
+        s->preview->endAppearanceTransition();
+    }
     if (auto d = tableDelegate()) d->contextMenuWillEnd(*this, *s->configuration);
 }
 

@@ -550,6 +550,7 @@ private:
     std::vector<std::pair<ContextualActionPtr, TableViewRowActionPtr>> swipeActions_;
     bool fullSwipeAllowed_ = false;
     std::shared_ptr<PanGestureRecognizer> swipePan_;
+    std::optional<IndexPath> swipeStartRow_;
     std::shared_ptr<GestureRecognizerDelegate> swipeDelegate_;
     std::shared_ptr<LongPressGestureRecognizer> longPress_;
     std::shared_ptr<GestureRecognizerDelegate> longPressDelegate_;

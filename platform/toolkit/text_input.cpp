@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "platform/foundation/notification_center.h"
+#include "platform/foundation/strings.h"
 #include "platform/services/url_opener.h"
 #include "platform/toolkit/event.h"
 #include "platform/toolkit/main_thread.h"
@@ -255,7 +256,39 @@ void TextField::change(Range range, const std::string& s) {
 
 void TextField::insertText(const std::string& text) {
     if (!editing_) return;
-    change(model_.selectedRange(), text);
+    if (autocapitalizationType == AutocapitalizationType::None) return change(model_.selectedRange(), text);
+    const Range at = model_.clamp(model_.selectedRange());
+    const std::string_view before =
+        std::string_view(model_.text()).substr(0, foundation::utf8Offset(model_.text(), at.location));
+    change(at, autocapitalized(autocapitalizationType, before, text));
+}
+
+std::string autocapitalized(AutocapitalizationType type, std::string_view before, std::string_view typed) {
+    if (type == AutocapitalizationType::None) return std::string(typed);
+    auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    // Only the end of what precedes matters: the last character, and the sentence's end before
+    // the spaces that follow it.
+    std::string prev(before.substr(before.size() > 64 ? before.size() - 64 : 0));
+    std::string out;
+    for (size_t i = 0; i < typed.size();) {
+        const auto lead = static_cast<unsigned char>(typed[i]);
+        const size_t n = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        const std::string c(typed.substr(i, n));
+        i += n;
+        bool capital = type == AutocapitalizationType::AllCharacters;
+        if (type == AutocapitalizationType::Words) capital = prev.empty() || isSpace(prev.back());
+        if (type == AutocapitalizationType::Sentences) {
+            size_t end = prev.size();
+            while (end > 0 && (prev[end - 1] == ' ' || prev[end - 1] == '\t')) --end;
+            capital = end == 0 || prev[end - 1] == '\n' || prev[end - 1] == '\r' ||
+                      (end < prev.size() && (prev[end - 1] == '.' || prev[end - 1] == '!' || prev[end - 1] == '?'));
+        }
+        const std::string shown = capital ? foundation::uppercase(c) : c;
+        out += shown;
+        prev += shown;
+        if (prev.size() > 128) prev.erase(0, prev.size() - 64);
+    }
+    return out;
 }
 
 void TextField::deleteBackward() {

@@ -44,6 +44,11 @@ private:
 enum class TextBorderStyle { None, Line, Bezel, RoundedRect };
 enum class ViewMode { Never, WhileEditing, UnlessEditing, Always };
 enum class ReturnKeyType { Default, Go, WebSearch, Join, Next, Route, Search, Send, Done };
+// Which typed letters the keyboard makes capitals: none, each word's first, each sentence's
+// first, or all of them.
+enum class AutocapitalizationType { None, Words, Sentences, AllCharacters };
+// What the keyboard gives for typed, inserted after before, with type's capitals applied.
+std::string autocapitalized(AutocapitalizationType type, std::string_view before, std::string_view typed);
 
 class TextField;
 
@@ -122,6 +127,8 @@ public:
     void setSecureTextEntry(bool secure);
     bool clearsOnBeginEditing = false;
     ReturnKeyType returnKeyType = ReturnKeyType::Default;
+    // Applied to what is typed, not to text set by code or pasted.
+    AutocapitalizationType autocapitalizationType = AutocapitalizationType::None;
     // Views at the ends of the field (a prompt, a button), shown as their modes say.
     const std::shared_ptr<View>& leftView() const { return leftView_; }
     void setLeftView(std::shared_ptr<View> view);

@@ -313,6 +313,21 @@ TEST_F(RunStories, TheSecondDemoAccountIsAddedThroughTheSignInPage) {
     ASSERT_TRUE(infos);
     EXPECT_TRUE(infos->contains(kWork));
     EXPECT_TRUE(infos->contains(serviceUser()));
+    // Back on the settings, the new account's name and number head the table, below the bars.
+    ASSERT_TRUE(until([&] { return app->isIdle(); }));
+    harness.advance(1);
+    harness.settle();
+    auto* settings = dynamic_cast<toolkit::TableViewController*>(app->viewControllerForIndex(4).get());
+    auto* nav = settings ? settings->navigationController() : nullptr;
+    ASSERT_TRUE(settings && nav) << toolkit::outline(harness.window());
+    ASSERT_EQ(nav->topViewController(), settings) << toolkit::outline(harness.window());
+    auto& table = *settings->tableView();
+    const double barBottom = nav->navigationBar().convertRectTo(nav->navigationBar().bounds(), nullptr).maxY();
+    EXPECT_NEAR(table.contentOffset().y, -table.adjustedContentInset().top, 0.5) << toolkit::outline(harness.window());
+    // The content's top (the header's) in the window.
+    const double contentTop =
+        table.superview()->convertPointTo(table.frame().origin, nullptr).y - table.contentOffset().y;
+    EXPECT_GE(contentTop, barBottom - 0.5);
 }
 
 // The threads ./hx run's service adds with --conversations: the long one pages back on a pull, and

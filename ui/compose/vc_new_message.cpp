@@ -201,10 +201,16 @@ void VC_NewMessage::viewDidLoad() {
     number_->setRightView(contactsButton_);
     number_->setRightViewMode(toolkit::ViewMode::Never);
 
+    // On the tablet the screen is a sheet over the dimmed app: in the dark appearance its body
+    // is the raised (secondary) background, not the black around it.
+    auto routing = roles_.routing.lock();
+    const auto body = routing && routing->iPad() ? toolkit::Color::dynamic(toolkit::Color::systemBackground(),
+                                                                           toolkit::Color::secondarySystemBackground())
+                                                 : toolkit::Color::systemBackground();
     number_->setTextColor(toolkit::Color::label());
-    number_->setBackgroundColor(toolkit::Color::systemBackground());
+    number_->setBackgroundColor(body);
     message_->setTextColor(toolkit::Color::label());
-    message_->setBackgroundColor(toolkit::Color::systemBackground());
+    message_->setBackgroundColor(body);
     charCount_->setBackgroundColor(toolkit::Color::clear());
     charCount_->setTextColor(toolkit::Color::systemGray());
     searchResultsTable_->setBackgroundColor(toolkit::Color::tertiarySystemBackground());

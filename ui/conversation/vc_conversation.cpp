@@ -19,6 +19,7 @@
 #include "platform/services/contacts.h"
 #include "platform/toolkit/bar_items.h"
 #include "platform/toolkit/controls.h"
+#include "platform/toolkit/menu.h"
 #include "platform/toolkit/menu_controller.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/pasteboard.h"
@@ -183,6 +184,13 @@ void VC_Conversation::viewWillDisappear(bool animated) {
     if (auto* nav = navigationController())
         if (auto* bar = nav->navigationBar().viewWithTag(kProgressBarTag)) bar->removeFromSuperview();
     if (toolkit::MenuController::shared().isMenuVisible()) toolkit::MenuController::shared().hideMenu();
+    // The "..." menu goes with the screen, however the screen is left (a key command or an
+    // entry point may replace it while the menu shows).
+    auto& presented = toolkit::PresentedMenu::shared();
+    if (auto item = navigationItem().rightBarButtonItem(); item && presented.isVisible()) {
+        auto anchor = presented.anchor();
+        if (!anchor || anchor == item->view()) presented.dismiss();
+    }
     removeCallLongPress();
 }
 

@@ -185,6 +185,8 @@ public:
                                                                                  toolkit::IndexPath indexPath) override;
     // The swipe's action: the message of the row's section is deleted on the service.
     void deleteMessageAt(toolkit::IndexPath indexPath);
+    // Deletes the message of that id from the service and the store.
+    void deleteMessageWithID(const std::string& messageID);
     std::shared_ptr<toolkit::RefreshControl> refreshControl() const { return refreshControl_; }
     // The distance from the content's top to its bottom when this screen last asked for an older
     // page; 0 when it asked for none since it appeared.

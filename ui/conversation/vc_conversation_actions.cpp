@@ -32,6 +32,7 @@
 #include "ui/widgets/caret_navigation.h"
 #include "ui/widgets/conversation_action_items.h"
 #include "ui/widgets/default_contact_image.h"
+#include "ui/widgets/letterpress.h"
 
 namespace {
 
@@ -66,11 +67,11 @@ void VC_Conversation::updateContactInfo() {
     auto r = role();
     const std::string formatted = conversation_->formattedNumber();
     if (title() == "Unknown") {
-        contactName_->setText(localizedString("Unknown"));
+        hxSetLetterpressedText(*contactName_, localizedString("Unknown"));
         addContactHidden_ = true;
         contactImage_->setImage(defaultContactImage());
     } else if (!title().empty()) {
-        contactName_->setText(foundation::format("%@\n%@", title(), formatted));
+        hxSetLetterpressedText(*contactName_, foundation::format("%@\n%@", title(), formatted));
         addNumberCopyGestureRecognizer();
         const std::string id = r ? r->recordIDForNumber(formatted) : std::string();
         if (!id.empty() && !contactImageIsButton_) {
@@ -98,7 +99,7 @@ void VC_Conversation::updateContactInfo() {
         contactImage_->setImage(picture ? graphics::makeRoundImage(picture) : defaultContactImage());
         contactImage_->accessibility().ignoresInvertColors = picture != nullptr;
     } else {
-        contactName_->setText(formatted);
+        hxSetLetterpressedText(*contactName_, formatted);
         contactImage_->setImage(defaultContactImage());
         addNumberCopyGestureRecognizer();
     }
@@ -195,6 +196,7 @@ void VC_Conversation::addContactToSource(const std::string& source) {
         (void)prompt->addTextField([prefill, placeholder](toolkit::TextField& field) {
             field.setPlaceholder(placeholder);
             field.setText(prefill);
+            field.autocapitalizationType = toolkit::AutocapitalizationType::Words;
         });
         // Swipes over the alert move the field's caret.
         (void)hxcAddGestureNavigationToTextInput(*prompt->textFields().front(), *prompt->view());

@@ -92,16 +92,30 @@ void VC_Conversation::willBeginEditingRow(toolkit::TableView& table, toolkit::In
 
 std::optional<std::vector<toolkit::TableViewRowActionPtr>>
 VC_Conversation::editActionsForRow(toolkit::TableView& table, toolkit::IndexPath indexPath) {
+    // The action deletes the message its row showed when it was swiped, whatever the row
+    // shows by the time the action is chosen.
+    auto shown = messageAt(indexPath.section);
     auto action = toolkit::TableViewRowAction::make(
         toolkit::RowActionStyle::Default, "       ",
-        [weak = weakSelf<VC_Conversation>()](toolkit::TableViewRowAction&, toolkit::IndexPath path) {
-            if (auto self = weak.lock()) self->deleteMessageAt(path);
+        [weak = weakSelf<VC_Conversation>(),
+         id = shown ? shown->messageID() : std::string()](toolkit::TableViewRowAction&, toolkit::IndexPath path) {
+            auto self = weak.lock();
+            if (!self) return;
+            auto now = self->messageAt(path.section);
+            if (!id.empty() && (!now || now->messageID() != id)) return self->deleteMessageWithID(id);
+            self->deleteMessageAt(path);
         });
     action->accessibilityLabel = foundation::localizedString("Delete");
     const double H = heightForRow(table, indexPath).value_or(44);
     if (auto pattern = deleteActionPattern(table.bounds().width(), H))
         action->backgroundColor = graphics::Color::pattern(pattern);
     return std::vector<toolkit::TableViewRowActionPtr>{action};
+}
+
+void VC_Conversation::deleteMessageWithID(const std::string& messageID) {
+    if (conversation_ && !messageID.empty())
+        if (auto r = role()) r->deleteMessage(conversation_->conversationID(), messageID);
+    if (tableView_) tableView_->setEditing(false, true);
 }
 
 void VC_Conversation::deleteMessageAt(toolkit::IndexPath indexPath) {

@@ -288,8 +288,12 @@ void VC_Conversation::viewWillTransitionToSize(toolkit::Size size, toolkit::Tran
     };
     auto completed = [weak](toolkit::TransitionCoordinator&) {
         auto self = weak.lock();
-        if (!self || foundation::Application::shared().applicationState() != foundation::ApplicationState::Active)
-            return;
+        if (!self) return;
+        // Along the change the stack may still have had the old width: the rows are measured
+        // once more at the width they now have.
+        self->noteView_.reset();
+        self->reloadTable();
+        if (foundation::Application::shared().applicationState() != foundation::ApplicationState::Active) return;
         self->layoutTable();
         if (self->inputToolbar_) {
             const double top = self->tableView_->contentInset().top;

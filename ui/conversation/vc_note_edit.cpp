@@ -60,6 +60,8 @@ void VC_NoteEdit::loadView() {
 }
 
 void VC_NoteEdit::viewDidLoad() {
+    // The paper starts below the bar: the first lines are never typed under it.
+    edgesForExtendedLayout = 0;
     view()->setBackgroundColor(graphics::Color::systemBackground());
     note_->setTextColor(graphics::Color::black());
     note_->delegate =
@@ -79,6 +81,17 @@ void VC_NoteEdit::viewDidLoad() {
         toolkit::BarButtonItem::withSystemItem(toolkit::SystemItem::Save, [weak](toolkit::BarButtonItem&) {
             if (auto self = weak.lock()) self->save();
         }));
+}
+
+void VC_NoteEdit::viewDidLayoutSubviews() {
+    toolkit::ViewController::viewDidLayoutSubviews();
+    // The stack lays every view out under its bar; this one keeps the paper below it, so the
+    // first lines are never typed under the bar.
+    const toolkit::Rect b = view()->bounds();
+    const double top = edgesForExtendedLayout & 1 ? 0 : std::min(b.height(), view()->safeAreaInsets().top);
+    const toolkit::Rect paper{b.minX(), b.minY() + top, b.width(), b.height() - top};
+    background_->setFrame(paper);
+    note_->setFrame(paper.insetBy(12, 12));
 }
 
 void VC_NoteEdit::viewWillAppear(bool animated) {
@@ -112,6 +125,9 @@ void VC_NoteEdit::viewDidAppear(bool animated) {
     toolkit::ViewController::viewDidAppear(animated);
     if (!onTablet()) {
         note_->resignFirstResponder();
+        note_->becomeFirstResponder();
+    } else if (!note_->isFirstResponder()) {
+        // The popover puts the note in the window only as it appears: the keyboard comes now.
         note_->becomeFirstResponder();
     }
 }

@@ -35,6 +35,8 @@ public:
     toolkit::TextView& note() const { return *note_; }
     void loadView() override;
     void viewDidLoad() override;
+    // The paper and the note start below the bar (no extended layout edges).
+    void viewDidLayoutSubviews() override;
     void viewWillAppear(bool animated) override;
     void viewDidAppear(bool animated) override;
     void viewWillDisappear(bool animated) override;

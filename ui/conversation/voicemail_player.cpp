@@ -43,6 +43,14 @@ graphics::AttributedString letterpressed(const std::string& text, const toolkit:
     return {text, attributes};
 }
 
+// The player's buttons: symbols at 30 points from system 13, the app's own drawings, tinted as
+// the button is, before it.
+graphics::ImagePtr playerImage(const char* symbol, const char* drawing) {
+    if (toolkit::Device::current().systemVersionAtLeast(13)) return graphics::systemImageNamed(symbol, 30);
+    auto image = graphics::imageNamed(drawing);
+    return image ? image->withRenderingMode(graphics::RenderingMode::alwaysTemplate) : nullptr;
+}
+
 }  // namespace
 
 HXVoicemailPlayer::HXVoicemailPlayer(Views views, Source source)
@@ -119,8 +127,9 @@ void HXVoicemailPlayer::startTimer() {
 
 void HXVoicemailPlayer::setPlayButtonImage() {
     if (!views_.playButton) return;
-    views_.playButton->setImage(graphics::systemImageNamed(isPlaying_ ? "pause.circle" : "play.circle", 30),
-                                toolkit::kStateNormal);
+    views_.playButton->setImage(
+        playerImage(isPlaying_ ? "pause.circle" : "play.circle", isPlaying_ ? "VM_stop" : "VM_play"),
+        toolkit::kStateNormal);
     views_.playButton->accessibility().label = foundation::localizedString(isPlaying_ ? "Stop" : "Play");
 }
 
@@ -141,7 +150,8 @@ void HXVoicemailPlayer::setSpeakerButtonImage() {
     button->setAlpha(1);
     button->setEnabled(true);
     button->setFrame({frame.minX(), frame.minY(), kSpeakerButtonWidth, frame.height()});
-    button->setImage(graphics::systemImageNamed(speaker ? "speaker.3" : "speaker", 30), toolkit::kStateNormal);
+    button->setImage(playerImage(speaker ? "speaker.3" : "speaker", speaker ? "Speaker" : "Speaker_off"),
+                     toolkit::kStateNormal);
     button->accessibility().label = foundation::localizedString("Speaker setting");
     button->accessibility().hint = foundation::localizedString(speaker ? "Changes sound output to iPhone ear piece"
                                                                        : "Changes sound output to speaker");

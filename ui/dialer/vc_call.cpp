@@ -25,6 +25,7 @@
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/traits.h"
 #include "service/reachability.h"
+#include "ui/widgets/letterpress.h"
 
 namespace {
 
@@ -233,7 +234,11 @@ void VC_Call::viewDidLayoutSubviews() {
             k->setFrame(frame);
             const long letters = t >= 1 && t <= 9 ? 100 + t : t == kTagZero ? 111 : 0;
             if (t == kTagCall) {
-                k->titleLabel()->setFont(toolkit::Font::system(std::clamp(std::round(side * 0.3), 12.0, 32.0)));
+                const auto font = toolkit::Font::system(std::clamp(std::round(side * 0.3), 12.0, 32.0));
+                k->titleLabel()->setFont(font);
+                // "Call" pressed into the key, at the key's size.
+                k->setAttributedTitle(hxLetterpressed(localizedString("Call"), font, Color::groupTableViewBackground()),
+                                      toolkit::kStateNormal);
             } else if (letters) {
                 k->titleLabel()->setFont(digitFont);
                 k->setTitleEdgeInsets({0, 0, std::round(side * 0.16), 0});
@@ -259,6 +264,9 @@ void VC_Call::viewDidLoad() {
     if (auto* call = key(kTagCall)) {
         call->setTitle(localizedString("Call"), toolkit::kStateNormal);
         call->setTitleColor(Color::groupTableViewBackground(), toolkit::kStateNormal);
+        call->setAttributedTitle(
+            hxLetterpressed(localizedString("Call"), call->titleLabel()->font(), Color::groupTableViewBackground()),
+            toolkit::kStateNormal);
     }
     forwardingLabel->setTextColor(Color::groupTableViewBackground());
     creditLabel->setTextColor(Color::systemGray());

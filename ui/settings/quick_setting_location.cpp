@@ -48,7 +48,10 @@ void presentTextFieldAlert(HXQuickSettingsRole& role, toolkit::ViewController& f
                            const std::optional<std::string>& message, const std::string& placeholder,
                            std::function<void(const std::string& text)> ok) {
     auto alert = toolkit::AlertController::make(title, message, toolkit::AlertControllerStyle::Alert);
-    (void)alert->addTextField([&](toolkit::TextField& field) { field.setPlaceholder(placeholder); });
+    (void)alert->addTextField([&](toolkit::TextField& field) {
+        field.setPlaceholder(placeholder);
+        field.autocapitalizationType = toolkit::AutocapitalizationType::Words;
+    });
     (void)alert->addAction(
         toolkit::AlertAction::make(PhoneExtensions::localizedString("Cancel"), toolkit::AlertActionStyle::Cancel));
     std::weak_ptr<toolkit::AlertController> weakAlert = alert;

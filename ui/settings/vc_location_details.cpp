@@ -486,10 +486,12 @@ void VC_LocationDetails::presentBeaconAlert() {
     };
     (void)alert->addTextField([&](toolkit::TextField& f) {
         f.setPlaceholder(text("Description (optional)"));
+        f.autocapitalizationType = toolkit::AutocapitalizationType::Words;
         if (keepTitle) f.setText(title);
     });
     (void)alert->addTextField([&](toolkit::TextField& f) {
         f.setPlaceholder("UUID (required)");
+        f.autocapitalizationType = toolkit::AutocapitalizationType::AllCharacters;
         if (uuid) f.setText(foundation::uppercase(uuid->string()));
         f.addAction(validate, toolkit::kEditingChanged);
     });

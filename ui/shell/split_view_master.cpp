@@ -11,6 +11,7 @@
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/split_view_controller.h"
 #include "platform/toolkit/traits.h"
+#include "ui/widgets/letterpress.h"
 #include "ui/widgets/master_table_view_cell.h"
 
 using toolkit::Color;
@@ -142,9 +143,12 @@ std::shared_ptr<toolkit::View> VC_SplitView_Master::headerView() {
     auto settings = roles_.settings.lock();
     const auto account = settings ? settings->account() : nullptr;
     if (account && !account->username().empty()) {
-        name->setText(account->username());
-        number->setText(PhoneExtensions::formattedPhoneNumberFromString(account->HXnumber().value_or("")));
+        hxSetLetterpressedText(*name, account->username());
+        hxSetLetterpressedText(*number,
+                               PhoneExtensions::formattedPhoneNumberFromString(account->HXnumber().value_or("")));
     } else {
+        name->setAttributedText(std::nullopt);
+        number->setAttributedText(std::nullopt);
         name->setText("");
         number->setText("");
     }

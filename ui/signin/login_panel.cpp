@@ -193,13 +193,14 @@ void VC_LoginPanel::didFinishNavigation(web::WebView& view) {
     view.evaluateJavaScript(signin::kPageHeightScript, [weak](foundation::Result<foundation::Value> height) {
         auto s = weak.lock();
         if (!s || !height.ok() || !height->isNumber()) return;
-        // A page shorter than the allowance (or one whose height is not a number) keeps the size
-        // the popover has rather than taking a negative one.
-        const double h = height->doubleValue() - kPopoverHeightAllowance;
-        if (!std::isfinite(h) || h <= 0) return;
-        toolkit::ViewController* shown = s->navigationController();
-        if (!shown) shown = s.get();
-        shown->setPreferredContentSize({kWidth, h});
+        // The popover holds the bar and, below it, the whole page (to its last line); a height
+        // that is not a number keeps the size the popover has.
+        const double page = height->doubleValue();
+        if (!std::isfinite(page) || page <= 0) return;
+        toolkit::NavigationController* nav = s->navigationController();
+        const double bar = nav && !nav->isNavigationBarHidden() ? toolkit::NavigationBar::kHeight : 0;
+        toolkit::ViewController* shown = nav ? static_cast<toolkit::ViewController*>(nav) : s.get();
+        shown->setPreferredContentSize({kWidth, page + bar});
     });
 }
 

@@ -20,8 +20,6 @@ class VC_LoginPanel : public toolkit::ViewController, public web::NavigationDele
 public:
     static constexpr double kWidth = 320;
     static constexpr double kHeight = 496;
-    // The page height shown in a popover is the page's less this much (the bar and margins).
-    static constexpr double kPopoverHeightAllowance = 100;
 
     // init: the next form page with an "Email" field is filled with the current account's name
     // when there is one (a re-sign-in of that account).

@@ -269,6 +269,10 @@ void HXCExpandingTextView::applyHeight(double h) {
         const Rect f = frame();
         setFrame({f.origin.x, f.origin.y, f.size.width, h});
         internal_->setTextContainerSize({bounds().width(), h});
+        // The whole text fits at this height: it shows from its first line (a scroll kept from a
+        // taller text, or from before the width changed, would cut the first lines off).
+        if (internalTextViewContentHeight() <= h - 6 && internal_->contentOffset().y > -internal_->contentInset().top)
+            internal_->setContentOffset({0, -internal_->contentInset().top});
     };
     auto completion = [weak, h](bool) {
         auto view = weak.lock();

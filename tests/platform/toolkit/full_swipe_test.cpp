@@ -164,3 +164,43 @@ TEST(ToolkitFullSwipe, TheRowStaysOpenUntilTheHandlerCompletes) {
     EXPECT_EQ(t.fullSwipe({0, 0}, SwipeEdge::Leading), std::nullopt);
     EXPECT_EQ(list->log, (Log{"begin", "Mark as Read", "end", "begin"}));
 }
+
+// The swipe acts on the row under the finger where it began, even when the table moves under the
+// finger before it lifts (settling after a scroll, or reloaded): not on the row that has come to
+// lie under the finger's starting point by then, some 200 points away.
+TEST(ToolkitFullSwipe, ActsOnTheRowUnderTheFingerWhereTheSwipeBegan) {
+    struct Rows : SwipeRows {
+        std::optional<SwipeActionsConfigurationPtr> trailingSwipeActions(TableView& t, IndexPath ip) override {
+            log.push_back("row " + rows[static_cast<size_t>(ip.row)]);
+            return SwipeRows::trailingSwipeActions(t, ip);
+        }
+    };
+    Harness h(ScreenProfile::iPhoneSE());
+    auto rows = std::make_shared<Rows>();
+    rows->rows.clear();
+    for (int i = 0; i < 40; ++i) rows->rows.push_back("R" + std::to_string(i));
+    h.setRoot(rows);
+    h.settle();
+    auto& table = *rows->tableView();
+    table.setContentOffset({0, 200}, false);
+    h.settle();
+    const Rect r = table.rectForRow(IndexPath{0, 10});
+    const Point start = table.convertPointTo({r.maxX() - 20, r.midY()}, nullptr);
+    auto& window = h.window();
+    const int id = window.touchDown(start);
+    h.advance(0.01);
+    for (int step = 1; step <= 3; ++step) {
+        window.touchMove(id, {start.x - 30.0 * step, start.y});
+        h.advance(0.01);
+    }
+    // The table moves under the finger (about five rows) before the finger goes on and lifts.
+    table.setContentOffset({0, 200 + 5 * r.height()}, false);
+    for (int step = 4; step <= 10; ++step) {
+        window.touchMove(id, {start.x - 30.0 * step, start.y});
+        h.advance(0.01);
+    }
+    window.touchUp(id);
+    h.settle();
+    ASSERT_FALSE(rows->log.empty());
+    EXPECT_EQ(rows->log.front(), "row R10") << ::testing::PrintToString(rows->log);
+}

@@ -191,6 +191,39 @@ TEST(ToolkitText, TypingGoesThroughTheDelegateWithUtf16Ranges) {
     EXPECT_EQ(rectFromString("{{0, 521}, {375}}"), std::nullopt);
 }
 
+// A field's capitalisation applies to what is typed, letter by letter as the keyboard gives it:
+// each word's first letter, each sentence's, or every letter; text set by code stays as it is.
+TEST(ToolkitText, TypedLettersTakeTheFieldsCapitalisation) {
+    struct Case {
+        AutocapitalizationType type;
+        std::string preset, typed, shown;
+    } cases[] = {
+        {AutocapitalizationType::None, "", "home office", "home office"},
+        {AutocapitalizationType::Words, "", "home office 2nd floor", "Home Office 2nd Floor"},
+        {AutocapitalizationType::Words, "ann", " lee", "ann Lee"},
+        {AutocapitalizationType::Words, "", "\u00e9cole  \u00fcber", "\u00c9cole  \u00dcber"},
+        {AutocapitalizationType::Sentences, "", "hi there. how are you? fine!  ok", "Hi there. How are you? Fine!  Ok"},
+        {AutocapitalizationType::Sentences, "", "e.g.x", "E.g.x"},
+        {AutocapitalizationType::AllCharacters, "", "e621e1f8-c36c", "E621E1F8-C36C"},
+    };
+    Harness h(ScreenProfile::iPhoneX());
+    auto root = std::make_shared<ViewController>();
+    h.setRoot(root);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        auto field = std::make_shared<TextField>(Rect(20, 100, 300, 30));
+        root->view()->addSubview(field);
+        field->autocapitalizationType = c.type;
+        field->setText(c.preset);
+        EXPECT_EQ(field->text(), c.preset) << "set by code: as it is";
+        ASSERT_TRUE(h.tap(*field));
+        ASSERT_TRUE(h.typeText(c.typed));
+        EXPECT_EQ(field->text(), c.shown);
+        field->resignFirstResponder();
+        field->removeFromSuperview();
+    }
+}
+
 TEST(ToolkitText, FixedMetricsWrapAndTruncate) {
     FixedMetrics m;  // 17 pt: 8.5 per unit, 20.4 per line
     Font f = Font::system(17);

@@ -355,6 +355,54 @@ TEST_F(ConversationActions, ALongPressAtTheBarsRightEndCallsWhileTheScreenShows)
     EXPECT_TRUE(bar.gestureRecognizers().empty());
 }
 
+// Over the "..." button, which lies within the bar's calling end, a hold calls and a tap opens
+// the button's menu.
+TEST_F(ConversationActions, AHoldOverTheActionsButtonCallsAndATapOpensItsMenu) {
+    list->codes = {1, 3, 7, 0};
+    auto c = storeConversation("t1", 10, "Ann");
+    storeMessages(c, {{.id = "m1", .number = 1, .text = "hi"}});
+    openWithSpies("t1", 1, "Ann");
+    auto item = s().navigationItem().rightBarButtonItem();
+    ASSERT_TRUE(item && item->menu);
+    auto button = item->view();
+    ASSERT_TRUE(button);
+    const toolkit::Point centre = button->convertPointTo({button->bounds().midX(), button->bounds().midY()}, nullptr);
+    auto& bar = nav->navigationBar();
+    ASSERT_GE(bar.convertPointFrom(centre, nullptr).x, bar.bounds().width() - 50) << "the button is in the calling end";
+
+    calls->placed.clear();
+    harness.longPress(centre, 0.8);
+    harness.settle();
+    ASSERT_EQ(calls->placed.size(), 1u) << "the hold calls";
+    EXPECT_EQ(calls->placed[0], "+15550188");
+    EXPECT_FALSE(toolkit::PresentedMenu::shared().isVisible()) << "and opens no menu";
+
+    calls->placed.clear();
+    harness.tap(centre);
+    harness.settle();
+    EXPECT_TRUE(toolkit::PresentedMenu::shared().isVisible()) << "a tap opens the menu";
+    EXPECT_TRUE(calls->placed.empty());
+    toolkit::PresentedMenu::shared().dismiss();
+    harness.settle();
+}
+
+// The "..." menu goes with its screen when the screen is left by program (an entry point or a
+// key command replacing it), not drawn on over the next one.
+TEST_F(ConversationActions, TheActionsMenuLeavesWithItsScreen) {
+    list->codes = {1, 3, 7, 0};
+    auto c = storeConversation("t1", 10, "Ann");
+    storeMessages(c, {{.id = "m1", .number = 1, .text = "hi"}});
+    openWithSpies("t1", 1, "Ann");
+    auto item = s().navigationItem().rightBarButtonItem();
+    ASSERT_TRUE(item && item->view());
+    ASSERT_TRUE(harness.tap(*item->view()));
+    harness.settle();
+    ASSERT_TRUE(toolkit::PresentedMenu::shared().isVisible());
+    nav->pushViewController(std::make_shared<toolkit::ViewController>(), false);
+    harness.settle();
+    EXPECT_FALSE(toolkit::PresentedMenu::shared().isVisible());
+}
+
 TEST_F(ConversationActions, ANumberlessConversationHasTheActionsButNoCallPress) {
     for (const char* number : {"Unknown", "Group Message"}) {
         auto c = storeConversation(number, 10, number);

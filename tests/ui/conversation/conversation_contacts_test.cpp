@@ -109,7 +109,7 @@ TEST_F(ContactsAgainstTheService, AServiceContactsTypedNameReachesTheServiceAsVa
     };
     const std::vector<Case> cases = {
         {"Ann \"The Hammer\" O'Neil", "Work", "work"},
-        {"back\\slash \\\"", "Home", "home"},
+        {"Back\\slash \\\"", "Home", "home"},
         {"{\"x\": [1]} </script> & \\u0041", "Mobile", "mobile"},
         {"\u00C5sa \u00D6berg \u0645\u0631\u064A\u0645", "Mobile", "mobile"},
     };

@@ -310,6 +310,23 @@ TEST_F(ReplyBar, TheFieldGrowsToFiveLinesStandingAndThreeLyingAndKeepsItsTextOnR
     EXPECT_NEAR(inScreen(bar()).maxY(), screen->view()->bounds().height(), 0.5);
 }
 
+// A text that scrolled standing and fits lying down shows from its first line: the field does
+// not keep the scroll of its taller self, cutting the first lines off over an empty foot.
+TEST_F(ReplyBar, ATextThatFitsAfterARotationShowsFromItsFirstLine) {
+    openText();
+    std::string words;
+    for (int i = 1; i <= 28; ++i) words += (i > 1 ? " word" : "word") + std::to_string(i);
+    type(words);
+    auto& inner = *field().internalTextView();
+    ASSERT_GT(inner.contentOffset().y, -inner.contentInset().top) << "scrolled standing";
+    harness.rotate(toolkit::Orientation::LandscapeLeft);
+    harness.settle();
+    ASSERT_LE(field().numberOfLines(), field().maximumNumberOfLines()) << "it fits lying down";
+    EXPECT_NEAR(inner.contentOffset().y, -inner.contentInset().top, 0.5);
+    harness.rotate(toolkit::Orientation::Portrait);
+    harness.settle();
+}
+
 TEST_F(ReplyBar, LibraryPicturesGoByTheGIFLimitAndTheStripRemovesThem) {
     services::PhotoLibrary::setAuthorizationStatus(services::PhotoAuthorizationStatus::Authorized);
     services::CaptureDevice::setCameraAvailable(false);

@@ -13,7 +13,8 @@ using hxtest::kVoicemailThread;
 
 template <typename Form>
 struct PlaybackLooks : hxtest::PlaybackFixture<Form> {
-    explicit PlaybackLooks(hxtest::DeviceForm form) : hxtest::PlaybackFixture<Form>(form, true, 15, true) {}
+    explicit PlaybackLooks(hxtest::DeviceForm form, int systemVersion = 15)
+        : hxtest::PlaybackFixture<Form>(form, true, systemVersion, true) {}
 
     void snap(const std::string& name) {
         this->harness.settle();
@@ -90,6 +91,10 @@ struct PlaybackLooks : hxtest::PlaybackFixture<Form> {
 struct PlaybackPhoneLooks : PlaybackLooks<HX_ConnectAppDelegate_iPhone> {
     PlaybackPhoneLooks() : PlaybackLooks(hxtest::DeviceForm::phone) {}
 };
+// Before system 13 the player's buttons are the app's drawings, not symbols.
+struct PlaybackPhoneLooksAt12 : PlaybackLooks<HX_ConnectAppDelegate_iPhone> {
+    PlaybackPhoneLooksAt12() : PlaybackLooks(hxtest::DeviceForm::phone, 12) {}
+};
 struct PlaybackTabletLooks : PlaybackLooks<HX_ConnectAppDelegate_iPad> {
     PlaybackTabletLooks() : PlaybackLooks(hxtest::DeviceForm::tablet) {}
 };
@@ -98,3 +103,19 @@ struct PlaybackTabletLooks : PlaybackLooks<HX_ConnectAppDelegate_iPad> {
 
 TEST_F(PlaybackPhoneLooks, PlayerImagePreviewCardPickerAndGroupDetails) { allLooks("phone"); }
 TEST_F(PlaybackTabletLooks, PlayerImagePreviewCardPickerAndGroupDetails) { allLooks("tablet"); }
+
+TEST_F(PlaybackPhoneLooksAt12, ThePlayersButtonsAreTheAppsDrawings) {
+    storeConversation(kVoicemailThread, 2, "1:05", std::nullopt, hxtest::kVoicemailTranscript);
+    auto& s = open(kVoicemailThread, 2);
+    ASSERT_TRUE(harness.tap(*s.playButton()));
+    ASSERT_TRUE(harness.clock().runUntil([&] { return s.isPlaying(); }, 30));
+    harness.advance(10);
+    ASSERT_TRUE(settleRequests());
+    s.player()->setCurrentTime(10);
+    s.updatePlayPosition();
+    snap("player_playing_phone_12");
+    ASSERT_TRUE(harness.tap(*s.playButton()));
+    auto& ready = open(kVoicemailThread, 2);
+    ASSERT_TRUE(ready.player());
+    snap("player_ready_phone_12");
+}

@@ -4,7 +4,9 @@
 // system version.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -279,4 +281,86 @@ TEST_F(ServiceBadges, TheTextsBadgeIsOneCountFromTheFirstFrame) {
     harness.advance(1);
     harness.settle();
     EXPECT_EQ(tab(), "5");
+}
+
+namespace {
+
+// The service's unread threads of a kind, as its threading information counts them.
+template <typename Service>
+int64_t serviceUnreadThreads(Service& service, bool texts) {
+    return service.withAccount([texts](emulator::Account& a) {
+        int64_t n = 0;
+        for (const auto& t : a.threads)
+            if (!t.read && !t.spam && (texts ? t.isText() : t.isVoicemail())) ++n;
+        return n;
+    });
+}
+
+// Frame by frame (1/20 s of the clock, which stands still while a request is out: the replies
+// come over real sockets) for the first seconds after the launch, each count the badge shows.
+template <typename Fixture>
+std::vector<std::string> badgesOverTheFirstSeconds(Fixture& f, const std::function<std::string()>& badge,
+                                                   double seconds = 8) {
+    std::vector<std::string> shown;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    double elapsed = 0;
+    while (elapsed < seconds && std::chrono::steady_clock::now() < until) {
+        if (!HXWebClientOf(*f.app).requests.empty()) {
+            f.harness.clock().runUntilIdle();
+            std::this_thread::yield();
+        } else {
+            f.harness.advance(0.05);
+            elapsed += 0.05;
+        }
+        const std::string now = badge();
+        if (!now.empty() && (shown.empty() || shown.back() != now)) shown.push_back(now);
+    }
+    return shown;
+}
+
+}  // namespace
+
+// The store holds fewer of the service's unread voicemails than the service counts (the first
+// page, from an earlier run): the voicemail tab shows the service's count from its first badge on.
+TEST_F(ServiceBadges, TheVoicemailBadgeIsTheServicesCountFromTheFirstFrame) {
+    std::vector<std::string> unreadIDs;
+    service->withAccount([&](emulator::Account& a) {
+        // Voicemails enough for a first page and more, as copies of the account's voicemail.
+        const emulator::Thread* model = nullptr;
+        for (const auto& t : a.threads)
+            if (t.isVoicemail() && !t.spam) model = &t;
+        if (!model) return 0;
+        const emulator::Thread copy = *model;
+        for (int i = 0; i < 24; ++i) {
+            emulator::Thread extra = copy;
+            extra.id = copy.id + "x" + std::to_string(i);
+            for (auto& item : extra.items) item.id += "x" + std::to_string(i), item.startTimeMs -= (i + 1) * 3'600'000;
+            a.threads.push_back(extra);
+        }
+        int unread = 0;
+        for (auto& t : a.threads) {
+            if (!t.isVoicemail() || t.spam) continue;
+            t.read = unread >= 3;
+            if (!t.read) unreadIDs.push_back(t.id), ++unread;
+        }
+        return 0;
+    });
+    const int64_t expected = serviceUnreadThreads(*service, false);
+    ASSERT_GE(expected, 2) << "the service's account has voicemails";
+    ASSERT_TRUE(launch());
+    // What an earlier run stored: all but one of the unread voicemails.
+    auto context = app->managedObjectContext();
+    ASSERT_TRUE(context);
+    context->performAndWait([&] {
+        for (size_t i = 0; i + 1 < unreadIDs.size(); ++i) {
+            auto c = context->insertNewObject("HX_Conversation").value();
+            (void)c->setValue("conversationID", unreadIDs[i]);
+            (void)c->setValue("phoneNumber", "+1555010" + std::to_string(i));
+            (void)c->setValue("type", 2);
+            (void)c->setValue("isRead", false);
+        }
+        ASSERT_TRUE(context->save().ok());
+    });
+    auto tab = [&] { return app->tabBarController()->viewControllers().at(2)->tabBarItem().badgeValue.value_or(""); };
+    EXPECT_EQ(badgesOverTheFirstSeconds(*this, tab), std::vector<std::string>{std::to_string(expected)});
 }

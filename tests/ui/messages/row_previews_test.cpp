@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 
 #include "app/screens.h"
+#include "platform/toolkit/menu_panel.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/previewing.h"
+#include "platform/toolkit/window.h"
 #include "tests/ui/messages/list_fixture.h"
+#include "ui/conversation/vc_conversation.h"
 #include "ui/widgets/hxc_popover_view.h"
 
 namespace {
@@ -197,4 +200,77 @@ TEST_F(RowsAt15, TheContextMenuOffersTheListsActionsAndTheirChoiceReachesTheServ
         const auto ids = rowIDs(l);
         return std::find(ids.begin(), ids.end(), id) == ids.end();
     })) << "the archived row leaves the inbox";
+}
+
+namespace {
+
+// The pictures of a row's preview: the bundled fonts, a newest thread of many messages.
+struct PreviewLooks : hxtest::ListFixture<HX_ConnectAppDelegate_iPhone> {
+    PreviewLooks() : ListFixture(DeviceForm::phone, 15, true) {}
+    void SetUp() override {
+        ListFixture::SetUp();
+        useAccount({.smsThreads = 6, .spamThreads = 0, .archivedThreads = 0});
+        service->withAccount([](emulator::Account& a) {
+            emulator::Thread* newest = nullptr;
+            for (auto& t : a.threads)
+                if (t.isText() && (!newest || t.lastTimeMs() > newest->lastTimeMs())) newest = &t;
+            if (!newest) return 0;
+            const std::string from = newest->numbers.empty() ? std::string("+15550100") : newest->numbers.front();
+            int64_t at = newest->lastTimeMs();
+            for (int i = 1; i <= 24; ++i) {
+                at += 20 * 60 * 1000;
+                newest->items.push_back(
+                    {.id = "long" + std::to_string(i),
+                     .startTimeMs = at,
+                     .text = "Message " + std::to_string(i) +
+                             (i % 3 ? " just a line" : " that runs on over two lines of the bubble"),
+                     .fromNumber = i % 2 ? from : std::string(),
+                     .type = i % 2 ? "smsIn" : "smsOut"});
+            }
+            return 0;
+        });
+    }
+};
+
+}  // namespace
+
+// A row's preview is the conversation's newest messages at the height it asks for (its bubbles
+// plus a margin, never more than the screen), inside its frame, light and dark.
+TEST_F(PreviewLooks, ARowsPreviewShowsTheNewestMessagesAtItsPreferredHeight) {
+    auto& l = launchAndShow(1);
+    // The first press loads the thread; the second shows it as stored.
+    auto session = harness.openContextMenu(*l.tableView(), {0, 0});
+    ASSERT_TRUE(session);
+    ASSERT_TRUE(settleRequests());
+    l.tableView()->dismissContextMenu();
+    harness.settle();
+    session = harness.openContextMenu(*l.tableView(), {0, 0});
+    ASSERT_TRUE(session);
+    harness.settle();
+    auto* preview = dynamic_cast<VC_Conversation*>(session->preview.get());
+    ASSERT_TRUE(preview);
+    EXPECT_TRUE(preview->isVisible()) << "the preview went through its appearance";
+    const toolkit::Size wanted = preview->preferredContentSize();
+    EXPECT_EQ(wanted.width, 0);
+    auto& table = preview->tableView();
+    EXPECT_GT(table.contentSize().height, 400) << "a long thread";
+    auto* panel = toolkit::MenuPanel::shown(&harness.window());
+    ASSERT_TRUE(panel);
+    const toolkit::Rect frame = panel->previewFrame();
+    EXPECT_NEAR(wanted.height, std::min(table.contentSize().height + 8, harness.window().bounds().height()), 0.5);
+    EXPECT_LE(frame.height(), wanted.height + 0.5) << "the height it asked for, within the room";
+    EXPECT_GT(frame.height(), 200);
+    EXPECT_NEAR(frame.width(), harness.window().bounds().width() - 2 * frame.minX(), 16) << "as wide as the room";
+    // Scrolled to its end: the newest message is in view.
+    EXPECT_NEAR(table.contentOffset().y + table.bounds().height(),
+                table.contentSize().height + table.contentInset().bottom, 1);
+    const long last = table.numberOfSections() - 1;
+    ASSERT_GE(last, 0);
+    const toolkit::Rect newest = table.rectForRow({last, table.numberOfRows(last) - 1});
+    EXPECT_GE(newest.minY(), table.contentOffset().y);
+    EXPECT_LE(newest.maxY(), table.contentOffset().y + table.bounds().height() + 0.5);
+    expectSnapshot("list_preview_phone", {.lightAndDark = true});
+    l.tableView()->dismissContextMenu();
+    harness.settle();
+    EXPECT_FALSE(preview->isVisible()) << "and disappeared with the menu";
 }

@@ -212,7 +212,8 @@ TEST_F(QuickSettingsScreens, PresetsAreCreatedRenamedAndDeletedThroughAlertsAndS
     ASSERT_NE(harness.visibleAlert(), nullptr);
     EXPECT_EQ(harness.visibleAlert()->alertTitle(), "Save Current Settings");
     hxtest::expectAlertCaretSwipes(harness);
-    ASSERT_TRUE(harness.fillAlertField(0, "Work Day"));
+    // Typed as the user types it: each word begins with a capital.
+    ASSERT_TRUE(harness.fillAlertField(0, "work day"));
     ASSERT_TRUE(harness.tapAlertAction("OK"));
     harness.settle();
     EXPECT_TRUE(account->quickSettings().contains("Work Day"));

@@ -2,6 +2,8 @@
 // as the tablet form's popover from the master list, sized after the page.
 #include <gtest/gtest.h>
 
+#include "platform/toolkit/testing/input_script.h"
+
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/renderer.h"
 #include "tests/ui/signin/signin_fixture.h"
@@ -69,10 +71,16 @@ TEST_F(TabletPanel, APopoverAtTheMasterListsButtonSizedAfterThePage) {
     EXPECT_EQ(nav->presentationStyleInUse(), toolkit::ModalPresentationStyle::Popover);
     EXPECT_EQ(nav->popoverPresentationController()->arrowDirection(), toolkit::kArrowUp);
     EXPECT_TRUE(nav->isModalInPresentation);
-    // The page's height less the allowance, at the panel's width.
+    // The bar and the whole page below it, at the panel's width: the page is not cut.
     const double height = p->webView()->contentHeight();
-    ASSERT_GT(height, VC_LoginPanel::kPopoverHeightAllowance);
-    EXPECT_EQ(nav->preferredContentSize(), (toolkit::Size{320, height - VC_LoginPanel::kPopoverHeightAllowance}));
+    ASSERT_GT(height, 0);
+    EXPECT_EQ(nav->preferredContentSize(), (toolkit::Size{320, height + toolkit::NavigationBar::kHeight}));
+    harness.settle();
+    // The page's last line (its "Terms") shows inside the popover.
+    const toolkit::Rect page = p->webView()->convertRectTo(p->webView()->bounds(), nullptr);
+    auto* last = toolkit::testing::findVisible(harness.window(), "Terms");
+    ASSERT_TRUE(last) << toolkit::outline(harness.window());
+    EXPECT_LE(last->convertRectTo(last->bounds(), nullptr).maxY(), page.maxY() + 0.5) << "every line of the page shows";
     // A second request while the panel is up presents nothing.
     EXPECT_FALSE(screens.presentLoginPanelInPopover(screens.makeLoginPanel(tablet->screenRoles()), *master, anchor));
     EXPECT_EQ(master->navigationController()->presentedViewController(), nav);
