@@ -257,9 +257,6 @@ void HX_ConnectAppDelegate::observeLifeCycle() {
     center.removeObserver(this, "kDidFinishLaunchingNotification");
     center.addObserver(this, "kDidFinishLaunchingNotification", [this](const foundation::Notification&) {
         foundation::NotificationCenter::defaultCenter().removeObserver(this, "kDidFinishLaunchingNotification");
-        // The contacts: the cache file at once, the full load shortly after start-up.
-        dispatch::RunLoop::main().perform(performTarget(), "loadContacts", foundation::Value(), 0,
-                                          [this](const foundation::Value&) { HXLoadContactsAtLaunch(*this); });
         if (!account() || account()->username().empty()) return;
         dispatch::RunLoop::main().perform(performTarget(), "preload", foundation::Value(), 0,
                                           [this](const foundation::Value&) { preload(); });

@@ -199,7 +199,6 @@ public:
     foundation::RecursiveMutex& monitor() const HX_RETURN_CAPABILITY(monitor_) { return monitor_; }
 
     friend ContactList HXContactListSnapshot(const HXApplicationModel& model);
-    friend void HXLoadContactsAtLaunch(HXApplicationModel& model);
     friend void HXSaveChildContext(const class HXModelReference& model, const std::shared_ptr<store::Context>& context,
                                    std::function<void()> completion, BackgroundFetchCompletion handler);
 
@@ -276,9 +275,6 @@ private:
 // The model's live contact list as it is, without starting a load: a copy another queue may
 // search.
 HXApplicationModel::ContactList HXContactListSnapshot(const HXApplicationModel& model);
-// At launch: the cache file's list is what the readers see until the full load, started here,
-// replaces it.
-void HXLoadContactsAtLaunch(HXApplicationModel& model);
 
 // The application object as a block for another queue names it: held weakly and locked only on
 // the queue where the block acts on it, so that the block never keeps it alive and it never ends

@@ -226,21 +226,8 @@ void HXApplicationModel::loadAllContacts() {
     cachedContacts_.reset();
 }
 
-// The readers go through allContacts(): after a launch or resetContacts() the first of them
-// starts the loads, and each sees what has been read so far.
 ContactList HXApplicationModel::contactsMatchingPhone(std::string_view number) {
-    return hxcontacts::matchingPhone(allContacts(), number);
-}
-
-void HXLoadContactsAtLaunch(HXApplicationModel& model) {
-    // The cache file gives names at once; the full load replaces them when it ends.
-    ContactList cached = model.cachedContacts();
-    {
-        std::lock_guard lock(model.contactsMutex_);
-        if ((!model.allContacts_ || model.allContacts_->empty()) && !cached.empty())
-            model.allContacts_ = std::move(cached);
-    }
-    (void)model.allContacts();
+    return hxcontacts::matchingPhone(HXContactListSnapshot(*this), number);
 }
 
 ContactList HXContactListSnapshot(const HXApplicationModel& model) {
@@ -249,7 +236,7 @@ ContactList HXContactListSnapshot(const HXApplicationModel& model) {
 }
 
 ContactList HXApplicationModel::contactsMatchingName(std::string_view query) {
-    return hxcontacts::matchingName(allContacts(), query);
+    return hxcontacts::matchingName(HXContactListSnapshot(*this), query);
 }
 
 std::string HXApplicationModel::recordIDForNumber(std::string_view number) {
@@ -261,12 +248,14 @@ std::string HXApplicationModel::recordIDForNumber(std::string_view number) {
 }
 
 std::string HXApplicationModel::contactNameForNumber(std::string_view number) {
-    return hxcontacts::Names{allContacts(), nullptr, hxcontacts::familyNameOrder()}.nameForNumber(number);
+    return hxcontacts::Names{HXContactListSnapshot(*this), nullptr, hxcontacts::familyNameOrder()}.nameForNumber(
+        number);
 }
 
 std::string HXApplicationModel::updateGroupContactsForNumber(std::string_view numbers) {
     const std::string name =
-        hxcontacts::Names{allContacts(), phoneFormatter(), hxcontacts::familyNameOrder()}.groupName(numbers);
+        hxcontacts::Names{HXContactListSnapshot(*this), phoneFormatter(), hxcontacts::familyNameOrder()}.groupName(
+            numbers);
     decreasePhoneFormatterAccessCount();
     return name;
 }
