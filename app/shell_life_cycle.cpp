@@ -73,6 +73,16 @@ void HX_ConnectAppDelegate::presentAlert(const std::shared_ptr<toolkit::AlertCon
         return;
     }
     if (!window_ || !window_->rootViewController()) return;
+    // A screen closing (one that closed on the same news) would take the alert with it: the alert
+    // shows over what it uncovers, once it has gone.
+    if (auto* closing = window_->rootViewController()->presentedViewController();
+        closing && closing->isBeingDismissed() && !dynamic_cast<toolkit::AlertController*>(closing)) {
+        dispatch::Queue::main()->after(0.05, [weak = weakSelf(), alert] {
+            auto self = weak.lock();
+            if (self && self->shownAlert_.lock() == alert) self->presentAlert(alert, nullptr);
+        });
+        return;
+    }
     auto show = [&alert](toolkit::ViewController* target) {
         // A sheet that names no source (a popover on the tablet) stands in the middle of the
         // screen it covers, without an arrow.

@@ -447,11 +447,16 @@ void HXMessageSender::tellKept(const std::string& key) {
     if (!a || !entry.isDictionary()) return;
     // Once per message: its id stays with it through every drain.
     if (!told_.insert(entry["randomID"].int64Value()).second) return;
-    // The field was emptied and the message waits out of sight: the user hears where it went.
-    a->presentAlert(HXAlert{foundation::localizedString("Sending Message Failed"),
-                            foundation::localizedString("It will be sent automatically the next time data access is "
-                                                        "available while the HX Connect is running."),
-                            {{foundation::localizedString("Dismiss"), HXAlertAction::Style::Default, {}}}});
+    // The field was emptied and the message waits out of sight: the user hears where it went,
+    // after the screen that sent it has heard (and closed, when it closes on a kept message).
+    HXAlert told{foundation::localizedString("Sending Message Failed"),
+                 foundation::localizedString(
+                     "It will be sent automatically the next time data access is available while the HX Connect "
+                     "is running."),
+                 {{foundation::localizedString("Dismiss"), HXAlertAction::Style::Default, {}}}};
+    dispatch::Queue::main()->async([weak = app_, told] {
+        if (auto a = weak.lock()) a->presentAlert(told);
+    });
 }
 
 void HXMessageSender::scheduleRetry() {

@@ -381,13 +381,9 @@ std::optional<net::URLRequest> HXApplicationWebClient::connectionWillSendRequest
     if (foundation::hasPrefix(request.url(), web.endpoints.service + "/accounts/AccountLogin")) {
         const bool clientAuthInFlight = requestInFlight("ClientAuth");
         const bool isClientAuth = connection.tag() == "ClientAuth" && isCurrent(web, connection);
-        const bool current = isCurrent(web, connection);
         connection.cancel();
         removeEntry(web, connection);
         post("kCookiesExpiredNotification");
-        // The one who asked for the reply hears that none comes.
-        if (auto answer = current ? std::exchange(connection.answer_, {}) : HXReplyAnswer())
-            dispatch::Queue::main()->async([answer] { answer(nullptr); });
         if (isClientAuth) {
             // The sign-in's own page sent us back to sign in: nothing else will take the overlay
             // down, so the panel starts over instead of waiting under it for good.

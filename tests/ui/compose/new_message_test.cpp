@@ -235,13 +235,16 @@ TEST_F(NewMessage, AFailedSendLeavesTheScreenAndTheNextSendArrivesOnce) {
 
 TEST_F(NewMessage, AMessageKeptAfterAServiceFailureGoesOnceAtTheNextDrain) {
     // The service fails (5xx, as a time-out would): the queue keeps the message for its next
-    // drain, as "Send Later" would, and the screen closes with nothing lost and no failure shown.
+    // drain, as "Send Later" would, and the screen closes with nothing lost; the user is told, over
+    // what the screen uncovers, that the message goes later by itself.
     auto* s = open("+15550103000", "Once only");
     const auto held = s->selfPtr();
     service->inject(emulator::Fault::ServerErrorEmpty, kSend);
     ASSERT_TRUE(tapSend());
-    ASSERT_TRUE(runUntil([&] { return screen() == nullptr; }));
-    EXPECT_FALSE(harness.visibleAlert()) << harness.visibleAlert()->alertTitle().value_or("");
+    ASSERT_TRUE(runUntil([&] { return screen() == nullptr && harness.visibleAlert(); }));
+    EXPECT_EQ(harness.visibleAlert()->alertTitle().value_or(""), "Sending Message Failed");
+    EXPECT_TRUE(harness.tapAlertAction("Dismiss"));
+    harness.settle();
     EXPECT_TRUE(received().empty());
     EXPECT_FALSE(s->isSending());
     // The next drain sends it; whatever drains afterwards has landed too.
