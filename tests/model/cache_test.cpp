@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "platform/foundation/dates.h"
@@ -103,19 +105,24 @@ TEST(HXCCache, AMemoryHitStillTouchesTheFile) {
     EXPECT_EQ(cache->diskByteCount(), 0u);
 }
 
+// The shared cache is made once per process, in the home the process has then: the test looks at
+// it in a process of its own (another test of this binary may have made it in its own home).
 TEST(HXCCache, SharedCacheLivesInTheCachesFolder) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     hxtest::TempDir home;
-    foundation::setHomeDirectory(home.path());
-    auto shared = HXCCache::sharedCache();
-    ASSERT_TRUE(shared);
-    EXPECT_EQ(shared, HXCCache::sharedCache());
-    EXPECT_EQ(shared->name(), "HXCCacheShared");
-    EXPECT_EQ(shared->diskCache()->cacheURL(),
-              foundation::cachesDirectory() / "com.hxconnect.HXCDiskCache.HXCCacheShared");
-    shared->setObject(picture(9), "k");
-    EXPECT_TRUE(files::exists(shared->diskCache()->cacheURL() / "k"));
-    shared->removeAllObjects();
-    foundation::setHomeDirectory({});
+    EXPECT_EXIT(
+        {
+            foundation::setHomeDirectory(home.path());
+            auto shared = HXCCache::sharedCache();
+            const bool ok = shared && shared == HXCCache::sharedCache() && shared->name() == "HXCCacheShared" &&
+                            shared->diskCache()->cacheURL() ==
+                                foundation::cachesDirectory() / "com.hxconnect.HXCDiskCache.HXCCacheShared";
+            if (ok) shared->setObject(picture(9), "k");
+            const bool written = ok && files::exists(shared->diskCache()->cacheURL() / "k");
+            std::fprintf(stderr, "%s\n", written ? "kept in the caches folder" : "elsewhere");
+            std::_Exit(written ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "kept in the caches folder");
 }
 
 TEST(HXCCache, ConcurrentUseFromManyThreads) {
