@@ -12,6 +12,8 @@ namespace {
 
 constexpr double kMargin = 8, kPadding = 12, kMaxWidth = 420, kRowHeight = 36, kGap = 6;
 constexpr double kTitleHeight = 20, kBodyHeight = 40, kCornerRadius = 13;
+// A notice keeps clear of a tab bar or a reply bar.
+constexpr double kBarClearance = 64;
 // A banner's title and body, above its actions; a prompt's title, above its field.
 constexpr double kBannerTextHeight = kPadding + kTitleHeight + kBodyHeight + kGap;
 constexpr double kPromptFieldTop = kPadding + kTitleHeight + kGap;
@@ -189,14 +191,12 @@ void Notice::show(const std::string& text, double now) {
     const double width = std::min(kMaxWidth, window_.bounds().width() - 2 * kMargin);
     const double height = kPadding + kTitleHeight * 2 + kPadding;
     auto card = makeCard(window_, height);
-    card->setFrame(toolkit::Rect((window_.bounds().width() - width) / 2, safe.maxY() - height - kGap, width, height));
+    // Above the bars at the bottom (tab bar, reply bar), which stay usable under it: it takes no
+    // touches.
+    card->setFrame(
+        toolkit::Rect((window_.bounds().width() - width) / 2, safe.maxY() - height - kBarClearance, width, height));
     card->setBackgroundColor(toolkit::Color::systemGray6());
-    // A tap anywhere on it takes it away.
-    auto dismiss = std::make_shared<toolkit::Button>(toolkit::ButtonType::Custom);
-    dismiss->setFrame(card->bounds());
-    dismiss->accessibility().label = text;
-    dismiss->addAction([this](toolkit::Control&, const toolkit::Event*) { close(); }, toolkit::kTouchUpInside);
-    card->addSubview(dismiss);
+    card->setUserInteractionEnabled(false);
     auto label = makeLabel(toolkit::Rect(kPadding, kPadding, width - 2 * kPadding, kTitleHeight * 2), text,
                            toolkit::Font::system(15), 2);
     label->setTextAlignment(toolkit::TextAlignment::center);

@@ -63,8 +63,8 @@ private:
 };
 
 // What the device shows when the app hands something to the system (a number to call, a page to
-// open): a small card at the bottom of the window with the system's words for it, gone after a
-// few seconds or when tapped. A newer one takes the place of the one shown.
+// open): a small card near the bottom of the window with the system's words for it, gone after a
+// few seconds; touches pass through it. A newer one takes the place of the one shown.
 class Notice {
 public:
     static constexpr double kShownFor = 4.0;
