@@ -411,15 +411,16 @@ void HX_ConnectAppDelegate::preload() {
 // unread refresh asks for them), so the stored ones wait for them a little (polls every 0.5 s)
 // rather than show a count the service's would replace.
 void HX_ConnectAppDelegate::showStoredUnreadCounts(int64_t texts, int64_t voicemails, int polls) {
-    const bool serviceCounted = serviceUnreadCount(1).count >= 0;
+    const auto& web = webClient();
+    const bool serviceCounted = web.serviceUnreadCount(1).count >= 0;
     if (!serviceCounted && connectionAvailable() && polls > 0) {
         dispatch::Queue::main()->after(0.5, [weak = weakSelf(), texts, voicemails, polls] {
             if (auto app = weak.lock()) app->showStoredUnreadCounts(texts, voicemails, polls - 1);
         });
         return;
     }
-    if (serviceUnreadCount(1).count < 0) setUnreadCount(texts, 1);
-    if (serviceUnreadCount(2).count < 0) setUnreadCount(voicemails, 2);
+    if (web.serviceUnreadCount(1).count < 0) setUnreadCount(texts, 1);
+    if (web.serviceUnreadCount(2).count < 0) setUnreadCount(voicemails, 2);
 }
 
 void HX_ConnectAppDelegate::updateUnreadCounts() {
