@@ -369,6 +369,8 @@ std::string HX_ConnectAppDelegate::deviceModelName() const {
 }
 
 void HX_ConnectAppDelegate::preload() {
+    // The launch's stored counts wait for the service's (showStoredUnreadCounts).
+    launchCountsWait_ = true;
     updateUnreadCounts();
     // The regions of the stored quick settings, with always access and awareness on.
     std::shared_ptr<services::LocationManager> manager;
@@ -444,7 +446,8 @@ void HX_ConnectAppDelegate::updateUnreadCounts() {
             auto app = weak.lock();
             if (!app) return;
             app->decreaseMocAccessCount();
-            app->showStoredUnreadCounts(texts, voicemails, 10);
+            // Only the launch's counts wait: later ones (after a deletion) are the store's news.
+            app->showStoredUnreadCounts(texts, voicemails, std::exchange(app->launchCountsWait_, false) ? 10 : 0);
         });
     });
 }
