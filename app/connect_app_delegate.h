@@ -195,8 +195,6 @@ public:
     virtual void preload();
     // Counts the unread text and voicemail conversations of the store into the badges.
     void updateUnreadCounts() override;
-    // The store's unread counts, shown where the service has not counted (see shell_life_cycle.cpp).
-    void showStoredUnreadCounts(int64_t texts, int64_t voicemails, int polls);
 
     // The bit positions set in mask, ascending.
     static std::vector<int> typesForMask(uint64_t mask);
@@ -315,6 +313,9 @@ protected:
     }
 
 private:
+    // The store's unread counts, shown where the service has not counted (see shell_life_cycle.cpp).
+    void showStoredUnreadCounts(int64_t texts, int64_t voicemails, int polls);
+    bool launchCountsWait_ = false;
     // The bundle sounds played so far, by name (main thread).
     std::map<std::string, unsigned> soundHandles_;
     void launchStep(std::string name) { launchSteps_.push_back(std::move(name)); }

@@ -381,6 +381,8 @@ std::string HX_ConnectAppDelegate::deviceModelName() const {
 }
 
 void HX_ConnectAppDelegate::preload() {
+    // The launch's stored counts wait for the service's (showStoredUnreadCounts).
+    launchCountsWait_ = true;
     updateUnreadCounts();
     // The regions of the stored quick settings, with always access and awareness on.
     std::shared_ptr<services::LocationManager> manager;
@@ -423,15 +425,16 @@ void HX_ConnectAppDelegate::preload() {
 // unread refresh asks for them), so the stored ones wait for them a little (polls every 0.5 s)
 // rather than show a count the service's would replace.
 void HX_ConnectAppDelegate::showStoredUnreadCounts(int64_t texts, int64_t voicemails, int polls) {
-    const bool serviceCounted = serviceUnreadCount(1).count >= 0;
+    const auto& web = webClient();
+    const bool serviceCounted = web.serviceUnreadCount(1).count >= 0;
     if (!serviceCounted && connectionAvailable() && polls > 0) {
         dispatch::Queue::main()->after(0.5, [weak = weakSelf(), texts, voicemails, polls] {
             if (auto app = weak.lock()) app->showStoredUnreadCounts(texts, voicemails, polls - 1);
         });
         return;
     }
-    if (serviceUnreadCount(1).count < 0) setUnreadCount(texts, 1);
-    if (serviceUnreadCount(2).count < 0) setUnreadCount(voicemails, 2);
+    if (web.serviceUnreadCount(1).count < 0) setUnreadCount(texts, 1);
+    if (web.serviceUnreadCount(2).count < 0) setUnreadCount(voicemails, 2);
 }
 
 void HX_ConnectAppDelegate::updateUnreadCounts() {
@@ -455,7 +458,8 @@ void HX_ConnectAppDelegate::updateUnreadCounts() {
             auto app = weak.lock();
             if (!app) return;
             app->decreaseMocAccessCount();
-            app->showStoredUnreadCounts(texts, voicemails, 10);
+            // Only the launch's counts wait: later ones (after a deletion) are the store's news.
+            app->showStoredUnreadCounts(texts, voicemails, std::exchange(app->launchCountsWait_, false) ? 10 : 0);
         });
     });
 }

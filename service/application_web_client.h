@@ -255,15 +255,6 @@ public:
                                    BackgroundFetchCompletion completion = {},
                                    std::optional<HXUnreadScan> scanned = std::nullopt);
     void threadingInfoReply(const HXRoutedReply& reply);
-    // The service's last unread counts of the texts (view 1) and voicemail (view 2): -1 before
-    // it first answered; the number of answers heard tells a new answer from the last one.
-    struct ServiceUnreadCount {
-        int64_t count = -1;
-        uint64_t answers = 0;
-    };
-    ServiceUnreadCount serviceUnreadCount(int viewIndex) const {
-        return {viewIndex == 1 ? serviceUnread_[0] : viewIndex == 2 ? serviceUnread_[1] : -1, serviceUnreadAnswers_};
-    }
 
     // ---- request machinery (service/web_client_requests.cpp)
 
@@ -380,8 +371,6 @@ private:
     // The API request of a list code (1 unread, 5 spam, 6 archive) or the unread counts.
     std::optional<net::URLRequest> listRequest(int listCode);
 
-    int64_t serviceUnread_[2] = {-1, -1};
-    uint64_t serviceUnreadAnswers_ = 0;
     std::shared_ptr<CustomCookieJar> cookieJar_;
     std::shared_ptr<HXWebClient> webClient_;
     // Main-thread state of the session and the data loads.

@@ -140,9 +140,10 @@ std::optional<std::pair<int64_t, int64_t>> HXApplicationWebClient::unreadCountsF
 void HXApplicationWebClient::threadingInfoReply(const HXRoutedReply& reply) {
     auto counts = unreadCountsFromReply(reply.text);
     if (!counts) return;
-    serviceUnread_[0] = counts->first;
-    serviceUnread_[1] = counts->second;
-    ++serviceUnreadAnswers_;
+    auto& web = webClient();
+    web.serviceUnread[0] = counts->first;
+    web.serviceUnread[1] = counts->second;
+    ++web.serviceUnreadAnswers;
     setUnreadCount(counts->first, 1);
     setUnreadCount(counts->second, 2);
 }

@@ -1449,7 +1449,7 @@ void HXMessageListModel::updateBadgeValue() {
 // never undercut.
 int64_t HXMessageListModel::badgeCountWithService(int64_t stored, bool openUnread, HXApplicationWebClient& app,
                                                   int viewIndex) {
-    const auto service = app.serviceUnreadCount(viewIndex);
+    const auto service = HXWebClientOf(app).serviceUnreadCount(viewIndex);
     if (service.count < 0) return stored;
     if (service.answers != badgeAnswers_) {
         badgeAnswers_ = service.answers;

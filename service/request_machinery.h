@@ -166,6 +166,21 @@ struct HXWebClient {
     // The queue of unsent messages waits for a token being renewed: the next token drains it.
     bool sendQueueAfterToken = false;
     std::shared_ptr<class HXConversationPages> pages;
+    // The service's last unread counts of the texts (view 1) and voicemail (view 2), -1 before it
+    // counted (or after an account change); the answers heard tell a new answer from the last.
+    int64_t serviceUnread[2] = {-1, -1};
+    uint64_t serviceUnreadAnswers = 0;
+    struct UnreadCount {
+        int64_t count = -1;
+        uint64_t answers = 0;
+    };
+    UnreadCount serviceUnreadCount(int viewIndex) const {
+        return {viewIndex == 1 ? serviceUnread[0] : viewIndex == 2 ? serviceUnread[1] : -1, serviceUnreadAnswers};
+    }
+    void forgetServiceUnread() {
+        serviceUnread[0] = serviceUnread[1] = -1;
+        ++serviceUnreadAnswers;
+    }
 };
 
 // The web client's state of an application object. Not public on the object itself: only the

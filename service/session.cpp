@@ -66,8 +66,7 @@ std::optional<foundation::Error> HXApplicationWebClient::retrieveKeychainItems()
 
 void HXApplicationWebClient::selectAccountForUserName(const std::string& username) {
     // The last account's counts are not this one's.
-    serviceUnread_[0] = serviceUnread_[1] = -1;
-    ++serviceUnreadAnswers_;
+    webClient().forgetServiceUnread();
     post("kLogoutNotification");
     auto prefs = defaults();
     (void)prefs->setObject(foundation::Value(username), "username");
@@ -170,8 +169,7 @@ void HXApplicationWebClient::displayLogin() {
 }
 
 void HXApplicationWebClient::logout() {
-    serviceUnread_[0] = serviceUnread_[1] = -1;
-    ++serviceUnreadAnswers_;
+    webClient().forgetServiceUnread();
     stopMonitoringRegions();
     updateAccountPrefs();
     setMocAccessCount(0);

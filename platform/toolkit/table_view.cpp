@@ -1247,7 +1247,10 @@ std::shared_ptr<ContextMenuSession> TableView::beginContextMenu(IndexPath ip, Po
             // At the size the panel gives it, before it has appeared (it scrolls as it appears).
             if (MenuPanel* panel = MenuPanel::shown(w))
                 if (const Rect frame = panel->previewFrame(); !frame.isEmpty()) {
+                    const Size was = s->preview->view()->bounds().size;
                     s->preview->view()->setFrame(Rect(0, 0, frame.width(), frame.height()));
+                    // Narrower than the window: its contents are laid out again for the new size.
+                    if (!(was == frame.size)) s->preview->viewWillTransitionToSize(frame.size, nullptr);
                     s->preview->view()->layoutIfNeeded();
                 }
             s->preview->endAppearanceTransition();
