@@ -22,6 +22,19 @@ Uint16 sdlModifiers(unsigned modifiers) {
     return out;
 }
 
+// A left mouse button going down or up at a point of the window, in pixels.
+SDL_Event mouseButton(Uint32 type, toolkit::Point p, double pointsToPixels, Uint32 windowID) {
+    SDL_Event e{};
+    e.button.type = type;
+    e.button.windowID = windowID;
+    e.button.button = SDL_BUTTON_LEFT;
+    e.button.state = type == SDL_MOUSEBUTTONDOWN ? SDL_PRESSED : SDL_RELEASED;
+    e.button.clicks = 1;
+    e.button.x = static_cast<Sint32>(std::lround(p.x * pointsToPixels));
+    e.button.y = static_cast<Sint32>(std::lround(p.y * pointsToPixels));
+    return e;
+}
+
 }  // namespace
 
 foundation::Result<std::vector<InputStep>> parseInputScript(const std::string& text) {
@@ -74,15 +87,7 @@ std::vector<SDL_Event> eventsForStep(const InputStep& step, double pointsToPixel
     std::vector<SDL_Event> events;
     auto pixel = [&](double v) { return static_cast<Sint32>(std::lround(v * pointsToPixels)); };
     auto button = [&](Uint32 type, toolkit::Point p) {
-        SDL_Event e{};
-        e.button.type = type;
-        e.button.windowID = windowID;
-        e.button.button = SDL_BUTTON_LEFT;
-        e.button.state = type == SDL_MOUSEBUTTONDOWN ? SDL_PRESSED : SDL_RELEASED;
-        e.button.clicks = 1;
-        e.button.x = pixel(p.x);
-        e.button.y = pixel(p.y);
-        events.push_back(e);
+        events.push_back(mouseButton(type, p, pointsToPixels, windowID));
     };
     auto key = [&](Uint32 type) {
         SDL_Event e{};
@@ -180,17 +185,7 @@ std::vector<std::vector<SDL_Event>> eventFramesForStep(const InputStep& step, do
     auto pixel = [&](double v) { return static_cast<Sint32>(std::lround(v * pointsToPixels)); };
     const int steps = std::max(1, step.steps);
     if (step.kind == InputStep::Drag) {
-        auto button = [&](Uint32 type, toolkit::Point p) {
-            SDL_Event e{};
-            e.button.type = type;
-            e.button.windowID = windowID;
-            e.button.button = SDL_BUTTON_LEFT;
-            e.button.state = type == SDL_MOUSEBUTTONDOWN ? SDL_PRESSED : SDL_RELEASED;
-            e.button.clicks = 1;
-            e.button.x = pixel(p.x);
-            e.button.y = pixel(p.y);
-            return e;
-        };
+        auto button = [&](Uint32 type, toolkit::Point p) { return mouseButton(type, p, pointsToPixels, windowID); };
         frames.push_back({button(SDL_MOUSEBUTTONDOWN, step.point)});
         toolkit::Point previous = step.point;
         for (int i = 1; i <= steps; ++i) {
