@@ -262,8 +262,6 @@ std::string HXApplicationModel::updateGroupContactsForNumber(std::string_view nu
 
 void HXApplicationModel::lookupPhone(const std::optional<std::string>& number) {
     if (!number) return;
-    // After resetContacts() the first lookup reads the contacts again.
-    (void)allContacts();
     bool loading;
     {
         std::lock_guard lock(monitor_);
