@@ -342,8 +342,9 @@ TEST_F(SMS, WithoutATokenTheMessageWaitsInTheQueue) {
     sender->sendSMS("b", std::string("+15550103000"), std::nullopt);
     setTokenAvailable(true);
     service->inject(emulator::Fault::Slow, kSend);
+    // "a" goes behind "b", which waited for a token: the drain it starts sends both.
     sender->sendSMS("a", std::string("+15550103000"), std::nullopt);
-    ASSERT_TRUE(runUntil([&] { return requestsTo(kSend).size() == 2; }));
+    ASSERT_TRUE(runUntil([&] { return requestsTo(kSend).size() == 3; }));
     const auto before = sender->accountQueue().keys();
     sender->sendQueuedSMS();
     EXPECT_EQ(sender->accountQueue().keys(), before);
