@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <utility>
 
 #include "model/account.h"
 #include "model/phone_extensions.h"
@@ -250,9 +249,7 @@ void HXMessageSender::sendQueuedSMS() {
     // Every entry is taken in key order, moves to a new key in this same write and is sent from
     // there. One that was under way when the app last ran may have reached the service: it goes
     // again with the id it kept, which the service answers as it answered the first (so a kill
-    // neither loses the message nor sends it twice). Only the first goes now: the service is
-    // free to take requests in any order, so the next one goes once this one's reply is in (a
-    // taken one drains the rest), and the messages arrive in the order they were written.
+    // neither loses the message nor sends it twice).
     std::vector<std::pair<std::string, Dictionary>> moved;
     Dictionary next;
     for (const auto& key : keysInOrder(queue)) {
@@ -278,8 +275,7 @@ void HXMessageSender::sendQueuedSMS() {
         }
     }
     writeQueue(next);
-    drainGoesOn_ = starts.size() > 1;
-    if (!starts.empty()) scheduleStart(starts.front().first, starts.front().second);
+    for (auto& [key, entry] : starts) scheduleStart(key, entry);
 }
 
 void HXMessageSender::removeSMSfromQueue(const std::string& key) {
@@ -432,8 +428,7 @@ void HXMessageSender::smsReply(const HXRoutedReply& reply) {
     finish();
     tasks_.erase(key);
     if (task && *task) foundation::Application::shared().endBackgroundTask(*task);
-    // The rest of the queue: in the foreground, and in the background while a drain goes on.
-    if (!a->isInBackground() || std::exchange(drainGoesOn_, false)) {
+    if (!a->isInBackground()) {
         std::weak_ptr<HXMessageSender> weak = weak_from_this();
         dispatch::Queue::main()->async([weak] {
             if (auto self = weak.lock()) self->sendQueuedSMS();

@@ -110,8 +110,6 @@ private:
     std::map<std::string, HXSendCompletion> completions_;
     // The service refused the token of a send: the next drain renews it first.
     bool renewTokenBeforeDrain_ = false;
-    // The last drain left entries to go after the one it sent.
-    bool drainGoesOn_ = false;
     // Keys whose start is scheduled and has not run yet.
     std::set<std::string> starting_;
     // The ids of kept messages the user was told of.
