@@ -187,8 +187,10 @@ bool VirtualClock::runUntil(const std::function<bool()>& predicate, Seconds time
         if (predicate()) return true;
         if (detail::runLoopHasFdsInFlight() && realElapsed() < timeout) {
             // Real I/O in flight first: stepping virtual time past it would fire its time-outs early.
-            // Standing watches (the network-change listener) hold nothing back.
-            if (detail::runLoopPollFds(0.05)) {
+            // Standing watches (the network-change listener) hold nothing back. Work posted to the
+            // main queue meanwhile (from another thread, say) runs as it comes: the poll does not
+            // wait while it is pending, so skipping it here would spin until the time-out.
+            if (detail::runLoopPollFds(0.05) || detail::mainHasReadyWork()) {
                 runUntilIdle();
                 continue;
             }

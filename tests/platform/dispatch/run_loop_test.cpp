@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <thread>
 #include <vector>
 
 using namespace dispatch;
@@ -404,6 +405,28 @@ TEST_F(RunLoopTest, StandingWatchNeitherHoldsVirtualTimeBackNorMissesItsEvents) 
     real = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GE(real, 0.25);
     timer->invalidate();
+    loop.removeFd(id);
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
+// While a reply is awaited on a descriptor, a block another thread posts to the main queue runs
+// as it comes (a stop signal's hand-over is one), not only once the wait has timed out.
+TEST_F(RunLoopTest, WorkPostedFromAnotherThreadRunsWhileADescriptorHasWorkInFlight) {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    auto& loop = RunLoop::main();
+    const uint64_t id = loop.addFd(fds[0], RunLoop::Readable, [](int, int) {});
+    std::atomic<bool> ran{false};
+    std::thread poster([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        Queue::main()->async([&] { ran = true; });
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(clock->runUntil([&] { return ran.load(); }, 5));
+    const double real = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(real, 2.5) << "the posted block waited for the reply's time-out";
+    poster.join();
     loop.removeFd(id);
     ::close(fds[0]);
     ::close(fds[1]);
