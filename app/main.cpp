@@ -180,6 +180,7 @@ void printHelp() {
                 "  --input FILE                     input played into the window (headless: after the sign-in, or\n"
                 "                                   while a passcode lock shows); one step a line: click X Y,\n"
                 "                                   click-on LABEL, press X Y, release X Y, scroll DX DY,\n"
+                "                                   drag X1 Y1 X2 Y2 [MOVES], swipe X1 Y1 X2 Y2 FINGERS,\n"
                 "                                   press-key [ctrl+|cmd+|alt+|shift+]NAME, type TEXT,\n"
                 "                                   text-arrives [new], wait-frames N, wait-for LABEL,\n"
                 "                                   wait-gone LABEL, wait-idle, close\n"

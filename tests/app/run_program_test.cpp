@@ -138,7 +138,8 @@ TEST_F(RunProgram, HelpNamesTheOptionsKeysAndEntryTypesAndStartsNothing) {
     ASSERT_EQ(runAlone("--help"), 0) << printed;
     for (const char* needle :
          {"--system-version N", "--biometry none|fingerprint|face", "--offline", "--crash null-write|exception|abort",
-          "--input FILE", "text-arrives [new]", "com.hxconnect.shortcut_call, com.hxconnect.shortcut_sms",
+          "--input FILE", "text-arrives [new]", "drag X1 Y1 X2 Y2 [MOVES]", "swipe X1 Y1 X2 Y2 FINGERS",
+          "com.hxconnect.shortcut_call, com.hxconnect.shortcut_sms",
           "com.hxconnect.activity_call, com.hxconnect.activity_sms, com.hxconnect.activity_reply",
           "F9   a text arrives", "F10  a text from a new number", "F11  network off/on", "F12  crash", "Ctrl-C"})
         EXPECT_TRUE(saidLine(needle)) << needle << "\n" << printed;
