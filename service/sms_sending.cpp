@@ -438,7 +438,7 @@ void HXMessageSender::smsReply(const HXRoutedReply& reply) {
 
 void HXMessageSender::tellKept(const std::string& key) {
     auto a = app();
-    const Value& entry = accountQueue().get(key);
+    const Value entry = accountQueue().get(key);  // the queue is read as a copy
     if (!a || !entry.isDictionary()) return;
     // Once per message: its id stays with it through every drain.
     if (!told_.insert(entry["randomID"].int64Value()).second) return;

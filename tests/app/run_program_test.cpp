@@ -18,6 +18,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "emulator/emulator.h"
 #include "platform/foundation/files.h"
@@ -260,7 +261,13 @@ TEST_F(RunProgram, TheCrashKeyAndOptionEndTheRunAndTheNextLaunchAsksToSendTheRep
     EXPECT_EQ(shown->find("Don't Send"), std::string::npos) << *shown;
     // The run option, each way.
     fs::remove(out / "1-sms.png");
-    for (const char* kind : {"null-write", "exception", "abort"}) {
+#if defined(HX_SANITIZER_ADDRESS)
+    // The address sanitizer takes a null write for its own report and ends the process itself.
+    const std::vector<const char*> kinds{"exception", "abort"};
+#else
+    const std::vector<const char*> kinds{"null-write", "exception", "abort"};
+#endif
+    for (const char* kind : kinds) {
         EXPECT_NE(run(std::string("--crash ") + kind), 0) << kind << "\n" << printed;
         EXPECT_FALSE(fs::exists(out / "1-sms.png")) << kind << ": the run ended before visiting the views";
         ASSERT_EQ(run("", "wait-for Don't Send\nclick-on Don't Send\n"), 0) << kind << "\n" << printed;
