@@ -385,6 +385,8 @@ TEST_F(PhoneSettings, AnUpdateShowsWhatReadingTheWholeTableShows) {
         {"the phones back", [&] { a->setPhones(phones); }},
     };
     for (const auto& c : cases) {
+        // Every reply in first: one arriving later would put the service's account back.
+        ASSERT_TRUE(runUntil([&] { return app->isIdle(); })) << c.what;
         screen->scrollToTop();
         harness.settle();
         c.change();
