@@ -317,17 +317,21 @@ private:
     private:
         std::atomic<bool> held_{false};
     };
-    PushLock pushLock_;
-    Chunk* first_ = nullptr;  // under pushLock_
-    Chunk* tail_ = nullptr;   // under pushLock_
-    size_t tailIndex_ = 0;    // under pushLock_
-    // The claim: held by the one drain job (or sync caller) that may run the queue's blocks.
-    std::atomic<bool> scheduled_{false};
+    // The producers' fields, the claim and the drainer's fields lie on cache lines of their own:
+    // the drainer moves its place on every block and the producers theirs on every push, and
+    // sharing a line would send it from one processor to the other each time.
+    static constexpr size_t kLine = 64;
+    alignas(kLine) PushLock pushLock_;
+    Chunk* first_ = nullptr;              // under pushLock_
+    Chunk* tail_ = nullptr;               // under pushLock_
+    size_t tailIndex_ = 0;                // under pushLock_
     std::atomic<uint64_t> published_{0};  // blocks pushed, written under pushLock_
-    Chunk* head_ = nullptr;               // the claim holder's
-    size_t headIndex_ = 0;                // the claim holder's
-    uint64_t taken_ = 0;                  // the claim holder's: blocks taken out of the chunks
-    std::atomic<Chunk*> spares_[kSpareChunks] = {};
+    // The claim: held by the one drain job (or sync caller) that may run the queue's blocks.
+    alignas(kLine) std::atomic<bool> scheduled_{false};
+    alignas(kLine) Chunk* head_ = nullptr;  // the claim holder's
+    size_t headIndex_ = 0;                  // the claim holder's
+    uint64_t taken_ = 0;                    // the claim holder's: blocks taken out of the chunks
+    alignas(kLine) std::atomic<Chunk*> spares_[kSpareChunks] = {};
 };
 
 // ---- Concurrent queues
