@@ -45,6 +45,9 @@ struct WebClientFixture : ::testing::Test {
         clock->runUntilIdle();
         // Closes the connections the transport keeps, so the emulator stops at once.
         net::Transport::setShared(nullptr);
+        // Kept preferences are written while their home is still there, not into a removed one.
+        foundation::UserDefaults::resetStandardUserDefaults();
+        foundation::setHomeDirectory({});
     }
     bool runUntil(const std::function<bool()>& p, double seconds = 20) { return clock->runUntil(p, seconds); }
     // How often the web client asked the shell for call.

@@ -48,6 +48,13 @@ void useAppHome(const std::filesystem::path& home) {
     services::Biometrics::shared().reset();
 }
 
+void leaveAppHome() {
+    // Kept preferences are written now, while their home is still there: written at the next
+    // home's start, or at the process's end, they would make the removed folder again.
+    foundation::UserDefaults::resetStandardUserDefaults();
+    foundation::setHomeDirectory({});
+}
+
 void postFromAnotherThread(const std::string& name, const std::function<void()>& meanwhile) {
     // Relaxed on purpose: neither flag may order the main thread's reads and the poster's work.
     std::atomic<bool> read{false}, posted{false};
@@ -159,6 +166,7 @@ void ScreenFixtureBase::TearDown() {
     }
     net::ReachabilityBackend::setShared(nullptr);
     toolkit::Device::current().reset();
+    leaveAppHome();
 }
 
 bool ScreenFixtureBase::launch() {

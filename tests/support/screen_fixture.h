@@ -36,6 +36,8 @@ namespace hxtest {
 // Points the process at a fresh app home: its files, the keychain's file inside it, preferences
 // read anew and the device's services back to their defaults.
 void useAppHome(const std::filesystem::path& home);
+// Gives the home back before its folder is removed (the process's own home serves again).
+void leaveAppHome();
 
 // phone4 and phoneSE: the 320-point phones (480 and 568 points high).
 enum class DeviceForm { phone, phoneX, tablet, phone4, phoneSE };
