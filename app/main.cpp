@@ -40,7 +40,6 @@
 // window and headless, with status 128 + the signal.
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -360,14 +359,9 @@ bool fetchInBackground(HX_ConnectAppDelegate& app, toolkit::testing::Harness& ha
         *result = r;
         services::BackgroundFetch::shared().fetchEnded();
     });
-    // The fetch goes over real sockets on a session of its own, under time-outs of the clock: the
-    // clock stays put while it waits (stepping it to the next due timer would time the fetch out).
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!result->has_value() && std::chrono::steady_clock::now() < end) {
-        harness.clock().runUntilIdle();
-        if (!result->has_value()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    const bool answered = result->has_value();
+    // The fetch goes over real sockets on a session of its own, under time-outs of the clock.
+    const auto answered = hxrun::waitInRealTime(
+        harness.clock(), [&] { return result->has_value(); }, seconds, "answer to the background fetch");
     // What the fetch announced is delivered once its trigger's time has come.
     harness.clock().advance(1.0);
     harness.settle();
@@ -376,7 +370,7 @@ bool fetchInBackground(HX_ConnectAppDelegate& app, toolkit::testing::Harness& ha
     application.setApplicationState(foundation::ApplicationState::Active);
     harness.settle();
     if (!answered) {
-        std::fprintf(stderr, "hx_connect: the background fetch was not answered within %.1f s\n", seconds);
+        std::fprintf(stderr, "hx_connect: %s\n", answered.error().localizedDescription().c_str());
         return false;
     }
     std::printf("background fetch: %s\n", fetchResultName(**result));
@@ -528,7 +522,13 @@ int runHeadless(HX_ConnectAppDelegate& app, toolkit::testing::Harness& harness, 
                                          std::fprintf(stderr, "hx_connect: %s\n", line.c_str());
                                          *arrived = delivered;
                                      });
-            if (!harness.clock().runUntil([&] { return arrived->has_value(); }, options.seconds) || !**arrived)
+            // The route's reply comes over a socket, under the request's time-out on the clock.
+            if (auto waited = hxrun::waitInRealTime(
+                    harness.clock(), [&] { return arrived->has_value(); }, options.seconds,
+                    "answer from the service's route for arriving texts");
+                !waited)
+                return waited.error();
+            if (!**arrived)
                 return foundation::Error::withDescription("hx_connect", 1, "no text arrived at the service");
             return true;
         }

@@ -1,10 +1,14 @@
 #include "app/run_device.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
 #include <tuple>
 
+#include "platform/dispatch/run_loop.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/json.h"
@@ -226,6 +230,24 @@ void askServiceForText(const std::string& serviceOrigin, bool fromNewNumber,
                            d.get("text").stringValue() + "\"");
         });
     task->resume();
+}
+
+foundation::Status waitInRealTime(dispatch::VirtualClock& clock, const std::function<bool()>& done, double seconds,
+                                  const std::string& what) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(std::max(seconds, 0.0));
+    for (;;) {
+        clock.runUntilIdle();
+        if (done()) return {};
+        const double left = std::chrono::duration<double>(end - std::chrono::steady_clock::now()).count();
+        if (left <= 0) {
+            char within[32];
+            std::snprintf(within, sizeof within, "%.1f", seconds);
+            return foundation::Error::withDescription("hx_connect", 1, "no " + what + " within " + within + " s");
+        }
+        // Sleeps until a socket is ready or work is posted to the main queue (a short slice at
+        // most, for background work that posts nothing); the clock's own timers stay where they are.
+        dispatch::RunLoop::main().runOnce(std::min(left, 0.05));
+    }
 }
 
 namespace {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/dispatch/dispatch.h"
 #include "platform/foundation/error.h"
 #include "platform/services/contacts.h"
 #include "platform/services/local_authentication.h"
@@ -56,6 +57,15 @@ inline constexpr const char* kDontAllow = "Don't Allow";
 // nothing did. Runs on the main run loop.
 void askServiceForText(const std::string& serviceOrigin, bool fromNewNumber,
                        std::function<void(bool delivered, const std::string& line)> done);
+
+// Waits up to `seconds` of real time until done() holds, running the main queue's and the run
+// loop's work as it comes (replies on sockets, blocks posted from other threads) while the
+// virtual clock stands still: for what goes over real sockets under time-outs of the clock (the
+// service's route above, a background fetch on a session of its own), which stepping the clock to
+// its next timer would time out however quickly the reply came. On time-out the error reads
+// "no WHAT within N s" (`what`: "answer from the service", say).
+foundation::Status waitInRealTime(dispatch::VirtualClock& clock, const std::function<bool()>& done, double seconds,
+                                  const std::string& what);
 
 // The device's network: installConnection() puts the reachability stand-in in place before the
 // app launches (reachable); setConnectionOn(false) makes every host unreachable, so the app hears a

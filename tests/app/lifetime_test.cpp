@@ -48,6 +48,36 @@ struct Lifetime : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone> {
     bool runUntil(const std::function<bool()>& done, double seconds = 10) {
         return harness.clock().runUntil(done, seconds);
     }
+    // An application object of the test's own on the fixture's window, launched against the
+    // service (nullptr when its launch fails); the test holds its only owner.
+    std::shared_ptr<WatchedApp> launchWatched(Endings& endings) {
+        auto other = std::make_shared<WatchedApp>(endings);
+        HXWebClientOf(*other).endpoints = HXEndpoints::allAt(service->origin());
+        other->setWindow(&harness.window());
+        if (!other->applicationDidFinishLaunchingWithOptions()) return nullptr;
+        harness.settle();
+        return other;
+    }
+    // The last owner lets go, with the object's requests and delayed performs cancelled: it ends.
+    ::testing::AssertionResult letGo(std::shared_ptr<WatchedApp>& other) {
+        std::weak_ptr<HX_ConnectAppDelegate> watched = other;
+        other->cancelRequests([](const std::string&) { return true; });
+        dispatch::RunLoop::main().cancelPerforms(static_cast<HXApplicationModel*>(other.get()));
+        other.reset();
+        if (!runUntil([&] { return watched.expired(); }))
+            return ::testing::AssertionFailure() << "nothing keeps the object";
+        return ::testing::AssertionSuccess();
+    }
+    // "Dismiss" tapped on the shown alert: how often the connection's failure was posted.
+    int dismissCountingFailures() {
+        int failed = 0;
+        foundation::NotificationCenter::defaultCenter().addObserver(this, "kNetworkConnectionFailedNotification",
+                                                                    [&](const foundation::Notification&) { ++failed; });
+        EXPECT_TRUE(harness.tapAlertAction("Dismiss"));
+        harness.settle();
+        foundation::NotificationCenter::defaultCenter().removeObserver(this);
+        return failed;
+    }
     static size_t conversations(store::Context& context) {
         size_t n = 0;
         context.performAndWait(
@@ -127,12 +157,8 @@ TEST_F(Lifetime, AnAlertLeftUpByTheApplicationObjectDoesNotReachItOnceItHasGone)
     // touches nothing of the object that has gone (the address sanitizer build sees any touch).
     auto firstRoot = harness.window().rootViewController();
     Endings endings;
-    auto other = std::make_shared<WatchedApp>(endings);
-    std::weak_ptr<HX_ConnectAppDelegate> watched = other;
-    HXWebClientOf(*other).endpoints = HXEndpoints::allAt(service->origin());
-    other->setWindow(&harness.window());
-    ASSERT_TRUE(other->applicationDidFinishLaunchingWithOptions());
-    harness.settle();
+    auto other = launchWatched(endings);
+    ASSERT_TRUE(other);
     if (!other->account()) other->setAccount(std::make_shared<HX_Account>());
     other->account()->setAuthV2(std::string("12345"));
     other->reachabilityChanged(0);
@@ -142,18 +168,9 @@ TEST_F(Lifetime, AnAlertLeftUpByTheApplicationObjectDoesNotReachItOnceItHasGone)
     };
     ASSERT_TRUE(runUntil(shownAlert, 5));
 
-    other->cancelRequests([](const std::string&) { return true; });
-    dispatch::RunLoop::main().cancelPerforms(static_cast<HXApplicationModel*>(other.get()));
-    other.reset();
-    ASSERT_TRUE(runUntil([&] { return watched.expired(); })) << "nothing keeps the object";
+    ASSERT_TRUE(letGo(other));
     ASSERT_TRUE(shownAlert()) << "the alert stays up over the screens the object left";
-    int failed = 0;
-    foundation::NotificationCenter::defaultCenter().addObserver(this, "kNetworkConnectionFailedNotification",
-                                                                [&](const foundation::Notification&) { ++failed; });
-    EXPECT_TRUE(harness.tapAlertAction("Dismiss"));
-    harness.settle();
-    foundation::NotificationCenter::defaultCenter().removeObserver(this);
-    EXPECT_EQ(failed, 1);
+    EXPECT_EQ(dismissCountingFailures(), 1);
     EXPECT_EQ(endings.onMain.load(), 1);
     EXPECT_EQ(endings.elsewhere.load(), 0);
     harness.window().setRootViewController(firstRoot);
@@ -175,29 +192,16 @@ TEST_F(Lifetime, TheConnectionAlertsDismissWithoutTheApplicationObject) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.title);
         Endings endings;
-        auto other = std::make_shared<WatchedApp>(endings);
-        std::weak_ptr<HX_ConnectAppDelegate> watched = other;
-        HXWebClientOf(*other).endpoints = HXEndpoints::allAt(service->origin());
-        other->setWindow(&harness.window());
-        ASSERT_TRUE(other->applicationDidFinishLaunchingWithOptions());
-        harness.settle();
+        auto other = launchWatched(endings);
+        ASSERT_TRUE(other);
         c.show(*other);
         auto shownAlert = [&] {
             auto* alert = harness.visibleAlert();
             return alert && alert->alertTitle() == c.title;
         };
         ASSERT_TRUE(runUntil(shownAlert, 5));
-        other->cancelRequests([](const std::string&) { return true; });
-        dispatch::RunLoop::main().cancelPerforms(static_cast<HXApplicationModel*>(other.get()));
-        other.reset();
-        ASSERT_TRUE(runUntil([&] { return watched.expired(); })) << "nothing keeps the object";
-        int failed = 0;
-        foundation::NotificationCenter::defaultCenter().addObserver(this, "kNetworkConnectionFailedNotification",
-                                                                    [&](const foundation::Notification&) { ++failed; });
-        EXPECT_TRUE(harness.tapAlertAction("Dismiss"));
-        harness.settle();
-        foundation::NotificationCenter::defaultCenter().removeObserver(this);
-        EXPECT_EQ(failed, 1);
+        ASSERT_TRUE(letGo(other));
+        EXPECT_EQ(dismissCountingFailures(), 1);
         EXPECT_EQ(endings.onMain.load(), 1);
         harness.window().setRootViewController(firstRoot);
         harness.clock().runUntilIdle();

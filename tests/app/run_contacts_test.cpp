@@ -23,7 +23,7 @@
 #include "platform/toolkit/responder.h"
 #include "platform/toolkit/table_view.h"
 #include "service/request_machinery.h"
-#include "tests/support/screen_fixture.h"
+#include "tests/support/run_home.h"
 #include "ui/conversation/vc_conversation.h"
 #include "ui/settings/quick_setting_location.h"
 #include "ui/settings/vc_location_details.h"
@@ -32,24 +32,14 @@
 
 namespace {
 
-class RunContacts : public hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone> {
+class RunContacts : public hxtest::RunHomeFixture {
 protected:
-    RunContacts() : ScreenFixture({.screens = std::make_shared<HXUIScreens>(), .emulator = true, .signedIn = true}) {}
-
     void SetUp() override {
-        ScreenFixture::SetUp();
+        RunHomeFixture::SetUp();
         // The service as ./hx run starts it (its generator options) with the playback media.
+        ASSERT_TRUE(furnishRunHome(
+            {.seed = 1, .voicemailThreads = 12, .callThreads = 30, .spamThreads = 3, .archivedThreads = 3}));
         service->withAccount([this](emulator::Account& a) {
-            emulator::GeneratorOptions options;
-            options.seed = 1;
-            options.voicemailThreads = 12;
-            options.callThreads = 30;
-            options.spamThreads = 3;
-            options.archivedThreads = 3;
-            auto generated = emulator::generateAccount(options);
-            a.threads = generated.threads;
-            a.media = generated.media;
-            emulator::addPlaybackMedia(a);
             for (const auto& t : a.threads)
                 if (t.numbers.size() == 1 && t.contactName.empty() && t.id.find(".vm") == std::string::npos &&
                     t.id.find(".call") == std::string::npos && t.id != emulator::kVideoThreadID &&
@@ -58,12 +48,7 @@ protected:
             return 0;
         });
         ASSERT_FALSE(unnamed.empty());
-        ASSERT_TRUE(hxrun::furnishHome().ok());
-        const auto places = hxrun::demoPlacemarks();
-        ASSERT_TRUE(services::Geocoder::loadPlacemarks(foundation::Data(places.begin(), places.end())).ok());
-        ASSERT_TRUE(launch());
-        harness.settle();
-        ASSERT_TRUE(settleRequests());
+        ASSERT_TRUE(launchAndLoad());
         app->selectViewForIndex(1);
         harness.settle();
         harness.advance(1);
@@ -73,10 +58,7 @@ protected:
         // The process's store goes back to memory: the next test's home is another.
         (void)services::ContactStore::shared()->keepInFile({});
         services::ContactStore::shared()->removeAllContacts();
-        ScreenFixture::TearDown();
-        services::Geocoder::reset();
-        services::PhotoLibrary::reset();
-        services::ContactStore::setAuthorizationStatus(services::AuthorizationStatus::NotDetermined);
+        RunHomeFixture::TearDown();
     }
     // The SMS list's row whose name starts so, tapped.
     VC_Conversation* open(const std::string& row) {

@@ -12,6 +12,7 @@
 #include "emulator/ingestion_service.h"
 #include "platform/foundation/strings.h"
 #include "platform/foundation/url.h"
+#include "tests/support/service_threads.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -33,16 +34,8 @@ struct RunEntryPoints : ::testing::Test {
         threadID = "t.+15550181";
         word = "marmalade";
         service.withAccount([&](emulator::Account& a) {
-            emulator::Thread t;
-            t.id = threadID;
-            t.numbers = {"+15550181"};
-            emulator::Message m;
-            m.id = "m181";
-            m.startTimeMs = 1'700'000'000'000;
-            m.text = "Bring the Marmalade jar back please";
-            m.fromNumber = "+15550181";
-            t.items.push_back(m);
-            a.threads.push_back(t);
+            a.threads.push_back(
+                hxtest::textThread("+15550181", "m181", 1'700'000'000'000, "Bring the Marmalade jar back please"));
             return 0;
         });
     }

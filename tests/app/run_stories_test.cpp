@@ -27,7 +27,7 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/testing/input_script.h"
 #include "service/request_machinery.h"
-#include "tests/support/screen_fixture.h"
+#include "tests/support/run_home.h"
 #include "ui/conversation/vc_conversation.h"
 #include "ui/messages/vc_messages.h"
 #include "ui/settings/quick_setting_location.h"
@@ -54,48 +54,27 @@ public:
     std::vector<const void*> stops;
 };
 
-class RunStories : public hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone> {
+class RunStories : public hxtest::RunHomeFixture {
 protected:
-    RunStories() : ScreenFixture({.screens = std::make_shared<HXUIScreens>(), .emulator = true, .signedIn = true}) {}
-
     void SetUp() override {
-        ScreenFixture::SetUp();
+        RunHomeFixture::SetUp();
         // The service as ./hx run starts it: the generated account's threads with their media.
-        service->withAccount([](emulator::Account& a) {
-            emulator::GeneratorOptions options;
-            options.seed = 1;
-            options.smsThreads = 8;
-            options.voicemailThreads = 3;
-            options.callThreads = 3;
-            auto generated = emulator::generateAccount(options);
-            a.threads = generated.threads;
-            a.media = generated.media;
-            emulator::addPlaybackMedia(a);
-            return 0;
-        });
+        ASSERT_TRUE(furnishRunHome({.seed = 1, .smsThreads = 8, .voicemailThreads = 3, .callThreads = 3}));
         auto work = emulator::sampleAccount();
         work.username = kWork;
         work.serviceNumber = "+15550111";
         service->addAccount(work);
-        ASSERT_TRUE(hxrun::furnishHome().ok());
-        const auto places = hxrun::demoPlacemarks();
-        ASSERT_TRUE(services::Geocoder::loadPlacemarks(foundation::Data(places.begin(), places.end())).ok());
         hxrun::installLocationPrompt(harness.window());
         services::AudioOutput::setShared(sound);
-        ASSERT_TRUE(launch());
-        harness.settle();
-        ASSERT_TRUE(settleRequests());
+        ASSERT_TRUE(launchAndLoad());
     }
     void TearDown() override {
         services::AudioOutput::setShared(nullptr);
         services::LocationFeed::setAuthorizationPrompt({});
-        ScreenFixture::TearDown();
-        services::Geocoder::reset();
+        RunHomeFixture::TearDown();
         services::LocationFeed::reset();
         services::resetDeviceServices();
-        services::PhotoLibrary::reset();
         services::CaptureDevice::reset();
-        services::ContactStore::setAuthorizationStatus(services::AuthorizationStatus::NotDetermined);
     }
     // Until the condition holds (real seconds at most): the clock moves on only while no request
     // of the app waits for its reply, so that a loaded machine's slow replies time nothing out.

@@ -5,121 +5,25 @@
 // the network comes back.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <thread>
-
-#include "app/connect_app_delegate_iphone.h"
 #include "app/run_device.h"
 #include "platform/foundation/application.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/net/url_error.h"
 #include "platform/services/device.h"
-#include "platform/services/user_notifications.h"
-#include "platform/toolkit/controls.h"
-#include "platform/window/front_end.h"
 #include "service/request_machinery.h"
-#include "tests/platform/window/window_play.h"
-#include "tests/support/screen_fixture.h"
+#include "tests/support/window_fixture.h"
 #include "ui/conversation/vc_conversation.h"
 #include "ui/messages/vc_messages.h"
-#include "ui/shell/ui_screens.h"
 #include "ui/widgets/hxc_input_toolbar.h"
 
 namespace {
 
-using toolkit::Point;
-
-struct RunWindow : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone> {
-    RunWindow()
-        : ScreenFixture({.screens = std::make_shared<HXUIScreens>(),
-                         .emulator = true,
-                         .signedIn = true,
-                         .sharedDelegate = true}) {}
+struct RunWindow : hxtest::WindowFixture {
     void SetUp() override {
-        setenv("SDL_VIDEODRIVER", "offscreen", 1);
-        ScreenFixture::SetUp();
-        services::UserNotificationCenter::currentNotificationCenter()->removeAllPendingNotificationRequests();
-        services::UserNotificationCenter::currentNotificationCenter()->removeAllDeliveredNotifications();
+        WindowFixture::SetUp();
         // The device's network, as the program has it before the launch.
         hxrun::installConnection();
     }
-    void TearDown() override {
-        frontEnd.reset();
-        foundation::Application::shared().setApplicationState(foundation::ApplicationState::Active);
-        ScreenFixture::TearDown();
-    }
-    bool launchAndLoad() {
-        if (!launch()) return false;
-        harness.settle();
-        return settleRequests();
-    }
-    void openWindow() {
-        windowing::FrontEndOptions options;
-        options.hooks = {[this] { app->applicationDidReceiveMemoryWarning(); },
-                         [this] { app->applicationDidEnterBackground(); },
-                         [this] { app->applicationWillEnterForeground(); },
-                         [this](std::function<void(int)> completion) {
-                             app->applicationPerformFetchWithCompletionHandler([this, completion](int result) {
-                                 fetchResults.push_back(result);
-                                 completion(result);
-                             });
-                         },
-                         [this](const std::string& url) { (void)app->applicationOpenURL(url); },
-                         [this](const std::string& type, const foundation::Dictionary& info) {
-                             (void)app->continueUserActivity(type, info);
-                         },
-                         [this](bool fromNewNumber) {
-                             hxrun::askServiceForText(service->origin(), fromNewNumber,
-                                                      [this](bool delivered, const std::string& line) {
-                                                          arrivals.push_back(line);
-                                                          if (!delivered) ADD_FAILURE() << line;
-                                                      });
-                         },
-                         [] { hxrun::setConnectionOn(!hxrun::connectionOn()); },
-                         [this] { hxrun::showCrashPrompt(harness.window()); }};
-        auto opened = windowing::FrontEnd::open(harness.window(), std::move(options));
-        ASSERT_TRUE(opened.ok()) << opened.error().localizedDescription();
-        frontEnd = std::move(*opened);
-    }
-    void play(const std::string& lines) {
-        hxtest::playInWindow(*frontEnd, lines, last);
-        harness.settle();
-    }
-    void click(toolkit::View& view) {
-        const Point p = view.convertPointTo({view.bounds().midX(), view.bounds().midY()}, nullptr);
-        play("click " + std::to_string(p.x) + " " + std::to_string(p.y));
-    }
-    void frames(double seconds) {
-        for (double t = 0; t < seconds; t += 0.25) {
-            harness.advance(0.25);
-            frontEnd->frame();
-        }
-        harness.settle();
-    }
-    // Real time for what goes over sockets (the route, a fetch's own session).
-    template <typename F>
-    bool untilReal(F&& done, double seconds = 30) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() >= end) return false;
-            harness.clock().runUntilIdle();
-            std::this_thread::yield();
-        }
-        return true;
-    }
-    toolkit::View* bannerButton(const std::string& title) {
-        auto* banner = frontEnd->banners().banner();
-        if (!banner) return nullptr;
-        for (const auto& view : banner->subviews())
-            if (auto* b = dynamic_cast<toolkit::Button*>(view.get()); b && b->currentTitle() == title) return b;
-        return nullptr;
-    }
-
-    std::unique_ptr<windowing::FrontEnd> frontEnd;
-    std::vector<int> fetchResults;
-    std::vector<std::string> arrivals;
-    Point last;
 };
 
 TEST_F(RunWindow, F10HasATextArriveFromANewNumberWhoseBannerReplySends) {

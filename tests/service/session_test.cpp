@@ -39,6 +39,17 @@ void storeKeychainItem(const std::string& user, const std::string& service, cons
     ASSERT_TRUE(HXCKeychainUtils::storeUsername(user, value, service, true, nullptr));
 }
 
+// The messages of the "Storage Full" alerts.
+const std::string kAccountNotSaved =
+    "HX Connect cannot save your account because the device's storage is full. Free some space, or it has to be "
+    "signed in again.";
+const std::string kMessagesNotSaved =
+    "HX Connect cannot save your messages because the device's storage is full. Free some space and the messages "
+    "are loaded again.";
+const std::string kMessagesNotSavedAccountSaved =
+    "HX Connect cannot save your messages because the device's storage is full. Your account is saved; free some "
+    "space and the messages are loaded again.";
+
 struct SessionTest : WebClientFixture {
     std::vector<std::string> posted;
 
@@ -56,6 +67,13 @@ struct SessionTest : WebClientFixture {
         WebClientFixture::TearDown();
     }
     size_t timesPosted(const std::string& name) { return std::count(posted.begin(), posted.end(), name); }
+    // The messages of the alerts the shell has shown under "Storage Full", in order.
+    std::vector<std::string> storageFullAlerts() {
+        std::vector<std::string> messages;
+        for (const auto& alert : app->shell().alerts())
+            if (alert.title == "Storage Full") messages.push_back(alert.message);
+        return messages;
+    }
     std::vector<emulator::RecordedRequest> requestsTo(const std::string& prefix) {
         std::vector<emulator::RecordedRequest> out;
         for (auto& r : service.requests())
@@ -609,13 +627,7 @@ TEST_F(SessionTest, ASignInTheDiskHasNoRoomForKeepsItsBehaviourLogsAndAlertsOnce
     }
     // Signed in as before, for this run.
     EXPECT_EQ(app->account()->username(), "full@example.test");
-    std::vector<std::string> storageAlerts;
-    for (const auto& alert : app->shell().alerts())
-        if (alert.title == "Storage Full") storageAlerts.push_back(alert.message);
-    ASSERT_EQ(storageAlerts.size(), 1u);
-    EXPECT_EQ(storageAlerts[0],
-              "HX Connect cannot save your account because the device's storage is full. Free some space, or it "
-              "has to be signed in again.");
+    EXPECT_EQ(storageFullAlerts(), std::vector<std::string>{kAccountNotSaved});
     // One line for the keychain and one for the preferences, however often each failed.
     size_t keychainLines = 0, preferenceLines = 0;
     for (const auto& line : log.lines()) {
@@ -678,16 +690,7 @@ TEST_F(SessionTest, StorageFullSaysTheAccountIsSavedOnlyWhenItsSaveWasNotAlerted
         EXPECT_FALSE(app->managedObjectContext());
         clock->runUntilIdle();
     }
-    std::vector<std::string> storageAlerts;
-    for (const auto& alert : app->shell().alerts())
-        if (alert.title == "Storage Full") storageAlerts.push_back(alert.message);
-    ASSERT_EQ(storageAlerts.size(), 2u);
-    EXPECT_EQ(storageAlerts[0],
-              "HX Connect cannot save your account because the device's storage is full. Free some space, or it "
-              "has to be signed in again.");
-    EXPECT_EQ(storageAlerts[1],
-              "HX Connect cannot save your messages because the device's storage is full. Free some space and the "
-              "messages are loaded again.");
+    EXPECT_EQ(storageFullAlerts(), (std::vector<std::string>{kAccountNotSaved, kMessagesNotSaved}));
 }
 
 // A message store that cannot be made on a full disk loses the account's messages, not the account
@@ -700,13 +703,7 @@ TEST_F(SessionTest, AMessageStoreOnAFullDiskSaysTheMessagesAreLostNotTheAccount)
         for (int i = 0; i < 3; ++i) EXPECT_FALSE(app->managedObjectContext()) << i;
         clock->runUntilIdle();
     }
-    std::vector<std::string> storageAlerts;
-    for (const auto& alert : app->shell().alerts())
-        if (alert.title == "Storage Full") storageAlerts.push_back(alert.message);
-    ASSERT_EQ(storageAlerts.size(), 1u);
-    EXPECT_EQ(storageAlerts[0],
-              "HX Connect cannot save your messages because the device's storage is full. Your account is saved; "
-              "free some space and the messages are loaded again.");
+    EXPECT_EQ(storageFullAlerts(), std::vector<std::string>{kMessagesNotSavedAccountSaved});
     EXPECT_TRUE(app->managedObjectContext()) << "with room again the store opens";
 }
 
@@ -723,9 +720,7 @@ TEST_F(SessionTest, AMessageStoreTheDiskHasNoRoomForLogsAndAlertsOnce) {
     hxtest::LogCapture log;
     for (int i = 0; i < 3; ++i) EXPECT_FALSE(app->managedObjectContext()) << i;
     clock->runUntilIdle();
-    size_t storageAlerts = 0;
-    for (const auto& alert : app->shell().alerts()) storageAlerts += alert.title == "Storage Full";
-    EXPECT_EQ(storageAlerts, 1u);
+    EXPECT_EQ(storageFullAlerts().size(), 1u);
     ASSERT_EQ(log.lines().size(), 1u);
     EXPECT_NE(log.lines()[0].find(app->storePathForAccount("full@example.test")), std::string::npos) << log.lines()[0];
 

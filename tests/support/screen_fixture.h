@@ -143,6 +143,13 @@ public:
         return true;
     }
 
+    // The launch, then what it asked of the service answered.
+    bool launchAndLoad() {
+        if (!launch()) return false;
+        harness.settle();
+        return settleRequests();
+    }
+
 protected:
     std::shared_ptr<HX_ConnectAppDelegate> makeApplication() override {
         app = std::make_shared<App>();

@@ -5,10 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <thread>
 
-#include "app/connect_app_delegate_iphone.h"
 #include "model/conversation.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/application.h"
@@ -18,17 +15,11 @@
 #include "platform/services/user_notifications.h"
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/navigation_controller.h"
-#include "platform/window/front_end.h"
 #include "service/request_machinery.h"
-#include "tests/platform/window/window_play.h"
-#include "tests/support/screen_fixture.h"
-#include "ui/shell/ui_screens.h"
+#include "tests/support/service_threads.h"
+#include "tests/support/window_fixture.h"
 
 namespace {
-
-using toolkit::Point;
-
-Point centre(toolkit::View& view) { return view.convertPointTo({view.bounds().midX(), view.bounds().midY()}, nullptr); }
 
 // The new texts the service has for the account while the app is away: three threads, unread.
 const std::vector<std::pair<std::string, std::string>> kNewTexts = {
@@ -37,64 +28,10 @@ const std::vector<std::pair<std::string, std::string>> kNewTexts = {
     {"t.+15550173", "Call me when you can"},
 };
 
-struct EntryWindow : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone> {
-    EntryWindow()
-        : ScreenFixture({.screens = std::make_shared<HXUIScreens>(),
-                         .emulator = true,
-                         .signedIn = true,
-                         .sharedDelegate = true}) {}
+struct EntryWindow : hxtest::WindowFixture {
     void SetUp() override {
-        setenv("SDL_VIDEODRIVER", "offscreen", 1);
-        ScreenFixture::SetUp();
-        services::UserNotificationCenter::currentNotificationCenter()->removeAllPendingNotificationRequests();
-        services::UserNotificationCenter::currentNotificationCenter()->removeAllDeliveredNotifications();
+        WindowFixture::SetUp();
         services::SearchableIndex::defaultSearchableIndex()->deleteAllSearchableItems();
-    }
-    void TearDown() override {
-        frontEnd.reset();
-        foundation::Application::shared().setApplicationState(foundation::ApplicationState::Active);
-        ScreenFixture::TearDown();
-    }
-    bool launchAndLoad() {
-        if (!launch()) return false;
-        harness.settle();
-        return settleRequests();
-    }
-    void openWindow() {
-        windowing::FrontEndOptions options;
-        options.hooks = {[this] { app->applicationDidReceiveMemoryWarning(); },
-                         [this] { app->applicationDidEnterBackground(); },
-                         [this] { app->applicationWillEnterForeground(); },
-                         [this](std::function<void(int)> completion) {
-                             app->applicationPerformFetchWithCompletionHandler([this, completion](int result) {
-                                 fetchResults.push_back(result);
-                                 completion(result);
-                             });
-                         },
-                         [this](const std::string& url) { (void)app->applicationOpenURL(url); },
-                         [this](const std::string& type, const foundation::Dictionary& info) {
-                             (void)app->continueUserActivity(type, info);
-                         }};
-        auto opened = windowing::FrontEnd::open(harness.window(), std::move(options));
-        ASSERT_TRUE(opened.ok()) << opened.error().localizedDescription();
-        frontEnd = std::move(*opened);
-    }
-    // A script's lines as the window's events, handled at once.
-    void play(const std::string& lines) {
-        hxtest::playInWindow(*frontEnd, lines, last);
-        harness.settle();
-    }
-    void click(toolkit::View& view) {
-        const Point p = centre(view);
-        play("click " + std::to_string(p.x) + " " + std::to_string(p.y));
-    }
-    // Display frames over `seconds` of the virtual clock.
-    void frames(double seconds) {
-        for (double t = 0; t < seconds; t += 0.25) {
-            harness.advance(0.25);
-            frontEnd->frame();
-        }
-        harness.settle();
     }
     // The conversation screen on top of the shown view.
     std::string shownConversationID() {
@@ -103,14 +40,6 @@ struct EntryWindow : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone> {
         auto* top = nav ? dynamic_cast<HXConversationScreen*>(nav->topViewController()) : nullptr;
         return top ? top->setup().conversationID : std::string();
     }
-    // The banner's button with this title.
-    toolkit::View* bannerButton(const std::string& title) {
-        auto* banner = frontEnd->banners().banner();
-        if (!banner) return nullptr;
-        for (const auto& view : banner->subviews())
-            if (auto* b = dynamic_cast<toolkit::Button*>(view.get()); b && b->currentTitle() == title) return b;
-        return nullptr;
-    }
     std::string bannerConversation() {
         const auto& shown = frontEnd->banners().shown();
         return shown ? shown->request.content.userInfo.get("id").stringValue() : std::string();
@@ -118,10 +47,6 @@ struct EntryWindow : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone> {
     bool serviceThreadRead(const std::string& id) {
         return service->withAccount([&](emulator::Account& a) { return a.thread(id) && a.thread(id)->read; });
     }
-
-    std::unique_ptr<windowing::FrontEnd> frontEnd;
-    std::vector<int> fetchResults;
-    Point last;
 };
 
 TEST_F(EntryWindow, AFetchInTheBackgroundShowsBannersThatOpenReplyAndMarkRead) {
@@ -141,28 +66,15 @@ TEST_F(EntryWindow, AFetchInTheBackgroundShowsBannersThatOpenReplyAndMarkRead) {
     service->withAccount([](emulator::Account& a) {
         int64_t at = 1'900'000'000'000;
         for (const auto& [id, text] : kNewTexts) {
-            emulator::Thread t;
-            t.id = id;
-            t.read = false;
-            t.numbers = {id.substr(2)};
-            emulator::Message m;
-            m.id = id + ".m1";
-            m.startTimeMs = at += 60'000;
-            m.text = text;
-            m.fromNumber = id.substr(2);
-            t.items.push_back(m);
-            a.threads.push_back(t);
+            a.threads.push_back(hxtest::textThread(id.substr(2), id + ".m1", at += 60'000, text));
+            a.threads.back().read = false;
         }
         return 0;
     });
     frames(1.5);
     ASSERT_EQ(services::BackgroundFetch::shared().fetchesBegun(), 1);
     // The fetch runs on a session of its own, over real sockets.
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (fetchResults.empty() && std::chrono::steady_clock::now() < until) {
-        harness.clock().runUntilIdle();
-        std::this_thread::yield();
-    }
+    (void)untilReal([&] { return !fetchResults.empty(); });
     ASSERT_EQ(fetchResults, std::vector<int>{HXApplicationModel::BackgroundFetchNewData});
     for (const auto& [id, text] : kNewTexts) EXPECT_TRUE(app->getConversationWithID(id)) << "stored: " << id;
 

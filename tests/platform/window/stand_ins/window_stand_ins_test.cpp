@@ -10,7 +10,6 @@
 #include <cstring>
 #include <fstream>
 
-#include "app/connect_app_delegate_iphone.h"
 #include "platform/foundation/application.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/url.h"
@@ -26,45 +25,29 @@
 #include "platform/toolkit/table_view.h"
 #include "platform/toolkit/text_input.h"
 #include "platform/window/front_end.h"
-#include "tests/platform/window/window_play.h"
-#include "tests/support/screen_fixture.h"
+#include "tests/support/service_threads.h"
 #include "tests/support/test_support.h"
+#include "tests/support/window_fixture.h"
 #include "ui/compose/vc_new_message.h"
 #include "ui/conversation/conversation_table_view_cell.h"
 #include "ui/conversation/vc_conversation.h"
-#include "ui/shell/ui_screens.h"
 
 namespace {
 
+using hxtest::centre;
 using toolkit::Point;
-
-Point centre(toolkit::View& view) { return view.convertPointTo({view.bounds().midX(), view.bounds().midY()}, nullptr); }
 
 constexpr const char* kPictureThread = "t.+15550191";
 constexpr const char* kNumberText = "Call me on +44 20 7946 0000 after six";
 
-struct StandInsWindow : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone> {
-    StandInsWindow()
-        : ScreenFixture({.screens = std::make_shared<HXUIScreens>(),
-                         .emulator = true,
-                         .signedIn = true,
-                         .sharedDelegate = true}) {}
+struct StandInsWindow : hxtest::WindowFixture {
     void SetUp() override {
-        setenv("SDL_VIDEODRIVER", "offscreen", 1);
-        ScreenFixture::SetUp();
+        WindowFixture::SetUp();
         services::URLOpener::setShared(nullptr);
-        services::UserNotificationCenter::currentNotificationCenter()->removeAllPendingNotificationRequests();
-        services::UserNotificationCenter::currentNotificationCenter()->removeAllDeliveredNotifications();
         // A thread whose newest text holds a number and whose message before it holds a picture.
         service->withAccount([](emulator::Account& a) {
-            emulator::Thread t;
-            t.id = kPictureThread;
-            t.numbers = {"+15550191"};
-            emulator::Message picture;
-            picture.id = "mpic1";
-            picture.startTimeMs = 1'900'000'000'000;
-            picture.fromNumber = "+15550191";
-            picture.type = "smsIn";
+            auto t = hxtest::textThread("+15550191", "mpic1", 1'900'000'000'000, "");
+            emulator::Message& picture = t.items.front();
             picture.attachments = {{"imgpic1", "image/jpeg"}};
             a.media["imgpic1"] = {.mimeType = "image/jpeg", .width = 1024, .height = 768};
             emulator::Message text = picture;
@@ -72,7 +55,7 @@ struct StandInsWindow : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone> {
             text.startTimeMs += 60'000;
             text.text = kNumberText;
             text.attachments.clear();
-            t.items = {picture, text};
+            t.items.push_back(text);
             a.threads.push_back(t);
             return 0;
         });
@@ -80,32 +63,11 @@ struct StandInsWindow : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone> {
     void TearDown() override {
         frontEnd.reset();
         services::URLOpener::setShared(nullptr);
-        foundation::Application::shared().setApplicationState(foundation::ApplicationState::Active);
-        ScreenFixture::TearDown();
+        WindowFixture::TearDown();
     }
     void openWindow() {
-        ASSERT_TRUE(launch());
-        harness.settle();
-        ASSERT_TRUE(settleRequests());
-        windowing::FrontEndOptions options;
-        options.hooks.openURL = [this](const std::string& url) { (void)app->applicationOpenURL(url); };
-        auto opened = windowing::FrontEnd::open(harness.window(), std::move(options));
-        ASSERT_TRUE(opened.ok()) << opened.error().localizedDescription();
-        frontEnd = std::move(*opened);
-    }
-    void play(const std::string& lines) {
-        hxtest::playInWindow(*frontEnd, lines, last);
-        harness.settle();
-    }
-    std::string at(Point p) { return std::to_string(p.x) + " " + std::to_string(p.y); }
-    void click(toolkit::View& view) { play("click " + at(centre(view))); }
-    // Frames over `seconds` of the virtual clock, with the run loop's work between them.
-    void frames(double seconds) {
-        for (double t = 0; t < seconds; t += 0.25) {
-            harness.advance(0.25);
-            frontEnd->frame();
-        }
-        harness.settle();
+        ASSERT_TRUE(launchAndLoad());
+        WindowFixture::openWindow();
     }
     // The window system's drop of a file: the pointer moves over the window, then the file comes.
     void dropFile(const std::filesystem::path& path, Point where) {
@@ -156,8 +118,6 @@ struct StandInsWindow : hxtest::ScreenFixture<HX_ConnectAppDelegate_iPhone> {
         return nullptr;
     }
 
-    std::unique_ptr<windowing::FrontEnd> frontEnd;
-    Point last;
     hxtest::TempDir files;
 };
 
