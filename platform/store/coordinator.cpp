@@ -456,18 +456,25 @@ Status Coordinator::destroyPersistentStore(const std::string& path) {
 // ---------------------------------------------------------------- identities
 
 ObjectID Coordinator::identityForLocked(const Entity& entity, int64_t primaryKey) {
-    auto [slot, added] = identities_.try_emplace(std::make_pair(entity.number(), primaryKey));
+    auto [slot, added] = identities_.emplace(std::make_pair(entity.number(), primaryKey), {});
     if (!added)
-        if (auto id = slot->second.lock()) return id;
+        if (auto id = slot->lock()) return id;
     // Allocated apart from its count, so that the weak entry of an identity nobody holds keeps
     // only the count alive until the next sweep (see newTemporaryIdentity).
     ObjectID id(new ObjectIdentity(&entity, primaryKey, 0,
                                    store_ ? store_->identifier_ : std::make_shared<const std::string>()));
-    slot->second = id;
+    *slot = id;
     if (identities_.size() >= identitiesSweepAt_) {
-        // Sweep the entries whose identities are gone, now and then.
-        for (auto i = identities_.begin(); i != identities_.end();)
-            i = i->second.expired() ? identities_.erase(i) : std::next(i);
+        // Sweep the entries whose identities are gone, now and then: the live ones move to a
+        // table of their size.
+        size_t alive = 0;
+        identities_.forEach([&](const auto&, const std::weak_ptr<ObjectIdentity>& weak) { alive += !weak.expired(); });
+        decltype(identities_) fresh;
+        fresh.reserve(alive);
+        identities_.forEach([&](const auto& key, const std::weak_ptr<ObjectIdentity>& weak) {
+            if (!weak.expired()) fresh.emplace(key, weak);
+        });
+        identities_ = std::move(fresh);
         identitiesSweepAt_ = std::max<size_t>(4096, 2 * identities_.size());
     }
     return id;
