@@ -22,6 +22,8 @@ public:
 
     size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
+    // Bytes the table's array holds.
+    size_t bytes() const { return slots_.capacity() * sizeof(Slot); }
 
     // Room for n entries without growing.
     void reserve(size_t n) {

@@ -39,8 +39,9 @@ std::shared_ptr<Context> Context::create(ConcurrencyType type, dispatch::QueuePt
 
 Context::~Context() {
     std::lock_guard lock(mutex_);
-    for (auto& [id, weak] : registry_->map)
+    registry_.forEach([](const ObjectIdentity*, const std::weak_ptr<ManagedObject>& weak) {
         if (auto object = weak.lock()) object->context_ = nullptr;
+    });
     for (auto* list : {&inserted_, &updated_, &deleted_})
         for (auto& object : *list) object->context_ = nullptr;
 }
@@ -91,9 +92,8 @@ void Context::performAndWait(const std::function<void()>& block) {
 // ---------------------------------------------------------------- registry
 
 ManagedObjectPtr Context::registeredLocked(const ObjectIdentity* id) const {
-    auto it = registry_->map.find(id);
-    if (it == registry_->map.end()) return nullptr;
-    return it->second.lock();
+    const std::weak_ptr<ManagedObject>* entry = registry_.find(id);
+    return entry ? entry->lock() : nullptr;
 }
 
 ManagedObjectPtr Context::objectWithIDLocked(const ObjectID& id, bool fault, bool* created,
@@ -103,15 +103,15 @@ ManagedObjectPtr Context::objectWithIDLocked(const ObjectID& id, bool fault, boo
             if (created) *created = false;
             return object;
         }
-    auto [slot, added] = registry_->map.try_emplace(id.get());
+    auto [slot, added] = registry_.emplace(id.get(), {});
     if (!added) {
-        if (auto existing = slot->second.lock()) {
+        if (auto existing = slot->lock()) {
             if (created) *created = false;
             return existing;
         }
     }
     if (created) *created = true;
-    return registerNewLocked(slot->second, id, fault, values);
+    return registerNewLocked(*slot, id, fault, values);
 }
 
 ManagedObjectPtr Context::registerNewLocked(std::weak_ptr<ManagedObject>& entry, const ObjectID& id, bool fault,
@@ -120,31 +120,33 @@ ManagedObjectPtr Context::registerNewLocked(std::weak_ptr<ManagedObject>& entry,
     // once the object is gone, not the object's storage, until the next sweep.
     ManagedObjectPtr object(new ManagedObject(this, id, fault, values ? std::move(*values) : std::vector<Value>{}));
     entry = object;
-    if (registry_->map.size() >= registrySweepAt_) {
+    if (registry_.size() >= registrySweepAt_) {
         // The changed objects are held, so at least their entries are alive: when they make up
         // half the registry, a sweep could free little, and the next one waits for twice the size.
-        if (inserted_.size() + updated_.size() + deleted_.size() < registry_->map.size() / 2) sweepRegistryLocked();
-        registrySweepAt_ = std::max<size_t>(1024, 2 * registry_->map.size());
+        if (inserted_.size() + updated_.size() + deleted_.size() < registry_.size() / 2) sweepRegistryLocked();
+        registrySweepAt_ = std::max<size_t>(1024, 2 * registry_.size());
     }
     return object;
 }
 
 size_t Context::registryBytes() const {
     std::lock_guard lock(mutex_);
-    return registry_->upstream.held();
+    return registry_.bytes();
 }
 
 void Context::sweepRegistryLocked() {
-    auto& map = registry_->map;
-    std::erase_if(map, [](const auto& entry) { return entry.second.expired(); });
-    registrySwept_ = map.size();
-    // A few pages are not worth a move; a registry whose buckets outnumber its entries four to one
-    // holds the nodes and buckets of a much larger one.
-    constexpr size_t kWorthMoving = 4096;
-    if (map.bucket_count() < kWorthMoving || map.size() * 4 > map.bucket_count()) return;
-    auto fresh = std::make_unique<Registry>();
-    fresh->map.reserve(map.size());
-    for (auto& [id, weak] : map) fresh->map.emplace(id, std::move(weak));
+    size_t alive = 0;
+    registry_.forEach(
+        [&](const ObjectIdentity*, const std::weak_ptr<ManagedObject>& weak) { alive += !weak.expired(); });
+    registrySwept_ = alive;
+    // The entries still alive move to a table of their size, and the old one's memory goes back
+    // (also when entries were erased one by one, which leaves the table its size).
+    Registry fresh;
+    fresh.reserve(alive);
+    if (alive == registry_.size() && 2 * fresh.bytes() >= registry_.bytes()) return;
+    registry_.forEach([&](const ObjectIdentity* id, const std::weak_ptr<ManagedObject>& weak) {
+        if (!weak.expired()) fresh.emplace(id, weak);
+    });
     registry_ = std::move(fresh);
 }
 
@@ -200,7 +202,7 @@ void Context::holdUnreferencedInserted(std::string_view entityName) {
         if (object.use_count() != 1 || !object->inserted_ || object->deleted_ || object->turningIntoFault_ ||
             object->isObservedLocked() || object->entity().name() != entityName || w.covers(object->entity()))
             continue;
-        registry_->map.erase(object->id_.get());
+        registry_.erase(object->id_.get());
         holdRowLocked(object->handOverLocked());
         object.reset();
         held = true;
@@ -664,7 +666,7 @@ foundation::Result<ObjectID> Context::newIdentity(const std::string& entityName)
 ManagedObjectPtr Context::insertNewLocked(const ObjectID& id) {
     const Entity& entity = id->entity();
     // A new identity is neither registered nor held.
-    auto object = registerNewLocked(registry_->map[id.get()], id, false);
+    auto object = registerNewLocked(registry_[id.get()], id, false);
     setDefaults(entity, object->values_);
     for (const auto& r : entity.relationships())
         if (r.toMany) object->toMany_[r.index].emplace();
@@ -888,7 +890,7 @@ void Context::clearChangesLocked() {
     for (auto* list : {&inserted_, &updated_, &deleted_}) {
         for (auto& o : *list) {
             if (o->deleted_) {
-                registry_->map.erase(o->id_.get());
+                registry_.erase(o->id_.get());
                 o->context_ = nullptr;
             }
             o->inserted_ = o->updated_ = false;
@@ -967,12 +969,14 @@ foundation::Status Context::save() {
     }
     announce(ChangeKind::DidSave, changes, heldInserted);
     // What the save wrote no longer needs to stay here: when nobody else holds its objects, their
-    // entries (and the registry's room for them) go now rather than at the next sweep.
+    // entries (and the registry's room for them) go now rather than at the next sweep. A page of
+    // a list is worth it; a save of a few objects is not.
+    constexpr size_t kSweepAfterSave = 256;
     changes = Changes{};
     std::lock_guard lock(mutex_);
-    if (registry_->map.size() >= 4096 && registry_->map.size() >= 2 * registrySwept_) {
+    if (registry_.size() >= kSweepAfterSave && registry_.size() >= 2 * registrySwept_) {
         sweepRegistryLocked();
-        registrySweepAt_ = std::max<size_t>(1024, 2 * registry_->map.size());
+        registrySweepAt_ = std::max<size_t>(1024, 2 * registry_.size());
     }
     return {};
 }
@@ -1001,11 +1005,11 @@ void Context::mergeFromChild(std::vector<Row>&& inserted, std::vector<Row>&& upd
         // Room for every object of the merge at once, rather than rehashing as they arrive, and
         // at most one sweep of released objects for the whole merge.
         const size_t incoming = inserted.size() - heldCount + updated.size() + deleted.size();
-        if (registry_->map.size() + incoming >= registrySweepAt_) {
+        if (registry_.size() + incoming >= registrySweepAt_) {
             sweepRegistryLocked();
-            registrySweepAt_ = std::max<size_t>(1024, 2 * (registry_->map.size() + incoming));
+            registrySweepAt_ = std::max<size_t>(1024, 2 * (registry_.size() + incoming));
         }
-        registry_->map.reserve(registry_->map.size() + incoming);
+        registry_.reserve(registry_.size() + incoming);
         std::vector<ManagedObject*> objects(inserted.size());
         inserted_.reserve(inserted_.size() + inserted.size() - heldCount);
         // Every inserted object exists before any row is applied, so that a row whose to-one
@@ -1092,7 +1096,7 @@ void Context::rollback() {
     for (auto* list : {&inserted_, &updated_, &deleted_}) {
         for (auto& o : *list) {
             if (o->inserted_) {
-                registry_->map.erase(o->id_.get());
+                registry_.erase(o->id_.get());
                 o->context_ = nullptr;
                 o->inserted_ = false;
                 o->deleted_ = true;
@@ -1108,9 +1112,10 @@ void Context::rollback() {
         list->clear();
     }
     // Loaded to-many sets may mention objects that no longer exist; they reload on use.
-    for (auto& [id, weak] : registry_->map)
+    registry_.forEach([](const ObjectIdentity*, const std::weak_ptr<ManagedObject>& weak) {
         if (auto o = weak.lock())
             for (auto& slot : o->toMany_) slot.reset();
+    });
 }
 
 void Context::refreshObject(const ManagedObjectPtr& object, bool mergeChanges) {

@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <memory_resource>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -22,6 +21,7 @@
 
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/error.h"
+#include "platform/foundation/flat_map.h"
 #include "platform/foundation/thread_annotations.h"
 #include "platform/store/coordinator.h"
 #include "platform/store/held_index.h"
@@ -127,7 +127,7 @@ public:
     void holdUnreferencedInserted(std::string_view entityName);
 
     bool hasChanges() const;
-    // Bytes the registry of objects by identity holds (its nodes' pool and its buckets).
+    // Bytes the registry of objects by identity holds (its table).
     size_t registryBytes() const;
     std::vector<ManagedObjectPtr> insertedObjects() const;
     std::vector<ManagedObjectPtr> updatedObjects() const;
@@ -242,39 +242,13 @@ private:
     mutable foundation::RecursiveMutex mutex_;
     CoordinatorPtr coordinator_ HX_GUARDED_BY(mutex_);
     std::shared_ptr<Context> parent_ HX_GUARDED_BY(mutex_);
-    // The objects registered here by identity. A merge or a parse adds thousands of nodes at a
-    // time, and a pool hands them out and takes them back without the general allocator; the
-    // bucket arrays (large, one size after another as the map grows) come from the general
-    // allocator, which takes each back when the map moves to a larger one. Once most entries are
-    // of objects that are gone, the registry moves to a fresh pool of its size, and the old
-    // pool's memory goes back.
-    struct Registry {
-        // What the registry holds of the general allocator's memory.
-        class Upstream : public std::pmr::memory_resource {
-        public:
-            size_t held() const { return held_; }
-
-        private:
-            void* do_allocate(size_t bytes, size_t alignment) override {
-                held_ += bytes;
-                return std::pmr::new_delete_resource()->allocate(bytes, alignment);
-            }
-            void do_deallocate(void* p, size_t bytes, size_t alignment) override {
-                held_ -= bytes;
-                std::pmr::new_delete_resource()->deallocate(p, bytes, alignment);
-            }
-            bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
-            size_t held_ = 0;
-        };
-        // Nodes are a few words; anything larger (bucket arrays) is not pooled.
-        static constexpr size_t kLargestPooled = 64;
-        Upstream upstream;
-        std::pmr::unsynchronized_pool_resource nodes{std::pmr::pool_options{0, kLargestPooled}, &upstream};
-        std::pmr::unordered_map<const ObjectIdentity*, std::weak_ptr<ManagedObject>> map{&nodes};
-    };
-    std::unique_ptr<Registry> registry_ HX_GUARDED_BY(mutex_) = std::make_unique<Registry>();
-    // Drops the entries of objects that are gone, and moves what is left to a fresh registry when
-    // the old one is mostly room for entries no longer there.
+    // The objects registered here by identity, in one open-addressing table: an entry is a slot of
+    // the table's one array, with no node of its own and no pool that keeps what it once held. A
+    // page of a list registers a thousand objects or so; the sweeps below move the entries still
+    // alive to a table of their size, so that the room of entries whose objects are gone goes back.
+    using Registry = foundation::FlatMap<const ObjectIdentity*, std::weak_ptr<ManagedObject>>;
+    Registry registry_ HX_GUARDED_BY(mutex_);
+    // Drops the entries of objects that are gone: what is left moves to a table of its size.
     void sweepRegistryLocked() HX_REQUIRES(mutex_);
     // The registry size at which entries of objects that are gone are swept out next: twice the
     // size left by the last sweep, so that sweeping costs a constant per registration.

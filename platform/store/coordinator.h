@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/foundation/error.h"
+#include "platform/foundation/flat_map.h"
 #include "platform/foundation/value.h"
 #include "platform/store/managed_object.h"
 #include "platform/store/model.h"
@@ -124,7 +125,8 @@ private:
             return std::hash<int64_t>()(k.second * 31 + k.first);
         }
     };
-    std::unordered_map<std::pair<int, int64_t>, std::weak_ptr<ObjectIdentity>, KeyHash> identities_;
+    // In one open-addressing table: a fetch looks up or adds an entry for every row it reads.
+    foundation::FlatMap<std::pair<int, int64_t>, std::weak_ptr<ObjectIdentity>, KeyHash> identities_;
     // The size at which entries of identities that are gone are swept out next (twice the size
     // left by the last sweep: a constant cost per identity).
     size_t identitiesSweepAt_ = 4096;

@@ -47,6 +47,14 @@ bool isNormalized(AttributeType type, const Value& v) {
     return false;
 }
 
+// To-one slots by relationship number: none for an entity whose relationships are all to-many (a
+// conversation), whose objects then need no array for them.
+size_t toOneSlots(const Entity& e) {
+    for (const auto& r : e.relationships())
+        if (!r.toMany) return e.relationships().size();
+    return 0;
+}
+
 }  // namespace
 
 Value normalizeAttributeValue(AttributeType type, Value v) {
@@ -89,7 +97,7 @@ ManagedObject::ManagedObject(Context* context, ObjectID id, bool fault, std::vec
     const Entity& e = id_->entity();
     values_ = std::move(values);
     values_.resize(e.attributes().size());
-    toOne_.resize(e.relationships().size());
+    toOne_.resize(toOneSlots(e));
     // Indexed by relationship number but used only for to-many ones: most objects (messages)
     // have none and need no slots.
     for (const auto& r : e.relationships())
@@ -155,7 +163,7 @@ bool ManagedObject::hasChanges() const {
 void ManagedObject::ensureStorageLocked() const HX_NO_THREAD_SAFETY_ANALYSIS {
     const Entity& e = entity();
     if (values_.size() != e.attributes().size()) values_.resize(e.attributes().size());
-    if (toOne_.size() != e.relationships().size()) toOne_.resize(e.relationships().size());
+    if (const size_t slots = toOneSlots(e); toOne_.size() != slots) toOne_.resize(slots);
 }
 
 void ManagedObject::fireFaultLocked() const HX_NO_THREAD_SAFETY_ANALYSIS {

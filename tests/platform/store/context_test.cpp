@@ -849,3 +849,25 @@ TEST_F(ContextTest, ASaveOfObjectsNobodyHoldsGivesTheRegistrysMemoryBack) {
     EXPECT_EQ(writer->objectWithID(kept->objectID()), kept);
     EXPECT_EQ(storetest::sqlite(path, "SELECT count(*) FROM HX_Conversation"), std::to_string(kRows + 1));
 }
+
+// A list's page registers a thousand objects or so: the registry costs those a few words each (no
+// pool of nodes kept beside its table), and once a save has written them and nobody holds them,
+// the room for them goes back, page after page, rather than staying for as long as the context
+// lives. An object still held stays registered as itself.
+TEST_F(ContextTest, APageOfObjectsCostsTheRegistryAFewWordsEachAndGoesBackWhenTheyGo) {
+    auto writer = Context::create(ConcurrencyType::PrivateQueue);
+    writer->setPersistentStoreCoordinator(coordinator);
+    constexpr size_t kPage = 1000;
+    auto kept = conversation(writer, "kept");
+    for (int page = 0; page < 3; ++page) {
+        for (size_t i = 0; i < kPage; ++i) conversation(writer, "p" + std::to_string(page) + "-" + std::to_string(i));
+        const size_t full = writer->registryBytes();
+        EXPECT_LE(full, kPage * 80) << "page " << page << ": " << full << " bytes for " << kPage << " objects";
+        ASSERT_TRUE(writer->save().ok());
+        EXPECT_LE(writer->registryBytes(), size_t{4096})
+            << "page " << page << ": the registry kept " << writer->registryBytes() << " of its " << full << " bytes";
+    }
+    EXPECT_EQ(writer->objectWithID(kept->objectID()), kept);
+    EXPECT_EQ(kept->value("conversationID").stringValue(), "kept");
+    EXPECT_EQ(storetest::sqlite(path, "SELECT count(*) FROM HX_Conversation"), std::to_string(3 * kPage + 1));
+}
