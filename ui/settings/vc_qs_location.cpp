@@ -81,9 +81,8 @@ std::vector<HXShownRow> VC_QSLocation::shownNow() {
     std::vector<HXShownRow> sections{
         {"awareness", (awarenessOn() ? "on\n" : "off\n") + titleForFooter(table, 0).value_or("")}};
     if (awarenessOn())
-        sections.push_back(
-            {"notify", (defaults()->boolForKey("sendQSLocationChangeNotifications") ? "on\n" : "off\n") +
-                           titleForFooter(table, 1).value_or("")});
+        sections.push_back({"notify", (defaults()->boolForKey("sendQSLocationChangeNotifications") ? "on\n" : "off\n") +
+                                          titleForFooter(table, 1).value_or("")});
     return sections;
 }
 

@@ -213,8 +213,8 @@ VC_Settings::RowValues VC_Settings::rowValues(toolkit::IndexPath indexPath) {
             values.detail = phone->formattedNumber();
             values.accessory =
                 phone->forwarded() ? toolkit::CellAccessoryType::Checkmark : toolkit::CellAccessoryType::None;
-            values.hint =
-                localizedString(phone->forwarded() ? "enabled, double-tap to disable" : "disabled, double-tap to enable");
+            values.hint = localizedString(phone->forwarded() ? "enabled, double-tap to disable"
+                                                             : "disabled, double-tap to enable");
             break;
         }
         case 115:

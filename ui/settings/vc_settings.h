@@ -102,8 +102,8 @@ private:
     struct RowValues {
         std::string text;
         std::string detail;
-        bool on = false;       // a switch's state
-        bool enabled = true;   // a switch's
+        bool on = false;      // a switch's state
+        bool enabled = true;  // a switch's
         toolkit::CellAccessoryType accessory = toolkit::CellAccessoryType::None;
         bool touch = true;
         std::string hint;
