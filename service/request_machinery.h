@@ -24,6 +24,7 @@
 #include "service/endpoints.h"
 
 class HXApplicationWebClient;
+enum class HXSettingsEnd;
 
 inline constexpr std::string_view kHXApiPath = "/voice/v1/voiceclient/";
 
@@ -181,6 +182,9 @@ struct HXWebClient {
         serviceUnread[0] = serviceUnread[1] = -1;
         ++serviceUnreadAnswers;
     }
+    // The completions of the settings changes in flight, by request tag (service/settings_updates.cpp;
+    // main thread only).
+    std::map<std::string, std::function<void(HXSettingsEnd)>> pendingSettingsChanges;
 };
 
 // The web client's state of an application object. Not public on the object itself: only the

@@ -1,7 +1,6 @@
 #include "service/settings_updates.h"
 
 #include <array>
-#include <map>
 #include <utility>
 
 #include "model/account.h"
@@ -11,6 +10,7 @@
 #include "platform/foundation/strings.h"
 #include "platform/net/url_session.h"
 #include "service/application_web_client.h"
+#include "service/request_machinery.h"
 
 namespace {
 
@@ -86,18 +86,12 @@ std::string nulls(int k) {
     return out;
 }
 
-// Completions of the changes in flight, by application object and tag: a change that replaces
-// one in flight under the same tag answers the earlier one as failed (its reply will never be
-// read). Main thread only.
-using PendingKey = std::pair<const HXApplicationWebClient*, std::string>;
-std::map<PendingKey, HXSettingsCompletion>& pending() {
-    static std::map<PendingKey, HXSettingsCompletion> table;
-    return table;
-}
-
-HXSettingsCompletion takePending(const PendingKey& key) {
-    auto& table = pending();
-    auto it = table.find(key);
+// The completion waiting under tag in the web client's table of changes in flight, taken out of
+// it. A change that replaces one in flight under the same tag answers the earlier one as failed
+// (its reply will never be read).
+HXSettingsCompletion takePending(HXApplicationWebClient& app, const std::string& tag) {
+    auto& table = HXWebClientOf(app).pendingSettingsChanges;
+    auto it = table.find(tag);
     if (it == table.end()) return {};
     auto completion = std::move(it->second);
     table.erase(it);
@@ -123,14 +117,15 @@ void send(HXApplicationWebClient& app, const std::string& body, const std::strin
         return;
     }
     const std::string tag = std::string(kHXSettingsUpdatePath) + suffix;
-    const PendingKey key{&app, tag};
-    if (auto replaced = takePending(key)) answer(replaced, HXSettingsEnd::Failed);
-    pending()[key] = std::move(completion);
+    if (auto replaced = takePending(app, tag)) answer(replaced, HXSettingsEnd::Failed);
+    HXWebClientOf(app).pendingSettingsChanges[tag] = std::move(completion);
     std::weak_ptr<HXApplicationWebClient> weakApp = app.weakWebClient();
-    app.startAsyncLoadWithRequest(std::move(*request), tag, [weakApp, key](std::shared_ptr<foundation::Data> data) {
+    app.startAsyncLoadWithRequest(std::move(*request), tag, [weakApp, tag](std::shared_ptr<foundation::Data> data) {
         auto self = weakApp.lock();
-        auto done = takePending(key);
-        if (!self || !data) {
+        // Without the web client its table is gone, and no completion is left to answer.
+        if (!self) return;
+        auto done = takePending(*self, tag);
+        if (!data) {
             answer(done, HXSettingsEnd::Failed);
             return;
         }
@@ -138,7 +133,7 @@ void send(HXApplicationWebClient& app, const std::string& body, const std::strin
         answer(done, applied ? HXSettingsEnd::Applied : HXSettingsEnd::Failed);
     });
     // Offline, the request machinery alerts and starts nothing.
-    if (!app.requestInFlight(tag)) answer(takePending(key), HXSettingsEnd::NotSent);
+    if (!app.requestInFlight(tag)) answer(takePending(app, tag), HXSettingsEnd::NotSent);
 }
 
 // The account when it is signed in; otherwise none, and completion has heard that nothing went out.

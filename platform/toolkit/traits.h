@@ -20,6 +20,8 @@ enum class Orientation { Portrait, PortraitUpsideDown, LandscapeLeft, LandscapeR
 
 // The platform's names ("UICTContentSizeCategoryL").
 std::string contentSizeCategoryName(ContentSizeCategory c);
+// Posted when the user's text size changes.
+inline constexpr const char* kContentSizeCategoryDidChangeNotification = "UIContentSizeCategoryDidChangeNotification";
 
 struct TraitCollection {
     Idiom idiom = Idiom::Phone;

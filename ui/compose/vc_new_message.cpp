@@ -37,7 +37,7 @@ namespace {
 
 constexpr const char* kContactsUpdatedNotification = "kContactsCacheUpdatedNotification";
 constexpr const char* kFavoriteSelectedNotification = "kFavoriteSelectedNotification";
-constexpr const char* kContentSizeNotification = "UIContentSizeCategoryDidChangeNotification";
+constexpr const char* kContentSizeNotification = toolkit::kContentSizeCategoryDidChangeNotification;
 
 bool onlyNumberCharacters(std::string_view text) {
     return !text.empty() && text.find_first_not_of(VC_NewMessage::kNumberCharacters) == std::string_view::npos;

@@ -83,7 +83,7 @@ void VC_Conversation::viewDidLoad() {
     auto& center = foundation::NotificationCenter::defaultCenter();
     center.addObserver(this, foundation::kApplicationSignificantTimeChangeNotification,
                        [](const foundation::Notification&) { resetDateFormatters(); });
-    center.addObserver(this, "UIContentSizeCategoryDidChangeNotification",
+    center.addObserver(this, toolkit::kContentSizeCategoryDidChangeNotification,
                        [weak = weakSelf<VC_Conversation>()](const foundation::Notification&) {
                            if (auto self = weak.lock()) self->fontsUpdated();
                        });

@@ -17,7 +17,7 @@
 namespace {
 
 constexpr const char* kClassName = "VC_NoteEdit";
-constexpr const char* kContentSizeChanged = "UIContentSizeCategoryDidChangeNotification";
+constexpr const char* kContentSizeChanged = toolkit::kContentSizeCategoryDidChangeNotification;
 
 }  // namespace
 

@@ -30,7 +30,7 @@ namespace {
 constexpr const char* kNoBreakParenthesis = "\xC2\xA0(";      // U+00A0 "("
 constexpr const char* kNoMobilePhones = " \xF0\x9F\x93\xB5";  // " " U+1F4F5
 constexpr const char* kGroupMessage = "Group Message";
-constexpr const char* kTextSizeNotification = "UIContentSizeCategoryDidChangeNotification";
+constexpr const char* kTextSizeNotification = toolkit::kContentSizeCategoryDidChangeNotification;
 
 // Main thread only, as every view.
 double gDateLabelWidth = 0;

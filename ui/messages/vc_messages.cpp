@@ -188,7 +188,7 @@ void VC_Messages::viewDidLoad() {
     observe("kConversationPropertiesChangeNotification", [](VC_Messages& list, const foundation::Notification&) {
         if (list.model_) list.model_->filterTable(Model::FilterSender::Other);
     });
-    observe("UIContentSizeCategoryDidChangeNotification",
+    observe(toolkit::kContentSizeCategoryDidChangeNotification,
             [](VC_Messages& list, const foundation::Notification&) { list.resetRowHeight(); });
     observe(foundation::kApplicationDidReceiveMemoryWarningNotification,
             [](VC_Messages& list, const foundation::Notification&) { list.resetRowHeight(); });

@@ -1,5 +1,7 @@
 #include "ui/settings/settings_cells.h"
 
+#include <atomic>
+
 #include "platform/toolkit/controls.h"
 #include "ui/widgets/toggle_cell.h"
 
@@ -7,6 +9,8 @@ namespace {
 
 constexpr const char* kValueCell = "ValueCell";
 constexpr const char* kToggleCell = "ToggleCell";
+
+std::atomic<size_t> cellsMade{0};
 
 }  // namespace
 
@@ -16,6 +20,7 @@ toolkit::TableViewCellPtr HXSettingsCell(toolkit::TableView* table, HXSettingsRo
     if (kind == HXSettingsRowKind::Switch) {
         cell = table ? table->dequeueReusableCell(kToggleCell) : nullptr;
         if (!cell) {
+            ++cellsMade;
             auto toggle = std::make_shared<ToggleCell>(toolkit::TableViewCellStyle::Default, kToggleCell);
             if (toggled)
                 toggle->onOff->addAction(
@@ -32,7 +37,10 @@ toolkit::TableViewCellPtr HXSettingsCell(toolkit::TableView* table, HXSettingsRo
         if (auto* detail = toggle.detailTextLabel()) detail->setHidden(true);
     } else {
         cell = table ? table->dequeueReusableCell(kValueCell) : nullptr;
-        if (!cell) cell = std::make_shared<toolkit::TableViewCell>(toolkit::TableViewCellStyle::Value1, kValueCell);
+        if (!cell) {
+            ++cellsMade;
+            cell = std::make_shared<toolkit::TableViewCell>(toolkit::TableViewCellStyle::Value1, kValueCell);
+        }
         cell->setAccessoryView(nullptr);
         cell->setAccessoryType(toolkit::CellAccessoryType::None);
         if (auto* detail = cell->detailTextLabel()) {
@@ -46,6 +54,8 @@ toolkit::TableViewCellPtr HXSettingsCell(toolkit::TableView* table, HXSettingsRo
     cell->textLabel().setEnabled(true);
     return cell;
 }
+
+size_t HXSettingsCellsMade() { return cellsMade.load(); }
 
 std::string HXSettingsCellContent(toolkit::TableViewCell& cell) {
     std::string out = cell.textLabel().text();

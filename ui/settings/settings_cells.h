@@ -24,6 +24,10 @@ inline constexpr long kHXSettingsIndicatorTag = 99;
 toolkit::TableViewCellPtr HXSettingsCell(toolkit::TableView* table, HXSettingsRowKind kind,
                                          const std::function<void(toolkit::Switch&)>& toggled);
 
+// How many cells HXSettingsCell has made in this process rather than taken from a table's queue:
+// a screen that reuses its cells makes no more than it shows at once.
+size_t HXSettingsCellsMade();
+
 // What a cell shows (texts, accessory, switch, busy indicator, interaction, hint) as one text:
 // two cells showing the same give the same text.
 std::string HXSettingsCellContent(toolkit::TableViewCell& cell);

@@ -30,6 +30,7 @@
 #include "ui/settings/hx_resizable_circle_renderer.h"
 #include "ui/settings/quick_setting_location.h"
 #include "ui/settings/settings_support.h"
+#include "ui/widgets/table_row_changes.h"
 
 using namespace hxsettings;
 
@@ -156,6 +157,7 @@ void VC_LocationDetails::viewWillAppear(bool animated) {
     setTitle(QSettingName_);
     resetMapHeader();
     tableView()->reloadData();
+    shown_ = shownNow();
 }
 
 void VC_LocationDetails::viewWillDisappear(bool animated) {
@@ -188,7 +190,7 @@ void VC_LocationDetails::commitRegion(const std::shared_ptr<services::Region>& r
     store();
     announce();
     resetMapHeader();
-    tableView()->reloadData();
+    showChanges();
 }
 
 void VC_LocationDetails::relabel(const services::Region& region, const std::optional<std::optional<std::string>>& title,
@@ -271,7 +273,7 @@ void VC_LocationDetails::useCurrentLocation() {
     announce();
     if (auto role = roles_.quickSettings.lock()) role->selectQuickSettingWithName(QSettingName_);
     resetMapHeader();
-    tableView()->reloadData();
+    showChanges();
 }
 
 void VC_LocationDetails::geocodeAddress(const std::string& typed) {
@@ -367,6 +369,7 @@ void VC_LocationDetails::toggleDefault() {
     if (!a) return;
     a->setDefaultQS(a->defaultQS() == QSettingName_ ? std::nullopt : std::optional(QSettingName_));
     tableView()->reloadRows({{0, 0}}, toolkit::RowAnimation::Automatic);
+    if (shown_ && !shown_->empty()) shown_->front() = shownNow().front();
     if (auto m = manager()) renewExitNotifications(*m, a->defaultQS().has_value(), awarenessOn());
     announce();
 }
@@ -382,7 +385,7 @@ void VC_LocationDetails::removeLocation() {
     store();
     dropDefaultWithoutOtherLocation(*a, m.get(), awarenessOn());
     resetMapHeader();
-    tableView()->reloadData();
+    showChanges();
     announce();
 }
 
@@ -538,6 +541,23 @@ void VC_LocationDetails::presentContactPicker() {
 }
 
 // ---- the table
+
+std::vector<HXShownRow> VC_LocationDetails::shownNow() {
+    auto a = account();
+    const bool isDefault = a && a->defaultQS() == QSettingName_;
+    const bool other = monitorsRegionOtherThan(manager().get(), QSettingName_);
+    std::vector<HXShownRow> sections{
+        {"default", std::string(isDefault ? "checked" : "") + (other ? " touch" : "")},
+        {"choose", std::string(contactsAuthorized() ? "contacts" : "") + (canUseBeacons() ? " beacons" : "")}};
+    if (QSetting_ && QSetting_->region()) sections.push_back({"remove", ""});
+    return sections;
+}
+
+void VC_LocationDetails::showChanges() {
+    auto now = shownNow();
+    if (isViewLoaded() && shown_) (void)hxShowSectionChanges(*tableView(), HXShownChanges(*shown_, now), false);
+    shown_ = std::move(now);
+}
 
 long VC_LocationDetails::numberOfSections(toolkit::TableView&) { return QSetting_ && QSetting_->region() ? 3 : 2; }
 

@@ -7,12 +7,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/roles/screen_roles.h"
 #include "platform/services/geocoder.h"
 #include "platform/services/postal_address.h"
 #include "platform/system_screens/map_view.h"
 #include "platform/toolkit/table_view_controller.h"
+#include "ui/settings/shown_rows.h"
 
 class HX_QuickSetting;
 namespace system_screens {
@@ -122,6 +124,11 @@ private:
     void presentContactPicker();
     void presentNoLocationAlert();
     void hideRadiusLater();
+    // What each section shows (the default's check mark and whether it takes taps, the ways to
+    // choose a place, the remove row), keyed by the section.
+    std::vector<HXShownRow> shownNow();
+    // Shows the sections that came, went or changed since they were last drawn.
+    void showChanges();
 
     Roles roles_;
     std::string QSettingName_;
@@ -133,4 +140,5 @@ private:
     std::weak_ptr<toolkit::AlertController> beaconAlert_;
     services::Geocoder geocoder_;
     std::shared_ptr<system_screens::ContactPickerDelegate> pickerDelegate_;
+    std::optional<std::vector<HXShownRow>> shown_;
 };

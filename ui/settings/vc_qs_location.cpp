@@ -9,6 +9,7 @@
 #include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/controls.h"
 #include "ui/settings/settings_support.h"
+#include "ui/widgets/table_row_changes.h"
 #include "ui/widgets/toggle_cell.h"
 
 using namespace hxsettings;
@@ -72,6 +73,23 @@ void VC_QSLocation::viewWillAppear(bool animated) {
                        });
     if (status() == LocationAuthorization::Always && awarenessOn()) followForeground(true);
     tableView()->reloadData();
+    shown_ = shownNow();
+}
+
+std::vector<HXShownRow> VC_QSLocation::shownNow() {
+    auto& table = *tableView();
+    std::vector<HXShownRow> sections{
+        {"awareness", (awarenessOn() ? "on\n" : "off\n") + titleForFooter(table, 0).value_or("")}};
+    if (awarenessOn())
+        sections.push_back({"notify", (defaults()->boolForKey("sendQSLocationChangeNotifications") ? "on\n" : "off\n") +
+                                          titleForFooter(table, 1).value_or("")});
+    return sections;
+}
+
+void VC_QSLocation::showChanges() {
+    auto now = shownNow();
+    if (isViewLoaded() && shown_) (void)hxShowSectionChanges(*tableView(), HXShownChanges(*shown_, now), false);
+    shown_ = std::move(now);
 }
 
 void VC_QSLocation::viewDidDisappear(bool animated) {
@@ -82,6 +100,8 @@ void VC_QSLocation::viewDidDisappear(bool animated) {
 }
 
 void VC_QSLocation::toggleLocationAwareness() {
+    // The tap moved the switch: its section is drawn again from the preference, whatever follows.
+    if (shown_ && !shown_->empty()) shown_->front().content.clear();
     auto role = roles_.quickSettings.lock();
     const auto effective = awarenessOn() ? LocationAuthorization::Always : status();
     if (effective != LocationAuthorization::Always) {
@@ -118,7 +138,7 @@ void VC_QSLocation::toggleLocationAwareness() {
         (void)defaults()->setBool(!awarenessOn(), "useQSLocation");
     }
     if (status() != LocationAuthorization::Always) {
-        tableView()->reloadData();
+        showChanges();
         return;
     }
     auto m = manager();
@@ -130,7 +150,7 @@ void VC_QSLocation::toggleLocationAwareness() {
         followForeground(true);
         if (role) role->monitorQuickSettingRegions();
     }
-    tableView()->reloadData();
+    showChanges();
 }
 
 void VC_QSLocation::toggleLocationNotifications() {
@@ -150,7 +170,7 @@ void VC_QSLocation::locationAuthorizationUpdated(bool requestAnswered) {
             followForeground(true);
         }
     }
-    tableView()->reloadData();
+    showChanges();
 }
 
 long VC_QSLocation::numberOfSections(toolkit::TableView&) { return awarenessOn() ? 2 : 1; }

@@ -3,10 +3,13 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/roles/screen_roles.h"
 #include "platform/toolkit/table_view_controller.h"
+#include "ui/settings/shown_rows.h"
 
 class VC_QSLocation : public toolkit::TableViewController {
 public:
@@ -38,6 +41,11 @@ private:
     // Location updates run while the screen shows with awareness on and the app is in front.
     void followForeground(bool follow);
     std::shared_ptr<services::LocationManager> manager() const;
+    // What each section shows (its switch and its footer), keyed by the section.
+    std::vector<HXShownRow> shownNow();
+    // Shows the sections that came, went or changed since they were last drawn.
+    void showChanges();
     Roles roles_;
     bool following_ = false;
+    std::optional<std::vector<HXShownRow>> shown_;
 };

@@ -16,6 +16,7 @@
 #include "platform/toolkit/text_input.h"
 #include "ui/settings/quick_setting_location.h"
 #include "ui/settings/settings_support.h"
+#include "ui/widgets/table_row_changes.h"
 
 using namespace hxsettings;
 
@@ -94,6 +95,7 @@ void VC_QuickSettings::setEditingMode(bool editing, bool animated) {
         tableView()->reloadSections({presetSection()}, toolkit::RowAnimation::Automatic);
     else
         tableView()->reloadData();
+    shown_ = shownNow();
 }
 
 void VC_QuickSettings::observeWhileVisible() {
@@ -111,10 +113,13 @@ void VC_QuickSettings::observeWhileVisible() {
 
 void VC_QuickSettings::viewWillAppear(bool animated) {
     toolkit::TableViewController::viewWillAppear(animated);
-    if (!sortedSettings_.empty())
-        reloadTable();
-    else
+    if (!sortedSettings_.empty()) {
+        computeCurrentHash();
+        tableView()->reloadData();
+        shown_ = shownNow();
+    } else {
         setEditingMode(true, false);
+    }
     observeWhileVisible();
 }
 
@@ -133,7 +138,37 @@ void VC_QuickSettings::viewWillDisappear(bool animated) {
 
 void VC_QuickSettings::reloadTable() {
     computeCurrentHash();
-    tableView()->reloadData();
+    showChanges();
+}
+
+std::string VC_QuickSettings::locationLabel(const std::string& name) const {
+    const auto location = locationDict_.find(name);
+    return monitoring_ && location != locationDict_.end() ? location->second : "";
+}
+
+bool VC_QuickSettings::checked(const std::string& name) const {
+    const auto hash = hashDict_.find(name);
+    return hash != hashDict_.end() && hash->second == currentHash_;
+}
+
+std::vector<std::vector<HXShownRow>> VC_QuickSettings::shownNow() const {
+    std::vector<std::vector<HXShownRow>> sections;
+    if (monitoring_) sections.push_back({{"awareness", awarenessOn() ? "On" : "Off"}});
+    auto& presets = sections.emplace_back();
+    for (const auto& name : sortedSettings_)
+        presets.push_back({name, locationLabel(name) + (checked(name) ? "\n✓" : "\n")});
+    // A preset's name is never empty.
+    if (isEditing()) presets.push_back({"", "create"});
+    return sections;
+}
+
+void VC_QuickSettings::showChanges() {
+    auto now = shownNow();
+    if (isViewLoaded() && shown_ && shown_->size() == now.size())
+        for (size_t s = 0; s < now.size(); ++s)
+            (void)hxShowRowChanges(*tableView(), static_cast<long>(s), HXShownChanges((*shown_)[s], now[s]), false);
+    // Not drawn yet: the table reads the rows as they are when it first shows them.
+    shown_ = std::move(now);
 }
 
 void VC_QuickSettings::updateHashDict(const std::string& name) {
@@ -174,12 +209,8 @@ toolkit::TableViewCellPtr VC_QuickSettings::cellForRow(toolkit::TableView& table
     }
     const auto& name = sortedSettings_[static_cast<size_t>(ip.row)];
     cell->textLabel().setText(name);
-    const auto location = locationDict_.find(name);
-    cell->detailTextLabel()->setText(monitoring_ && location != locationDict_.end() ? location->second : "");
-    const auto hash = hashDict_.find(name);
-    cell->setAccessoryType(hash != hashDict_.end() && hash->second == currentHash_
-                               ? toolkit::CellAccessoryType::Checkmark
-                               : toolkit::CellAccessoryType::None);
+    cell->detailTextLabel()->setText(locationLabel(name));
+    cell->setAccessoryType(checked(name) ? toolkit::CellAccessoryType::Checkmark : toolkit::CellAccessoryType::None);
     return cell;
 }
 
@@ -286,7 +317,7 @@ void VC_QuickSettings::createQuickSetting(const std::string& name) {
         std::sort(sortedSettings_.begin(), sortedSettings_.end());
     }
     remember(name, *snapshot);
-    tableView()->reloadData();
+    showChanges();
     enableEditButton();
 }
 
@@ -313,6 +344,10 @@ void VC_QuickSettings::deleteQuickSetting(const std::string& name) {
     const long row = at - sortedSettings_.begin();
     sortedSettings_.erase(at);
     tableView()->deleteRows({toolkit::IndexPath{presetSection(), row}}, toolkit::RowAnimation::Automatic);
+    if (shown_ && static_cast<size_t>(presetSection()) < shown_->size()) {
+        auto& rows = (*shown_)[static_cast<size_t>(presetSection())];
+        if (static_cast<size_t>(row) < rows.size()) rows.erase(rows.begin() + row);
+    }
     // The labels of the others may have lost their ", Default".
     for (const auto& other : sortedSettings_)
         if (auto setting = storedQuickSetting(*account, other)) remember(other, *setting);
@@ -367,6 +402,6 @@ void VC_QuickSettings::renameQuickSetting(const std::string& oldName, const std:
     hashDict_.erase(oldName);
     locationDict_.erase(oldName);
     remember(newName, *setting);
-    tableView()->reloadData();
+    showChanges();
     enableEditButton();
 }

@@ -16,6 +16,7 @@
 #include "app/roles/screen_roles.h"
 #include "platform/toolkit/bar_items.h"
 #include "platform/toolkit/table_view_controller.h"
+#include "ui/settings/shown_rows.h"
 
 class HX_QuickSetting;
 class VC_QuickSettings : public toolkit::TableViewController {
@@ -41,7 +42,7 @@ public:
     void viewWillAppear(bool animated) override;
     void viewWillDisappear(bool animated) override;
 
-    // The current settings' hash again, and the table.
+    // The current settings' hash again, and the rows that show other than they did.
     void reloadTable();
     // A preset saved by a screen above the list: its check mark and location again.
     void updateHashDict(const std::string& name);
@@ -77,6 +78,13 @@ private:
     void presentCreateAlert();
     void presentRenameAlert(const std::string& name);
     void observeWhileVisible();
+    // What each row shows, by section: the location awareness row, then the presets (and the
+    // create row while editing), keyed by name.
+    std::vector<std::vector<HXShownRow>> shownNow() const;
+    std::string locationLabel(const std::string& name) const;
+    bool checked(const std::string& name) const;
+    // Shows the rows that changed since they were last drawn.
+    void showChanges();
 
     Roles roles_;
     Makers makers_;
@@ -86,4 +94,6 @@ private:
     std::map<std::string, uint64_t> hashDict_;
     std::map<std::string, std::string> locationDict_;
     std::shared_ptr<toolkit::BarButtonItem> editButton_;
+    // What the rows showed when last drawn (none before the table was read).
+    std::optional<std::vector<std::vector<HXShownRow>>> shown_;
 };

@@ -168,9 +168,24 @@ std::string VC_Settings::detailText(int tag, long) {
     }
 }
 
-void VC_Settings::fillOwnRow(toolkit::TableViewCell& cell, int tag, long row) {
+VC_Settings::RowValues VC_Settings::rowValues(toolkit::IndexPath indexPath) {
+    RowValues values;
+    const int tag = tagAt(indexPath);
+    const auto* row = HXSettingsRowForTag(tag);
+    if (!row) return values;
+    if (row->title && *row->title) values.text = localizedString(row->title);
     auto a = account();
     auto r = role();
+    if (row->kind == Kind::Switch) {
+        values.on = HXSettingsSwitchValue(*row, a.get(), r.get());
+        const auto id = layout()[static_cast<size_t>(indexPath.section)].id;
+        const bool offline = !(r && r->connectionAvailable());
+        const bool local = id == HXSettingsSectionID::StartCallsFrom || id == HXSettingsSectionID::App;
+        values.enabled = tag == 106 || !offline || local;
+        return values;
+    }
+    values.detail = detailText(tag, indexPath.row);
+    if (HXSettingsChoiceForTag(tag)) values.accessory = toolkit::CellAccessoryType::DisclosureIndicator;
     switch (tag) {
         case 103: {
             // The callback phone, or the direct call or dialer named among the call methods (a
@@ -182,80 +197,78 @@ void VC_Settings::fillOwnRow(toolkit::TableViewCell& cell, int tag, long row) {
                 auto it = a->phones().find(a->forwardingPhoneID());
                 if (name.empty() && it != a->phones().end() && it->second) name = it->second->name();
             }
-            cell.textLabel().setText(name);
-            const bool canChange = r && r->canChangeCallback();
-            cell.setAccessoryType(canChange ? toolkit::CellAccessoryType::DisclosureIndicator
-                                            : toolkit::CellAccessoryType::None);
-            cell.setUserInteractionEnabled(canChange);
-            if (auto* detail = cell.detailTextLabel()) detail->setText("");
+            values.text = name;
+            values.touch = r && r->canChangeCallback();
+            values.accessory =
+                values.touch ? toolkit::CellAccessoryType::DisclosureIndicator : toolkit::CellAccessoryType::None;
+            values.detail.clear();
             break;
         }
         case 114: {
             const auto phones = a ? a->sortedPhones() : std::vector<HX_PhonePtr>{};
-            if (row < 0 || static_cast<size_t>(row) >= phones.size() || !phones[static_cast<size_t>(row)]) break;
-            const auto& phone = phones[static_cast<size_t>(row)];
-            cell.textLabel().setText(phone->name());
-            if (auto* detail = cell.detailTextLabel()) detail->setText(phone->formattedNumber());
-            cell.setAccessoryType(phone->forwarded() ? toolkit::CellAccessoryType::Checkmark
-                                                     : toolkit::CellAccessoryType::None);
-            cell.accessibility().hint = localizedString(phone->forwarded() ? "enabled, double-tap to disable"
-                                                                           : "disabled, double-tap to enable");
+            const auto at = static_cast<size_t>(indexPath.row);
+            if (indexPath.row < 0 || at >= phones.size() || !phones[at]) break;
+            const auto& phone = phones[at];
+            values.text = phone->name();
+            values.detail = phone->formattedNumber();
+            values.accessory =
+                phone->forwarded() ? toolkit::CellAccessoryType::Checkmark : toolkit::CellAccessoryType::None;
+            values.hint = localizedString(phone->forwarded() ? "enabled, double-tap to disable"
+                                                             : "disabled, double-tap to enable");
             break;
         }
-        case 115: {
-            const bool several = a && a->vmGreetings().size() > 1;
-            cell.setAccessoryType(several ? toolkit::CellAccessoryType::DisclosureIndicator
-                                          : toolkit::CellAccessoryType::None);
-            cell.setUserInteractionEnabled(several);
+        case 115:
+            values.touch = a && a->vmGreetings().size() > 1;
+            values.accessory =
+                values.touch ? toolkit::CellAccessoryType::DisclosureIndicator : toolkit::CellAccessoryType::None;
             break;
-        }
         case 109:
         case 117:
         case 124:
         case 132:
-            cell.setAccessoryType(toolkit::CellAccessoryType::DisclosureIndicator);
+            values.accessory = toolkit::CellAccessoryType::DisclosureIndicator;
             break;
         default:
             break;
     }
+    return values;
 }
 
 toolkit::TableViewCellPtr VC_Settings::cellForRow(toolkit::TableView& table, toolkit::IndexPath indexPath) {
-    const auto* row = HXSettingsRowForTag(tagAt(indexPath));
+    const int tag = tagAt(indexPath);
+    const auto* row = HXSettingsRowForTag(tag);
     auto weak = weakSelf<VC_Settings>();
     auto cell = HXSettingsCell(&table, row ? row->kind : Kind::Value, [weak](toolkit::Switch& sender) {
         if (auto self = weak.lock()) self->toggleOnOff(sender);
     });
-    fillCell(*cell, indexPath);
+    auto values = rowValues(indexPath);
+    drawRow(*cell, tag, values);
+    drawn_[rowKey(indexPath)] = std::move(values);
     if (updatingCells_.contains(indexPath)) updateCell(*cell);
     return cell;
 }
 
-void VC_Settings::fillCell(toolkit::TableViewCell& cell, toolkit::IndexPath indexPath) {
+void VC_Settings::drawRow(toolkit::TableViewCell& cell, int tag, const RowValues& values) {
     if (auto* indicator =
             dynamic_cast<toolkit::ActivityIndicatorView*>(cell.contentView().viewWithTag(kHXSettingsIndicatorTag))) {
         indicator->stopAnimating();
         indicator->setHidden(true);
     }
-    const int tag = tagAt(indexPath);
     const auto* row = HXSettingsRowForTag(tag);
     if (!row) return;
-    if (row->title && *row->title) cell.textLabel().setText(localizedString(row->title));
+    cell.textLabel().setText(values.text);
     if (row->kind == Kind::Switch) {
         auto& toggle = static_cast<ToggleCell&>(cell);
-        auto r = role();
-        toggle.onOff->setOn(HXSettingsSwitchValue(*row, account().get(), r.get()));
+        toggle.onOff->setOn(values.on);
         toggle.onOff->setTag(tag);
         toggle.setTag(tag);
-        const auto id = layout()[static_cast<size_t>(indexPath.section)].id;
-        const bool offline = !(r && r->connectionAvailable());
-        const bool local = id == HXSettingsSectionID::StartCallsFrom || id == HXSettingsSectionID::App;
-        toggle.onOff->setEnabled(tag == 106 || !offline || local);
-    } else {
-        if (auto* detail = cell.detailTextLabel()) detail->setText(detailText(tag, indexPath.row));
-        if (HXSettingsChoiceForTag(tag)) cell.setAccessoryType(toolkit::CellAccessoryType::DisclosureIndicator);
-        fillOwnRow(cell, tag, indexPath.row);
+        toggle.onOff->setEnabled(values.enabled);
+        return;
     }
+    if (auto* detail = cell.detailTextLabel()) detail->setText(values.detail);
+    cell.setAccessoryType(values.accessory);
+    cell.setUserInteractionEnabled(values.touch);
+    cell.accessibility().hint = values.hint;
 }
 
 // ---- busy rows
@@ -310,10 +323,19 @@ void VC_Settings::reloadSection(long section) {
 
 // ---- changes
 
+void VC_Settings::endChange(const toolkit::IndexPath& path, HXSettingsEnd end) {
+    updatingCells_.erase(path);
+    if (end == HXSettingsEnd::Applied) return;
+    auto a = account();
+    // A position the account does not have (any more) has no row to draw.
+    if (!isViewLoaded() || !a || !a->HXnumber() || a->HXnumber()->empty() || !inTable(path)) return;
+    tableView()->reloadRows({path});
+}
+
 HXSettingsCompletion VC_Settings::endOfChange(int tag, HXSettingsCompletion completion) {
     auto weak = weakSelf<VC_Settings>();
     return [weak, tag, completion = std::move(completion)](HXSettingsEnd end) {
-        if (auto self = weak.lock()) self->reloadTableCellForTag(tag);
+        if (auto self = weak.lock()) self->endChange(self->indexPathForTag(tag), end);
         if (completion) completion(end);
     };
 }
@@ -321,12 +343,7 @@ HXSettingsCompletion VC_Settings::endOfChange(int tag, HXSettingsCompletion comp
 HXSettingsCompletion VC_Settings::endOfForwardingChange(long index, HXSettingsCompletion completion) {
     auto weak = weakSelf<VC_Settings>();
     return [weak, index, completion = std::move(completion)](HXSettingsEnd end) {
-        if (auto self = weak.lock()) {
-            const toolkit::IndexPath path{self->sectionForTag(114), index};
-            self->updatingCells_.erase(path);
-            // A position the account does not have (any more) has no row to draw.
-            if (self->isViewLoaded() && self->inTable(path)) self->tableView()->reloadRows({path});
-        }
+        if (auto self = weak.lock()) self->endChange({self->sectionForTag(114), index}, end);
         if (completion) completion(end);
     };
 }
@@ -439,8 +456,8 @@ void VC_Settings::reshape(const std::vector<HXSettingsSection>& drawn) {
     (void)table.endUpdates();
 }
 
-// Every shown row that was busy or shows other than the account now gives, and every shown
-// header or footer whose title changed, is drawn again; the others stay.
+// Every shown row that was busy or was drawn from other values than the account now gives, and
+// every shown header or footer whose title changed, is drawn again; the others stay.
 void VC_Settings::redrawChanged(const std::set<toolkit::IndexPath>& busy) {
     auto& table = *tableView();
     std::vector<long> sections;
@@ -454,11 +471,8 @@ void VC_Settings::redrawChanged(const std::set<toolkit::IndexPath>& busy) {
     std::vector<toolkit::IndexPath> rows;
     for (const auto& path : table.indexPathsForVisibleRows()) {
         if (std::find(sections.begin(), sections.end(), path.section) != sections.end()) continue;
-        auto cell = table.cellForRow(path);
-        const auto* row = HXSettingsRowForTag(tagAt(path));
-        auto now = HXSettingsCell(nullptr, row ? row->kind : Kind::Value, {});
-        fillCell(*now, path);
-        if (!cell || busy.contains(path) || HXSettingsCellContent(*cell) != HXSettingsCellContent(*now))
+        auto drawn = drawn_.find(rowKey(path));
+        if (!table.cellForRow(path) || busy.contains(path) || drawn == drawn_.end() || drawn->second != rowValues(path))
             rows.push_back(path);
     }
     if (!sections.empty()) table.reloadSections(sections);
@@ -554,6 +568,7 @@ void VC_Settings::viewWillDisappear(bool animated) {
 void VC_Settings::viewDidDisappear(bool animated) {
     toolkit::TableViewController::viewDidDisappear(animated);
     layout_.reset();
+    drawn_.clear();
     quickSettingNames_.clear();
 }
 
@@ -598,6 +613,8 @@ void VC_Settings::toggleOnOff(toolkit::Switch& sender) {
         case Source::Own:
             return;
     }
+    // The switch shows its new state itself: that is what its row is now drawn from.
+    if (auto drawn = drawn_.find(rowKey(indexPathForTag(tag))); drawn != drawn_.end()) drawn->second.on = sender.isOn();
     if (row->notification) foundation::NotificationCenter::defaultCenter().post(row->notification);
     if (row->changesQuickSetting) updateQuickSetting();
 }

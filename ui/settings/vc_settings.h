@@ -5,10 +5,12 @@
 // change ends. It answers the passcode pads as their delegate.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "app/passcode_settings_placeholder.h"
@@ -94,9 +96,26 @@ private:
     // The index of a choice row's current option.
     long choiceIndex(int tag);
     std::string detailText(int tag, long row);
-    // What the row at indexPath shows, into a cell that HXSettingsCell made for it.
-    void fillCell(toolkit::TableViewCell& cell, toolkit::IndexPath indexPath);
-    void fillOwnRow(toolkit::TableViewCell& cell, int tag, long row);
+    // What a row shows, worked out from the account, the roles and the stored preferences. A cell
+    // is drawn from it alone, and the values each shown row was drawn from are kept, so that an
+    // update compares values, not cells.
+    struct RowValues {
+        std::string text;
+        std::string detail;
+        bool on = false;      // a switch's state
+        bool enabled = true;  // a switch's
+        toolkit::CellAccessoryType accessory = toolkit::CellAccessoryType::None;
+        bool touch = true;
+        std::string hint;
+        bool operator==(const RowValues&) const = default;
+    };
+    // A row is known by its tag and its place in its section (the forwarding rows share a tag),
+    // which stay when sections come and go before it.
+    using RowKey = std::pair<int, long>;
+    RowKey rowKey(const toolkit::IndexPath& path) { return {tagAt(path), path.row}; }
+    RowValues rowValues(toolkit::IndexPath indexPath);
+    // values into a cell that HXSettingsCell made for the row of tag.
+    void drawRow(toolkit::TableViewCell& cell, int tag, const RowValues& values);
     void updateCell(toolkit::TableViewCell& cell);
     // The account's settings changed (or, with logout, are gone): no row stays busy, and what
     // shows other than the account now gives is drawn again (the whole table when its sections
@@ -105,7 +124,10 @@ private:
     void reshape(const std::vector<HXSettingsSection>& drawn);
     void redrawChanged(const std::set<toolkit::IndexPath>& busy);
     void repairCallbackChoice();
-    // A change of the row of tag ended, however: the row shows the account's value again.
+    // A change of the row at path ended. One road per end: an applied change is drawn by the
+    // settings update its reply posted (which came first), so here the row only stops being
+    // busy; any other end posts no update, and the row shows the account's value again.
+    void endChange(const toolkit::IndexPath& path, HXSettingsEnd end);
     HXSettingsCompletion endOfChange(int tag, HXSettingsCompletion completion);
     HXSettingsCompletion endOfForwardingChange(long index, HXSettingsCompletion completion);
 
@@ -127,5 +149,7 @@ private:
     uint64_t currentQuickSettingHash_ = 0;
     // The layout of the account as it was when last worked out (cleared by every settings update).
     std::optional<std::vector<HXSettingsSection>> layout_;
+    // The values each row was last drawn from.
+    std::map<RowKey, RowValues> drawn_;
     bool appeared_ = false;
 };

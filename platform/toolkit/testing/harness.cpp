@@ -224,7 +224,8 @@ void Harness::setContentSizeCategory(ContentSizeCategory c) {
     window_->setContentSizeCategory(c);
     foundation::Dictionary info;
     info.set("UIContentSizeCategoryNewValueKey", contentSizeCategoryName(c));
-    foundation::NotificationCenter::defaultCenter().post("UIContentSizeCategoryDidChangeNotification", nullptr, info);
+    foundation::NotificationCenter::defaultCenter().post(toolkit::kContentSizeCategoryDidChangeNotification, nullptr,
+                                                         info);
     settle();
 }
 

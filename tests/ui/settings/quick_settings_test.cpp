@@ -24,6 +24,7 @@
 #include "ui/settings/vc_qs_location.h"
 #include "ui/settings/vc_quick_settings.h"
 #include "ui/shell/ui_screens.h"
+#include "ui/widgets/toggle_cell.h"
 
 namespace {
 
@@ -668,5 +669,72 @@ TEST_F(QuickSettingsScreens, AKeptPreferenceTurnedOffInTheEditorIsTurnedOffByThe
         harness.settle();
         EXPECT_FALSE(c.value()) << "the preset turned it off";
         c.set(true);
+    }
+}
+
+// The list and the locations follow their data row by row, as the other tables do: a settings
+// update (as at sign-in and logout) redraws the presets whose check mark changed, a preset created
+// or renamed is a row inserted (and removed), and location awareness brings its second section and
+// takes it away; none reads the table whole, and each shows what reading it whole shows.
+TEST_F(QuickSettingsScreens, TheListAndTheLocationsFollowTheirDataRowByRow) {
+    store("Home");
+    store("Away", [](HX_QuickSetting& q) { q.setDndEnabled(!q.dndEnabled()); });
+    auto list = openList();
+    auto& table = *list->tableView();
+    ASSERT_EQ(rowTexts(table, 1), (std::vector<std::string>{"Away | No Location", "Home | No Location ✓"}));
+    const size_t whole = table.wholeReloads();
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        size_t rowsDrawn;
+        std::vector<std::string> rows;
+    };
+    const Case cases[] = {
+        {"a settings update",
+         [&] {
+             account->setDndEnabled(!account->dndEnabled());
+             foundation::NotificationCenter::defaultCenter().post("kSettingsUpdateNotification");
+         },
+         2,
+         {"Away | No Location ✓", "Home | No Location"}},
+        {"a preset created",
+         [&] { list->createQuickSetting("Evening"); },
+         1,
+         {"Away | No Location ✓", "Evening | No Location ✓", "Home | No Location"}},
+        {"a preset renamed",
+         [&] { list->renameQuickSetting("Evening", "Night"); },
+         1,
+         {"Away | No Location ✓", "Home | No Location", "Night | No Location ✓"}},
+        {"an update that changes nothing",
+         [&] { foundation::NotificationCenter::defaultCenter().post("kSettingsUpdateNotification"); },
+         0,
+         {"Away | No Location ✓", "Home | No Location", "Night | No Location ✓"}},
+    };
+    for (const auto& c : cases) {
+        const size_t shown = table.cellsShown(1);
+        c.change();
+        harness.settle();
+        EXPECT_EQ(table.wholeReloads(), whole) << c.what;
+        EXPECT_EQ(table.cellsShown(1) - shown, c.rowsDrawn) << c.what;
+        EXPECT_EQ(rowTexts(table, 1), c.rows) << c.what;
+        EXPECT_EQ(table.numberOfRows(1), static_cast<long>(c.rows.size())) << c.what;
+    }
+
+    defaults()->setBool(true, "useQSLocation");
+    auto locations = std::make_shared<VC_QSLocation>(
+        VC_QSLocation::Roles{.quickSettings = app->screenRoles().quickSettings}, toolkit::TableViewStyle::InsetGrouped);
+    nav->pushViewController(locations, false);
+    harness.settle();
+    auto& switches = *locations->tableView();
+    const size_t read = switches.wholeReloads();
+    for (bool on : {false, true}) {
+        locations->toggleLocationAwareness();
+        harness.settle();
+        EXPECT_EQ(defaults()->boolForKey("useQSLocation"), on);
+        EXPECT_EQ(switches.numberOfSections(), on ? 2 : 1);
+        auto* toggle = dynamic_cast<ToggleCell*>(switches.cellForRow({0, 0}).get());
+        ASSERT_TRUE(toggle);
+        EXPECT_EQ(toggle->onOff->isOn(), on);
+        EXPECT_EQ(switches.wholeReloads(), read) << on;
     }
 }

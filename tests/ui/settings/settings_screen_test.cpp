@@ -832,3 +832,49 @@ TEST_F(PhoneSettings, AFooterOnlyUpdateIsDrawnAndTheHistorySwitchTellsTheHistory
     EXPECT_EQ(posted, 1);
     foundation::NotificationCenter::defaultCenter().removeObserver(this);
 }
+
+// One road per end of a change: a switch's row is drawn again once, by the settings update when
+// the service's reply was applied and by the change's own end when no update follows (nothing to
+// change, nothing sent, a failed request); and the update tells the rows that changed without
+// making cells to compare with.
+TEST_F(PhoneSettings, AChangeDrawsItsRowOnceHoweverItEndsAndTheUpdateMakesNoCells) {
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        bool flips;
+    };
+    auto tap = [&] { ASSERT_TRUE(harness.tap(*switchOf(100))); };
+    const Case cases[] = {
+        {"applied", tap, true},
+        {"unchanged", [&] { screen->setServiceSetting(HXServiceSetting::DND, app->account()->dndEnabled(), {}); },
+         false},
+        {"failed",
+         [&] {
+             injectIntoUpdates(emulator::Fault::Drop);
+             tap();
+         },
+         false},
+        {"not sent",
+         [&] {
+             app->account()->setOAuthDict(std::nullopt);
+             tap();
+         },
+         false},
+    };
+    auto& table = *screen->tableView();
+    for (const auto& c : cases) {
+        ASSERT_TRUE(runUntil([&] { return app->isIdle(); })) << c.what;
+        (void)cellOf(100);
+        const bool dnd = app->account()->dndEnabled();
+        const size_t rows = table.rowReloads(), whole = table.wholeReloads(), made = HXSettingsCellsMade();
+        c.change();
+        ASSERT_TRUE(runUntil([&] { return app->isIdle() && screen->updatingCells().empty(); }, 400)) << c.what;
+        harness.advance(1);
+        harness.settle();
+        EXPECT_EQ(app->account()->dndEnabled(), c.flips ? !dnd : dnd) << c.what;
+        EXPECT_EQ(table.rowReloads() - rows, 1u) << c.what << ": its row, drawn once";
+        EXPECT_EQ(table.wholeReloads(), whole) << c.what;
+        EXPECT_EQ(HXSettingsCellsMade(), made) << c.what << ": the row's own cell is reused, none made to compare";
+        EXPECT_EQ(switchOf(100)->isOn(), app->account()->dndEnabled()) << c.what;
+    }
+}
