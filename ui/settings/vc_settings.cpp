@@ -55,8 +55,8 @@ VC_Settings::VC_Settings(Roles roles, Makers makers)
 VC_Settings::~VC_Settings() { foundation::NotificationCenter::defaultCenter().removeObserver(this); }
 
 std::shared_ptr<HX_Account> VC_Settings::account() const {
-    auto r = role();
-    return r ? r->account() : nullptr;
+    auto a = alerts();
+    return a ? a->account() : nullptr;
 }
 
 // ---- layout
@@ -171,19 +171,20 @@ std::string VC_Settings::detailText(int tag, long) {
 void VC_Settings::fillOwnRow(toolkit::TableViewCell& cell, int tag, long row) {
     auto a = account();
     auto r = role();
+    auto choice = callChoice();
     switch (tag) {
         case 103: {
             // The callback phone, or the direct call or dialer named among the call methods (a
             // phone that is gone has been replaced by repairCallbackChoice before drawing).
             std::string name;
             if (a) {
-                for (const auto& method : a->callMethods(r && r->canPlaceCalls()))
+                for (const auto& method : a->callMethods(choice && choice->canPlaceCalls()))
                     if (method && method->phoneId() == a->forwardingPhoneID()) name = method->name();
                 auto it = a->phones().find(a->forwardingPhoneID());
                 if (name.empty() && it != a->phones().end() && it->second) name = it->second->name();
             }
             cell.textLabel().setText(name);
-            const bool canChange = r && r->canChangeCallback();
+            const bool canChange = choice && choice->canChangeCallback();
             cell.setAccessoryType(canChange ? toolkit::CellAccessoryType::DisclosureIndicator
                                             : toolkit::CellAccessoryType::None);
             cell.setUserInteractionEnabled(canChange);
@@ -248,7 +249,8 @@ void VC_Settings::fillCell(toolkit::TableViewCell& cell, toolkit::IndexPath inde
         toggle.onOff->setTag(tag);
         toggle.setTag(tag);
         const auto id = layout()[static_cast<size_t>(indexPath.section)].id;
-        const bool offline = !(r && r->connectionAvailable());
+        auto alerts = this->alerts();
+        const bool offline = !(alerts && alerts->connectionAvailable());
         const bool local = id == HXSettingsSectionID::StartCallsFrom || id == HXSettingsSectionID::App;
         toggle.onOff->setEnabled(tag == 106 || !offline || local);
     } else {
@@ -360,7 +362,7 @@ void VC_Settings::enableForwardingForNumber(long index, bool status, HXSettingsC
 // A callback phone that is no longer linked gives way to the first call method (a phone that
 // rings back, never a VoIP client), stored as the choice is.
 void VC_Settings::repairCallbackChoice() {
-    auto r = role();
+    auto r = callChoice();
     auto a = account();
     if (!r || !a || a->forwardingPhoneID() < 0 || a->phones().contains(a->forwardingPhoneID())) return;
     const auto methods = a->callMethods(r->canPlaceCalls());
@@ -609,7 +611,8 @@ void VC_Settings::accessoryButtonTapped(toolkit::TableView& table, toolkit::Inde
 void VC_Settings::didSelectRow(toolkit::TableView& table, toolkit::IndexPath indexPath) {
     const int tag = tagAt(indexPath);
     auto r = role();
-    const bool online = r && r->connectionAvailable();
+    auto alerts = this->alerts();
+    const bool online = alerts && alerts->connectionAvailable();
     switch (tag) {
         case 117:
             if (online && r && makers_.quickSettings) push(makers_.quickSettings());
@@ -665,7 +668,7 @@ void VC_Settings::presentSheet(const std::shared_ptr<toolkit::AlertController>& 
         popover->sourceView = view();
         popover->sourceRect = sourceRectForRowAtIndexPath(indexPath);
     }
-    if (auto r = role()) r->presentAlert(sheet, this);
+    if (auto a = alerts()) a->presentAlert(sheet, this);
 }
 
 void VC_Settings::showChoice(int tag, toolkit::IndexPath indexPath) {
@@ -710,7 +713,7 @@ void VC_Settings::chooseOption(int tag, long option) {
 }
 
 void VC_Settings::showCallbackChoice(toolkit::IndexPath indexPath) {
-    auto r = role();
+    auto r = callChoice();
     auto a = account();
     if (!r || !a) return;
     auto sheet = toolkit::AlertController::make(r->forwardingNumberControllerTitle(), std::nullopt,
@@ -724,9 +727,9 @@ void VC_Settings::showCallbackChoice(toolkit::IndexPath indexPath) {
             id == a->forwardingPhoneID() ? toolkit::AlertActionStyle::Destructive : toolkit::AlertActionStyle::Default,
             [weak, id](toolkit::AlertAction&) {
                 auto self = weak.lock();
-                auto role = self ? self->role() : nullptr;
-                if (!role) return;
-                if (role->isNewForwardingPhoneID(id)) self->updateQuickSetting();
+                auto choice = self ? self->callChoice() : nullptr;
+                if (!choice) return;
+                if (choice->isNewForwardingPhoneID(id)) self->updateQuickSetting();
                 const long section = self->sectionForTag(103);
                 if (section >= 0) self->reloadSection(section);
             }));
