@@ -20,10 +20,6 @@
 
 bool HXAppAccountSettingsRole::isIdle() { return client_.isIdle(); }
 
-std::shared_ptr<HX_QuickSetting> HXAppAccountSettingsRole::currentQuickSetting() {
-    return quickSettings_.currentSettings();
-}
-
 bool HXAppAccountSettingsRole::canMonitorRegions() {
     return services::LocationServices::shared().isRegionMonitoringAvailable();
 }

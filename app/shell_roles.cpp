@@ -46,7 +46,7 @@ HXShellRoles::HXShellRoles(HX_ConnectAppDelegate& app, HXShellRoleSlices handed)
       compose(app),
       conversation(app, slices),
       quickSettings(app, slices, alerts),
-      accountSettings(app, slices, alerts, quickSettings),
+      accountSettings(app, slices, alerts),
       accounts(app),
       playback(app, slices) {}
 

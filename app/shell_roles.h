@@ -5,9 +5,8 @@
 // state that only it needs; the operations the application object's slices name stay theirs, and
 // the role calls them. A need several screens share has one owner, which implements the interface
 // those screens take: alerts, the account and the connection state (HXAppAlertsRole), the call
-// choice (HXAppCallChoice), the rating request (HXAppStoreRole); a role that needs one of them
-// for its own work holds it (the quick-setting snapshot, HXAppQuickSettingsRole, is the settings
-// role's).
+// choice (HXAppCallChoice), the quick-setting snapshot (HXAppQuickSettingsRole), the rating
+// request (HXAppStoreRole); a role that needs one of them for its own work holds it.
 #pragma once
 
 #include <functional>
@@ -21,7 +20,6 @@ class HXCalls;
 class HX_ConnectAppDelegate;
 class HX_ConnectAppDelegate_iPad;
 class HXContactPhonePicker;
-class HXAppQuickSettingsRole;
 
 // What the application object hands the roles of its own (not its slices'), made once with them
 // (app/shell_roles.cpp): the display preferences the settings screen and the voicemail player
@@ -309,16 +307,13 @@ private:
 };
 
 // The settings screen's: the service settings' changes (service/settings_updates.h), the caches
-// and the counts (the web client's), the account whose caches go (the alerts' owner's), the
-// quick-setting snapshot (its owner's) and the application's preferences (handed by the
-// application object).
+// and the counts (the web client's), the account whose caches go (the alerts' owner's) and the
+// application's preferences (handed by the application object).
 class HXAppAccountSettingsRole final : public HXAccountSettingsRole {
 public:
-    HXAppAccountSettingsRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts,
-                             HXAppQuickSettingsRole& quickSettings)
-        : client_(client), slices_(slices), alerts_(alerts), quickSettings_(quickSettings) {}
+    HXAppAccountSettingsRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts)
+        : client_(client), slices_(slices), alerts_(alerts) {}
     bool isIdle() override;
-    std::shared_ptr<HX_QuickSetting> currentQuickSetting() override;
     bool canMonitorRegions() override;
     void removeLoadingOverlay() override;
     void changeServiceSetting(HXServiceSetting setting, bool value, HXSettingsCompletion completion) override;
@@ -337,7 +332,6 @@ private:
     HXApplicationWebClient& client_;
     const HXShellRoleSlices& slices_;
     HXAppAlertsRole& alerts_;
-    HXAppQuickSettingsRole& quickSettings_;
 };
 
 // The account list's: the session's operations (the web client's).

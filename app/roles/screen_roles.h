@@ -144,6 +144,14 @@ public:
     virtual void updateAccountPrefs() = 0;
 };
 
+// The snapshot of the account's and the app's current settings as a preset: the settings screen
+// compares it with the stored presets, the quick-settings screens store it.
+class HXSettingsSnapshotRole {
+public:
+    virtual ~HXSettingsSnapshotRole() = default;
+    virtual std::shared_ptr<HX_QuickSetting> currentSettings() const = 0;
+};
+
 // The settings screen's: the account's service settings and their changes, the app's own
 // preferences and the caches (the account, the connection and alerts are the alerts role's, the
 // callback choice the call choice's).
@@ -152,8 +160,6 @@ public:
     virtual ~HXAccountSettingsRole() = default;
     // No request is in flight.
     virtual bool isIdle() = 0;
-    // The account's settings now, as a quick setting compares them.
-    virtual std::shared_ptr<HX_QuickSetting> currentQuickSetting() = 0;
     // The device can monitor regions (location awareness).
     virtual bool canMonitorRegions() = 0;
     virtual void removeLoadingOverlay() = 0;
@@ -351,14 +357,11 @@ public:
     virtual void setUseSpeaker(bool on) = 0;
 };
 
-// The quick-settings screens': the current settings as a preset, applying one, the location
-// manager (none where the device monitors no regions), the registration of the presets' regions
-// and the system's settings page.
-class HXQuickSettingsRole {
+// The quick-settings screens': the current settings as a preset (the snapshot), applying one, the
+// location manager (none where the device monitors no regions), the registration of the presets'
+// regions and the system's settings page.
+class HXQuickSettingsRole : public HXSettingsSnapshotRole {
 public:
-    virtual ~HXQuickSettingsRole() = default;
-    // A snapshot of the account's and the app's current settings as a preset.
-    virtual std::shared_ptr<HX_QuickSetting> currentSettings() const = 0;
     virtual void selectQuickSettingWithName(const std::string& name) = 0;
     virtual std::shared_ptr<services::LocationManager> locationManager() const = 0;
     // Monitors the region of every stored preset (exit notified while the account has a default).

@@ -372,8 +372,8 @@ void VC_Settings::repairCallbackChoice() {
 // ---- quick settings
 
 void VC_Settings::updateQuickSetting() {
-    auto r = role();
-    auto snapshot = r ? r->currentQuickSetting() : nullptr;
+    auto owner = roles_.snapshot.lock();
+    auto snapshot = owner ? owner->currentSettings() : nullptr;
     currentQuickSettingHash_ = snapshot ? snapshot->hash() : 0;
     reloadTableCellForTag(117);
 }
@@ -407,7 +407,8 @@ void VC_Settings::updateSettings(bool logout) {
         return;
     }
     auto r = role();
-    auto snapshot = r ? r->currentQuickSetting() : nullptr;
+    auto owner = roles_.snapshot.lock();
+    auto snapshot = owner ? owner->currentSettings() : nullptr;
     currentQuickSettingHash_ = snapshot ? snapshot->hash() : 0;
     if (r) r->removeLoadingOverlay();
     const auto busy = std::exchange(updatingCells_, {});
