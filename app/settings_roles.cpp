@@ -18,35 +18,10 @@
 #include "service/calls.h"
 #include "service/custom_cookie_jar.h"
 
-std::shared_ptr<HX_Account> HXAppAccountSettingsRole::account() const { return alerts_.account(); }
-
-bool HXAppAccountSettingsRole::connectionAvailable() const { return alerts_.connectionAvailable(); }
-
 bool HXAppAccountSettingsRole::isIdle() { return client_.isIdle(); }
-
-bool HXAppAccountSettingsRole::canChangeCallback() { return calls_.canChangeCallback(); }
-
-bool HXAppAccountSettingsRole::canPlaceCalls() const { return calls_.canPlaceCalls(); }
-
-std::string HXAppAccountSettingsRole::forwardingNumberControllerTitle() {
-    return calls_.forwardingNumberControllerTitle();
-}
-
-bool HXAppAccountSettingsRole::isNewForwardingPhoneID(int64_t phoneID) {
-    return calls_.isNewForwardingPhoneID(phoneID);
-}
-
-std::shared_ptr<HX_QuickSetting> HXAppAccountSettingsRole::currentQuickSetting() {
-    return quickSettings_.currentSettings();
-}
 
 bool HXAppAccountSettingsRole::canMonitorRegions() {
     return services::LocationServices::shared().isRegionMonitoringAvailable();
-}
-
-void HXAppAccountSettingsRole::presentAlert(const std::shared_ptr<toolkit::AlertController>& alert,
-                                            toolkit::ViewController* from) {
-    alerts_.presentAlert(alert, from);
 }
 
 void HXAppAccountSettingsRole::removeLoadingOverlay() {
@@ -111,8 +86,6 @@ void HXAppAccountSettingsRole::clearImageCache() { HXCCache::sharedCache()->remo
 
 // ---- the account list
 
-std::shared_ptr<HX_Account> HXAppAccountListRole::account() const { return alerts_.account(); }
-
 void HXAppAccountListRole::logout() { client_.logout(); }
 
 void HXAppAccountListRole::selectAccountForUserName(const std::string& username) {
@@ -126,5 +99,3 @@ void HXAppAccountListRole::deleteAccountForUsername(const std::string& username)
 }
 
 void HXAppAccountListRole::displayLogin() { client_.displayLogin(); }
-
-void HXAppAccountListRole::presentAlert(const HXAlert& alert) { alerts_.presentAlert(alert); }

@@ -33,22 +33,22 @@ HXShellRoles::HXShellRoles(HX_ConnectAppDelegate& app, HXShellRoleSlices handed)
     : slices(std::move(handed)),
       alerts(app, slices),
       callChoice(app),
-      signIn(app, alerts),
+      signIn(app),
       routing(app),
       lists(app, routing),
       conversations(app),
       options(app),
       store(app),
-      settings(app, slices, alerts),
+      settings(app, slices),
       passcode(slices, routing, HXCPasscodeLock::sharedLock()),
-      dialPad(app, alerts, callChoice),
+      dialPad(app),
       listActions(app, slices, alerts, HXCPasscodeLock::sharedLock()),
-      compose(app, alerts),
-      conversation(app, slices, alerts),
-      quickSettings(app, slices, alerts, callChoice, store),
-      accountSettings(app, slices, alerts, callChoice, quickSettings),
-      accounts(app, alerts),
-      playback(app, slices, alerts) {}
+      compose(app),
+      conversation(app, slices),
+      quickSettings(app, slices, alerts),
+      accountSettings(app, slices, alerts),
+      accounts(app),
+      playback(app, slices) {}
 
 // What the application object hands its roles of itself: its own members, reached from here.
 HXShellRoleSlices HX_ConnectAppDelegate::roleSlices() {
@@ -121,7 +121,8 @@ HXScreenRoles HXShellRoles::share(const std::shared_ptr<void>& owner) {
                          .accounts = shared<HXAccountListRole>(owner, accounts),
                          .quickSettings = shared<HXQuickSettingsRole>(owner, quickSettings),
                          .playback = shared<HXPlaybackRole>(owner, playback),
-                         .alerts = shared<HXAlertsRole>(owner, alerts)};
+                         .alerts = shared<HXAlertsRole>(owner, alerts),
+                         .callChoice = shared<HXCallChoiceRole>(owner, callChoice)};
 }
 
 // ---- alerts and the state every screen asks about
@@ -169,8 +170,6 @@ bool HXAppCallChoice::callRequestInFlight() const {
 }
 
 // ---- sign-in
-
-std::shared_ptr<HX_Account> HXAppSignInRole::account() const { return alerts_.account(); }
 
 const HXEndpoints& HXAppSignInRole::endpoints() { return client_.endpoints(); }
 
@@ -243,8 +242,6 @@ std::shared_ptr<toolkit::ViewController> HXAppRoutingRole::viewControllerForInde
     return app_.viewControllerForIndex(index);
 }
 
-std::shared_ptr<HX_Account> HXAppSettingsRole::account() const { return alerts_.account(); }
-
 const std::string& HXAppSettingsRole::versionString() { return slices_.versionString(); }
 
 void HXAppSettingsRole::updateAccountPrefs() { client_.updateAccountPrefs(); }
@@ -264,8 +261,6 @@ std::shared_ptr<toolkit::ViewController> HXAppPasscodeRole::passcodePadDelegateS
 
 // ---- dial pad
 
-std::shared_ptr<HX_Account> HXAppDialPadRole::account() const { return alerts_.account(); }
-
 std::function<std::string(const std::string&)> HXAppDialPadRole::contactNameLookup() {
     const hxcontacts::ContactList list = client_.allContacts();
     const bool familyFirst = services::ContactStore::defaultSortOrder() == services::ContactSortOrder::FamilyName;
@@ -275,32 +270,11 @@ std::function<std::string(const std::string&)> HXAppDialPadRole::contactNameLook
     };
 }
 
-bool HXAppDialPadRole::isABAccessRestricted() { return alerts_.isABAccessRestricted(); }
-
-bool HXAppDialPadRole::connectionAvailable() const { return alerts_.connectionAvailable(); }
-
-bool HXAppDialPadRole::callRequestInFlight() { return calls_.callRequestInFlight(); }
-
-bool HXAppDialPadRole::canChangeCallback() { return calls_.canChangeCallback(); }
-
-bool HXAppDialPadRole::canPlaceCalls() const { return calls_.canPlaceCalls(); }
-
-std::string HXAppDialPadRole::forwardingNumberControllerTitle() { return calls_.forwardingNumberControllerTitle(); }
-
-bool HXAppDialPadRole::isNewForwardingPhoneID(int64_t phoneID) { return calls_.isNewForwardingPhoneID(phoneID); }
-
-void HXAppDialPadRole::presentAlert(const std::shared_ptr<toolkit::AlertController>& alert,
-                                    toolkit::ViewController* from) {
-    alerts_.presentAlert(alert, from);
-}
-
 void HXAppRoutingRole::setFirstResponder() { app_.setFirstResponder(); }
 
 void HXAppRoutingRole::screenNotBuilt(const std::string& request) { app_.screenNotBuilt(request); }
 
 // ---- a list's rows
-
-bool HXAppListActionsRole::connectionAvailable() const { return alerts_.connectionAvailable(); }
 
 bool HXAppListActionsRole::isInBackground() const { return client_.isInBackground(); }
 
@@ -358,8 +332,6 @@ void HXAppListActionsRole::changeSpamStatusForConversationWithID(const std::stri
 
 // ---- compose (the recipient pickers in app/shell_recipient_pickers.cpp)
 
-std::shared_ptr<HX_Account> HXAppComposeRole::account() const { return alerts_.account(); }
-
 void HXAppComposeRole::sendSMS(const std::string& text, const std::optional<std::string>& recipients,
                                const std::optional<std::string>& conversationID, HXSendCompletion completion) {
     client_.sendSMS(text, recipients, conversationID, std::move(completion));
@@ -376,8 +348,6 @@ void HXAppComposeRole::showLoadingOverlay(const std::string& statusText) { clien
 void HXAppComposeRole::removeLoadingOverlay() { client_.removeLoadingOverlay(); }
 
 bool HXAppComposeRole::loadingOverlayShown() const { return client_.loadingOverlayShown(); }
-
-void HXAppComposeRole::presentAlert(const HXAlert& alert) { alerts_.presentAlert(alert); }
 
 std::string HXAppComposeRole::contactNameForNumber(std::string_view number) {
     return client_.contactNameForNumber(number);
@@ -402,8 +372,6 @@ void HXAppComposeRole::recordContactSelection(const ContactEntry& entry) {
     });
 }
 
-bool HXAppComposeRole::isABAccessRestricted() { return alerts_.isABAccessRestricted(); }
-
 // ---- the tablet's split view
 
 std::shared_ptr<toolkit::NavigationController> HXAppSplitViewRole::viewControllerForViewType(int type) {
@@ -419,8 +387,6 @@ long long HXAppSplitViewRole::unreadSMSCount() const { return app_.unreadSMSCoun
 long long HXAppSplitViewRole::unreadVMCount() const { return app_.unreadVMCount(); }
 
 // ---- the conversation screen
-
-std::shared_ptr<HX_Account> HXAppConversationRole::account() const { return alerts_.account(); }
 
 std::shared_ptr<store::ManagedObject> HXAppConversationRole::getConversationWithID(const std::string& conversationID) {
     return client_.getConversationWithID(conversationID);
@@ -504,8 +470,6 @@ void HXAppConversationRole::resetContacts() { client_.resetContacts(); }
 
 void HXAppConversationRole::lookupPhone(const std::string& number) { client_.lookupPhone(number); }
 
-bool HXAppConversationRole::isABAccessRestricted() { return alerts_.isABAccessRestricted(); }
-
 void HXAppConversationRole::sendSMS(const std::string& text, const std::string& number,
                                     const std::string& conversationID, HXSendCompletion completion) {
     client_.sendSMS(text, number, conversationID, std::move(completion));
@@ -517,8 +481,6 @@ void HXAppConversationRole::sendMMS(const std::string& text, const std::vector<H
     client_.sendMMS(text, images, number, conversationID, std::move(completion));
 }
 
-void HXAppConversationRole::presentAlert(const HXAlert& alert) { alerts_.presentAlert(alert); }
-
 bool HXAppConversationRole::openAppURL(const std::string& url) { return slices_.openAppURL(url); }
 
 std::optional<foundation::Dictionary> HXAppConversationRole::popoverCache() const { return slices_.popoverCache(); }
@@ -526,8 +488,6 @@ std::optional<foundation::Dictionary> HXAppConversationRole::popoverCache() cons
 void HXAppConversationRole::setPopoverCache(const foundation::Dictionary& cache) { slices_.setPopoverCache(cache); }
 
 // ---- quick settings
-
-std::shared_ptr<HX_Account> HXAppQuickSettingsRole::account() const { return alerts_.account(); }
 
 std::shared_ptr<HX_QuickSetting> HXAppQuickSettingsRole::currentSettings() const {
     auto account = alerts_.account();
@@ -544,18 +504,7 @@ std::shared_ptr<services::LocationManager> HXAppQuickSettingsRole::locationManag
 
 void HXAppQuickSettingsRole::monitorQuickSettingRegions() { slices_.monitorQuickSettingRegions(); }
 
-bool HXAppQuickSettingsRole::canChangeCallback() { return calls_.canChangeCallback(); }
-
-bool HXAppQuickSettingsRole::isABAccessRestricted() { return alerts_.isABAccessRestricted(); }
-
-void HXAppQuickSettingsRole::presentAlert(const std::shared_ptr<toolkit::AlertController>& alert,
-                                          toolkit::ViewController* from) {
-    alerts_.presentAlert(alert, from);
-}
-
 void HXAppQuickSettingsRole::openApplicationSettings() { client_.openApplicationSettings(); }
-
-void HXAppQuickSettingsRole::requestReview() { store_.requestReview(); }
 
 // ---- the voicemail player
 
@@ -564,8 +513,6 @@ void HXAppPlaybackRole::downloadVMforID(const std::string& conversationID) { cli
 void HXAppPlaybackRole::downloadRecordedCallForID(const std::string& conversationID) {
     slices_.downloadRecordedCallForID(conversationID);
 }
-
-bool HXAppPlaybackRole::connectionAvailable() const { return alerts_.connectionAvailable(); }
 
 bool HXAppPlaybackRole::useSpeaker() const { return slices_.useSpeaker(); }
 

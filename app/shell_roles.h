@@ -3,9 +3,10 @@
 // out as pointers that share its lifetime: a screen that locks a role keeps the application object
 // for that use, and finds nothing once it is gone. A role holds the slice it works on and the
 // state that only it needs; the operations the application object's slices name stay theirs, and
-// the role calls them. A need several roles share has one owner, which those roles hold: alerts
-// and the connection state (HXAppAlertsRole), the call choice (HXAppCallChoice), the quick-setting
-// snapshot (HXAppQuickSettingsRole), the rating request (HXAppStoreRole).
+// the role calls them. A need several screens share has one owner, which implements the interface
+// those screens take: alerts, the account and the connection state (HXAppAlertsRole), the call
+// choice (HXAppCallChoice), the quick-setting snapshot (HXAppQuickSettingsRole), the rating
+// request (HXAppStoreRole); a role that needs one of them for its own work holds it.
 #pragma once
 
 #include <functional>
@@ -19,7 +20,6 @@ class HXCalls;
 class HX_ConnectAppDelegate;
 class HX_ConnectAppDelegate_iPad;
 class HXContactPhonePicker;
-class HXAppQuickSettingsRole;
 
 // What the application object hands the roles of its own (not its slices'), made once with them
 // (app/shell_roles.cpp): the display preferences the settings screen and the voicemail player
@@ -70,17 +70,17 @@ private:
     const HXShellRoleSlices& slices_;
 };
 
-// The call choice the dial pad, the settings and the quick settings share: the callback phone (the
+// The call choice the dial pad, the settings and the quick settings take: the callback phone (the
 // calls' object on the web client), whether the device places calls itself, and whether a call
 // request is under way.
-class HXAppCallChoice {
+class HXAppCallChoice final : public HXCallChoiceRole {
 public:
     explicit HXAppCallChoice(HXApplicationWebClient& client) : client_(client) {}
-    bool canChangeCallback() const;
-    bool canPlaceCalls() const;
-    std::string forwardingNumberControllerTitle() const;
-    bool isNewForwardingPhoneID(int64_t phoneID) const;
-    bool callRequestInFlight() const;
+    bool canChangeCallback() const override;
+    bool canPlaceCalls() const override;
+    std::string forwardingNumberControllerTitle() const override;
+    bool isNewForwardingPhoneID(int64_t phoneID) const override;
+    bool callRequestInFlight() const override;
 
 private:
     // None once the web client is gone.
@@ -88,18 +88,16 @@ private:
     HXApplicationWebClient& client_;
 };
 
-// The web sign-in panel's: the web client's, the account its alerts owner's.
+// The web sign-in panel's: the web client's.
 class HXAppSignInRole final : public HXSignInRole {
 public:
-    HXAppSignInRole(HXApplicationWebClient& client, HXAppAlertsRole& alerts) : client_(client), alerts_(alerts) {}
-    std::shared_ptr<HX_Account> account() const override;
+    explicit HXAppSignInRole(HXApplicationWebClient& client) : client_(client) {}
     const HXEndpoints& endpoints() override;
     void completeWebSignIn(const std::string& username, std::vector<net::Cookie> cookies,
                            const std::string& url) override;
 
 private:
     HXApplicationWebClient& client_;
-    HXAppAlertsRole& alerts_;
 };
 
 // Routing and presentation: the shell's (the device form's).
@@ -171,20 +169,18 @@ private:
     HX_ConnectAppDelegate& app_;
 };
 
-// Settings and the account: the account prefs (the web client's), the version text (handed by the
-// application object) and the account (the alerts' owner).
+// Settings: the account prefs (the web client's) and the version text (handed by the application
+// object).
 class HXAppSettingsRole final : public HXSettingsRole {
 public:
-    HXAppSettingsRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts)
-        : client_(client), slices_(slices), alerts_(alerts) {}
-    std::shared_ptr<HX_Account> account() const override;
+    HXAppSettingsRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices)
+        : client_(client), slices_(slices) {}
     const std::string& versionString() override;
     void updateAccountPrefs() override;
 
 private:
     HXApplicationWebClient& client_;
     const HXShellRoleSlices& slices_;
-    HXAppAlertsRole& alerts_;
 };
 
 // The passcode settings screen's: the pads' background (handed by the application object), the
@@ -204,27 +200,14 @@ private:
     HXCPasscodeLock& lock_;
 };
 
-// The dial pad's and the favourites': contacts (the web client's data model), the call choice and
-// alerts (their owners').
+// The dial pad's and the favourites': contacts (the web client's data model).
 class HXAppDialPadRole final : public HXDialPadRole {
 public:
-    HXAppDialPadRole(HXApplicationWebClient& client, HXAppAlertsRole& alerts, HXAppCallChoice& calls)
-        : client_(client), alerts_(alerts), calls_(calls) {}
-    std::shared_ptr<HX_Account> account() const override;
+    explicit HXAppDialPadRole(HXApplicationWebClient& client) : client_(client) {}
     std::function<std::string(const std::string& number)> contactNameLookup() override;
-    bool isABAccessRestricted() override;
-    bool connectionAvailable() const override;
-    bool callRequestInFlight() override;
-    bool canChangeCallback() override;
-    bool canPlaceCalls() const override;
-    std::string forwardingNumberControllerTitle() override;
-    bool isNewForwardingPhoneID(int64_t phoneID) override;
-    void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert, toolkit::ViewController* from) override;
 
 private:
     HXApplicationWebClient& client_;
-    HXAppAlertsRole& alerts_;
-    HXAppCallChoice& calls_;
 };
 
 // The list screens' row operations: the web client's conversation operations and the passcode
@@ -234,7 +217,6 @@ public:
     HXAppListActionsRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts,
                          HXCPasscodeLock& lock)
         : client_(client), slices_(slices), alerts_(alerts), lock_(lock) {}
-    bool connectionAvailable() const override;
     bool isInBackground() const override;
     bool passcodeLockShown() const override;
     bool passcodeRequired() const override;
@@ -262,8 +244,7 @@ private:
 // system's contact picker, whose delegate it keeps.
 class HXAppComposeRole final : public HXComposeRole {
 public:
-    HXAppComposeRole(HXApplicationWebClient& client, HXAppAlertsRole& alerts) : client_(client), alerts_(alerts) {}
-    std::shared_ptr<HX_Account> account() const override;
+    explicit HXAppComposeRole(HXApplicationWebClient& client) : client_(client) {}
     void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
                  const std::optional<std::string>& conversationID, HXSendCompletion completion) override;
     void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
@@ -272,29 +253,25 @@ public:
     void showLoadingOverlay(const std::string& statusText) override;
     void removeLoadingOverlay() override;
     bool loadingOverlayShown() const override;
-    void presentAlert(const HXAlert& alert) override;
     std::string contactNameForNumber(std::string_view number) override;
     void searchContactsMatchingName(const std::string& query, std::function<void(ContactList)> found) override;
     void recordContactSelection(const ContactEntry& entry) override;
-    bool isABAccessRestricted() override;
     void presentContactPicker(toolkit::ViewController& presenter, RecipientPicked picked) override;
 
 private:
     HXApplicationWebClient& client_;
-    HXAppAlertsRole& alerts_;
     // The adapter of the contact picker opened last (the picker holds it weakly); replaced at
     // each opening.
     std::shared_ptr<HXContactPhonePicker> recipientPicker_;
 };
 
 // The conversation screen's and the note editor's: the web client's conversation operations,
-// media, contacts and sending, alerts (their owner's), the app's own URLs and the tablet's note
-// cache (handed by the application object).
+// media, contacts and sending, the app's own URLs and the tablet's note cache (handed by the
+// application object).
 class HXAppConversationRole final : public HXConversationRole {
 public:
-    HXAppConversationRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts)
-        : client_(client), slices_(slices), alerts_(alerts) {}
-    std::shared_ptr<HX_Account> account() const override;
+    HXAppConversationRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices)
+        : client_(client), slices_(slices) {}
     std::shared_ptr<store::ManagedObject> getConversationWithID(const std::string& conversationID) override;
     std::shared_ptr<HXStoreRows> messageRows(const std::string& conversationID,
                                              std::weak_ptr<HXRowsObserver> observer) override;
@@ -316,12 +293,10 @@ public:
     void setContactName(const std::string& conversationID, const std::string& name) override;
     void resetContacts() override;
     void lookupPhone(const std::string& number) override;
-    bool isABAccessRestricted() override;
     void sendSMS(const std::string& text, const std::string& number, const std::string& conversationID,
                  HXSendCompletion completion) override;
     void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images, const std::string& number,
                  const std::string& conversationID, HXSendCompletion completion) override;
-    void presentAlert(const HXAlert& alert) override;
     bool openAppURL(const std::string& url) override;
     std::optional<foundation::Dictionary> popoverCache() const override;
     void setPopoverCache(const foundation::Dictionary& cache) override;
@@ -329,27 +304,17 @@ public:
 private:
     HXApplicationWebClient& client_;
     const HXShellRoleSlices& slices_;
-    HXAppAlertsRole& alerts_;
 };
 
 // The settings screen's: the service settings' changes (service/settings_updates.h), the caches
-// and the counts (the web client's), the call choice, alerts and the quick-setting snapshot (their
-// owners') and the application's preferences (handed by the application object).
+// and the counts (the web client's), the account whose caches go (the alerts' owner's) and the
+// application's preferences (handed by the application object).
 class HXAppAccountSettingsRole final : public HXAccountSettingsRole {
 public:
-    HXAppAccountSettingsRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts,
-                             HXAppCallChoice& calls, HXAppQuickSettingsRole& quickSettings)
-        : client_(client), slices_(slices), alerts_(alerts), calls_(calls), quickSettings_(quickSettings) {}
-    std::shared_ptr<HX_Account> account() const override;
-    bool connectionAvailable() const override;
+    HXAppAccountSettingsRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts)
+        : client_(client), slices_(slices), alerts_(alerts) {}
     bool isIdle() override;
-    bool canChangeCallback() override;
-    bool canPlaceCalls() const override;
-    std::string forwardingNumberControllerTitle() override;
-    bool isNewForwardingPhoneID(int64_t phoneID) override;
-    std::shared_ptr<HX_QuickSetting> currentQuickSetting() override;
     bool canMonitorRegions() override;
-    void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert, toolkit::ViewController* from) override;
     void removeLoadingOverlay() override;
     void changeServiceSetting(HXServiceSetting setting, bool value, HXSettingsCompletion completion) override;
     void changeVMGreeting(const std::string& greetingId, HXSettingsCompletion completion) override;
@@ -367,26 +332,20 @@ private:
     HXApplicationWebClient& client_;
     const HXShellRoleSlices& slices_;
     HXAppAlertsRole& alerts_;
-    HXAppCallChoice& calls_;
-    HXAppQuickSettingsRole& quickSettings_;
 };
 
 // The account list's: the session's operations (the web client's).
 class HXAppAccountListRole final : public HXAccountListRole {
 public:
-    HXAppAccountListRole(HXApplicationWebClient& client, HXAppAlertsRole& alerts) : client_(client), alerts_(alerts) {}
-    std::shared_ptr<HX_Account> account() const override;
+    explicit HXAppAccountListRole(HXApplicationWebClient& client) : client_(client) {}
     void logout() override;
     void selectAccountForUserName(const std::string& username) override;
     void loadInitialData() override;
     void deleteAccountForUsername(const std::string& username) override;
     void displayLogin() override;
-    void presentAlert(const HXAlert& alert) override;
 
 private:
     HXApplicationWebClient& client_;
-
-    HXAppAlertsRole& alerts_;
 };
 
 // The tablet's master list's: the split view's detail column and the unread counts (the tablet
@@ -404,49 +363,39 @@ private:
     HX_ConnectAppDelegate_iPad& app_;
 };
 
-// The quick-settings screens': the snapshot of the current settings (its one owner), the presets'
-// application and region monitoring (handed by the application object), the call choice, alerts
-// and the rating request (their owners').
+// The quick-settings screens': the snapshot of the current settings (its one owner, of the
+// account the alerts' owner has) and the presets' application and region monitoring (handed by
+// the application object).
 class HXAppQuickSettingsRole final : public HXQuickSettingsRole {
 public:
-    HXAppQuickSettingsRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts,
-                           HXAppCallChoice& calls, HXAppStoreRole& store)
-        : client_(client), slices_(slices), alerts_(alerts), calls_(calls), store_(store) {}
-    std::shared_ptr<HX_Account> account() const override;
+    HXAppQuickSettingsRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts)
+        : client_(client), slices_(slices), alerts_(alerts) {}
     std::shared_ptr<HX_QuickSetting> currentSettings() const override;
     void selectQuickSettingWithName(const std::string& name) override;
     std::shared_ptr<services::LocationManager> locationManager() const override;
     void monitorQuickSettingRegions() override;
-    bool canChangeCallback() override;
-    bool isABAccessRestricted() override;
-    void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert, toolkit::ViewController* from) override;
     void openApplicationSettings() override;
-    void requestReview() override;
 
 private:
     HXApplicationWebClient& client_;
     const HXShellRoleSlices& slices_;
     HXAppAlertsRole& alerts_;
-    HXAppCallChoice& calls_;
-    HXAppStoreRole& store_;
 };
 
-// The voicemail player's: the web client's audio downloads, the connection (the alerts' owner) and
-// the speaker setting (handed by the application object).
+// The voicemail player's: the web client's audio downloads and the speaker setting (handed by the
+// application object).
 class HXAppPlaybackRole final : public HXPlaybackRole {
 public:
-    HXAppPlaybackRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts)
-        : client_(client), slices_(slices), alerts_(alerts) {}
+    HXAppPlaybackRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices)
+        : client_(client), slices_(slices) {}
     void downloadVMforID(const std::string& conversationID) override;
     void downloadRecordedCallForID(const std::string& conversationID) override;
-    bool connectionAvailable() const override;
     bool useSpeaker() const override;
     void setUseSpeaker(bool on) override;
 
 private:
     HXApplicationWebClient& client_;
     const HXShellRoleSlices& slices_;
-    HXAppAlertsRole& alerts_;
 };
 
 // The roles of one application object, made with it and with what it hands them of itself.

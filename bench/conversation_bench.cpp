@@ -99,7 +99,8 @@ struct Store : hxbench::SignedInHome {
     std::shared_ptr<VC_Conversation> makeScreen() const {
         auto roles = app->screenRoles();
         return std::make_shared<VC_Conversation>(
-            VC_Conversation::Roles{.conversation = roles.conversation, .routing = roles.routing},
+            VC_Conversation::Roles{
+                .conversation = roles.conversation, .routing = roles.routing, .alerts = roles.alerts},
             VC_Conversation::Makers{},
             HXConversationSetup{.conversationID = kThread, .title = "Ann Lee", .conversationType = 1});
     }

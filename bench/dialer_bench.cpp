@@ -19,12 +19,12 @@
 #include "platform/graphics/bitmap.h"
 #include "platform/graphics/codecs.h"
 #include "platform/graphics/image_operations.h"
-#include "tests/support/quiet_dial_pad_role.h"
+#include "tests/support/quiet_alerts_role.h"
 #include "ui/dialer/vc_favorites.h"
 
 namespace {
 
-using Role = hxtest::QuietDialPadRole;
+using Role = hxtest::QuietAlertsRole;
 
 const hxbench::ScratchFolder scratchFolder("hx-dialer-bench");
 
@@ -77,7 +77,7 @@ World& world() {
 void BM_OpenFavorites(benchmark::State& state) {
     World& w = world();
     VC_Favorites::Roles roles;
-    roles.dialPad = w.role;
+    roles.alerts = w.role;
     for (auto _ : state) {
         auto list = std::make_shared<VC_Favorites>(roles, VC_Favorites::HandBack{}, w.sources);
         // Loading the view runs viewDidLoad (and with it the resolution) once, as a real opening does.

@@ -115,21 +115,21 @@ void BM_DragPlainCairo(benchmark::State& state) {
 
 // ---- 200 presets
 
-class BenchRole : public HXQuickSettingsRole {
+class BenchRole : public HXQuickSettingsRole, public HXAlertsRole {
 public:
     std::shared_ptr<HX_Account> account_ = std::make_shared<HX_Account>();
     std::shared_ptr<HX_Account> account() const override { return account_; }
+    bool connectionAvailable() const override { return false; }
+    bool isABAccessRestricted() override { return false; }
+    void presentAlert(const HXAlert&) override {}
+    void presentAlert(const std::shared_ptr<toolkit::AlertController>&, toolkit::ViewController*) override {}
     std::shared_ptr<HX_QuickSetting> currentSettings() const override {
         return account_->quickSetting(true, false, *foundation::UserDefaults::standardUserDefaults());
     }
     void selectQuickSettingWithName(const std::string&) override {}
     std::shared_ptr<services::LocationManager> locationManager() const override { return nullptr; }
     void monitorQuickSettingRegions() override {}
-    bool canChangeCallback() override { return true; }
-    bool isABAccessRestricted() override { return false; }
-    void presentAlert(const std::shared_ptr<toolkit::AlertController>&, toolkit::ViewController*) override {}
     void openApplicationSettings() override {}
-    void requestReview() override {}
 };
 
 std::shared_ptr<BenchRole> presets() {
@@ -154,7 +154,7 @@ void BM_PresetsListed(benchmark::State& state) {
     toolkit::testing::Harness harness;
     auto role = presets();
     for (auto _ : state) {
-        auto list = std::make_shared<VC_QuickSettings>(VC_QuickSettings::Roles{.quickSettings = role},
+        auto list = std::make_shared<VC_QuickSettings>(VC_QuickSettings::Roles{.quickSettings = role, .alerts = role},
                                                        VC_QuickSettings::Makers{});
         harness.setRoot(std::make_shared<toolkit::NavigationController>(list));
         harness.settle();

@@ -1,20 +1,30 @@
 #!/usr/bin/env python3
-"""Counts how much of the screens' roles is the application object's.
+"""Counts how much of the screens' roles only passes work on, and fails when that grows.
 
-Prints these numbers and, with -v, what they count:
-  forwards to the application object
-            role methods whose body is one call on the whole application object (app_) and
-            nothing else;
-  forwards to a slice
-            the same through a slice of it the role holds instead: the web client (client_), or
-            one of the operations the application object hands the roles (slices_);
-  forwards to a shared owner
-            the same through the owner of a need several roles share (alerts, the call choice,
-            the quick-setting snapshot, the store, routing);
-  holders   role classes holding a reference to the whole application object
-            (HX_ConnectAppDelegate& or one of its device forms);
-  friends   roles among the application object's friends.
-A role is a class named HXApp...Role defined under app/.
+A role is a class defined under app/ that is named HXApp...Role or implements an interface of
+app/roles/ (HX...Role). A role method's body is a forward when it is one call and nothing else
+(`return`, `(void)` aside) reached through what the role holds; by what it is reached through:
+  to the application object
+            the whole application object (app_), or a static member of its top class;
+  to a slice
+            the web client (client_) or what the application object hands the roles
+            (slices_), directly, through a static member of HXApplicationWebClient, or through a
+            free function the slice is handed to (HXDeleteMessage(client_, ...),
+            HXConversationPagesOf(client_)->loadOlder(...));
+  to another role
+            any other member the role holds (the alerts, the call choice, routing, the store,
+            an owner of the slice's such as the pages or the sender), directly or through a free
+            function it is handed to;
+  closures  the one-liners the application object hands the roles as HXShellRoleSlices (every
+            closure of the aggregate its roleSlices() builds).
+The sum of the four is "one-call bodies". It also prints the role interfaces (app/roles/)
+that declare account(), the roles holding the web client (HXApplicationWebClient&), the roles
+holding the whole application object (HX_ConnectAppDelegate& or one of its device forms) and the
+roles among its friends. With -v it lists what it counts.
+
+tools/role_forward_count.txt keeps the ceilings of the first four numbers after "one-call
+bodies"; the script fails when a number is above its ceiling and says so when one is below, so
+that the stored numbers only fall: lower them in the same change.
 """
 
 import argparse
@@ -23,15 +33,13 @@ import os
 import re
 import sys
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 APP_OBJECT = r"HX_ConnectAppDelegate(?:_iPad|_iPhone)?"
-# The names under which roles hold the whole application object, one of its slices, and the
-# owners of shared needs.
 WHOLE = ("app_",)
 SLICES = ("client_", "slices_")
-OWNERS = ("alerts_", "calls_", "quickSettings_", "store_", "routing_")
-HANDLES = WHOLE + SLICES + OWNERS
-DEF_RE = re.compile(r"\bHXApp\w*Role::(~?\w+)\s*\(")
+WHOLE_CLASSES = ("HX_ConnectAppDelegate",)
+SLICE_CLASSES = ("HXApplicationWebClient",)
+ROLE_NAME = re.compile(r"HXApp\w*Role$")
+KEYS = ("bodies", "account", "webclient", "whole")
 
 
 def strip(text):
@@ -52,21 +60,67 @@ def matching(text, start, open_ch, close_ch):
     return -1
 
 
+def call_chain(expr):
+    """[(callee, arguments)] when expr is one postfix chain of calls (a.b(x)->c(y), f(x).g()),
+    else None."""
+    i, links, callee = 0, [], ""
+    while i < len(expr):
+        m = re.match(r"\s*((?:\.|->)?\s*(?:::)?\w+(?:\s*::\s*\w+)*)\s*", expr[i:])
+        if not m:
+            return None
+        callee += m.group(1)
+        i += m.end()
+        if i < len(expr) and expr[i] == "(":
+            close = matching(expr, i, "(", ")")
+            if close < 0:
+                return None
+            links.append((callee.strip(), expr[i + 1:close]))
+            callee = ""
+            i = close + 1
+            while i < len(expr) and expr[i].isspace():
+                i += 1
+        elif i >= len(expr) or expr[i] not in ".-":
+            return None
+    return links if links and not callee.strip() else None
+
+
 def forwarded_through(body):
-    """The handle a body is one call on, or None."""
+    """(kind, handle) when the body is a forward, else None."""
     body = body.strip()
-    if body.count(";") != 1 or not body.endswith(";"):
+    if body.count(";") != 1 or not body.endswith(";") or "{" in body:
         return None
     expr = re.sub(r"^(return\s+|\(void\)\s*)", "", body[:-1].strip())
-    call = re.match(r"(%s)\s*(?:\.|->)\s*\w+\s*\(" % "|".join(HANDLES), expr)
-    if not call or matching(expr, call.end() - 1, "(", ")") != len(expr) - 1:
+    links = call_chain(expr)
+    if not links:
         return None
-    return call.group(1)
+    first, arguments = links[0]
+    root = re.match(r"(?:::)?(\w+)", first).group(1)
+    if root.endswith("_"):
+        handle = root
+    elif root in WHOLE_CLASSES:
+        return "whole", root
+    elif root in SLICE_CLASSES:
+        return "slice", root
+    else:
+        # A free function handed one of the role's members.
+        handed = re.findall(r"\b(\w+_)\b", arguments)
+        if not handed or "." in first or "->" in first:
+            return None
+        handle = handed[0]
+    kind = "whole" if handle in WHOLE else "slice" if handle in SLICES else "role"
+    return kind, handle
 
 
-def role_methods(path):
-    text = strip(open(path, encoding="utf-8").read())
-    for match in DEF_RE.finditer(text):
+def classes(text):
+    """(name, bases, body) of each class or struct defined in text."""
+    for match in re.finditer(r"\b(?:class|struct)\s+(\w+)\s*(?:final\s*)?(:[^;{]*)?\{", text):
+        end = matching(text, match.end() - 1, "{", "}")
+        yield match.group(1), match.group(2) or "", text[match.end():end]
+
+
+def role_methods(text, roles):
+    pattern = re.compile(r"\b(%s)::(~?\w+)\s*\(" % "|".join(sorted(roles)))
+    for match in pattern.finditer(text):
         close = matching(text, match.end() - 1, "(", ")")
         rest = text[close + 1:]
         head = re.match(r"\s*(?:const\s*)?(?:override\s*)?(\{|:)", rest)
@@ -74,52 +128,123 @@ def role_methods(path):
             continue
         open_at = close + 1 + head.end() - 1
         end = matching(text, open_at, "{", "}")
-        yield match.group(0).split("::")[0].split()[-1], match.group(1), text[open_at + 1:end]
+        yield match.group(1), match.group(2), text[open_at + 1:end]
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("-v", "--verbose", action="store_true")
-    args = parser.parse_args()
-    sources = sorted(glob.glob(os.path.join(ROOT, "app", "*.cpp")))
-    headers = sorted(glob.glob(os.path.join(ROOT, "app", "**", "*.h"), recursive=True))
+def handed_closures(text):
+    """The closures of each HXShellRoleSlices aggregate built in text."""
+    for match in re.finditer(r"\bHXShellRoleSlices\s*\{", text):
+        end = matching(text, match.end() - 1, "{", "}")
+        yield from re.findall(r"\.(\w+)\s*=\s*\[", text[match.end():end])
 
-    forwards = {"whole": [], "slice": [], "owner": []}
-    methods = 0
-    for path in sources + headers:
-        for role, name, body in role_methods(path):
-            methods += 1
-            handle = forwarded_through(body)
-            if handle:
-                kind = "whole" if handle in WHOLE else "slice" if handle in SLICES else "owner"
-                forwards[kind].append(f"{role}::{name}: {' '.join(body.split())}")
 
-    holders, friends = [], []
+def count(root):
+    sources = sorted(glob.glob(os.path.join(root, "app", "*.cpp")))
+    headers = sorted(glob.glob(os.path.join(root, "app", "**", "*.h"), recursive=True))
+    interfaces = {}
+    for path in glob.glob(os.path.join(root, "app", "roles", "*.h")):
+        for name, _, body in classes(strip(open(path, encoding="utf-8").read())):
+            if name.endswith("Role"):
+                interfaces[name] = body
+    found = {"whole": [], "slice": [], "role": [], "closure": [], "account": [], "webclient": [],
+             "holders": [], "friends": [], "methods": 0}
+    roles = set()
     for path in headers:
+        if os.path.dirname(path) == os.path.join(root, "app", "roles"):
+            continue
         text = strip(open(path, encoding="utf-8").read())
-        for match in re.finditer(r"\bclass\s+(HXApp\w*Role)\b[^;{]*\{", text):
-            end = matching(text, match.end() - 1, "{", "}")
-            if re.search(APP_OBJECT + r"\s*&", text[match.end():end]):
-                holders.append(match.group(1))
+        for name, bases, body in classes(text):
+            implemented = set(re.findall(r"\b(HX\w*Role)\b", bases)) & set(interfaces)
+            if not (ROLE_NAME.match(name) or implemented):
+                continue
+            roles.add(name)
+            if re.search(r"\bHXApplicationWebClient\s*&", body):
+                found["webclient"].append(name)
+            if re.search(APP_OBJECT + r"\s*&", body):
+                found["holders"].append(name)
         if os.path.basename(path).startswith("connect_app_delegate"):
-            friends += re.findall(r"\bfriend\s+(?:class|struct)\s+(HXApp\w*Role)\b", text)
+            found["friends"] += re.findall(r"\bfriend\s+(?:class|struct)\s+(HXApp\w*Role)\b", text)
+    for name, body in sorted(interfaces.items()):
+        if re.search(r"\baccount\s*\(\s*\)", body):
+            found["account"].append(name)
+    for path in sources + headers:
+        text = strip(open(path, encoding="utf-8").read())
+        if roles:
+            for role, name, body in role_methods(text, roles):
+                found["methods"] += 1
+                forward = forwarded_through(body)
+                if forward:
+                    found[forward[0]].append(f"{role}::{name}: {' '.join(body.split())}")
+        found["closure"] += [f"HXShellRoleSlices::{name}" for name in handed_closures(text)]
+    return found
 
-    print(f"role methods {methods}")
-    print(f"forwards to the application object (whole, app_): {len(forwards['whole'])}")
-    print(f"forwards to a slice of it ({', '.join(SLICES)}): {len(forwards['slice'])}")
-    print(f"forwards to a shared owner ({', '.join(OWNERS)}): {len(forwards['owner'])}")
-    print(f"roles holding the whole application object: {len(holders)}")
-    print(f"roles among its friends: {len(friends)}")
+
+def bodies(found):
+    return sum(len(found[kind]) for kind in ("whole", "slice", "role", "closure"))
+
+
+def read_counts(path):
+    counts = {}
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            line = line.split("#", 1)[0].strip()
+            if line:
+                key, _, value = line.partition(" ")
+                counts[key] = int(value)
+    for key in KEYS:
+        if key not in counts:
+            raise ValueError(f"{path}: no '{key}' count")
+    return counts
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--root", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+    parser.add_argument("--count", help="default: ROOT/tools/role_forward_count.txt")
+    parser.add_argument("--check", action="store_true", help="fail when a count is above its ceiling")
+    parser.add_argument("-v", "--verbose", action="store_true")
+    args = parser.parse_args(argv)
+    root = os.path.abspath(args.root)
+    found = count(root)
+    print(f"role methods {found['methods']}")
+    print(f"forwards to the application object (app_): {len(found['whole'])}")
+    print(f"forwards to a slice of it ({', '.join(SLICES)}): {len(found['slice'])}")
+    print(f"forwards to another role: {len(found['role'])}")
+    print(f"closures handed as HXShellRoleSlices: {len(found['closure'])}")
+    print(f"one-call bodies: {bodies(found)}")
+    print(f"role interfaces declaring account(): {len(found['account'])}")
+    print(f"roles holding the web client: {len(found['webclient'])}")
+    print(f"roles holding the whole application object: {len(found['holders'])}")
+    print(f"roles among its friends: {len(found['friends'])}")
     if args.verbose:
-        for kind, label in (("whole", "to the application object"), ("slice", "to a slice"),
-                            ("owner", "to a shared owner")):
-            for line in forwards[kind]:
-                print(f"  forward {label}: {line}")
-        for name in holders:
-            print("  holder " + name)
-        for name in friends:
-            print("  friend " + name)
-    return 0
+        for kind, label in (("whole", "forward to the application object"), ("slice", "forward to a slice"),
+                            ("role", "forward to another role"), ("closure", "closure"),
+                            ("account", "account() in"), ("webclient", "web client held by"),
+                            ("holders", "application object held by"), ("friends", "friend")):
+            for line in found[kind]:
+                print(f"  {label}: {line}")
+    if not args.check:
+        return 0
+    count_path = args.count or os.path.join(root, "tools", "role_forward_count.txt")
+    try:
+        allowed = read_counts(count_path)
+    except (OSError, ValueError) as e:
+        print(f"role_forward_count: {e}", file=sys.stderr)
+        return 2
+    failed = False
+    for key, number, what in (("bodies", bodies(found), "one-call role bodies"),
+                              ("account", len(found["account"]), "role interfaces declaring account()"),
+                              ("webclient", len(found["webclient"]), "roles holding the web client"),
+                              ("whole", len(found["holders"]), "roles holding the whole application object")):
+        if number > allowed[key]:
+            print(f"role_forward_count: {number} {what}, more than the {allowed[key]} allowed: let the owner of "
+                  f"the work implement the interface the screen takes, or hand the screen the role that has it",
+                  file=sys.stderr)
+            failed = True
+        elif number < allowed[key]:
+            print(f"role_forward_count: {number} {what}, fewer than {allowed[key]}: lower "
+                  f"{os.path.relpath(count_path, root)}", file=sys.stderr)
+    return 1 if failed else 0
 
 
 if __name__ == "__main__":

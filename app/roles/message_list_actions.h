@@ -30,8 +30,7 @@ class HXListActionsRole {
 public:
     virtual ~HXListActionsRole() = default;
 
-    // ---- the state rows depend on
-    virtual bool connectionAvailable() const = 0;
+    // ---- the state rows depend on (the connection is the alerts role's)
     virtual bool isInBackground() const = 0;
     // The passcode lock is up: the lists ask the service for nothing until it goes.
     virtual bool passcodeLockShown() const { return false; }

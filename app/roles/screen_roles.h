@@ -42,7 +42,8 @@ class ViewController;
 
 // Alerts and the state any screen may ask about: the current account, the connection, whether
 // contacts may be read, and the alerts themselves (a model alert over whatever is shown, or an
-// alert controller from a screen). One object serves these for every role that offers them.
+// alert controller from a screen). A screen that needs any of these takes this role; no other
+// role repeats them.
 class HXAlertsRole {
 public:
     virtual ~HXAlertsRole() = default;
@@ -57,12 +58,11 @@ public:
                               toolkit::ViewController* from) = 0;
 };
 
-// The web sign-in panel's: the account being signed in again, the service's hosts, and the
-// hand-over of a finished sign-in.
+// The web sign-in panel's: the service's hosts and the hand-over of a finished sign-in (the
+// account being signed in again is the alerts role's).
 class HXSignInRole {
 public:
     virtual ~HXSignInRole() = default;
-    virtual std::shared_ptr<HX_Account> account() const = 0;
     virtual const HXEndpoints& endpoints() = 0;
     // The form's user name, the web view's cookies and the service page the sign-in reached.
     virtual void completeWebSignIn(const std::string& username, std::vector<net::Cookie> cookies,
@@ -136,36 +136,32 @@ public:
     virtual void screenNotBuilt(const std::string& request) = 0;
 };
 
-// Settings and the account: the version text shown, the stored account preferences.
+// Settings: the version text shown, the stored account preferences.
 class HXSettingsRole {
 public:
     virtual ~HXSettingsRole() = default;
-    virtual std::shared_ptr<HX_Account> account() const = 0;
     virtual const std::string& versionString() = 0;
     virtual void updateAccountPrefs() = 0;
 };
 
+// The snapshot of the account's and the app's current settings as a preset: the settings screen
+// compares it with the stored presets, the quick-settings screens store it.
+class HXSettingsSnapshotRole {
+public:
+    virtual ~HXSettingsSnapshotRole() = default;
+    virtual std::shared_ptr<HX_QuickSetting> currentSettings() const = 0;
+};
+
 // The settings screen's: the account's service settings and their changes, the app's own
-// preferences, the callback choice, the caches and alerts over the screen.
+// preferences and the caches (the account, the connection and alerts are the alerts role's, the
+// callback choice the call choice's).
 class HXAccountSettingsRole {
 public:
     virtual ~HXAccountSettingsRole() = default;
-    virtual std::shared_ptr<HX_Account> account() const = 0;
-    virtual bool connectionAvailable() const = 0;
     // No request is in flight.
     virtual bool isIdle() = 0;
-    virtual bool canChangeCallback() = 0;
-    // Whether the device places phone calls itself (the direct and dialer call methods).
-    virtual bool canPlaceCalls() const = 0;
-    virtual std::string forwardingNumberControllerTitle() = 0;
-    // Stores the choice; true when it changed.
-    virtual bool isNewForwardingPhoneID(int64_t phoneID) = 0;
-    // The account's settings now, as a quick setting compares them.
-    virtual std::shared_ptr<HX_QuickSetting> currentQuickSetting() = 0;
     // The device can monitor regions (location awareness).
     virtual bool canMonitorRegions() = 0;
-    virtual void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert,
-                              toolkit::ViewController* from) = 0;
     virtual void removeLoadingOverlay() = 0;
 
     // The changes of the service settings (one request each; completion hears the end).
@@ -196,7 +192,6 @@ public:
 class HXAccountListRole {
 public:
     virtual ~HXAccountListRole() = default;
-    virtual std::shared_ptr<HX_Account> account() const = 0;
     // Ends the current session, leaving an empty account.
     virtual void logout() = 0;
     virtual void selectAccountForUserName(const std::string& username) = 0;
@@ -204,8 +199,6 @@ public:
     // Removes everything kept for username (keychain items, preferences, store, caches).
     virtual void deleteAccountForUsername(const std::string& username) = 0;
     virtual void displayLogin() = 0;
-    // Over whatever is shown when it comes up.
-    virtual void presentAlert(const HXAlert& alert) = 0;
 };
 
 // The tablet form's split view, for its master list.
@@ -235,32 +228,33 @@ public:
     virtual std::shared_ptr<toolkit::ViewController> passcodePadDelegateScreen() = 0;
 };
 
-// The dial pad's and the favourites': the account and its callback choice, the call request's
-// state, contacts (a name lookup any thread may run, access) and alerts over a screen.
+// The callback choice the dial pad, the settings screen and the quick settings share: whether
+// the account's callback phone may change, whether the device places phone calls itself, the
+// chooser's title and the choice, and whether a call request is under way.
+class HXCallChoiceRole {
+public:
+    virtual ~HXCallChoiceRole() = default;
+    virtual bool canChangeCallback() const = 0;
+    // Whether the device places phone calls itself (the direct and dialer call methods).
+    virtual bool canPlaceCalls() const = 0;
+    virtual std::string forwardingNumberControllerTitle() const = 0;
+    // Stores the choice; true when it changed.
+    virtual bool isNewForwardingPhoneID(int64_t phoneID) const = 0;
+    // A callback call or a direct call is under way.
+    virtual bool callRequestInFlight() const = 0;
+};
+
+// The dial pad's and the favourites': a contact name lookup any thread may run.
 class HXDialPadRole {
 public:
     virtual ~HXDialPadRole() = default;
-    virtual std::shared_ptr<HX_Account> account() const = 0;
     // Matches numbers against the contacts as they are when it is made; it holds no screen and no
     // application object, so a background queue may run it.
     virtual std::function<std::string(const std::string& number)> contactNameLookup() = 0;
-    // False when the app may read contacts; true after telling the user why not.
-    virtual bool isABAccessRestricted() = 0;
-    virtual bool connectionAvailable() const = 0;
-    // A callback call or a direct call is under way.
-    virtual bool callRequestInFlight() = 0;
-    virtual bool canChangeCallback() = 0;
-    // Whether the device places phone calls itself (the direct and dialer methods).
-    virtual bool canPlaceCalls() const = 0;
-    virtual std::string forwardingNumberControllerTitle() = 0;
-    // Stores the choice; true when it changed.
-    virtual bool isNewForwardingPhoneID(int64_t phoneID) = 0;
-    virtual void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert,
-                              toolkit::ViewController* from) = 0;
 };
 
 // The new-message screen's: sending, the progress overlay while a send is under way, the
-// contacts behind the recipients, alerts, and the system's contact picker that adds a recipient.
+// contacts behind the recipients and the system's contact picker that adds a recipient.
 class HXComposeRole {
 public:
     using ContactEntry = std::shared_ptr<const foundation::Dictionary>;
@@ -270,7 +264,6 @@ public:
     using RecipientPicked = std::function<bool(const std::string& number, const std::string& title)>;
 
     virtual ~HXComposeRole() = default;
-    virtual std::shared_ptr<HX_Account> account() const = 0;
     // recipients: numbers joined with "|"; a conversation id sends into that conversation. The
     // completion hears how the send goes, on the main queue.
     virtual void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
@@ -281,15 +274,12 @@ public:
     virtual void showLoadingOverlay(const std::string& statusText) = 0;
     virtual void removeLoadingOverlay() = 0;
     virtual bool loadingOverlayShown() const = 0;
-    virtual void presentAlert(const HXAlert& alert) = 0;
     // The contact name of a number, or "".
     virtual std::string contactNameForNumber(std::string_view number) = 0;
     // The contacts matching a name, searched off the main thread; found runs on the main queue.
     virtual void searchContactsMatchingName(const std::string& query, std::function<void(ContactList)> found) = 0;
     // Remembers a pick (later searches list it first), off the main thread.
     virtual void recordContactSelection(const ContactEntry& entry) = 0;
-    // True (after the user was told) when the contacts may not be read.
-    virtual bool isABAccessRestricted() = 0;
     // Presents the device's contacts over presenter; picked runs for a choice, after the picker
     // has closed.
     virtual void presentContactPicker(toolkit::ViewController& presenter, RecipientPicked picked) = 0;
@@ -297,12 +287,11 @@ public:
 
 // The conversation screen's and the note editor's: the conversation and its messages in the store,
 // older pages, one message's delete, the note, contacts (device and service), the attachments'
-// pictures and media, sending with an answer, alerts, the app's own URLs, and the tablet's note
-// kept across popovers.
+// pictures and media, sending with an answer, the app's own URLs, and the tablet's note kept
+// across popovers.
 class HXConversationRole {
 public:
     virtual ~HXConversationRole() = default;
-    virtual std::shared_ptr<HX_Account> account() const = 0;
     // The conversation of the id in the main context; null when the store has none.
     virtual std::shared_ptr<store::ManagedObject> getConversationWithID(const std::string& conversationID) = 0;
     // The conversation's messages, oldest first; their row-level changes go to observer. None
@@ -343,14 +332,12 @@ public:
     virtual void resetContacts() = 0;
     // Looks the number up in the contacts again (its conversations' contact names follow).
     virtual void lookupPhone(const std::string& number) = 0;
-    virtual bool isABAccessRestricted() = 0;
 
-    // ---- sending, alerts and the app's own URLs
+    // ---- sending and the app's own URLs
     virtual void sendSMS(const std::string& text, const std::string& number, const std::string& conversationID,
                          HXSendCompletion completion) = 0;
     virtual void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images, const std::string& number,
                          const std::string& conversationID, HXSendCompletion completion) = 0;
-    virtual void presentAlert(const HXAlert& alert) = 0;
     // The app's own handler of "hxconnect://" URLs.
     virtual bool openAppURL(const std::string& url) = 0;
     // The tablet's unsaved note between popovers (none on the phone).
@@ -366,31 +353,20 @@ public:
     virtual ~HXPlaybackRole() = default;
     virtual void downloadVMforID(const std::string& conversationID) = 0;
     virtual void downloadRecordedCallForID(const std::string& conversationID) = 0;
-    virtual bool connectionAvailable() const = 0;
     virtual bool useSpeaker() const = 0;
     virtual void setUseSpeaker(bool on) = 0;
 };
 
-// The quick-settings screens': the account's presets and current settings, applying one, the
-// location manager (none where the device monitors no regions) and the registration of the
-// presets' regions, the callback choice's availability, contacts access, alerts, the system's
-// settings page and the rating request.
-class HXQuickSettingsRole {
+// The quick-settings screens': the current settings as a preset (the snapshot), applying one, the
+// location manager (none where the device monitors no regions), the registration of the presets'
+// regions and the system's settings page.
+class HXQuickSettingsRole : public HXSettingsSnapshotRole {
 public:
-    virtual ~HXQuickSettingsRole() = default;
-    virtual std::shared_ptr<HX_Account> account() const = 0;
-    // A snapshot of the account's and the app's current settings as a preset.
-    virtual std::shared_ptr<HX_QuickSetting> currentSettings() const = 0;
     virtual void selectQuickSettingWithName(const std::string& name) = 0;
     virtual std::shared_ptr<services::LocationManager> locationManager() const = 0;
     // Monitors the region of every stored preset (exit notified while the account has a default).
     virtual void monitorQuickSettingRegions() = 0;
-    virtual bool canChangeCallback() = 0;
-    virtual bool isABAccessRestricted() = 0;
-    virtual void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert,
-                              toolkit::ViewController* from) = 0;
     virtual void openApplicationSettings() = 0;
-    virtual void requestReview() = 0;
 };
 
 // What a maker hands a screen; a role that the form does not play is empty.
@@ -413,4 +389,5 @@ struct HXScreenRoles {
     std::weak_ptr<HXQuickSettingsRole> quickSettings;
     std::weak_ptr<HXPlaybackRole> playback;
     std::weak_ptr<HXAlertsRole> alerts;
+    std::weak_ptr<HXCallChoiceRole> callChoice;
 };

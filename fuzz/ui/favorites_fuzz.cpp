@@ -17,12 +17,12 @@
 #include "platform/foundation/json.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/services/contacts.h"
-#include "tests/support/quiet_dial_pad_role.h"
+#include "tests/support/quiet_alerts_role.h"
 #include "ui/dialer/vc_favorites.h"
 
 namespace {
 
-using Role = hxtest::QuietDialPadRole;
+using Role = hxtest::QuietAlertsRole;
 
 struct World {
     dispatch::VirtualClock clock;
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool signedIn = !(size > 0 && data[0] == '!');
     VC_Favorites::Roles roles;
     std::shared_ptr<Role> none = std::make_shared<Role>();
-    roles.dialPad = signedIn ? w.role : none;
+    roles.alerts = signedIn ? w.role : none;
     VC_Favorites list(roles, {}, w.sources);
     auto lines = list.favoriteNums();
     list.updateFavorites();

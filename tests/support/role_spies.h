@@ -36,35 +36,13 @@ struct CallsSpy : HXConversationActionsRole {
 };
 
 // Answers the contact lookup with the test's own while it has one.
-class DialPadSpy : public HXDialPadRole {
-    template <typename Member, typename... Args>
-    auto call(Member member, Args&&... args) const {
-        auto role = real.lock();
-        using Result = decltype(((*role).*member)(std::forward<Args>(args)...));
-        if (!role) return Result();
-        return ((*role).*member)(std::forward<Args>(args)...);
-    }
-
-public:
+struct DialPadSpy : HXDialPadRole {
     std::weak_ptr<HXDialPadRole> real;
     std::function<std::string(const std::string&)> lookup;
-    std::shared_ptr<HX_Account> account() const override { return call(&HXDialPadRole::account); }
     std::function<std::string(const std::string& number)> contactNameLookup() override {
-        return lookup ? lookup : call(&HXDialPadRole::contactNameLookup);
-    }
-    bool isABAccessRestricted() override { return call(&HXDialPadRole::isABAccessRestricted); }
-    bool connectionAvailable() const override { return call(&HXDialPadRole::connectionAvailable); }
-    bool callRequestInFlight() override { return call(&HXDialPadRole::callRequestInFlight); }
-    bool canChangeCallback() override { return call(&HXDialPadRole::canChangeCallback); }
-    bool canPlaceCalls() const override { return call(&HXDialPadRole::canPlaceCalls); }
-    std::string forwardingNumberControllerTitle() override {
-        return call(&HXDialPadRole::forwardingNumberControllerTitle);
-    }
-    bool isNewForwardingPhoneID(int64_t phoneID) override {
-        return call(&HXDialPadRole::isNewForwardingPhoneID, phoneID);
-    }
-    void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert, toolkit::ViewController* from) override {
-        call(&HXDialPadRole::presentAlert, alert, from);
+        if (lookup) return lookup;
+        auto role = real.lock();
+        return role ? role->contactNameLookup() : nullptr;
     }
 };
 

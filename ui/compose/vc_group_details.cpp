@@ -159,8 +159,8 @@ void VC_GroupDetails::didSelectRow(toolkit::TableView& table, toolkit::IndexPath
         std::static_pointer_cast<VC_GroupDetails>(shared_from_this()));
     std::shared_ptr<system_screens::ContactViewController> card;
     if (!member.identifier.empty()) {
-        auto conversation = roles_.conversation.lock();
-        if (!conversation || conversation->isABAccessRestricted()) return;
+        auto alerts = roles_.alerts.lock();
+        if (!alerts || alerts->isABAccessRestricted()) return;
         auto store = services::ContactStore::shared();
         auto contact = store->unifiedContactWithIdentifier(member.identifier, cardKeys());
         if (!contact.ok()) return;
@@ -246,8 +246,8 @@ void VC_GroupDetails::call(const std::string& number) {
     auto conversation = roles_.conversation.lock();
     const bool skip = foundation::UserDefaults::standardUserDefaults()->boolForKey("skipDialpad");
     std::string method;
-    if (skip && conversation)
-        if (auto account = conversation->account()) method = hxCallMethodParameter(account.get());
+    if (auto alerts = roles_.alerts.lock(); skip && alerts)
+        if (auto account = alerts->account()) method = hxCallMethodParameter(account.get());
     const std::string url = hxCallURLForNumber(number, skip, method);
     dismiss();
     if (conversation) conversation->openAppURL(url);

@@ -25,6 +25,7 @@ public:
         std::weak_ptr<HXComposeRole> compose;
         std::weak_ptr<HXConversationActionsRole> conversations;
         std::weak_ptr<HXStoreRole> store;
+        std::weak_ptr<HXAlertsRole> alerts;
     };
     static constexpr const char* kCellIdentifier = "contactDetailCell";
 

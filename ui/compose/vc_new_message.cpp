@@ -157,8 +157,8 @@ void VC_NewMessage::viewDidLoad() {
     searchResultsTable_->setDataSource(as<toolkit::TableViewDataSource>());
     searchResultsTable_->setTableDelegate(as<toolkit::TableViewDelegate>());
 
-    auto compose = roles_.compose.lock();
-    const auto account = compose ? compose->account() : nullptr;
+    auto alerts = roles_.alerts.lock();
+    const auto account = alerts ? alerts->account() : nullptr;
     if (account && account->authV2()) {
         makePictureTray();
         updateImagePreviews();
@@ -348,7 +348,8 @@ bool VC_NewMessage::tokenFieldWillAddToken(HXCTokenField& field, HXCToken& token
     if (token.representedObject().isNull()) {
         const std::string title = token.title();
         if (onlyNumberCharacters(title)) {
-            const auto account = compose ? compose->account() : nullptr;
+            auto alerts = roles_.alerts.lock();
+            const auto account = alerts ? alerts->account() : nullptr;
             const std::string n = completedNumber(title, account ? account->HXnumber() : std::nullopt);
             const std::string formatted = PhoneExtensions::formattedPhoneNumberFromString(n);
             token.setRepresentedObject(foundation::Value(formatted));
@@ -660,7 +661,8 @@ void VC_NewMessage::HXCKeyDelayedAction() {
 
 void VC_NewMessage::openAddressBook() {
     auto compose = roles_.compose.lock();
-    if (!compose || compose->isABAccessRestricted()) return;
+    auto alerts = roles_.alerts.lock();
+    if (!compose || !alerts || alerts->isABAccessRestricted()) return;
     toolkit::ViewController& presenter =
         navigationController() ? static_cast<toolkit::ViewController&>(*navigationController()) : *this;
     compose->presentContactPicker(presenter,
@@ -739,8 +741,8 @@ void VC_NewMessage::dropUserActivity() {
 }
 
 void VC_NewMessage::userActivityWillSave(services::UserActivity& activity) {
-    auto compose = roles_.compose.lock();
-    const auto account = compose ? compose->account() : nullptr;
+    auto alerts = roles_.alerts.lock();
+    const auto account = alerts ? alerts->account() : nullptr;
     if (!isViewLoaded() || !account || account->username().empty()) return;
     foundation::Dictionary info;
     info.set("messageText", message_->text());

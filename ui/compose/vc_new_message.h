@@ -52,6 +52,7 @@ public:
     struct Roles {
         std::weak_ptr<HXComposeRole> compose;
         std::weak_ptr<HXRoutingRole> routing;
+        std::weak_ptr<HXAlertsRole> alerts;
     };
     // The dial pad's favourites list, which hands a picked favourite back as a recipient.
     struct Makers {

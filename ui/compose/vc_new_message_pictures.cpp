@@ -25,8 +25,8 @@ void VC_NewMessage::makePictureTray() {
     };
     pictures_ = HXPictureTray::make({.screen = weak,
                                      .presentAlert =
-                                         [compose = roles_.compose](const HXAlert& alert) {
-                                             if (auto c = compose.lock()) c->presentAlert(alert);
+                                         [alerts = roles_.alerts](const HXAlert& alert) {
+                                             if (auto a = alerts.lock()) a->presentAlert(alert);
                                          },
                                      .changed =
                                          [weak] {

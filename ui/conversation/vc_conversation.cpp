@@ -67,8 +67,8 @@ VC_Conversation::~VC_Conversation() {
 const std::shared_ptr<services::UserActivity>& VC_Conversation::replyActivity() const { return replyActivityStore(); }
 
 bool VC_Conversation::signedIn() const {
-    auto r = role();
-    auto account = r ? r->account() : nullptr;
+    auto a = alerts();
+    auto account = a ? a->account() : nullptr;
     return account && account->authV2().has_value();
 }
 
@@ -402,8 +402,8 @@ void VC_Conversation::userActivityWillSave(services::UserActivity& activity) {
     dispatch::Queue::main()->async([weak = weakSelf<VC_Conversation>()] {
         auto self = weak.lock();
         if (!self || !self->conversation_) return;
-        auto r = self->role();
-        auto account = r ? r->account() : nullptr;
+        auto a = self->alerts();
+        auto account = a ? a->account() : nullptr;
         const std::string id = self->conversation_->conversationID();
         const std::string text = self->replyText();
         if (text.empty() || id.empty() || !account || account->username().empty()) return;

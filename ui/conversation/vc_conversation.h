@@ -65,6 +65,7 @@ public:
         std::weak_ptr<HXStoreRole> store;
         std::weak_ptr<HXPlaybackRole> playback;
         std::weak_ptr<HXListLoadingRole> lists;
+        std::weak_ptr<HXAlertsRole> alerts;
     };
     // The picture preview's present (or dismiss) animation out of (back into) sourcePoint.
     using PreviewTransitionMaker =
@@ -346,6 +347,7 @@ public:
 
 private:
     std::shared_ptr<HXConversationRole> role() const { return roles_.conversation.lock(); }
+    std::shared_ptr<HXAlertsRole> alerts() const { return roles_.alerts.lock(); }
     bool signedIn() const;
     bool isGroup() const;
     double availableWidth() const;

@@ -232,7 +232,7 @@ void VC_Conversation::addContactToSource(const std::string& source) {
     }
     if (source == "AB") {
         // A restricted device says so itself; a number that is no phone number offers nothing.
-        if (r->isABAccessRestricted()) return;
+        if (auto a = alerts(); a && a->isABAccessRestricted()) return;
         auto contact = newDeviceContact(sender, number, conversation_->type(), conversation_->lastMessageText());
         if (!contact) return;
         presentContactCard(system_screens::ContactViewController::forUnknownContact(std::move(*contact)), true);
@@ -430,7 +430,8 @@ void VC_Conversation::openURLForNumber(const std::string& number) {
     auto r = role();
     if (!r) return;
     const bool skip = defaults().boolForKey("skipDialpad");
-    auto account = r->account();
+    auto a = alerts();
+    auto account = a ? a->account() : nullptr;
     r->openAppURL(callURLForNumber(number, skip, skip ? hxCallMethodParameter(account.get()) : std::string()));
 }
 

@@ -16,7 +16,8 @@ void VC_Conversation::makeVoicemailPlayer(HXVoicemailPlayer::Views views) {
     voicemail_ = HXVoicemailPlayer::make(std::move(views), {.mediaID = conversation_->conversationID(),
                                                             .lengthText = std::move(lengthText),
                                                             .conversation = roles_.conversation,
-                                                            .playback = roles_.playback});
+                                                            .playback = roles_.playback,
+                                                            .alerts = roles_.alerts});
 }
 
 void VC_Conversation::updatePlayPosition() {

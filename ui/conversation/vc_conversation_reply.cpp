@@ -232,8 +232,8 @@ const std::shared_ptr<HXPictureTray>& VC_Conversation::pictureTray() {
     auto weak = weakSelf<VC_Conversation>();
     pictures_ = HXPictureTray::make({.screen = weak,
                                      .presentAlert =
-                                         [role = roles_.conversation](const HXAlert& alert) {
-                                             if (auto r = role.lock()) r->presentAlert(alert);
+                                         [alerts = roles_.alerts](const HXAlert& alert) {
+                                             if (auto a = alerts.lock()) a->presentAlert(alert);
                                          },
                                      .changed =
                                          [weak] {

@@ -377,7 +377,7 @@ VC_Conversation::contextMenuConfiguration(toolkit::TableView&, toolkit::IndexPat
                         break;
                     case PhotoAuthorizationStatus::Denied:
                         if (auto self = weak.lock())
-                            if (auto r = self->role()) r->presentAlert(hxPhotoLibraryDeniedAlert());
+                            if (auto a = self->alerts()) a->presentAlert(hxPhotoLibraryDeniedAlert());
                         break;
                     default:
                         savePicture(data, gif);

@@ -220,8 +220,9 @@ void HXVoicemailPlayer::preparePlayer() {
 
     auto role = source_.conversation.lock();
     auto playback = source_.playback.lock();
+    auto alerts = source_.alerts.lock();
     const std::string path = role ? role->localURLForMedia(id, "audio/") : std::string();
-    const bool fetch = prefetching() && playback && playback->connectionAvailable();
+    const bool fetch = prefetching() && playback && alerts && alerts->connectionAvailable();
     if (!path.empty() && foundation::files::exists(path)) {
         auto opened = services::AudioPlayer::withContentsOfFile(path);
         if (opened.ok() && opened.value()->format()) {

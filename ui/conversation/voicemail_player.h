@@ -43,6 +43,7 @@ public:
         std::function<std::string()> lengthText;
         std::weak_ptr<HXConversationRole> conversation;
         std::weak_ptr<HXPlaybackRole> playback;
+        std::weak_ptr<HXAlertsRole> alerts;
     };
     // Wired to its views (the spinner takes the play button's place while the audio downloads);
     // the file is opened, or asked for when prefetching.

@@ -494,19 +494,19 @@ void VC_Call::keyPressed(toolkit::View* sender) {
 }
 
 void VC_Call::callKeyPressed() {
-    auto role = dialPadRole();
+    auto alerts = this->alerts();
     if (!number_.empty()) {
-        if (role && role->connectionAvailable()) {
+        if (alerts && alerts->connectionAvailable()) {
             key(kTagCall)->setHidden(true);
             forwardingLabel->setHidden(true);
             callStarted->startAnimating();
         }
-        const auto account = role ? role->account() : nullptr;
+        const auto account = alerts ? alerts->account() : nullptr;
         const std::string own = account ? account->HXnumber().value_or("") : "";
         const std::string number = HXDialedNumber::numberToCall(number_.shown(), own);
         // The method an outside URL chose becomes the account's now that the user calls.
         if (auto proposed = std::exchange(proposedMethod_, std::nullopt);
-            proposed && role && role->isNewForwardingPhoneID(*proposed))
+            proposed && callChoice() && callChoice()->isNewForwardingPhoneID(*proposed))
             foundation::NotificationCenter::defaultCenter().post("kChangedCallbackNumberNotification");
         if (auto calls = roles_.conversations.lock()) calls->placeCallTo(number);
         // A call that ended before any request (no token, the phone's own dialer) must not
@@ -522,7 +522,7 @@ void VC_Call::callKeyPressed() {
         defaults()->removeObjectForKey("lastDialedNumber");
         refresh();
         updateContactLabelForNumber(HXDialedNumber::filter(*text));
-    } else if (role && role->account() && role->account()->phones().size() >= 2) {
+    } else if (alerts && alerts->account() && alerts->account()->phones().size() >= 2) {
         changeForwardingNumber(nullptr);
     }
     refresh();
@@ -589,7 +589,8 @@ void VC_Call::lookUpContact(const std::string& n) {
     if (!role) return;
     const uint64_t generation = ++lookupGeneration_;
     auto lookup = role->contactNameLookup();
-    const auto account = role->account();
+    auto alerts = this->alerts();
+    const auto account = alerts ? alerts->account() : nullptr;
     const std::string own = account ? account->HXnumber().value_or("") : "";
     std::weak_ptr<VC_Call> weak = weakSelf<VC_Call>();
     dispatch::Queue::global(dispatch::Priority::Background)->async([weak, lookup, n, own, generation] {
@@ -612,8 +613,8 @@ void VC_Call::setCallButtonState() {
     auto apply = [weak] {
         auto self = weak.lock();
         if (!self || !self->isViewLoaded()) return;
-        auto role = self->dialPadRole();
-        const bool busy = role && role->callRequestInFlight();
+        auto choice = self->callChoice();
+        const bool busy = choice && choice->callRequestInFlight();
         if (auto* call = self->key(kTagCall)) call->setHidden(busy);
         self->forwardingLabel->setHidden(busy);
         if (busy)
@@ -628,11 +629,12 @@ void VC_Call::setCallButtonState() {
 }
 
 void VC_Call::updateCreditAndForwardingLabel() {
-    auto role = dialPadRole();
-    auto account = role ? role->account() : nullptr;
+    auto alerts = this->alerts();
+    auto choice = callChoice();
+    auto account = alerts ? alerts->account() : nullptr;
     const std::string balance = account ? account->balance().value_or("") : "";
     creditLabel->setText(balance.empty() ? "" : foundation::format("%@: %@", localizedString("Credit"), balance));
-    if (role && role->canChangeCallback() && !callLongPress_) {
+    if (choice && choice->canChangeCallback() && !callLongPress_) {
         callLongPress_ = std::make_shared<toolkit::LongPressGestureRecognizer>(
             [this](toolkit::GestureRecognizer& g) { changeForwardingNumber(&g); });
         callLongPress_->minimumPressDuration = 0.5;
@@ -641,7 +643,7 @@ void VC_Call::updateCreditAndForwardingLabel() {
     std::string method;
     if (account) {
         const int64_t shown = proposedMethod_.value_or(account->forwardingPhoneID());
-        for (const auto& phone : account->callMethods(role->canPlaceCalls()))
+        for (const auto& phone : account->callMethods(choice && choice->canPlaceCalls()))
             if (phone && phone->phoneId() == shown) {
                 method = phone->name();
                 break;
@@ -654,13 +656,14 @@ void VC_Call::updateCreditAndForwardingLabel() {
 
 void VC_Call::changeForwardingNumber(toolkit::GestureRecognizer* recognizer) {
     if (recognizer && recognizer->state() != toolkit::GestureState::Began) return;
-    auto role = dialPadRole();
-    auto account = role ? role->account() : nullptr;
-    if (!account) return;
-    auto sheet = toolkit::AlertController::make(role->forwardingNumberControllerTitle(), std::nullopt,
+    auto alerts = this->alerts();
+    auto choice = callChoice();
+    auto account = alerts ? alerts->account() : nullptr;
+    if (!account || !choice) return;
+    auto sheet = toolkit::AlertController::make(choice->forwardingNumberControllerTitle(), std::nullopt,
                                                 toolkit::AlertControllerStyle::ActionSheet);
     std::weak_ptr<VC_Call> weak = weakSelf<VC_Call>();
-    for (const auto& phone : account->callMethods(role->canPlaceCalls())) {
+    for (const auto& phone : account->callMethods(choice->canPlaceCalls())) {
         if (!phone) continue;
         const int64_t id = phone->phoneId();
         const std::string name = phone->name();
@@ -671,7 +674,7 @@ void VC_Call::changeForwardingNumber(toolkit::GestureRecognizer* recognizer) {
             [weak, id, name](toolkit::AlertAction&) {
                 auto self = weak.lock();
                 if (!self) return;
-                auto r = self->dialPadRole();
+                auto r = self->callChoice();
                 const bool proposed = std::exchange(self->proposedMethod_, std::nullopt).has_value();
                 if (r && r->isNewForwardingPhoneID(id)) {
                     self->forwardingLabel->setText(name);
@@ -689,14 +692,14 @@ void VC_Call::changeForwardingNumber(toolkit::GestureRecognizer* recognizer) {
         popover->sourceView = view();
         popover->sourceRect = key(kTagCall)->frame();
     }
-    role->presentAlert(sheet, this);
+    alerts->presentAlert(sheet, this);
 }
 
 // ---- contacts and favourites
 
 bool VC_Call::showFavoritesButtonHelp() {
-    auto role = dialPadRole();
-    auto account = role ? role->account() : nullptr;
+    auto alerts = this->alerts();
+    auto account = alerts ? alerts->account() : nullptr;
     if (account && accountHasFavorites(*account)) return false;
     auto warnings = defaults()->dictionaryForKey("displayedWarnings").value_or(foundation::Dictionary{});
     if (warnings.contains("FavoritesHelp")) return false;
@@ -717,7 +720,7 @@ bool VC_Call::showFavoritesButtonHelp() {
                                                           defaults()->setBool(false, "OpenToFavorites");
                                                           if (auto self = weak.lock()) self->openAddressBook();
                                                       }));
-    if (role) role->presentAlert(alert, this);
+    if (alerts) alerts->presentAlert(alert, this);
     warnings.set("FavoritesHelp", foundation::Value(true));
     (void)defaults()->setObject(foundation::Value(std::move(warnings)), "displayedWarnings");
     return true;
@@ -733,8 +736,8 @@ void VC_Call::keyDelayedAction(toolkit::GestureRecognizer* recognizer) {
 }
 
 void VC_Call::openAddressBook() {
-    auto role = dialPadRole();
-    if (!role || role->isABAccessRestricted()) return;
+    auto alerts = this->alerts();
+    if (!alerts || alerts->isABAccessRestricted()) return;
     auto picker = picker_->makePicker();
     toolkit::ViewController* from = this;
     if ((toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad)) {

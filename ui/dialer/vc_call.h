@@ -37,6 +37,8 @@ public:
         std::weak_ptr<HXDialPadRole> dialPad;
         std::weak_ptr<HXRoutingRole> routing;
         std::weak_ptr<HXConversationActionsRole> conversations;
+        std::weak_ptr<HXAlertsRole> alerts;
+        std::weak_ptr<HXCallChoiceRole> callChoice;
     };
     // The screens it opens, made by the screen library (ui/shell): the favourites list, which
     // hands a picked number back through handBack; an empty maker opens nothing.
@@ -126,6 +128,8 @@ private:
     void observe(const char* name, void (VC_Call::*handler)());
     void stopObserving(const char* name);
     std::shared_ptr<HXDialPadRole> dialPadRole() const { return roles_.dialPad.lock(); }
+    std::shared_ptr<HXAlertsRole> alerts() const { return roles_.alerts.lock(); }
+    std::shared_ptr<HXCallChoiceRole> callChoice() const { return roles_.callChoice.lock(); }
 
     Roles roles_;
     Makers makers_;

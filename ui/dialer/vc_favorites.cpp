@@ -103,8 +103,8 @@ std::vector<std::string>& VC_Favorites::favoriteNums() {
         if (!all) {
             userDefaults()->removeObjectForKey(kFavorites);
         } else {
-            auto role = roles_.dialPad.lock();
-            auto account = role ? role->account() : nullptr;
+            auto alerts = roles_.alerts.lock();
+            auto account = alerts ? alerts->account() : nullptr;
             const std::string user = account ? account->username() : std::string();
             if (const foundation::Array* list = all->get(user).ifArray())
                 for (const auto& line : *list)
@@ -125,8 +125,8 @@ void VC_Favorites::saveFavoritesWithDict(const foundation::Dictionary& favorites
 
 void VC_Favorites::save() {
     // Without a signed-in account there is no entry to write.
-    auto role = roles_.dialPad.lock();
-    auto account = role ? role->account() : nullptr;
+    auto alerts = roles_.alerts.lock();
+    auto account = alerts ? alerts->account() : nullptr;
     if (!account || account->username().empty()) return;
     auto stored = userDefaults()->objectForKey(kFavorites);
     foundation::Dictionary all = stored.ifDictionary() ? *stored.ifDictionary() : foundation::Dictionary{};
@@ -264,8 +264,8 @@ void VC_Favorites::didSelectRow(toolkit::TableView& table, IndexPath ip) {
 }
 
 void VC_Favorites::openPicker() {
-    auto role = roles_.dialPad.lock();
-    if (!role || role->isABAccessRestricted()) return;
+    auto alerts = roles_.alerts.lock();
+    if (!alerts || alerts->isABAccessRestricted()) return;
     auto picker = picker_->makePicker(sources_.contacts);
     toolkit::ViewController* from =
         navigationController() ? static_cast<toolkit::ViewController*>(navigationController()) : this;

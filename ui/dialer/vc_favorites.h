@@ -26,7 +26,7 @@ public:
                                         VC_Favorites& list)>;
 
     struct Roles {
-        std::weak_ptr<HXDialPadRole> dialPad;
+        std::weak_ptr<HXAlertsRole> alerts;
     };
     VC_Favorites(Roles roles, HandBack handBack, Favorite::Sources sources = Favorite::Sources::shared());
     ~VC_Favorites() override;

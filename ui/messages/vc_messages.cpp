@@ -296,8 +296,8 @@ void VC_Messages::viewDidAppear(bool animated) {
     if (auto selected = table->indexPathForSelectedRow()) table->deselectRow(*selected, animated);
     if (model_ && !model_->isLoadingMessages()) {
         table->reloadData();
-        auto actions = roles_.listActions.lock();
-        if (!model_->initialLoadDone() && actions && actions->connectionAvailable()) {
+        auto alerts = roles_.alerts.lock();
+        if (!model_->initialLoadDone() && alerts && alerts->connectionAvailable()) {
             std::weak_ptr<HXMessageListModel> weakModel = model_;
             // Only if the list still has no data by then: another way back to it may have loaded it.
             dispatch::Queue::main()->after(0.5, [weakModel] {
@@ -321,8 +321,8 @@ void VC_Messages::viewDidAppear(bool animated) {
         observe(kNetworkReachabilityChangedNotification, [](VC_Messages& list, const foundation::Notification&) {
             if (!list.model_) return;
             if (list.model_->isLoadingMessages()) list.model_->abortLoading();
-            auto actions = list.roles_.listActions.lock();
-            if (actions && actions->connectionAvailable() && !list.model_->initialLoadDone())
+            auto alerts = list.roles_.alerts.lock();
+            if (alerts && alerts->connectionAvailable() && !list.model_->initialLoadDone())
                 list.model_->loadMessages(Model::Sender::None);
         });
         observe("kAccountSelectedNotification", [](VC_Messages& list, const foundation::Notification&) {
@@ -540,7 +540,8 @@ toolkit::TableViewCellPtr VC_Messages::cellForRow(toolkit::TableView& table, Ind
                     for (const auto& n : foundation::split(numbers, "|")) a->refreshContactName(n);
             });
     }
-    if (viewType() == 2 && actions && actions->connectionAvailable() &&
+    if (auto alerts = roles_.alerts.lock();
+        viewType() == 2 && alerts && alerts->connectionAvailable() &&
         foundation::UserDefaults::standardUserDefaults()->boolForKey("VMprefetch")) {
         std::weak_ptr<HXMessageListModel> weakModel = model_;
         const std::string id = conversation->conversationID();
@@ -682,8 +683,8 @@ VC_Messages::previewControllerForConverstion(const std::optional<HX_Conversation
 // ---- row actions
 
 bool VC_Messages::canEditRow(toolkit::TableView&, IndexPath indexPath) {
-    auto actions = roles_.listActions.lock();
-    return indexPath.section == 0 && actions && actions->connectionAvailable();
+    auto alerts = roles_.alerts.lock();
+    return indexPath.section == 0 && alerts && alerts->connectionAvailable();
 }
 
 toolkit::Color VC_Messages::backgroundForEditActionWithType(int type, double height) {

@@ -55,6 +55,7 @@ public:
         std::weak_ptr<HXConversationActionsRole> conversations;
         std::weak_ptr<HXConversationOptionsRole> options;
         std::weak_ptr<HXRoutingRole> routing;
+        std::weak_ptr<HXAlertsRole> alerts;
     };
     // The screen a row or its preview opens, for the conversation set up (none: a tap opens
     // nothing).

@@ -44,7 +44,7 @@ bool regionMonitoringAvailable() {
     return services::LocationManager::isMonitoringAvailableForClass(services::CircularRegion::kClassName);
 }
 
-void presentTextFieldAlert(HXQuickSettingsRole& role, toolkit::ViewController& from, const std::string& title,
+void presentTextFieldAlert(HXAlertsRole& alerts, toolkit::ViewController& from, const std::string& title,
                            const std::optional<std::string>& message, const std::string& placeholder,
                            std::function<void(const std::string& text)> ok) {
     auto alert = toolkit::AlertController::make(title, message, toolkit::AlertControllerStyle::Alert);
@@ -64,6 +64,6 @@ void presentTextFieldAlert(HXQuickSettingsRole& role, toolkit::ViewController& f
                                                       }));
     // Swipes over the alert move the field's caret.
     if (!alert->textFields().empty()) (void)hxcAddGestureNavigationToTextInput(*alert->textFields()[0], *alert->view());
-    role.presentAlert(alert, &from);
+    alerts.presentAlert(alert, &from);
     if (!alert->textFields().empty()) alert->textFields()[0]->becomeFirstResponder();
 }

@@ -10,7 +10,7 @@
 
 class HX_Account;
 class HX_QuickSetting;
-class HXQuickSettingsRole;
+class HXAlertsRole;
 namespace toolkit {
 class ViewController;
 }
@@ -30,7 +30,7 @@ bool storeQuickSetting(HX_Account& account, const std::string& name, const HX_Qu
 bool regionMonitoringAvailable();
 
 // An alert with one text field (focused), "Cancel" and "OK", presented from a screen through the
-// role; ok gets the field's text.
-void presentTextFieldAlert(HXQuickSettingsRole& role, toolkit::ViewController& from, const std::string& title,
+// alerts role; ok gets the field's text.
+void presentTextFieldAlert(HXAlertsRole& alerts, toolkit::ViewController& from, const std::string& title,
                            const std::optional<std::string>& message, const std::string& placeholder,
                            std::function<void(const std::string& text)> ok);

@@ -174,7 +174,7 @@ void VC_Accounts::selectAccount(const std::string& username) {
                                          leaving),
                       {}};
         alert.actions.push_back({localizedString("Dismiss"), HXAlertAction::Style::Cancel, {}});
-        role->presentAlert(alert);
+        if (auto alerts = roles_.alerts.lock()) alerts->presentAlert(alert);
     }
     role->logout();
     role->selectAccountForUserName(username);
@@ -200,7 +200,8 @@ void VC_Accounts::deleteAccount(toolkit::IndexPath indexPath) {
     const auto entries = storedAccounts();
     if (!role || static_cast<size_t>(indexPath.row) >= entries.size()) return;
     const std::string username = entries[static_cast<size_t>(indexPath.row)].username;
-    auto current = role->account();
+    auto alerts = roles_.alerts.lock();
+    auto current = alerts ? alerts->account() : nullptr;
     if (current && current->username() == username) role->logout();
     role->deleteAccountForUsername(username);
     tableView()->deleteRows({indexPath});
@@ -209,7 +210,7 @@ void VC_Accounts::deleteAccount(toolkit::IndexPath indexPath) {
         size.height -= kRowHeight;
         setPreferredContentSize(size);
     }
-    current = role->account();
+    current = alerts ? alerts->account() : nullptr;
     if (!current || current->username().empty()) {
         const auto remaining = storedAccounts();
         if (!remaining.empty()) {

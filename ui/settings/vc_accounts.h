@@ -17,6 +17,7 @@ public:
         std::weak_ptr<HXAccountListRole> accounts;
         std::weak_ptr<HXRoutingRole> routing;
         std::weak_ptr<HXPasscodeRole> passcode;
+        std::weak_ptr<HXAlertsRole> alerts;
     };
     // The screens it opens, made by the screen library (ui/shell): the sign-in panel for an
     // account to add (it keeps no session it would renew); an empty maker opens nothing.

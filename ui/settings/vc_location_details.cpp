@@ -121,7 +121,8 @@ std::shared_ptr<services::LocationManager> VC_LocationDetails::manager() const {
 
 std::shared_ptr<HX_Account> VC_LocationDetails::account() const {
     auto role = roles_.quickSettings.lock();
-    return role ? role->account() : nullptr;
+    auto alerts = roles_.alerts.lock();
+    return role && alerts ? alerts->account() : nullptr;
 }
 
 bool VC_LocationDetails::contactsAuthorized() const {
@@ -165,7 +166,7 @@ void VC_LocationDetails::viewWillDisappear(bool animated) {
     if (auto m = manager())
         for (const auto& region : m->rangedRegions()) m->stopRangingBeaconsInRegion(*region);
     foundation::NotificationCenter::defaultCenter().removeObserver(this);
-    if (auto role = roles_.quickSettings.lock()) role->requestReview();
+    if (auto store = roles_.store.lock()) store->requestReview();
 }
 
 // ---- storing
@@ -250,7 +251,7 @@ void VC_LocationDetails::presentNoLocationAlert() {
                                                 toolkit::AlertControllerStyle::Alert);
     (void)alert->addAction(
         toolkit::AlertAction::make(PhoneExtensions::localizedString("OK"), toolkit::AlertActionStyle::Default));
-    if (auto role = roles_.quickSettings.lock()) role->presentAlert(alert, this);
+    if (auto alerts = roles_.alerts.lock()) alerts->presentAlert(alert, this);
 }
 
 void VC_LocationDetails::useCurrentLocation() {
@@ -424,7 +425,7 @@ void VC_LocationDetails::handleGeocodeError(const foundation::Error& error) {
         toolkit::AlertController::make(text("Location Request Failed"), message, toolkit::AlertControllerStyle::Alert);
     (void)alert->addAction(
         toolkit::AlertAction::make(PhoneExtensions::localizedString("OK"), toolkit::AlertActionStyle::Default));
-    if (auto role = roles_.quickSettings.lock()) role->presentAlert(alert, this);
+    if (auto alerts = roles_.alerts.lock()) alerts->presentAlert(alert, this);
 }
 
 std::vector<std::string> VC_LocationDetails::beaconParts(const std::optional<std::string>& subtitle) {
@@ -452,10 +453,10 @@ std::string VC_LocationDetails::beaconDescription(const std::optional<std::strin
 // ---- alerts and the picker
 
 void VC_LocationDetails::presentAddressAlert() {
-    auto role = roles_.quickSettings.lock();
-    if (!role) return;
+    auto alerts = roles_.alerts.lock();
+    if (!alerts) return;
     auto weak = weakSelf<VC_LocationDetails>();
-    presentTextFieldAlert(*role, *this, text("Enter Address"), std::nullopt, text("1 Market Street, Springfield"),
+    presentTextFieldAlert(*alerts, *this, text("Enter Address"), std::nullopt, text("1 Market Street, Springfield"),
                           [weak](const std::string& typed) {
                               if (auto self = weak.lock()) self->geocodeAddress(typed);
                           });
@@ -523,13 +524,14 @@ void VC_LocationDetails::presentBeaconAlert() {
     ok->setEnabled(uuid.has_value() && beaconFieldsValid(alert->textFields()[1]->text(), alert->textFields()[2]->text(),
                                                          alert->textFields()[3]->text()));
     beaconAlert_ = alert;
-    role->presentAlert(alert, this);
+    if (auto alerts = roles_.alerts.lock()) alerts->presentAlert(alert, this);
 }
 
 void VC_LocationDetails::presentContactPicker() {
     auto role = roles_.quickSettings.lock();
     auto* navigation = navigationController();
-    if (!role || role->isABAccessRestricted() || !navigation) return;
+    auto alerts = roles_.alerts.lock();
+    if (!role || !alerts || alerts->isABAccessRestricted() || !navigation) return;
     auto picker = std::make_shared<system_screens::ContactPickerViewController>();
     picker->displayedPropertyKeys = {services::kContactPostalAddressesKey};
     (void)picker->setPredicateForEnablingContact("postalAddresses.@count > 0");

@@ -31,6 +31,8 @@ class VC_LocationDetails : public toolkit::TableViewController,
 public:
     struct Roles {
         std::weak_ptr<HXQuickSettingsRole> quickSettings;
+        std::weak_ptr<HXAlertsRole> alerts;
+        std::weak_ptr<HXStoreRole> store;
     };
     VC_LocationDetails(Roles roles, std::string settingName);
     ~VC_LocationDetails() override;

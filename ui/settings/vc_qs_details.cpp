@@ -51,7 +51,8 @@ std::vector<std::shared_ptr<HX_Phone>> VC_QSDetails::sortedPresetPhones() const 
 
 void VC_QSDetails::replaceGoneCallbackPhone() {
     auto role = roles_.quickSettings.lock();
-    auto account = role ? role->account() : nullptr;
+    auto alerts = roles_.alerts.lock();
+    auto account = role && alerts ? alerts->account() : nullptr;
     if (!account || !quickSetting_) return;
     const int64_t id = quickSetting_->forwardingPhoneID();
     if (id < 0 || account->phones().contains(id)) return;
@@ -62,7 +63,8 @@ void VC_QSDetails::replaceGoneCallbackPhone() {
 void VC_QSDetails::viewWillAppear(bool animated) {
     toolkit::TableViewController::viewWillAppear(animated);
     auto role = roles_.quickSettings.lock();
-    auto account = role ? role->account() : nullptr;
+    auto alerts = roles_.alerts.lock();
+    auto account = role && alerts ? alerts->account() : nullptr;
     quickSetting_ = account ? storedQuickSetting(*account, settingName_) : nullptr;
     if (!quickSetting_) quickSetting_ = std::make_shared<HX_QuickSetting>();
     setTitle(settingName_);
@@ -75,7 +77,8 @@ void VC_QSDetails::viewWillAppear(bool animated) {
 void VC_QSDetails::viewDidDisappear(bool animated) {
     toolkit::TableViewController::viewDidDisappear(animated);
     auto role = roles_.quickSettings.lock();
-    auto account = role ? role->account() : nullptr;
+    auto alerts = roles_.alerts.lock();
+    auto account = role && alerts ? alerts->account() : nullptr;
     if (!account || !quickSetting_ || quickSetting_->hash() == entryHash_) return;
     if (!account->quickSettings().contains(settingName_)) return;  // deleted meanwhile: nothing to save
     if (!storeQuickSetting(*account, settingName_, *quickSetting_)) return;
@@ -123,7 +126,8 @@ toolkit::TableViewCellPtr VC_QSDetails::cellForRow(toolkit::TableView& table, to
 
 void VC_QSDetails::fillOwnRow(toolkit::TableViewCell& cell, int tag, toolkit::IndexPath ip) {
     auto role = roles_.quickSettings.lock();
-    auto account = role ? role->account() : nullptr;
+    auto alerts = roles_.alerts.lock();
+    auto account = role && alerts ? alerts->account() : nullptr;
     auto& q = *quickSetting_;
     switch (tag) {
         case 115: {
@@ -151,7 +155,8 @@ void VC_QSDetails::fillOwnRow(toolkit::TableViewCell& cell, int tag, toolkit::In
                 }
             }
             cell.textLabel().setText(name);
-            const bool changes = role && role->canChangeCallback();
+            auto choice = roles_.callChoice.lock();
+            const bool changes = role && choice && choice->canChangeCallback();
             cell.setAccessoryType(changes ? toolkit::CellAccessoryType::DisclosureIndicator
                                           : toolkit::CellAccessoryType::None);
             cell.setUserInteractionEnabled(changes);
@@ -185,12 +190,14 @@ std::optional<toolkit::IndexPath> VC_QSDetails::willSelectRow(toolkit::TableView
     const int tag = tagAt(ip);
     if (tag == 115) {
         auto role = roles_.quickSettings.lock();
-        auto account = role ? role->account() : nullptr;
+        auto alerts = roles_.alerts.lock();
+        auto account = role && alerts ? alerts->account() : nullptr;
         if (!account || account->vmGreetings().size() <= 1) return std::nullopt;
     }
     if (tag == 103) {
         auto role = roles_.quickSettings.lock();
-        if (!role || !role->canChangeCallback()) return std::nullopt;
+        auto choice = roles_.callChoice.lock();
+        if (!role || !choice || !choice->canChangeCallback()) return std::nullopt;
     }
     return ip;
 }
@@ -206,7 +213,7 @@ void VC_QSDetails::presentSheet(const std::shared_ptr<toolkit::AlertController>&
         popover->sourceView = view();
         popover->sourceRect = sourceRectForRowAtIndexPath(ip);
     }
-    if (auto role = roles_.quickSettings.lock()) role->presentAlert(sheet, this);
+    if (auto alerts = roles_.alerts.lock()) alerts->presentAlert(sheet, this);
 }
 
 toolkit::Rect VC_QSDetails::sourceRectForRowAtIndexPath(toolkit::IndexPath ip) {
@@ -216,7 +223,8 @@ toolkit::Rect VC_QSDetails::sourceRectForRowAtIndexPath(toolkit::IndexPath ip) {
 
 void VC_QSDetails::didSelectRow(toolkit::TableView& table, toolkit::IndexPath ip) {
     auto role = roles_.quickSettings.lock();
-    auto account = role ? role->account() : nullptr;
+    auto alerts = roles_.alerts.lock();
+    auto account = role && alerts ? alerts->account() : nullptr;
     auto weak = weakSelf<VC_QSDetails>();
     const int tag = tagAt(ip);
     using toolkit::AlertAction;

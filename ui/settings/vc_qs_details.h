@@ -22,6 +22,8 @@ class VC_QSDetails : public toolkit::TableViewController {
 public:
     struct Roles {
         std::weak_ptr<HXQuickSettingsRole> quickSettings;
+        std::weak_ptr<HXAlertsRole> alerts;
+        std::weak_ptr<HXCallChoiceRole> callChoice;
     };
     struct Makers {
         // The region of a setting by its name.

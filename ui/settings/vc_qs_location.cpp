@@ -120,7 +120,7 @@ void VC_QSLocation::toggleLocationAwareness() {
                                                                   if (auto r = weakRole.lock())
                                                                       r->openApplicationSettings();
                                                               }));
-            if (role) role->presentAlert(alert, this);
+            if (auto alerts = roles_.alerts.lock(); role && alerts) alerts->presentAlert(alert, this);
         } else if (now == LocationAuthorization::NotDetermined) {
             auto& center = foundation::NotificationCenter::defaultCenter();
             center.removeObserver(this, "kLocationAuthorizationReceivedNotification");

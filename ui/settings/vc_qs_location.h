@@ -15,6 +15,7 @@ class VC_QSLocation : public toolkit::TableViewController {
 public:
     struct Roles {
         std::weak_ptr<HXQuickSettingsRole> quickSettings;
+        std::weak_ptr<HXAlertsRole> alerts;
     };
     VC_QSLocation(Roles roles, toolkit::TableViewStyle style);
     ~VC_QSLocation() override;

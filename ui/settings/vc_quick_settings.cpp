@@ -38,7 +38,8 @@ void VC_QuickSettings::computeCurrentHash() {
 
 void VC_QuickSettings::remember(const std::string& name, const HX_QuickSetting& setting) {
     auto role = roles_.quickSettings.lock();
-    auto account = role ? role->account() : nullptr;
+    auto alerts = roles_.alerts.lock();
+    auto account = role && alerts ? alerts->account() : nullptr;
     remember(name, setting, account ? account->defaultQS() : std::nullopt);
 }
 
@@ -53,7 +54,8 @@ void VC_QuickSettings::viewDidLoad() {
     monitoring_ = regionMonitoringAvailable();
     computeCurrentHash();
     auto role = roles_.quickSettings.lock();
-    auto account = role ? role->account() : nullptr;
+    auto alerts = roles_.alerts.lock();
+    auto account = role && alerts ? alerts->account() : nullptr;
     if (account) {
         const auto defaultQS = account->defaultQS();
         // The stored presets come in the order of their names (replacing a stored archive keeps
@@ -173,7 +175,8 @@ void VC_QuickSettings::showChanges() {
 
 void VC_QuickSettings::updateHashDict(const std::string& name) {
     auto role = roles_.quickSettings.lock();
-    auto account = role ? role->account() : nullptr;
+    auto alerts = roles_.alerts.lock();
+    auto account = role && alerts ? alerts->account() : nullptr;
     auto setting = account ? storedQuickSetting(*account, name) : nullptr;
     if (setting) remember(name, *setting);
     reloadTable();
@@ -290,10 +293,10 @@ void VC_QuickSettings::willBeginEditingRow(toolkit::TableView&, toolkit::IndexPa
 void VC_QuickSettings::didEndEditingRow(toolkit::TableView&, std::optional<toolkit::IndexPath>) { enableEditButton(); }
 
 void VC_QuickSettings::presentCreateAlert() {
-    auto role = roles_.quickSettings.lock();
-    if (!role) return;
+    auto alerts = roles_.alerts.lock();
+    if (!alerts) return;
     auto weak = weakSelf<VC_QuickSettings>();
-    presentTextFieldAlert(*role, *this, text("Save Current Settings"),
+    presentTextFieldAlert(*alerts, *this, text("Save Current Settings"),
                           text("Create a new Quick Setting based on the currently selected account settings"),
                           text("Quick Setting Title"), [weak](const std::string& name) {
                               if (auto self = weak.lock()) self->createQuickSetting(name);
@@ -302,7 +305,8 @@ void VC_QuickSettings::presentCreateAlert() {
 
 void VC_QuickSettings::createQuickSetting(const std::string& name) {
     auto role = roles_.quickSettings.lock();
-    auto account = role ? role->account() : nullptr;
+    auto alerts = roles_.alerts.lock();
+    auto account = role && alerts ? alerts->account() : nullptr;
     auto snapshot = role ? role->currentSettings() : nullptr;
     if (name.empty() || !account || !snapshot) return;
     // Overwriting a preset keeps its location.
@@ -323,7 +327,8 @@ void VC_QuickSettings::createQuickSetting(const std::string& name) {
 
 void VC_QuickSettings::deleteQuickSetting(const std::string& name) {
     auto role = roles_.quickSettings.lock();
-    auto account = role ? role->account() : nullptr;
+    auto alerts = roles_.alerts.lock();
+    auto account = role && alerts ? alerts->account() : nullptr;
     if (!account) return;
     account->quickSettings().erase(name);
     hashDict_.erase(name);
@@ -355,10 +360,10 @@ void VC_QuickSettings::deleteQuickSetting(const std::string& name) {
 }
 
 void VC_QuickSettings::presentRenameAlert(const std::string& name) {
-    auto role = roles_.quickSettings.lock();
-    if (!role) return;
+    auto alerts = roles_.alerts.lock();
+    if (!alerts) return;
     auto weak = weakSelf<VC_QuickSettings>();
-    presentTextFieldAlert(*role, *this, foundation::format(text("Rename '%@'"), name),
+    presentTextFieldAlert(*alerts, *this, foundation::format(text("Rename '%@'"), name),
                           text("Enter a new name for this Quick Setting"), name,
                           [weak, name](const std::string& newName) {
                               if (auto self = weak.lock()) self->renameQuickSetting(name, newName);
@@ -367,7 +372,8 @@ void VC_QuickSettings::presentRenameAlert(const std::string& name) {
 
 void VC_QuickSettings::renameQuickSetting(const std::string& oldName, const std::string& newName) {
     auto role = roles_.quickSettings.lock();
-    auto account = role ? role->account() : nullptr;
+    auto alerts = roles_.alerts.lock();
+    auto account = role && alerts ? alerts->account() : nullptr;
     if (!account || newName.empty() ||
         std::find(sortedSettings_.begin(), sortedSettings_.end(), newName) != sortedSettings_.end())
         return;

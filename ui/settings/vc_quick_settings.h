@@ -23,6 +23,7 @@ class VC_QuickSettings : public toolkit::TableViewController {
 public:
     struct Roles {
         std::weak_ptr<HXQuickSettingsRole> quickSettings;
+        std::weak_ptr<HXAlertsRole> alerts;
     };
     // The screens it pushes, made by the screen library (ui/shell): the location list (the first
     // row while regions are monitored) and the editor of a preset by name; an empty maker opens

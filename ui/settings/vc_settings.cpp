@@ -55,8 +55,8 @@ VC_Settings::VC_Settings(Roles roles, Makers makers)
 VC_Settings::~VC_Settings() { foundation::NotificationCenter::defaultCenter().removeObserver(this); }
 
 std::shared_ptr<HX_Account> VC_Settings::account() const {
-    auto r = role();
-    return r ? r->account() : nullptr;
+    auto a = alerts();
+    return a ? a->account() : nullptr;
 }
 
 // ---- layout
@@ -176,10 +176,12 @@ VC_Settings::RowValues VC_Settings::rowValues(toolkit::IndexPath indexPath) {
     if (row->title && *row->title) values.text = localizedString(row->title);
     auto a = account();
     auto r = role();
+    auto choice = callChoice();
     if (row->kind == Kind::Switch) {
         values.on = HXSettingsSwitchValue(*row, a.get(), r.get());
         const auto id = layout()[static_cast<size_t>(indexPath.section)].id;
-        const bool offline = !(r && r->connectionAvailable());
+        auto alerts = this->alerts();
+        const bool offline = !(alerts && alerts->connectionAvailable());
         const bool local = id == HXSettingsSectionID::StartCallsFrom || id == HXSettingsSectionID::App;
         values.enabled = tag == 106 || !offline || local;
         return values;
@@ -192,13 +194,13 @@ VC_Settings::RowValues VC_Settings::rowValues(toolkit::IndexPath indexPath) {
             // phone that is gone has been replaced by repairCallbackChoice before drawing).
             std::string name;
             if (a) {
-                for (const auto& method : a->callMethods(r && r->canPlaceCalls()))
+                for (const auto& method : a->callMethods(choice && choice->canPlaceCalls()))
                     if (method && method->phoneId() == a->forwardingPhoneID()) name = method->name();
                 auto it = a->phones().find(a->forwardingPhoneID());
                 if (name.empty() && it != a->phones().end() && it->second) name = it->second->name();
             }
             values.text = name;
-            values.touch = r && r->canChangeCallback();
+            values.touch = choice && choice->canChangeCallback();
             values.accessory =
                 values.touch ? toolkit::CellAccessoryType::DisclosureIndicator : toolkit::CellAccessoryType::None;
             values.detail.clear();
@@ -377,7 +379,7 @@ void VC_Settings::enableForwardingForNumber(long index, bool status, HXSettingsC
 // A callback phone that is no longer linked gives way to the first call method (a phone that
 // rings back, never a VoIP client), stored as the choice is.
 void VC_Settings::repairCallbackChoice() {
-    auto r = role();
+    auto r = callChoice();
     auto a = account();
     if (!r || !a || a->forwardingPhoneID() < 0 || a->phones().contains(a->forwardingPhoneID())) return;
     const auto methods = a->callMethods(r->canPlaceCalls());
@@ -387,8 +389,8 @@ void VC_Settings::repairCallbackChoice() {
 // ---- quick settings
 
 void VC_Settings::updateQuickSetting() {
-    auto r = role();
-    auto snapshot = r ? r->currentQuickSetting() : nullptr;
+    auto owner = roles_.snapshot.lock();
+    auto snapshot = owner ? owner->currentSettings() : nullptr;
     currentQuickSettingHash_ = snapshot ? snapshot->hash() : 0;
     reloadTableCellForTag(117);
 }
@@ -422,7 +424,8 @@ void VC_Settings::updateSettings(bool logout) {
         return;
     }
     auto r = role();
-    auto snapshot = r ? r->currentQuickSetting() : nullptr;
+    auto owner = roles_.snapshot.lock();
+    auto snapshot = owner ? owner->currentSettings() : nullptr;
     currentQuickSettingHash_ = snapshot ? snapshot->hash() : 0;
     if (r) r->removeLoadingOverlay();
     const auto busy = std::exchange(updatingCells_, {});
@@ -626,7 +629,8 @@ void VC_Settings::accessoryButtonTapped(toolkit::TableView& table, toolkit::Inde
 void VC_Settings::didSelectRow(toolkit::TableView& table, toolkit::IndexPath indexPath) {
     const int tag = tagAt(indexPath);
     auto r = role();
-    const bool online = r && r->connectionAvailable();
+    auto alerts = this->alerts();
+    const bool online = alerts && alerts->connectionAvailable();
     switch (tag) {
         case 117:
             if (online && r && makers_.quickSettings) push(makers_.quickSettings());
@@ -682,7 +686,7 @@ void VC_Settings::presentSheet(const std::shared_ptr<toolkit::AlertController>& 
         popover->sourceView = view();
         popover->sourceRect = sourceRectForRowAtIndexPath(indexPath);
     }
-    if (auto r = role()) r->presentAlert(sheet, this);
+    if (auto a = alerts()) a->presentAlert(sheet, this);
 }
 
 void VC_Settings::showChoice(int tag, toolkit::IndexPath indexPath) {
@@ -727,7 +731,7 @@ void VC_Settings::chooseOption(int tag, long option) {
 }
 
 void VC_Settings::showCallbackChoice(toolkit::IndexPath indexPath) {
-    auto r = role();
+    auto r = callChoice();
     auto a = account();
     if (!r || !a) return;
     auto sheet = toolkit::AlertController::make(r->forwardingNumberControllerTitle(), std::nullopt,
@@ -741,9 +745,9 @@ void VC_Settings::showCallbackChoice(toolkit::IndexPath indexPath) {
             id == a->forwardingPhoneID() ? toolkit::AlertActionStyle::Destructive : toolkit::AlertActionStyle::Default,
             [weak, id](toolkit::AlertAction&) {
                 auto self = weak.lock();
-                auto role = self ? self->role() : nullptr;
-                if (!role) return;
-                if (role->isNewForwardingPhoneID(id)) self->updateQuickSetting();
+                auto choice = self ? self->callChoice() : nullptr;
+                if (!choice) return;
+                if (choice->isNewForwardingPhoneID(id)) self->updateQuickSetting();
                 const long section = self->sectionForTag(103);
                 if (section >= 0) self->reloadSection(section);
             }));

@@ -29,6 +29,9 @@ public:
         std::weak_ptr<HXAccountSettingsRole> accountSettings;
         std::weak_ptr<HXRoutingRole> routing;
         std::weak_ptr<HXPasscodeRole> passcode;
+        std::weak_ptr<HXAlertsRole> alerts;
+        std::weak_ptr<HXCallChoiceRole> callChoice;
+        std::weak_ptr<HXSettingsSnapshotRole> snapshot;
     };
     // The screens it opens, each made by the screen library's makers (ui/shell) with the roles
     // that screen uses; an empty one opens nothing. Without an account list the "Accounts"
@@ -89,6 +92,8 @@ protected:
 
 private:
     std::shared_ptr<HXAccountSettingsRole> role() const { return roles_.accountSettings.lock(); }
+    std::shared_ptr<HXAlertsRole> alerts() const { return roles_.alerts.lock(); }
+    std::shared_ptr<HXCallChoiceRole> callChoice() const { return roles_.callChoice.lock(); }
     std::shared_ptr<HX_Account> account() const;
     const std::vector<HXSettingsSection>& layout();
     bool inTable(const toolkit::IndexPath& path);

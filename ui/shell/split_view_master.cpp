@@ -140,8 +140,8 @@ std::shared_ptr<toolkit::View> VC_SplitView_Master::headerView() {
     }
     auto* name = dynamic_cast<toolkit::Label*>(header_->viewWithTag(kUserNameTag));
     auto* number = dynamic_cast<toolkit::Label*>(header_->viewWithTag(kNumberTag));
-    auto settings = roles_.settings.lock();
-    const auto account = settings ? settings->account() : nullptr;
+    auto alerts = roles_.alerts.lock();
+    const auto account = alerts ? alerts->account() : nullptr;
     if (account && !account->username().empty()) {
         hxSetLetterpressedText(*name, account->username());
         hxSetLetterpressedText(*number,

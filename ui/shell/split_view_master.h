@@ -21,6 +21,7 @@ public:
         std::weak_ptr<HXListLoadingRole> lists;
         std::weak_ptr<HXSettingsRole> settings;
         std::weak_ptr<HXConversationActionsRole> conversations;
+        std::weak_ptr<HXAlertsRole> alerts;
     };
     // The screens it opens as popovers, made by the screen library: the help page and the account
     // list (each in a navigation controller of its own); an empty maker opens nothing.

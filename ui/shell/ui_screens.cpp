@@ -44,7 +44,8 @@ VC_Messages::Roles listRoles(const HXScreenRoles& roles) {
             .listActions = roles.listActions,
             .conversations = roles.conversations,
             .options = roles.options,
-            .routing = roles.routing};
+            .routing = roles.routing,
+            .alerts = roles.alerts};
 }
 
 // A row of any list opens its conversation through the library's conversation screen.
@@ -54,7 +55,7 @@ VC_Messages::Makers listMakers(const std::shared_ptr<HXUIScreens>& lib, const HX
     }};
 }
 
-VC_Favorites::Roles favoritesRoles(const HXScreenRoles& roles) { return {.dialPad = roles.dialPad}; }
+VC_Favorites::Roles favoritesRoles(const HXScreenRoles& roles) { return {.alerts = roles.alerts}; }
 
 // The favourites list the dial pad and the new message open, with the opener's hand-back.
 std::function<std::shared_ptr<toolkit::ViewController>(HXScreens::FavoritesHandBack)>
@@ -85,7 +86,8 @@ std::shared_ptr<HXPasscodePadScreen> shakingOnError(std::shared_ptr<HXPasscodePa
 }  // namespace
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeLoginPanel(const HXScreenRoles& roles) {
-    return std::make_shared<VC_LoginPanel>(VC_LoginPanel::Roles{.signIn = roles.signIn, .routing = roles.routing});
+    return std::make_shared<VC_LoginPanel>(
+        VC_LoginPanel::Roles{.signIn = roles.signIn, .routing = roles.routing, .alerts = roles.alerts});
 }
 
 bool HXUIScreens::presentLoginPanelInPopover(const std::shared_ptr<toolkit::ViewController>& panel,
@@ -106,7 +108,8 @@ std::shared_ptr<HXSplitViewMaster> HXUIScreens::makeSplitViewMaster(const HXScre
                                    .routing = roles.routing,
                                    .lists = roles.lists,
                                    .settings = roles.settings,
-                                   .conversations = roles.conversations},
+                                   .conversations = roles.conversations,
+                                   .alerts = roles.alerts},
         VC_SplitView_Master::Makers{.help = [lib, roles] { return lib->makeHelp(roles); },
                                     .accountList = [lib, roles] { return lib->makeAccountList(roles); }});
 }
@@ -127,7 +130,9 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeRootScreen(int index, 
         case 0:
             return std::make_shared<VC_Call>(VC_Call::Roles{.dialPad = roles.dialPad,
                                                             .routing = roles.routing,
-                                                            .conversations = roles.conversations},
+                                                            .conversations = roles.conversations,
+                                                            .alerts = roles.alerts,
+                                                            .callChoice = roles.callChoice},
                                              VC_Call::Makers{.favorites = favoritesMaker(library(), roles)});
         case 1:
             return std::make_shared<VC_SMS>(listRoles(roles), listMakers(library(), roles), 1);
@@ -138,8 +143,12 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeRootScreen(int index, 
         case 4: {
             const auto lib = library();
             return std::make_shared<VC_Settings>(
-                VC_Settings::Roles{
-                    .accountSettings = roles.accountSettings, .routing = roles.routing, .passcode = roles.passcode},
+                VC_Settings::Roles{.accountSettings = roles.accountSettings,
+                                   .routing = roles.routing,
+                                   .passcode = roles.passcode,
+                                   .alerts = roles.alerts,
+                                   .callChoice = roles.callChoice,
+                                   .snapshot = roles.quickSettings},
                 VC_Settings::Makers{.accountList = [lib, roles] { return lib->makeAccountList(roles); },
                                     .help = [lib, roles] { return lib->makeHelp(roles); },
                                     .quickSettings = [lib, roles] { return lib->makeQuickSettingsScreen(roles); },
@@ -160,7 +169,8 @@ std::shared_ptr<HXConversationScreen> HXUIScreens::makeConversationScreen(const 
                                                                            .routing = roles.routing,
                                                                            .store = roles.store,
                                                                            .playback = roles.playback,
-                                                                           .lists = roles.lists},
+                                                                           .lists = roles.lists,
+                                                                           .alerts = roles.alerts},
                                                     conversationMakers(library(), roles), setup);
     return screen;
 }
@@ -170,7 +180,8 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeGroupDetails(const HXS
     auto details = std::make_shared<VC_GroupDetails>(VC_GroupDetails::Roles{.conversation = roles.conversation,
                                                                             .compose = roles.compose,
                                                                             .conversations = roles.conversations,
-                                                                            .store = roles.store});
+                                                                            .store = roles.store,
+                                                                            .alerts = roles.alerts});
     details->setNumberString(numberString);
     // Shown in a navigation controller of its own, as a popover (full screen on the phone).
     auto nav = std::make_shared<toolkit::NavigationController>(details);
@@ -232,7 +243,8 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeNoteEditScreen(const H
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeAccountList(const HXScreenRoles& roles) {
     return std::make_shared<VC_Accounts>(
-        VC_Accounts::Roles{.accounts = roles.accounts, .routing = roles.routing, .passcode = roles.passcode},
+        VC_Accounts::Roles{
+            .accounts = roles.accounts, .routing = roles.routing, .passcode = roles.passcode, .alerts = roles.alerts},
         VC_Accounts::Makers{.newAccountSignIn =
                                 [lib = library(), roles] {
                                     auto panel = lib->makeLoginPanel(roles);
@@ -246,7 +258,7 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeAccountList(const HXSc
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeQuickSettingsScreen(const HXScreenRoles& roles) {
     const auto lib = library();
     return std::make_shared<VC_QuickSettings>(
-        VC_QuickSettings::Roles{.quickSettings = roles.quickSettings},
+        VC_QuickSettings::Roles{.quickSettings = roles.quickSettings, .alerts = roles.alerts},
         VC_QuickSettings::Makers{.locations = [lib, roles] { return lib->makeQuickSettingLocations(roles); },
                                  .editor =
                                      [lib, roles](const std::string& settingName) {
@@ -256,24 +268,26 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeQuickSettingsScreen(co
 }
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeQuickSettingLocations(const HXScreenRoles& roles) {
-    return std::make_shared<VC_QSLocation>(VC_QSLocation::Roles{.quickSettings = roles.quickSettings}, listStyle());
+    return std::make_shared<VC_QSLocation>(
+        VC_QSLocation::Roles{.quickSettings = roles.quickSettings, .alerts = roles.alerts}, listStyle());
 }
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeQuickSettingEditor(const HXScreenRoles& roles,
                                                                              const std::string& settingName) {
-    return std::make_shared<VC_QSDetails>(VC_QSDetails::Roles{.quickSettings = roles.quickSettings},
-                                          VC_QSDetails::Makers{.location =
-                                                                   [lib = library(), roles](const std::string& name) {
-                                                                       return lib->makeQuickSettingLocation(roles,
-                                                                                                            name);
-                                                                   }},
-                                          settingName);
+    return std::make_shared<VC_QSDetails>(
+        VC_QSDetails::Roles{
+            .quickSettings = roles.quickSettings, .alerts = roles.alerts, .callChoice = roles.callChoice},
+        VC_QSDetails::Makers{
+            .location = [lib = library(),
+                         roles](const std::string& name) { return lib->makeQuickSettingLocation(roles, name); }},
+        settingName);
 }
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeQuickSettingLocation(const HXScreenRoles& roles,
                                                                                const std::string& settingName) {
-    return std::make_shared<VC_LocationDetails>(VC_LocationDetails::Roles{.quickSettings = roles.quickSettings},
-                                                settingName);
+    return std::make_shared<VC_LocationDetails>(
+        VC_LocationDetails::Roles{.quickSettings = roles.quickSettings, .alerts = roles.alerts, .store = roles.store},
+        settingName);
 }
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeHelp(const HXScreenRoles& roles) {
@@ -325,9 +339,9 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeNewMessage(const HXScr
                                                                      const std::vector<std::string>& recipients,
                                                                      const std::string& conversationID,
                                                                      const std::string& messageText) {
-    auto screen =
-        std::make_shared<VC_NewMessage>(VC_NewMessage::Roles{.compose = roles.compose, .routing = roles.routing},
-                                        VC_NewMessage::Makers{.favorites = favoritesMaker(library(), roles)});
+    auto screen = std::make_shared<VC_NewMessage>(
+        VC_NewMessage::Roles{.compose = roles.compose, .routing = roles.routing, .alerts = roles.alerts},
+        VC_NewMessage::Makers{.favorites = favoritesMaker(library(), roles)});
     std::vector<std::shared_ptr<HXCToken>> tokens;
     for (const auto& recipient : recipients) {
         auto token = std::make_shared<HXCToken>(recipient);

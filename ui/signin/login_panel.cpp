@@ -33,8 +33,8 @@ size_t storedAccounts() {
 }  // namespace
 
 VC_LoginPanel::VC_LoginPanel(Roles roles) : roles_(std::move(roles)) {
-    auto signIn = roles_.signIn.lock();
-    reSignIn_ = signIn && signIn->account() && !signIn->account()->username().empty();
+    auto alerts = roles_.alerts.lock();
+    reSignIn_ = alerts && alerts->account() && !alerts->account()->username().empty();
     setPreferredContentSize({kWidth, kHeight});
 }
 
@@ -183,8 +183,8 @@ void VC_LoginPanel::didFinishNavigation(web::WebView& view) {
         auto s = weak.lock();
         if (!s || !s->webView_ || !fields.ok() || !fields->isDictionary()) return;
         if (!fields->asDictionary().find(signin::kEmailField) || !reSignIn_) return;
-        auto signIn = s->roles_.signIn.lock();
-        const std::string name = signIn && signIn->account() ? signIn->account()->username() : std::string();
+        auto alerts = s->roles_.alerts.lock();
+        const std::string name = alerts && alerts->account() ? alerts->account()->username() : std::string();
         s->webView_->evaluateJavaScript(signin::fillScript(signin::elementByIdScript(signin::kEmailField), name),
                                         nullptr);
         reSignIn_ = false;

@@ -27,6 +27,7 @@ public:
     struct Roles {
         std::weak_ptr<HXSignInRole> signIn;
         std::weak_ptr<HXRoutingRole> routing;
+        std::weak_ptr<HXAlertsRole> alerts;
     };
     explicit VC_LoginPanel(Roles roles);
     std::string className() const override { return "VC_LoginPanel"; }

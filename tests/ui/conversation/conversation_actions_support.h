@@ -77,7 +77,6 @@ struct ListActionsSpy : HXListActionsRole {
     std::vector<int> codes;
     std::vector<std::string> log;
     std::shared_ptr<HXListActionsRole> r() const { return real.lock(); }
-    bool connectionAvailable() const override { return true; }
     bool isInBackground() const override { return false; }
     bool isSignedIn() const override { return true; }
     void refreshContactName(const std::string&) override {}
@@ -134,6 +133,7 @@ struct ActionsFixtureOf : ConversationFixtureOf<App> {
                                    bool peeking = false) {
         auto roles = this->app->screenRoles();
         roles.conversation = spyOn(roles.conversation, *this->spy);
+        roles.alerts = alertsSpyOn(roles.alerts, *this->spy);
         roles.conversations = spyOn(roles.conversations, *calls);
         roles.listActions = spyOn(roles.listActions, *list);
         roles.options = spyOn(roles.options, *options);

@@ -234,6 +234,7 @@ struct NoteEditorOf : hxtest::ConversationFixtureOf<App> {
     void present(const std::string& id) {
         auto roles = this->app->screenRoles();
         roles.conversation = hxtest::spyOn(roles.conversation, *this->spy);
+        roles.alerts = hxtest::alertsSpyOn(roles.alerts, *this->spy);
         editor = std::dynamic_pointer_cast<VC_NoteEdit>(this->app->screens().makeNoteEditScreen(roles, id));
         ASSERT_TRUE(editor);
         editorNav = std::make_shared<toolkit::NavigationController>(editor);

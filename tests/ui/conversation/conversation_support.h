@@ -20,9 +20,11 @@
 
 namespace hxtest {
 
-// Notes the screen's requests; answers the rest from the application object's role.
-struct ConversationSpy : HXConversationRole {
+// Notes the screen's requests; answers the rest from the application object's roles. It stands in
+// for the alerts role too (alertsSpyOn): the model alerts are noted, contacts are never restricted.
+struct ConversationSpy : HXConversationRole, HXAlertsRole {
     std::weak_ptr<HXConversationRole> real;
+    std::weak_ptr<HXAlertsRole> realAlerts;
     std::vector<std::string> thumbnails;
     std::vector<std::pair<std::string, std::string>> deleted;
     std::vector<std::pair<std::string, std::string>> olderPages;
@@ -33,7 +35,17 @@ struct ConversationSpy : HXConversationRole {
     std::optional<foundation::Dictionary> cache;
 
     std::shared_ptr<HXConversationRole> r() const { return real.lock(); }
-    std::shared_ptr<HX_Account> account() const override { return r() ? r()->account() : nullptr; }
+    std::shared_ptr<HX_Account> account() const override {
+        auto a = realAlerts.lock();
+        return a ? a->account() : nullptr;
+    }
+    bool connectionAvailable() const override {
+        auto a = realAlerts.lock();
+        return a && a->connectionAvailable();
+    }
+    void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert, toolkit::ViewController* from) override {
+        if (auto a = realAlerts.lock()) a->presentAlert(alert, from);
+    }
     std::shared_ptr<store::ManagedObject> getConversationWithID(const std::string& id) override {
         return r() ? r()->getConversationWithID(id) : nullptr;
     }
@@ -102,6 +114,13 @@ struct ConversationSpy : HXConversationRole {
     std::optional<foundation::Dictionary> popoverCache() const override { return cache; }
     void setPopoverCache(const foundation::Dictionary& c) override { cache = c; }
 };
+
+// spy standing in for the alerts role real (none when real is gone).
+inline std::weak_ptr<HXAlertsRole> alertsSpyOn(const std::weak_ptr<HXAlertsRole>& real, ConversationSpy& spy) {
+    spy.realAlerts = real;
+    auto owner = real.lock();
+    return owner ? std::shared_ptr<HXAlertsRole>(owner, &spy) : nullptr;
+}
 
 // One message to store: its id, time (ms), text, direction and attachments (none: no attribute).
 struct StoredMessage {
@@ -176,6 +195,7 @@ struct ConversationFixtureOf : ScreenFixture<App> {
     VC_Conversation& open(const std::string& id, int type = 1, const std::string& title = "Ann") {
         auto roles = this->app->screenRoles();
         roles.conversation = spyOn(roles.conversation, *spy);
+        roles.alerts = alertsSpyOn(roles.alerts, *spy);
         auto made = this->app->screens().makeConversationScreen(
             roles, {.conversationID = id, .title = title, .conversationType = type});
         screen = std::dynamic_pointer_cast<VC_Conversation>(made);

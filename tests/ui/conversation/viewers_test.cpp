@@ -182,6 +182,7 @@ struct GroupDetails : hxtest::ConversationFixture {
     VC_GroupDetails& show(const std::string& numbers) {
         auto roles = app->screenRoles();
         roles.conversation = hxtest::spyOn(roles.conversation, groupSpy);
+        roles.alerts = hxtest::alertsSpyOn(roles.alerts, groupSpy);
         roles.conversations = hxtest::spyOn(roles.conversations, messages);
         detailsNav =
             std::dynamic_pointer_cast<toolkit::NavigationController>(app->screens().makeGroupDetails(roles, numbers));

@@ -133,7 +133,7 @@ TEST_F(DialPad, TheCallKeyComesBackWhenNoCallRequestStarted) {
     EXPECT_EQ(app->placed, std::vector<std::string>{"(202) 555-0123"});
     // No request was filed (the scripted transport answers nothing and the account holds no
     // token), so the key is back.
-    EXPECT_FALSE(app->screenRoles().dialPad.lock()->callRequestInFlight());
+    EXPECT_FALSE(app->screenRoles().callChoice.lock()->callRequestInFlight());
     EXPECT_FALSE(pad->key(VC_Call::kTagCall)->isHidden());
     EXPECT_FALSE(pad->callStarted->isAnimating());
     EXPECT_FALSE(pad->forwardingLabel->isHidden());

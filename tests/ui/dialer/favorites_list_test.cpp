@@ -85,7 +85,7 @@ protected:
     std::shared_ptr<VC_Favorites> open() {
         handedBack.clear();
         auto list = std::make_shared<VC_Favorites>(
-            VC_Favorites::Roles{.dialPad = app->screenRoles().dialPad},
+            VC_Favorites::Roles{.alerts = app->screenRoles().alerts},
             [this](const std::string& n, const std::string& name, const std::string& label, VC_Favorites& l) {
                 handedBack.push_back(n + "|" + name + "|" + label);
                 l.dismiss(false);
@@ -231,7 +231,7 @@ TEST_F(FavoritesList, TheOpenersHandBackDecidesWhereTheNumberGoes) {
     EXPECT_EQ(pad->phoneNumber->text(), "");
     // An opener that cannot take it leaves the list open.
     auto stubborn = std::make_shared<VC_Favorites>(
-        VC_Favorites::Roles{.dialPad = app->screenRoles().dialPad},
+        VC_Favorites::Roles{.alerts = app->screenRoles().alerts},
         [](const std::string&, const std::string&, const std::string&, VC_Favorites&) { return false; }, sources);
     pad->present(std::make_shared<toolkit::NavigationController>(stubborn), false);
     harness.settle();

@@ -26,11 +26,11 @@ struct FakeLists : HXListLoadingRole {
     void loadPhoneSettings() override {}
 };
 
-// The rows' role: offline and signed in; the list's maker opens the stand-in conversation screen.
+// The rows' role: signed in (offline, with no alerts role); the list's maker opens the stand-in
+// conversation screen.
 struct FakeRowActions : HXListActionsRole {
     std::vector<HXConversationSetup> opened;
     std::shared_ptr<toolkit::ViewController> lastScreen;
-    bool connectionAvailable() const override { return false; }
     bool isInBackground() const override { return false; }
     bool isSignedIn() const override { return true; }
     void refreshContactName(const std::string&) override {}

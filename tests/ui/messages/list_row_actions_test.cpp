@@ -44,14 +44,18 @@ struct ListLoadingSpy : HXListLoadingRole {
 };
 
 // Every role a row reaches, recording what it is asked to do; action titles are "#code".
-struct Recorder : HXListActionsRole, HXConversationActionsRole, HXConversationOptionsRole {
+struct Recorder : HXListActionsRole, HXConversationActionsRole, HXConversationOptionsRole, HXAlertsRole {
     bool signedIn = true;
     bool online = false;
     std::vector<int> options;
     std::vector<std::string> calls;
     std::vector<HXConversationSetup> opened;
 
+    std::shared_ptr<HX_Account> account() const override { return nullptr; }
     bool connectionAvailable() const override { return online; }
+    bool isABAccessRestricted() override { return false; }
+    void presentAlert(const HXAlert&) override {}
+    void presentAlert(const std::shared_ptr<toolkit::AlertController>&, toolkit::ViewController*) override {}
     bool isInBackground() const override { return false; }
     bool isSignedIn() const override { return signedIn; }
     void refreshContactName(const std::string&) override {}
@@ -132,7 +136,8 @@ struct RowActions : hxtest::ScreenFixture<HX_ConnectAppDelegate> {
     // A list of a view type on screen, in a navigation controller, with its rows fetched.
     std::shared_ptr<VC_Messages> show(int viewType) {
         auto screen = std::make_shared<VC_Messages>(
-            VC_Messages::Roles{.lists = lists, .listActions = roles, .conversations = roles, .options = roles},
+            VC_Messages::Roles{
+                .lists = lists, .listActions = roles, .conversations = roles, .options = roles, .alerts = roles},
             VC_Messages::Makers{
                 .conversation =
                     [r = roles.get()](const HXConversationSetup& setup) { return r->conversationScreen(setup); }},

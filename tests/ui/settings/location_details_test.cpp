@@ -79,7 +79,10 @@ protected:
     }
     std::shared_ptr<VC_LocationDetails> open(const std::string& name = "Work") {
         auto screen = std::make_shared<VC_LocationDetails>(
-            VC_LocationDetails::Roles{.quickSettings = this->app->screenRoles().quickSettings}, name);
+            VC_LocationDetails::Roles{.quickSettings = this->app->screenRoles().quickSettings,
+                                      .alerts = this->app->screenRoles().alerts,
+                                      .store = this->app->screenRoles().store},
+            name);
         nav->pushViewController(screen, false);
         this->harness.settle();
         return screen;

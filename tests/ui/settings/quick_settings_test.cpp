@@ -476,7 +476,8 @@ TEST_F(QuickSettingsScreens, AwarenessAsksForAlwaysAccessOnceAndRegistersTheRegi
         q.setRegion(std::make_shared<services::CircularRegion>(services::Coordinate{48.2, 16.37}, 150, "Home"));
     });
     auto screen = std::make_shared<VC_QSLocation>(
-        VC_QSLocation::Roles{.quickSettings = app->screenRoles().quickSettings}, toolkit::TableViewStyle::InsetGrouped);
+        VC_QSLocation::Roles{.quickSettings = app->screenRoles().quickSettings, .alerts = app->screenRoles().alerts},
+        toolkit::TableViewStyle::InsetGrouped);
     nav->pushViewController(screen, false);
     harness.settle();
     auto& table = *screen->tableView();
@@ -512,7 +513,8 @@ TEST_F(QuickSettingsScreens, AwarenessStaysOffWithoutAlwaysAccess) {
         {LocationAuthorization::WhenInUse, false, true},
     };
     auto screen = std::make_shared<VC_QSLocation>(
-        VC_QSLocation::Roles{.quickSettings = app->screenRoles().quickSettings}, toolkit::TableViewStyle::InsetGrouped);
+        VC_QSLocation::Roles{.quickSettings = app->screenRoles().quickSettings, .alerts = app->screenRoles().alerts},
+        toolkit::TableViewStyle::InsetGrouped);
     nav->pushViewController(screen, false);
     harness.settle();
     for (const auto& c : cases) {

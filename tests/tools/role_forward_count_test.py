@@ -1,0 +1,87 @@
+#!/usr/bin/env python3
+"""The roles' forward count over a small app/ written for the cases, its ratchet, and the real tree."""
+
+import os
+import sys
+import unittest
+
+SOURCE_DIR = os.environ.get("HX_SOURCE_DIR") or os.path.abspath(
+    os.path.join(os.path.dirname(__file__), "..", ".."))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
+import role_forward_count  # noqa: E402
+from scratch_tree import ScratchTree  # noqa: E402
+
+INTERFACES = """\
+class HXAlertsRole { public: virtual std::shared_ptr<HX_Account> account() const = 0; };
+class HXDialRole { public: virtual std::shared_ptr<HX_Account> account() const = 0; virtual int a() = 0; };
+class HXChoiceRole { public: virtual bool b() = 0; };
+"""
+HEADER = """\
+class HXAppDialRole final : public HXDialRole {
+    HXApplicationWebClient& client_;
+    HXAppAlertsRole& alerts_;
+};
+// An owner named otherwise counts as a role when it implements a role interface.
+class HXAppChoice final : public HXChoiceRole { HX_ConnectAppDelegate& app_; };
+class HXNotARole { HXApplicationWebClient& client_; };
+"""
+SOURCE = """\
+std::shared_ptr<HX_Account> HXAppDialRole::account() const { return alerts_.account(); }
+int HXAppDialRole::a() { return client_.a(1, f(2)); }
+int HXAppDialRole::c() { return HXPagesOf(client_)->older(3); }
+int HXAppDialRole::d() { auto x = client_.a(1, 2); return x; }
+int HXAppDialRole::e() { return client_.a(1) + 1; }
+int HXAppDialRole::g() { return HXApplicationWebClient::code(3); }
+int HXAppDialRole::h() { return std::max(1, 2); }
+bool HXAppChoice::b() { return app_.b(); }
+int HXNotARole::a() { return client_.a(); }
+HXShellRoleSlices HX_ConnectAppDelegate::roleSlices() {
+    return HXShellRoleSlices{.one = [this] { return one(); }, .two = [this](int x) { two(x); }};
+}
+"""
+
+
+class Tree(ScratchTree):
+    def __init__(self, count):
+        files = {"app/roles/screen_roles.h": INTERFACES, "app/shell_roles.h": HEADER,
+                 "app/shell_roles.cpp": SOURCE}
+        if count is not None:
+            files["tools/role_forward_count.txt"] = count
+        super().__init__(lambda argv: role_forward_count.main(argv + ["--check"]), files)
+
+
+def ceilings(bodies, account=2, webclient=1, whole=1):
+    return f"bodies {bodies}\naccount {account}\nwebclient {webclient}\nwhole {whole}\n"
+
+
+class CountTest(unittest.TestCase):
+    def test_kinds(self):
+        with Tree(None) as tree:
+            found = role_forward_count.count(tree.root)
+        self.assertEqual(found["methods"], 8)
+        self.assertEqual([line.split(": ")[0] for line in found["role"]], ["HXAppDialRole::account"])
+        self.assertEqual([line.split(": ")[0] for line in found["slice"]],
+                         ["HXAppDialRole::a", "HXAppDialRole::c", "HXAppDialRole::g"])
+        self.assertEqual([line.split(": ")[0] for line in found["whole"]], ["HXAppChoice::b"])
+        self.assertEqual(found["closure"], ["HXShellRoleSlices::one", "HXShellRoleSlices::two"])
+        self.assertEqual(role_forward_count.bodies(found), 7)
+        self.assertEqual(found["account"], ["HXAlertsRole", "HXDialRole"])
+        self.assertEqual(found["webclient"], ["HXAppDialRole"])
+        self.assertEqual(found["holders"], ["HXAppChoice"])
+
+    def test_ratchet(self):
+        for count, rc, says in ((ceilings(7), 0, ""), (ceilings(6), 1, "more than the 6"),
+                                (ceilings(8), 0, "lower tools/role_forward_count.txt"),
+                                (ceilings(7, webclient=0), 1, "roles holding the web client"),
+                                ("bodies 7\n", 2, "no 'account' count")):
+            with self.subTest(count=count), Tree(count) as tree:
+                got_rc, err = tree.run()
+                self.assertEqual(got_rc, rc, err)
+                self.assertIn(says, err)
+
+    def test_the_tree_is_within_its_ceilings(self):
+        self.assertEqual(role_forward_count.main(["--root", SOURCE_DIR, "--check"]), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
