@@ -513,7 +513,10 @@ void ViewController::dismiss(bool animated, std::function<void()> completion) {
     }
     if (covers) presenter->forwardWillAppear(animated);
     auto finish = [presenter, vc, covers, animated, completion = std::move(completion)] {
-        if (vc->view_) vc->view_->removeFromSuperview();
+        if (vc->view_) {
+            removePresentationAnimations(*vc->view_);
+            vc->view_->removeFromSuperview();
+        }
         if (!covers && vc->coveredView_) vc->coveredView_->removeFromSuperview();
         vc->coveredView_.reset();
         vc->coveredParent_ = nullptr;
@@ -568,6 +571,16 @@ void ViewController::dismiss(bool animated, std::function<void()> completion) {
         auto context = vc->context_;
         animator->animateTransition(*context);
         return;
+    }
+    // What rose from the bottom of the screen slides back down, in front of the screen it covered.
+    // (Popovers and alerts, which faded in, go at the end.)
+    auto* alert = dynamic_cast<AlertController*>(vc.get());
+    const bool rose =
+        style != ModalPresentationStyle::Popover && !(alert && alert->preferredStyle() == AlertControllerStyle::Alert);
+    if (animated && rose && Animations::timed() && vc->view_ && vc->view_->window()) {
+        Window* window = vc->view_->window();
+        if (vc->view_->superview() == window) window->bringSubviewToFront(vc->view_.get());
+        slideTo(*vc->view_, 0, window->bounds().height() - vc->view_->frame().minY(), kPresentDuration);
     }
     if (animated)
         scheduleCompletion(kPresentDuration, finish);

@@ -5,7 +5,15 @@
 // the network comes back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <optional>
+#include <thread>
+
+#include "app/connect_app_delegate_iphone.h"
 #include "app/run_device.h"
+#include "emulator/emulator.h"
 #include "platform/foundation/application.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/net/url_error.h"
@@ -116,3 +124,85 @@ TEST_F(RunWindow, F11TakesTheNetworkAwayAReplyIsKeptToSendLaterAndGoesOutWhenF11
 }
 
 }  // namespace
+
+// A swipe on a row near the bottom of a long thread, through the window as a user makes it, after
+// the thread was scrolled and after it was loaded again: the message deleted is the one the finger
+// was on when the swipe began (run many times: a swipe once deleted a message some rows above).
+TEST_F(RunWindow, ASwipeNearTheBottomOfALongThreadDeletesTheMessageUnderTheFinger) {
+    const auto ids = service->withAccount([](emulator::Account& a) {
+        emulator::addConversationThreadsOnce(a, 1);
+        return emulator::conversationThreadIds(a);
+    });
+    ASSERT_FALSE(ids.empty());
+    ASSERT_TRUE(launchAndLoad());
+    openWindow();
+    frames(2);
+    ASSERT_TRUE(settleRequests());
+    app->selectViewForIndex(1);
+    frames(1);
+    ASSERT_TRUE(settleRequests());
+    auto list = std::dynamic_pointer_cast<VC_Messages>(app->viewControllerForIndex(1));
+    ASSERT_TRUE(list);
+    auto* nav = list->navigationController();
+    auto& rows = *list->tableView();
+    VC_Conversation* thread = nullptr;
+    for (long row = 0; row < rows.numberOfRows(0) && !thread; ++row) {
+        const auto conversation = list->rowAt({0, row});
+        if (!conversation || conversation->conversationID() != ids[0]) continue;
+        ASSERT_TRUE(harness.selectRow(rows, {0, row}));
+        frames(1);
+        ASSERT_TRUE(settleRequests());
+        thread = dynamic_cast<VC_Conversation*>(nav->topViewController());
+    }
+    ASSERT_NE(thread, nullptr) << harness.outline();
+    auto& table = thread->tableView();
+    auto items = [&] {
+        return service->withAccount([&](emulator::Account& a) {
+            std::vector<std::string> kept;
+            if (auto* t = a.thread(ids[0]))
+                for (const auto& m : t->items) kept.push_back(m.id);
+            return kept;
+        });
+    };
+    // Scrolled up a little with the wheel, then loaded again, as the run's user did.
+    const toolkit::Rect shown = table.convertRectTo(table.bounds(), nullptr);
+    play("scroll 0 3");
+    frames(0.5);
+    table.reloadData();
+    frames(1);
+    ASSERT_TRUE(settleRequests());
+
+    // The lowest row wholly above the reply bar, its message, and a swipe to the left across it.
+    const double bottom = thread->inputToolbar()
+                              ? thread->inputToolbar()->convertRectTo(thread->inputToolbar()->bounds(), nullptr).minY()
+                              : shown.maxY();
+    std::optional<toolkit::IndexPath> target;
+    toolkit::Rect targetFrame;
+    for (const auto& path : table.indexPathsForVisibleRows()) {
+        auto cell = table.cellForRow(path);
+        if (!cell) continue;
+        const toolkit::Rect f = cell->convertRectTo(cell->bounds(), nullptr);
+        if (f.maxY() > bottom - 4 || f.height() < 30 || !thread->messageAt(path.section)) continue;
+        if (!target || f.minY() > targetFrame.minY()) target = path, targetFrame = f;
+    }
+    ASSERT_TRUE(target) << harness.outline();
+    const std::string underFinger = thread->messageAt(target->section)->messageID();
+    const auto before = items();
+    const double y = targetFrame.midY();
+    play("drag " + std::to_string(shown.maxX() - 20) + " " + std::to_string(y) + " " +
+         std::to_string(shown.minX() + 40) + " " + std::to_string(y) + " 8");
+    frames(0.5);
+    // The action the swipe uncovered (drawn as a picture, its title blank).
+    toolkit::View* remove = nullptr;
+    for (auto* actions : harness.findAll("SwipeActionsView"))
+        if (!actions->subviews().empty()) remove = actions->subviews().front().get();
+    ASSERT_NE(remove, nullptr) << harness.outline();
+    click(*remove);
+    frames(1);
+    ASSERT_TRUE(settleRequests());
+    const auto after = items();
+    std::vector<std::string> gone;
+    for (const auto& id : before)
+        if (std::find(after.begin(), after.end(), id) == after.end()) gone.push_back(id);
+    EXPECT_EQ(gone, std::vector<std::string>{underFinger});
+}

@@ -34,6 +34,9 @@ constexpr const char* kTextSizeNotification = toolkit::kContentSizeCategoryDidCh
 
 // Main thread only, as every view.
 double gDateLabelWidth = 0;
+// The font that width was measured in: a list drawn in another font (another device's, another
+// text size) measures again rather than taking a width that does not fit it.
+std::optional<toolkit::Font> gDateLabelFont;
 std::shared_ptr<HXCCache> gImageCache;
 
 bool typeIn(int64_t type, int64_t mask) { return type >= 0 && type < 63 && ((int64_t{1} << type) & mask) != 0; }
@@ -334,10 +337,16 @@ void MessageListTableViewCell::resetDateLabelWidth() {
 
 void MessageListTableViewCell::updateConstraints() {
     needsUpdateConstraints_ = false;
-    if (gDateLabelWidth == 0) {
-        auto font = graphics::HXCFont::HXCFontForType(3);
-        const toolkit::Font& f = font ? *font : dateLabel_->font();
+    auto font = graphics::HXCFont::HXCFontForType(3);
+    const toolkit::Font& f = font ? *font : dateLabel_->font();
+    if (gDateLabelWidth == 0 || gDateLabelFont != f) {
         gDateLabelWidth = std::ceil(toolkit::textMeasurer().lineWidth("Wednesday", f)) + 1;
+        gDateLabelFont = f;
+    }
+    if (dateLabelWidthConstraint_ && dateLabelWidthConstraint_->constant() != gDateLabelWidth) {
+        dateLabel_->removeConstraint(dateLabelWidthConstraint_.get());
+        dateLabelWidthConstraint_.reset();
+        dateLabelConstraintsUpdated_ = false;
     }
     if (!dateLabelConstraintsUpdated_) {
         auto made = toolkit::LayoutConstraint::withVisualFormat(

@@ -232,6 +232,8 @@ void VC_Messages::viewDidLoad() {
     setRefreshControl(refresh);
     clearsSelectionOnViewWillAppear = false;
 
+    if (auto* nav = navigationController())
+        nav->navigationBar().setBarTintColor(toolkit::Color::groupTableViewBackground());
     table->setSeparatorColor(toolkit::Color::systemBlue().withAlphaComponent(0.2));
     table->setSeparatorInset(toolkit::EdgeInsets{0, 6, 0, 0});
     // The star of a row toggles it.

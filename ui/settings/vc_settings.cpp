@@ -507,6 +507,10 @@ void VC_Settings::viewDidLoad() {
                 toolkit::BarButtonItem::withTitle(localizedString("Accounts"), toolkit::BarButtonStyle::Plain,
                                                   [this](toolkit::BarButtonItem&) { showAccounts(); }));
     }
+    // The bar takes the grouped table's colour, and so does the phone's page behind the rows.
+    if (auto* nav = navigationController())
+        nav->navigationBar().setBarTintColor(toolkit::Color::groupTableViewBackground());
+    if (!iPad) view()->setBackgroundColor(toolkit::Color::groupTableViewBackground());
     auto& table = *tableView();
     table.alwaysBounceVertical = false;
     table.setSeparatorStyle(toolkit::SeparatorStyle::SingleLine);

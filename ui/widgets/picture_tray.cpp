@@ -104,8 +104,13 @@ void HXPictureTray::showPicker(system_screens::ImagePickerSourceType type) {
 
 namespace {
 
-void dismissPicker(system_screens::ImagePickerController& picker) {
-    if (auto* presenter = picker.presentingViewController()) presenter->dismiss(true);
+// The picker leaves above the screen it covered; what follows it (the strip, the keyboard) comes
+// once it is gone, so that nothing is drawn over it on its way out.
+void dismissPicker(system_screens::ImagePickerController& picker, std::function<void()> then) {
+    if (auto* presenter = picker.presentingViewController())
+        presenter->dismiss(true, std::move(then));
+    else if (then)
+        then();
 }
 
 }  // namespace
@@ -119,13 +124,15 @@ void HXPictureTray::imagePickerControllerDidFinishPicking(system_screens::ImageP
         return;
     }
     if (picked.picture) add(std::move(*picked.picture));
-    dismissPicker(picker);
-    changed();
+    dismissPicker(picker, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->changed();
+    });
 }
 
 void HXPictureTray::imagePickerControllerDidCancel(system_screens::ImagePickerController& picker) {
-    dismissPicker(picker);
-    if (setup_.pickerCancelled) setup_.pickerCancelled();
+    dismissPicker(picker, [weak = weak_from_this()] {
+        if (auto self = weak.lock(); self && self->setup_.pickerCancelled) self->setup_.pickerCancelled();
+    });
 }
 
 bool HXPictureTray::canHandle(toolkit::DropInteraction&, toolkit::DragSession& session) {

@@ -10,6 +10,7 @@
 #include "platform/toolkit/pasteboard.h"
 #include "platform/toolkit/renderer.h"
 #include "platform/toolkit/testing/input_script.h"
+#include "platform/toolkit/text_input.h"
 #include "tests/support/voice_paths.h"
 #include "tests/ui/compose/compose_support.h"
 
@@ -383,4 +384,84 @@ TEST_F(Pictures, TheLibraryTakesTheCardsPlaceAndAPickReturnsToTheMessage) {
     ASSERT_TRUE(s->pictureBar());
     EXPECT_EQ(s->pictureBar()->items().size(), 3u) << "camera, the picture, a flexible space";
     EXPECT_EQ(s->message().inputAccessory, s->pictureBar());
+}
+
+// Frame by frame, from a pick in the library to the picker's last frame: wherever the leaving
+// picker and the keyboard (with the picture strip on it) meet, the window shows the picker, as it
+// did while the picker rose; and it leaves the way it came, sliding down.
+TEST_F(Pictures, ThePickerLeavesAboveTheKeyboardAndTheStripAsItCame) {
+    services::PhotoLibrary::setAuthorizationStatus(services::PhotoAuthorizationStatus::Authorized);
+    services::CaptureDevice::setCameraAvailable(false);
+    (void)asset(hxtest::pngOf(40, 30, 0x00c000ffu), "public.png");
+    struct Timed {
+        Timed() { toolkit::Animations::setTimed(true); }
+        ~Timed() { toolkit::Animations::setTimed(false); }
+    } timed;
+    auto* s = open("+15550103000");
+    harness.advance(1);
+    ASSERT_NE(s, nullptr);
+    auto& window = harness.window();
+    ASSERT_TRUE(toolkit::Keyboard::shared().isVisible()) << "the message has the keyboard";
+
+    // Where picker and keyboard overlap on screen, the window's pixels are the picker's own.
+    struct Frame {
+        int overlapping = 0, overdrawn = 0;
+        std::vector<double> tops;
+    };
+    auto look = [&](system_screens::ImagePickerController& p, Frame& f) {
+        auto* pv = p.view().get();
+        auto keys = toolkit::Keyboard::shared().view();
+        if (!pv->window()) return;
+        // Where it shows now: its place in the window moved as its presentation moves it.
+        const toolkit::Point shown = toolkit::presentedCenter(*pv), model = pv->center();
+        const toolkit::Rect on =
+            pv->convertRectTo(pv->bounds(), nullptr).offsetBy(shown.x - model.x, shown.y - model.y);
+        f.tops.push_back(on.minY());
+        if (!keys || !keys->window()) return;
+        const toolkit::Rect meet = on.intersection(keys->frame());
+        if (meet.width() < 4 || meet.height() < 4) return;
+        ++f.overlapping;
+        const auto whole = toolkit::snapshot(window, 1);
+        const auto alone = toolkit::snapshot(*pv, 1);
+        int differ = 0, seen = 0;
+        for (int y = static_cast<int>(meet.minY()) + 1; y < static_cast<int>(meet.maxY()) - 1; y += 3)
+            for (int x = static_cast<int>(meet.minX()) + 1; x < static_cast<int>(meet.maxX()) - 1; x += 3) {
+                const auto a = whole->rgbaAt(x, y);
+                const auto b = alone->rgbaAt(x - static_cast<int>(on.minX()), y - static_cast<int>(on.minY()));
+                bool same = true;
+                for (int i = 0; i < 3; ++i) same = same && std::abs(int(a[i]) - int(b[i])) <= 8;
+                differ += !same;
+                ++seen;
+            }
+        f.overdrawn += differ * 50 > seen;  // more than 2 % of the shared part
+    };
+
+    s->cameraButtonPressed();
+    harness.settle();
+    ASSERT_NE(picker(), nullptr);
+    auto coming = picker()->selfPtr();
+    auto* came = dynamic_cast<system_screens::ImagePickerController*>(coming.get());
+    Frame rising;
+    for (int i = 0; i < 60 && came->isBeingPresented(); ++i) {
+        look(*came, rising);
+        harness.advance(1.0 / 60);
+    }
+    EXPECT_EQ(rising.overdrawn, 0) << "the picker rises above the keyboard";
+
+    auto* photo = toolkit::testing::findVisible(window, "Photo 1");
+    ASSERT_NE(photo, nullptr) << toolkit::outline(window);
+    ASSERT_TRUE(harness.tap(*photo));
+    Frame leaving;
+    for (int i = 0; i < 60 && came->view()->window(); ++i) {
+        look(*came, leaving);
+        harness.advance(1.0 / 60);
+    }
+    EXPECT_EQ(came->view()->window(), nullptr) << "the picker is gone";
+    EXPECT_EQ(leaving.overdrawn, 0) << leaving.overlapping << " frames overlap the keyboard";
+    ASSERT_GE(leaving.tops.size(), 3u);
+    EXPECT_GT(leaving.tops[leaving.tops.size() - 2], leaving.tops.front() + 100) << "it slides down";
+    ASSERT_EQ(s->images().size(), 1u);
+    EXPECT_EQ(s->message().inputAccessory, s->pictureBar());
+    EXPECT_TRUE(s->message().isFirstResponder());
+    EXPECT_TRUE(toolkit::Keyboard::shared().isVisible());
 }
