@@ -16,6 +16,8 @@ import os
 import re
 import sys
 
+from ceilings import over_ceilings, read_counts
+
 # The slices, top first: class name and header.
 SLICES = (
     ("HX_ConnectAppDelegate", "app/connect_app_delegate.h"),
@@ -138,20 +140,6 @@ def count(root):
     return bases, public
 
 
-def read_counts(path):
-    counts = {}
-    with open(path, encoding="utf-8") as f:
-        for line in f:
-            line = line.split("#", 1)[0].strip()
-            if line:
-                key, _, value = line.partition(" ")
-                counts[key] = int(value)
-    for key in ("bases", "public"):
-        if key not in counts:
-            raise ValueError(f"{path}: no '{key}' count")
-    return counts
-
-
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--root", default=os.path.join(os.path.dirname(__file__), ".."))
@@ -161,7 +149,7 @@ def main(argv=None):
     root = os.path.abspath(args.root)
     count_path = args.count or os.path.join(root, "tools", "app_object_count.txt")
     try:
-        allowed = read_counts(count_path)
+        allowed = read_counts(count_path, ("bases", "public"))
         bases, public = count(root)
     except (OSError, ValueError, ParseError) as e:
         print(f"app_object_check: {e}", file=sys.stderr)
@@ -171,16 +159,10 @@ def main(argv=None):
             print(f"base {base}")
         for cls, function in public:
             print(f"public {cls}::{function}")
-    failed = False
-    for key, found, what in (("bases", len(bases), f"base classes of {TOP}"),
-                             ("public", len(public), "public member functions of the application object")):
-        if found > allowed[key]:
-            print(f"app_object_check: {found} {what}, more than the {allowed[key]} allowed: give the work to a "
-                  f"role object or a slice's own member instead", file=sys.stderr)
-            failed = True
-        elif found < allowed[key]:
-            print(f"app_object_check: {found} {what}, fewer than {allowed[key]}: lower "
-                  f"{os.path.relpath(count_path, root)}", file=sys.stderr)
+    failed = over_ceilings("app_object_check",
+                           (("bases", len(bases), f"base classes of {TOP}"),
+                            ("public", len(public), "public member functions of the application object")),
+                           allowed, "give the work to a role object or a slice's own member instead", count_path, root)
     return 1 if failed else 0
 
 

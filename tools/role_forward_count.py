@@ -33,6 +33,8 @@ import os
 import re
 import sys
 
+from ceilings import over_ceilings, read_counts
+
 APP_OBJECT = r"HX_ConnectAppDelegate(?:_iPad|_iPhone)?"
 WHOLE = ("app_",)
 SLICES = ("client_", "slices_")
@@ -183,20 +185,6 @@ def bodies(found):
     return sum(len(found[kind]) for kind in ("whole", "slice", "role", "closure"))
 
 
-def read_counts(path):
-    counts = {}
-    with open(path, encoding="utf-8") as f:
-        for line in f:
-            line = line.split("#", 1)[0].strip()
-            if line:
-                key, _, value = line.partition(" ")
-                counts[key] = int(value)
-    for key in KEYS:
-        if key not in counts:
-            raise ValueError(f"{path}: no '{key}' count")
-    return counts
-
-
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--root", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
@@ -227,23 +215,17 @@ def main(argv=None):
         return 0
     count_path = args.count or os.path.join(root, "tools", "role_forward_count.txt")
     try:
-        allowed = read_counts(count_path)
+        allowed = read_counts(count_path, KEYS)
     except (OSError, ValueError) as e:
         print(f"role_forward_count: {e}", file=sys.stderr)
         return 2
-    failed = False
-    for key, number, what in (("bodies", bodies(found), "one-call role bodies"),
-                              ("account", len(found["account"]), "role interfaces declaring account()"),
-                              ("webclient", len(found["webclient"]), "roles holding the web client"),
-                              ("whole", len(found["holders"]), "roles holding the whole application object")):
-        if number > allowed[key]:
-            print(f"role_forward_count: {number} {what}, more than the {allowed[key]} allowed: let the owner of "
-                  f"the work implement the interface the screen takes, or hand the screen the role that has it",
-                  file=sys.stderr)
-            failed = True
-        elif number < allowed[key]:
-            print(f"role_forward_count: {number} {what}, fewer than {allowed[key]}: lower "
-                  f"{os.path.relpath(count_path, root)}", file=sys.stderr)
+    failed = over_ceilings("role_forward_count",
+                           (("bodies", bodies(found), "one-call role bodies"),
+                            ("account", len(found["account"]), "role interfaces declaring account()"),
+                            ("webclient", len(found["webclient"]), "roles holding the web client"),
+                            ("whole", len(found["holders"]), "roles holding the whole application object")),
+                           allowed, "let the owner of the work implement the interface the screen takes, or hand "
+                           "the screen the role that has it", count_path, root)
     return 1 if failed else 0
 
 

@@ -19,6 +19,12 @@ namespace {
 using Phone = HX_ConnectAppDelegate_iPhone;
 using hxtest::kSend;
 
+// Animations take their time for the test's scope.
+struct TimedAnimations {
+    TimedAnimations() { toolkit::Animations::setTimed(true); }
+    ~TimedAnimations() { toolkit::Animations::setTimed(false); }
+};
+
 struct Pictures : hxtest::ComposeFixture<Phone> {
     void SetUp() override {
         ComposeFixture::SetUp();
@@ -336,11 +342,7 @@ TEST_F(Pictures, TheLibraryTakesTheCardsPlaceAndAPickReturnsToTheMessage) {
     services::PhotoLibrary::setAuthorizationStatus(services::PhotoAuthorizationStatus::Authorized);
     services::CaptureDevice::setCameraAvailable(false);
     (void)asset(hxtest::pngOf(40, 30, 0x00c000ffu), "public.png");
-    // Presentations take their time, as on the device.
-    struct Timed {
-        Timed() { toolkit::Animations::setTimed(true); }
-        ~Timed() { toolkit::Animations::setTimed(false); }
-    } timed;
+    TimedAnimations timed;  // presentations take their time, as on the device
     auto* s = open("+15550103000");
     harness.advance(1);
     ASSERT_NE(s, nullptr);
@@ -393,10 +395,7 @@ TEST_F(Pictures, ThePickerLeavesAboveTheKeyboardAndTheStripAsItCame) {
     services::PhotoLibrary::setAuthorizationStatus(services::PhotoAuthorizationStatus::Authorized);
     services::CaptureDevice::setCameraAvailable(false);
     (void)asset(hxtest::pngOf(40, 30, 0x00c000ffu), "public.png");
-    struct Timed {
-        Timed() { toolkit::Animations::setTimed(true); }
-        ~Timed() { toolkit::Animations::setTimed(false); }
-    } timed;
+    TimedAnimations timed;
     auto* s = open("+15550103000");
     harness.advance(1);
     ASSERT_NE(s, nullptr);

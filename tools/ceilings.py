@@ -1,0 +1,31 @@
+"""Ceiling files shared by the tree checks: one "key number" a line, "#" starts a comment."""
+import os
+import sys
+
+
+def read_counts(path, keys):
+    counts = {}
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            line = line.split("#", 1)[0].strip()
+            if line:
+                key, _, value = line.partition(" ")
+                counts[key] = int(value)
+    for key in keys:
+        if key not in counts:
+            raise ValueError(f"{path}: no '{key}' count")
+    return counts
+
+
+def over_ceilings(tool, rows, allowed, advice, count_path, root):
+    """Says which counts passed their ceiling (with the advice) or fell below it (lower the file);
+    True when one passed it. rows: (key, number found, what is counted)."""
+    failed = False
+    for key, number, what in rows:
+        if number > allowed[key]:
+            print(f"{tool}: {number} {what}, more than the {allowed[key]} allowed: {advice}", file=sys.stderr)
+            failed = True
+        elif number < allowed[key]:
+            print(f"{tool}: {number} {what}, fewer than {allowed[key]}: lower {os.path.relpath(count_path, root)}",
+                  file=sys.stderr)
+    return failed
