@@ -9,6 +9,8 @@
 //   the top (where the rows that stay on the screen are copied from their kept pixels);
 // - typing 200 characters into its reply bar, one key at a time, beside a bare expanding text
 //   view (the reply bar's own field);
+// - opening a thread whose newest text is one unbroken word of 100,000 characters beside one whose
+//   newest text is 100,000 characters of words (at most 3x): shaped and laid out once each;
 // - typing 6,000 characters the same way, each key laid out as the run loop would: the time of a
 //   key (its CPU time) about 1,000 characters in and about 6,000 in (at most twice), and the
 //   process's peak RSS.
@@ -36,6 +38,7 @@
 #include "platform/graphics/codecs.h"
 #include "platform/graphics/graphics_context.h"
 #include "platform/graphics/hxc_font.h"
+#include "platform/graphics/text_layout.h"
 #include "platform/store/context.h"
 #include "platform/toolkit/font_text_measurer.h"
 #include "platform/toolkit/navigation_controller.h"
@@ -111,6 +114,14 @@ struct Fonts {
     Fonts() { toolkit::setTextMeasurer(&toolkit::FontTextMeasurer::shared()); }
     ~Fonts() { toolkit::setTextMeasurer(nullptr); }
 };
+
+// Without the bundled fonts (the binary run from outside its build tree) no bubble has a size, a
+// thread shows one row and a bench would time an empty screen.
+bool fontsMissing(benchmark::State& state) {
+    if (!graphics::loadedFontFiles().empty() && graphics::HXCFont::HXCFontForType(4)) return false;
+    state.SkipWithError("the bundled fonts were not found (run the bench from its build tree)");
+    return true;
+}
 
 // The 1,000-message thread open on the screen, first in its stack, laid out.
 struct OpenThread {
@@ -202,6 +213,7 @@ void BM_RelayoutOpenThread(benchmark::State& state) {
 // The slowest step is kept, and how many rows a step copies from their kept pixels.
 void scrollDown(benchmark::State& state, const char* name, toolkit::testing::Harness& harness,
                 toolkit::TableView& table, double stride = 0) {
+    if (fontsMissing(state)) return;
     const auto size = harness.window().bounds().size;
     auto context = graphics::GraphicsContext::image({size.width, size.height}, true, 2).value();
     double slowest = 0, layoutMs = 0, renderMs = 0;
@@ -307,6 +319,86 @@ public:
 private:
     std::vector<std::string> texts_;
 };
+
+constexpr size_t kLongTextChars = 100'000;
+constexpr const char* kWordThread = "thread-word";
+constexpr const char* kWordsThread = "thread-words";
+
+// 100,000 letters, unbroken or as words of one to eight letters.
+std::string longText(bool words) {
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz";
+    std::string text;
+    text.reserve(kLongTextChars);
+    for (size_t i = 0; text.size() < kLongTextChars; ++i) {
+        if (words && i % 9 == 8 && !text.empty() && text.back() != ' ' && text.size() + 1 < kLongTextChars)
+            text += ' ';
+        else
+            text += kLetters[i % 26];
+    }
+    return text;
+}
+
+// Two threads of twenty short texts, each ending in a long one: one word, or words.
+struct LongTextStore : hxbench::SignedInHome {
+    LongTextStore() : SignedInHome(scratchFolder.path() / "long", kUser) {
+        auto context = app->managedObjectContext();
+        context->performAndWait([&] {
+            for (const char* thread : {kWordThread, kWordsThread}) {
+                auto c = context->insertNewObject(HXMessageStore::kConversationEntity).value();
+                (void)c->setValue("conversationID", thread);
+                (void)c->setValue("type", int64_t{10});
+                (void)c->setValue("isRead", true);
+                (void)c->setValue("phoneNumber", "+15550188");
+                (void)c->setValue("sender", "Ann Lee");
+                for (int i = 0; i <= 20; ++i) {
+                    auto m = context->insertNewObject(HXMessageStore::kMessageEntity).value();
+                    (void)m->setValue("id", std::string(thread) + "-m" + std::to_string(i));
+                    (void)m->setValue("number", int64_t{1'700'000'000'000} + int64_t{60'000} * i);
+                    const bool newest = i == 20;
+                    (void)m->setValue("message", newest ? longText(thread == kWordsThread) : textOf(i));
+                    (void)m->setValue("from", i % 3 == 0);
+                    (void)m->setObject("Conversation", c);
+                }
+            }
+            (void)context->save();
+        });
+    }
+};
+
+// Opens the thread, first in its stack, with a measurer that has laid nothing out: the layouts it
+// made and the bubbles it measured are counted.
+void openLongTextThread(benchmark::State& state, const char* thread) {
+    Fonts fonts;
+    if (fontsMissing(state)) return;
+    toolkit::testing::Harness harness;
+    LongTextStore store;
+    size_t measured = 0, layouts = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto fresh = std::make_unique<FreshMeasurer>();
+        state.ResumeTiming();
+        auto roles = store.app->screenRoles();
+        auto screen = std::make_shared<VC_Conversation>(
+            VC_Conversation::Roles{.conversation = roles.conversation, .routing = roles.routing},
+            VC_Conversation::Makers{},
+            HXConversationSetup{.conversationID = thread, .title = "Ann Lee", .conversationType = 1});
+        harness.setRoot(std::make_shared<toolkit::NavigationController>(screen));
+        harness.settle();
+        measured = screen->textsMeasured();
+        layouts = fresh->measurer->layoutsMade();
+        state.PauseTiming();
+        harness.setRoot(nullptr);
+        harness.settle();
+        fresh.reset();
+        state.ResumeTiming();
+    }
+    state.counters["measured"] = static_cast<double>(measured);
+    state.counters["layouts"] = static_cast<double>(layouts);
+}
+
+void BM_OpenThreadEndingInALongWord(benchmark::State& state) { openLongTextThread(state, kWordThread); }
+
+void BM_OpenThreadEndingInLongWords(benchmark::State& state) { openLongTextThread(state, kWordsThread); }
 
 // The plain table's peer of a conversation scroll, at the given stride (0: the 100-step jump).
 void scrollPlainTextTable(benchmark::State& state, double stride) {
@@ -447,6 +539,8 @@ BENCHMARK(BM_ScrollThousandMessageThread)->Iterations(5)->Unit(benchmark::kMilli
 BENCHMARK(BM_ScrollPlainTextTable)->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScrollThousandMessageThreadAtAFingersPace)->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScrollPlainTextTableAtAFingersPace)->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenThreadEndingInALongWord)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenThreadEndingInLongWords)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TypeIntoReplyBar)->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TypeIntoBareExpandingTextView)->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TypeSixThousandKeysIntoReplyBar)->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -468,5 +562,6 @@ HX_BENCH_MAIN_WITH_RATIOS({
      {},
      {"per_step", "render_ms"},
      {{"slowest_step_ms", 2.0}}},
+    {"BM_OpenThreadEndingInALongWord", "BM_OpenThreadEndingInLongWords", 3.0, true, {"measured"}, {"layouts"}},
     {"BM_TypeIntoReplyBar", "BM_TypeIntoBareExpandingTextView", 0, true, {}},
 })

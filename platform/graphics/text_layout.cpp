@@ -448,6 +448,75 @@ PangoDirection firstStrongDirection(const std::string& str, size_t from, size_t 
     G_GNUC_END_IGNORE_DEPRECATIONS
 }
 
+// A run longer than this with no break opportunity (a long word, a link) is handed to the engine
+// with one before each of its characters (a zero-width space): breaking a word longer than a line
+// between its characters costs the engine a great deal more than breaking between words, and the
+// lines are the same, for a word longer than a line breaks between characters anyway.
+constexpr size_t kUnbrokenBytes = 256;
+constexpr const char kZeroWidthSpace[] = "\u200B";
+constexpr size_t kZeroWidthSpaceBytes = sizeof kZeroWidthSpace - 1;
+
+// Where a zero-width space goes before a character of the text (byte offsets, rising): inside
+// each unbroken run of at least kUnbrokenBytes, at every boundary between characters. A run that
+// starts after other text on its line (the text's start is a line start) keeps a start wider
+// than the line without them, so that it still goes to a line of its own as it would.
+std::vector<size_t> openUnbrokenRuns(TextSystem& s, const AttributedString& text, double width) {
+    const std::string& str = text.string();
+    std::vector<size_t> out;
+    // Most texts have no long run without a space: told without asking the engine.
+    size_t longest = 0, run = 0;
+    for (char c : str) {
+        run = c == ' ' || c == '\n' || c == '\t' ? 0 : run + 1;
+        longest = std::max(longest, run);
+    }
+    if (longest < kUnbrokenBytes) return out;
+    const auto chars = static_cast<int>(g_utf8_strlen(str.data(), static_cast<gssize>(str.size())));
+    std::vector<PangoLogAttr> attrs(static_cast<size_t>(chars) + 1);
+    pango_get_log_attrs(str.data(), static_cast<int>(str.size()), -1, pango_language_from_string("en"), attrs.data(),
+                        chars + 1);
+    std::vector<size_t> offsets;  // each character's start, and the end
+    offsets.reserve(attrs.size());
+    for (const char* p = str.data(); offsets.size() < static_cast<size_t>(chars); p = g_utf8_next_char(p))
+        offsets.push_back(static_cast<size_t>(p - str.data()));
+    offsets.push_back(str.size());
+    for (size_t i = 0; i < static_cast<size_t>(chars);) {
+        size_t j = i + 1;
+        while (j < static_cast<size_t>(chars) && !attrs[j].is_line_break) ++j;
+        if (offsets[j] - offsets[i] >= kUnbrokenBytes) {
+            size_t from = offsets[i];
+            if (from > 0) from += widerThan(s, text.substring(offsets[i], offsets[j]), width, false);
+            for (size_t k = i + 1; k < j; ++k)
+                if (offsets[k] > from && attrs[k].is_char_break) out.push_back(offsets[k]);
+        }
+        i = j;
+    }
+    return out;
+}
+
+// The text with a zero-width space (in the attributes of the character before it) at each offset.
+AttributedString withZeroWidthSpaces(const AttributedString& text, const std::vector<size_t>& at) {
+    AttributedString out;
+    auto next = at.begin();
+    for (const AttributedString::Run& r : text.runs()) {
+        std::string part;
+        part.reserve(r.length + 4 * static_cast<size_t>(at.end() - next));
+        for (size_t b = r.start; b < r.start + r.length; ++b) {
+            if (next != at.end() && *next == b) {
+                if (b > r.start) {
+                    part += kZeroWidthSpace;
+                } else {
+                    // At a run's start, the space takes the attributes of the run before.
+                    out.append(kZeroWidthSpace, out.runs().empty() ? r.attributes : out.runs().back().attributes);
+                }
+                ++next;
+            }
+            part += text.string()[b];
+        }
+        out.append(part, r.attributes);
+    }
+    return out;
+}
+
 struct LineRange {
     size_t start = 0, end = 0;
     // The earlier layout's line it repeats (moved by `shift` bytes), if any.
@@ -527,8 +596,30 @@ private:
     std::vector<std::pair<size_t, size_t>> wrap(size_t from, size_t to, PangoDirection direction) {
         const std::string& str = text_.string();
         // The whole text (a paragraph on its own, as most are) goes as it is.
-        const bool whole = from == 0 && to == str.size();
+        bool whole = from == 0 && to == str.size();
         AttributedString piece = whole ? AttributedString() : text_.substring(from, to);
+        // Long unbroken runs get break opportunities for the engine only: `opened` are the
+        // offsets (in the piece) before which one was put.
+        std::vector<size_t> opened;
+        if (limited_ && options_.lineBreakMode == LineBreakMode::wordWrap) {
+            opened = openUnbrokenRuns(s_, whole ? text_ : piece, options_.width);
+            if (!opened.empty()) {
+                piece = withZeroWidthSpaces(whole ? text_ : piece, opened);
+                whole = false;
+            }
+        }
+        // An offset in what the engine was handed, in the piece: less the spaces before it.
+        auto inPiece = [&](size_t handed) {
+            size_t lo = 0, hi = opened.size();
+            while (lo < hi) {
+                const size_t mid = (lo + hi) / 2;
+                if (opened[mid] + (mid + 1) * kZeroWidthSpaceBytes <= handed)
+                    lo = mid + 1;
+                else
+                    hi = mid;
+            }
+            return handed - lo * kZeroWidthSpaceBytes;
+        };
         size_t mark = 0;
         if (direction != PANGO_DIRECTION_NEUTRAL && firstStrongDirection(str, from, to) != direction) {
             AttributedString marked(direction == PANGO_DIRECTION_RTL ? "\u200F" : "\u200E", text_.attributesAt(from));
@@ -537,6 +628,8 @@ private:
             piece = std::move(marked);
         }
         LayoutPtr layout = makeLayout(s_, whole ? text_ : piece, UserInterfaceStyle::light);
+        s_.work.bytes -= opened.size() * kZeroWidthSpaceBytes;
+        s_.work.breakMarkBytes += opened.size() * kZeroWidthSpaceBytes;
         if (limited_) {
             pango_layout_set_width(layout.get(), static_cast<int>(options_.width * PANGO_SCALE));
             pango_layout_set_wrap(layout.get(), options_.lineBreakMode == LineBreakMode::charWrap
@@ -547,8 +640,8 @@ private:
         const int count = pango_layout_get_line_count(layout.get());
         for (int i = 0; i < count; ++i) {
             PangoLayoutLine* line = pango_layout_get_line_readonly(layout.get(), i);
-            const size_t start = std::max(static_cast<size_t>(line->start_index), mark) - mark;
-            const size_t end = std::max(static_cast<size_t>(line->start_index + line->length), mark) - mark;
+            const size_t start = inPiece(std::max(static_cast<size_t>(line->start_index), mark) - mark);
+            const size_t end = inPiece(std::max(static_cast<size_t>(line->start_index + line->length), mark) - mark);
             out.emplace_back(from + start, from + end);
         }
         return out;

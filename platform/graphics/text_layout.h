@@ -151,8 +151,10 @@ size_t offsetInLineAt(const AttributedString& line, double x);
 // most in one piece. Long paragraphs are wrapped a piece at a time and a limit of lines is laid
 // out from a prefix that holds them, so the work of a text grows with what shows of it.
 struct TextWork {
-    uint64_t bytes = 0;
+    uint64_t bytes = 0;  // of the texts themselves
     uint64_t largestPiece = 0;
+    // Of the break opportunities put into long unbroken runs for the engine (not in `bytes`).
+    uint64_t breakMarkBytes = 0;
 };
 TextWork textWork();
 // Starts the count again (tests and benchmarks).

@@ -236,10 +236,24 @@ TextBox FontTextMeasurer::layoutLong(const AttributedString& text, const TextLay
     appendRaw(optionsKey, options.width);
     appendRaw(optionsKey, static_cast<uint8_t>(options.lineBreakMode));
     appendRaw(optionsKey, static_cast<uint8_t>(options.alignment));
+    // Lines wrapped from the left by words break where what sizes the text says, whatever its
+    // colours: a row measured in its room and the bubble showing it in that room (or a narrower
+    // one its lines still fit) take one layout.
+    const bool fromTheLeft = wrapsFromTheLeft(options);
+    std::string sizing = fromTheLeft ? sizingKey(text) : std::string();
     // The latest text laid out with these options is taken out while this one is laid out from it.
     std::optional<Long> earlier;
     {
         std::lock_guard lock(mutex_);
+        if (fromTheLeft) {
+            for (auto it = long_.begin(); it != long_.end(); ++it) {
+                if (it->sizing != sizing || !servesWidth(*it, options)) continue;
+                std::rotate(long_.begin(), it, it + 1);
+                if (sameText(long_.front().text, text)) return long_.front().box;
+                if (auto box = recoloured(long_.front().box, text)) return *std::move(box);
+                break;
+            }
+        }
         for (auto it = long_.begin(); it != long_.end(); ++it) {
             if (it->options != optionsKey) continue;
             if (sameText(it->text, text)) {
@@ -251,14 +265,14 @@ TextBox FontTextMeasurer::layoutLong(const AttributedString& text, const TextLay
             break;
         }
     }
-    Long laid{std::move(optionsKey), text, {}, 0};
+    Long laid{std::move(optionsKey), text, {}, 0, std::move(sizing), options.width};
     {
         const graphics::TextLayout laidOut =
             earlier ? graphics::TextLayout(text, options, earlier->text, earlier->box.lines)
                     : graphics::TextLayout(text, options);
         laid.box = TextBox{laidOut.lines(), laidOut.size(), laidOut.isTruncated()};
     }
-    laid.bytes = text.string().size() + boxBytes(laid.box);
+    laid.bytes = 2 * text.string().size() + boxBytes(laid.box);
     TextBox box = laid.box;
     std::lock_guard lock(mutex_);
     ++layoutsMade_;
@@ -272,6 +286,28 @@ TextBox FontTextMeasurer::layoutLong(const AttributedString& text, const TextLay
     return box;
 }
 
+bool FontTextMeasurer::servesWidth(const Long& kept, const TextLayoutOptions& options) {
+    // The same room, or a narrower one every line still fits with a point to spare (as
+    // narrowerWrap), and the same mode and alignment.
+    if (kept.sizing.empty() || kept.box.truncated) return false;
+    std::string rest;
+    appendRaw(rest, static_cast<uint8_t>(options.lineBreakMode));
+    appendRaw(rest, static_cast<uint8_t>(options.alignment));
+    if (kept.options.compare(sizeof(double), std::string::npos, rest) != 0) return false;
+    return kept.width == options.width || (kept.width >= options.width && kept.box.size.width + 1 <= options.width);
+}
+
+std::optional<TextBox> FontTextMeasurer::recoloured(const TextBox& kept, const AttributedString& text) {
+    // The same lines, their text taken with this text's colours.
+    TextBox box = kept;
+    for (TextLine& line : box.lines) {
+        const size_t length = line.content.string().size();
+        if (line.cut || line.start + length > text.string().size()) return std::nullopt;
+        line.content = text.substring(line.start, line.start + length);
+    }
+    return box;
+}
+
 std::optional<TextBox> FontTextMeasurer::narrowerWrap(const std::string& sizing, const AttributedString& text,
                                                       double width) const {
     // Lines broken greedily in a room break the same in any narrower room that each of them still
@@ -282,19 +318,13 @@ std::optional<TextBox> FontTextMeasurer::narrowerWrap(const std::string& sizing,
     for (const auto* kept : {&wrapped_, &olderWrapped_}) {
         const auto it = kept->find(sizing);
         if (it == kept->end()) continue;
+        // The same room breaks the same lines, whatever they measure.
         for (const Wrapped& w : it->second)
-            if (w.width >= width && w.box.size.width + kSpare <= width) found = &w;
+            if (w.width == width || (w.width >= width && w.box.size.width + kSpare <= width)) found = &w;
         if (found) break;
     }
     if (!found) return std::nullopt;
-    // The same lines, their text taken with this text's colours.
-    TextBox box = found->box;
-    for (TextLine& line : box.lines) {
-        const size_t length = line.content.string().size();
-        if (line.cut || line.start + length > text.string().size()) return std::nullopt;
-        line.content = text.substring(line.start, line.start + length);
-    }
-    return box;
+    return recoloured(found->box, text);
 }
 
 void FontTextMeasurer::keepWrapped(std::string sizing, double width, const TextBox& box) const {

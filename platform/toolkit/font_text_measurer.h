@@ -49,7 +49,14 @@ private:
         AttributedString text;
         TextBox box;
         size_t bytes = 0;
+        // What sizes its lines (empty unless wrapped from the left by words), and its room.
+        std::string sizing;
+        double width = 0;
     };
+    // Whether a kept long layout's lines are those of the text (of the same sizing) in these options.
+    static bool servesWidth(const Long& kept, const TextLayoutOptions& options);
+    // A kept layout's lines with the text's own runs, or nothing if a line was cut.
+    static std::optional<TextBox> recoloured(const TextBox& kept, const AttributedString& text);
     TextBox layoutLong(const AttributedString& text, const TextLayoutOptions& options) const;
     mutable std::vector<Long> long_ HX_GUARDED_BY(mutex_);
     // Texts wrapped by words with no limit, by their text and what sizes it (not its colours): a

@@ -563,6 +563,17 @@ void TextView::setLineFragmentPadding(double padding) {
     textDidChange();
 }
 
+void TextView::setWrapWidth(double width) {
+    width = std::isfinite(width) && width > 0 ? width : 0;
+    if (width == wrapWidth_) return;
+    // Laid out when next asked: a reused view given its next room and then its next text lays
+    // out once.
+    wrapWidth_ = width;
+    invalidateIntrinsicContentSize();
+    setNeedsLayout();
+    setNeedsDisplay();
+}
+
 void TextView::setDataDetectorTypes(unsigned types) {
     dataDetectorTypes_ = types;
     setNeedsDisplay();
@@ -683,15 +694,19 @@ AttributedString TextView::displayedText() const {
 }
 
 const TextBox& TextView::textBox() const {
+    const double container = textContainerWidth(bounds().width());
+    // A text broken in a room of its own is laid out as it was measured (from the left), then
+    // placed in the container.
+    const bool ownRoom = wrapWidth_ > 0 && !storage_.string().empty();
     TextLayoutOptions options;
-    options.width = textContainerWidth(bounds().width());
+    options.width = ownRoom ? wrapWidth_ : container;
     options.lineBreakMode = LineBreakMode::wordWrap;
-    options.alignment = textAlignment_;
+    options.alignment = ownRoom ? TextAlignment::natural : textAlignment_;
     const TextMeasurer* measurer = &textMeasurer();
     // Links take the tint colour unless their look is set.
     const Color tint = dataDetectorTypes_ != kDataDetectorNone && !linkTextAttributes ? tintColor() : Color::clear();
     if (keptBox_ && keptBox_->textRevision == textRevision_ && keptBox_->measurer == measurer &&
-        keptBox_->width == options.width && keptBox_->alignment == options.alignment &&
+        keptBox_->width == options.width && keptBox_->container == container && keptBox_->alignment == textAlignment_ &&
         keptBox_->detectorTypes == dataDetectorTypes_ && keptBox_->linkLook == linkTextAttributes &&
         keptBox_->tint == tint)
         return keptBox_->box;
@@ -704,7 +719,13 @@ const TextBox& TextView::textBox() const {
     } else {
         box = measurer->layout(displayedText(), options);
     }
-    keptBox_ = KeptBox{textRevision_,      measurer,           options.width, options.alignment,
+    if (ownRoom && (textAlignment_ == TextAlignment::center || textAlignment_ == TextAlignment::right)) {
+        for (TextLine& line : box.lines) {
+            const double free = container - line.frame.width();
+            line.frame.origin.x = textAlignment_ == TextAlignment::center ? free / 2 : free;
+        }
+    }
+    keptBox_ = KeptBox{textRevision_,      measurer,           options.width, container,     textAlignment_,
                        dataDetectorTypes_, linkTextAttributes, tint,          std::move(box)};
     return keptBox_->box;
 }
@@ -788,9 +809,10 @@ void TextView::layoutSubviews() {
 Size TextView::sizeThatFits(Size size) const {
     const double width = size.width > 0 ? size.width : bounds().width();
     TextLayoutOptions options;
-    options.width = textContainerWidth(width);
+    const bool ownRoom = wrapWidth_ > 0 && !storage_.string().empty();
+    options.width = ownRoom ? wrapWidth_ : textContainerWidth(width);
     options.lineBreakMode = LineBreakMode::wordWrap;
-    options.alignment = textAlignment_;
+    options.alignment = ownRoom ? TextAlignment::natural : textAlignment_;
     const AttributedString text = storage_.string().empty() ? AttributedString(" ", typing_) : displayedText();
     const Size t = textMeasurer().layout(text, options).size;
     return {width, t.height + textContainerInset_.top + textContainerInset_.bottom};

@@ -260,6 +260,11 @@ public:
     void setTextContainerInset(const EdgeInsets& inset);
     double lineFragmentPadding() const { return lineFragmentPadding_; }
     void setLineFragmentPadding(double padding);
+    // The room its lines break in when set (> 0), in place of its container's width; the lines are
+    // then placed in the container by the alignment. A view sized to text measured in a room shows
+    // the lines that were measured, from the same layout.
+    double wrapWidth() const { return wrapWidth_; }
+    void setWrapWidth(double width);
     unsigned dataDetectorTypes() const { return dataDetectorTypes_; }
     void setDataDetectorTypes(unsigned types);
     // How detected links look: the tint colour, underlined, unless set.
@@ -326,6 +331,7 @@ private:
     TextAlignment textAlignment_ = TextAlignment::natural;
     EdgeInsets textContainerInset_{8, 0, 8, 0};
     double lineFragmentPadding_ = 5;
+    double wrapWidth_ = 0;
     unsigned dataDetectorTypes_ = kDataDetectorNone;
     // The links last found, and in which text by which types: the text is read for them on every
     // layout and frame, and seldom changes.
@@ -343,6 +349,7 @@ private:
         uint64_t textRevision = 0;
         const TextMeasurer* measurer = nullptr;
         double width = 0;
+        double container = 0;
         TextAlignment alignment = TextAlignment::natural;
         unsigned detectorTypes = kDataDetectorNone;
         std::optional<TextAttributes> linkLook;

@@ -140,9 +140,15 @@ std::string VC_Conversation::sizeCacheKey(long section) const {
 
 foundation::Dictionary& VC_Conversation::sizesFor(long section) { return messageSizes_[sizeCacheKey(section)]; }
 
+namespace {
+// The room a bubble's text is measured and broken in, for the width the table has.
+double bubbleTextRoom(double availableWidth, int conversationType) {
+    return conversationType == 1 ? availableWidth - 94 - 16 : availableWidth - 58 - 16;
+}
+}  // namespace
+
 toolkit::Size VC_Conversation::measureText(const std::string& text) const {
-    const double W = availableWidth();
-    const double maxWidth = conversationType() == 1 ? W - 94 - 16 : W - 58 - 16;
+    const double maxWidth = bubbleTextRoom(availableWidth(), conversationType());
     auto font = graphics::HXCFont::HXCFontForType(4);
     if (!font || maxWidth <= 0) return {0, 0};
     ++textsMeasured_;
@@ -271,6 +277,8 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
     cell->setUserInteractionEnabled(conversationType() != 3);
     if (auto font = graphics::HXCFont::HXCFontForType(4)) cell->messageView().setFont(*font);
     if (auto font = graphics::HXCFont::HXCFontForType(6)) cell->dateLabel().setFont(*font);
+    // The bubble breaks its text where the row's height was measured, from the same layout.
+    cell->messageView().setWrapWidth(bubbleTextRoom(availableWidth(), conversationType()));
     std::string description;
     cell->setIsImage(false);
     if (conversationType() == 3) {
