@@ -311,6 +311,11 @@ bool HX_ConnectAppDelegate::continueUserActivity(const std::string& type, const 
         if (canActNow()) {
             switchAccountIfNeeded(user, true);
             openConversationWithID(id, std::nullopt, messageNumber);
+            // As when its list opens it, the conversation of the hit asks the service for its newest page.
+            if (auto object = getConversationWithID(id); object && this->account() && this->account()->authV2()) {
+                const int64_t type = HX_Conversation(object).type();
+                if (type == 10 || type == 11 || type == 2) HXConversationPagesOf(*this)->loadNewest(id, {});
+            }
         } else {
             pendingURL_ = std::string(kScheme) + "reply?conversationID=" + pendingValue(id) +
                           "&messageNum=" + std::to_string(messageNumber) + "&account=" + pendingValue(user);
@@ -365,10 +370,6 @@ void HX_ConnectAppDelegate::openConversationWithID(const std::string& conversati
     if (!screen) screen = std::make_shared<HXConversationScreen>(setup);
     screen->hidesBottomBarWhenPushed = true;
     if (nav) nav->pushViewController(screen, false);
-    // As when its list opens it, the conversation asks the service for its newest page (a page
-    // already on its way is not asked again).
-    if (account() && account()->authV2() && (type == 10 || type == 11 || type == 2))
-        HXConversationPagesOf(*this)->loadNewest(conversationID, [](const HXPageAnswer&) {});
     if (focusReply_ && !lockShown) {
         dispatch::RunLoop::main().perform(performTarget(), "focusReply", foundation::Value(reply.value_or("")), 0.3,
                                           [this, hasText = reply.has_value()](const foundation::Value& text) {
