@@ -163,6 +163,8 @@ void HXMessageSender::sendSMS(const std::string& text, const std::optional<std::
     bool behindOthers = false;
     if (!a->account()->username().empty()) {
         Dictionary queue = accountQueue();
+        // While kept entries go one at a time, the one under way is ahead of the new text too.
+        if (ordered_ && !queue.empty()) behindOthers = true;
         for (const auto& k : queue.keys())
             if (!a->requestInFlight(tagPrefix() + k.string())) behindOthers = true;
         key = nextKey(queue);
@@ -231,7 +233,10 @@ void HXMessageSender::sendQueuedSMS() {
     // A drain's starts still to run are under way too: a second drain would send them twice.
     if (web.requests.anyWithPrefix(prefix) || !starting_.empty()) return;
     Dictionary queue = accountQueue();
-    if (queue.empty()) return;
+    if (queue.empty()) {
+        ordered_ = false;
+        return;
+    }
     if (renewTokenBeforeDrain_) {
         // The service refused the token of the last send although it has not run out here:
         // nothing goes out with it again. It is dropped (the sign-in's hint kept), a new one is
@@ -250,6 +255,12 @@ void HXMessageSender::sendQueuedSMS() {
     // there. One that was under way when the app last ran may have reached the service: it goes
     // again with the id it kept, which the service answers as it answered the first (so a kill
     // neither loses the message nor sends it twice).
+    // While the queue keeps a message the service could not take, the entries go one at a time:
+    // the next starts when the reply of the one before has come (sent or refused), so a message
+    // kept again holds back those written after it and they arrive in the order written. Entries
+    // left under way by a kill, with none kept, all start at once.
+    for (const auto& k : queue.keys())
+        if (queue.get(k.string())["queued"].boolValue()) ordered_ = true;
     std::vector<std::pair<std::string, Dictionary>> moved;
     Dictionary next;
     for (const auto& key : keysInOrder(queue)) {
@@ -275,6 +286,7 @@ void HXMessageSender::sendQueuedSMS() {
         }
     }
     writeQueue(next);
+    if (ordered_ && !starts.empty()) starts.resize(1);
     for (auto& [key, entry] : starts) scheduleStart(key, entry);
 }
 
@@ -387,6 +399,7 @@ void HXMessageSender::smsReply(const HXRoutedReply& reply) {
         removeOverlay();
         endTask(key);
         if (reply.statusCode == 401) renewTokenBeforeDrain_ = true;
+        ordered_ = true;
         keepForLater(key);
         post("kRemoveSMSReplySendingProgressNotification");
         post("kSMSReplySentNotification");

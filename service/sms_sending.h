@@ -110,6 +110,9 @@ private:
     std::map<std::string, HXSendCompletion> completions_;
     // The service refused the token of a send: the next drain renews it first.
     bool renewTokenBeforeDrain_ = false;
+    // The queue keeps a message the service could not take: until the queue is empty its
+    // entries go one at a time, in key order, and a new text waits behind them.
+    bool ordered_ = false;
     // Keys whose start is scheduled and has not run yet.
     std::set<std::string> starting_;
     // The ids of kept messages the user was told of.

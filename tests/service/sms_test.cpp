@@ -552,6 +552,45 @@ TEST_F(SMS, ANewTextGoesBehindAKeptOneAndTheRefusedTokenIsRenewedFirst) {
     EXPECT_TRUE(sender->accountQueue().empty());
 }
 
+// Two texts with a refused token between them arrive in the order written, however the service
+// answers the first again: while the first is out (held at the service) the second waits behind
+// it; when the first is kept once more (503), the second still waits; the next drain sends them
+// one after the other. A text written while they wait joins the end.
+TEST_F(SMS, TwoTextsWithA401BetweenThemArriveInOrder) {
+    service->expireTokens();
+    sender->sendSMS("first", std::string("+15550103000"), std::nullopt);
+    ASSERT_TRUE(runUntil([&] { return idle() && sender->accountQueue().get("1")["queued"].boolValue(); }));
+    // The next send to reach the service waits there until released, then is kept again (503).
+    service->script(kSend, {.status = 503, .body = "busy", .hold = true});
+    sender->sendSMS("second", std::string("+15550103000"), std::nullopt);
+    ASSERT_TRUE(runUntil([&] { return requestsTo(kSend).size() >= 2; }));
+    // Nothing else goes while the first is out (a real second, then the virtual one).
+    EXPECT_FALSE(runUntil([&] { return requestsTo(kSend).size() > 2; }, 1));
+    sender->sendSMS("third", std::string("+15550103000"), std::nullopt);
+    EXPECT_FALSE(runUntil([&] { return requestsTo(kSend).size() > 2; }, 1));
+    ASSERT_EQ(requestsTo(kSend).size(), 2u);
+    auto out = hxcpb::parse<HXCPB_SendSMSRequest>(requestsTo(kSend)[1].body);
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->messagetext(), "first");
+    // The first is kept again: the others stay behind it until the retry.
+    service->releaseHeld();
+    auto firstKept = [&] {
+        for (const auto& [key, entry] : sender->accountQueue())
+            if (entry["message"].stringValue() == "first") return entry["queued"].boolValue();
+        return false;
+    };
+    ASSERT_TRUE(runUntil([&] { return idle() && firstKept(); }, 10));
+    EXPECT_EQ(requestsTo(kSend).size(), 2u) << "nothing went behind the first";
+    EXPECT_TRUE(received().empty());
+    EXPECT_EQ(sender->accountQueue().size(), 3u);
+    clock->advance(HXMessageSender::kFirstRetryDelay);
+    ASSERT_TRUE(runUntil([&] { return idle() && received().size() == 3; }));
+    std::vector<std::string> texts;
+    for (const auto& m : received()) texts.push_back(m.text);
+    EXPECT_EQ(texts, (std::vector<std::string>{"first", "second", "third"}));
+    EXPECT_TRUE(sender->accountQueue().empty());
+}
+
 // A second Send of the same text while the first is still out is a message of its own: both go.
 // An empty text (a reply from a notification banner with nothing typed) sends nothing.
 TEST_F(SMS, TheSameTextSentTwiceWhileTheFirstIsOutGoesTwiceAndAnEmptyOneNotAtAll) {

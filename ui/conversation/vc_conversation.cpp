@@ -386,7 +386,13 @@ std::vector<toolkit::KeyCommand> VC_Conversation::keyCommands() const { return {
 void VC_Conversation::scrollToMessage(long number) {
     if (!tableView_ || number < 0 || number >= tableView_->numberOfSections()) return;
     if (tableView_->numberOfRows(number) == 0) return;
+    keptInView_ = number;
     tableView_->scrollToRow({number, 0}, toolkit::ScrollPosition::Middle, true);
+}
+
+void VC_Conversation::scrollViewWillBeginDragging(toolkit::ScrollView& scrollView) {
+    (void)scrollView;
+    keptInView_ = -1;
 }
 
 void VC_Conversation::makeReplyActivityCurrent() {

@@ -123,6 +123,8 @@ public:
     void openReply(const foundation::Notification& notification);
     std::vector<toolkit::KeyCommand> keyCommands() const override;
     void scrollToMessage(long number) override;
+    // The user moves the table: the message asked for by scrollToMessage is no longer kept in view.
+    void scrollViewWillBeginDragging(toolkit::ScrollView& scrollView) override;
     void userActivityWillSave(services::UserActivity& activity) override;
     void userActivityWasContinued(services::UserActivity& activity) override;
     const std::shared_ptr<services::UserActivity>& replyActivity() const;
@@ -414,6 +416,9 @@ private:
     bool observing_ = false;
     // A message came at the end of the rows: it is scrolled into view when the change is in.
     bool newestArrived_ = false;
+    // The section scrollToMessage was asked to show (-1: none): the rows changing keep it in view
+    // (rather than scrolling to the end), until the user moves the table or sends a reply.
+    long keptInView_ = -1;
     double savedPagingOffset_ = 0;
     bool sendingReply_ = false;
     // Pictures of the reply being sent: the progress steps by them.

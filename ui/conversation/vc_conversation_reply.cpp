@@ -41,6 +41,7 @@ void VC_Conversation::sendReply(const std::string& text) {
     auto r = role();
     if (!r) return;
     sendingReply_ = true;
+    keptInView_ = -1;  // the reply is shown at the end
     sendingImages_ = images().size();
     startSendingProgress();
     auto& center = foundation::NotificationCenter::defaultCenter();

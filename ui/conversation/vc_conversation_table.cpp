@@ -476,6 +476,14 @@ void VC_Conversation::mediaArrived(const std::string& mediaID) {
 
 void VC_Conversation::rowsDidChangeContent() {
     if (savedPagingOffset() > 0) restorePagingOffset();
+    // The message the screen was asked to show (a search result's) stays in view when the page
+    // asked for at the opening brings messages above or below it.
+    if (keptInView_ >= 0 && tableView_ && keptInView_ < tableView_->numberOfSections() &&
+        tableView_->numberOfRows(keptInView_) > 0) {
+        newestArrived_ = false;
+        tableView_->layoutIfNeeded();
+        return tableView_->scrollToRow({keptInView_, 0}, toolkit::ScrollPosition::Middle, false);
+    }
     if (!std::exchange(newestArrived_, false) || !tableView_) return;
     if (refreshControl_ && refreshControl_->isRefreshing()) return;
     tableView_->layoutIfNeeded();

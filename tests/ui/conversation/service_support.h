@@ -347,23 +347,42 @@ struct ServiceThreads : ServiceConversation<Form> {
         EXPECT_TRUE(s->inputToolbar()->textView()->isFirstResponder()) << "the reply URL focuses the field";
         foundation::NotificationCenter::defaultCenter().removeObserver(this);
 
-        // A search result scrolls to its message, the first stored one here.
+        // A search result scrolls to its message, the first stored one here, and the conversation
+        // asks the service for its newest page; the page's answer (held until the screen has
+        // scrolled, then waited for with every other request) leaves the searched message in view.
         auto& table = s->tableView();
         table.setContentOffset({0, table.contentSize().height - table.bounds().height()}, false);
         this->harness.settle();
         ASSERT_FALSE(table.indexPathsForVisibleRows().empty());
         ASSERT_GT(table.indexPathsForVisibleRows().front().section, 0) << "the first message is out of view";
+        const std::string page = "/voice/v1/voiceclient/api2thread/get";
+        const auto asked = [&] {
+            size_t n = 0;
+            for (const auto& r : this->service->requests()) n += r.target.rfind(page, 0) == 0;
+            return n;
+        };
+        const size_t askedBefore = asked();
+        this->service->script(page, {.hold = true, .passThrough = true});
         ASSERT_TRUE(this->app->continueUserActivity(
             services::kSearchableItemActionType,
             foundation::Dictionary{{services::kSearchableItemActivityIdentifier,
                                     id + ".0." + foundation::queryItemEncoded(this->serviceUser())}}));
+        ASSERT_TRUE(this->runUntil([&] { return asked() > askedBefore; })) << "the hit's conversation asks";
         this->harness.advance(1);
         this->harness.settle();
-        auto* shown = findConversation(this->app->window()->rootViewController().get());
-        ASSERT_NE(shown, nullptr);
-        const auto visible = shown->tableView().indexPathsForVisibleRows();
-        ASSERT_FALSE(visible.empty());
-        EXPECT_EQ(visible.front().section, 0) << "message 0 is in view";
+        auto firstInView = [&] {
+            auto* shown = findConversation(this->app->window()->rootViewController().get());
+            if (!shown) return -1L;
+            const auto visible = shown->tableView().indexPathsForVisibleRows();
+            return visible.empty() ? -1L : visible.front().section;
+        };
+        EXPECT_EQ(firstInView(), 0) << "message 0 is in view";
+        this->service->releaseHeld();
+        ASSERT_TRUE(this->runUntil([&] { return this->app->isIdle(); }));
+        this->harness.advance(1);
+        this->harness.settle();
+        EXPECT_EQ(firstInView(), 0) << "message 0 is still in view once the newest page is in";
+        this->service->clearScripts();
     }
 
     // Pulling for older pages of the 350-message thread: the bubble at the top when the page was
