@@ -257,6 +257,11 @@ void HX_ConnectAppDelegate::observeLifeCycle() {
     center.removeObserver(this, "kDidFinishLaunchingNotification");
     center.addObserver(this, "kDidFinishLaunchingNotification", [this](const foundation::Notification&) {
         foundation::NotificationCenter::defaultCenter().removeObserver(this, "kDidFinishLaunchingNotification");
+        // The contacts: the cache file at once, the full load shortly after start-up. The step is
+        // queued weakly: it keeps no application object alive until it runs.
+        dispatch::Queue::main()->async([weak = weakSelf()] {
+            if (auto self = weak.lock()) HXLoadContactsAtLaunch(*self);
+        });
         if (!account() || account()->username().empty()) return;
         dispatch::RunLoop::main().perform(performTarget(), "preload", foundation::Value(), 0,
                                           [this](const foundation::Value&) { preload(); });

@@ -183,8 +183,8 @@ public:
     bool connectionAvailable() const { return connectionAvailable_; }
     void setConnectionAvailable(bool v) { connectionAvailable_ = v; }
 
-    bool isInBackground() const { return isInBackground_; }
-    void setIsInBackground(bool v) { isInBackground_ = v; }
+    bool isInBackground() const { return *isInBackground_; }
+    void setIsInBackground(bool v) { *isInBackground_ = v; }
     bool autoRefresh() const { return autoRefresh_; }
     void setAutoRefresh(bool v) { autoRefresh_ = v; }
     bool newMessageAlert() const { return newMessageAlert_; }
@@ -199,6 +199,7 @@ public:
     foundation::RecursiveMutex& monitor() const HX_RETURN_CAPABILITY(monitor_) { return monitor_; }
 
     friend ContactList HXContactListSnapshot(const HXApplicationModel& model);
+    friend void HXLoadContactsAtLaunch(HXApplicationModel& model);
     friend void HXSaveChildContext(const class HXModelReference& model, const std::shared_ptr<store::Context>& context,
                                    std::function<void()> completion, BackgroundFetchCompletion handler);
 
@@ -232,8 +233,9 @@ private:
     std::shared_ptr<HXCPhoneFormat> phoneFormatter_ HX_GUARDED_BY(monitor_);
     uint64_t phoneFormatterAccessCount_ HX_GUARDED_BY(monitor_) = 0;
     uint64_t mocAccessCount_ HX_GUARDED_BY(monitor_) = 0;
-    // Read by the unread-list parse off the main thread as well.
-    std::atomic<bool> isInBackground_{false};
+    // Read by the unread-list parse off the main thread as well, and by the contacts load, which
+    // shares it rather than hold this object.
+    std::shared_ptr<std::atomic<bool>> isInBackground_ = std::make_shared<std::atomic<bool>>(false);
     bool graphicalEmoticons_ = true;
     std::atomic<bool> autoRefresh_{true};
     bool newMessageAlert_ = false;
@@ -251,10 +253,20 @@ private:
 
     // Contacts: contactsMutex_ guards the three collections and the contact store; the loading flag
     // belongs to monitor_.
-    void loadAllContacts();
-    void setAllContactsList(ContactList list);
+    // What the loads read off the main thread waits here until a reader takes it into the live
+    // list: the loads share this box, never this object, which may go while they run.
+    struct LoadedContacts {
+        foundation::Mutex mutex;
+        std::optional<ContactList> loaded HX_GUARDED_BY(mutex);    // the full load's list
+        std::optional<ContactList> fallback HX_GUARDED_BY(mutex);  // the cache file's, for an empty list
+    };
+    void startFullContactsLoad();
+    void startContactsFallback();
+    // Takes what the loads left in the box into the live list; contactsMutex_ is held.
+    void adoptLoadedContacts() const HX_REQUIRES(contactsMutex_);
     mutable foundation::Mutex contactsMutex_;
-    std::optional<ContactList> allContacts_ HX_GUARDED_BY(contactsMutex_);
+    mutable std::optional<ContactList> allContacts_ HX_GUARDED_BY(contactsMutex_);
+    const std::shared_ptr<LoadedContacts> loadedContacts_ = std::make_shared<LoadedContacts>();
     std::optional<ContactList> cachedContacts_ HX_GUARDED_BY(contactsMutex_);
     std::set<std::string> lookupNumbers_ HX_GUARDED_BY(contactsMutex_);
     bool contactsCacheLoading_ HX_GUARDED_BY(monitor_) = false;
@@ -275,6 +287,9 @@ private:
 // The model's live contact list as it is, without starting a load: a copy another queue may
 // search.
 HXApplicationModel::ContactList HXContactListSnapshot(const HXApplicationModel& model);
+// At launch: the cache file's list is what the readers see until the full load, started here,
+// replaces it.
+void HXLoadContactsAtLaunch(HXApplicationModel& model);
 
 // The application object as a block for another queue names it: held weakly and locked only on
 // the queue where the block acts on it, so that the block never keeps it alive and it never ends

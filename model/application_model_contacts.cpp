@@ -33,12 +33,14 @@ std::filesystem::path contactsCachePath() { return foundation::cachesDirectory()
 
 const std::string* field(const Dictionary& e, const char* key) { return e.get(key).ifString(); }
 
-}  // namespace
-
-std::string HXApplicationModel::hashForContact(const Dictionary& entry) const {
+std::string contactHash(const Dictionary& entry) {
     const std::string text = entry.get("number").stringValue() + entry.get("name").stringValue();
     return std::to_string(foundation::stableHash64(text));
 }
+
+}  // namespace
+
+std::string HXApplicationModel::hashForContact(const Dictionary& entry) const { return contactHash(entry); }
 
 std::shared_ptr<services::ContactStore> HXApplicationModel::contactStore() const {
     std::lock_guard lock(contactsMutex_);
@@ -48,11 +50,6 @@ std::shared_ptr<services::ContactStore> HXApplicationModel::contactStore() const
 void HXApplicationModel::setContactStore(std::shared_ptr<services::ContactStore> store) {
     std::lock_guard lock(contactsMutex_);
     contactStore_ = std::move(store);
-}
-
-void HXApplicationModel::setAllContactsList(ContactList list) {
-    std::lock_guard lock(contactsMutex_);
-    allContacts_ = std::move(list);
 }
 
 void HXApplicationModel::updateLastSelectionForContact(const ContactEntry& entry) {
@@ -67,6 +64,7 @@ void HXApplicationModel::updateLastSelectionForContact(const ContactEntry& entry
     auto picked = std::make_shared<Dictionary>(*entry);
     picked->set("lastSelection", Value(now));
     std::lock_guard lock(contactsMutex_);
+    adoptLoadedContacts();
     ContactList list = allContacts_.value_or(ContactList{});
     std::erase_if(list, [&](const ContactEntry& e) { return e == entry; });
     list.insert(list.begin(), std::move(picked));
@@ -122,121 +120,185 @@ ContactList HXApplicationModel::allContacts() {
             startFallback = true;
         }
     }
-    if (startLoad) {
-        // Each block leaves through its own copy of the group, so a waiter that wakes and
-        // destroys this object cannot pull the group out from under the leaving thread.
-        // The load names this object weakly; it holds it only while it loads, and lets it go on
-        // the main queue, so that an object whose last owner left meanwhile ends there.
-        contactsLoadGroup_.enter();
-        dispatch::Queue::global(dispatch::Priority::Low)
-            ->async([model = HXModelReference(*this), group = contactsLoadGroup_]() mutable {
-                auto self = model.lock();
-                if (self) self->loadAllContacts();
-                group.leave();
-                if (self) dispatch::Queue::main()->async([self = std::move(self)] {});
-            });
-    } else if (startFallback) {
-        contactsLoadGroup_.enter();
-        dispatch::Queue::global(dispatch::Priority::Default)
-            ->async([model = HXModelReference(*this), group = contactsLoadGroup_]() mutable {
-                auto self = model.lock();
-                if (self) {
-                    ContactList cached = self->cachedContacts();
-                    std::lock_guard lock(self->contactsMutex_);
-                    if (!self->allContacts_ || self->allContacts_->empty()) self->allContacts_ = std::move(cached);
-                }
-                group.leave();
-                if (self) dispatch::Queue::main()->async([self = std::move(self)] {});
-            });
-    }
+    if (startLoad)
+        startFullContactsLoad();
+    else if (startFallback)
+        startContactsFallback();
     std::lock_guard lock(contactsMutex_);
+    adoptLoadedContacts();
     return allContacts_.value_or(ContactList{});
+}
+
+void HXApplicationModel::adoptLoadedContacts() const {
+    std::lock_guard lock(loadedContacts_->mutex);
+    if (loadedContacts_->loaded) {
+        allContacts_ = std::move(*loadedContacts_->loaded);
+        loadedContacts_->loaded.reset();
+    }
+    if (loadedContacts_->fallback) {
+        if (!allContacts_ || allContacts_->empty()) allContacts_ = std::move(*loadedContacts_->fallback);
+        loadedContacts_->fallback.reset();
+    }
 }
 
 bool HXApplicationModel::contactsLoaded() const {
     std::lock_guard lock(contactsMutex_);
+    adoptLoadedContacts();
     return (allContacts_ && !allContacts_->empty()) || (cachedContacts_ && !cachedContacts_->empty());
 }
 
 bool HXApplicationModel::waitForContactsLoad(double timeoutSeconds) { return contactsLoadGroup_.wait(timeoutSeconds); }
 
-void HXApplicationModel::loadAllContacts() {
-    Dictionary picks = foundation::UserDefaults::standardUserDefaults()
-                           ->dictionaryForKey("lastContactSelection")
-                           .value_or(Dictionary{});
-    auto store = contactStore();
-    // The answer may come on any thread, after this function has returned; until it has been
-    // handled the load counts as running.
-    contactsLoadGroup_.enter();
-    store->requestAccess([this, store, picks, group = contactsLoadGroup_](bool granted,
-                                                                          std::optional<foundation::Error>) mutable {
-        if (granted) {
-            std::vector<std::string> keys = {services::kContactPhoneNumbersKey, services::kContactThumbnailImageDataKey,
-                                             services::kContactIdentifierKey, services::kContactNicknameKey,
-                                             services::kContactOrganizationNameKey};
-            for (auto& k : services::ContactFormatter::descriptorForRequiredKeys()) keys.push_back(k);
-            keys.push_back(services::kContactImageDataAvailableKey);
+namespace {
 
-            auto cache = HXCCache::sharedCache();
-            ContactList list;
-            std::set<std::string> seen;
-            (void)store->enumerateContacts(keys, [&](const services::Contact& c, bool* stop) {
-                if (isInBackground()) {
-                    *stop = true;
-                    return;
-                }
-                auto entries = hxcontacts::entriesForContact(c, [&](const std::string& raw) {
-                    auto formatter = phoneFormatter();
-                    std::string n = PhoneExtensions::formattedPhoneNumberFromStringWithFormatter(raw, *formatter);
-                    decreasePhoneFormatterAccessCount();
-                    return n;
-                });
-                graphics::ImagePtr thumb;
-                if (c.imageDataAvailable() && c.thumbnailImageData) {
-                    auto image = graphics::Image::fromEncoded(*c.thumbnailImageData);
-                    if (image.ok()) thumb = hxcontacts::fittingThumbnail(*image);
-                }
-                for (auto& e : entries) {
-                    const std::string number = e.get("number").asString();
-                    if (seen.insert(number).second) {
-                        if (thumb)
-                            cache->setObject(HXCCachedObject::withImage(thumb), number);
-                        else if (cache->objectForKey(number))
-                            cache->removeObjectForKey(number);
-                    }
-                    const Value* when = picks.find(hashForContact(e));
-                    e.set("lastSelection", Value(when ? when->doubleValue(0) : 0.0));
-                    list.push_back(std::make_shared<const Dictionary>(std::move(e)));
-                }
-            });
-            if (!isInBackground()) {
-                hxcontacts::sortByRecency(list);
-                setAllContactsList(list);
-                foundation::Array plist;
-                plist.reserve(list.size());
-                for (const auto& e : list) plist.emplace_back(*e);
-                (void)foundation::writePropertyListFile(Value(std::move(plist)), contactsCachePath());
-                foundation::NotificationCenter::defaultCenter().post(kContactsCacheUpdatedNotification);
-            }
-        }
-        group.leave();
-    });
-    foundation::NotificationCenter::defaultCenter().post(kContactsCacheUpdatedNotification);
-    std::lock_guard lock(contactsMutex_);
-    cachedContacts_.reset();
+// The cache file's entries; none when it is missing or unreadable.
+std::optional<ContactList> readContactsCache(const std::filesystem::path& path) {
+    if (!foundation::files::exists(path)) return std::nullopt;
+    auto value = foundation::readPropertyListFile(path);
+    if (!value.ok()) return std::nullopt;
+    return hxcontacts::entriesFromCache(*value);
 }
 
+// Everything the full load reads, taken on the thread that starts it: the load runs without the
+// application object.
+struct FullContactsLoad {
+    std::shared_ptr<services::ContactStore> store;
+    Dictionary picks;
+    std::shared_ptr<HXCPhoneFormat> formatter;
+    std::shared_ptr<std::atomic<bool>> inBackground;
+    std::filesystem::path cacheFile;
+    std::function<std::string(const Dictionary&)> hash;
+
+    // The enumeration: the list, or none when the app went to the background meanwhile.
+    std::optional<ContactList> enumerate() const {
+        std::vector<std::string> keys = {services::kContactPhoneNumbersKey, services::kContactThumbnailImageDataKey,
+                                         services::kContactIdentifierKey, services::kContactNicknameKey,
+                                         services::kContactOrganizationNameKey};
+        for (auto& k : services::ContactFormatter::descriptorForRequiredKeys()) keys.push_back(k);
+        keys.push_back(services::kContactImageDataAvailableKey);
+
+        auto cache = HXCCache::sharedCache();
+        ContactList list;
+        std::set<std::string> seen;
+        (void)store->enumerateContacts(keys, [&](const services::Contact& c, bool* stop) {
+            if (*inBackground) {
+                *stop = true;
+                return;
+            }
+            auto entries = hxcontacts::entriesForContact(c, [&](const std::string& raw) {
+                return PhoneExtensions::formattedPhoneNumberFromStringWithFormatter(raw, *formatter);
+            });
+            graphics::ImagePtr thumb;
+            if (c.imageDataAvailable() && c.thumbnailImageData) {
+                auto image = graphics::Image::fromEncoded(*c.thumbnailImageData);
+                if (image.ok()) thumb = hxcontacts::fittingThumbnail(*image);
+            }
+            for (auto& e : entries) {
+                const std::string number = e.get("number").asString();
+                if (seen.insert(number).second) {
+                    if (thumb)
+                        cache->setObject(HXCCachedObject::withImage(thumb), number);
+                    else if (cache->objectForKey(number))
+                        cache->removeObjectForKey(number);
+                }
+                const Value* when = picks.find(hash(e));
+                e.set("lastSelection", Value(when ? when->doubleValue(0) : 0.0));
+                list.push_back(std::make_shared<const Dictionary>(std::move(e)));
+            }
+        });
+        if (*inBackground) return std::nullopt;
+        hxcontacts::sortByRecency(list);
+        return list;
+    }
+};
+
+}  // namespace
+
+void HXApplicationModel::startFullContactsLoad() {
+    FullContactsLoad load;
+    load.store = contactStore();
+    load.picks = foundation::UserDefaults::standardUserDefaults()
+                     ->dictionaryForKey("lastContactSelection")
+                     .value_or(Dictionary{});
+    // The load keeps the formatter it takes; its use is given back at once, as a memory warning
+    // may let go of the application object's copy without harm to this one.
+    load.formatter = phoneFormatter();
+    decreasePhoneFormatterAccessCount();
+    load.inBackground = isInBackground_;
+    load.cacheFile = contactsCachePath();
+    load.hash = [](const Dictionary& e) { return contactHash(e); };
+    {
+        std::lock_guard lock(contactsMutex_);
+        cachedContacts_.reset();
+    }
+    // The answer to the access request may come on any thread, after the load's block has
+    // returned; until it has been handled the load counts as running. The list goes into the box
+    // the application object shares, and readers take it from there.
+    contactsLoadGroup_.enter();
+    dispatch::Queue::global(dispatch::Priority::Low)
+        ->async([load = std::move(load), box = loadedContacts_, group = contactsLoadGroup_]() mutable {
+            auto store = load.store;
+            store->requestAccess(
+                [load = std::move(load), box, group](bool granted, std::optional<foundation::Error>) mutable {
+                    if (granted) {
+                        if (auto list = load.enumerate()) {
+                            foundation::Array plist;
+                            plist.reserve(list->size());
+                            for (const auto& e : *list) plist.emplace_back(*e);
+                            {
+                                std::lock_guard lock(box->mutex);
+                                box->loaded = std::move(*list);
+                            }
+                            (void)foundation::writePropertyListFile(Value(std::move(plist)), load.cacheFile);
+                            foundation::NotificationCenter::defaultCenter().post(kContactsCacheUpdatedNotification);
+                        }
+                    }
+                    group.leave();
+                });
+            foundation::NotificationCenter::defaultCenter().post(kContactsCacheUpdatedNotification);
+        });
+}
+
+void HXApplicationModel::startContactsFallback() {
+    contactsLoadGroup_.enter();
+    dispatch::Queue::global(dispatch::Priority::Default)
+        ->async([file = contactsCachePath(), box = loadedContacts_, group = contactsLoadGroup_]() mutable {
+            auto cached = readContactsCache(file);
+            {
+                std::lock_guard lock(box->mutex);
+                box->fallback = cached.value_or(ContactList{});
+            }
+            if (cached) foundation::NotificationCenter::defaultCenter().post(kContactsCacheUpdatedNotification);
+            group.leave();
+        });
+}
+
+// The readers go through allContacts(): after resetContacts() the first of them reads the contacts
+// again, and each sees what has been read so far.
 ContactList HXApplicationModel::contactsMatchingPhone(std::string_view number) {
-    return hxcontacts::matchingPhone(HXContactListSnapshot(*this), number);
+    return hxcontacts::matchingPhone(allContacts(), number);
+}
+
+void HXLoadContactsAtLaunch(HXApplicationModel& model) {
+    // The cache file gives names at once; the full load, started here, replaces them when it ends.
+    ContactList cached = model.cachedContacts();
+    {
+        std::lock_guard lock(model.contactsMutex_);
+        model.adoptLoadedContacts();
+        if ((!model.allContacts_ || model.allContacts_->empty()) && !cached.empty())
+            model.allContacts_ = std::move(cached);
+    }
+    (void)model.allContacts();
 }
 
 ContactList HXContactListSnapshot(const HXApplicationModel& model) {
     std::lock_guard lock(model.contactsMutex_);
+    model.adoptLoadedContacts();
     return model.allContacts_.value_or(ContactList{});
 }
 
 ContactList HXApplicationModel::contactsMatchingName(std::string_view query) {
-    return hxcontacts::matchingName(HXContactListSnapshot(*this), query);
+    return hxcontacts::matchingName(allContacts(), query);
 }
 
 std::string HXApplicationModel::recordIDForNumber(std::string_view number) {
@@ -248,20 +310,21 @@ std::string HXApplicationModel::recordIDForNumber(std::string_view number) {
 }
 
 std::string HXApplicationModel::contactNameForNumber(std::string_view number) {
-    return hxcontacts::Names{HXContactListSnapshot(*this), nullptr, hxcontacts::familyNameOrder()}.nameForNumber(
-        number);
+    return hxcontacts::Names{allContacts(), nullptr, hxcontacts::familyNameOrder()}.nameForNumber(number);
 }
 
 std::string HXApplicationModel::updateGroupContactsForNumber(std::string_view numbers) {
     const std::string name =
-        hxcontacts::Names{HXContactListSnapshot(*this), phoneFormatter(), hxcontacts::familyNameOrder()}.groupName(
-            numbers);
+        hxcontacts::Names{allContacts(), phoneFormatter(), hxcontacts::familyNameOrder()}.groupName(numbers);
     decreasePhoneFormatterAccessCount();
     return name;
 }
 
 void HXApplicationModel::lookupPhone(const std::optional<std::string>& number) {
     if (!number) return;
+    // After resetContacts() this reads the contacts again; a number asked before they are in is
+    // resolved by the next lookup.
+    (void)allContacts();
     bool loading;
     {
         std::lock_guard lock(monitor_);
@@ -270,6 +333,7 @@ void HXApplicationModel::lookupPhone(const std::optional<std::string>& number) {
     {
         std::lock_guard lock(contactsMutex_);
         if (contactsFullLoadStarted_ && loading) return;
+        adoptLoadedContacts();
         if (!allContacts_ || allContacts_->empty()) return;
         if (lookupNumbers_.count(*number)) return;
         if (!loading) lookupNumbers_.insert(*number);
@@ -339,6 +403,11 @@ void HXApplicationModel::releaseCachedContacts() {
 void HXApplicationModel::resetContacts() {
     std::lock_guard lock(contactsMutex_);
     allContacts_.reset();
+    {
+        std::lock_guard box(loadedContacts_->mutex);
+        loadedContacts_->loaded.reset();
+        loadedContacts_->fallback.reset();
+    }
     lookupNumbers_.clear();
     contactsCacheRead_ = false;
     contactsFullLoadStarted_ = false;

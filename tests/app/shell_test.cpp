@@ -1462,6 +1462,10 @@ TEST_F(Shell, AppInfoAttachmentIsMadeOnTheMainThread) {
 // A memory warning lets go of the contacts read from the cache file: the next use reads it again.
 TEST_F(Shell, AMemoryWarningDropsTheCachedContacts) {
     launch();
+    // The launch read the cache file (there is none yet) and loaded the contacts; a memory warning
+    // lets the file be read again.
+    ASSERT_TRUE(app->waitForContactsLoad(10));
+    app->applicationDidReceiveMemoryWarning();
     auto writeCache = [](const std::vector<std::string>& numbers) {
         foundation::Array list;
         for (const auto& n : numbers) list.emplace_back(Dictionary{{"number", Value(n)}, {"recordID", Value("r" + n)}});

@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
 
 #include "app/connect_app_delegate.h"
@@ -503,3 +504,53 @@ TEST_F(ContactsAppTest, RefusedAccessKeepsTheListAndTellsTheUser) {
 }
 
 }  // namespace
+
+// After resetContacts() a lookup or a reader reads the contacts again by itself: no screen has to
+// ask for the list first (a lookup used to return while the list was empty, and nothing loaded it
+// until the app next became active).
+TEST_F(ContactsAppTest, AfterAResetTheNextLookupOrReaderReadsTheContactsAgain) {
+    app_.username = "me.user@example.com";
+    app_.setStoreBusyTimeout(0);
+    app_.allContacts();
+    ASSERT_TRUE(app_.waitForContactsLoad(10));
+    dispatch::ScopedVirtualClock clock;
+    auto main = app_.managedObjectContext();
+    ASSERT_TRUE(main);
+    auto c = main->insertNewObject("HX_Conversation").value();
+    (void)c->setValue("conversationID", "known");
+    (void)c->setValue("type", 10);
+    (void)c->setValue("phoneNumber", "+15551234567");
+    (void)c->setValue("sender", "+15551234567");
+    (void)c->setValue("ABName", "Stale Name");
+    ASSERT_TRUE(main->save().ok());
+    const std::string path = app_.storePathForAccount(app_.username);
+    auto settle = [&] {
+        EXPECT_TRUE(clock->runUntil([&] { return app_.mocAccessCount() == 0; }, 10));
+        clock->runUntilIdle();
+    };
+
+    app_.resetContacts();
+    EXPECT_TRUE(HXContactListSnapshot(app_).empty());
+    app_.lookupPhone("+15551234567");
+    ASSERT_TRUE(app_.waitForContactsLoad(10));
+    EXPECT_EQ(HXContactListSnapshot(app_).size(), 3u) << "the lookup read the contacts again";
+    settle();
+    app_.lookupPhone("+15551234567");
+    settle();
+    EXPECT_EQ(storedNames(path)["known"], "Jane or John Smith");
+
+    // Each reader does the same after a reset.
+    const std::vector<std::function<size_t()>> readers = {
+        [&] { return app_.contactsMatchingName("Jo").size(); },
+        [&] { return app_.contactNameForNumber(formatted("+15551234567")).empty() ? 0u : 1u; },
+        [&] { return app_.recordIDForNumber(formatted("+15550001111")).empty() ? 0u : 1u; },
+    };
+    for (size_t i = 0; i < readers.size(); ++i) {
+        SCOPED_TRACE(i);
+        app_.resetContacts();
+        (void)readers[i]();
+        ASSERT_TRUE(app_.waitForContactsLoad(10));
+        EXPECT_EQ(HXContactListSnapshot(app_).size(), 3u);
+        EXPECT_GT(readers[i](), 0u);
+    }
+}

@@ -475,3 +475,49 @@ TEST_F(NewMessage, TheContactButtonShowsWhileAddingRecipientsAndSwipesMoveTheCar
     harness.swipe({m.minX() + 20, y}, {m.maxX() - 20, y}, 1);
     EXPECT_EQ(range().location, 7u);
 }
+
+namespace {
+
+// A device with a contact, launched and signed in, where nothing has asked for the contacts yet.
+struct NewMessageAfterLaunch : hxtest::ComposeFixture<Phone> {
+    void SetUp() override {
+        ComposeFixture::SetUp();
+        services::ContactStore::setAuthorizationStatus(services::AuthorizationStatus::Authorized);
+        services::Contact rosa;
+        rosa.givenName = "Rosa";
+        rosa.familyName = "Delgado";
+        rosa.phoneNumbers.push_back({services::kLabelPhoneNumberiPhone, "+1 555 010 7788"});
+        services::ContactStore::shared()->addContact(rosa);
+        ASSERT_TRUE(launch());
+        ASSERT_TRUE(runUntil([&] { return app->account() && app->account()->authV2(); }));
+        ASSERT_TRUE(runUntil([&] { return app->account()->HXnumber().has_value() && app->isIdle(); }));
+        harness.advance(1);
+        app->account()->setHXnumber(std::string("+12025550123"));
+    }
+};
+
+}  // namespace
+
+// After a plain launch the user finds a contact on New Message as they type: a typed number of
+// theirs becomes the contact's name, and part of the name lists them (the screen used to find
+// nobody, as nothing had read the contacts).
+TEST_F(NewMessageAfterLaunch, AFreshLaunchFindsAContactByNameAndByNumber) {
+    auto* s = open();
+    ASSERT_NE(s, nullptr);
+    ASSERT_TRUE(s->number().becomeFirstResponder());
+    ASSERT_TRUE(harness.typeText("(555) 010-7788,"));
+    ASSERT_EQ(s->number().tokens().size(), 1u);
+    EXPECT_EQ(s->number().tokens().front()->title().rfind("Rosa Delgado", 0), 0u)
+        << s->number().tokens().front()->title();
+    s->cancel();
+    harness.settle();
+
+    s = open();
+    ASSERT_NE(s, nullptr);
+    ASSERT_TRUE(s->number().becomeFirstResponder());
+    ASSERT_TRUE(harness.typeText("Ros"));
+    ASSERT_TRUE(runUntil([&] { return !s->searchResults().empty(); }));
+    ASSERT_EQ(s->searchResultsTable().numberOfRows(0), 1);
+    EXPECT_EQ(s->searchResults().front()->get("name").stringValue(), "Rosa Delgado");
+    EXPECT_FALSE(s->searchContainer().isHidden());
+}
