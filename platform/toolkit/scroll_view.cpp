@@ -204,13 +204,15 @@ void ScrollView::setZoomScale(double scale, bool animated) {
 
 void ScrollView::layoutSubviews() {
     View::layoutSubviews();
-    // Content resting at the top edge stays there when the insets change (bars, safe areas).
+    // Content resting at the top edge stays there when the insets change (bars, safe areas). Out
+    // of a window (a context menu's preview, drawn by the menu panel) the view's own inset still
+    // places its content; the safe area joins it with the window.
     EdgeInsets now = adjustedContentInset();
-    if (!dragging_ && (!lastAdjusted_ || lastAdjusted_->top != now.top) && window()) {
+    if (!dragging_ && (!lastAdjusted_ || lastAdjusted_->top != now.top)) {
         double oldTop = lastAdjusted_ ? lastAdjusted_->top : 0;
         if (contentOffset().y == -oldTop) applyOffset({contentOffset().x, -now.top});
     }
-    if (window()) lastAdjusted_ = now;
+    lastAdjusted_ = now;
 }
 
 void ScrollView::setRefreshControl(std::shared_ptr<RefreshControl> control) {

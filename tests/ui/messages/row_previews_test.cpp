@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include "app/screens.h"
+#include "platform/foundation/strings.h"
 #include "platform/toolkit/menu_panel.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/previewing.h"
 #include "platform/toolkit/window.h"
 #include "tests/ui/messages/list_fixture.h"
+#include "ui/conversation/conversation_table_view_cell.h"
 #include "ui/conversation/vc_conversation.h"
 #include "ui/widgets/hxc_popover_view.h"
 
@@ -269,6 +271,27 @@ TEST_F(PreviewLooks, ARowsPreviewShowsTheNewestMessagesAtItsPreferredHeight) {
     const toolkit::Rect newest = table.rectForRow({last, table.numberOfRows(last) - 1});
     EXPECT_GE(newest.minY(), table.contentOffset().y);
     EXPECT_LE(newest.maxY(), table.contentOffset().y + table.bounds().height() + 0.5);
+    // Each bubble's text sits inside its bubble as it does on the conversation screen, though the
+    // preview is drawn by the menu panel rather than from a window.
+    int texts = 0;
+    for (const auto& row : table.visibleCells()) {
+        auto* cell = dynamic_cast<ConversationTableViewCell*>(row.get());
+        if (!cell || !cell->backgroundView()) continue;
+        toolkit::View* bubble = cell->backgroundView()->viewWithTag(1);
+        auto& text = cell->messageView();
+        if (!bubble || text.text().empty()) continue;
+        toolkit::Rect lines;
+        for (const auto& r : text.selectionRectsForRange({0, foundation::utf16Length(text.text())}))
+            lines = lines.isEmpty() ? r : lines.unionWith(r);
+        ASSERT_FALSE(lines.isEmpty()) << text.text();
+        const toolkit::Rect inBubble = text.convertRectTo(lines, bubble);
+        const toolkit::Rect b = bubble->bounds();
+        EXPECT_GE(inBubble.minY(), b.minY() + 2) << text.text() << ": the text's top in its bubble";
+        EXPECT_LE(inBubble.maxY(), b.maxY() - 2) << text.text() << ": the text's bottom in its bubble";
+        EXPECT_NEAR(inBubble.minY() - b.minY(), b.maxY() - inBubble.maxY(), 4) << text.text() << ": centred";
+        ++texts;
+    }
+    EXPECT_GE(texts, 3);
     expectSnapshot("list_preview_phone", {.lightAndDark = true});
     l.tableView()->dismissContextMenu();
     harness.settle();
