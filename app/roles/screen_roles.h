@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "model/alert.h"
+#include "platform/foundation/user_defaults.h"
 #include "platform/foundation/value.h"
 #include "platform/graphics/geometry.h"
 #include "platform/net/cookie.h"
@@ -40,13 +41,60 @@ class View;
 class ViewController;
 }  // namespace toolkit
 
+// The stored preferences the screens follow, each named once: the key it is stored under and
+// what it is while unset (the settings rows that switch them take the same keys).
+enum class HXPreference {
+    GraphicalEmoticons,
+    ShowNotesInMessageLists,
+    ShowMessageCounts,
+    ShakeRefresh,
+    PrefetchVoicemail,
+    OpenToFavorites,
+    SMSReturnKeySend,
+    SkipDialpad,
+    NativeDialerActions,
+};
+struct HXPreferenceKey {
+    const char* key;
+    bool unset;
+};
+constexpr HXPreferenceKey HXPreferenceKeyOf(HXPreference preference) {
+    switch (preference) {
+        case HXPreference::GraphicalEmoticons:
+            return {"graphicalEmoticons", true};
+        case HXPreference::ShowNotesInMessageLists:
+            return {"showNotesInMessageLists", false};
+        case HXPreference::ShowMessageCounts:
+            return {"showMessageCounts", false};
+        case HXPreference::ShakeRefresh:
+            return {"shakeRefresh", false};
+        case HXPreference::PrefetchVoicemail:
+            return {"VMprefetch", false};
+        case HXPreference::OpenToFavorites:
+            return {"OpenToFavorites", false};
+        case HXPreference::SMSReturnKeySend:
+            return {"smsReturnKeySend", false};
+        case HXPreference::SkipDialpad:
+            return {"skipDialpad", false};
+        case HXPreference::NativeDialerActions:
+            return {"useNativeDialerActions", false};
+    }
+    return {"", false};
+}
+
 // Alerts and the state any screen may ask about: the current account, the connection, whether
-// contacts may be read, and the alerts themselves (a model alert over whatever is shown, or an
-// alert controller from a screen). A screen that needs any of these takes this role; no other
-// role repeats them.
+// contacts may be read, the stored preferences, and the alerts themselves (a model alert over
+// whatever is shown, or an alert controller from a screen). A screen that needs any of these
+// takes this role; no other role repeats them.
 class HXAlertsRole {
 public:
     virtual ~HXAlertsRole() = default;
+    // The stored value of a preference, its unset value while none is stored. The role reads the
+    // stored preferences itself (a double may answer its own).
+    virtual bool preference(HXPreference preference) const {
+        const HXPreferenceKey stored = HXPreferenceKeyOf(preference);
+        return foundation::UserDefaults::standardUserDefaults()->objectForKey(stored.key).boolValue(stored.unset);
+    }
     virtual std::shared_ptr<HX_Account> account() const = 0;
     virtual bool connectionAvailable() const = 0;
     // False when the app may read contacts; true after telling the user why not.
@@ -368,6 +416,12 @@ public:
     virtual void monitorQuickSettingRegions() = 0;
     virtual void openApplicationSettings() = 0;
 };
+
+// A screen's read of a preference through its alerts role: the unset value once the role is gone.
+inline bool HXPreferenceOf(const std::weak_ptr<HXAlertsRole>& alerts, HXPreference preference) {
+    const auto role = alerts.lock();
+    return role ? role->preference(preference) : HXPreferenceKeyOf(preference).unset;
+}
 
 // What a maker hands a screen; a role that the form does not play is empty.
 struct HXScreenRoles {

@@ -201,7 +201,7 @@ void VC_GroupDetails::didSelectRow(toolkit::TableView& table, toolkit::IndexPath
 
 bool VC_GroupDetails::contactViewControllerShouldPerformDefaultActionForContactProperty(
     system_screens::ContactViewController& card, const system_screens::ContactProperty& property) {
-    if (foundation::UserDefaults::standardUserDefaults()->boolForKey("useNativeDialerActions") ||
+    if (HXPreferenceOf(roles_.alerts, HXPreference::NativeDialerActions) ||
         property.key != services::kContactPhoneNumbersKey)
         return true;
     const std::string number = property.value.stringValue;
@@ -244,7 +244,7 @@ bool VC_GroupDetails::contactViewControllerShouldPerformDefaultActionForContactP
 
 void VC_GroupDetails::call(const std::string& number) {
     auto conversation = roles_.conversation.lock();
-    const bool skip = foundation::UserDefaults::standardUserDefaults()->boolForKey("skipDialpad");
+    const bool skip = HXPreferenceOf(roles_.alerts, HXPreference::SkipDialpad);
     std::string method;
     if (auto alerts = roles_.alerts.lock(); skip && alerts)
         if (auto account = alerts->account()) method = hxCallMethodParameter(account.get());

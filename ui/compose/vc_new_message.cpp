@@ -54,8 +54,6 @@ bool isSentinel(const std::string& text) {
     return text == HXCTokenField::kEmptySentinel || text == HXCTokenField::kSelectedSentinel;
 }
 
-bool preference(const char* key) { return foundation::UserDefaults::standardUserDefaults()->boolForKey(key); }
-
 void styleAsPick(HXCToken& token) {
     token.setTintColor(toolkit::Color::systemBlue());
     token.setTextColor(toolkit::Color::systemBackground());
@@ -197,7 +195,8 @@ void VC_NewMessage::viewDidLoad() {
     hold->minimumPressDuration = 0.5;
     contactsButton_->addGestureRecognizer(hold);
     contactsButton_->accessibility().label =
-        localizedString(preference("OpenToFavorites") ? "Add number from favorites" : "Add number from contacts");
+        localizedString(HXPreferenceOf(roles_.alerts, HXPreference::OpenToFavorites) ? "Add number from favorites"
+                                                                                     : "Add number from contacts");
     number_->setRightView(contactsButton_);
     number_->setRightViewMode(toolkit::ViewMode::Never);
 
@@ -294,8 +293,9 @@ void VC_NewMessage::viewWillAppear(bool animated) {
         center.addObserver(this, toolkit::kKeyboardWillShowNotification,
                            [this](const foundation::Notification& n) { keyboardWasShown(n); });
     center.addObserver(this, kContentSizeNotification, [this](const foundation::Notification&) { fontsUpdated(); });
-    message_->returnKeyType =
-        preference("smsReturnKeySend") ? toolkit::ReturnKeyType::Send : toolkit::ReturnKeyType::Default;
+    message_->returnKeyType = HXPreferenceOf(roles_.alerts, HXPreference::SMSReturnKeySend)
+                                  ? toolkit::ReturnKeyType::Send
+                                  : toolkit::ReturnKeyType::Default;
     makeUserActivityCurrent();
 }
 
@@ -529,7 +529,7 @@ bool VC_NewMessage::shouldChangeTextInRange(toolkit::TextView&, toolkit::Range, 
         messageAwaitsFavorite_ = false;
     }
     if (overlayShown()) return false;
-    if (text == "\n" && preference("smsReturnKeySend")) {
+    if (text == "\n" && HXPreferenceOf(roles_.alerts, HXPreference::SMSReturnKeySend)) {
         sendMessage();
         return false;
     }
@@ -645,7 +645,7 @@ void VC_NewMessage::sendingFailed() {
 // ---- contacts button and pickers
 
 void VC_NewMessage::contactsButtonPressed() {
-    if (preference("OpenToFavorites"))
+    if (HXPreferenceOf(roles_.alerts, HXPreference::OpenToFavorites))
         openFavorites();
     else
         openAddressBook();
@@ -653,7 +653,7 @@ void VC_NewMessage::contactsButtonPressed() {
 
 void VC_NewMessage::HXCKeyDelayedAction() {
     toolkit::ImpactFeedbackGenerator(toolkit::ImpactStyle::Light).impactOccurred();
-    if (preference("OpenToFavorites"))
+    if (HXPreferenceOf(roles_.alerts, HXPreference::OpenToFavorites))
         openAddressBook();
     else
         openFavorites();

@@ -244,8 +244,6 @@ void VC_Conversation::addContactToSource(const std::string& source) {
 
 namespace {
 
-foundation::UserDefaults& defaults() { return *foundation::UserDefaults::standardUserDefaults(); }
-
 toolkit::Point& tapPoint() { return hxConversationScreensShared().lastTapPoint; }
 
 VC_Conversation::PreviewTransitionMaker& previewTransitionMaker() {
@@ -429,7 +427,7 @@ void VC_Conversation::openContact(const toolkit::View* sender) {
 void VC_Conversation::openURLForNumber(const std::string& number) {
     auto r = role();
     if (!r) return;
-    const bool skip = defaults().boolForKey("skipDialpad");
+    const bool skip = HXPreferenceOf(roles_.alerts, HXPreference::SkipDialpad);
     auto a = alerts();
     auto account = a ? a->account() : nullptr;
     r->openAppURL(callURLForNumber(number, skip, skip ? hxCallMethodParameter(account.get()) : std::string()));
@@ -437,7 +435,8 @@ void VC_Conversation::openURLForNumber(const std::string& number) {
 
 bool VC_Conversation::shouldPerformDefaultActionForContactProperty(system_screens::ContactViewController& card,
                                                                    const system_screens::ContactProperty& property) {
-    if (defaults().boolForKey("useNativeDialerActions") || property.key != services::kContactPhoneNumbersKey)
+    if (HXPreferenceOf(roles_.alerts, HXPreference::NativeDialerActions) ||
+        property.key != services::kContactPhoneNumbersKey)
         return true;
     const std::string number = property.value.stringValue;
     auto weakCard = card.weakSelf<system_screens::ContactViewController>();

@@ -83,8 +83,6 @@ void VC_Conversation::sendMessageKeystroke() {
 
 namespace {
 
-bool returnKeySends() { return foundation::UserDefaults::standardUserDefaults()->boolForKey("smsReturnKeySend"); }
-
 bool onTablet() { return toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad; }
 
 }  // namespace
@@ -150,7 +148,9 @@ void VC_Conversation::addReplyBar() {
 void VC_Conversation::placeReplyBar() {
     if (!inputToolbar_) return;
     auto& field = *inputToolbar_->textView();
-    field.setReturnKeyType(returnKeySends() ? toolkit::ReturnKeyType::Send : toolkit::ReturnKeyType::Default);
+    field.setReturnKeyType(HXPreferenceOf(roles_.alerts, HXPreference::SMSReturnKeySend)
+                               ? toolkit::ReturnKeyType::Send
+                               : toolkit::ReturnKeyType::Default);
     if (auto font = graphics::HXCFont::HXCFontForType(5)) field.setFont(*font);
     const toolkit::Rect bounds = view()->bounds();
     toolkit::Rect bar = inputToolbar_->frame();
@@ -186,7 +186,7 @@ void VC_Conversation::inputToolbarButtonPressed(HXCInputToolbar&, const std::str
 
 bool VC_Conversation::inputToolbarTextViewShouldChangeTextInRange(HXCInputToolbar& toolbar, toolkit::Range,
                                                                   const std::string& replacementText) {
-    if (!returnKeySends() || replacementText != "\n") return true;
+    if (!HXPreferenceOf(roles_.alerts, HXPreference::SMSReturnKeySend) || replacementText != "\n") return true;
     auto& field = *toolbar.textView();
     if (!field.text().empty()) {
         sendReply(field.text());

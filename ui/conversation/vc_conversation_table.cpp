@@ -406,7 +406,7 @@ std::shared_ptr<toolkit::View> VC_Conversation::viewForFooter(toolkit::TableView
 std::shared_ptr<toolkit::View> VC_Conversation::noteView() {
     if (noteView_) return noteView_;
     std::string text = conversation_ ? conversation_->note() : std::string();
-    if (foundation::UserDefaults::standardUserDefaults()->objectForKey("graphicalEmoticons").boolValue(true))
+    if (HXPreferenceOf(roles_.alerts, HXPreference::GraphicalEmoticons))
         text = PhoneExtensions::stringByUsingGraphicalEmoticons(text);
     auto font = graphics::HXCFont::HXCFontForType(7);
     const double parentWidth = view()->bounds().width();

@@ -32,8 +32,6 @@ void deactivateSession() {
                                                      services::kAudioSessionSetActiveOptionNotifyOthersOnDeactivation);
 }
 
-bool prefetching() { return foundation::UserDefaults::standardUserDefaults()->boolForKey("VMprefetch"); }
-
 // The time labels' look: pressed into the page.
 graphics::AttributedString letterpressed(const std::string& text, const toolkit::Label& label) {
     graphics::TextAttributes attributes;
@@ -222,7 +220,8 @@ void HXVoicemailPlayer::preparePlayer() {
     auto playback = source_.playback.lock();
     auto alerts = source_.alerts.lock();
     const std::string path = role ? role->localURLForMedia(id, "audio/") : std::string();
-    const bool fetch = prefetching() && playback && alerts && alerts->connectionAvailable();
+    const bool fetch =
+        playback && alerts && alerts->preference(HXPreference::PrefetchVoicemail) && alerts->connectionAvailable();
     if (!path.empty() && foundation::files::exists(path)) {
         auto opened = services::AudioPlayer::withContentsOfFile(path);
         if (opened.ok() && opened.value()->format()) {

@@ -313,7 +313,7 @@ void VC_Call::viewDidLoad() {
 
 void VC_Call::viewWillAppear(bool animated) {
     ViewController::viewWillAppear(animated);
-    const bool toFavorites = defaults()->boolForKey("OpenToFavorites");
+    const bool toFavorites = HXPreferenceOf(roles_.alerts, HXPreference::OpenToFavorites);
     if (auto image = graphics::imageNamed(toFavorites ? "Favorites_Contacts" : "Contacts_Favorites"))
         key(kTagContacts)
             ->setImage(image->withRenderingMode(graphics::RenderingMode::alwaysTemplate), toolkit::kStateNormal);
@@ -477,7 +477,7 @@ void VC_Call::keyPressed(toolkit::View* sender) {
         updateContactLabelForNumber(number_.shown());
     } else if (value == kTagContacts) {
         if (showFavoritesButtonHelp()) return;
-        if (defaults()->boolForKey("OpenToFavorites"))
+        if (HXPreferenceOf(roles_.alerts, HXPreference::OpenToFavorites))
             openFavorites();
         else
             openAddressBook();
@@ -710,16 +710,16 @@ bool VC_Call::showFavoritesButtonHelp() {
                         "button in the Settings."),
         toolkit::AlertControllerStyle::Alert);
     std::weak_ptr<VC_Call> weak = weakSelf<VC_Call>();
-    (void)alert->addAction(toolkit::AlertAction::make(localizedString("Favorites"), toolkit::AlertActionStyle::Default,
-                                                      [weak](toolkit::AlertAction&) {
-                                                          defaults()->setBool(true, "OpenToFavorites");
-                                                          if (auto self = weak.lock()) self->openFavorites();
-                                                      }));
-    (void)alert->addAction(toolkit::AlertAction::make(localizedString("Contacts"), toolkit::AlertActionStyle::Default,
-                                                      [weak](toolkit::AlertAction&) {
-                                                          defaults()->setBool(false, "OpenToFavorites");
-                                                          if (auto self = weak.lock()) self->openAddressBook();
-                                                      }));
+    (void)alert->addAction(toolkit::AlertAction::make(
+        localizedString("Favorites"), toolkit::AlertActionStyle::Default, [weak](toolkit::AlertAction&) {
+            defaults()->setBool(true, HXPreferenceKeyOf(HXPreference::OpenToFavorites).key);
+            if (auto self = weak.lock()) self->openFavorites();
+        }));
+    (void)alert->addAction(toolkit::AlertAction::make(
+        localizedString("Contacts"), toolkit::AlertActionStyle::Default, [weak](toolkit::AlertAction&) {
+            defaults()->setBool(false, HXPreferenceKeyOf(HXPreference::OpenToFavorites).key);
+            if (auto self = weak.lock()) self->openAddressBook();
+        }));
     if (alerts) alerts->presentAlert(alert, this);
     warnings.set("FavoritesHelp", foundation::Value(true));
     (void)defaults()->setObject(foundation::Value(std::move(warnings)), "displayedWarnings");
@@ -729,7 +729,7 @@ bool VC_Call::showFavoritesButtonHelp() {
 void VC_Call::keyDelayedAction(toolkit::GestureRecognizer* recognizer) {
     if (recognizer && recognizer->state() != toolkit::GestureState::Began) return;
     toolkit::ImpactFeedbackGenerator(toolkit::ImpactStyle::Light).impactOccurred();
-    if (defaults()->boolForKey("OpenToFavorites"))
+    if (HXPreferenceOf(roles_.alerts, HXPreference::OpenToFavorites))
         openAddressBook();
     else
         openFavorites();
@@ -762,7 +762,7 @@ void VC_Call::openFavorites() {
         ++self->lookupGeneration_;
         self->contactLabel->setText(label.empty() ? name : foundation::format("%@ (%@)", name, label));
         list.dismiss(true);
-        if (defaults()->boolForKey("skipDialpad")) {
+        if (HXPreferenceOf(self->roles_.alerts, HXPreference::SkipDialpad)) {
             dispatch::RunLoop::main().perform(
                 self->selfPtr(), "keyPressed:", foundation::Value(), 0.1,
                 [weak](const foundation::Value&) {
@@ -796,7 +796,7 @@ void VC_Call::selectedPhone(const services::LabeledPhoneNumber& phone, const ser
     number_.showFormatted(phone.stringValue);
     showNumber();
     startUpdates();
-    if (defaults()->boolForKey("skipDialpad")) {
+    if (HXPreferenceOf(roles_.alerts, HXPreference::SkipDialpad)) {
         std::weak_ptr<VC_Call> weak = weakSelf<VC_Call>();
         dispatch::RunLoop::main().perform(
             selfPtr(), "keyPressed:", foundation::Value(), 0.1,

@@ -70,7 +70,7 @@ public:
     explicit Delegates(VC_Favorites* owner) : owner_(owner) {}
     bool contactViewControllerShouldPerformDefaultActionForContactProperty(
         system_screens::ContactViewController&, const system_screens::ContactProperty& property) override {
-        if (userDefaults()->boolForKey("useNativeDialerActions")) return true;
+        if (HXPreferenceOf(owner_->roles_.alerts, HXPreference::NativeDialerActions)) return true;
         if (property.key != services::kContactPhoneNumbersKey) return true;
         owner_->dismissWithCallerNumber(property.value.stringValue,
                                         services::ContactFormatter::fullName(property.contact).value_or(""),

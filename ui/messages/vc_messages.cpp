@@ -442,9 +442,7 @@ void VC_Messages::observeUnreadItems() {
     });
 }
 
-bool VC_Messages::canBecomeFirstResponder() const {
-    return foundation::UserDefaults::standardUserDefaults()->boolForKey("shakeRefresh");
-}
+bool VC_Messages::canBecomeFirstResponder() const { return HXPreferenceOf(roles_.alerts, HXPreference::ShakeRefresh); }
 
 void VC_Messages::motionEnded() {
     if (model_) model_->loadMessages(Model::Sender::None);
@@ -542,9 +540,8 @@ toolkit::TableViewCellPtr VC_Messages::cellForRow(toolkit::TableView& table, Ind
                     for (const auto& n : foundation::split(numbers, "|")) a->refreshContactName(n);
             });
     }
-    if (auto alerts = roles_.alerts.lock();
-        viewType() == 2 && alerts && alerts->connectionAvailable() &&
-        foundation::UserDefaults::standardUserDefaults()->boolForKey("VMprefetch")) {
+    if (auto alerts = roles_.alerts.lock(); viewType() == 2 && alerts && alerts->connectionAvailable() &&
+                                            alerts->preference(HXPreference::PrefetchVoicemail)) {
         std::weak_ptr<HXMessageListModel> weakModel = model_;
         const std::string id = conversation->conversationID();
         dispatch::Queue::global(dispatch::Priority::Background)->async([weakModel, id] {
@@ -555,9 +552,8 @@ toolkit::TableViewCellPtr VC_Messages::cellForRow(toolkit::TableView& table, Ind
     if (!todayStart_) todayStart_ = foundation::startOfDay(foundation::now());
     const auto date = conversation->lastdate();
     MessageListCellOptions options;
-    auto prefs = foundation::UserDefaults::standardUserDefaults();
-    options.showNotesInMessageLists = prefs->boolForKey("showNotesInMessageLists");
-    options.graphicalEmoticons = prefs->objectForKey("graphicalEmoticons").boolValue(true);
+    options.showNotesInMessageLists = HXPreferenceOf(roles_.alerts, HXPreference::ShowNotesInMessageLists);
+    options.graphicalEmoticons = HXPreferenceOf(roles_.alerts, HXPreference::GraphicalEmoticons);
     row->configure(conversation->object(), indexPath, date ? dateText(*date, foundation::now()) : std::string(),
                    options);
     return row;

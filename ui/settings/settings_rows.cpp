@@ -53,6 +53,9 @@ HXSettingsRow application(int tag, const char* title, Pref preference, bool chan
                  .changesQuickSetting = changesQuickSetting},
                 preset);
 }
+// The key a preference the screens follow is stored under.
+constexpr const char* keyOf(HXPreference preference) { return HXPreferenceKeyOf(preference).key; }
+
 HXSettingsRow stored(int tag, const char* title, const char* key, bool changesQuickSetting = false,
                      const char* notification = nullptr, PresetField preset = {}) {
     return kept({.tag = tag,
@@ -88,7 +91,7 @@ const std::vector<HXSettingsRow>& rows() {
         application(106, "Automatic Refresh", Pref::AutoRefresh, true, triState(&Q::autoRefresh, &Q::setAutoRefresh)),
         application(107, "Message Sounds", Pref::NewMessageAlert, true,
                     triState(&Q::messageSounds, &Q::setMessageSounds)),
-        stored(108, "Call from Contact", "skipDialpad"),
+        stored(108, "Call from Contact", keyOf(HXPreference::SkipDialpad)),
         own(109, "Clear Caches\u2026"),
         service(110, "Forward Voicemails", Setting::VMEmailNotification,
                 flag(&Q::emailNotificationVM, &Q::setEmailNotificationVM)),
@@ -99,11 +102,12 @@ const std::vector<HXSettingsRow>& rows() {
         own(113, "Credit Balance"),
         own(114, ""),
         own(115, "VM Greeting"),
-        stored(116, "Prefetch VM Audio", "VMprefetch", true, nullptr, triState(&Q::prefetchVM, &Q::setPrefetchVM)),
+        stored(116, "Prefetch VM Audio", keyOf(HXPreference::PrefetchVoicemail), true, nullptr,
+               triState(&Q::prefetchVM, &Q::setPrefetchVM)),
         own(117, "Quick Settings"),
-        stored(118, "Shake to Refresh", "shakeRefresh"),
-        storedChoice(119, "Contacts Button", "OpenToFavorites"),
-        storedChoice(120, "SMS Return Key", "smsReturnKeySend"),
+        stored(118, "Shake to Refresh", keyOf(HXPreference::ShakeRefresh)),
+        storedChoice(119, "Contacts Button", keyOf(HXPreference::OpenToFavorites)),
+        storedChoice(120, "SMS Return Key", keyOf(HXPreference::SMSReturnKeySend)),
         service(121, "Global SPAM Filter", Setting::GlobalSpamFiltering),
         service(122, "Call Options", Setting::CallOptions, flag(&Q::callOptions, &Q::setCallOptions)),
         application(123, "Notes in Message Lists", Pref::ShowNotesInMessageLists),
@@ -112,8 +116,8 @@ const std::vector<HXSettingsRow>& rows() {
         own(125, ""),
         storedChoice(126, "App Icon Badge", "badgeType"),
         stored(127, "Show SMS & VM in History", "showFullHistory", false, "kHistoryItemsSettingDidChangeNotification"),
-        stored(128, "Show SMS Counts", "showMessageCounts"),
-        stored(131, "Native Actions in Contacts", "useNativeDialerActions"),
+        stored(128, "Show SMS Counts", keyOf(HXPreference::ShowMessageCounts)),
+        stored(131, "Native Actions in Contacts", keyOf(HXPreference::NativeDialerActions)),
         own(132, "Notification Types"),
     };
     return table;

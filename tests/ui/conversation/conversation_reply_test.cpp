@@ -209,6 +209,25 @@ TEST_F(ReplyBar, TheReturnKeySendsOnlyWhenTheSettingSaysSo) {
     }
 }
 
+// The screen asks its alerts role, whatever is stored: the role's answer wins both ways.
+TEST_F(ReplyBar, TheReturnKeyFollowsTheAlertsRolesPreferenceNotTheStoredValue) {
+    int n = 0;
+    for (const bool sends : {true, false}) {
+        SCOPED_TRACE(sends);
+        foundation::UserDefaults::standardUserDefaults()->setBool(!sends, "smsReturnKeySend");
+        spy->preferences[HXPreference::SMSReturnKeySend] = sends;
+        spy->smsSent.clear();
+        openText("p" + std::to_string(n++));
+        EXPECT_EQ(field().returnKeyType(), sends ? toolkit::ReturnKeyType::Send : toolkit::ReturnKeyType::Default);
+        type("hi");
+        ASSERT_TRUE(harness.pressReturn());
+        harness.settle();
+        EXPECT_EQ(spy->smsSent, sends ? std::vector<std::string>{"hi"} : std::vector<std::string>{});
+        EXPECT_EQ(field().text(), sends ? "" : "hi\n");
+    }
+    spy->preferences.clear();
+}
+
 TEST_F(ReplyBarX, TheBarAndTheTableFollowTheKeyboardAndTheGrowingField) {
     openText();
     const double height = screen->view()->bounds().height();

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,12 @@ struct ConversationSpy : HXConversationRole, HXAlertsRole {
     }
     void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert, toolkit::ViewController* from) override {
         if (auto a = realAlerts.lock()) a->presentAlert(alert, from);
+    }
+    // A preference set here is answered from here; the others as the role reads them.
+    std::map<HXPreference, bool> preferences;
+    bool preference(HXPreference preference) const override {
+        const auto it = preferences.find(preference);
+        return it != preferences.end() ? it->second : HXAlertsRole::preference(preference);
     }
     std::shared_ptr<store::ManagedObject> getConversationWithID(const std::string& id) override {
         return r() ? r()->getConversationWithID(id) : nullptr;
