@@ -30,10 +30,12 @@ protected:
 };
 
 TEST_F(CrashesExtensionState, AnApplicationInTheBackgroundWaits) {
+    HX_REQUIRE_FRESH_PROCESS();
     EXPECT_EQ(processedInBackground("/apps/HX Connect.app/HXConnect"), 0u);
 }
 
 TEST_F(CrashesExtensionState, AnExtensionProcessesWhateverThePlatformStateSays) {
+    HX_REQUIRE_FRESH_PROCESS();
     EXPECT_EQ(processedInBackground("/apps/HX Connect.app/PlugIns/Share.appex/Share"), 1u);
 }
 

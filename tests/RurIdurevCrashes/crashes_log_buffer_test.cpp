@@ -379,6 +379,7 @@ TEST_F(CrashesLogBufferTest, DisablingEmptiesTheFilesButKeepsSlotsAndTokens) {
 // The whole way: a child process buffers two logs, really crashes under the installed reporter,
 // and this process, as the next launch over the same directory, sends them again.
 TEST_F(CrashesLogBufferTest, LogsOfAChildThatCrashedComeBackAtTheNextLaunch) {
+    HX_REQUIRE_FRESH_PROCESS();
 #if defined(HX_SANITIZER_THREAD)
     // The child starts the reporter's threads, which the thread sanitizer refuses in a child
     // forked from a process with threads (it ends the child instead).

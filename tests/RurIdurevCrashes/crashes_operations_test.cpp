@@ -133,6 +133,7 @@ public:
 }  // namespace
 
 TEST_F(CrashesOperationsTest, MemoryWarningIsReportedByTheNextLaunchOnlyAndNotAfterDisabling) {
+    HX_REQUIRE_FRESH_PROCESS();
     LogCapture capture;
     auto crashes = startService();
     // Enabling twice must not observe twice.
@@ -161,6 +162,7 @@ TEST_F(CrashesOperationsTest, MemoryWarningIsReportedByTheNextLaunchOnlyAndNotAf
 }
 
 TEST_F(CrashesOperationsTest, LaunchInTheBackgroundProcessesOnceASecondAfterComingToTheForeground) {
+    HX_REQUIRE_FRESH_PROCESS();
     storeFile("700000001", reportBytes("aaaaaaaaaaaaaaaa"));
     foundation::Application::shared().setApplicationState(foundation::ApplicationState::Background);
     std::atomic<int> asked{0};
@@ -189,6 +191,7 @@ TEST_F(CrashesOperationsTest, LaunchInTheBackgroundProcessesOnceASecondAfterComi
 }
 
 TEST_F(CrashesOperationsTest, HandledErrorsCarryTheirIdToAttachmentsAndKeepTwentyProperties) {
+    HX_REQUIRE_FRESH_PROCESS();
     LogCapture capture;
     EXPECT_FALSE(ZIVOCrashes::trackError(foundation::Error{"HXConnect", 3, {}}, {}, {})) << "the SDK was not started";
     EXPECT_TRUE(capture.contains("Crashes service hasn't been started. You need to call [ZIVORurIdurev "
@@ -229,6 +232,7 @@ TEST_F(CrashesOperationsTest, HandledErrorsCarryTheirIdToAttachmentsAndKeepTwent
 }
 
 TEST_F(CrashesOperationsTest, SendCallbacksReachTheDelegateOnTheMainThreadForCrashLogsOnly) {
+    HX_REQUIRE_FRESH_PROCESS();
     auto crashes = startService();
     auto watcher = std::make_shared<SendWatcher>();
     ZIVOCrashes::setDelegate(watcher);
@@ -259,6 +263,7 @@ TEST_F(CrashesOperationsTest, SendCallbacksReachTheDelegateOnTheMainThreadForCra
 }
 
 TEST_F(CrashesOperationsTest, WrapperFilterSendsTheChosenCrashesAndDeletesTheOthers) {
+    HX_REQUIRE_FRESH_PROCESS();
     for (const char* name : {"700000001", "700000002", "700000003"})
         storeFile(name, reportBytes(std::string(16, name[8] == '1' ? 'a' : name[8] == '2' ? 'b' : 'c')));
     ZIVOWrapperCrashesHelper::setAutomaticProcessing(false);
@@ -288,6 +293,7 @@ TEST_F(CrashesOperationsTest, WrapperFilterSendsTheChosenCrashesAndDeletesTheOth
 }
 
 TEST_F(CrashesOperationsTest, AnswersOutsideTheThreeActAsSendAndALateAlwaysIsStillStored) {
+    HX_REQUIRE_FRESH_PROCESS();
     storeFile("700000001", reportBytes("aaaaaaaaaaaaaaaa"));
     auto crashes = startService();
     ZIVOCrashes::setUserConfirmationHandler([](const auto&) { return true; });
@@ -310,6 +316,7 @@ TEST_F(CrashesOperationsTest, AnswersOutsideTheThreeActAsSendAndALateAlwaysIsSti
 }
 
 TEST_F(CrashesOperationsTest, SetupDelegateCanKeepTheUncaughtExceptionHandlerOut) {
+    HX_REQUIRE_FRESH_PROCESS();
     LogCapture capture;
     auto setup = std::make_shared<SetupRecorder>();
     ZIVOWrapperCrashesHelper::setCrashHandlerSetupDelegate(setup);

@@ -102,6 +102,7 @@ TEST_F(CrashesServiceTest, EnablingWithoutPendingReportConfiguresTheReporterOnce
 }
 
 TEST_F(CrashesServiceTest, PendingReportBecomesAStoredCrashAndAnUnprocessedLog) {
+    HX_REQUIRE_FRESH_PROCESS();
     auto bytes = reportBytes("0123456789abcdef");
     writePending(bytes);
     auto crashes = makeService();
@@ -141,6 +142,7 @@ TEST_F(CrashesServiceTest, PendingReportBecomesAStoredCrashAndAnUnprocessedLog) 
 }
 
 TEST_F(CrashesServiceTest, ReportsTheDelegateRejectsAreDeletedOthersKeptParallel) {
+    HX_REQUIRE_FRESH_PROCESS();
     storeFile("700000001", reportBytes("aaaaaaaaaaaaaaaa"));
     storeFile("700000002", reportBytes("bbbbbbbbbbbbbbbb"));
     auto crashes = makeService();
@@ -176,6 +178,7 @@ TEST_F(CrashesServiceTest, ReportsTheDelegateRejectsAreDeletedOthersKeptParallel
 }
 
 TEST_F(CrashesServiceTest, DisablingDeletesStoredCrashesAndPendingReport) {
+    HX_REQUIRE_FRESH_PROCESS();
     storeFile("700000001", reportBytes("aaaaaaaaaaaaaaaa"));
     auto crashes = makeService();
     crashes->applyEnabledState(true);
@@ -202,6 +205,7 @@ TEST_F(CrashesServiceTest, DisablingDeletesStoredCrashesAndPendingReport) {
 }
 
 TEST_F(CrashesServiceTest, SwitchingOnFromOffNeverReportsACrashOfTheOffTime) {
+    HX_REQUIRE_FRESH_PROCESS();
     auto crashes = makeService();
     crashes->setEnabled(false);
     writePending(reportBytes("0123456789abcdef"));
@@ -212,6 +216,7 @@ TEST_F(CrashesServiceTest, SwitchingOnFromOffNeverReportsACrashOfTheOffTime) {
 }
 
 TEST_F(CrashesServiceTest, StartingSendsStoredCrashesWithTheirAttachments) {
+    HX_REQUIRE_FRESH_PROCESS();
     LogCapture capture;
     storeFile("700000001", reportBytes("aaaaaaaaaaaaaaaa"));
     auto crashes = makeService();
@@ -244,6 +249,7 @@ TEST_F(CrashesServiceTest, StartingSendsStoredCrashesWithTheirAttachments) {
 }
 
 TEST_F(CrashesServiceTest, AStoredCrashIsDeletedOnlyOnceItsLogIsSaved) {
+    HX_REQUIRE_FRESH_PROCESS();
     for (const bool saved : {false, true}) {
         SCOPED_TRACE(saved ? "saved" : "not saved");
         storeFile("700000001", reportBytes("aaaaaaaaaaaaaaaa"));
@@ -261,6 +267,7 @@ TEST_F(CrashesServiceTest, AStoredCrashIsDeletedOnlyOnceItsLogIsSaved) {
 }
 
 TEST_F(CrashesServiceTest, AProcessKilledBetweenEnqueueAndSaveKeepsTheCrashForTheNextLaunch) {
+    HX_REQUIRE_FRESH_PROCESS();
     storeFile("700000001", reportBytes("aaaaaaaaaaaaaaaa"));
     const pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -290,6 +297,7 @@ TEST_F(CrashesServiceTest, AProcessKilledBetweenEnqueueAndSaveKeepsTheCrashForTh
 }
 
 TEST_F(CrashesServiceTest, UserAnswersDropSendOrAlwaysSend) {
+    HX_REQUIRE_FRESH_PROCESS();
     LogCapture capture;
     auto crashes = makeService();
     crashes->notifyWithUserConfirmation(ZIVOUserConfirmationSend);
@@ -335,6 +343,7 @@ TEST_F(CrashesServiceTest, UserAnswersDropSendOrAlwaysSend) {
 }
 
 TEST_F(CrashesServiceTest, DelayedProcessingRunsOnceASecondAfterEnablingAndNotInBackground) {
+    HX_REQUIRE_FRESH_PROCESS();
     auto crashes = makeService();
     crashes->applyEnabledState(true);
     // Nothing stored: the semaphore was signalled, so asking does not block.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "RurIdurev/RurIdurev/Internals/Context/Device/device_tracker.h"
 #include "RurIdurev/RurIdurev/Internals/Model/log_container.h"
 #include "RurIdurev/RurIdurev/Internals/Util/utility.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/Util/error_log_formatter.h"
@@ -57,14 +58,18 @@ std::string report(const std::string& timestamp, const std::string& extra = "") 
 }
 
 // The formatter looks up wrapper exceptions in the SDK files directory: keep that in a scratch home.
+// It also asks the device tracker, which keeps the device it made first: each test gets one made
+// from its own Info (with or without versions) and leaves none behind.
 class ErrorLogFormatter : public TelemetryTest {
 protected:
     void SetUp() override {
         TelemetryTest::SetUp();
         ZIVOUtility::resetRurIdurevDirectoryForTesting();
         ZIVOCrashesUtil::resetDirectory();
+        ZIVODeviceTracker::resetSharedInstance();
     }
     void TearDown() override {
+        ZIVODeviceTracker::resetSharedInstance();
         ZIVOCrashesUtil::resetDirectory();
         TelemetryTest::TearDown();
         ZIVOUtility::resetRurIdurevDirectoryForTesting();

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
+
+#include <sys/wait.h>
 
 #include "platform/foundation/sanitizer_suppressions.h"
 #include "tests/support/test_support.h"
@@ -18,21 +21,23 @@ extern "C" const char* __tsan_default_suppressions() { return foundation::kThrea
 extern "C" const char* __lsan_default_suppressions() { return foundation::kLeakSanitizerSuppressions; }
 #endif
 
-namespace {
-
-int testsStarted = 0;
-
-struct StartCounter : ::testing::EmptyTestEventListener {
-    void OnTestStart(const ::testing::TestInfo&) override { ++testsStarted; }
-};
-
-}  // namespace
-
-bool hxtest::firstTestInProcess() { return testsStarted <= 1; }
+bool hxtest::runsInFreshProcess() {
+    auto* unit = ::testing::UnitTest::GetInstance();
+    if (unit->test_to_run_count() == 1) return true;
+    const auto* info = unit->current_test_info();
+    const std::string name = std::string(info->test_suite_name()) + "." + info->name();
+    hxtest::TempDir scratch;
+    const auto child = hxtest::runChild(name, {}, (scratch / "output.txt").string());
+    EXPECT_TRUE(WIFEXITED(child.status) && WEXITSTATUS(child.status) == 0)
+        << name << " in a process of its own, status " << child.status << ":\n"
+        << child.output;
+    EXPECT_NE(child.output.find("[  PASSED  ] 1 test."), std::string::npos) << child.output;
+    EXPECT_EQ(child.output.find("[  SKIPPED ]"), std::string::npos) << child.output;
+    return false;
+}
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    ::testing::UnitTest::GetInstance()->listeners().Append(new StartCounter);
     std::optional<hxtest::TempDir> home;
     if (const char* keep = std::getenv("HX_TEST_KEEP_HOME"); !keep || !*keep) {
         home.emplace();
