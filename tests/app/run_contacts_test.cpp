@@ -177,12 +177,8 @@ TEST_F(RunContacts, AnUnreadableContactsFileIsNamedAndKeptAndTheRunGoesOn) {
 }
 
 TEST_F(RunContacts, AQuickSettingsPlaceIsPickedFromAContactsAddressThroughThePicker) {
-    app->selectViewForIndex(4);
-    harness.settle();
-    ASSERT_TRUE(settleRequests());
+    ASSERT_TRUE(settingsWithAWorkPlace());
     auto account = app->account();
-    auto preset = app->screenRoles().quickSettings.lock()->currentSettings();
-    ASSERT_TRUE(storeQuickSetting(*account, "Work", *preset));
     auto* nav = app->viewControllerForIndex(4)->navigationController();
     ASSERT_TRUE(harness.tapRowShowing("Quick Settings")) << harness.outline();
     harness.settle();

@@ -190,12 +190,8 @@ TEST_F(RunStories, APictureFromTheLibraryIsSentAsAMultimediaMessage) {
 TEST_F(RunStories, LocationIsAllowedAtThePromptAndAQuickSettingsPlaceShowsOnItsMapWithItsCircle) {
     services::replayLocationRoute(hxrun::demoRoute());
     const double routeStart = harness.clock().now();
-    app->selectViewForIndex(4);
-    harness.settle();
-    ASSERT_TRUE(settleRequests());
+    ASSERT_TRUE(settingsWithAWorkPlace());
     auto account = app->account();
-    auto preset = app->screenRoles().quickSettings.lock()->currentSettings();
-    ASSERT_TRUE(storeQuickSetting(*account, "Work", *preset));
     auto* nav = app->viewControllerForIndex(4)->navigationController();
     // Each tap, until the screen it opens is on top (a reply that reloads the table may come first).
     auto open = [&](const std::string& row, const std::string& title) {

@@ -61,6 +61,18 @@ struct SessionTest : WebClientFixture {
                                                                             posted.push_back(n.name);
                                                                     });
     }
+    // Signs in; the settings arrive and change the account, which is saved again (on a full disk,
+    // failing again).
+    ::testing::AssertionResult signInAndSaveTheAccount() {
+        app->completeWebSignIn("full@example.test",
+                               {net::Cookie{.name = "SID", .value = service.sessionValue(), .domain = "127.0.0.1"}},
+                               page() + "b/0");
+        if (!runUntil([&] { return app->account() && app->account()->authV2(); }))
+            return ::testing::AssertionFailure() << "no account signed in";
+        if (!runUntil([&] { return inFlight() == 0; })) return ::testing::AssertionFailure() << "requests still out";
+        app->saveAccountEntry();
+        return ::testing::AssertionSuccess();
+    }
     void TearDown() override {
         foundation::NotificationCenter::defaultCenter().removeObserver(this);
         app->logout();
@@ -616,13 +628,7 @@ TEST_F(SessionTest, ASignInTheDiskHasNoRoomForKeepsItsBehaviourLogsAndAlertsOnce
     hxtest::LogCapture log;
     {
         hxtest::FullDisk full;
-        app->completeWebSignIn("full@example.test",
-                               {net::Cookie{.name = "SID", .value = service.sessionValue(), .domain = "127.0.0.1"}},
-                               page() + "b/0");
-        ASSERT_TRUE(runUntil([&] { return app->account() && app->account()->authV2(); }));
-        // The settings arrive and change the account: saved again, failing again.
-        ASSERT_TRUE(runUntil([&] { return inFlight() == 0; }));
-        app->saveAccountEntry();
+        ASSERT_TRUE(signInAndSaveTheAccount());
         clock->runUntilIdle();
     }
     // Signed in as before, for this run.
@@ -681,12 +687,7 @@ TEST_F(SessionTest, AFullDiskAtLaunchAlertsNothingForAnAccountSavedBefore) {
 TEST_F(SessionTest, StorageFullSaysTheAccountIsSavedOnlyWhenItsSaveWasNotAlertedAsFailed) {
     {
         hxtest::FullDisk full;
-        app->completeWebSignIn("full@example.test",
-                               {net::Cookie{.name = "SID", .value = service.sessionValue(), .domain = "127.0.0.1"}},
-                               page() + "b/0");
-        ASSERT_TRUE(runUntil([&] { return app->account() && app->account()->authV2(); }));
-        ASSERT_TRUE(runUntil([&] { return inFlight() == 0; }));
-        app->saveAccountEntry();
+        ASSERT_TRUE(signInAndSaveTheAccount());
         EXPECT_FALSE(app->managedObjectContext());
         clock->runUntilIdle();
     }

@@ -10,10 +10,13 @@
 #include "app/connect_app_delegate_iphone.h"
 #include "app/run_device.h"
 #include "emulator/playback_media.h"
+#include "model/account.h"
+#include "model/quick_setting.h"
 #include "platform/services/contacts.h"
 #include "platform/services/geocoder.h"
 #include "platform/services/photos.h"
 #include "tests/support/screen_fixture.h"
+#include "ui/settings/quick_setting_location.h"
 #include "ui/shell/ui_screens.h"
 
 namespace hxtest {
@@ -37,6 +40,17 @@ struct RunHomeFixture : ScreenFixture<HX_ConnectAppDelegate_iPhone> {
         const auto places = hxrun::demoPlacemarks();
         if (auto loaded = services::Geocoder::loadPlacemarks(foundation::Data(places.begin(), places.end())); !loaded)
             return ::testing::AssertionFailure() << loaded.error().localizedDescription();
+        return ::testing::AssertionSuccess();
+    }
+    // The settings tab shown, with a quick setting "Work" stored from the current settings.
+    ::testing::AssertionResult settingsWithAWorkPlace() {
+        app->selectViewForIndex(4);
+        harness.settle();
+        if (!settleRequests()) return ::testing::AssertionFailure() << "requests still out";
+        auto account = app->account();
+        auto preset = app->screenRoles().quickSettings.lock()->currentSettings();
+        if (!account || !preset || !storeQuickSetting(*account, "Work", *preset))
+            return ::testing::AssertionFailure() << "the quick setting was not stored";
         return ::testing::AssertionSuccess();
     }
     void TearDown() override {
