@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Fails when the application object gains base classes or public member functions.
 
-The application object is one chain of classes, one slice per layer (docs/architecture.md, "The
-application object"): HXApplicationModel, HXApplicationWebClient and HX_ConnectAppDelegate. What
+The application object is one chain of classes, one slice per layer (docs/app.md):
+HXApplicationModel, HXApplicationWebClient and HX_ConnectAppDelegate. What
 screens need of it are roles, objects of their own that it owns; it does not grow by taking on
 more bases or more public members. tools/app_object_count.txt keeps two numbers: the bases of
 HX_ConnectAppDelegate and the public member functions declared over the three slices (an

@@ -2,8 +2,8 @@
 """Fails when the shell records more operations that are not built yet than the count allows.
 
 The application object tells its shell observer of each operation of a screen or component that
-does not exist yet with a `record(...)` call (docs/architecture.md lists each one with what
-replaces it). Their number in app/ and ui/ is kept in tools/shell_record_count.txt: the check
+does not exist yet with a `record(...)` call (docs/app.md, "What the shell records", lists each one
+with what replaces it). Their number in app/ and ui/ is kept in tools/shell_record_count.txt: the check
 fails when the tree has more than that, so a new screen replaces records instead of adding them.
 When the tree has fewer, it says so; lower the count in the same change.
 """
