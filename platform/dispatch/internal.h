@@ -199,6 +199,8 @@ public:
         size_t idle = 0;
         size_t blocked = 0;
         size_t target = 0;
+        size_t looking = 0;  // idle but looking for work before they sleep (a processor each)
+        uint64_t looks = 0;  // times an idle worker looked for work, since the pool began
     };
     Counts counts();
     // How long a worker beyond the target may sleep without work before it leaves.
@@ -223,14 +225,18 @@ private:
     size_t idle_ = 0;
     size_t pendingWakes_ = 0;  // notified sleepers that have not woken yet
     size_t spinners_ = 0;      // idle workers still looking for work before they sleep
+    uint64_t looks_ = 0;       // times a worker did (for tests)
     static constexpr size_t kMaxSpinners = 2;
+    // The processors the process may run on: workers running or looking for work leave one of
+    // them to the thread that makes the work.
+    size_t processors_ = 1;
+    bool mayLookForWorkLocked() const;
     SpinBudget spin_;
     std::atomic<size_t> readyHint_{0};  // readyCount_, readable without the lock
     size_t threads_ = 0;
     size_t starting_ = 0;  // counted in threads_, not yet in the worker loop: each will take work
     size_t blocked_ = 0;
     std::chrono::nanoseconds idleLimit_ = std::chrono::seconds(10);
-    bool spinAllowed_ = true;  // false where the process may use one processor only
     std::function<void()> startHook_;
     size_t targetThreads_;
     size_t maxThreads_;

@@ -136,13 +136,18 @@ Pool::Pool() {
     unsigned hw = allowedProcessors();
     targetThreads_ = hw < 2 ? 2 : hw;
     maxThreads_ = targetThreads_ + 64;
-    // On one processor a look for work only holds off the thread that would make it.
-    spinAllowed_ = hw > 1;
+    processors_ = hw;
 }
+
+// A worker looking for work keeps a processor busy: only where one is left over, beside the
+// workers running blocks and the others looking, for the thread that makes the work. On one
+// processor a look would only hold that thread off; on two, with one worker draining a queue,
+// a second looking would take turns with the producer for the other one.
+bool Pool::mayLookForWorkLocked() const { return spinners_ < kMaxSpinners && running_ + spinners_ + 1 < processors_; }
 
 Pool::Counts Pool::counts() {
     std::lock_guard lock(mutex_);
-    return Counts{threads_, starting_, idle_, blocked_, targetThreads_};
+    return Counts{threads_, starting_, idle_, blocked_, targetThreads_, spinners_, looks_};
 }
 
 void Pool::setIdleLimit(std::chrono::nanoseconds limit) {
@@ -213,10 +218,11 @@ void Pool::workerLoop() {
     for (;;) {
         if (readyCount_ == 0) {
             if (running_ == 0 && quiescenceWaiters_.load()) quiescent_.notify_all();
-            if (spinAllowed_ && spinners_ < kMaxSpinners) {
+            if (mayLookForWorkLocked()) {
                 // Look for work a little before sleeping: a producer that finds a spinner skips
                 // the futex wake, which dominates the cost of small blocks.
                 ++spinners_;
+                ++looks_;
                 lock.unlock();
                 spinForWork();
                 lock.lock();

@@ -21,12 +21,16 @@ foundation::Result<const Entity*> entityNamed(const CoordinatorPtr& coordinator,
     return entity;
 }
 
-// Sets each attribute that has a default to it, normalised, in values (one per attribute).
-void setDefaults(const Entity& entity, std::vector<Value>& values) {
-    for (size_t i = 0; i < entity.attributes().size(); ++i) {
+// A new object's values, one per attribute: each default, normalised, made once for the
+// entity when its model was finished.
+std::vector<Value> initialValues(const Entity& entity) {
+    if (entity.initialValues().size() == entity.attributes().size()) return entity.initialValues();
+    std::vector<Value> values(entity.attributes().size());
+    for (size_t i = 0; i < values.size(); ++i) {
         const auto& a = entity.attributes()[i];
         if (!a.defaultValue.isNull()) values[i] = normalizeAttributeValue(a.type, a.defaultValue);
     }
+    return values;
 }
 
 }  // namespace
@@ -666,8 +670,8 @@ foundation::Result<ObjectID> Context::newIdentity(const std::string& entityName)
 ManagedObjectPtr Context::insertNewLocked(const ObjectID& id) {
     const Entity& entity = id->entity();
     // A new identity is neither registered nor held.
-    auto object = registerNewLocked(registry_[id.get()], id, false);
-    setDefaults(entity, object->values_);
+    std::vector<Value> values = initialValues(entity);
+    auto object = registerNewLocked(registry_[id.get()], id, false, &values);
     for (const auto& r : entity.relationships())
         if (r.toMany) object->toMany_[r.index].emplace();
     object->inserted_ = true;
@@ -709,8 +713,7 @@ foundation::Result<ObjectID> Context::insertNewRow(const std::string& entityName
             setToOneLocked(*object, relationships[index], target ? target->id_ : nullptr, true, true);
         return id;
     }
-    Row row{id, std::vector<Value>(entity.attributes().size()), std::vector<ObjectID>(relationships.size())};
-    setDefaults(entity, row.values);
+    Row row{id, initialValues(entity), std::vector<ObjectID>(relationships.size())};
     for (auto& [index, value] : values) {
         if (index < 0 || static_cast<size_t>(index) >= row.values.size()) continue;
         row.values[index] = normalizeAttributeValue(entity.attributes()[index].type, std::move(value));

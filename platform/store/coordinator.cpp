@@ -697,6 +697,18 @@ Status Coordinator::commit(SaveBatch& batch) {
     foundation::FlatMap<const ObjectIdentity*, uint32_t> pending;
     pending.reserve(n);
     for (size_t i = 0; i < n; ++i) pending.emplace(batch.inserted[i].id.get(), static_cast<uint32_t>(i));
+    // A row's targets are looked up to order the inserts and again to bind the row: the one
+    // looked up last (a message's conversation) is kept, since each lookup is a miss in a table
+    // as large as the save.
+    const ObjectIdentity* lastTarget = nullptr;
+    const uint32_t* lastSlot = nullptr;
+    auto pendingSlot = [&](const ObjectIdentity* target) {
+        if (target != lastTarget) {
+            lastTarget = target;
+            lastSlot = pending.find(target);
+        }
+        return lastSlot;
+    };
     std::vector<int64_t> assigned(n, 0);
     std::vector<uint8_t> visiting(n, 0);
     struct Fixup {
@@ -732,7 +744,7 @@ Status Coordinator::commit(SaveBatch& batch) {
                 const ObjectID& target = row.toOne[i];
                 if (!target->isTemporary()) {
                     pk = target->primaryKey();
-                } else if (const uint32_t* p = pending.find(target.get())) {
+                } else if (const uint32_t* p = pendingSlot(target.get())) {
                     pk = assigned[*p];
                     if (!pk && insertIndex != SIZE_MAX) fixups.push_back({insertIndex, i, *p});
                 }
@@ -778,7 +790,7 @@ Status Coordinator::commit(SaveBatch& batch) {
         const Row& row = batch.inserted[index];
         for (const auto& target : row.toOne)
             if (target && target->isTemporary())
-                if (const uint32_t* p = pending.find(target.get()); p && !assigned[*p])
+                if (const uint32_t* p = pendingSlot(target.get()); p && !assigned[*p])
                     if (Status s = self(self, *p); !s) return s;
         auto statement = cached(inserts, insertSql_, row.id->entity());
         if (!statement) return statement.error();

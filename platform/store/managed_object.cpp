@@ -47,14 +47,6 @@ bool isNormalized(AttributeType type, const Value& v) {
     return false;
 }
 
-// To-one slots by relationship number: none for an entity whose relationships are all to-many (a
-// conversation), whose objects then need no array for them.
-size_t toOneSlots(const Entity& e) {
-    for (const auto& r : e.relationships())
-        if (!r.toMany) return e.relationships().size();
-    return 0;
-}
-
 }  // namespace
 
 Value normalizeAttributeValue(AttributeType type, Value v) {
@@ -93,18 +85,13 @@ Value normalizeAttributeValue(AttributeType type, Value v) {
 }
 
 ManagedObject::ManagedObject(Context* context, ObjectID id, bool fault, std::vector<foundation::Value>&& values)
-    : context_(context), id_(std::move(id)), fault_(fault) {
+    : context_(context), id_(std::move(id)), values_(std::move(values)), fault_(fault) {
     const Entity& e = id_->entity();
-    values_ = std::move(values);
-    values_.resize(e.attributes().size());
-    toOne_.resize(toOneSlots(e));
+    if (values_.size() != e.attributes().size()) values_.resize(e.attributes().size());
+    toOne_.resize(e.toOneSlots());
     // Indexed by relationship number but used only for to-many ones: most objects (messages)
     // have none and need no slots.
-    for (const auto& r : e.relationships())
-        if (r.toMany) {
-            toMany_.resize(e.relationships().size());
-            break;
-        }
+    if (e.hasToMany()) toMany_.resize(e.relationships().size());
 }
 
 ManagedObject::~ManagedObject() = default;
@@ -163,7 +150,7 @@ bool ManagedObject::hasChanges() const {
 void ManagedObject::ensureStorageLocked() const HX_NO_THREAD_SAFETY_ANALYSIS {
     const Entity& e = entity();
     if (values_.size() != e.attributes().size()) values_.resize(e.attributes().size());
-    if (const size_t slots = toOneSlots(e); toOne_.size() != slots) toOne_.resize(slots);
+    if (toOne_.size() != e.toOneSlots()) toOne_.resize(e.toOneSlots());
 }
 
 void ManagedObject::fireFaultLocked() const HX_NO_THREAD_SAFETY_ANALYSIS {

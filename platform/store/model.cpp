@@ -1,5 +1,8 @@
 #include "platform/store/model.h"
 
+#include <algorithm>
+
+#include "platform/store/managed_object.h"
 #include "platform/store/store_error.h"
 
 namespace store {
@@ -56,12 +59,15 @@ Entity& Entity::index(std::vector<std::string> attributes) {
 
 // Entities have a few dozen properties at most: a scan of the names beats hashing a copy.
 int Entity::attributeIndex(std::string_view name) const {
-    if (!attributeIndexes_.empty()) {
+    // Every setValue by name asks: up to a few dozen names, a scan that compares lengths first
+    // beats hashing the name.
+    constexpr size_t kScanned = 24;
+    if (!attributeIndexes_.empty() && attributes_.size() > kScanned) {
         auto found = attributeIndexes_.find(name);
         return found == attributeIndexes_.end() ? -1 : found->second;
     }
     for (size_t i = 0; i < attributes_.size(); ++i)
-        if (attributes_[i].name == name) return static_cast<int>(i);
+        if (attributes_[i].name.size() == name.size() && attributes_[i].name == name) return static_cast<int>(i);
     return -1;
 }
 
@@ -116,8 +122,18 @@ foundation::Status Model::finish() {
     }
     for (auto& e : entities_) {
         e->attributeIndexes_.clear();
-        for (size_t i = 0; i < e->attributes_.size(); ++i)
-            e->attributeIndexes_.emplace(e->attributes_[i].name, static_cast<int>(i));
+        e->initialValues_.clear();
+        e->initialValues_.reserve(e->attributes_.size());
+        for (size_t i = 0; i < e->attributes_.size(); ++i) {
+            const Attribute& a = e->attributes_[i];
+            e->attributeIndexes_.emplace(a.name, static_cast<int>(i));
+            e->initialValues_.push_back(normalizeAttributeValue(a.type, a.defaultValue));
+        }
+        e->hasToMany_ = std::any_of(e->relationships_.begin(), e->relationships_.end(),
+                                    [](const Relationship& r) { return r.toMany; });
+        const bool anyToOne = std::any_of(e->relationships_.begin(), e->relationships_.end(),
+                                          [](const Relationship& r) { return !r.toMany; });
+        e->toOneSlots_ = anyToOne ? e->relationships_.size() : 0;
     }
     for (const auto& [name, request] : templates_)
         if (!entityNamed(request.entityName))

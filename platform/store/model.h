@@ -66,6 +66,14 @@ public:
     int attributeIndex(std::string_view name) const;
     const Relationship* relationship(std::string_view name) const;
 
+    // What a new object of the entity starts with: each attribute's default, normalised to the
+    // attribute's type (null where there is none). Made when the model is finished.
+    const std::vector<foundation::Value>& initialValues() const { return initialValues_; }
+    // The to-one slots an object of the entity keeps, by relationship number: all of them when
+    // any relationship is to-one, none otherwise (a conversation needs no array for them).
+    size_t toOneSlots() const { return toOneSlots_; }
+    bool hasToMany() const { return hasToMany_; }
+
 private:
     friend class Model;
     std::string name_;
@@ -75,6 +83,10 @@ private:
     int number_ = -1;
     // Attribute positions by name, made when the model is finished (the names no longer move).
     std::unordered_map<std::string_view, int> attributeIndexes_;
+    // Made by Model::finish() with the above: every new object and every access reads them.
+    std::vector<foundation::Value> initialValues_;
+    size_t toOneSlots_ = 0;
+    bool hasToMany_ = false;
 };
 
 struct SortDescriptor {

@@ -1,7 +1,9 @@
 // The worker pool in a process confined to one processor: a producer that keeps the processor
 // does not make the pool start a thread per block, and workers started beyond the target (beside
-// blocked ones) leave once idle for the pool's limit. Run in a child process pinned to one core
-// (the pool learns its processors when it is first used).
+// blocked ones) leave once idle for the pool's limit. On two processors, while a worker runs a
+// long block, an idle one does not look for work: that would take turns with the producer for
+// the other processor. Each runs in a child process pinned to its cores (the pool learns its
+// processors when it is first used).
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <signal.h>
@@ -25,7 +27,7 @@ using namespace dispatch;
 
 namespace {
 
-constexpr const char* kChildVariable = "HX_POOL_ONE_PROCESSOR_CHILD";
+constexpr const char* kChildVariable = "HX_POOL_PINNED_CHILD";
 
 // Counts finished blocks; the producer (not a pool worker) waits for the last with a time-out.
 struct Finished {
@@ -129,18 +131,24 @@ TEST(PoolOnOneProcessorChild, BurstsKeepThePoolAtItsTargetAndExtraWorkersLeaveWh
         << "the pool kept " << pool.counts().threads << " threads after idling";
 }
 
-// Starts the body above in a child process confined to one processor of this one's set.
-TEST(PoolOnOneProcessor, BurstsKeepThePoolAtItsTargetAndExtraWorkersLeaveWhenIdle) {
+namespace {
+
+// Runs the tests of filter in a child process confined to the first `processors` processors of
+// this one's set (skipped where it has fewer).
+void runPinnedChild(int processors, const std::string& childFilter) {
     cpu_set_t set;
     CPU_ZERO(&set);
     ASSERT_EQ(sched_getaffinity(0, sizeof set, &set), 0);
-    int core = 0;
-    while (core < CPU_SETSIZE && !CPU_ISSET(core, &set)) ++core;
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    CPU_SET(core, &one);
+    if (CPU_COUNT(&set) < processors) GTEST_SKIP() << "needs " << processors << " processors";
+    cpu_set_t pinned;
+    CPU_ZERO(&pinned);
+    for (int core = 0, taken = 0; core < CPU_SETSIZE && taken < processors; ++core)
+        if (CPU_ISSET(core, &set)) {
+            CPU_SET(core, &pinned);
+            ++taken;
+        }
     // Everything the child needs is made before the fork: only async-signal-safe calls after it.
-    std::string filter = "--gtest_filter=PoolOnOneProcessorChild.*";
+    std::string filter = "--gtest_filter=" + childFilter;
     std::string self = "/proc/self/exe";
     std::vector<char*> argv{self.data(), filter.data(), nullptr};
     std::vector<std::string> env;
@@ -152,7 +160,7 @@ TEST(PoolOnOneProcessor, BurstsKeepThePoolAtItsTargetAndExtraWorkersLeaveWhenIdl
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        if (sched_setaffinity(0, sizeof one, &one) != 0) _exit(90);
+        if (sched_setaffinity(0, sizeof pinned, &pinned) != 0) _exit(90);
         execve(self.c_str(), argv.data(), envp.data());
         _exit(91);
     }
@@ -168,4 +176,53 @@ TEST(PoolOnOneProcessor, BurstsKeepThePoolAtItsTargetAndExtraWorkersLeaveWhenIdl
     }
     ASSERT_TRUE(WIFEXITED(status)) << "the pinned child ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the pinned child's checks failed (its output is above)";
+}
+
+}  // namespace
+
+TEST(PoolOnOneProcessor, BurstsKeepThePoolAtItsTargetAndExtraWorkersLeaveWhenIdle) {
+    runPinnedChild(1, "PoolOnOneProcessorChild.*");
+}
+
+// The body, run only in the child pinned to two processors that the test below starts.
+TEST(PoolOnTwoProcessorsChild, NoWorkerLooksForWorkWhileOneRunsAndTheProducerHasTheOther) {
+    if (!std::getenv(kChildVariable)) GTEST_SKIP() << "runs inside PoolOnTwoProcessors' pinned child";
+    auto& pool = detail::Pool::shared();
+    ASSERT_EQ(pool.counts().target, 2u);
+    auto global = Queue::global(Priority::Default);
+    // A long block keeps one processor; this thread, the producer, keeps the other.
+    std::atomic<bool> started{false}, stop{false};
+    Finished longBlock;
+    global->async([&] {
+        started = true;
+        while (!stop.load()) {}
+        longBlock.hit();
+    });
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!started.load() && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+    ASSERT_TRUE(started.load());
+    // Small blocks now and then: the worker that runs each goes idle after it. Looking for more
+    // work there would spin on a processor that the producer or the long block needs (and while
+    // it spins, the producer waits for that processor: the look is seen only by its count).
+    const uint64_t looksBefore = pool.counts().looks;
+    for (int i = 0; i < 200; ++i) {
+        std::atomic<bool> ran{false};
+        global->async([&ran] { ran = true; });
+        while (!ran.load()) std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    const uint64_t looks = pool.counts().looks - looksBefore;
+    stop = true;
+    ASSERT_TRUE(longBlock.waitFor(1));
+    EXPECT_EQ(looks, 0u) << "workers looked for work " << looks << " times while the other processors were busy";
+    // Once the long block is done, a worker that runs out of work looks again: bursts keep it.
+    const uint64_t looksIdle = pool.counts().looks;
+    Finished burst;
+    for (int i = 0; i < 1000; ++i) global->async([&burst] { burst.hit(); });
+    ASSERT_TRUE(burst.waitFor(1000));
+    EXPECT_GT(pool.counts().looks, looksIdle) << "no worker looked for work with a processor to spare";
+}
+
+TEST(PoolOnTwoProcessors, NoWorkerLooksForWorkWhileOneRunsAndTheProducerHasTheOther) {
+    runPinnedChild(2, "PoolOnTwoProcessorsChild.*");
 }
