@@ -119,9 +119,12 @@ protected:
     void SetUp() override {
         Base::SetUp();
         ASSERT_TRUE(this->launch());
+        // Settled as the app counts it: the launch's replies are in and so is the load that the
+        // first reachability report starts, which comes after them and would replace the phones.
         ASSERT_TRUE(runUntil([&] {
             auto a = this->app->account();
-            return a && a->authV2() && a->HXnumber().has_value() && a->phones().size() >= 2 && this->app->isIdle();
+            return a && a->authV2() && a->HXnumber().has_value() && a->phones().size() >= 2 &&
+                   HXWebClientOf(*this->app).firstReachabilityHandled && this->app->isIdle();
         }));
         this->app->selectViewForIndex(4);
         this->harness.advance(1);
