@@ -435,6 +435,15 @@ void Emulator::clearScripts() {
     impl_->scripts.clear();
 }
 
+size_t Emulator::scriptedRequestsAwaited(const std::string& prefix) const {
+    std::lock_guard lock(impl_->mutex);
+    size_t awaited = 0;
+    for (const auto& script : impl_->scripts)
+        if (script.remaining > 0 && script.prefix.rfind(prefix, 0) == 0)
+            awaited += static_cast<size_t>(script.remaining);
+    return awaited;
+}
+
 void Emulator::releaseHeld(const std::string& targetPrefix) {
     {
         std::lock_guard lock(impl_->mutex);

@@ -255,6 +255,9 @@ public:
     // The next `times` requests whose target begins with prefix get reply (times < 0: all).
     void script(const std::string& prefix, ScriptedReply reply, int times = 1);
     void clearScripts();
+    // How many more requests beginning with prefix the scripts of such prefixes still wait for
+    // (scripts for every request not counted): 0 once the scripted ones have come.
+    size_t scriptedRequestsAwaited(const std::string& prefix) const;
     void releaseHeld();
     // Releases only the held requests whose target begins with prefix (the others keep waiting),
     // so that two held replies can be let go in either order.

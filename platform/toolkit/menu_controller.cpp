@@ -5,6 +5,7 @@
 #include "platform/graphics/path.h"
 #include "platform/toolkit/main_thread.h"
 #include "platform/toolkit/responder.h"
+#include "platform/toolkit/text_input.h"
 #include "platform/toolkit/text_metrics.h"
 #include "platform/toolkit/view.h"
 #include "platform/toolkit/window.h"
@@ -225,7 +226,7 @@ bool MenuController::handleKey(const std::string& input) {
     if (!window()) return false;
     layout();
     if (input == kInputEscape) {
-        hideMenu(true);
+        dismiss();
         return true;
     }
     if (entries_.empty()) return false;
@@ -250,8 +251,17 @@ bool MenuController::handleKey(const std::string& input) {
 bool MenuController::touchBegan(const Window& window, Point p) {
     if (this->window() != &window) return false;
     if (barFrame().contains(p)) return true;
-    hideMenu(true);
+    dismiss();
     return false;
+}
+
+void MenuController::dismiss() {
+    View* target = targetView();
+    hideMenu(true);
+    // Text that cannot be edited is selected only for the menu: closed without a choice, the menu
+    // takes the selection with it.
+    if (auto* text = dynamic_cast<TextView*>(target); text && !text->isEditable())
+        text->setSelectedRange({text->selectedRange().location, 0});
 }
 
 void MenuController::touchEnded(Point p) {

@@ -8,7 +8,8 @@
 // width wait behind a "▸" entry, which pages on; a "◂" entry pages back. While it shows, a touch
 // that begins on the bar is the bar's (lifting on an item chooses it), a touch that begins
 // elsewhere hides it and goes on to the views; Escape hides it, Left and Right move a highlight
-// along its entries and Return chooses the highlighted one. Main thread.
+// along its entries and Return chooses the highlighted one. Hidden by a touch elsewhere or Escape,
+// it clears the selection of a target text view that cannot be edited. Main thread.
 #pragma once
 
 #include <memory>
@@ -97,6 +98,8 @@ public:
 private:
     Responder* start() const;
     void layout();
+    // Hides the bar closed without a choice.
+    void dismiss();
     std::vector<MenuItem> shown_;
     Rect rect_;
     View* view_ = nullptr;

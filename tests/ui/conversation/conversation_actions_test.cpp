@@ -25,6 +25,7 @@
 #include "platform/toolkit/traits.h"
 #include "tests/support/contacts.h"
 #include "tests/ui/conversation/conversation_actions_support.h"
+#include "ui/conversation/conversation_table_view_cell.h"
 #include "ui/shell/ui_screens.h"
 
 namespace {
@@ -320,6 +321,41 @@ TEST_F(ConversationActions, TheNamesLongPressCopiesTheRawNumber) {
         EXPECT_EQ(menu.visibleItems()[0].title, "Copy Number");
         EXPECT_TRUE(harness.tapMenuItem("Copy Number"));
         EXPECT_EQ(toolkit::Pasteboard::general().string(), std::optional<std::string>("+1 (555) 0188")) << k.title;
+    }
+}
+
+// The word a hold selects for the edit menu stays selected only while the menu shows: a tap
+// elsewhere and Escape, which both close the menu without choosing, take the selection with it.
+TEST_F(ConversationActions, TheWordSelectedForTheEditMenuGoesWithTheMenu) {
+    auto c = storeConversation("t1", 10, "Ann");
+    storeMessages(c, {{.id = "m1", .number = 1, .text = "Lunch tomorrow"}, {.id = "m2", .number = 2, .text = "ok"}});
+    auto& s = openWithSpies("t1", 1, "Ann");
+    auto& menu = toolkit::MenuController::shared();
+    auto bubble = [&] { return dynamic_cast<ConversationTableViewCell*>(s.tableView().cellForRow({0, 0}).get()); };
+    struct Case {
+        const char* what;
+        std::function<void()> close;
+    };
+    const Case cases[] = {
+        {"a tap elsewhere",
+         [&] {
+             harness.tap(s.tableView().convertPointTo({5, s.tableView().contentOffset().y + 5}, nullptr));
+         }},
+        {"Escape", [&] { EXPECT_TRUE(menu.handleKey(toolkit::kInputEscape)); }},
+    };
+    for (const auto& k : cases) {
+        s.tableView().scrollToRow({0, 0}, toolkit::ScrollPosition::Middle, false);
+        harness.settle();
+        ASSERT_NE(bubble(), nullptr) << k.what;
+        auto& text = bubble()->messageView();
+        harness.longPress(text.convertPointTo({text.bounds().midX() / 2, text.bounds().midY()}, nullptr), 0.8);
+        ASSERT_TRUE(menu.isMenuVisible()) << k.what;
+        ASSERT_GT(text.selectedRange().length, 0u) << k.what;
+        k.close();
+        harness.settle();
+        EXPECT_FALSE(menu.isMenuVisible()) << k.what;
+        ASSERT_NE(bubble(), nullptr) << k.what;
+        EXPECT_EQ(bubble()->messageView().selectedRange().length, 0u) << k.what;
     }
 }
 

@@ -138,17 +138,26 @@ struct PlaybackFixture : ScreenFixture<Form> {
     }
     // Lets a held reply go once its request has reached the service.
     bool releaseWhenSeen(const std::string& prefix) {
-        const bool seen = this->harness.clock().runUntil(
-            [&] {
-                for (const auto& r : this->service->requests())
-                    if (r.path.rfind(prefix, 0) == 0) return true;
-                return false;
-            },
-            30);
-        // The request seen may be an earlier one of the same prefix, and the one the test holds
-        // may reach the service only now on a loaded machine, after a single release had come
-        // (a release frees what is held when it comes). So release until the app has no request
-        // of that prefix in flight, for up to 30 s of real time.
+        // Seen once the request a hold was scripted for has come: an earlier request of the same
+        // prefix (a thumbnail of the picture whose full size is held, say) does not count. A
+        // download made on a session of its own is in no list of the app's, so only the service
+        // can tell that it came.
+        auto came = [&] {
+            if (this->service->scriptedRequestsAwaited(prefix) > 0) return false;
+            for (const auto& r : this->service->requests())
+                if (r.path.rfind(prefix, 0) == 0) return true;
+            return false;
+        };
+        bool seen = this->harness.clock().runUntil(came, 30);
+        for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+             !seen && std::chrono::steady_clock::now() < until; seen = came()) {
+            this->harness.clock().runUntilIdle();
+            std::this_thread::yield();
+        }
+        // Without a script the request seen may be an earlier one of the same prefix, and one the
+        // app still has in flight may reach the service only after a single release had come (a
+        // release frees what is held when it comes). So release until the app has no request of
+        // that prefix in flight, for up to 30 s of real time.
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         auto inFlight = [&] {
             for (const auto& tag : HXWebClientOf(*this->app).requests.tags())
