@@ -162,13 +162,17 @@ Error Coordinator::sqliteErrorLocked(int code, const std::string& what) const {
     return e;
 }
 
+// Called as an operation begins, never inside one: an operation (a save above all) keeps the
+// statements it took for its rows, so a cache emptied half-way would leave it holding finalized ones.
+void Coordinator::trimStatementsLocked() {
+    if (statements_.size() < kStatementCacheLimit) return;
+    for (auto& [s, stmt] : statements_) sqlite3_finalize(stmt);
+    statements_.clear();
+}
+
 sqlite3_stmt* Coordinator::statementLocked(const std::string& sql, Error* error) {
     auto it = statements_.find(sql);
     if (it != statements_.end()) return it->second;
-    if (statements_.size() >= kStatementCacheLimit) {
-        for (auto& [s, stmt] : statements_) sqlite3_finalize(stmt);
-        statements_.clear();
-    }
     sqlite3_stmt* stmt = nullptr;
     int rc =
         sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
@@ -572,6 +576,7 @@ foundation::Result<std::vector<Row>> Coordinator::fetchRows(const Entity& entity
     if (offset) sql += (limit ? " OFFSET " : " LIMIT -1 OFFSET ") + std::to_string(offset);
     std::lock_guard lock(mutex_);
     if (!db_) return makeError(kNoStoreError, "The coordinator has no store.");
+    trimStatementsLocked();
     Error err;
     sqlite3_stmt* stmt = statementLocked(sql, &err);
     if (!stmt) return err;
@@ -589,6 +594,7 @@ foundation::Result<size_t> Coordinator::countRows(const Entity& entity, const Sq
     if (!plan.where.empty()) sql += " WHERE " + plan.where;
     std::lock_guard lock(mutex_);
     if (!db_) return makeError(kNoStoreError, "The coordinator has no store.");
+    trimStatementsLocked();
     Error err;
     sqlite3_stmt* stmt = statementLocked(sql, &err);
     if (!stmt) return err;
@@ -603,6 +609,7 @@ foundation::Result<Row> Coordinator::loadRow(const ObjectID& id) {
     const Entity& entity = id->entity();
     std::lock_guard lock(mutex_);
     if (!db_) return makeError(kNoStoreError, "The coordinator has no store.");
+    trimStatementsLocked();
     if (id->isTemporary() || (store_ && id->storeIdentifier() != store_->identifier()))
         return makeError(kInvalidRequestError, "The object is not in the store.");
     Error err;
@@ -624,6 +631,7 @@ foundation::Result<std::vector<Row>> Coordinator::loadRows(const std::vector<Obj
     std::vector<Row> rows;
     std::lock_guard lock(mutex_);
     if (!db_) return makeError(kNoStoreError, "The coordinator has no store.");
+    trimStatementsLocked();
     // The stored ids by entity; a temporary id or another store's has no row here.
     std::vector<std::vector<const ObjectID*>> byEntity(model_->entities().size());
     for (const auto& id : ids)
@@ -671,6 +679,7 @@ foundation::Result<std::vector<ObjectID>> Coordinator::loadToMany(const ObjectID
     if (owner->isTemporary()) return out;
     std::lock_guard lock(mutex_);
     if (!db_) return makeError(kNoStoreError, "The coordinator has no store.");
+    trimStatementsLocked();
     Error err;
     sqlite3_stmt* stmt = statementLocked("SELECT Z_PK FROM " + quoteIdentifier(rel.destination->name()) + " WHERE " +
                                              quoteIdentifier(rel.inverse->name) + " = ? ORDER BY Z_PK",
@@ -690,6 +699,7 @@ foundation::Result<std::vector<ObjectID>> Coordinator::loadToMany(const ObjectID
 Status Coordinator::commit(SaveBatch& batch) {
     std::lock_guard lock(mutex_);
     if (!db_) return makeError(kNoStoreError, "The coordinator has no store.");
+    trimStatementsLocked();
     // Inserted rows by position: their identity, the row number each gets, and the DFS state.
     const size_t n = batch.inserted.size();
     if (n >= UINT32_MAX) return makeError(kStoreSaveError, "Too many rows for one save.");

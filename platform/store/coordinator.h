@@ -105,6 +105,7 @@ private:
 
     struct Statement;
     sqlite3_stmt* statementLocked(const std::string& sql, foundation::Error* error);
+    void trimStatementsLocked();
     foundation::Error sqliteErrorLocked(int code, const std::string& what) const;
     foundation::Status execLocked(const std::string& sql);
     foundation::Status prepareSchemaLocked(const StoreOptions& options);

@@ -100,6 +100,33 @@ TEST_F(StoreFile, ChildSaveStaysInMemoryRootSaveReachesTheDisk) {
     EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
 }
 
+// The statement cache is bounded; a save that meets the bound half-way through its inserts must
+// not lose the statements it already holds for its rows (each query of another size is a
+// statement of its own, so a long session fills the cache with them).
+TEST_F(StoreFile, ASaveThatMeetsTheStatementCachesBoundKeepsTheStatementsItHolds) {
+    for (size_t queries = 240; queries <= 262; ++queries) {
+        SCOPED_TRACE(queries);
+        const std::string file = (dir / ("bound-" + std::to_string(queries) + ".sqlite")).string();
+        auto root = rootContext(storetest::openStore(file));
+        for (size_t limit = 1; limit <= queries; ++limit) {
+            store::FetchRequest request("HX_Message");
+            request.fetchLimit = limit;
+            ASSERT_TRUE(root->fetch(request).ok());
+        }
+        for (int i = 0; i < 3; ++i) {
+            auto c = root->insertNewObject("HX_Conversation").value();
+            ASSERT_TRUE(c->setValue("conversationID", "t" + std::to_string(i)).ok());
+            auto m = root->insertNewObject("HX_Message").value();
+            ASSERT_TRUE(m->setValue("message", "text " + std::to_string(i)).ok());
+            ASSERT_TRUE(m->setObject("Conversation", c).ok());
+        }
+        auto saved = root->save();
+        ASSERT_TRUE(saved.ok()) << saved.error().description();
+        EXPECT_EQ(sqlite(file, "SELECT count(*) FROM HX_Message WHERE Conversation IS NOT NULL"), "3");
+        EXPECT_EQ(sqlite(file, "SELECT group_concat(conversationID) FROM HX_Conversation"), "t0,t1,t2");
+    }
+}
+
 TEST_F(StoreFile, AnIncompatibleModelGives134100AndAnAdditiveOneMigrates) {
     { auto coordinator = storetest::openStore(path); }
     // A changed attribute type is incompatible.
