@@ -26,6 +26,10 @@ int HXConversationPages::viewTypeForConversationType(int64_t type) {
     return 3;
 }
 
+// The list the app shows for the kind parses, not one of the loader's own: its parse does more for
+// it than its rows follow (the open conversation read as it is shown, the list's loading and
+// refresh ended, its repairs counted). The loader's own list of a kind stands in where there is
+// none.
 std::shared_ptr<HXMessageListModel> HXConversationPages::parserFor(const std::string& conversationID) {
     auto a = app_.lock();
     if (!a) return nullptr;

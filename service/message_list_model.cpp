@@ -395,6 +395,8 @@ store::FetchedResultsControllerPtr HXMessageListModel::fetchedResultsController(
     return rows_->controller();
 }
 
+bool HXMessageListModel::followRows() { return fetchedResultsController() != nullptr; }
+
 void HXMessageListModel::dropFetchedController() { rows_.reset(); }
 
 void HXMessageListModel::resetFetchedController() {

@@ -119,9 +119,14 @@ public:
         return {replacedSequences_.load(), threadsBeyondBound_.load(), itemsBeyondBound_.load(), itemsSkipped_.load(),
                 threadsSkipped_.load()};
     }
-    // The list's conversations in the account's main context, newest first (main thread). Made on
-    // first use when the store has a main context (null otherwise), with the list told of every
-    // change that touches it; filterTable() gives it its predicate on the main queue right after.
+    // The list follows its rows from now on: its conversations in the account's main context,
+    // newest first, made on first use with the list told of every change that touches them
+    // (filterTable() gives them their predicate on the main queue right after). False while the
+    // store has no main context (main thread). The screen reads the rows through the members
+    // below.
+    bool followRows();
+    // The results controller behind the rows (followRows() made): for tests and benchmarks that
+    // read or fetch it themselves; null while the store has no main context.
     store::FetchedResultsControllerPtr fetchedResultsController();
     // Drops the controller; the next use makes one for the store of that time.
     void dropFetchedController();

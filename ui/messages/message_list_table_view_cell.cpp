@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 
+#include "app/roles/screen_roles.h"
 #include "model/cache.h"
 #include "model/conversation.h"
 #include "model/phone_extensions.h"
@@ -61,6 +62,12 @@ std::string replacingLineBreaks(std::string_view text, std::string_view with) {
         }
     }
     return out;
+}
+
+bool showsMessageCounts(const MessageListCellOptions& options) {
+    if (options.showMessageCounts) return *options.showMessageCounts;
+    const HXPreferenceKey stored = HXPreferenceKeyOf(HXPreference::ShowMessageCounts);
+    return foundation::UserDefaults::standardUserDefaults()->objectForKey(stored.key).boolValue(stored.unset);
 }
 
 std::string listText(std::string_view text, const MessageListCellOptions& options) {
@@ -181,7 +188,7 @@ MessageListRowPresentation presentMessageListRow(const store::ManagedObject& con
     std::string message;
     if (!oneLine || smsOrVoicemail) {
         const int64_t count = c.numberOfMessages();
-        if (count >= 2 && foundation::UserDefaults::standardUserDefaults()->boolForKey("showMessageCounts")) {
+        if (count >= 2 && showsMessageCounts(options)) {
             name = foundation::format("%@ (%@)", name, decimalFormatter().string(count));
         }
         message = listText(showNote ? note : c.lastMessageText(), options);

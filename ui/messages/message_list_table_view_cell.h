@@ -38,11 +38,13 @@ inline constexpr int64_t kPlacedCallTypesMask = 242048;
 inline constexpr int64_t kSMSTypesMask = 3072;
 inline constexpr int64_t kVoicemailTypesMask = 4;
 
-// What the application object decides about every row (its `showNotesInMessageLists` and
-// `graphicalEmoticons`); the user default "showMessageCounts" is read by the row itself.
+// What the stored preferences decide about every row, as the list reads them through its role.
 struct MessageListCellOptions {
     bool showNotesInMessageLists = false;
     bool graphicalEmoticons = true;
+    // The number of messages beside the name; unset: as the preference is stored (a row made
+    // outside a list).
+    std::optional<bool> showMessageCounts;
 };
 
 // What a row shows, derived from the conversation's fields alone (no views): the text part of the

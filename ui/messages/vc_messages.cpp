@@ -118,10 +118,10 @@ std::shared_ptr<HXMessageListModel> VC_Messages::messageList() {
 
 void VC_Messages::attachModel() {
     if (!model_) return;
-    // From now on the model shows its list here; its results controller is made on first use.
+    // From now on the model shows its list here and follows its rows.
     std::shared_ptr<HXMessageListView> view = std::dynamic_pointer_cast<VC_Messages>(selfPtr());
     model_->setView(view);
-    (void)model_->fetchedResultsController();
+    (void)model_->followRows();
     // A model made while the list is on screen starts as one that appeared with it.
     if (shown_) model_->selectStoredRow();
     reloadTable();
@@ -279,7 +279,7 @@ void VC_Messages::viewWillAppear(bool animated) {
             table->setContentOffset(toolkit::Point{table->contentOffset().x, hidden});
     }
     if (!model_) return;
-    (void)model_->fetchedResultsController();
+    (void)model_->followRows();
     model_->adoptStoredRefreshDate();
     updateLastRefreshDate();
     if (model_->isLoadingMessages() && refreshControl()) refreshControl()->beginRefreshing();
@@ -490,8 +490,7 @@ bool VC_Messages::hasMoreRow() const {
 }
 
 long VC_Messages::numberOfSections(toolkit::TableView&) {
-    auto controller = model_ ? model_->fetchedResultsController() : nullptr;
-    if (!controller) return 0;
+    if (!model_ || !model_->followRows()) return 0;
     return hasMoreRow() ? 2 : 1;
 }
 
@@ -554,6 +553,7 @@ toolkit::TableViewCellPtr VC_Messages::cellForRow(toolkit::TableView& table, Ind
     MessageListCellOptions options;
     options.showNotesInMessageLists = HXPreferenceOf(roles_.alerts, HXPreference::ShowNotesInMessageLists);
     options.graphicalEmoticons = HXPreferenceOf(roles_.alerts, HXPreference::GraphicalEmoticons);
+    options.showMessageCounts = HXPreferenceOf(roles_.alerts, HXPreference::ShowMessageCounts);
     row->configure(conversation->object(), indexPath, date ? dateText(*date, foundation::now()) : std::string(),
                    options);
     return row;

@@ -2,12 +2,16 @@
 // for the screen a row opens, and once their owner is gone a tap does nothing.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "app/connect_app_delegate.h"
+#include "platform/foundation/user_defaults.h"
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/table_view.h"
 #include "service/message_list_model.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/ui/messages/stored_threads.h"
+#include "ui/messages/message_list_table_view_cell.h"
 #include "ui/messages/vc_sms.h"
 
 namespace {
@@ -100,4 +104,62 @@ TEST_F(ListRoles, AListScreenAsksOnlyTheRolesItWasHanded) {
     harness.settle();
     EXPECT_EQ(navigation->topViewController(), screen.get());
     EXPECT_EQ(lists->made, std::vector<int>{1}) << "the model is made once";
+}
+
+namespace {
+
+// The alerts role of a list: offline, with no account; a preference set here is answered from
+// here, the others as stored.
+struct FakeAlerts : HXAlertsRole {
+    std::map<HXPreference, bool> preferences;
+    bool preference(HXPreference preference) const override {
+        const auto it = preferences.find(preference);
+        return it != preferences.end() ? it->second : HXAlertsRole::preference(preference);
+    }
+    std::shared_ptr<HX_Account> account() const override { return nullptr; }
+    bool connectionAvailable() const override { return false; }
+    bool isABAccessRestricted() override { return false; }
+    void presentAlert(const HXAlert&) override {}
+    void presentAlert(const std::shared_ptr<toolkit::AlertController>&, toolkit::ViewController*) override {}
+};
+
+}  // namespace
+
+// The rows count a conversation's messages as the list's alerts role says, whatever is stored.
+TEST_F(ListRoles, TheRowsCountTheMessagesAsTheAlertsRoleSays) {
+    ASSERT_TRUE(hxtest::signInWithEmptyStore(*app, "counts@example.test"));
+    auto lists = std::make_shared<FakeLists>();
+    lists->app = app;
+    auto actions = std::make_shared<FakeRowActions>();
+    auto alerts = std::make_shared<FakeAlerts>();
+    auto screen = std::make_shared<VC_SMS>(VC_Messages::Roles{.lists = lists, .listActions = actions, .alerts = alerts},
+                                           VC_Messages::Makers{}, 1);
+    harness.setRoot(std::make_shared<toolkit::NavigationController>(screen));
+    harness.settle();
+    ASSERT_TRUE(screen->model());
+    int saved = 0;
+    foundation::NotificationCenter::defaultCenter().addObserver(&saved, "kOlderConversationMessagesLoadedNotification",
+                                                                [&](const foundation::Notification&) { ++saved; });
+    const std::string reply = R"({"thread":[{"id":"c","contact":[{"phoneNumber":"+15550003","name":"Cy"}],"item":[
+        {"id":"c1","type":"smsIn","startTime":"1700000003000","messageText":"x"},
+        {"id":"c2","type":"smsIn","startTime":"1700000002000","messageText":"y"},
+        {"id":"c3","type":"smsOut","startTime":"1700000001000","messageText":"z"}]}]})";
+    screen->model()->parseMessagesFromData_v2(std::make_shared<foundation::Data>(reply.begin(), reply.end()), 0, {});
+    ASSERT_TRUE(harness.clock().runUntil([&] { return saved > 0; }, 5));
+    foundation::NotificationCenter::defaultCenter().removeObserver(&saved);
+    harness.settle();
+    ASSERT_EQ(screen->tableView()->numberOfRows(0), 1);
+    for (const bool counts : {true, false}) {
+        SCOPED_TRACE(counts);
+        foundation::UserDefaults::standardUserDefaults()->setBool(!counts, "showMessageCounts");
+        alerts->preferences[HXPreference::ShowMessageCounts] = counts;
+        screen->tableView()->reloadData();
+        harness.settle();
+        auto row = std::dynamic_pointer_cast<MessageListTableViewCell>(
+            screen->tableView()->cellForRow(toolkit::IndexPath{0, 0}));
+        ASSERT_TRUE(row);
+        row->layoutIfNeeded();
+        EXPECT_EQ(row->titleLabel().text(), counts ? "Cy (3)" : "Cy");
+    }
+    foundation::UserDefaults::standardUserDefaults()->removeObjectForKey("showMessageCounts");
 }
