@@ -13,6 +13,7 @@
 #include "platform/foundation/url.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/services/device.h"
+#include "platform/services/search_index.h"
 #include "platform/services/user_notifications.h"
 #include "service/conversation_pages.h"
 #include "service/conversation_title.h"
@@ -310,6 +311,12 @@ bool HX_ConnectAppDelegate::continueUserActivity(const std::string& type, const 
             std::vector<std::string>(parts.begin() + static_cast<long>(number) + 1, parts.end()), "."));
         if (canActNow()) {
             switchAccountIfNeeded(user, true);
+            // The index may hold the item of a message the store never got (a run ended between
+            // handing it over and writing it): the hit opens what the store holds, and an item
+            // naming no stored message is withdrawn, so it is found no more.
+            const auto held = getConversationWithID(id);
+            if (!held || !HX_Conversation(held).placeOfMessageNumbered(messageNumber))
+                services::SearchableIndex::defaultSearchableIndex()->deleteSearchableItemsWithIdentifiers({identifier});
             openConversationWithID(id, std::nullopt, messageNumber);
             // As when its list opens it, the conversation of the hit asks the service for its newest page.
             if (auto object = getConversationWithID(id); object && this->account() && this->account()->authV2()) {
