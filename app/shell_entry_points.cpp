@@ -386,11 +386,22 @@ void HX_ConnectAppDelegate::openConversationWithID(const std::string& conversati
                                               foundation::NotificationCenter::defaultCenter().post(
                                                   "kFocusSMSReplyFieldNotification", nullptr, info);
                                           });
-    } else if (messageNumber >= 0 && messageNumber < static_cast<long>(conversation.storedMessageCount()) &&
-               !lockShown) {
-        // The message of a search result, one section per message.
-        dispatch::Queue::main()->after(0.5, [weak = std::weak_ptr<HXConversationScreen>(screen), messageNumber] {
-            if (auto s = weak.lock()) s->scrollToMessage(messageNumber);
-        });
+    } else if (messageNumber >= 0 && !lockShown) {
+        // The message of a search result, one section per message in the order of their numbers:
+        // the message of that number (a search result's number is its time), else the section of
+        // that place (a "reply" address's messageNum). Its place is read when the screen scrolls,
+        // with the pages that came in meanwhile.
+        dispatch::Queue::main()->after(
+            0.5, [app = weakSelf(), weak = std::weak_ptr<HXConversationScreen>(screen), conversationID, messageNumber] {
+                auto self = app.lock();
+                auto s = weak.lock();
+                auto object = self && s ? self->getConversationWithID(conversationID) : nullptr;
+                if (!object) return;
+                const HX_Conversation shown(object);
+                if (auto place = shown.placeOfMessageNumbered(messageNumber))
+                    s->scrollToMessage(static_cast<long>(*place));
+                else if (messageNumber < static_cast<long>(shown.storedMessageCount()))
+                    s->scrollToMessage(messageNumber);
+            });
     }
 }
