@@ -69,7 +69,8 @@ public:
     const HXConversationSetup& setup() const { return setup_; }
     bool isPeeking() const { return setup_.peeking; }
     virtual void setIsPeeking(bool peeking) { setup_.peeking = peeking; }
-    // Scrolls, animated, to the message of this number (its section), when there is one.
+    // Scrolls, animated, to the message of this section (one per message, in the order of their
+    // numbers), when there is one.
     virtual void scrollToMessage(long number) { (void)number; }
 
 private:

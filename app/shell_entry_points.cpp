@@ -13,6 +13,7 @@
 #include "platform/foundation/url.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/services/device.h"
+#include "platform/services/search_index.h"
 #include "platform/services/user_notifications.h"
 #include "service/conversation_pages.h"
 #include "service/conversation_title.h"
@@ -310,6 +311,12 @@ bool HX_ConnectAppDelegate::continueUserActivity(const std::string& type, const 
             std::vector<std::string>(parts.begin() + static_cast<long>(number) + 1, parts.end()), "."));
         if (canActNow()) {
             switchAccountIfNeeded(user, true);
+            // The index may hold the item of a message the store never got (a run ended between
+            // handing it over and writing it): the hit opens what the store holds, and an item
+            // naming no stored message is withdrawn, so it is found no more.
+            const auto held = getConversationWithID(id);
+            if (!held || !HX_Conversation(held).placeOfMessageNumbered(messageNumber))
+                services::SearchableIndex::defaultSearchableIndex()->deleteSearchableItemsWithIdentifiers({identifier});
             openConversationWithID(id, std::nullopt, messageNumber);
             // As when its list opens it, the conversation of the hit asks the service for its newest page.
             if (auto object = getConversationWithID(id); object && this->account() && this->account()->authV2()) {
@@ -379,11 +386,22 @@ void HX_ConnectAppDelegate::openConversationWithID(const std::string& conversati
                                               foundation::NotificationCenter::defaultCenter().post(
                                                   "kFocusSMSReplyFieldNotification", nullptr, info);
                                           });
-    } else if (messageNumber >= 0 && messageNumber < static_cast<long>(conversation.storedMessageCount()) &&
-               !lockShown) {
-        // The message of a search result, one section per message.
-        dispatch::Queue::main()->after(0.5, [weak = std::weak_ptr<HXConversationScreen>(screen), messageNumber] {
-            if (auto s = weak.lock()) s->scrollToMessage(messageNumber);
-        });
+    } else if (messageNumber >= 0 && !lockShown) {
+        // The message of a search result, one section per message in the order of their numbers:
+        // the message of that number (a search result's number is its time), else the section of
+        // that place (a "reply" address's messageNum). Its place is read when the screen scrolls,
+        // with the pages that came in meanwhile.
+        dispatch::Queue::main()->after(
+            0.5, [app = weakSelf(), weak = std::weak_ptr<HXConversationScreen>(screen), conversationID, messageNumber] {
+                auto self = app.lock();
+                auto s = weak.lock();
+                auto object = self && s ? self->getConversationWithID(conversationID) : nullptr;
+                if (!object) return;
+                const HX_Conversation shown(object);
+                if (auto place = shown.placeOfMessageNumbered(messageNumber))
+                    s->scrollToMessage(static_cast<long>(*place));
+                else if (messageNumber < static_cast<long>(shown.storedMessageCount()))
+                    s->scrollToMessage(messageNumber);
+            });
     }
 }

@@ -81,6 +81,9 @@ public:
     size_t storedMessageCount() const;
     // The messages stored for the conversation, in the store's order.
     std::vector<HX_Message> messages() const;
+    // The place of the message numbered `number` among the conversation's messages in the order
+    // of their numbers (the conversation screen's sections); none when it holds no such message.
+    std::optional<size_t> placeOfMessageNumbered(int64_t number) const;
 
     void setStarred(bool starred) const;
     void setNumberOfMessages(int64_t count) const;

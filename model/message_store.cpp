@@ -180,6 +180,17 @@ std::vector<HX_Message> HX_Conversation::messages() const {
     return out;
 }
 
+std::optional<size_t> HX_Conversation::placeOfMessageNumbered(int64_t number) const {
+    size_t before = 0;
+    bool held = false;
+    for (const auto& message : object_->objects("Messages")) {
+        const int64_t n = message->value("number").int64Value();
+        before += n < number;
+        held = held || n == number;
+    }
+    return held ? std::optional<size_t>(before) : std::nullopt;
+}
+
 void HX_Conversation::setStarred(bool starred) const { (void)object_->setValue("isStarred", starred); }
 
 void HX_Conversation::setNumberOfMessages(int64_t count) const { (void)object_->setValue("numberOfMessages", count); }

@@ -121,25 +121,30 @@ public:
     }
     // The item of one message of a conversation met before. Messages of conversations of other
     // types make none.
-    void add(const void* key, bool sent, const foundation::Value& message, int64_t number) {
+    // fresh: the save marks the message indexed (it was not before).
+    void add(const void* key, bool sent, const foundation::Value& message, int64_t number, bool fresh) {
         const uint32_t* place = shared_.find(key);
         if (!place) return;
         const uint32_t conversation = *place;
         const int64_t type = conversations_[conversation].facts.type;
         if (type != 10 && type != 11 && type != 2) return;
-        pending_.push_back({conversation, sent, number, stringValue(message)});
+        pending_.push_back({conversation, sent, number, stringValue(message), fresh});
     }
-    // Makes the items and feeds them to index, in batches (none when there are none).
-    void feed(services::SearchableIndex& index) {
+    // Makes the items and feeds them to index, in batches (none when there are none); answers the
+    // identifiers of the fresh messages' items.
+    std::vector<std::string> feed(services::SearchableIndex& index) {
         constexpr size_t kBatch = 2048;
+        std::vector<std::string> fresh;
         std::vector<services::SearchableItem> batch;
         batch.reserve(std::min(kBatch, pending_.size()));
         for (Pending& p : pending_) {
             batch.push_back(item(p));
+            if (p.fresh) fresh.push_back(batch.back().uniqueIdentifier);
             if (batch.size() == kBatch) index.indexSearchableItems(std::exchange(batch, {}));
         }
         if (!batch.empty()) index.indexSearchableItems(std::move(batch));
         pending_ = {};
+        return fresh;
     }
 
 private:
@@ -154,6 +159,7 @@ private:
         bool sent;
         int64_t number;
         std::string description;
+        bool fresh;
     };
 
     services::SearchableItem item(Pending& p) {
@@ -191,8 +197,8 @@ struct PendingSearch {
 };
 
 // Marks every message the next save of context writes as indexed, as its row goes to the store,
-// and makes the search items of the text messages and voicemails among them, which are fed once
-// the save has succeeded.
+// and makes the search items of the text messages and voicemails among them, which are fed just
+// before the save.
 // The messages stay rows where a child's save left rows; a message whose conversation the save
 // does not write, or whose conversation's number must be formatted, reads the conversation as an
 // object, after the rows.
@@ -205,11 +211,13 @@ PendingSearch pendingSearch(store::Context& context, const std::string& username
         bool sent;
         foundation::Value message;
         int64_t number;
+        bool fresh;
     };
     std::vector<Later> later;
     context.visitPending(HXMessageStore::kMessageEntity,
                          [&](store::Context::PendingRow& m, const store::Context::PendingFinder& find) {
-                             if (!m.valueAt(ms.indexed).boolValue()) {
+                             const bool fresh = !m.valueAt(ms.indexed).boolValue();
+                             if (fresh) {
                                  m.setValueAt(ms.indexed, true);
                                  out.marked.push_back(m.objectID());
                              }
@@ -222,9 +230,9 @@ PendingSearch pendingSearch(store::Context& context, const std::string& username
                                      if (auto facts = conversationFacts(conversation))
                                          maker.meet(id.get(), std::move(*facts));
                              if (maker.knows(id.get()))
-                                 maker.add(id.get(), sent, m.valueAt(ms.message), number);
+                                 maker.add(id.get(), sent, m.valueAt(ms.message), number, fresh);
                              else
-                                 later.push_back({id, sent, m.valueAt(ms.message), number});
+                                 later.push_back({id, sent, m.valueAt(ms.message), number, fresh});
                          });
     for (const Later& l : later) {
         if (!maker.knows(l.conversation.get())) {
@@ -232,7 +240,7 @@ PendingSearch pendingSearch(store::Context& context, const std::string& username
             if (!conversation) continue;
             maker.meet(l.conversation.get(), conversationFacts(conversation));
         }
-        maker.add(l.conversation.get(), l.sent, l.message, l.number);
+        maker.add(l.conversation.get(), l.sent, l.message, l.number, l.fresh);
     }
     return out;
 }
@@ -361,16 +369,21 @@ void HXApplicationModel::saveMOC2Parent(const std::shared_ptr<store::Context>& c
         std::vector<ManagedObjectPtr> newItems;
         if (!handlers.empty()) newItems = newUnreadItems(*context);
         // The messages the save writes are marked indexed on their way to the store, and their
-        // search items are fed once it has succeeded: the rows a child's save left here need not
-        // become objects for it, and the marks need no second write.
+        // search items are fed (and so written to the index's file) before it: a process killed
+        // between the two leaves at worst an item whose message the store does not hold (a search
+        // hit that finds no message withdraws it), never a message marked indexed that the index
+        // lacks, which no later pass would hand over again. A save that fails takes the fresh
+        // items back. The rows a child's save left here need not become objects for it, and the
+        // marks need no second write.
         PendingSearch search;
         if (mocAccessCount() == 0 && services::SearchableIndex::isIndexingAvailable() && useSpotlight())
             search = pendingSearch(*context, currentUsername());
+        std::vector<std::string> fed;
+        if (search.items) fed = search.items->feed(*services::SearchableIndex::defaultSearchableIndex());
         auto saved = context->save();
         // A full disk fails every save alike: logged once, until a save reaches the disk again.
         if (saved.ok()) {
             foundation::faultCleared("store-save");
-            if (search.items) search.items->feed(*services::SearchableIndex::defaultSearchableIndex());
             // Only items that reached the disk are announced.
             int64_t types = foundation::UserDefaults::standardUserDefaults()->integerForKey("notificationTypes");
             if (types >= 1)
@@ -383,6 +396,8 @@ void HXApplicationModel::saveMOC2Parent(const std::shared_ptr<store::Context>& c
                                      "cannot save the message store: " + saved.error().localizedDescription());
             // The changes stay for a later save, which decides about the index again.
             unmark(*context, search.marked);
+            if (!fed.empty())
+                services::SearchableIndex::defaultSearchableIndex()->deleteSearchableItemsWithIdentifiers(fed);
             answerFetchHandlers(self, std::move(handlers), BackgroundFetchFailed);
         }
     }
@@ -537,9 +552,9 @@ void HXApplicationModel::addMessagesToCSIndex(const std::vector<ManagedObjectPtr
         if (!conversation) continue;
         if (!maker.knows(conversation.get())) maker.meet(conversation.get(), conversationFacts(conversation));
         maker.add(conversation.get(), m->valueAt(ms.from).boolValue(), m->valueAt(ms.message),
-                  m->valueAt(ms.number).int64Value());
+                  m->valueAt(ms.number).int64Value(), true);
     }
-    maker.feed(*services::SearchableIndex::defaultSearchableIndex());
+    (void)maker.feed(*services::SearchableIndex::defaultSearchableIndex());
 }
 
 namespace {

@@ -80,11 +80,14 @@ TEST_F(RunEntryPoints, AURLAShortcutAndAnActivityLandWhereTheySayAndASearchFinds
     EXPECT_NE(found.find("VC_Conversation"), std::string::npos) << word << "\n" << printed << found;
 }
 
-// A run killed while it works keeps in the index every message it had stored: a restart's search
-// finds them (the index used to be written only at a clean exit while the store marked the
-// messages indexed, so they were never found again). An index file that no longer reads is set
-// aside with a line, and the store's messages are indexed again.
+// A run killed while it works keeps in the index every message it had stored marked indexed: a
+// restart's search finds them (the index used to be written only at a clean exit while the store
+// marked the messages indexed, so they were never found again). The kill comes once the store
+// holds the message, committed and marked (the index may hold it earlier: its items go first). An
+// index file that no longer reads is set aside with a line, and the store's messages are indexed
+// again. (The save chain's own kill test stops a run at many more points.)
 TEST_F(RunEntryPoints, AKilledRunsMessagesAreFoundAfterARestartAndADamagedIndexIsBuiltAgain) {
+    if (!hxtest::haveProgram("sqlite3")) GTEST_SKIP() << "no sqlite3";
     // The conversation the run opens waits for its page: the run is still at work when killed.
     service.script("/voice/v1/voiceclient/api2thread/get", {.hold = true});
     const fs::path index = home / "Library/SearchIndex";
@@ -93,8 +96,12 @@ TEST_F(RunEntryPoints, AKilledRunsMessagesAreFoundAfterARestartAndADamagedIndexI
     const std::string script =
         "HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() + "' --headless --seconds 60 --service " +
         service.origin() + " --ingestion " + ingestion.baseURL() + " --out '" + out.path().string() + "' --open-url '" +
-        url + "' >/dev/null 2>&1 & pid=$!; for i in $(seq 1 600); do grep -rqsi " + word + " '" + index.string() +
-        "' && break; sleep 0.05; done; if kill -0 $pid 2>/dev/null; then kill -KILL $pid; "
+        url + "' >/dev/null 2>&1 & pid=$!; for i in $(seq 1 600); do for db in '" + home.path().string() +
+        "'/Documents/*.sqlite; do [ \"$(sqlite3 -readonly \"$db\" \"SELECT count(*) FROM HX_Message WHERE message "
+        "LIKE '%" +
+        word +
+        "%' AND isIndexedForSearch = 1\" 2>/dev/null)\" = 1 ] && break 2; done; sleep 0.05; done; "
+        "if kill -0 $pid 2>/dev/null; then kill -KILL $pid; "
         "wait $pid; echo \"killed $?\"; else wait $pid; echo \"ended $?\"; fi";
     std::ofstream(out / "run.sh") << script;
     std::string killed;

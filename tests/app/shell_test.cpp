@@ -2,6 +2,7 @@
 // platform services it drives.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -27,11 +28,13 @@
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/property_list.h"
 #include "platform/foundation/strings.h"
+#include "platform/foundation/url.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/graphics/hxc_font.h"
 #include "platform/security/keychain.h"
 #include "platform/services/contacts.h"
 #include "platform/services/device.h"
+#include "platform/services/search_index.h"
 #include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/appearance.h"
 #include "platform/toolkit/bars.h"
@@ -1208,6 +1211,37 @@ TEST_F(ShellEntry, CallMethodsAndTheDialPad) {
         EXPECT_EQ(asked("startUpdates").size(), 1u) << c.url;
     }
     HX_ConnectAppDelegate::setSharedDelegate(nullptr);
+}
+
+// The index can hold items of messages the store never got (a run killed after handing a save's
+// items over and before its write): a hit on one opens what the store holds of it and withdraws
+// the item; a hit on a stored message keeps its item.
+TEST_F(ShellEntry, ASearchHitNamingNoStoredMessageIsWithdrawn) {
+    auto index = services::SearchableIndex::defaultSearchableIndex();
+    index->deleteAllSearchableItems();
+    const std::string user = foundation::queryItemEncoded(app->account()->username());
+    storeConversation("held", 10, "+15550188", "", 3);
+    const std::vector<std::string> ids{"held.2." + user, "held.7." + user, "gone.2." + user};
+    std::vector<services::SearchableItem> items;
+    for (const auto& id : ids) items.push_back({id, "d", {services::kContentTypeMessage, "", "SMS", "jam", false}});
+    index->indexSearchableItems(items);
+    const std::vector<std::string> opens{"makeConversationScreen held||1", "makeConversationScreen held||1", ""};
+    for (size_t i = 0; i < ids.size(); ++i) {
+        SCOPED_TRACE(ids[i]);
+        padScreens->log.clear();
+        EXPECT_TRUE(app->continueUserActivity(services::kSearchableItemActionType,
+                                              Dictionary{{services::kSearchableItemActivityIdentifier, ids[i]}}));
+        harness.advance(1);
+        const auto made = asked("makeConversationScreen");
+        EXPECT_EQ(made.empty() ? "" : made.front(), opens[i]);
+        // The stored message's place among the conversation's; a number it lacks scrolls nowhere.
+        EXPECT_EQ(asked("scrollToMessage"),
+                  i == 0 ? std::vector<std::string>{"scrollToMessage 2"} : std::vector<std::string>{});
+        std::vector<std::string> left;
+        for (const auto& item : index->search("jam", 10)) left.push_back(item.uniqueIdentifier);
+        EXPECT_EQ(std::count(left.begin(), left.end(), ids[i]), i == 0 ? 1 : 0);
+    }
+    index->deleteAllSearchableItems();
 }
 
 TEST_F(ShellEntry, ShortcutsAndUserActivities) {

@@ -416,8 +416,9 @@ private:
     bool observing_ = false;
     // A message came at the end of the rows: it is scrolled into view when the change is in.
     bool newestArrived_ = false;
-    // The section scrollToMessage was asked to show (-1: none): the rows changing keep it in view
-    // (rather than scrolling to the end), until the user moves the table or sends a reply.
+    // The section of the message scrollToMessage was asked to show (-1: none), following it as
+    // rows come and go: the rows changing keep it in view (rather than scrolling to the end),
+    // until the user moves the table or sends a reply.
     long keptInView_ = -1;
     double savedPagingOffset_ = 0;
     bool sendingReply_ = false;

@@ -1,6 +1,7 @@
 // The conversation's bubble table: a section per message (oldest first), its rows (the text, then
 // each attachment), their sizes cached per message and width, the date line, the call-history row,
 // the note under the last message, and scrolling to the newest message.
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 #include <typeinfo>
@@ -457,6 +458,22 @@ void VC_Conversation::rowsDidChange(const store::RowChanges& changes) {
     // which stay where they are on the screen.
     const long after = changes.inserted.empty() ? -1 : static_cast<long>(changes.inserted.back()) + 1;
     (void)hxShowSectionChanges(*tableView_, changes, true);
+    // The message kept in view keeps it through the messages that come and go around it (an
+    // older page lands above it): none once it went itself.
+    if (keptInView_ >= 0) {
+        auto kept = static_cast<size_t>(keptInView_);
+        const auto& removed = changes.removed;
+        if (std::find(removed.begin(), removed.end(), kept) != removed.end()) {
+            keptInView_ = -1;
+        } else {
+            kept -=
+                static_cast<size_t>(std::count_if(removed.begin(), removed.end(), [&](size_t r) { return r < kept; }));
+            std::vector<size_t> inserted = changes.inserted;
+            std::sort(inserted.begin(), inserted.end());
+            for (size_t i : inserted) kept += i <= kept;
+            keptInView_ = static_cast<long>(kept);
+        }
+    }
     // The message below an older page may now show the date line the page's last message shows.
     if (after >= 0 && after < tableView_->numberOfSections())
         tableView_->reloadSections({after}, toolkit::RowAnimation::None);
