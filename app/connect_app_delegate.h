@@ -185,8 +185,6 @@ public:
 
     // Puts the lock up when a passcode is required or the lock is up (startup: the launch's call).
     void showPasscodeLockIfNeededForStartup(bool startup);
-    // A plain view of frame filled with the lock's gradient, system blue at the top.
-    std::shared_ptr<toolkit::View> passcodeBackgroundViewWithFrame(double x, double y, double width, double height);
     // The unlock pad's delegate: the PIN against the stored one; a success takes the lock down.
     bool validatePin(const std::string& pin, HXCPinUnlock& pad) override;
     void unlockWasSuccessful(HXCPinUnlock& pad) override;

@@ -64,8 +64,10 @@ void HX_ConnectAppDelegate_iPad::setupInterface() {
 
 HXScreenRoles HX_ConnectAppDelegate_iPad::screenRoles() {
     auto roles = HX_ConnectAppDelegate::screenRoles();
-    if (auto self = weakWebClient().lock())
+    if (auto self = weakWebClient().lock()) {
         roles.splitView = std::shared_ptr<HXSplitViewRole>(self, splitViewRole_.get());
+        roles.noteDraft = std::shared_ptr<HXNoteDraftRole>(self, &noteDraft);
+    }
     return roles;
 }
 
@@ -190,7 +192,7 @@ void HX_ConnectAppDelegate_iPad::presentMailController(const std::shared_ptr<too
 }
 
 void HX_ConnectAppDelegate_iPad::applicationDidReceiveMemoryWarning() {
-    popoverCache.reset();
+    noteDraft.drop();
     HX_ConnectAppDelegate::applicationDidReceiveMemoryWarning();
 }
 

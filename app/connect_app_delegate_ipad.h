@@ -18,6 +18,18 @@ class SplitViewController;
 
 class HXAppSplitViewRole;
 
+// The note editor's unsaved text between its popovers, the tablet's own (the note draft the editor
+// takes); dropped on a memory warning.
+class HXPopoverNoteDraft final : public HXNoteDraftRole {
+public:
+    std::optional<foundation::Dictionary> popoverCache() const override { return draft_; }
+    void setPopoverCache(const foundation::Dictionary& cache) override { draft_ = cache; }
+    void drop() { draft_.reset(); }
+
+private:
+    std::optional<foundation::Dictionary> draft_;
+};
+
 class HX_ConnectAppDelegate_iPad : public HX_ConnectAppDelegate {
 public:
     HX_ConnectAppDelegate_iPad();
@@ -43,13 +55,13 @@ public:
     // The unread counts the master list's first two rows show.
     long long unreadSMSCount() const { return unreadSMSCount_; }
     long long unreadVMCount() const { return unreadVMCount_; }
-    // Unsaved text the note editor keeps between its popovers; dropped on a memory warning.
-    std::optional<foundation::Dictionary> popoverCache;
+    // Unsaved text the note editor keeps between its popovers.
+    HXPopoverNoteDraft noteDraft;
     // The mail composer, as a form sheet over the split view.
     using HX_ConnectAppDelegate::presentMailController;
     void presentMailController(const std::shared_ptr<toolkit::ViewController>& composer) override;
 
-    // The base form's roles and the split view's.
+    // The base form's roles, the split view's and the note draft.
     HXScreenRoles screenRoles() override;
     void setupInterface() override;
     int currentViewIndex() override;

@@ -12,6 +12,10 @@
 #include "platform/toolkit/view.h"
 #include "platform/toolkit/view_controller.h"
 
+// A plain view of frame filled with the lock's gradient, system blue at the top: what the shell's
+// unlock pad and the passcode settings' pads show behind them.
+toolkit::ViewPtr HXPasscodeBackgroundView(const toolkit::Rect& frame);
+
 class HXPasscodePadScreen : public toolkit::ViewController, public HXPasscodeUnlockPad {
 public:
     // The PIN being typed on this pad.

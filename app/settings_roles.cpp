@@ -1,5 +1,4 @@
-// The settings screen's role (app/shell_roles.h): the service settings' changes, the application's
-// preferences and the caches.
+// The settings screen's role (app/shell_roles.h): the application's preferences and the caches.
 #include <filesystem>
 
 #include "app/connect_app_delegate.h"
@@ -28,19 +27,6 @@ void HXAppAccountSettingsRole::removeLoadingOverlay() {
     if (client_.loadingOverlayShown()) client_.removeLoadingOverlay();
 }
 
-void HXAppAccountSettingsRole::changeServiceSetting(HXServiceSetting setting, bool value,
-                                                    HXSettingsCompletion completion) {
-    HXChangeServiceSetting(client_, setting, value, std::move(completion));
-}
-
-void HXAppAccountSettingsRole::changeVMGreeting(const std::string& greetingId, HXSettingsCompletion completion) {
-    HXChangeVMGreeting(client_, greetingId, std::move(completion));
-}
-
-void HXAppAccountSettingsRole::changeForwarding(long index, bool status, HXSettingsCompletion completion) {
-    HXChangeForwarding(client_, index, status, std::move(completion));
-}
-
 bool HXAppAccountSettingsRole::preference(Preference preference) const { return slices_.preference(preference); }
 
 void HXAppAccountSettingsRole::setPreference(Preference preference, bool on) {
@@ -56,6 +42,8 @@ void HXAppAccountSettingsRole::setPreference(Preference preference, bool on) {
 void HXAppAccountSettingsRole::updateUnreadCounts() { client_.updateUnreadCounts(); }
 
 void HXAppAccountSettingsRole::updateAccountPrefs() { client_.updateAccountPrefs(); }
+
+const std::string& HXAppAccountSettingsRole::versionString() { return slices_.versionString(); }
 
 void HXAppAccountSettingsRole::clearMessageCache() {
     store::FetchedResultsController::deleteCacheWithName(std::nullopt);

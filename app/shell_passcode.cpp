@@ -107,9 +107,8 @@ void HX_ConnectAppDelegate::showPasscodeLockIfNeededForStartup(bool startup) {
     if (auto control = passcodeLockControl()) control->showPasscodeLockIfNeededForStartup(startup);
 }
 
-std::shared_ptr<toolkit::View> HX_ConnectAppDelegate::passcodeBackgroundViewWithFrame(double x, double y, double width,
-                                                                                      double height) {
-    auto view = std::make_shared<toolkit::View>(toolkit::Rect{x, y, width, height});
+toolkit::ViewPtr HXPasscodeBackgroundView(const toolkit::Rect& frame) {
+    auto view = std::make_shared<toolkit::View>(frame);
     auto gradient = std::make_shared<toolkit::GradientLayer>();
     gradient->colors = {toolkit::Color::systemBlue(), toolkit::Color::rgb(0, 31.0 / 255.0, 83.0 / 255.0, 1)};
     auto& sublayers = view->layer().gradientSublayers;
@@ -139,8 +138,7 @@ std::shared_ptr<HXPasscodeUnlockPad> HXShellPasscodeHost::makeUnlockPad() {
         screen->setErrorVibrateEnabled(true);
         screen->offerBiometricID(HXCPasscodeLock::sharedLock().offeredBiometricID());
         const auto frame = screen->view()->frame();
-        screen->setBackgroundView(
-            app_.passcodeBackgroundViewWithFrame(frame.origin.x, frame.origin.y, frame.size.width, frame.size.height));
+        screen->setBackgroundView(HXPasscodeBackgroundView(frame));
         // The app's pad cannot be cancelled: no title, and a cancel that arrives does nothing.
         screen->setCancelButtonText(std::nullopt);
         controller = screen;

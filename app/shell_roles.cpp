@@ -18,6 +18,8 @@
 #include "service/endpoints.h"
 #include "service/message_list_model.h"
 #include "service/request_machinery.h"
+#include "service/settings_updates.h"
+#include "service/sms_sending.h"
 
 namespace {
 
@@ -32,15 +34,13 @@ std::shared_ptr<Role> shared(const std::shared_ptr<void>& owner, Role& role) {
 HXShellRoles::HXShellRoles(HX_ConnectAppDelegate& app, HXShellRoleSlices handed)
     : slices(std::move(handed)),
       alerts(app, slices),
-      callChoice(app),
       signIn(app),
       routing(app),
       lists(app, routing),
       conversations(app),
       options(app),
       store(app),
-      settings(app, slices),
-      passcode(slices, routing, HXCPasscodeLock::sharedLock()),
+      passcode(routing, HXCPasscodeLock::sharedLock()),
       dialPad(app),
       listActions(app, slices, alerts, HXCPasscodeLock::sharedLock()),
       compose(app),
@@ -85,24 +85,12 @@ HXShellRoleSlices HX_ConnectAppDelegate::roleSlices() {
         .setBackgroundRefreshStatus = [this] { setBackgroundRefreshStatus(); },
         .versionString = [this]() -> const std::string& { return versionString(); },
         .passcodeLockShown = [this] { return lockShown; },
-        .passcodeBackgroundViewWithFrame =
-            [this](double x, double y, double width, double height) {
-                return passcodeBackgroundViewWithFrame(x, y, width, height);
-            },
         .openAppURL = [this](const std::string& url) { return applicationOpenURL(url); },
-        .popoverCache = [this]() -> std::optional<foundation::Dictionary> {
-            if (auto* tablet = dynamic_cast<HX_ConnectAppDelegate_iPad*>(this)) return tablet->popoverCache;
-            return std::nullopt;
-        },
-        .setPopoverCache =
-            [this](const foundation::Dictionary& cache) {
-                if (auto* tablet = dynamic_cast<HX_ConnectAppDelegate_iPad*>(this)) tablet->popoverCache = cache;
-            },
         .presentAlertFrom = [this](const std::shared_ptr<toolkit::AlertController>& alert,
                                    toolkit::ViewController* from) { presentAlert(alert, from); }};
 }
 
-HXScreenRoles HXShellRoles::share(const std::shared_ptr<void>& owner) {
+HXScreenRoles HXShellRoles::share(const std::shared_ptr<HXApplicationWebClient>& owner) {
     if (!owner) return {};
     return HXScreenRoles{.signIn = shared<HXSignInRole>(owner, signIn),
                          .lists = shared<HXListLoadingRole>(owner, lists),
@@ -110,7 +98,7 @@ HXScreenRoles HXShellRoles::share(const std::shared_ptr<void>& owner) {
                          .options = shared<HXConversationOptionsRole>(owner, options),
                          .store = shared<HXStoreRole>(owner, store),
                          .routing = shared<HXRoutingRole>(owner, routing),
-                         .settings = shared<HXSettingsRole>(owner, settings),
+                         .settings = shared<HXSettingsRole>(owner, accountSettings),
                          .splitView = {},
                          .passcode = shared<HXPasscodeRole>(owner, passcode),
                          .dialPad = shared<HXDialPadRole>(owner, dialPad),
@@ -122,51 +110,24 @@ HXScreenRoles HXShellRoles::share(const std::shared_ptr<void>& owner) {
                          .quickSettings = shared<HXQuickSettingsRole>(owner, quickSettings),
                          .playback = shared<HXPlaybackRole>(owner, playback),
                          .alerts = shared<HXAlertsRole>(owner, alerts),
-                         .callChoice = shared<HXCallChoiceRole>(owner, callChoice)};
+                         .callChoice = shared<HXCallChoiceRole>(owner, *HXCalls::of(owner)),
+                         .sending = shared<HXSendingRole>(owner, *HXMessageSender::of(owner)),
+                         .serviceSettings = shared<HXServiceSettingsRole>(owner, *HXSettingsUpdates::of(owner))};
 }
 
 // ---- alerts and the state every screen asks about
 
-std::shared_ptr<HX_Account> HXAppAlertsRole::account() const { return client_.account(); }
+std::shared_ptr<HX_Account> HXAppAlertsRole::account() const { return model_.account(); }
 
-bool HXAppAlertsRole::connectionAvailable() const { return client_.connectionAvailable(); }
+bool HXAppAlertsRole::connectionAvailable() const { return model_.connectionAvailable(); }
 
-bool HXAppAlertsRole::isABAccessRestricted() { return client_.isABAccessRestricted(); }
+bool HXAppAlertsRole::isABAccessRestricted() { return model_.isABAccessRestricted(); }
 
-void HXAppAlertsRole::presentAlert(const HXAlert& alert) { client_.presentAlert(alert); }
+void HXAppAlertsRole::presentAlert(const HXAlert& alert) { model_.presentAlert(alert); }
 
 void HXAppAlertsRole::presentAlert(const std::shared_ptr<toolkit::AlertController>& alert,
                                    toolkit::ViewController* from) {
     slices_.presentAlertFrom(alert, from);
-}
-
-// ---- the call choice
-
-std::shared_ptr<HXCalls> HXAppCallChoice::calls() const {
-    auto self = client_.weakWebClient().lock();
-    return self ? HXCalls::of(self) : nullptr;
-}
-
-bool HXAppCallChoice::canChangeCallback() const {
-    auto calls = this->calls();
-    return calls && calls->canChangeCallback();
-}
-
-bool HXAppCallChoice::canPlaceCalls() const { return client_.isPhone(); }
-
-std::string HXAppCallChoice::forwardingNumberControllerTitle() const {
-    auto calls = this->calls();
-    return calls ? calls->forwardingNumberControllerTitle() : std::string();
-}
-
-bool HXAppCallChoice::isNewForwardingPhoneID(int64_t phoneID) const {
-    auto calls = this->calls();
-    return calls && calls->isNewForwardingPhoneID(phoneID);
-}
-
-bool HXAppCallChoice::callRequestInFlight() const {
-    return client_.requestInFlight(std::string(kHXApiPath) + "communication/startclicktocall?alt=protojson") ||
-           client_.requestInFlight("DIRECT_CALL");
 }
 
 // ---- sign-in
@@ -242,18 +203,9 @@ std::shared_ptr<toolkit::ViewController> HXAppRoutingRole::viewControllerForInde
     return app_.viewControllerForIndex(index);
 }
 
-const std::string& HXAppSettingsRole::versionString() { return slices_.versionString(); }
-
-void HXAppSettingsRole::updateAccountPrefs() { client_.updateAccountPrefs(); }
-
 // ---- passcode
 
 HXCPasscodeLock& HXAppPasscodeRole::passcodeLock() { return lock_; }
-
-std::shared_ptr<toolkit::View> HXAppPasscodeRole::passcodeBackgroundViewWithFrame(double x, double y, double width,
-                                                                                  double height) {
-    return slices_.passcodeBackgroundViewWithFrame(x, y, width, height);
-}
 
 std::shared_ptr<toolkit::ViewController> HXAppPasscodeRole::passcodePadDelegateScreen() {
     return routing_.viewControllerForIndex(4);
@@ -262,7 +214,7 @@ std::shared_ptr<toolkit::ViewController> HXAppPasscodeRole::passcodePadDelegateS
 // ---- dial pad
 
 std::function<std::string(const std::string&)> HXAppDialPadRole::contactNameLookup() {
-    const hxcontacts::ContactList list = client_.allContacts();
+    const hxcontacts::ContactList list = model_.allContacts();
     const bool familyFirst = services::ContactStore::defaultSortOrder() == services::ContactSortOrder::FamilyName;
     return [list, familyFirst](const std::string& number) -> std::string {
         if (number.empty()) return {};
@@ -331,17 +283,6 @@ void HXAppListActionsRole::changeSpamStatusForConversationWithID(const std::stri
 }
 
 // ---- compose (the recipient pickers in app/shell_recipient_pickers.cpp)
-
-void HXAppComposeRole::sendSMS(const std::string& text, const std::optional<std::string>& recipients,
-                               const std::optional<std::string>& conversationID, HXSendCompletion completion) {
-    client_.sendSMS(text, recipients, conversationID, std::move(completion));
-}
-
-void HXAppComposeRole::sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
-                               const std::optional<std::string>& recipients,
-                               const std::optional<std::string>& conversationID, HXSendCompletion completion) {
-    client_.sendMMS(text, images, recipients, conversationID, std::move(completion));
-}
 
 void HXAppComposeRole::showLoadingOverlay(const std::string& statusText) { client_.showLoadingOverlay(statusText); }
 
@@ -470,28 +411,13 @@ void HXAppConversationRole::resetContacts() { client_.resetContacts(); }
 
 void HXAppConversationRole::lookupPhone(const std::string& number) { client_.lookupPhone(number); }
 
-void HXAppConversationRole::sendSMS(const std::string& text, const std::string& number,
-                                    const std::string& conversationID, HXSendCompletion completion) {
-    client_.sendSMS(text, number, conversationID, std::move(completion));
-}
-
-void HXAppConversationRole::sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
-                                    const std::string& number, const std::string& conversationID,
-                                    HXSendCompletion completion) {
-    client_.sendMMS(text, images, number, conversationID, std::move(completion));
-}
-
 bool HXAppConversationRole::openAppURL(const std::string& url) { return slices_.openAppURL(url); }
-
-std::optional<foundation::Dictionary> HXAppConversationRole::popoverCache() const { return slices_.popoverCache(); }
-
-void HXAppConversationRole::setPopoverCache(const foundation::Dictionary& cache) { slices_.setPopoverCache(cache); }
 
 // ---- quick settings
 
 std::shared_ptr<HX_QuickSetting> HXAppQuickSettingsRole::currentSettings() const {
     auto account = alerts_.account();
-    return account ? account->quickSetting(client_, *foundation::UserDefaults::standardUserDefaults()) : nullptr;
+    return account ? account->quickSetting(model_, *foundation::UserDefaults::standardUserDefaults()) : nullptr;
 }
 
 void HXAppQuickSettingsRole::selectQuickSettingWithName(const std::string& name) {
@@ -504,7 +430,7 @@ std::shared_ptr<services::LocationManager> HXAppQuickSettingsRole::locationManag
 
 void HXAppQuickSettingsRole::monitorQuickSettingRegions() { slices_.monitorQuickSettingRegions(); }
 
-void HXAppQuickSettingsRole::openApplicationSettings() { client_.openApplicationSettings(); }
+void HXAppQuickSettingsRole::openApplicationSettings() { model_.openApplicationSettings(); }
 
 // ---- the voicemail player
 

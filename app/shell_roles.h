@@ -15,6 +15,7 @@
 #include "app/roles/message_list_actions.h"
 #include "app/roles/screen_roles.h"
 
+class HXApplicationModel;
 class HXApplicationWebClient;
 class HXCalls;
 class HX_ConnectAppDelegate;
@@ -24,9 +25,8 @@ class HXContactPhonePicker;
 // What the application object hands the roles of its own (not its slices'), made once with them
 // (app/shell_roles.cpp): the display preferences the settings screen and the voicemail player
 // change (and the player's recorded-call download), the quick settings' application and regions,
-// the version text, the passcode lock's shown flag, the app's own URLs, the tablet's note cache
-// and the shell's one way of presenting an alert controller. Each holds the application object,
-// which owns the roles.
+// the version text, the passcode lock's shown flag, the app's own URLs and the shell's one way of
+// presenting an alert controller. Each holds the application object, which owns the roles.
 struct HXShellRoleSlices {
     std::function<bool(HXAccountSettingsRole::Preference)> preference;
     // Stores the value only (the settings role does what follows a change).
@@ -41,24 +41,18 @@ struct HXShellRoleSlices {
     std::function<void()> setBackgroundRefreshStatus;
     std::function<const std::string&()> versionString;
     std::function<bool()> passcodeLockShown;
-    std::function<std::shared_ptr<toolkit::View>(double x, double y, double width, double height)>
-        passcodeBackgroundViewWithFrame;
     std::function<bool(const std::string& url)> openAppURL;
-    // The tablet's (none on the phone, where setting it does nothing).
-    std::function<std::optional<foundation::Dictionary>()> popoverCache;
-    std::function<void(const foundation::Dictionary&)> setPopoverCache;
     std::function<void(const std::shared_ptr<toolkit::AlertController>&, toolkit::ViewController* from)>
         presentAlertFrom;
 };
 
 // Alerts and the state every screen may ask about, for all the roles that offer them: the account,
-// the connection, contacts access and the model's alerts (the web client's, as the data model),
-// and an alert controller presented from a screen (the shell's own way of showing alerts, handed
-// by the application object).
+// the connection, contacts access and the model's alerts (the data model's), and an alert
+// controller presented from a screen (the shell's own way of showing alerts, handed by the
+// application object).
 class HXAppAlertsRole final : public HXAlertsRole {
 public:
-    HXAppAlertsRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices)
-        : client_(client), slices_(slices) {}
+    HXAppAlertsRole(HXApplicationModel& model, const HXShellRoleSlices& slices) : model_(model), slices_(slices) {}
     std::shared_ptr<HX_Account> account() const override;
     bool connectionAvailable() const override;
     bool isABAccessRestricted() override;
@@ -66,26 +60,8 @@ public:
     void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert, toolkit::ViewController* from) override;
 
 private:
-    HXApplicationWebClient& client_;
+    HXApplicationModel& model_;
     const HXShellRoleSlices& slices_;
-};
-
-// The call choice the dial pad, the settings and the quick settings take: the callback phone (the
-// calls' object on the web client), whether the device places calls itself, and whether a call
-// request is under way.
-class HXAppCallChoice final : public HXCallChoiceRole {
-public:
-    explicit HXAppCallChoice(HXApplicationWebClient& client) : client_(client) {}
-    bool canChangeCallback() const override;
-    bool canPlaceCalls() const override;
-    std::string forwardingNumberControllerTitle() const override;
-    bool isNewForwardingPhoneID(int64_t phoneID) const override;
-    bool callRequestInFlight() const override;
-
-private:
-    // None once the web client is gone.
-    std::shared_ptr<HXCalls> calls() const;
-    HXApplicationWebClient& client_;
 };
 
 // The web sign-in panel's: the web client's.
@@ -169,45 +145,27 @@ private:
     HX_ConnectAppDelegate& app_;
 };
 
-// Settings: the account prefs (the web client's) and the version text (handed by the application
-// object).
-class HXAppSettingsRole final : public HXSettingsRole {
-public:
-    HXAppSettingsRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices)
-        : client_(client), slices_(slices) {}
-    const std::string& versionString() override;
-    void updateAccountPrefs() override;
-
-private:
-    HXApplicationWebClient& client_;
-    const HXShellRoleSlices& slices_;
-};
-
-// The passcode settings screen's: the pads' background (handed by the application object), the
-// settings view's root as the pads' delegate (the routing's), and the lock it is handed.
+// The passcode settings screen's: the settings view's root as the pads' delegate (the routing's)
+// and the lock it is handed.
 class HXAppPasscodeRole final : public HXPasscodeRole {
 public:
-    HXAppPasscodeRole(const HXShellRoleSlices& slices, HXAppRoutingRole& routing, HXCPasscodeLock& lock)
-        : slices_(slices), routing_(routing), lock_(lock) {}
+    HXAppPasscodeRole(HXAppRoutingRole& routing, HXCPasscodeLock& lock) : routing_(routing), lock_(lock) {}
     HXCPasscodeLock& passcodeLock() override;
-    std::shared_ptr<toolkit::View> passcodeBackgroundViewWithFrame(double x, double y, double width,
-                                                                   double height) override;
     std::shared_ptr<toolkit::ViewController> passcodePadDelegateScreen() override;
 
 private:
-    const HXShellRoleSlices& slices_;
     HXAppRoutingRole& routing_;
     HXCPasscodeLock& lock_;
 };
 
-// The dial pad's and the favourites': contacts (the web client's data model).
+// The dial pad's and the favourites': contacts (the data model's).
 class HXAppDialPadRole final : public HXDialPadRole {
 public:
-    explicit HXAppDialPadRole(HXApplicationWebClient& client) : client_(client) {}
+    explicit HXAppDialPadRole(HXApplicationModel& model) : model_(model) {}
     std::function<std::string(const std::string& number)> contactNameLookup() override;
 
 private:
-    HXApplicationWebClient& client_;
+    HXApplicationModel& model_;
 };
 
 // The list screens' row operations: the web client's conversation operations and the passcode
@@ -240,16 +198,11 @@ private:
     HXCPasscodeLock& lock_;
 };
 
-// The new-message screen's: sending, the overlay and contacts (the web client's), and the
+// The new-message screen's: the overlay and contacts (the web client's), and the
 // system's contact picker, whose delegate it keeps.
 class HXAppComposeRole final : public HXComposeRole {
 public:
     explicit HXAppComposeRole(HXApplicationWebClient& client) : client_(client) {}
-    void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
-                 const std::optional<std::string>& conversationID, HXSendCompletion completion) override;
-    void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
-                 const std::optional<std::string>& recipients, const std::optional<std::string>& conversationID,
-                 HXSendCompletion completion) override;
     void showLoadingOverlay(const std::string& statusText) override;
     void removeLoadingOverlay() override;
     bool loadingOverlayShown() const override;
@@ -266,8 +219,7 @@ private:
 };
 
 // The conversation screen's and the note editor's: the web client's conversation operations,
-// media, contacts and sending, the app's own URLs and the tablet's note cache (handed by the
-// application object).
+// media and contacts, and the app's own URLs (handed by the application object).
 class HXAppConversationRole final : public HXConversationRole {
 public:
     HXAppConversationRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices)
@@ -293,22 +245,16 @@ public:
     void setContactName(const std::string& conversationID, const std::string& name) override;
     void resetContacts() override;
     void lookupPhone(const std::string& number) override;
-    void sendSMS(const std::string& text, const std::string& number, const std::string& conversationID,
-                 HXSendCompletion completion) override;
-    void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images, const std::string& number,
-                 const std::string& conversationID, HXSendCompletion completion) override;
     bool openAppURL(const std::string& url) override;
-    std::optional<foundation::Dictionary> popoverCache() const override;
-    void setPopoverCache(const foundation::Dictionary& cache) override;
 
 private:
     HXApplicationWebClient& client_;
     const HXShellRoleSlices& slices_;
 };
 
-// The settings screen's: the service settings' changes (service/settings_updates.h), the caches
-// and the counts (the web client's), the account whose caches go (the alerts' owner's) and the
-// application's preferences (handed by the application object).
+// The settings screen's, the help page's and the tablet's master list's: the caches, the counts
+// and the stored account (the web client's), the account whose caches go (the alerts' owner's), the application's
+// preferences and the version text (handed by the application object).
 class HXAppAccountSettingsRole final : public HXAccountSettingsRole {
 public:
     HXAppAccountSettingsRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts)
@@ -316,13 +262,11 @@ public:
     bool isIdle() override;
     bool canMonitorRegions() override;
     void removeLoadingOverlay() override;
-    void changeServiceSetting(HXServiceSetting setting, bool value, HXSettingsCompletion completion) override;
-    void changeVMGreeting(const std::string& greetingId, HXSettingsCompletion completion) override;
-    void changeForwarding(long index, bool status, HXSettingsCompletion completion) override;
     bool preference(Preference preference) const override;
     void setPreference(Preference preference, bool on) override;
     void updateUnreadCounts() override;
     void updateAccountPrefs() override;
+    const std::string& versionString() override;
     void clearMessageCache() override;
     void clearAudioCache() override;
     void clearCookieCache() override;
@@ -364,12 +308,13 @@ private:
 };
 
 // The quick-settings screens': the snapshot of the current settings (its one owner, of the
-// account the alerts' owner has) and the presets' application and region monitoring (handed by
-// the application object).
+// account the alerts' owner has and the data model's preferences), the system's settings page (the
+// data model's) and the presets' application and region monitoring (handed by the application
+// object).
 class HXAppQuickSettingsRole final : public HXQuickSettingsRole {
 public:
-    HXAppQuickSettingsRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts)
-        : client_(client), slices_(slices), alerts_(alerts) {}
+    HXAppQuickSettingsRole(HXApplicationModel& model, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts)
+        : model_(model), slices_(slices), alerts_(alerts) {}
     std::shared_ptr<HX_QuickSetting> currentSettings() const override;
     void selectQuickSettingWithName(const std::string& name) override;
     std::shared_ptr<services::LocationManager> locationManager() const override;
@@ -377,7 +322,7 @@ public:
     void openApplicationSettings() override;
 
 private:
-    HXApplicationWebClient& client_;
+    HXApplicationModel& model_;
     const HXShellRoleSlices& slices_;
     HXAppAlertsRole& alerts_;
 };
@@ -404,14 +349,12 @@ struct HXShellRoles {
     HXShellRoleSlices slices;
     // The owners of the needs several roles share; made first, the roles hold them.
     HXAppAlertsRole alerts;
-    HXAppCallChoice callChoice;
     HXAppSignInRole signIn;
     HXAppRoutingRole routing;
     HXAppListLoadingRole lists;
     HXAppConversationActionsRole conversations;
     HXAppConversationOptionsRole options;
     HXAppStoreRole store;
-    HXAppSettingsRole settings;
     HXAppPasscodeRole passcode;
     HXAppDialPadRole dialPad;
     HXAppListActionsRole listActions;
@@ -422,6 +365,7 @@ struct HXShellRoles {
     HXAppAccountListRole accounts;
     HXAppPlaybackRole playback;
     // The set handed to a screen's maker, each role sharing owner's lifetime (the tablet adds its
-    // split view's).
-    HXScreenRoles share(const std::shared_ptr<void>& owner);
+    // split view's). The call choice, the sending and the service settings' changes are owner's own
+    // operation objects (its calls, its sender and its settings updates), handed as they are.
+    HXScreenRoles share(const std::shared_ptr<HXApplicationWebClient>& owner);
 };

@@ -117,6 +117,16 @@ bool HXCalls::canChangeCallback() const {
     return a && a->account() && (a->account()->phones().size() >= 2 || a->isPhone());
 }
 
+bool HXCalls::canPlaceCalls() const {
+    auto a = app();
+    return a && a->isPhone();
+}
+
+bool HXCalls::callRequestInFlight() const {
+    auto a = app();
+    return a && (a->requestInFlight(kClickToCall) || a->requestInFlight("DIRECT_CALL"));
+}
+
 void HXCalls::presentCallbackChooser(const std::string& number) {
     auto a = app();
     if (!a) return;

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "service/call_choice.h"
 #include "service/proto/hxcpb.h"
 #include "service/request_machinery.h"
 
@@ -18,7 +19,8 @@ class HXApplicationWebClient;
 // A number reduced to the characters "1234567890+" (what the service's protobuf requests carry).
 std::string HXKeepDialable(std::string_view number);
 
-class HXCalls : public std::enable_shared_from_this<HXCalls> {
+// The callback choice the screens take (HXCallChoiceRole) is the calls' own.
+class HXCalls final : public HXCallChoiceRole, public std::enable_shared_from_this<HXCalls> {
 public:
     explicit HXCalls(std::weak_ptr<HXApplicationWebClient> app) : app_(std::move(app)) {}
 
@@ -30,9 +32,11 @@ public:
     void startiPhoneCallWithWarning(bool warn);
     void determineThisPhoneIDWithTag(int tag);
     // The callback-phone chooser's title (the callers add one action per call method).
-    std::string forwardingNumberControllerTitle() const;
-    bool isNewForwardingPhoneID(int64_t phoneID);
-    bool canChangeCallback() const;
+    std::string forwardingNumberControllerTitle() const override;
+    bool isNewForwardingPhoneID(int64_t phoneID) override;
+    bool canChangeCallback() const override;
+    bool canPlaceCalls() const override;
+    bool callRequestInFlight() const override;
     // The "DIRECT_CALL" reply; false when the router's common tail must not run.
     bool directCallReply(const HXRoutedReply& reply);
 

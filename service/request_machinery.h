@@ -164,6 +164,7 @@ struct HXWebClient {
     // The operations that keep state of their own, made on first use.
     std::shared_ptr<class HXCalls> calls;
     std::shared_ptr<class HXMessageSender> sender;
+    std::shared_ptr<class HXSettingsUpdates> settingsUpdates;
     // The queue of unsent messages waits for a token being renewed: the next token drains it.
     bool sendQueueAfterToken = false;
     std::shared_ptr<class HXConversationPages> pages;

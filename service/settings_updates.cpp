@@ -136,9 +136,10 @@ void send(HXApplicationWebClient& app, const std::string& body, const std::strin
     if (!app.requestInFlight(tag)) answer(takePending(app, tag), HXSettingsEnd::NotSent);
 }
 
-// The account when it is signed in; otherwise none, and completion has heard that nothing went out.
-std::shared_ptr<HX_Account> signedInAccount(HXApplicationWebClient& app, const HXSettingsCompletion& completion) {
-    auto account = app.account();
+// The account when the web client is there and signed in; otherwise none, and completion has heard
+// that nothing went out.
+std::shared_ptr<HX_Account> signedInAccount(HXApplicationWebClient* app, const HXSettingsCompletion& completion) {
+    auto account = app ? app->account() : nullptr;
     if (account && account->authV2()) return account;
     answer(completion, HXSettingsEnd::NotSent);
     return nullptr;
@@ -207,27 +208,36 @@ std::string HXForwardingBody(const HX_Phone& phone, bool status) {
     return array({value, mask, "null", "1"});
 }
 
-void HXChangeServiceSetting(HXApplicationWebClient& app, HXServiceSetting setting, bool value,
-                            HXSettingsCompletion completion) {
-    auto account = signedInAccount(app, completion);
+std::shared_ptr<HXSettingsUpdates> HXSettingsUpdates::of(const std::shared_ptr<HXApplicationWebClient>& app) {
+    auto& web = HXWebClientOf(*app);
+    std::lock_guard lock(app->monitor());
+    if (!web.settingsUpdates) web.settingsUpdates = std::make_shared<HXSettingsUpdates>(app);
+    return web.settingsUpdates;
+}
+
+void HXSettingsUpdates::changeServiceSetting(HXServiceSetting setting, bool value, HXSettingsCompletion completion) {
+    auto app = app_.lock();
+    auto account = signedInAccount(app.get(), completion);
     if (!account) return;
     const auto& info = HXServiceSettingInfoFor(setting);
     if (((*account).*info.current)() == value) return answer(completion, HXSettingsEnd::Unchanged);
-    send(app, HXServiceSettingBody(setting, value), info.tagSuffix, std::move(completion));
+    send(*app, HXServiceSettingBody(setting, value), info.tagSuffix, std::move(completion));
 }
 
-void HXChangeVMGreeting(HXApplicationWebClient& app, const std::string& greetingId, HXSettingsCompletion completion) {
-    auto account = signedInAccount(app, completion);
+void HXSettingsUpdates::changeVMGreeting(const std::string& greetingId, HXSettingsCompletion completion) {
+    auto app = app_.lock();
+    auto account = signedInAccount(app.get(), completion);
     if (!account) return;
     if (account->currentVmGreetingId() == greetingId) return answer(completion, HXSettingsEnd::Unchanged);
-    send(app, HXGreetingBody(greetingId), "_VMGREETING", std::move(completion));
+    send(*app, HXGreetingBody(greetingId), "_VMGREETING", std::move(completion));
 }
 
-void HXChangeForwarding(HXApplicationWebClient& app, long index, bool status, HXSettingsCompletion completion) {
-    auto account = signedInAccount(app, completion);
+void HXSettingsUpdates::changeForwarding(long index, bool status, HXSettingsCompletion completion) {
+    auto app = app_.lock();
+    auto account = signedInAccount(app.get(), completion);
     if (!account) return;
     const auto phones = account->sortedPhones();
     // The list may have changed since the row was drawn (or a preset names a stale position).
     if (index < 0 || static_cast<size_t>(index) >= phones.size()) return answer(completion, HXSettingsEnd::NotSent);
-    send(app, HXForwardingBody(*phones[index], status), std::to_string(index), std::move(completion));
+    send(*app, HXForwardingBody(*phones[index], status), std::to_string(index), std::move(completion));
 }

@@ -59,12 +59,31 @@ std::string HXEscapePhoneName(std::string_view name);
 // text as a JSON string, quotes included (a malformed UTF-8 sequence as U+FFFD).
 std::string HXJSONString(std::string_view text);
 
-// The changes. Each sends at most one request, under its own tag (a second change of the same
-// setting replaces the first one in flight), and answers completion exactly once.
-void HXChangeServiceSetting(HXApplicationWebClient& app, HXServiceSetting setting, bool value,
-                            HXSettingsCompletion completion);
-void HXChangeVMGreeting(HXApplicationWebClient& app, const std::string& greetingId, HXSettingsCompletion completion);
-// index: the phone's position in the account's sortedPhones; status: forwarding wanted. Always
-// sent when signed in and the position names a phone (there is no comparison with the phone's
-// forwarded flag).
-void HXChangeForwarding(HXApplicationWebClient& app, long index, bool status, HXSettingsCompletion completion);
+// The changes, as the settings screen takes them. Each sends at most one request, under its own tag
+// (a second change of the same setting replaces the first one in flight), and answers completion
+// exactly once.
+class HXServiceSettingsRole {
+public:
+    virtual ~HXServiceSettingsRole() = default;
+    virtual void changeServiceSetting(HXServiceSetting setting, bool value, HXSettingsCompletion completion) = 0;
+    virtual void changeVMGreeting(const std::string& greetingId, HXSettingsCompletion completion) = 0;
+    // index: the phone's position in the account's sortedPhones; status: forwarding wanted. Always
+    // sent when signed in and the position names a phone (there is no comparison with the phone's
+    // forwarded flag).
+    virtual void changeForwarding(long index, bool status, HXSettingsCompletion completion) = 0;
+};
+
+// The changes of the application's account (made on first use, kept by its web client, whose table
+// holds the completions of the changes in flight). Without the web client a change is not sent.
+class HXSettingsUpdates final : public HXServiceSettingsRole {
+public:
+    explicit HXSettingsUpdates(std::weak_ptr<HXApplicationWebClient> app) : app_(std::move(app)) {}
+    static std::shared_ptr<HXSettingsUpdates> of(const std::shared_ptr<HXApplicationWebClient>& app);
+
+    void changeServiceSetting(HXServiceSetting setting, bool value, HXSettingsCompletion completion) override;
+    void changeVMGreeting(const std::string& greetingId, HXSettingsCompletion completion) override;
+    void changeForwarding(long index, bool status, HXSettingsCompletion completion) override;
+
+private:
+    std::weak_ptr<HXApplicationWebClient> app_;
+};

@@ -18,6 +18,7 @@
 #include "service/application_web_client.h"
 #include "service/request_machinery.h"
 #include "service/send_answer.h"
+#include "service/sending.h"
 
 class HXApplicationWebClient;
 namespace graphics {
@@ -31,7 +32,8 @@ struct HXMMSImage {
     std::shared_ptr<const graphics::Image> still;
 };
 
-class HXMessageSender : public std::enable_shared_from_this<HXMessageSender> {
+// The sending the screens take (HXSendingRole) is the sender's own.
+class HXMessageSender final : public HXSendingRole, public std::enable_shared_from_this<HXMessageSender> {
 public:
     explicit HXMessageSender(std::weak_ptr<HXApplicationWebClient> app) : app_(std::move(app)) {}
     // The sender of the application (made on first use, kept by its web client).
@@ -43,14 +45,14 @@ public:
     // sent again: the completion follows the kept copy and the queue drains (a second copy
     // would deliver it twice).
     void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
-                 const std::optional<std::string>& conversationID, HXSendCompletion completion = {});
+                 const std::optional<std::string>& conversationID, HXSendCompletion completion = {}) override;
     void sendQueuedSMS();
     // The completion hears how the queue's entry of key goes from its next drain on.
     void followQueuedSMS(const std::string& key, HXSendCompletion completion);
     // One upload per picture, all at once, not queued; only the first carries the text.
     void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
                  const std::optional<std::string>& recipients, const std::optional<std::string>& conversationID,
-                 HXSendCompletion completion = {});
+                 HXSendCompletion completion = {}) override;
     // Tells the sender of the entry of key how its send goes (an end answers it once).
     void answer(const std::string& key, HXSendAnswer answer);
     void removeSMSfromQueue(const std::string& key);

@@ -20,8 +20,10 @@
 #include "platform/foundation/value.h"
 #include "platform/graphics/geometry.h"
 #include "platform/net/cookie.h"
+#include "service/call_choice.h"
 #include "service/conversation_pages.h"
 #include "service/endpoints.h"
+#include "service/sending.h"
 #include "service/settings_updates.h"
 #include "service/sms_sending.h"
 #include "service/store_rows.h"
@@ -200,22 +202,17 @@ public:
     virtual std::shared_ptr<HX_QuickSetting> currentSettings() const = 0;
 };
 
-// The settings screen's: the account's service settings and their changes, the app's own
-// preferences and the caches (the account, the connection and alerts are the alerts role's, the
-// callback choice the call choice's).
-class HXAccountSettingsRole {
+// The settings screen's: the app's own preferences and the caches (the changes of the account's
+// service settings are the service settings role's, service/settings_updates.h), besides the settings the help page and
+// the tablet's master list take (the account, the connection and alerts are the alerts role's, the callback choice the
+// call choice's). One object answers both.
+class HXAccountSettingsRole : public HXSettingsRole {
 public:
-    virtual ~HXAccountSettingsRole() = default;
     // No request is in flight.
     virtual bool isIdle() = 0;
     // The device can monitor regions (location awareness).
     virtual bool canMonitorRegions() = 0;
     virtual void removeLoadingOverlay() = 0;
-
-    // The changes of the service settings (one request each; completion hears the end).
-    virtual void changeServiceSetting(HXServiceSetting setting, bool value, HXSettingsCompletion completion) = 0;
-    virtual void changeVMGreeting(const std::string& greetingId, HXSettingsCompletion completion) = 0;
-    virtual void changeForwarding(long index, bool status, HXSettingsCompletion completion) = 0;
 
     // The application's preferences.
     enum class Preference { AutoRefresh, NewMessageAlert, GraphicalEmoticons, ShowNotesInMessageLists };
@@ -224,7 +221,6 @@ public:
     // cancels a delayed load, and either way the background refresh follows.
     virtual void setPreference(Preference preference, bool on) = 0;
     virtual void updateUnreadCounts() = 0;
-    virtual void updateAccountPrefs() = 0;
 
     // The caches: messages (the store, its fetch caches and search entries; the lists hear a
     // logout), the current account's audio and video files, and the cookies (followed by a
@@ -261,35 +257,16 @@ public:
     virtual long long unreadVMCount() const = 0;
 };
 
-// The passcode settings screen's: the lock's settings, the pads' background and the screen that
-// answers the pads it presents (the settings view's root screen).
+// The passcode settings screen's: the lock's settings and the screen that answers the pads it
+// presents (the settings view's root screen); the pads' background is HXPasscodeBackgroundView's.
 class HXPasscodeRole {
 public:
     virtual ~HXPasscodeRole() = default;
     // The lock's settings: whether a passcode is required, the PIN, the biometric and Spotlight
     // switches.
     virtual HXCPasscodeLock& passcodeLock() = 0;
-    // A view of frame filled with the lock's gradient.
-    virtual std::shared_ptr<toolkit::View> passcodeBackgroundViewWithFrame(double x, double y, double width,
-                                                                           double height) = 0;
     // The delegate of the unlock and setup pads the passcode settings screen presents.
     virtual std::shared_ptr<toolkit::ViewController> passcodePadDelegateScreen() = 0;
-};
-
-// The callback choice the dial pad, the settings screen and the quick settings share: whether
-// the account's callback phone may change, whether the device places phone calls itself, the
-// chooser's title and the choice, and whether a call request is under way.
-class HXCallChoiceRole {
-public:
-    virtual ~HXCallChoiceRole() = default;
-    virtual bool canChangeCallback() const = 0;
-    // Whether the device places phone calls itself (the direct and dialer call methods).
-    virtual bool canPlaceCalls() const = 0;
-    virtual std::string forwardingNumberControllerTitle() const = 0;
-    // Stores the choice; true when it changed.
-    virtual bool isNewForwardingPhoneID(int64_t phoneID) const = 0;
-    // A callback call or a direct call is under way.
-    virtual bool callRequestInFlight() const = 0;
 };
 
 // The dial pad's and the favourites': a contact name lookup any thread may run.
@@ -301,8 +278,9 @@ public:
     virtual std::function<std::string(const std::string& number)> contactNameLookup() = 0;
 };
 
-// The new-message screen's: sending, the progress overlay while a send is under way, the
-// contacts behind the recipients and the system's contact picker that adds a recipient.
+// The new-message screen's: the progress overlay while a send is under way (the send itself is the
+// sending role's), the contacts behind the recipients and the system's contact picker that adds a
+// recipient.
 class HXComposeRole {
 public:
     using ContactEntry = std::shared_ptr<const foundation::Dictionary>;
@@ -312,13 +290,6 @@ public:
     using RecipientPicked = std::function<bool(const std::string& number, const std::string& title)>;
 
     virtual ~HXComposeRole() = default;
-    // recipients: numbers joined with "|"; a conversation id sends into that conversation. The
-    // completion hears how the send goes, on the main queue.
-    virtual void sendSMS(const std::string& text, const std::optional<std::string>& recipients,
-                         const std::optional<std::string>& conversationID, HXSendCompletion completion) = 0;
-    virtual void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images,
-                         const std::optional<std::string>& recipients, const std::optional<std::string>& conversationID,
-                         HXSendCompletion completion) = 0;
     virtual void showLoadingOverlay(const std::string& statusText) = 0;
     virtual void removeLoadingOverlay() = 0;
     virtual bool loadingOverlayShown() const = 0;
@@ -335,8 +306,8 @@ public:
 
 // The conversation screen's and the note editor's: the conversation and its messages in the store,
 // older pages, one message's delete, the note, contacts (device and service), the attachments'
-// pictures and media, sending with an answer, the app's own URLs, and the tablet's note kept
-// across popovers.
+// pictures and media and the app's own URLs (sending is the sending role's, the tablet's note
+// kept across popovers the note draft's).
 class HXConversationRole {
 public:
     virtual ~HXConversationRole() = default;
@@ -381,14 +352,16 @@ public:
     // Looks the number up in the contacts again (its conversations' contact names follow).
     virtual void lookupPhone(const std::string& number) = 0;
 
-    // ---- sending and the app's own URLs
-    virtual void sendSMS(const std::string& text, const std::string& number, const std::string& conversationID,
-                         HXSendCompletion completion) = 0;
-    virtual void sendMMS(const std::string& text, const std::vector<HXMMSImage>& images, const std::string& number,
-                         const std::string& conversationID, HXSendCompletion completion) = 0;
+    // ---- the app's own URLs
     // The app's own handler of "hxconnect://" URLs.
     virtual bool openAppURL(const std::string& url) = 0;
-    // The tablet's unsaved note between popovers (none on the phone).
+};
+
+// The tablet's unsaved note between the note editor's popovers, kept by the tablet form (the phone
+// keeps none and hands no such role).
+class HXNoteDraftRole {
+public:
+    virtual ~HXNoteDraftRole() = default;
     virtual std::optional<foundation::Dictionary> popoverCache() const = 0;
     virtual void setPopoverCache(const foundation::Dictionary& cache) = 0;
 };
@@ -444,4 +417,8 @@ struct HXScreenRoles {
     std::weak_ptr<HXPlaybackRole> playback;
     std::weak_ptr<HXAlertsRole> alerts;
     std::weak_ptr<HXCallChoiceRole> callChoice;
+    std::weak_ptr<HXSendingRole> sending;
+    std::weak_ptr<HXServiceSettingsRole> serviceSettings;
+    // The tablet's only.
+    std::weak_ptr<HXNoteDraftRole> noteDraft;
 };

@@ -247,9 +247,9 @@ TEST_F(Tablet, MailComposerIsAFormSheetAndAMemoryWarningDropsThePopoverCache) {
 
     Dictionary note;
     note.set("text", foundation::Value("unsaved"));
-    app->popoverCache = note;
+    app->noteDraft.setPopoverCache(note);
     app->applicationDidReceiveMemoryWarning();
-    EXPECT_FALSE(app->popoverCache);
+    EXPECT_FALSE(app->noteDraft.popoverCache());
 }
 
 TEST(AppProgram, TabletRunShowsTheSplitViewAndTheDialPadPopover) {

@@ -220,7 +220,7 @@ struct SettingsChanges : hxtest::WebFixture {
 TEST_F(SettingsChanges, AChangeEndsAtTheServicesValueAndTellsWhoAsked) {
     startService();
     app->account()->setDndEnabled(false);
-    HXChangeServiceSetting(*app, Setting::DND, true, note());
+    HXSettingsUpdates::of(app)->changeServiceSetting(Setting::DND, true, note());
     ASSERT_TRUE(runUntil([&] { return !ends.empty(); }));
     EXPECT_EQ(ends, std::vector<End>{End::Applied});
     ASSERT_EQ(updates().size(), 1u);
@@ -239,25 +239,28 @@ TEST_F(SettingsChanges, NothingGoesOutWhenThereIsNothingToChangeOrNoWayToSend) {
     };
     const Case cases[] = {
         {"the value the account has", [](SettingsChanges&) {},
-         [](SettingsChanges& t) { HXChangeServiceSetting(*t.app, Setting::CallOptions, false, t.note()); },
+         [](SettingsChanges& t) {
+             HXSettingsUpdates::of(t.app)->changeServiceSetting(Setting::CallOptions, false, t.note());
+         },
          End::Unchanged},
         {"the current greeting", [](SettingsChanges& t) { t.app->account()->setCurrentVmGreetingId("g1"); },
-         [](SettingsChanges& t) { HXChangeVMGreeting(*t.app, "g1", t.note()); }, End::Unchanged},
+         [](SettingsChanges& t) { HXSettingsUpdates::of(t.app)->changeVMGreeting("g1", t.note()); }, End::Unchanged},
         {"signed out", [](SettingsChanges& t) { t.app->account()->setAuthV2(std::nullopt); },
-         [](SettingsChanges& t) { HXChangeForwarding(*t.app, 0, true, t.note()); }, End::NotSent},
+         [](SettingsChanges& t) { HXSettingsUpdates::of(t.app)->changeForwarding(0, true, t.note()); }, End::NotSent},
         {"no token", [](SettingsChanges& t) { t.setTokenAvailable(false); },
-         [](SettingsChanges& t) { HXChangeServiceSetting(*t.app, Setting::DND, true, t.note()); }, End::NotSent},
+         [](SettingsChanges& t) { HXSettingsUpdates::of(t.app)->changeServiceSetting(Setting::DND, true, t.note()); },
+         End::NotSent},
         {"offline",
          [](SettingsChanges& t) {
              HXWebClientOf(*t.app).firstReachabilityHandled = true;
              t.app->setConnectionAvailable(false);
          },
-         [](SettingsChanges& t) { HXChangeVMGreeting(*t.app, "g2", t.note()); }, End::NotSent},
+         [](SettingsChanges& t) { HXSettingsUpdates::of(t.app)->changeVMGreeting("g2", t.note()); }, End::NotSent},
         // A phone list that changed since the row was drawn.
         {"a position past the phones", [](SettingsChanges& t) { t.addPhone(1, "+15550111"); },
-         [](SettingsChanges& t) { HXChangeForwarding(*t.app, 1, true, t.note()); }, End::NotSent},
+         [](SettingsChanges& t) { HXSettingsUpdates::of(t.app)->changeForwarding(1, true, t.note()); }, End::NotSent},
         {"a negative position", [](SettingsChanges& t) { t.addPhone(1, "+15550111"); },
-         [](SettingsChanges& t) { HXChangeForwarding(*t.app, -1, true, t.note()); }, End::NotSent},
+         [](SettingsChanges& t) { HXSettingsUpdates::of(t.app)->changeForwarding(-1, true, t.note()); }, End::NotSent},
     };
     for (const auto& c : cases) {
         startService();
@@ -282,7 +285,7 @@ TEST_F(SettingsChanges, AFailedOrRefusedReplyEndsTheChange) {
         startService();
         ends.clear();
         service->inject(c.fault, "/voice/v1/voiceclient/account/update", 1);
-        HXChangeServiceSetting(*app, Setting::VMtranscription, true, note());
+        HXSettingsUpdates::of(app)->changeServiceSetting(Setting::VMtranscription, true, note());
         ASSERT_TRUE(runUntil([&] { return !ends.empty(); }, 400)) << c.what;
         EXPECT_EQ(ends, std::vector<End>{End::Failed}) << c.what;
         EXPECT_FALSE(app->account()->VMtranscription()) << c.what;
@@ -294,9 +297,9 @@ TEST_F(SettingsChanges, ASecondChangeOfTheSameSettingReplacesTheFirst) {
     addPhone(1, "+15550111");
     addPhone(2, "+15550122");
     service->inject(emulator::Fault::Slow, "/voice/v1/voiceclient/account/update", 1);
-    HXChangeForwarding(*app, 1, true, note());
+    HXSettingsUpdates::of(app)->changeForwarding(1, true, note());
     ASSERT_TRUE(runUntil([&] { return updates().size() == 1; }));
-    HXChangeForwarding(*app, 1, false, note());
+    HXSettingsUpdates::of(app)->changeForwarding(1, false, note());
     ASSERT_TRUE(runUntil([&] { return ends.size() == 2; }));
     // The first hears it was replaced; the second goes to the service under the same tag.
     EXPECT_EQ(ends[0], End::Failed);

@@ -570,7 +570,8 @@ std::string VC_NewMessage::distinctRecipients(const char* separator) const {
 void VC_NewMessage::sendMessage() {
     if (sending_ || number_->tokens().empty() || (message_->text().empty() && images().empty())) return;
     auto compose = roles_.compose.lock();
-    if (!compose) return;
+    auto sending = roles_.sending.lock();
+    if (!compose || !sending) return;
     sending_ = true;
     dropUserActivity();
     compose->showLoadingOverlay(localizedString("Sending message\u2026"));
@@ -592,9 +593,9 @@ void VC_NewMessage::sendMessage() {
     const std::optional<std::string> to = conversation ? std::nullopt : std::optional<std::string>(recipients);
     if (!images().empty()) {
         // The pictures stay attached until the service confirms: a failed send keeps them.
-        compose->sendMMS(message_->text(), images(), to, conversation, std::move(answered));
+        sending->sendMMS(message_->text(), images(), to, conversation, std::move(answered));
     } else {
-        compose->sendSMS(message_->text(), to, conversation, std::move(answered));
+        sending->sendSMS(message_->text(), to, conversation, std::move(answered));
     }
 }
 

@@ -53,6 +53,7 @@ public:
         std::weak_ptr<HXComposeRole> compose;
         std::weak_ptr<HXRoutingRole> routing;
         std::weak_ptr<HXAlertsRole> alerts;
+        std::weak_ptr<HXSendingRole> sending;
     };
     // The dial pad's favourites list, which hands a picked favourite back as a recipient.
     struct Makers {

@@ -66,6 +66,7 @@ public:
         std::weak_ptr<HXPlaybackRole> playback;
         std::weak_ptr<HXListLoadingRole> lists;
         std::weak_ptr<HXAlertsRole> alerts;
+        std::weak_ptr<HXSendingRole> sending;
     };
     // The picture preview's present (or dismiss) animation out of (back into) sourcePoint.
     using PreviewTransitionMaker =

@@ -38,8 +38,8 @@ void VC_Conversation::sendReply(const std::string& text) {
     if (!conversation_) return;
     const std::string number = conversation_->phoneNumber();
     if (number.empty()) return;
-    auto r = role();
-    if (!r) return;
+    auto sending = roles_.sending.lock();
+    if (!sending) return;
     sendingReply_ = true;
     keptInView_ = -1;  // the reply is shown at the end
     sendingImages_ = images().size();
@@ -66,11 +66,11 @@ void VC_Conversation::sendReply(const std::string& text) {
     };
     const std::string id = conversation_->conversationID();
     if (!images().empty()) {
-        r->sendMMS(text, images(), number, id, std::move(answered));
+        sending->sendMMS(text, images(), number, id, std::move(answered));
         pictures_->clear();
         updateImagePreviews();
     } else {
-        r->sendSMS(text, number, id, std::move(answered));
+        sending->sendSMS(text, number, id, std::move(answered));
     }
 }
 

@@ -99,7 +99,7 @@ void VC_NoteEdit::viewWillAppear(bool animated) {
     if (auto font = graphics::HXCFont::HXCFontForType(4)) note_->setFont(*font);
     note_->setText(storedNote());
     if (onTablet())
-        if (auto role = roles_.conversation.lock()) {
+        if (auto role = roles_.noteDraft.lock()) {
             auto cache = role->popoverCache();
             if (cache && cache->get("type").stringValue() == kClassName &&
                 cache->get("conversationID").stringValue() == conversationID_ && cache->get("note").isString())
@@ -137,7 +137,7 @@ void VC_NoteEdit::viewWillDisappear(bool animated) {
     auto& center = foundation::NotificationCenter::defaultCenter();
     center.removeObserver(this, kContentSizeChanged);
     if (onTablet()) {
-        if (auto role = roles_.conversation.lock()) {
+        if (auto role = roles_.noteDraft.lock()) {
             auto cache = role->popoverCache();
             if (cache && !cache->contains("discardCache"))
                 role->setPopoverCache(
@@ -176,7 +176,7 @@ void VC_NoteEdit::save() {
 
 void VC_NoteEdit::cancel() {
     if (onTablet())
-        if (auto role = roles_.conversation.lock()) role->setPopoverCache({{"discardCache", "YES"}});
+        if (auto role = roles_.noteDraft.lock()) role->setPopoverCache({{"discardCache", "YES"}});
     auto* host = navigationController() ? static_cast<toolkit::ViewController*>(navigationController()) : this;
     host->dismiss(true);
 }

@@ -22,6 +22,7 @@ public:
     struct Roles {
         std::weak_ptr<HXConversationRole> conversation;
         std::weak_ptr<HXRoutingRole> routing;
+        std::weak_ptr<HXNoteDraftRole> noteDraft;
     };
     static const toolkit::KeyCommand kEscapeCommand;
     static const toolkit::KeyCommand kCloseCommand;

@@ -242,7 +242,6 @@ void HXCPasscodeSettingsViewController::presentPad() {
         tablet ? toolkit::ModalPresentationStyle::FormSheet : toolkit::ModalPresentationStyle::FullScreen;
     pad->modalTransitionStyle = toolkit::ModalTransitionStyle::CrossDissolve;
     const auto frame = pad->view()->frame();
-    pad->setBackgroundView(
-        role->passcodeBackgroundViewWithFrame(frame.origin.x, frame.origin.y, frame.size.width, frame.size.height));
+    pad->setBackgroundView(HXPasscodeBackgroundView(frame));
     navigation->present(pad, true);
 }

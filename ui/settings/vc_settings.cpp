@@ -353,7 +353,7 @@ HXSettingsCompletion VC_Settings::endOfForwardingChange(long index, HXSettingsCo
 void VC_Settings::setServiceSetting(HXServiceSetting setting, bool value, HXSettingsCompletion completion) {
     const int tag = HXServiceSettingInfoFor(setting).rowTag;
     auto done = endOfChange(tag, std::move(completion));
-    if (auto r = role())
+    if (auto r = roles_.serviceSettings.lock())
         r->changeServiceSetting(setting, value, std::move(done));
     else
         done(HXSettingsEnd::NotSent);
@@ -362,7 +362,7 @@ void VC_Settings::setServiceSetting(HXServiceSetting setting, bool value, HXSett
 void VC_Settings::setVMGreeting(const std::string& greetingId, HXSettingsCompletion completion) {
     updateCellForTag(115);
     auto done = endOfChange(115, std::move(completion));
-    if (auto r = role())
+    if (auto r = roles_.serviceSettings.lock())
         r->changeVMGreeting(greetingId, std::move(done));
     else
         done(HXSettingsEnd::NotSent);
@@ -370,7 +370,7 @@ void VC_Settings::setVMGreeting(const std::string& greetingId, HXSettingsComplet
 
 void VC_Settings::enableForwardingForNumber(long index, bool status, HXSettingsCompletion completion) {
     auto done = endOfForwardingChange(index, std::move(completion));
-    if (auto r = role())
+    if (auto r = roles_.serviceSettings.lock())
         r->changeForwarding(index, status, std::move(done));
     else
         done(HXSettingsEnd::NotSent);

@@ -148,7 +148,8 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeRootScreen(int index, 
                                    .passcode = roles.passcode,
                                    .alerts = roles.alerts,
                                    .callChoice = roles.callChoice,
-                                   .snapshot = roles.quickSettings},
+                                   .snapshot = roles.quickSettings,
+                                   .serviceSettings = roles.serviceSettings},
                 VC_Settings::Makers{.accountList = [lib, roles] { return lib->makeAccountList(roles); },
                                     .help = [lib, roles] { return lib->makeHelp(roles); },
                                     .quickSettings = [lib, roles] { return lib->makeQuickSettingsScreen(roles); },
@@ -170,7 +171,8 @@ std::shared_ptr<HXConversationScreen> HXUIScreens::makeConversationScreen(const 
                                                                            .store = roles.store,
                                                                            .playback = roles.playback,
                                                                            .lists = roles.lists,
-                                                                           .alerts = roles.alerts},
+                                                                           .alerts = roles.alerts,
+                                                                           .sending = roles.sending},
                                                     conversationMakers(library(), roles), setup);
     return screen;
 }
@@ -238,7 +240,8 @@ HXUIScreens::makeVCardPicker(const HXScreenRoles& roles, const foundation::Data&
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeNoteEditScreen(const HXScreenRoles& roles,
                                                                          const std::string& conversationID) {
     return std::make_shared<VC_NoteEdit>(
-        VC_NoteEdit::Roles{.conversation = roles.conversation, .routing = roles.routing}, conversationID);
+        VC_NoteEdit::Roles{.conversation = roles.conversation, .routing = roles.routing, .noteDraft = roles.noteDraft},
+        conversationID);
 }
 
 std::shared_ptr<toolkit::ViewController> HXUIScreens::makeAccountList(const HXScreenRoles& roles) {
@@ -340,7 +343,8 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeNewMessage(const HXScr
                                                                      const std::string& conversationID,
                                                                      const std::string& messageText) {
     auto screen = std::make_shared<VC_NewMessage>(
-        VC_NewMessage::Roles{.compose = roles.compose, .routing = roles.routing, .alerts = roles.alerts},
+        VC_NewMessage::Roles{
+            .compose = roles.compose, .routing = roles.routing, .alerts = roles.alerts, .sending = roles.sending},
         VC_NewMessage::Makers{.favorites = favoritesMaker(library(), roles)});
     std::vector<std::shared_ptr<HXCToken>> tokens;
     for (const auto& recipient : recipients) {

@@ -134,6 +134,7 @@ struct ActionsFixtureOf : ConversationFixtureOf<App> {
         auto roles = this->app->screenRoles();
         roles.conversation = spyOn(roles.conversation, *this->spy);
         roles.alerts = alertsSpyOn(roles.alerts, *this->spy);
+        roles.sending = standIn<HXSendingRole>(roles.sending, *this->spy);
         roles.conversations = spyOn(roles.conversations, *calls);
         roles.listActions = spyOn(roles.listActions, *list);
         roles.options = spyOn(roles.options, *options);

@@ -235,6 +235,7 @@ struct NoteEditorOf : hxtest::ConversationFixtureOf<App> {
         auto roles = this->app->screenRoles();
         roles.conversation = hxtest::spyOn(roles.conversation, *this->spy);
         roles.alerts = hxtest::alertsSpyOn(roles.alerts, *this->spy);
+        roles.noteDraft = hxtest::standIn<HXNoteDraftRole>(roles.noteDraft, *this->spy);
         editor = std::dynamic_pointer_cast<VC_NoteEdit>(this->app->screens().makeNoteEditScreen(roles, id));
         ASSERT_TRUE(editor);
         editorNav = std::make_shared<toolkit::NavigationController>(editor);

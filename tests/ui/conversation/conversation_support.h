@@ -22,8 +22,10 @@
 namespace hxtest {
 
 // Notes the screen's requests; answers the rest from the application object's roles. It stands in
-// for the alerts role too (alertsSpyOn): the model alerts are noted, contacts are never restricted.
-struct ConversationSpy : HXConversationRole, HXAlertsRole {
+// for the alerts role too (alertsSpyOn): the model alerts are noted, contacts are never restricted;
+// for the sending (standIn): the sends are noted and go no further; and for the tablet's note
+// draft (standIn): the draft is kept here.
+struct ConversationSpy : HXConversationRole, HXAlertsRole, HXSendingRole, HXNoteDraftRole {
     std::weak_ptr<HXConversationRole> real;
     std::weak_ptr<HXAlertsRole> realAlerts;
     std::vector<std::string> thumbnails;
@@ -107,12 +109,13 @@ struct ConversationSpy : HXConversationRole, HXAlertsRole {
     void resetContacts() override {}
     void lookupPhone(const std::string&) override {}
     bool isABAccessRestricted() override { return false; }
-    void sendSMS(const std::string& text, const std::string&, const std::string&, HXSendCompletion c) override {
+    void sendSMS(const std::string& text, const std::optional<std::string>&, const std::optional<std::string>&,
+                 HXSendCompletion c) override {
         smsSent.push_back(text);
         lastCompletion = std::move(c);
     }
-    void sendMMS(const std::string& text, const std::vector<HXMMSImage>&, const std::string&, const std::string&,
-                 HXSendCompletion c) override {
+    void sendMMS(const std::string& text, const std::vector<HXMMSImage>&, const std::optional<std::string>&,
+                 const std::optional<std::string>&, HXSendCompletion c) override {
         smsSent.push_back("MMS:" + text);
         lastCompletion = std::move(c);
     }
@@ -127,6 +130,13 @@ inline std::weak_ptr<HXAlertsRole> alertsSpyOn(const std::weak_ptr<HXAlertsRole>
     spy.realAlerts = real;
     auto owner = real.lock();
     return owner ? std::shared_ptr<HXAlertsRole>(owner, &spy) : nullptr;
+}
+
+// spy standing in for real, a role it answers whole (none when real is gone or was never handed).
+template <typename Role>
+std::weak_ptr<Role> standIn(const std::weak_ptr<Role>& real, Role& spy) {
+    auto owner = real.lock();
+    return owner ? std::shared_ptr<Role>(owner, &spy) : nullptr;
 }
 
 // One message to store: its id, time (ms), text, direction and attachments (none: no attribute).
@@ -203,6 +213,7 @@ struct ConversationFixtureOf : ScreenFixture<App> {
         auto roles = this->app->screenRoles();
         roles.conversation = spyOn(roles.conversation, *spy);
         roles.alerts = alertsSpyOn(roles.alerts, *spy);
+        roles.sending = standIn<HXSendingRole>(roles.sending, *spy);
         auto made = this->app->screens().makeConversationScreen(
             roles, {.conversationID = id, .title = title, .conversationType = type});
         screen = std::dynamic_pointer_cast<VC_Conversation>(made);
