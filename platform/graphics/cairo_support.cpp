@@ -1,5 +1,8 @@
 #include "platform/graphics/cairo_support.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace graphics {
 
 ScratchCairo::ScratchCairo() {
@@ -43,6 +46,20 @@ cairo_surface_t* surfaceOver(const Bitmap& bitmap) {
     return cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(const_cast<uint32_t*>(bitmap.data())),
                                                CAIRO_FORMAT_ARGB32, bitmap.width(), bitmap.height(),
                                                bitmap.strideBytes());
+}
+
+void clipToPixelsOf(cairo_t* cr, const Rect& r) {
+    double xs[4] = {r.minX(), r.maxX(), r.minX(), r.maxX()};
+    double ys[4] = {r.minY(), r.minY(), r.maxY(), r.maxY()};
+    for (int i = 0; i < 4; ++i) cairo_user_to_device(cr, &xs[i], &ys[i]);
+    const double x0 = std::floor(*std::min_element(xs, xs + 4)), x1 = std::ceil(*std::max_element(xs, xs + 4));
+    const double y0 = std::floor(*std::min_element(ys, ys + 4)), y1 = std::ceil(*std::max_element(ys, ys + 4));
+    cairo_save(cr);
+    cairo_identity_matrix(cr);
+    cairo_new_path(cr);
+    cairo_rectangle(cr, x0, y0, std::max(0.0, x1 - x0), std::max(0.0, y1 - y0));
+    cairo_restore(cr);
+    cairo_clip(cr);
 }
 
 }  // namespace graphics

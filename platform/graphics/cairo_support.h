@@ -24,5 +24,8 @@ void appendPath(cairo_t* cr, const Path& path);
 cairo_matrix_t toCairo(const AffineTransform& t);
 // A surface over a bitmap's pixels (which must outlive it and stay unmoved).
 cairo_surface_t* surfaceOver(const Bitmap& bitmap);
+// Narrows the clip to the whole device pixels that the rectangle (user space) touches: drawing
+// inside the rectangle keeps every pixel it had, antialiased edges too.
+void clipToPixelsOf(cairo_t* cr, const Rect& r);
 
 }  // namespace graphics

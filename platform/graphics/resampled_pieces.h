@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -53,5 +54,35 @@ std::shared_ptr<const ResampledPiece> resampledPiece(cairo_surface_t* source, co
 // How many pieces this thread has resampled (not taken from what it kept), and forgetting them.
 uint64_t piecesResampled();
 void forgetResampledPieces();
+
+// A stretched picture whose pieces all land on whole pixels, drawn whole at the pixels it covers:
+// what it is drawn from besides its source's pixels. Cuts are in pixels of the source and of the
+// drawing (from its top left corner); the tint is the resolved colour (so light and dark differ).
+struct WholePictureKey {
+    int width = 0, height = 0;
+    int cutX[4] = {}, cutY[4] = {};
+    int sourceX[4] = {}, sourceY[4] = {};
+    double scaleX = 1, scaleY = 1, imageScale = 1;  // pixels of the drawing to a point; of the source
+    bool tiled = false;
+    bool tinted = false;
+    double tint[4] = {};
+    double alpha = 1;
+    bool operator==(const WholePictureKey&) const = default;
+};
+
+// The picture drawn by `draw` (its pieces painted over a clear surface of key.width x key.height
+// pixels, the drawing's top left corner at the surface's origin), kept by this thread for the next
+// drawing of the same source pixels with the same key: the pixels it composes over a canvas are
+// those its pieces painted there give, wherever it lies. None for a picture too large to keep.
+std::shared_ptr<const ResampledPiece> wholePicture(const Bitmap& source, const WholePictureKey& key,
+                                                   const std::function<void(cairo_t*)>& draw);
+
+// How many whole pictures this thread has drawn (not taken from what it kept), and forgetting them.
+uint64_t wholePicturesDrawn();
+void forgetWholePictures();
+// Whether this thread draws stretched pictures whole where it can (the default) or always piece by
+// piece (for comparing the two).
+void setDrawsWholePictures(bool on);
+bool drawsWholePictures();
 
 }  // namespace graphics

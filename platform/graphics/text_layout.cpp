@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "platform/foundation/bundle.h"
+#include "platform/graphics/cairo_support.h"
 #include "platform/graphics/graphics_context.h"
 
 namespace graphics {
@@ -905,13 +906,28 @@ void drawTextLines(GraphicsContext& context, const std::vector<TextLine>& lines,
             showLine(s, context, line.content, at);
             continue;
         }
-        // Runs without a shadow first, then each shadow's runs in a layer that casts it.
+        // Runs without a shadow first, then each shadow's runs in a layer that casts it. The layer
+        // and its shadow are only as big as the line's ink and where its shadow falls (pictures
+        // of the whole clip, a screen's worth, for a line of text otherwise).
         showLine(s, context, onlyRunsWithShadow(line.content, std::nullopt), at);
         for (const TextShadow& shadow : shadows) {
+            const AttributedString shadowed = onlyRunsWithShadow(line.content, shadow);
+            PangoRectangle ink, logical;
+            pango_layout_get_extents(shapedLine(s, shadowed, context.userInterfaceStyle()), &ink, &logical);
+            pango_extents_to_pixels(&ink, nullptr);
+            pango_extents_to_pixels(&logical, nullptr);
+            const Rect glyphs =
+                Rect{at.x + ink.x, at.y + ink.y, static_cast<double>(ink.width), static_cast<double>(ink.height)}
+                    .unionWith(Rect{at.x + logical.x, at.y + logical.y, static_cast<double>(logical.width),
+                                    static_cast<double>(logical.height)});
+            const double reach = 4 * shadow.blur + 2;
+            const Rect extent =
+                glyphs.unionWith(glyphs.offsetBy(shadow.offset.width, shadow.offset.height)).insetBy(-reach, -reach);
             context.save();
+            clipToPixelsOf(context.cairo(), extent);
             context.setShadow(shadow.offset, shadow.blur, shadow.color);
             context.beginTransparencyLayer();
-            showLine(s, context, onlyRunsWithShadow(line.content, shadow), at);
+            showLine(s, context, shadowed, at);
             context.endTransparencyLayer();
             context.restore();
         }

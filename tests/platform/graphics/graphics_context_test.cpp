@@ -609,3 +609,97 @@ TEST(GraphicsContext, AStretchedPictureIsItsPiecesEachDrawnAloneAndWhatIsKeptFol
     EXPECT_NEAR(at(*half, 0, 5)[3], 128, 2);
     EXPECT_EQ(at(*half, 1, 5)[3], 255);
 }
+
+TEST(GraphicsContext, AStretchedPictureKeptWholeIsDrawnAgainForEverythingItIsDrawnFrom) {
+    // A bubble is drawn whole once at its size and kept. Drawn right after one that differs in a
+    // single thing it is drawn from, it must show its own picture: the pixels its pieces painted
+    // one by one give, exactly, over a coloured canvas.
+    auto b = shaded();
+    const EdgeInsets caps{2, 2, 1, 3};
+    const Color tint = Color::dynamic(Color::rgb(0.1, 0.4, 0.9, 0.8), Color::rgb(0.9, 0.5, 0.2));
+    struct Drawing {
+        ImagePtr image;
+        Size size{23, 11};
+        double scale = 2;
+        UserInterfaceStyle style = UserInterfaceStyle::light;
+        double alpha = 1;
+    };
+    const ImagePtr base = Image::fromBitmap(b, 2);
+    const Drawing first{base->resizableWithCapInsets(caps)->withTintColor(tint)};
+    auto with = [&](auto edit) {
+        Drawing d = first;
+        edit(d);
+        return d;
+    };
+    auto other = b->copy();
+    other->setRGBA(1, 1, 250, 250, 0, 255);
+    const struct {
+        const char* name;
+        Drawing then;
+    } cases[] = {
+        {"the same", first},
+        {"wider", with([](Drawing& d) { d.size.width = 24; })},
+        {"higher", with([](Drawing& d) { d.size.height = 12; })},
+        {"at another scale", with([](Drawing& d) { d.scale = 3; })},
+        {"in another tint",
+         with([&](Drawing& d) { d.image = base->resizableWithCapInsets(caps)->withTintColor(Color::red()); })},
+        {"in the dark", with([](Drawing& d) { d.style = UserInterfaceStyle::dark; })},
+        {"faded", with([](Drawing& d) { d.alpha = 0.5; })},
+        {"in its own colours", with([&](Drawing& d) { d.image = base->resizableWithCapInsets(caps); })},
+        {"stretched", with([&](Drawing& d) {
+             d.image = base->resizableWithCapInsets(caps, ResizingMode::stretch)->withTintColor(tint);
+         })},
+        {"with other caps", with([&](Drawing& d) {
+             d.image = base->resizableWithCapInsets({1, 2, 1, 3})->withTintColor(tint);
+         })},
+        {"mirrored", with([&](Drawing& d) {
+             d.image = base->withHorizontallyFlippedOrientation()->resizableWithCapInsets(caps)->withTintColor(tint);
+         })},
+        {"from other pixels", with([&](Drawing& d) {
+             d.image = Image::fromBitmap(other, 2)->resizableWithCapInsets(caps)->withTintColor(tint);
+         })},
+    };
+    // The drawing at a place on whole pixels of a canvas, and the canvas's pixels it covers.
+    auto draw = [](const Drawing& d, Point at) {
+        auto c = context(80, 60, d.scale);
+        c->setUserInterfaceStyle(d.style);
+        c->setFillColor(Color::rgb(0.3, 0.6, 0.2, 0.9));
+        c->fillRect({0, 0, 80, 60});
+        c->drawImage(*d.image, Rect{at, d.size}, BlendMode::normal, d.alpha);
+        const int w = static_cast<int>(d.size.width * d.scale), h = static_cast<int>(d.size.height * d.scale);
+        return pixelsIn(*c, static_cast<int>(at.x * d.scale), static_cast<int>(at.y * d.scale), w, h);
+    };
+    auto byPieces = [&](const Drawing& d, Point at) {
+        setDrawsWholePictures(false);
+        auto pixels = draw(d, at);
+        setDrawsWholePictures(true);
+        return pixels;
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        forgetWholePictures();
+        draw(first, {4, 3});
+        const uint64_t before = wholePicturesDrawn();
+        const auto shown = draw(k.then, {10, 20});
+        EXPECT_EQ(wholePicturesDrawn() - before, &k == &cases[0] ? 0u : 1u) << "kept ones drawn again, others anew";
+        const auto oracle = byPieces(k.then, {10, 20});
+        const auto differing = std::mismatch(shown.begin(), shown.end(), oracle.begin());
+        EXPECT_TRUE(differing.first == shown.end()) << "pixel " << (differing.first - shown.begin());
+    }
+
+    // Its source's pixels changed in place, a kept picture is drawn anew.
+    forgetWholePictures();
+    draw(first, {4, 3});
+    b->setRGBA(0, 0, 255, 255, 255, 255);
+    EXPECT_TRUE(draw(first, {10, 20}) == byPieces(first, {10, 20}));
+    // Under a clip that is not whole pixels, or composed otherwise than over what is there, it is
+    // drawn by its pieces.
+    const uint64_t before = wholePicturesDrawn();
+    auto c = context(80, 60, 2);
+    c->save();
+    c->clipToRect({0.25, 0, 50, 50});
+    c->drawImage(*first.image, Rect{4, 3, 30, 20});
+    c->restore();
+    c->drawImage(*first.image, Rect{4, 3, 30, 20}, BlendMode::copy, 1);
+    EXPECT_EQ(wholePicturesDrawn(), before);
+}
