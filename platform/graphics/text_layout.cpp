@@ -460,10 +460,12 @@ constexpr size_t kZeroWidthSpaceBytes = sizeof kZeroWidthSpace - 1;
 // Where a zero-width space goes before a character of the text (byte offsets, rising): inside
 // each unbroken run of at least kUnbrokenBytes, at every boundary between characters. A run that
 // starts after other text on its line (the text's start is a line start) keeps a start wider
-// than the line without them, so that it still goes to a line of its own as it would.
-std::vector<size_t> openUnbrokenRuns(TextSystem& s, const AttributedString& text, double width) {
+// than the line without them, so that it still goes to a line of its own as it would. `oneRun`
+// tells whether the whole text is one such run.
+std::vector<size_t> openUnbrokenRuns(TextSystem& s, const AttributedString& text, double width, bool& oneRun) {
     const std::string& str = text.string();
     std::vector<size_t> out;
+    oneRun = false;
     // Most texts have no long run without a space: told without asking the engine.
     size_t longest = 0, run = 0;
     for (char c : str) {
@@ -484,6 +486,7 @@ std::vector<size_t> openUnbrokenRuns(TextSystem& s, const AttributedString& text
         size_t j = i + 1;
         while (j < static_cast<size_t>(chars) && !attrs[j].is_line_break) ++j;
         if (offsets[j] - offsets[i] >= kUnbrokenBytes) {
+            oneRun = i == 0 && j == static_cast<size_t>(chars);
             size_t from = offsets[i];
             if (from > 0) from += widerThan(s, text.substring(offsets[i], offsets[j]), width, false);
             for (size_t k = i + 1; k < j; ++k)
@@ -516,6 +519,95 @@ AttributedString withZeroWidthSpaces(const AttributedString& text, const std::ve
         out.append(part, r.attributes);
     }
     return out;
+}
+
+// Where the lines of a text holding long unbroken runs end, told from the text shaped once on
+// one line: lines filled greedily from its characters' widths, broken at its own opportunities
+// or at any of `opened`, whitespace hanging past the room. Only a guess (widths summed are not a
+// line measured whole), and the marks that matter are those near where the lines end: each
+// guessed end keeps the marks of `opened` within kMarksNearAnEnd characters of it. The engine
+// weighs every break opportunity of a line against the room, so a handful a line cost it far
+// less than one before every character.
+constexpr size_t kMarksNearAnEnd = 2;
+
+// A text shaped once on one line to tell where its lines end: each character's start (and the
+// text's end), and the sum of the characters' widths before each (pango units).
+struct Probe {
+    LayoutPtr layout;
+    std::vector<size_t> starts;
+    std::vector<int64_t> before;
+};
+Probe probeWidths(TextSystem& s, const AttributedString& text) {
+    Probe probe{makeLayout(s, text, UserInterfaceStyle::light), {}, {}};
+    // Shaped to find the lines, not to lay them out: counted apart.
+    const std::string& str = text.string();
+    s.work.bytes -= str.size();
+    s.work.breakProbeBytes += str.size();
+    const auto chars = static_cast<size_t>(g_utf8_strlen(str.data(), static_cast<gssize>(str.size())));
+    probe.starts.reserve(chars + 1);
+    for (const char* p = str.data(); probe.starts.size() < chars; p = g_utf8_next_char(p))
+        probe.starts.push_back(static_cast<size_t>(p - str.data()));
+    probe.starts.push_back(str.size());
+    std::vector<int64_t> widths(chars, 0);
+    PangoLayoutIter* it = pango_layout_get_iter(probe.layout.get());
+    do {
+        PangoLayoutRun* run = pango_layout_iter_get_run_readonly(it);
+        if (!run) continue;
+        std::vector<int> w(static_cast<size_t>(run->item->num_chars));
+        pango_glyph_item_get_logical_widths(run, str.data(), w.data());
+        const auto first = static_cast<size_t>(
+            std::lower_bound(probe.starts.begin(), probe.starts.end(), static_cast<size_t>(run->item->offset)) -
+            probe.starts.begin());
+        for (size_t k = 0; k < w.size() && first + k < chars; ++k) widths[first + k] = w[k];
+    } while (pango_layout_iter_next_run(it));
+    pango_layout_iter_free(it);
+    probe.before.assign(chars + 1, 0);
+    for (size_t i = 0; i < chars; ++i) probe.before[i + 1] = probe.before[i] + widths[i];
+    return probe;
+}
+
+std::vector<size_t> marksNearLineEnds(TextSystem& s, const AttributedString& text, const std::vector<size_t>& opened,
+                                      double width) {
+    const Probe probe = probeWidths(s, text);
+    const std::vector<size_t>& starts = probe.starts;
+    const std::vector<int64_t>& before = probe.before;
+    const size_t chars = starts.size() - 1;
+    int count = 0;
+    const PangoLogAttr* attrs = pango_layout_get_log_attrs_readonly(probe.layout.get(), &count);
+    if (static_cast<size_t>(count) < chars + 1) return opened;
+    // Greedy lines over the characters, then the marks near each end.
+    const auto room = static_cast<int64_t>(width * PANGO_SCALE);
+    std::vector<size_t> near;
+    size_t lineStart = 0, lastBreak = 0;
+    auto nextOpened = opened.begin();
+    for (size_t i = 0; i < chars; ++i) {
+        while (nextOpened != opened.end() && *nextOpened < starts[i]) ++nextOpened;
+        const bool canBreak = attrs[i].is_line_break || (nextOpened != opened.end() && *nextOpened == starts[i]);
+        if (attrs[i].is_mandatory_break) lineStart = lastBreak = i;
+        if (canBreak && i > lineStart) lastBreak = i;
+        if (attrs[i].is_white || before[i + 1] - before[lineStart] <= room || i == lineStart) continue;
+        lineStart = lastBreak > lineStart ? lastBreak : i;
+        const auto j =
+            static_cast<size_t>(std::lower_bound(opened.begin(), opened.end(), starts[lineStart]) - opened.begin());
+        for (size_t k = j > kMarksNearAnEnd ? j - kMarksNearAnEnd : 0;
+             k < std::min(opened.size(), j + kMarksNearAnEnd + 1); ++k)
+            if (near.empty() || near.back() < opened[k]) near.push_back(opened[k]);
+    }
+    return near;
+}
+
+// Whether a line starts (at one of `starts`, rising) right after the last of a group of marks
+// kept from `opened` with marks left out after it: there the engine may have broken early, for
+// want of the opportunities left out.
+bool breaksBeforeMissingMarks(const std::vector<size_t>& starts, const std::vector<size_t>& kept,
+                              const std::vector<size_t>& opened) {
+    for (size_t start : starts) {
+        const auto k = std::lower_bound(kept.begin(), kept.end(), start);
+        if (k == kept.end() || *k != start) continue;
+        const auto o = std::lower_bound(opened.begin(), opened.end(), start);
+        if (o + 1 != opened.end() && (k + 1 == kept.end() || *(k + 1) != *(o + 1))) return true;
+    }
+    return false;
 }
 
 struct LineRange {
@@ -597,38 +689,104 @@ private:
     std::vector<std::pair<size_t, size_t>> wrap(size_t from, size_t to, PangoDirection direction) {
         const std::string& str = text_.string();
         // The whole text (a paragraph on its own, as most are) goes as it is.
-        bool whole = from == 0 && to == str.size();
-        AttributedString piece = whole ? AttributedString() : text_.substring(from, to);
-        // Long unbroken runs get break opportunities for the engine only: `opened` are the
-        // offsets (in the piece) before which one was put.
-        std::vector<size_t> opened;
+        const bool whole = from == 0 && to == str.size();
+        const AttributedString piece = whole ? AttributedString() : text_.substring(from, to);
+        const AttributedString& handed = whole ? text_ : piece;
+        // Long unbroken runs get break opportunities for the engine only: first those near where
+        // the lines are guessed to end, then (where a line may have ended early for want of one)
+        // one before every character of them.
         if (limited_ && options_.lineBreakMode == LineBreakMode::wordWrap) {
-            opened = openUnbrokenRuns(s_, whole ? text_ : piece, options_.width);
+            bool oneRun = false;
+            const std::vector<size_t> opened = openUnbrokenRuns(s_, handed, options_.width, oneRun);
+            if (oneRun) return breakRun(from, handed, opened);
             if (!opened.empty()) {
-                piece = withZeroWidthSpaces(whole ? text_ : piece, opened);
-                whole = false;
+                const std::vector<size_t> near = marksNearLineEnds(s_, handed, opened, options_.width);
+                if (near.size() < opened.size()) {
+                    auto lines = wrapMarked(from, to, handed, near, direction);
+                    std::vector<size_t> starts;
+                    for (const auto& line : lines) starts.push_back(line.first - from);
+                    if (!breaksBeforeMissingMarks(starts, near, opened)) return lines;
+                }
+                return wrapMarked(from, to, handed, opened, direction);
             }
         }
+        return wrapMarked(from, to, handed, {}, direction);
+    }
+
+    // The lines of `handed` (text[from, from + its size)), one unbroken run, broken greedily at
+    // `opened` (its break opportunities between characters): each line as many characters as fit
+    // the room, measured as the line alone is shaped and drawn. The engine breaks such a run the
+    // same way, weighing every opportunity of a line, at many times the cost. Each line's end is
+    // guessed from the run's widths on one line and then measured, with the next opportunity
+    // past it, and moved until it is the last that fits; the lines measured are kept shaped, so
+    // measuring the laid-out lines finds them.
+    std::vector<std::pair<size_t, size_t>> breakRun(size_t from, const AttributedString& handed,
+                                                    const std::vector<size_t>& opened) {
+        const Probe probe = probeWidths(s_, handed);
+        std::vector<size_t> at;  // where a line may end: the opportunities and the end
+        at.reserve(opened.size() + 2);
+        at.push_back(0);
+        at.insert(at.end(), opened.begin(), opened.end());
+        at.push_back(handed.string().size());
+        // The width on one line up to each of them.
+        std::vector<int64_t> upTo(at.size());
+        for (size_t k = 0; k < at.size(); ++k) {
+            const auto c = std::lower_bound(probe.starts.begin(), probe.starts.end(), at[k]) - probe.starts.begin();
+            upTo[k] = probe.before[static_cast<size_t>(c)];
+        }
+        const auto room = static_cast<int>(options_.width * PANGO_SCALE);
+        auto fits = [&](size_t a, size_t b) {
+            PangoLayout* line = shapedLine(s_, handed.substring(at[a], at[b]), UserInterfaceStyle::light);
+            PangoRectangle logical;
+            pango_layout_get_extents(line, nullptr, &logical);
+            return logical.width <= room;
+        };
+        std::vector<std::pair<size_t, size_t>> out;
+        const size_t last = at.size() - 1;
+        for (size_t a = 0; a < last;) {
+            const auto guess =
+                std::upper_bound(upTo.begin() + static_cast<ptrdiff_t>(a) + 1, upTo.end(), upTo[a] + room);
+            size_t b = std::clamp(static_cast<size_t>(guess - upTo.begin()) - 1, a + 1, last);
+            if (fits(a, b)) {
+                while (b < last && fits(a, b + 1)) ++b;
+            } else {
+                while (b > a + 1 && !fits(a, b - 1)) --b;
+                if (b > a + 1) --b;
+            }
+            out.emplace_back(from + at[a], from + at[b]);
+            a = b;
+        }
+        return out;
+    }
+
+    // The lines of `handed` (text[from, to)) wrapped with a zero-width space before each offset of
+    // `opened`, as offsets in the text.
+    std::vector<std::pair<size_t, size_t>> wrapMarked(size_t from, size_t to, const AttributedString& handed,
+                                                      const std::vector<size_t>& opened, PangoDirection direction) {
+        const std::string& str = text_.string();
+        AttributedString piece = opened.empty() ? AttributedString() : withZeroWidthSpaces(handed, opened);
+        bool asIs = opened.empty();
         // An offset in what the engine was handed, in the piece: less the spaces before it.
-        auto inPiece = [&](size_t handed) {
+        auto inPiece = [&](size_t given) {
             size_t lo = 0, hi = opened.size();
             while (lo < hi) {
                 const size_t mid = (lo + hi) / 2;
-                if (opened[mid] + (mid + 1) * kZeroWidthSpaceBytes <= handed)
+                if (opened[mid] + (mid + 1) * kZeroWidthSpaceBytes <= given)
                     lo = mid + 1;
                 else
                     hi = mid;
             }
-            return handed - lo * kZeroWidthSpaceBytes;
+            return given - lo * kZeroWidthSpaceBytes;
         };
         size_t mark = 0;
         if (direction != PANGO_DIRECTION_NEUTRAL && firstStrongDirection(str, from, to) != direction) {
             AttributedString marked(direction == PANGO_DIRECTION_RTL ? "\u200F" : "\u200E", text_.attributesAt(from));
             mark = marked.string().size();
-            marked.append(piece);
+            marked.append(asIs ? handed : piece);
             piece = std::move(marked);
+            asIs = false;
         }
-        LayoutPtr layout = makeLayout(s_, whole ? text_ : piece, UserInterfaceStyle::light);
+        LayoutPtr layout = makeLayout(s_, asIs ? handed : piece, UserInterfaceStyle::light);
         s_.work.bytes -= opened.size() * kZeroWidthSpaceBytes;
         s_.work.breakMarkBytes += opened.size() * kZeroWidthSpaceBytes;
         if (limited_) {

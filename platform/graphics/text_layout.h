@@ -155,6 +155,8 @@ struct TextWork {
     uint64_t largestPiece = 0;
     // Of the break opportunities put into long unbroken runs for the engine (not in `bytes`).
     uint64_t breakMarkBytes = 0;
+    // Of long unbroken runs shaped on one line to find where their lines end (not in `bytes`).
+    uint64_t breakProbeBytes = 0;
 };
 TextWork textWork();
 // Starts the count again (tests and benchmarks).

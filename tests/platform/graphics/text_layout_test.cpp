@@ -377,6 +377,60 @@ TEST(TextLayout, LongParagraphsBreakAsAWholeWouldAcrossPieces) {
     }
 }
 
+// A word longer than a line breaks between characters; the engine is handed break opportunities
+// only near where its lines end (a handful a line, not one before every character), and the
+// lines are still those greedy breaking gives: each fits, none could have taken the next line's
+// first character, and they put back together are the text. In several rooms and sizes, with
+// letters of unlike widths, two-byte letters, a right-to-left word, and a word after and before
+// words.
+TEST(TextLayout, ALongWordGetsBreakOpportunitiesOnlyNearItsLineEnds) {
+    auto cycled = [](const std::string& letters, size_t count) {
+        std::vector<std::string> chars;
+        for (size_t i = 0; i < letters.size(); i += (static_cast<unsigned char>(letters[i]) < 0x80 ? 1 : 2))
+            chars.push_back(letters.substr(i, static_cast<unsigned char>(letters[i]) < 0x80 ? 1 : 2));
+        std::string out;
+        for (size_t i = 0; i < count; ++i) out += chars[(i * 7 + i / chars.size()) % chars.size()];
+        return out;
+    };
+    const std::string latin = cycled("iWmjlMfw.abcdefghijklmnopqrstuvwxyz", 3'000);
+    const std::string cyrillic = cycled("\u0430\u0431\u0432\u0433\u0434\u0435\u0436\u0437\u0438\u0448\u0449", 2'000);
+    const std::string hebrew = cycled("\u05d0\u05d1\u05d2\u05d3\u05d4\u05d5\u05d6\u05e9", 2'000);
+    struct Case {
+        std::string text;
+        double width, size;
+    };
+    const Case cases[] = {
+        {latin, 265, 17},    {latin, 100, 17},
+        {latin, 317.25, 15}, {latin, 700, 17},
+        {latin, 37.3, 17},   {cyrillic, 200.5, 17},
+        {hebrew, 250, 17},   {"Here it comes: " + latin + " and the end", 250, 17},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 24) + " in " + std::to_string(c.width));
+        const TextAttributes a = in(Font::system(c.size));
+        TextLayoutOptions o;
+        o.width = c.width;
+        resetTextWork();
+        const TextLayout layout(AttributedString(c.text, a), o);
+        const TextWork work = textWork();
+        const auto& lines = layout.lines();
+        ASSERT_GT(lines.size(), 3u);
+        std::string joined;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            const size_t end = i + 1 < lines.size() ? lines[i + 1].start : c.text.size();
+            joined += c.text.substr(lines[i].start, end - lines[i].start);
+            EXPECT_LE(lines[i].frame.width(), c.width) << "line " << i;
+            if (i + 1 == lines.size() || c.text[end - 1] == ' ') continue;
+            size_t next = end + 1;
+            while (next < c.text.size() && (static_cast<unsigned char>(c.text[next]) & 0xC0) == 0x80) ++next;
+            EXPECT_GT(sizeOfText(c.text.substr(lines[i].start, next - lines[i].start), a.font).width, c.width)
+                << "line " << i << " could have held one more character";
+        }
+        EXPECT_EQ(joined, c.text);
+        EXPECT_LE(work.breakMarkBytes, 3 * 8 * lines.size()) << lines.size() << " lines";
+    }
+}
+
 // A text changed in a few places and laid out from its earlier layout gets the lines it would
 // get laid out afresh, whatever the change: typed at the end, in the middle, a word shortened at
 // a line's start (it may move up a line), a newline, a paste, a run of another colour, a removal.
