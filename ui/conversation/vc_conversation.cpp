@@ -117,7 +117,7 @@ void VC_Conversation::viewDidLoad() {
     tableView_->setEstimatedRowHeight(0);
     tableView_->contentInsetAdjustmentBehavior = toolkit::ContentInsetAdjustment::Never;
     if (conversationType() == 1 && !isPeeking()) addDoubleTapRecognizer();
-    installAttachmentGestures();
+    makeAttachmentRows();
     if (conversationType() == 1) root->addInteraction(std::make_shared<toolkit::DropInteraction>(pictureTray()));
     toolkit::MenuController::shared().menuItems = {{"\U0001F4DE", "callViaHX:"}, {"\u2709\uFE0F", "smsViaHX:"}};
     if (conversation_ && roles_.conversation.lock())
@@ -180,7 +180,7 @@ void VC_Conversation::viewDidAppear(bool animated) {
 void VC_Conversation::viewWillDisappear(bool animated) {
     HXConversationScreen::viewWillDisappear(animated);
     stopPlayback();
-    stopAwaitingMedia();
+    if (attachments_) attachments_->stopAwaitingMedia();
     if (auto* nav = navigationController())
         if (auto* bar = nav->navigationBar().viewWithTag(kProgressBarTag)) bar->removeFromSuperview();
     if (toolkit::MenuController::shared().isMenuVisible()) toolkit::MenuController::shared().hideMenu();
@@ -201,7 +201,7 @@ void VC_Conversation::viewDidDisappear(bool animated) {
     for (const char* name : {foundation::kApplicationDidEnterBackgroundNotification, kFocusSMSReplyFieldNotification})
         center.removeObserver(this, name);
     HXConversationScreen::viewDidDisappear(animated);
-    forgetAskedThumbnails();
+    if (attachments_) attachments_->forgetAskedThumbnails();
     if (inputToolbar_ && inputToolbar_->textView()->isFirstResponder())
         inputToolbar_->textView()->resignFirstResponder();
     resetDateFormatters();

@@ -239,24 +239,11 @@ void VC_Conversation::addContactToSource(const std::string& source) {
     }
 }
 
-// ---- contact cards, copying the number, the bar's actions, the preview's actions, dragging a
-// picture out and the double tap
+// ---- contact cards, copying the number, the bar's actions, the preview's actions and the double
+// tap
 
-namespace {
-
-toolkit::Point& tapPoint() { return hxConversationScreensShared().lastTapPoint; }
-
-VC_Conversation::PreviewTransitionMaker& previewTransitionMaker() {
-    return hxConversationScreensShared().previewTransitionMaker;
-}
-
-}  // namespace
-
-// The screen's delegates for the cards it shows, the drags out of its bubbles and the preview's
-// transitions; the screen owns them and they reach it weakly.
-class VC_Conversation::ActionDelegates : public system_screens::ContactViewControllerDelegate,
-                                         public toolkit::DragInteractionDelegate,
-                                         public toolkit::TransitioningDelegate {
+// The screen's delegate for the cards it shows; the screen owns it and it reaches the screen weakly.
+class VC_Conversation::ActionDelegates : public system_screens::ContactViewControllerDelegate {
 public:
     explicit ActionDelegates(std::weak_ptr<VC_Conversation> screen) : screen_(std::move(screen)) {}
 
@@ -269,33 +256,8 @@ public:
                                                      const std::optional<services::Contact>& contact) override {
         if (auto screen = screen_.lock()) screen->didCompleteWithContact(card, contact);
     }
-    std::vector<toolkit::DragItemPtr> itemsForBeginning(toolkit::DragInteraction& interaction,
-                                                        toolkit::DragSession& session) override {
-        return itemsFor(interaction, session, nullptr);
-    }
-    std::vector<toolkit::DragItemPtr> itemsForAddingTo(toolkit::DragInteraction& interaction,
-                                                       toolkit::DragSession& session, toolkit::Point) override {
-        return itemsFor(interaction, session, &session);
-    }
-    std::shared_ptr<toolkit::AnimatedTransitioning> animationControllerForPresented(toolkit::ViewController& presented,
-                                                                                    toolkit::ViewController&,
-                                                                                    toolkit::ViewController&) override {
-        auto screen = screen_.lock();
-        return screen ? screen->previewTransition(presented, true) : nullptr;
-    }
-    std::shared_ptr<toolkit::AnimatedTransitioning>
-    animationControllerForDismissed(toolkit::ViewController& dismissed) override {
-        auto screen = screen_.lock();
-        return screen ? screen->previewTransition(dismissed, false) : nullptr;
-    }
 
 private:
-    std::vector<toolkit::DragItemPtr> itemsFor(toolkit::DragInteraction&, toolkit::DragSession& session,
-                                               const toolkit::DragSession* adding) {
-        auto screen = screen_.lock();
-        if (!screen || !screen->tableView_) return {};
-        return screen->dragItemsAt(session.locationInView(screen->tableView_.get()), adding);
-    }
     std::weak_ptr<VC_Conversation> screen_;
 };
 
@@ -631,7 +593,7 @@ void VC_Conversation::removeCallLongPress() {
     callPress_.reset();
 }
 
-// ---- the table's double tap, dragging a picture out, the preview's transition
+// ---- the table's double tap
 
 void VC_Conversation::addDoubleTapRecognizer() {
     if (doubleTap_ || !tableView_ || title() == "Unknown") return;
@@ -646,69 +608,4 @@ void VC_Conversation::addDoubleTapRecognizer() {
 void VC_Conversation::handleDoubleTap(toolkit::GestureRecognizer& recognizer) {
     if (recognizer.state() != toolkit::GestureState::Ended) return;
     openReply(foundation::Notification{});
-}
-
-void VC_Conversation::rememberTapPoint(toolkit::Point inTable) { tapPoint() = inTable; }
-
-toolkit::Point VC_Conversation::lastTapPoint() { return tapPoint(); }
-
-std::shared_ptr<toolkit::DragInteraction> VC_Conversation::makeDragInteraction() {
-    return std::make_shared<toolkit::DragInteraction>(
-        std::shared_ptr<toolkit::DragInteractionDelegate>(actionDelegates()));
-}
-
-std::vector<toolkit::DragItemPtr> VC_Conversation::dragItemsAt(toolkit::Point inTable,
-                                                               const toolkit::DragSession* adding) {
-    if (!tableView_) return {};
-    const auto indexPath = tableView_->indexPathForRowAtPoint(inTable);
-    if (!indexPath) return {};
-    if (adding)
-        for (const auto& item : adding->items)
-            if (const auto* carried = std::any_cast<toolkit::IndexPath>(&item->localObject);
-                carried && *carried == *indexPath)
-                return {};
-    const auto a = attachmentAt(*indexPath);
-    if (!a || !foundation::hasPrefix(a->mimeType, "image/")) return {};
-    auto r = role();
-    auto cache = r ? r->mediaCache() : nullptr;
-    if (!cache) return {};
-    std::optional<foundation::Data> bytes;
-    if (auto original = cache->objectForKey(a->id + "_ORIGINAL"); original && original->value.isData())
-        bytes = original->value.asData();
-    else if (auto thumbnail = cache->objectForKey(a->id); thumbnail && thumbnail->value.isData())
-        bytes = thumbnail->value.asData();
-    if (!bytes) return {};
-    auto image = graphics::Image::fromEncoded(*bytes);
-    if (!image.ok()) return {};
-    auto item = std::make_shared<toolkit::DragItem>(toolkit::ItemProvider::withImage(image.value()));
-    item->localObject = *indexPath;
-    item->previewProvider = [picture = image.value()] {
-        auto preview = std::make_shared<toolkit::ImageView>(picture);
-        preview->setFrame({0, 0, picture->width(), picture->height()});
-        return std::static_pointer_cast<toolkit::View>(preview);
-    };
-    return {item};
-}
-
-void VC_Conversation::setPreviewTransitionMaker(PreviewTransitionMaker maker) {
-    previewTransitionMaker() = std::move(maker);
-}
-
-std::shared_ptr<toolkit::TransitioningDelegate> VC_Conversation::previewTransitioningDelegate() {
-    return actionDelegates();
-}
-
-std::shared_ptr<toolkit::AnimatedTransitioning> VC_Conversation::previewTransition(toolkit::ViewController& controller,
-                                                                                   bool presenting) {
-    auto* nav = dynamic_cast<toolkit::NavigationController*>(&controller);
-    if (!nav || nav->viewControllers().empty() || !nav->viewControllers().front() ||
-        nav->viewControllers().front()->className() != "VC_ImagePreview")
-        return nullptr;
-    toolkit::Point source = lastTapPoint();
-    const toolkit::View* rootView = nullptr;
-    if (auto* window = view()->window())
-        if (auto root = window->rootViewController(); root && root->isViewLoaded()) rootView = root->view().get();
-    if (tableView_ && rootView) source = tableView_->convertPointTo(source, rootView);
-    if (const auto& maker = previewTransitionMaker()) return maker(presenting, source);
-    return makers_.previewTransition ? makers_.previewTransition(presenting, source) : nullptr;
 }

@@ -16,8 +16,6 @@
 namespace {
 
 constexpr const char* kConnectionFailed = "kNetworkConnectionFailedNotification";
-constexpr const char* kDownloadComplete = "downloadComplete";
-constexpr const char* kPreparePlayer = "preparePlayer";
 constexpr double kPositionInterval = 0.1;
 
 void stopPlaybackTimer() {
@@ -157,23 +155,23 @@ void HXVoicemailPlayer::setSpeakerButtonImage() {
                                                   : services::AudioSessionPortOverride::None);
 }
 
-void HXVoicemailPlayer::showDownloadSpinner(const std::string& thenStep) {
+void HXVoicemailPlayer::showDownloadSpinner(Step then) {
     if (views_.playButton) views_.playButton->setHidden(true);
     if (downloadProgress_) downloadProgress_->startAnimating();
-    awaitedStep_ = thenStep;
+    awaitedStep_ = then;
     auto weak = weak_from_this();
     auto& center = foundation::NotificationCenter::defaultCenter();
     // One observation of the id at a time, whichever step comes next.
     center.removeObserver(this, source_.mediaID);
-    center.addObserver(this, source_.mediaID, [weak, thenStep](const foundation::Notification&) {
+    center.addObserver(this, source_.mediaID, [weak, then](const foundation::Notification&) {
         auto self = weak.lock();
         if (!self) return;
-        if (thenStep == kDownloadComplete)
+        if (then == Step::DownloadComplete)
             self->downloadComplete();
         else
             self->preparePlayer();
     });
-    if (thenStep != kDownloadComplete) return;
+    if (then != Step::DownloadComplete) return;
     // A download the user waits for ends with the connection too.
     center.removeObserver(this, kConnectionFailed);
     center.addObserver(this, kConnectionFailed, [weak](const foundation::Notification&) {
@@ -182,7 +180,7 @@ void HXVoicemailPlayer::showDownloadSpinner(const std::string& thenStep) {
 }
 
 void HXVoicemailPlayer::resume() {
-    if (awaitedStep_.empty()) return;
+    if (awaitedStep_ == Step::None) return;
     auto role = source_.conversation.lock();
     const std::string path = role ? role->localURLForMedia(source_.mediaID, "audio/") : std::string();
     if (path.empty() || !foundation::files::exists(path)) {
@@ -201,7 +199,7 @@ void HXVoicemailPlayer::preparePlayer() {
     auto& center = foundation::NotificationCenter::defaultCenter();
     const std::string& id = source_.mediaID;
     center.removeObserver(this, id);
-    awaitedStep_.clear();
+    awaitedStep_ = Step::None;
     if (downloadProgress_) downloadProgress_->stopAnimating();
     if (views_.playButton) views_.playButton->setHidden(false);
 
@@ -238,14 +236,14 @@ void HXVoicemailPlayer::preparePlayer() {
         if (views_.position) views_.position->setEnabled(false);
         if (fetch && !askedForRecordedCall_) {
             askedForRecordedCall_ = true;
-            showDownloadSpinner(kPreparePlayer);
+            showDownloadSpinner(Step::PreparePlayer);
             playback->downloadRecordedCallForID(id);
         }
         return;
     }
     if (views_.position) views_.position->setEnabled(false);
     if (fetch) {
-        showDownloadSpinner(kPreparePlayer);
+        showDownloadSpinner(Step::PreparePlayer);
         playback->downloadVMforID(id);
     }
 }
@@ -276,7 +274,7 @@ void HXVoicemailPlayer::playPressed() {
         startTimer();
         return;
     }
-    showDownloadSpinner(kDownloadComplete);
+    showDownloadSpinner(Step::DownloadComplete);
     if (auto playback = source_.playback.lock()) playback->downloadVMforID(source_.mediaID);
 }
 
@@ -302,7 +300,7 @@ void HXVoicemailPlayer::downloadFailed() {
     auto& center = foundation::NotificationCenter::defaultCenter();
     center.removeObserver(this, kConnectionFailed);
     center.removeObserver(this, source_.mediaID);
-    awaitedStep_.clear();
+    awaitedStep_ = Step::None;
     if (downloadProgress_) downloadProgress_->stopAnimating();
     setPlayButtonImage();
     if (views_.playButton) views_.playButton->setHidden(false);

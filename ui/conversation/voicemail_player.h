@@ -80,9 +80,12 @@ private:
     void wire();
     void setPlayButtonImage();
     void setSpeakerButtonImage();
+    // What follows the file's arrival: the sound starts (the user pressed play) or the player is
+    // only made ready (prefetching); None while no file is waited for.
+    enum class Step { None, DownloadComplete, PreparePlayer };
     // The spinner in the play button's place until the file named by the media id is written;
-    // then the step ("downloadComplete" or "preparePlayer").
-    void showDownloadSpinner(const std::string& thenStep);
+    // then the step.
+    void showDownloadSpinner(Step then);
     void startTimer();
 
     Views views_;
@@ -93,5 +96,5 @@ private:
     bool isScrubbing_ = false;
     int scrubAction_ = 0;
     bool askedForRecordedCall_ = false;
-    std::string awaitedStep_;
+    Step awaitedStep_ = Step::None;
 };

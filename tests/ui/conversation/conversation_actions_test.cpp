@@ -564,7 +564,7 @@ TEST_F(ConversationActions, APictureIsDraggedOutOnceAsItsBestBytes) {
     };
     const std::vector<Case> cases = {{0, 0}, {1, 8}, {2, 40}, {3, 0}};
     for (const auto& k : cases) {
-        auto items = s.dragItemsAt(centre(k.row), nullptr);
+        auto items = s.attachmentRows()->dragItemsAt(centre(k.row), nullptr);
         ASSERT_EQ(items.size(), k.width > 0 ? 1u : 0u) << k.row;
         if (items.empty()) continue;
         ASSERT_TRUE(items[0]->previewProvider);
@@ -573,10 +573,10 @@ TEST_F(ConversationActions, APictureIsDraggedOutOnceAsItsBestBytes) {
         // The same picture joins a session once.
         toolkit::DragSession session;
         session.items = items;
-        EXPECT_TRUE(s.dragItemsAt(centre(k.row), &session).empty()) << k.row;
-        EXPECT_EQ(s.dragItemsAt(centre(k.row == 1 ? 2 : 1), &session).size(), 1u);
+        EXPECT_TRUE(s.attachmentRows()->dragItemsAt(centre(k.row), &session).empty()) << k.row;
+        EXPECT_EQ(s.attachmentRows()->dragItemsAt(centre(k.row == 1 ? 2 : 1), &session).size(), 1u);
     }
-    EXPECT_TRUE(s.dragItemsAt({-5, -5}, nullptr).empty());
+    EXPECT_TRUE(s.attachmentRows()->dragItemsAt({-5, -5}, nullptr).empty());
     // The cells of pictures carry the drag.
     auto cell = s.tableView().cellForRow({0, 1});
     ASSERT_TRUE(cell);
@@ -593,15 +593,15 @@ TEST_F(ConversationActions, OnlyThePicturePreviewIsZoomedFromTheTappedPoint) {
         toolkit::Point source;
     };
     std::vector<Made> made;
-    VC_Conversation::setPreviewTransitionMaker([&](bool presenting, toolkit::Point source) {
+    HXAttachmentRows::setPreviewTransitionMaker([&](bool presenting, toolkit::Point source) {
         made.push_back({presenting, source});
         return std::shared_ptr<toolkit::AnimatedTransitioning>();
     });
     struct Preview : toolkit::ViewController {
         std::string className() const override { return "VC_ImagePreview"; }
     };
-    VC_Conversation::rememberTapPoint({30, 40});
-    auto delegate = s.previewTransitioningDelegate();
+    HXAttachmentRows::rememberTapPoint({30, 40});
+    auto* delegate = s.attachmentRows();
     auto preview = std::make_shared<toolkit::NavigationController>(std::make_shared<Preview>());
     auto other = std::make_shared<toolkit::NavigationController>(std::make_shared<toolkit::ViewController>());
     (void)delegate->animationControllerForPresented(*preview, s, s);
@@ -615,7 +615,7 @@ TEST_F(ConversationActions, OnlyThePicturePreviewIsZoomedFromTheTappedPoint) {
         s.tableView().convertPointTo({30, 40}, harness.window().rootViewController()->view().get());
     EXPECT_EQ(made[0].source.x, expected.x);
     EXPECT_EQ(made[0].source.y, expected.y);
-    VC_Conversation::setPreviewTransitionMaker({});
+    HXAttachmentRows::setPreviewTransitionMaker({});
 }
 
 namespace {
