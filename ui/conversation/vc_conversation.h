@@ -264,6 +264,11 @@ private:
     // Leaving the screen: the sound and the position timer stop.
     void stopPlayback();
     void updateContactInfo();
+    // Adding the number to a contact: where to (the service's or the device's contacts), the
+    // service contact's name, then its phone type.
+    void askWhereToAddContact();
+    void promptServiceContactName();
+    void askPhoneType(const std::string& name, const std::string& number);
     void actionLongPress(toolkit::Point inBar, double barWidth);
     void addNumberCopyGestureRecognizer();
     void showNumberCopy();

@@ -156,87 +156,89 @@ void VC_Conversation::editNote() {
 }
 
 void VC_Conversation::addContactToSource(const std::string& source) {
-    if (!conversation_) return;
-    auto r = role();
-    if (!r) return;
+    if (!conversation_ || !role()) return;
     const std::string number = conversation_->phoneNumber();
-    const std::string sender = conversation_->sender();
     const std::string abName = conversation_->ABName();
     const bool authorized = services::ContactStore::authorizationStatus() == services::AuthorizationStatus::Authorized;
-    auto weak = weakSelf<VC_Conversation>();
     if (source.empty()) {
-        if (authorized && abName.empty() && sender == number) {
-            auto ask = toolkit::AlertController::make(localizedString("Create new Contact"), std::nullopt,
-                                                      toolkit::AlertControllerStyle::Alert);
-            (void)ask->addAction(
-                toolkit::AlertAction::make(localizedString("Cancel"), toolkit::AlertActionStyle::Cancel));
-            (void)ask->addAction(toolkit::AlertAction::make(
-                localizedString("HX Contacts"), toolkit::AlertActionStyle::Default, [weak](toolkit::AlertAction&) {
-                    if (auto self = weak.lock()) self->addContactToSource("HX");
-                }));
-            auto device = toolkit::AlertAction::make(
-                foundation::format(localizedString("%@ Contacts"), toolkit::Device::current().model()),
-                toolkit::AlertActionStyle::Default, [weak](toolkit::AlertAction&) {
-                    if (auto self = weak.lock()) self->addContactToSource("AB");
-                });
-            (void)ask->addAction(device);
-            (void)ask->setPreferredAction(device);
-            present(ask, true);
-            return;
-        }
+        if (authorized && abName.empty() && conversation_->sender() == number) return askWhereToAddContact();
         addContactToSource(authorized && abName.empty() ? "AB" : "HX");
         return;
     }
-    if (source == "HX") {
-        auto prompt = toolkit::AlertController::make(
-            localizedString("Add Contact"), localizedString("Enter a name to add this number to your HX Contacts"),
-            toolkit::AlertControllerStyle::Alert);
-        const std::string prefill = abName.empty() ? std::string() : nameWithoutLabel(abName);
-        const std::string placeholder = conversation_->formattedNumber();
-        (void)prompt->addTextField([prefill, placeholder](toolkit::TextField& field) {
-            field.setPlaceholder(placeholder);
-            field.setText(prefill);
-            field.autocapitalizationType = toolkit::AutocapitalizationType::Words;
-        });
-        // Swipes over the alert move the field's caret.
-        (void)hxcAddGestureNavigationToTextInput(*prompt->textFields().front(), *prompt->view());
-        (void)prompt->addAction(
-            toolkit::AlertAction::make(localizedString("Cancel"), toolkit::AlertActionStyle::Cancel));
-        std::weak_ptr<toolkit::AlertController> weakPrompt = prompt;
-        (void)prompt->addAction(toolkit::AlertAction::make(
-            localizedString("OK"), toolkit::AlertActionStyle::Default,
-            [weak, weakPrompt, number](toolkit::AlertAction&) {
-                auto self = weak.lock();
-                auto p = weakPrompt.lock();
-                if (!self || !p || p->textFields().empty()) return;
-                const std::string name = p->textFields().front()->text();
-                if (name.empty()) return;
-                self->updatedContactName_ = name;
-                auto types = toolkit::AlertController::make(localizedString("Select Phone Type"), std::nullopt,
-                                                            toolkit::AlertControllerStyle::Alert);
-                (void)types->addAction(
-                    toolkit::AlertAction::make(localizedString("Cancel"), toolkit::AlertActionStyle::Cancel));
-                for (const auto& [title, type] :
-                     {std::pair<const char*, const char*>{"Mobile", "MOBILE"}, {"Work", "WORK"}, {"Home", "HOME"}})
-                    (void)types->addAction(toolkit::AlertAction::make(
-                        localizedString(title), toolkit::AlertActionStyle::Default,
-                        [weak, name, number, type = std::string(type)](toolkit::AlertAction&) {
-                            auto screen = weak.lock();
-                            auto role = screen ? screen->role() : nullptr;
-                            if (role) role->addContact(name, number, type);
-                        }));
-                self->present(types, true);
-            }));
-        present(prompt, true);
-        return;
-    }
+    if (source == "HX") return promptServiceContactName();
     if (source == "AB") {
         // A restricted device says so itself; a number that is no phone number offers nothing.
         if (auto a = alerts(); a && a->isABAccessRestricted()) return;
-        auto contact = newDeviceContact(sender, number, conversation_->type(), conversation_->lastMessageText());
+        auto contact =
+            newDeviceContact(conversation_->sender(), number, conversation_->type(), conversation_->lastMessageText());
         if (!contact) return;
         presentContactCard(system_screens::ContactViewController::forUnknownContact(std::move(*contact)), true);
     }
+}
+
+void VC_Conversation::askWhereToAddContact() {
+    auto weak = weakSelf<VC_Conversation>();
+    auto ask = toolkit::AlertController::make(localizedString("Create new Contact"), std::nullopt,
+                                              toolkit::AlertControllerStyle::Alert);
+    (void)ask->addAction(toolkit::AlertAction::make(localizedString("Cancel"), toolkit::AlertActionStyle::Cancel));
+    (void)ask->addAction(toolkit::AlertAction::make(localizedString("HX Contacts"), toolkit::AlertActionStyle::Default,
+                                                    [weak](toolkit::AlertAction&) {
+                                                        if (auto self = weak.lock()) self->addContactToSource("HX");
+                                                    }));
+    auto device = toolkit::AlertAction::make(
+        foundation::format(localizedString("%@ Contacts"), toolkit::Device::current().model()),
+        toolkit::AlertActionStyle::Default, [weak](toolkit::AlertAction&) {
+            if (auto self = weak.lock()) self->addContactToSource("AB");
+        });
+    (void)ask->addAction(device);
+    (void)ask->setPreferredAction(device);
+    present(ask, true);
+}
+
+void VC_Conversation::promptServiceContactName() {
+    const std::string abName = conversation_->ABName();
+    auto prompt = toolkit::AlertController::make(localizedString("Add Contact"),
+                                                 localizedString("Enter a name to add this number to your HX Contacts"),
+                                                 toolkit::AlertControllerStyle::Alert);
+    const std::string prefill = abName.empty() ? std::string() : nameWithoutLabel(abName);
+    const std::string placeholder = conversation_->formattedNumber();
+    (void)prompt->addTextField([prefill, placeholder](toolkit::TextField& field) {
+        field.setPlaceholder(placeholder);
+        field.setText(prefill);
+        field.autocapitalizationType = toolkit::AutocapitalizationType::Words;
+    });
+    // Swipes over the alert move the field's caret.
+    (void)hxcAddGestureNavigationToTextInput(*prompt->textFields().front(), *prompt->view());
+    (void)prompt->addAction(toolkit::AlertAction::make(localizedString("Cancel"), toolkit::AlertActionStyle::Cancel));
+    std::weak_ptr<toolkit::AlertController> weakPrompt = prompt;
+    (void)prompt->addAction(toolkit::AlertAction::make(
+        localizedString("OK"), toolkit::AlertActionStyle::Default,
+        [weak = weakSelf<VC_Conversation>(), weakPrompt, number = conversation_->phoneNumber()](toolkit::AlertAction&) {
+            auto self = weak.lock();
+            auto p = weakPrompt.lock();
+            if (!self || !p || p->textFields().empty()) return;
+            const std::string name = p->textFields().front()->text();
+            if (name.empty()) return;
+            self->updatedContactName_ = name;
+            self->askPhoneType(name, number);
+        }));
+    present(prompt, true);
+}
+
+void VC_Conversation::askPhoneType(const std::string& name, const std::string& number) {
+    auto types = toolkit::AlertController::make(localizedString("Select Phone Type"), std::nullopt,
+                                                toolkit::AlertControllerStyle::Alert);
+    (void)types->addAction(toolkit::AlertAction::make(localizedString("Cancel"), toolkit::AlertActionStyle::Cancel));
+    for (const auto& [title, type] :
+         {std::pair<const char*, const char*>{"Mobile", "MOBILE"}, {"Work", "WORK"}, {"Home", "HOME"}})
+        (void)types->addAction(toolkit::AlertAction::make(
+            localizedString(title), toolkit::AlertActionStyle::Default,
+            [weak = weakSelf<VC_Conversation>(), name, number, type = std::string(type)](toolkit::AlertAction&) {
+                auto screen = weak.lock();
+                auto role = screen ? screen->role() : nullptr;
+                if (role) role->addContact(name, number, type);
+            }));
+    present(types, true);
 }
 
 // ---- contact cards, copying the number, the bar's actions, the preview's actions and the double

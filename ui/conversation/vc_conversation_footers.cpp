@@ -31,15 +31,6 @@ int& sendingProgressPercent() { return hxConversationScreensShared().sendingProg
 
 bool onTabletScreen() { return toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad; }
 
-// The disabled slider's thumb: nothing shows where there is nothing to scrub.
-graphics::ImagePtr emptyImage() {
-    static const graphics::ImagePtr empty = [] {
-        auto pixels = graphics::Bitmap::make(1, 1);
-        return pixels.ok() ? graphics::Image::fromBitmap(pixels.value()) : nullptr;
-    }();
-    return empty;
-}
-
 }  // namespace
 
 // The call footer's layout: the name (two lines: name and number) beside a round picture, and the
@@ -73,46 +64,6 @@ CallFooter makeCallFooter(double width) {
     return f;
 }
 
-// The player's footer: play button, position slider between the two times, speaker button and the
-// download's progress.
-struct PlayMessageFooter {
-    std::shared_ptr<toolkit::View> root;
-    std::shared_ptr<toolkit::Button> playButton;
-    std::shared_ptr<toolkit::Slider> playPosition;
-    std::shared_ptr<toolkit::Label> startTime, endTime;
-    std::shared_ptr<toolkit::Button> speakerButton;
-    std::shared_ptr<toolkit::ProgressView> downloadProgress;
-};
-
-PlayMessageFooter makePlayMessageFooter(double width) {
-    PlayMessageFooter p;
-    p.root = std::make_shared<toolkit::View>(toolkit::Rect{0, 0, width, 60});
-    p.root->setAutoresizingMask(toolkit::kFlexibleWidth);
-    p.playButton = std::make_shared<toolkit::Button>(toolkit::ButtonType::System);
-    p.playButton->setFrame({12, 10, 40, 40});
-    p.startTime = std::make_shared<toolkit::Label>(toolkit::Rect{56, 20, 44, 20});
-    p.endTime = std::make_shared<toolkit::Label>(toolkit::Rect{width - 100, 20, 44, 20});
-    p.endTime->setAutoresizingMask(toolkit::kFlexibleLeftMargin);
-    for (auto* label : {p.startTime.get(), p.endTime.get()}) {
-        label->setFont(graphics::Font::monospacedDigitSystem(12));
-        label->setTextAlignment(toolkit::TextAlignment::center);
-        label->setText("0:00");
-    }
-    p.playPosition = std::make_shared<toolkit::Slider>();
-    p.playPosition->setFrame({100, 15, width - 200, 30});
-    p.playPosition->setAutoresizingMask(toolkit::kFlexibleWidth);
-    p.speakerButton = std::make_shared<toolkit::Button>(toolkit::ButtonType::System);
-    p.speakerButton->setFrame({width - 52, 10, 45, 40});
-    p.speakerButton->setAutoresizingMask(toolkit::kFlexibleLeftMargin);
-    p.downloadProgress = std::make_shared<toolkit::ProgressView>();
-    p.downloadProgress->setFrame({100, 50, width - 200, 2});
-    p.downloadProgress->setAutoresizingMask(toolkit::kFlexibleWidth);
-    for (const auto& v : std::vector<std::shared_ptr<toolkit::View>>{p.playButton, p.startTime, p.playPosition,
-                                                                     p.endTime, p.speakerButton, p.downloadProgress})
-        p.root->addSubview(v);
-    return p;
-}
-
 void VC_Conversation::addFooterView() {
     if (!tableView_) return;
     if (!isPeeking() && !tableView_->tableFooterView() && !footerView_) {
@@ -131,7 +82,7 @@ void VC_Conversation::addFooterView() {
             contactName_->setFont(graphics::Font::system(font->pointSize(), contactName_->font().weight()));
         const bool recorded = conversation_ && conversation_->type() == 4;
         if (conversationType() == 2 || recorded) {
-            PlayMessageFooter player = makePlayMessageFooter(width);
+            auto player = HXVoicemailPlayer::makeFooter(width, view()->backgroundColor());
             playMessageView_ = player.root;
             playMessageView_->setTag(kPlayerTag);
             const double gap = onTabletScreen() ? 15 : 0;
@@ -139,26 +90,8 @@ void VC_Conversation::addFooterView() {
             playMessageView_->setFrame(
                 {playMessageView_->frame().minX(), footerHeight + gap, width, playMessageView_->frame().height()});
             footerView_->setFrame({0, 0, width, footerHeight + playMessageView_->frame().height() + gap});
-            player.startTime->setBackgroundColor(view()->backgroundColor());
-            player.endTime->setBackgroundColor(view()->backgroundColor());
-            player.playPosition->minimumTrackTintColor = graphics::Color::systemBlue();
-            player.playPosition->setThumbImage(graphics::imageNamed("Knob"), toolkit::kStateNormal);
-            player.playPosition->setThumbImage(emptyImage(), toolkit::kStateDisabled);
-            // Until the player is ready there is nothing to scrub.
-            player.playPosition->setEnabled(false);
-            player.playButton->setTintColor(graphics::Color::systemBlue());
             footerView_->addSubview(playMessageView_);
-            // A phone with a microphone plays through the ear piece or a headset as a call does.
-            auto& session = services::AudioSession::shared();
-            if (!onTabletScreen() && session.isInputAvailable())
-                (void)session.setCategory(services::kAudioSessionCategoryPlayAndRecord,
-                                          services::kAudioSessionCategoryOptionAllowBluetooth);
-            player.speakerButton->setTintColor(graphics::Color::systemBlue());
-            makeVoicemailPlayer({.playButton = player.playButton,
-                                 .position = player.playPosition,
-                                 .startTime = player.startTime,
-                                 .endTime = player.endTime,
-                                 .speakerButton = player.speakerButton});
+            makeVoicemailPlayer(std::move(player.views));
         }
         if (conversationType() == 1) addReplyBar();
         footerView_->setTag(kFooterTag);

@@ -39,6 +39,17 @@ graphics::AttributedString letterpressed(const std::string& text, const toolkit:
     return {text, attributes};
 }
 
+bool playerOnTablet() { return toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad; }
+
+// The disabled slider's thumb: nothing shows where there is nothing to scrub.
+graphics::ImagePtr emptyImage() {
+    static const graphics::ImagePtr empty = [] {
+        auto pixels = graphics::Bitmap::make(1, 1);
+        return pixels.ok() ? graphics::Image::fromBitmap(pixels.value()) : nullptr;
+    }();
+    return empty;
+}
+
 // The player's buttons: symbols at 30 points from system 13, the app's own drawings, tinted as
 // the button is, before it.
 graphics::ImagePtr playerImage(const char* symbol, const char* drawing) {
@@ -48,6 +59,49 @@ graphics::ImagePtr playerImage(const char* symbol, const char* drawing) {
 }
 
 }  // namespace
+
+HXVoicemailPlayer::Footer HXVoicemailPlayer::makeFooter(double width,
+                                                        const std::optional<graphics::Color>& background) {
+    Footer f;
+    auto& v = f.views;
+    f.root = std::make_shared<toolkit::View>(toolkit::Rect{0, 0, width, 60});
+    f.root->setAutoresizingMask(toolkit::kFlexibleWidth);
+    v.playButton = std::make_shared<toolkit::Button>(toolkit::ButtonType::System);
+    v.playButton->setFrame({12, 10, 40, 40});
+    v.startTime = std::make_shared<toolkit::Label>(toolkit::Rect{56, 20, 44, 20});
+    v.endTime = std::make_shared<toolkit::Label>(toolkit::Rect{width - 100, 20, 44, 20});
+    v.endTime->setAutoresizingMask(toolkit::kFlexibleLeftMargin);
+    for (auto* label : {v.startTime.get(), v.endTime.get()}) {
+        label->setFont(graphics::Font::monospacedDigitSystem(12));
+        label->setTextAlignment(toolkit::TextAlignment::center);
+        label->setText("0:00");
+        label->setBackgroundColor(background);
+    }
+    v.position = std::make_shared<toolkit::Slider>();
+    v.position->setFrame({100, 15, width - 200, 30});
+    v.position->setAutoresizingMask(toolkit::kFlexibleWidth);
+    v.speakerButton = std::make_shared<toolkit::Button>(toolkit::ButtonType::System);
+    v.speakerButton->setFrame({width - 52, 10, 45, 40});
+    v.speakerButton->setAutoresizingMask(toolkit::kFlexibleLeftMargin);
+    auto progress = std::make_shared<toolkit::ProgressView>();
+    progress->setFrame({100, 50, width - 200, 2});
+    progress->setAutoresizingMask(toolkit::kFlexibleWidth);
+    for (const auto& view : std::vector<std::shared_ptr<toolkit::View>>{v.playButton, v.startTime, v.position,
+                                                                        v.endTime, v.speakerButton, progress})
+        f.root->addSubview(view);
+    v.position->minimumTrackTintColor = graphics::Color::systemBlue();
+    v.position->setThumbImage(graphics::imageNamed("Knob"), toolkit::kStateNormal);
+    v.position->setThumbImage(emptyImage(), toolkit::kStateDisabled);
+    // Until the player is ready there is nothing to scrub.
+    v.position->setEnabled(false);
+    v.playButton->setTintColor(graphics::Color::systemBlue());
+    v.speakerButton->setTintColor(graphics::Color::systemBlue());
+    auto& session = services::AudioSession::shared();
+    if (!playerOnTablet() && session.isInputAvailable())
+        (void)session.setCategory(services::kAudioSessionCategoryPlayAndRecord,
+                                  services::kAudioSessionCategoryOptionAllowBluetooth);
+    return f;
+}
 
 HXVoicemailPlayer::HXVoicemailPlayer(Views views, Source source)
     : views_(std::move(views)), source_(std::move(source)) {}
@@ -135,7 +189,7 @@ void HXVoicemailPlayer::setSpeakerButtonImage() {
     auto& session = services::AudioSession::shared();
     const toolkit::Rect frame = button->frame();
     // On a tablet, or a phone without a microphone, the sound has one way out: no button, no room.
-    if (toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad || !session.isInputAvailable()) {
+    if (playerOnTablet() || !session.isInputAvailable()) {
         button->setAlpha(0);
         button->setEnabled(false);
         button->setFrame({frame.minX(), frame.minY(), 0, frame.height()});

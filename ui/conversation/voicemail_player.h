@@ -11,9 +11,11 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/roles/screen_roles.h"
+#include "platform/graphics/color.h"
 #include "platform/services/audio_player.h"
 
 namespace toolkit {
@@ -21,6 +23,7 @@ class ActivityIndicatorView;
 class Button;
 class Label;
 class Slider;
+class View;
 }  // namespace toolkit
 
 class HXVoicemailPlayer final : public services::AudioPlayerDelegate,
@@ -45,6 +48,15 @@ public:
         std::weak_ptr<HXPlaybackRole> playback;
         std::weak_ptr<HXAlertsRole> alerts;
     };
+    // The footer under a voicemail or a recorded call, width wide on a background of colour: the
+    // play button, the position slider between the two times, the speaker button and the
+    // download's progress, disabled until a player is made over them. A phone with a microphone
+    // then plays through the ear piece or a headset, as a call does.
+    struct Footer {
+        std::shared_ptr<toolkit::View> root;
+        Views views;
+    };
+    static Footer makeFooter(double width, const std::optional<graphics::Color>& background);
     // Wired to its views (the spinner takes the play button's place while the audio downloads);
     // the file is opened, or asked for when prefetching.
     static std::shared_ptr<HXVoicemailPlayer> make(Views views, Source source);
