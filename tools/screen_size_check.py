@@ -63,7 +63,6 @@ def function_named(head):
         head = initializer_list_head(head)
         if head is None:
             return None
-    # A member initializer's brace (b_{y}) was taken for the body: the head ends in its name.
     paren = head.find("(")
     match = re.search(r"(~?[A-Za-z_]\w*(?:\s*::\s*~?\w+)*|operator\s*\S+?)\s*$", head[:paren])
     return match.group(1).replace(" ", "") if match else None
@@ -90,6 +89,10 @@ def functions(text):
                 head_start = i
                 continue
             end = matching_brace(text, i)
+            if not FUNCTION_TAIL.search(head.strip()) and re.search(r"\w\s*$", head):
+                # A member's brace initializer in a constructor's list (b_{y}): the body is further on.
+                i = end + 1
+                continue
             name_at = head_start + head.rfind(name.split("::")[-1], 0, head.find("(") if "(" in head else None)
             found.append((name, text.count("\n", 0, name_at) + 1, text.count("\n", 0, end) + 1))
             i = end + 1
