@@ -362,7 +362,7 @@ private:
     std::shared_ptr<HXCInputToolbar> inputToolbar_;
     std::shared_ptr<HXPictureTray> pictures_;
 
-    // ---- contact cards, gestures and dragging (vc_conversation_actions.cpp)
+    // ---- contact cards and gestures (vc_conversation_actions.cpp)
     class ActionDelegates;
     std::shared_ptr<ActionDelegates> actionDelegates();
     // What the action codes do from the bar's menu (menu; but editing the note) or the preview.
