@@ -18,13 +18,12 @@ import re
 import sys
 
 from app_object_check import ParseError, class_of, declarations, strip_comments_and_strings
-from ceilings import over_ceilings, read_counts
+from ceilings import check_ceilings
 
 CLASS = "VC_Conversation"
 HEADER = "ui/conversation/vc_conversation.h"
 CLASS_FILES = "ui/conversation/vc_conversation*"
 FOLDER = "ui/conversation"
-KEYS = ("lines", "public", "longest")
 
 SCOPE_HEAD = re.compile(r"\b(namespace|class|struct|union|enum)\b|\bextern\s*\"\"\s*$")
 # What may follow a function's parameter list before its body.
@@ -157,19 +156,12 @@ def main(argv=None):
     if not args.check:
         return 0
     count_path = args.count or os.path.join(root, "tools", "screen_size_count.txt")
-    try:
-        allowed = read_counts(count_path, KEYS)
-    except (OSError, ValueError) as e:
-        print(f"screen_size_check: {e}", file=sys.stderr)
-        return 2
-    failed = over_ceilings("screen_size_check",
-                           (("lines", lines, f"lines in {CLASS}'s files"),
-                            ("public", len(public), f"public declarations of {CLASS}"),
-                            ("longest", longest[0], f"lines in the longest function of {FOLDER} ({longest[1]})")),
-                           allowed, "give the work to a component the screen owns, or split the function into "
-                           "named steps", count_path, root)
-    return 1 if failed else 0
-
+    return check_ceilings("screen_size_check",
+                          (("lines", lines, f"lines in {CLASS}'s files"),
+                           ("public", len(public), f"public declarations of {CLASS}"),
+                           ("longest", longest[0], f"lines in the longest function of {FOLDER} ({longest[1]})")),
+                          "give the work to a component the screen owns, or split the function into named steps",
+                          count_path, root)
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -178,6 +178,9 @@ private:
     // The menus' actions, which reach the rows weakly (the menu may outlive the screen).
     static toolkit::MenuPtr pictureActions(const std::weak_ptr<HXAttachmentRows>& weak, const foundation::Data& data,
                                            const HXAttachment& a, toolkit::IndexPath indexPath);
+    static std::shared_ptr<toolkit::MenuAction> reloadAction(const std::string& title,
+                                                             const std::weak_ptr<HXAttachmentRows>& weak,
+                                                             const HXAttachment& a, toolkit::IndexPath indexPath);
     static toolkit::MenuPtr videoActions(const std::weak_ptr<HXAttachmentRows>& weak, const std::string& path,
                                          const HXAttachment& a, toolkit::IndexPath indexPath);
 

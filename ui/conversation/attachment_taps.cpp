@@ -386,6 +386,19 @@ toolkit::ContextMenuConfigurationPtr HXAttachmentRows::contextMenu(toolkit::Inde
     return nullptr;
 }
 
+// A menu's "Reload": the row's media goes and the row asks for it again.
+std::shared_ptr<toolkit::MenuAction> HXAttachmentRows::reloadAction(const std::string& title,
+                                                                    const std::weak_ptr<HXAttachmentRows>& weak,
+                                                                    const HXAttachment& a,
+                                                                    toolkit::IndexPath indexPath) {
+    return menuAction(
+        title, "arrow.counterclockwise",
+        [weak, a, indexPath](toolkit::MenuAction&) {
+            if (auto self = weak.lock()) self->reload(indexPath, a);
+        },
+        toolkit::kMenuElementDestructive);
+}
+
 toolkit::ContextMenuConfigurationPtr HXAttachmentRows::pictureMenu(const HXAttachment& a,
                                                                    toolkit::IndexPath indexPath) {
     auto r = role();
@@ -427,13 +440,7 @@ toolkit::MenuPtr HXAttachmentRows::pictureActions(const std::weak_ptr<HXAttachme
             self->presentShareSheet(std::move(items));
         }
     });
-    auto reload = menuAction(
-        "Reload Image", "arrow.counterclockwise",
-        [weak, a, indexPath](toolkit::MenuAction&) {
-            if (auto self = weak.lock()) self->reload(indexPath, a);
-        },
-        toolkit::kMenuElementDestructive);
-    return toolkit::Menu::make("", {copy, save, share, reload});
+    return toolkit::Menu::make("", {copy, save, share, reloadAction("Reload Image", weak, a, indexPath)});
 }
 
 toolkit::ContextMenuConfigurationPtr HXAttachmentRows::videoMenu(const HXAttachment& a, toolkit::IndexPath indexPath) {
@@ -466,13 +473,7 @@ toolkit::MenuPtr HXAttachmentRows::videoActions(const std::weak_ptr<HXAttachment
                                     self->presentShareSheet(std::move(items));
                                 }
                             });
-    auto reload = menuAction(
-        "Reload Video", "arrow.counterclockwise",
-        [weak, a, indexPath](toolkit::MenuAction&) {
-            if (auto self = weak.lock()) self->reload(indexPath, a);
-        },
-        toolkit::kMenuElementDestructive);
-    return toolkit::Menu::make("", {copy, share, reload});
+    return toolkit::Menu::make("", {copy, share, reloadAction("Reload Video", weak, a, indexPath)});
 }
 
 void HXAttachmentRows::willPerformPreviewAction(toolkit::ContextMenuCommitAnimator& animator) {
