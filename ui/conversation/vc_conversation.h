@@ -26,6 +26,7 @@
 #include "platform/toolkit/previewing.h"
 #include "platform/toolkit/table_view.h"
 #include "ui/conversation/attachment_rows.h"
+#include "ui/conversation/contact_header.h"
 #include "ui/conversation/conversation_attachment.h"
 #include "ui/conversation/voicemail_player.h"
 #include "ui/widgets/conversation_action_items.h"
@@ -87,7 +88,6 @@ public:
 
     static constexpr const char* kActivityType = "com.hxconnect.activity_reply";
     static constexpr long kProgressBarTag = 999;
-    static constexpr long kAddContactTag = 3;
     static constexpr size_t kSegmentLength = 160;
     static const toolkit::KeyCommand kSendCommand;
 
@@ -174,9 +174,9 @@ public:
     static int sendingProgress();
     static int progressStep(size_t pictures);
     std::shared_ptr<toolkit::View> footerView() const { return footerView_; }
-    toolkit::Label* contactName() const { return contactName_.get(); }
-    toolkit::ImageView* contactImage() const { return contactImage_.get(); }
-    toolkit::Button* addContactButton() const { return addContact_.get(); }
+    // The other party's contact header (HXContactHeader), made with the view; its views are the
+    // call footer's.
+    HXContactHeader* contactHeader() const { return contactHeader_.get(); }
 
     // ---- voicemail and recording playback: the player the screen owns (HXVoicemailPlayer), made
     // with the player's footer (vc_conversation_player.cpp); none for other conversations
@@ -213,26 +213,10 @@ public:
     void inputToolbarTextViewDidEndEditing(HXCInputToolbar& toolbar, HXCExpandingTextView& textView) override;
     void viewWillTransitionToSize(toolkit::Size size, toolkit::TransitionCoordinator* coordinator) override;
 
-    // ---- actions and contacts (vc_conversation_actions.cpp)
+    // ---- actions (vc_conversation_actions.cpp)
     void showActions();
     void editNote();
-    void addContactToSource(const std::string& source);
-    // What the add button's service prompt starts with: the contact name without its label.
-    static std::string nameWithoutLabel(const std::string& abName);
-    // The URL a contact card's "Call" opens for a number (skipDialpad and the call method's name).
-    static std::string callURLForNumber(const std::string& number, bool skipDialpad, const std::string& methodName);
-    // The label of a number the add button adds to the device's contacts.
-    static std::string phoneLabelFor(int64_t type, const std::string& lastMessageText);
-    // The contact "AB" adds: the service's name split at its first space into given and family
-    // name (a name that is the number itself is left out), the one number with its label; none
-    // when the number is not a phone number.
-    static std::optional<services::Contact> newDeviceContact(const std::string& sender, const std::string& phoneNumber,
-                                                             int64_t type, const std::string& lastMessageText);
     bool canBecomeFirstResponder() const override { return true; }
-    // The device's card of the conversation's contact (sender: the title button, else the picture).
-    void openContact(const toolkit::View* sender);
-    // The card the screen presented or pushed last (none once it went).
-    std::shared_ptr<system_screens::ContactViewController> contactCard() const { return contactCard_.lock(); }
     std::vector<toolkit::PreviewAction> previewActionItems() const override;
     // The double tap on the table opens the reply; a single tap on the table waits for it to fail.
     const std::shared_ptr<toolkit::TapGestureRecognizer>& doubleTapRecognizer() const { return doubleTap_; }
@@ -263,20 +247,8 @@ private:
     void removeSendingProgress();
     // Leaving the screen: the sound and the position timer stop.
     void stopPlayback();
-    void updateContactInfo();
-    // Adding the number to a contact: where to (the service's or the device's contacts), the
-    // service contact's name, then its phone type.
-    void askWhereToAddContact();
-    void promptServiceContactName();
-    void askPhoneType(const std::string& name, const std::string& number);
     void actionLongPress(toolkit::Point inBar, double barWidth);
-    void addNumberCopyGestureRecognizer();
-    void showNumberCopy();
-    void dismissContactsViewController();
-    bool shouldPerformDefaultActionForContactProperty(system_screens::ContactViewController& card,
-                                                      const system_screens::ContactProperty& property);
-    void didCompleteWithContact(system_screens::ContactViewController& card,
-                                const std::optional<services::Contact>& contact);
+    void makeContactHeader();
     // The navigation bar's actions button: a menu from 14 on, the options popover before.
     void installActionsButton();
     toolkit::MenuPtr actionsMenu();
@@ -341,11 +313,7 @@ private:
     std::shared_ptr<toolkit::View> noteView_;
     std::shared_ptr<toolkit::View> footerView_;
     std::shared_ptr<toolkit::View> playMessageView_;
-    std::shared_ptr<toolkit::Label> contactName_;
-    std::shared_ptr<toolkit::ImageView> contactImage_;
-    std::shared_ptr<toolkit::Button> addContact_;
     std::vector<uint64_t> conversationObservers_;
-    std::string updatedContactName_;
     std::string replyText_;
     bool observing_ = false;
     // A message came at the end of the rows: it is scrolled into view when the change is in.
@@ -357,24 +325,13 @@ private:
     bool sendingReply_ = false;
     // Pictures of the reply being sent: the progress steps by them.
     size_t sendingImages_ = 0;
-    bool addContactHidden_ = false;
-    bool contactImageIsButton_ = false;
     std::shared_ptr<HXCInputToolbar> inputToolbar_;
     std::shared_ptr<HXPictureTray> pictures_;
 
-    // ---- contact cards and gestures (vc_conversation_actions.cpp)
-    class ActionDelegates;
-    std::shared_ptr<ActionDelegates> actionDelegates();
+    // ---- the contact header and the gestures (vc_conversation_actions.cpp)
+    std::shared_ptr<HXContactHeader> contactHeader_;
     // What the action codes do from the bar's menu (menu; but editing the note) or the preview.
     HXConversationActionSource actionSource(bool menu) const;
-    // Sets the card up; an unknown contact's card is presented, a known one's pushed on the phone
-    // (none returned) or handed back in a popover's navigation controller for the caller to show.
-    std::shared_ptr<toolkit::NavigationController>
-    presentContactCard(const std::shared_ptr<system_screens::ContactViewController>& card, bool unknown);
-    void openURLForNumber(const std::string& number);
-    std::shared_ptr<ActionDelegates> actionDelegates_;
-    std::weak_ptr<system_screens::ContactViewController> contactCard_;
-    std::shared_ptr<toolkit::LongPressGestureRecognizer> numberCopyPress_;
     std::shared_ptr<toolkit::LongPressGestureRecognizer> callPress_;
     std::shared_ptr<toolkit::TapGestureRecognizer> doubleTap_;
     bool menuBuilt_ = false;

@@ -1,4 +1,4 @@
-// The footers under the bubbles: the call footer with the other party's contact header ("CallFooter")
+// The footers under the bubbles: the call footer, the other party's contact header (HXContactHeader),
 // and, for a voicemail or a recorded call, the player's footer ("PlayMessageFooter") below it; the
 // table's insets, the reply field's line limit, the keyboard, and the sending progress bar in the
 // navigation bar.
@@ -20,7 +20,6 @@
 #include "platform/toolkit/window.h"
 #include "ui/conversation/conversation_screens_shared.h"
 #include "ui/conversation/vc_conversation.h"
-#include "ui/widgets/default_contact_image.h"
 
 namespace {
 
@@ -33,53 +32,11 @@ bool onTabletScreen() { return toolkit::Device::current().screen().idiom == tool
 
 }  // namespace
 
-// The call footer's layout: the name (two lines: name and number) beside a round picture, and the
-// add-to-contacts button at the right.
-struct CallFooter {
-    std::shared_ptr<toolkit::View> root;
-    std::shared_ptr<toolkit::Label> contactName;
-    std::shared_ptr<toolkit::ImageView> contactImage;
-    std::shared_ptr<toolkit::Button> addContact;
-};
-
-CallFooter makeCallFooter(double width) {
-    CallFooter f;
-    f.root = std::make_shared<toolkit::View>(toolkit::Rect{0, 0, width, 76});
-    f.root->setAutoresizingMask(toolkit::kFlexibleWidth);
-    f.contactImage = std::make_shared<toolkit::ImageView>();
-    f.contactImage->setFrame({16, 10, 56, 56});
-    f.contactImage->setClipsToBounds(true);
-    f.contactImage->layer().cornerRadius = 28;
-    f.contactName = std::make_shared<toolkit::Label>(toolkit::Rect{84, 10, width - 84 - 60, 56});
-    f.contactName->setNumberOfLines(2);
-    f.contactName->setTextColor(graphics::Color::label());
-    f.addContact = std::make_shared<toolkit::Button>(toolkit::ButtonType::ContactAdd);
-    f.addContact->setTag(VC_Conversation::kAddContactTag);
-    f.addContact->setFrame({width - 52, 23, 30, 30});
-    f.addContact->setAutoresizingMask(toolkit::kFlexibleLeftMargin);
-    f.addContact->accessibility().label = localizedString("Add Contact");
-    f.root->addSubview(f.contactImage);
-    f.root->addSubview(f.contactName);
-    f.root->addSubview(f.addContact);
-    return f;
-}
-
 void VC_Conversation::addFooterView() {
     if (!tableView_) return;
     if (!isPeeking() && !tableView_->tableFooterView() && !footerView_) {
         const double width = view()->bounds().width();
-        CallFooter footer = makeCallFooter(width);
-        footerView_ = footer.root;
-        contactName_ = footer.contactName;
-        contactImage_ = footer.contactImage;
-        addContact_ = footer.addContact;
-        addContact_->addAction(
-            [weak = weakSelf<VC_Conversation>()](toolkit::Control&, const toolkit::Event*) {
-                if (auto self = weak.lock()) self->addContactToSource("");
-            },
-            toolkit::kTouchUpInside);
-        if (auto font = graphics::HXCFont::HXCFontForType(4))
-            contactName_->setFont(graphics::Font::system(font->pointSize(), contactName_->font().weight()));
+        footerView_ = contactHeader_->makeView(width);
         const bool recorded = conversation_ && conversation_->type() == 4;
         if (conversationType() == 2 || recorded) {
             auto player = HXVoicemailPlayer::makeFooter(width, view()->backgroundColor());
