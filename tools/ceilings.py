@@ -29,3 +29,14 @@ def over_ceilings(tool, rows, allowed, advice, count_path, root):
             print(f"{tool}: {number} {what}, fewer than {allowed[key]}: lower {os.path.relpath(count_path, root)}",
                   file=sys.stderr)
     return failed
+
+
+def check_ceilings(tool, rows, advice, count_path, root):
+    """The exit status of a ratchet: 2 when the ceiling file cannot be read, 1 when a count passed
+    its ceiling, else 0 (said as over_ceilings says it). rows: (key, number found, what is counted)."""
+    try:
+        allowed = read_counts(count_path, [key for key, _, _ in rows])
+    except (OSError, ValueError) as e:
+        print(f"{tool}: {e}", file=sys.stderr)
+        return 2
+    return 1 if over_ceilings(tool, rows, allowed, advice, count_path, root) else 0

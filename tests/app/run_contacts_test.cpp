@@ -126,8 +126,10 @@ TEST_F(RunContacts, ADemoContactNamesARunThreadAndAContactAddedFromAConversation
     // A number nobody names: added to the device as a new contact through the card.
     auto* conversation = open(unnamedNumber);
     ASSERT_TRUE(conversation) << harness.outline();
-    ASSERT_TRUE(conversation->addContactButton() && !conversation->addContactButton()->isHidden()) << harness.outline();
-    ASSERT_TRUE(harness.tap(*conversation->addContactButton()));
+    ASSERT_TRUE(conversation->contactHeader()->addContactButton() &&
+                !conversation->contactHeader()->addContactButton()->isHidden())
+        << harness.outline();
+    ASSERT_TRUE(harness.tap(*conversation->contactHeader()->addContactButton()));
     harness.settle();
     ASSERT_TRUE(harness.visibleAlert()) << harness.outline();
     ASSERT_TRUE(harness.tapAlertAction("iPhone Contacts")) << harness.outline();

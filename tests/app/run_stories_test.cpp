@@ -118,10 +118,11 @@ protected:
 TEST_F(RunStories, AVoicemailOfTheRunsServicePlaysItsDecodedSoundToTheDevice) {
     auto* conversation = openFirstRow<VC_Conversation>(2);
     ASSERT_TRUE(conversation) << toolkit::outline(harness.window());
-    ASSERT_TRUE(conversation->playButton());
-    ASSERT_TRUE(harness.tap(*conversation->playButton()));
-    ASSERT_TRUE(until([&] { return conversation->isPlaying() && conversation->player(); }));
-    const auto& player = conversation->player();
+    ASSERT_TRUE(conversation->voicemailPlayer()->views().playButton.get());
+    ASSERT_TRUE(harness.tap(*conversation->voicemailPlayer()->views().playButton.get()));
+    ASSERT_TRUE(until(
+        [&] { return conversation->voicemailPlayer()->isPlaying() && conversation->voicemailPlayer()->player(); }));
+    const auto& player = conversation->voicemailPlayer()->player();
     EXPECT_NEAR(player->duration(), 65.16, 0.05) << "the service's real audio, not its placeholder";
     ASSERT_FALSE(sound->starts.empty());
     const auto& started = sound->starts.back();
@@ -130,7 +131,7 @@ TEST_F(RunStories, AVoicemailOfTheRunsServicePlaysItsDecodedSoundToTheDevice) {
     EXPECT_EQ(started.sound.rate, 8000);
     EXPECT_EQ(started.sound.samples, player->sound().samples);
     EXPECT_EQ(started.sound.frames(), static_cast<size_t>(std::llround(player->duration() * 8000)));
-    ASSERT_TRUE(harness.tap(*conversation->playButton()));  // "Stop"
+    ASSERT_TRUE(harness.tap(*conversation->voicemailPlayer()->views().playButton.get()));  // "Stop"
     EXPECT_FALSE(sound->stops.empty());
     EXPECT_EQ(sound->stops.back(), player.get());
 }

@@ -102,6 +102,7 @@ void VC_Conversation::viewDidLoad() {
     tableView_->setAutoresizingMask(toolkit::kFlexibleWidth | toolkit::kFlexibleHeight);
     tableView_->setBackgroundColor(graphics::Color::systemGroupedBackground());
     const toolkit::Size made = root->bounds().size;
+    makeContactHeader();
     addFooterView();
     // Placing the table below the bar may lay the stack out, which sizes this view before the
     // table is inside it: the table takes the change as it would have inside it.
@@ -117,7 +118,7 @@ void VC_Conversation::viewDidLoad() {
     tableView_->setEstimatedRowHeight(0);
     tableView_->contentInsetAdjustmentBehavior = toolkit::ContentInsetAdjustment::Never;
     if (conversationType() == 1 && !isPeeking()) addDoubleTapRecognizer();
-    installAttachmentGestures();
+    makeAttachmentRows();
     if (conversationType() == 1) root->addInteraction(std::make_shared<toolkit::DropInteraction>(pictureTray()));
     toolkit::MenuController::shared().menuItems = {{"\U0001F4DE", "callViaHX:"}, {"\u2709\uFE0F", "smsViaHX:"}};
     if (conversation_ && roles_.conversation.lock())
@@ -140,7 +141,7 @@ void VC_Conversation::viewWillAppear(bool animated) {
     if (voicemail_) voicemail_->resume();
     reloadTable();
     scrollToBottomWithAnimation(false);
-    updateContactInfo();
+    contactHeader_->update();
     if (!isPeeking() && conversation_ && !conversation_->isRead())
         foundation::NotificationCenter::defaultCenter().post(
             "kSMSActiveConversationMessageReceived", std::make_shared<std::string>(conversation_->conversationID()));
@@ -180,7 +181,7 @@ void VC_Conversation::viewDidAppear(bool animated) {
 void VC_Conversation::viewWillDisappear(bool animated) {
     HXConversationScreen::viewWillDisappear(animated);
     stopPlayback();
-    stopAwaitingMedia();
+    if (attachments_) attachments_->stopAwaitingMedia();
     if (auto* nav = navigationController())
         if (auto* bar = nav->navigationBar().viewWithTag(kProgressBarTag)) bar->removeFromSuperview();
     if (toolkit::MenuController::shared().isMenuVisible()) toolkit::MenuController::shared().hideMenu();
@@ -201,7 +202,7 @@ void VC_Conversation::viewDidDisappear(bool animated) {
     for (const char* name : {foundation::kApplicationDidEnterBackgroundNotification, kFocusSMSReplyFieldNotification})
         center.removeObserver(this, name);
     HXConversationScreen::viewDidDisappear(animated);
-    forgetAskedThumbnails();
+    if (attachments_) attachments_->forgetAskedThumbnails();
     if (inputToolbar_ && inputToolbar_->textView()->isFirstResponder())
         inputToolbar_->textView()->resignFirstResponder();
     resetDateFormatters();
@@ -227,9 +228,7 @@ void VC_Conversation::fontsUpdated() {
         if (auto font = graphics::HXCFont::HXCFontForType(5)) inputToolbar_->textView()->setFont(*font);
         remeasureReply();
     }
-    if (contactName_)
-        if (auto font = graphics::HXCFont::HXCFontForType(4))
-            contactName_->setFont(graphics::Font::system(font->pointSize(), contactName_->font().weight()));
+    if (contactHeader_) contactHeader_->updateFont();
 }
 
 void VC_Conversation::addObservers() {
@@ -240,7 +239,7 @@ void VC_Conversation::addObservers() {
     // The contacts are read on a background queue, which tells of them from there.
     center.addObserver(this, kContactsCacheUpdatedNotification, [weak](const foundation::Notification&) {
         dispatch::Queue::main()->async([weak] {
-            if (auto self = weak.lock()) self->updateContactInfo();
+            if (auto self = weak.lock(); self && self->contactHeader_) self->contactHeader_->update();
         });
     });
     // The rows follow the row model (messages), the answers of the pages asked for (older pages)
@@ -303,9 +302,9 @@ void VC_Conversation::conversationChanged(const std::string& key) {
         // again.
         messageSizes_.clear();
     } else if (key == "sender") {
-        if (!updatedContactName_.empty()) setTitle(updatedContactName_);
+        if (contactHeader_ && !contactHeader_->addedName().empty()) setTitle(contactHeader_->addedName());
         updateTitle();
-        updateContactInfo();
+        if (contactHeader_) contactHeader_->update();
     }
     if (menuBuilt_ && (key == "isArchived" || key == "isSenderBlocked" || key == "isSpam" || key == "note"))
         if (auto more = navigationItem().rightBarButtonItem()) more->menu = actionsMenu();
@@ -353,7 +352,7 @@ void VC_Conversation::updateTitle() {
                 contact.ok() ? services::ContactFormatter::fullName(contact.value()).value_or("") : std::string();
             // The list's label follows a no-break space: only the name is compared, so a labelled
             // name that is still right is left alone.
-            if (!fullName.empty() && fullName != nameWithoutLabel(abName)) {
+            if (!fullName.empty() && fullName != HXContactHeader::nameWithoutLabel(abName)) {
                 setTitle(fullName);
                 r->setContactName(conversation_->conversationID(), fullName);
                 r->resetContacts();
@@ -362,16 +361,10 @@ void VC_Conversation::updateTitle() {
         }
         makeTitleButton([weak] {
             auto self = weak.lock();
-            if (self) self->openContact(self->navigationItem().titleView.get());
+            if (self && self->contactHeader_) self->contactHeader_->openContact(self->navigationItem().titleView.get());
         });
     }
     if (title().empty()) navigationItem().setBackButtonTitle(conversation_->formattedNumber());
-}
-
-std::string VC_Conversation::nameWithoutLabel(const std::string& abName) {
-    static const std::string kLabelStart = "\u00A0(";
-    const size_t at = abName.rfind(kLabelStart);
-    return at == std::string::npos ? abName : abName.substr(0, at);
 }
 
 void VC_Conversation::openReply(const foundation::Notification& notification) {

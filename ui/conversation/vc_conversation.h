@@ -25,6 +25,8 @@
 #include "platform/toolkit/menu.h"
 #include "platform/toolkit/previewing.h"
 #include "platform/toolkit/table_view.h"
+#include "ui/conversation/attachment_rows.h"
+#include "ui/conversation/contact_header.h"
 #include "ui/conversation/conversation_attachment.h"
 #include "ui/conversation/voicemail_player.h"
 #include "ui/widgets/conversation_action_items.h"
@@ -68,9 +70,6 @@ public:
         std::weak_ptr<HXAlertsRole> alerts;
         std::weak_ptr<HXSendingRole> sending;
     };
-    // The picture preview's present (or dismiss) animation out of (back into) sourcePoint.
-    using PreviewTransitionMaker =
-        std::function<std::shared_ptr<toolkit::AnimatedTransitioning>(bool presenting, toolkit::Point sourcePoint)>;
     // The screens it opens, made by the screen library (ui/shell) with the roles each uses; an
     // empty maker (or one answering nullptr) opens nothing.
     struct Makers {
@@ -79,27 +78,17 @@ public:
         // A picture attachment full screen, ready to present over the full screen with
         // transitions (kept by this screen): the attachment mediaID ("" for none) whose download
         // fills it, and the picture it has so far (an animated one, a still one or none).
-        std::function<std::shared_ptr<toolkit::ViewController>(
-            const std::string& mediaID, graphics::ImagePtr still, std::shared_ptr<graphics::HXCAnimatedImage> animated,
-            const std::shared_ptr<toolkit::TransitioningDelegate>& transitions)>
-            imagePreview;
+        HXAttachmentRows::ImagePreviewMaker imagePreview;
         // The preview's own spring.
-        PreviewTransitionMaker previewTransition;
+        HXAttachmentRows::PreviewTransitionMaker previewTransition;
         // The contacts of a card that holds several (the card's bytes), each opened with delegate.
-        std::function<std::shared_ptr<toolkit::ViewController>(
-            const foundation::Data& vCard, std::weak_ptr<system_screens::ContactViewControllerDelegate> delegate)>
-            vCardPicker;
+        HXAttachmentRows::VCardPickerMaker vCardPicker;
         // The note editor of the conversation by its id.
         std::function<std::shared_ptr<toolkit::ViewController>(const std::string& conversationID)> noteEdit;
     };
 
     static constexpr const char* kActivityType = "com.hxconnect.activity_reply";
-    static constexpr long kFooterTag = 999;
-    static constexpr long kPlayerTag = 998;
     static constexpr long kProgressBarTag = 999;
-    static constexpr long kAddContactTag = 3;
-    static constexpr long kNoteImageTag = 100;
-    static constexpr long kPlaySignTag = 3;
     static constexpr size_t kSegmentLength = 160;
     static const toolkit::KeyCommand kSendCommand;
 
@@ -118,10 +107,6 @@ public:
     void viewDidDisappear(bool animated) override;
     void didReceiveMemoryWarning() override;
     void fontsUpdated();
-    void addObservers();
-    void removeObservers();
-    void updateTitle();
-    void openReply(const foundation::Notification& notification);
     std::vector<toolkit::KeyCommand> keyCommands() const override;
     void scrollToMessage(long number) override;
     // The user moves the table: the message asked for by scrollToMessage is no longer kept in view.
@@ -149,34 +134,23 @@ public:
     std::string dateLineForRow(toolkit::IndexPath indexPath);
     // The call-history row's text.
     std::string callRowText() const;
-    // The accessibility label of a row's cell.
-    std::string accessibilityLabelForRow(toolkit::IndexPath indexPath, const ConversationTableViewCell& cell,
-                                         const std::string& attachmentDescription) const;
-    std::shared_ptr<toolkit::View> noteView();
     void scrollToBottomWithAnimation(bool animated);
-    static void resetDateFormatters();
-    // Entries of the size cache (messages measured at some width).
-    size_t measuredMessages() const { return messageSizes_.size(); }
     // How many texts the screen has measured for row sizes (sizes found in the cache are not).
     size_t textsMeasured() const { return textsMeasured_; }
 
-    // ---- attachments
-    // The thumbnail bytes of a picture or a video's preview, when they are a picture; anything
-    // else under the id is removed.
-    std::optional<foundation::Data> thumbnailFor(const std::string& mediaID);
-    void downloadFullSizeImageForAttachment(const foundation::Dictionary& attachment);
+    // ---- attachments: the rows' own component (made with the table), and the reply's pictures
+    HXAttachmentRows* attachmentRows() const { return attachments_.get(); }
+    toolkit::ContextMenuConfigurationPtr
+    contextMenuConfiguration(toolkit::TableView& table, toolkit::IndexPath indexPath, toolkit::Point point) override;
+    void willPerformPreviewAction(toolkit::TableView& table, toolkit::ContextMenuConfiguration& configuration,
+                                  toolkit::ContextMenuCommitAnimator& animator) override;
     bool canPerformAction(const std::string& action, toolkit::Responder* sender) const override;
-    void addImageFromPasteBoard();
     // Adds a picture for the next reply (an animated GIF over the limit is refused with the alert).
     bool addPicture(HXMMSImage picture);
     const std::vector<HXMMSImage>& images() const;
     // The strip rebuilt above the keyboard of the reply bar (without a reply bar the pictures
     // wait in the tray); Send follows the pictures and the text.
     void updateImagePreviews();
-    // The screen's pictures (made on first use): the picker's and the drop's delegate.
-    const std::shared_ptr<HXPictureTray>& pictureTray();
-    // The ids whose thumbnail or video preview this screen asked for since it appeared.
-    const std::vector<std::string>& thumbnailsRequested() const { return thumbnailsRequested_; }
 
     // ---- older pages and deleting one message
     void getOlderMessages();
@@ -187,74 +161,27 @@ public:
     void willBeginEditingRow(toolkit::TableView& table, toolkit::IndexPath indexPath) override;
     std::optional<std::vector<toolkit::TableViewRowActionPtr>> editActionsForRow(toolkit::TableView& table,
                                                                                  toolkit::IndexPath indexPath) override;
-    // The swipe's action: the message of the row's section is deleted on the service.
-    void deleteMessageAt(toolkit::IndexPath indexPath);
-    // Deletes the message of that id from the service and the store.
-    void deleteMessageWithID(const std::string& messageID);
     std::shared_ptr<toolkit::RefreshControl> refreshControl() const { return refreshControl_; }
     // The distance from the content's top to its bottom when this screen last asked for an older
     // page; 0 when it asked for none since it appeared.
     double savedPagingOffset() const { return savedPagingOffset_; }
-    void resetPagingOffset() { savedPagingOffset_ = 0; }
 
     // ---- footers, the reply bar's layout and the sending progress
-    void addFooterView();
     // Lines the reply field may grow to.
     long maximumInputLines(bool replyHasFocus) const;
     static long maximumInputLines(bool iPad, bool landscape, bool replyHasFocus, double available, double lineHeight);
     void keyboardFrameChange(const foundation::Notification& notification);
-    void startSendingProgress();
-    void increaseSendingProgress();
-    void removeSendingProgress();
     // The progress shown (percent, before the 100 cap) and its step for the pictures being sent.
     static int sendingProgress();
     static int progressStep(size_t pictures);
     std::shared_ptr<toolkit::View> footerView() const { return footerView_; }
-    std::shared_ptr<toolkit::View> playMessageView() const { return playMessageView_; }
-    toolkit::Label* contactName() const { return contactName_.get(); }
-    toolkit::ImageView* contactImage() const { return contactImage_.get(); }
-    toolkit::Button* addContactButton() const { return addContact_.get(); }
-    toolkit::Slider* playPosition() const { return voicemail_ ? voicemail_->views().position.get() : nullptr; }
+    // The other party's contact header (HXContactHeader), made with the view; its views are the
+    // call footer's.
+    HXContactHeader* contactHeader() const { return contactHeader_.get(); }
 
     // ---- voicemail and recording playback: the player the screen owns (HXVoicemailPlayer), made
-    // with the player's footer (vc_conversation_player.cpp)
+    // with the player's footer (vc_conversation_player.cpp); none for other conversations
     HXVoicemailPlayer* voicemailPlayer() const { return voicemail_.get(); }
-    void updatePlayPosition();
-    static std::string formatTime(int seconds) { return HXVoicemailPlayer::formatTime(seconds); }
-    // Leaving the screen: the sound and the position timer stop.
-    void stopPlayback();
-    bool isPlaying() const { return voicemail_ && voicemail_->isPlaying(); }
-    bool isScrubbing() const { return voicemail_ && voicemail_->isScrubbing(); }
-    std::shared_ptr<services::AudioPlayer> player() const { return voicemail_ ? voicemail_->player() : nullptr; }
-    // The position timer that every conversation screen shares, while one runs.
-    static bool playbackTimerRunning() { return HXVoicemailPlayer::timerRunning(); }
-    toolkit::Button* playButton() const { return voicemail_ ? voicemail_->views().playButton.get() : nullptr; }
-    toolkit::Button* speakerButton() const { return voicemail_ ? voicemail_->views().speakerButton.get() : nullptr; }
-    toolkit::Label* startTime() const { return voicemail_ ? voicemail_->views().startTime.get() : nullptr; }
-    toolkit::Label* endTime() const { return voicemail_ ? voicemail_->views().endTime.get() : nullptr; }
-    toolkit::ActivityIndicatorView* downloadProgress() const {
-        return voicemail_ ? voicemail_->downloadProgress() : nullptr;
-    }
-
-    // ---- attachment taps, menus and sharing (vc_conversation_taps.cpp)
-    static constexpr double kReloadPressSeconds = 2.0;
-    // The table's tap (open, once the double tap that replies has failed) and two-second press
-    // (fetch again).
-    void installAttachmentGestures();
-    void handleTap(toolkit::Point inTable);
-    void handleLongTap(toolkit::Point inTable);
-    void showAVPlayerForLocalMediaAtPath(const std::string& path);
-    toolkit::ContextMenuConfigurationPtr
-    contextMenuConfiguration(toolkit::TableView& table, toolkit::IndexPath indexPath, toolkit::Point point) override;
-    void willPerformPreviewAction(toolkit::TableView& table, toolkit::ContextMenuConfiguration& configuration,
-                                  toolkit::ContextMenuCommitAnimator& animator) override;
-    // The picture being shared from a menu (its bytes and type), as the share sheet asks for it.
-    static system_screens::ActivityItem shareItem();
-    static std::optional<system_screens::LinkMetadata> shareLinkMetadata();
-    // The attachment ids whose download this screen waits for to open the player.
-    const std::vector<std::string>& awaitedMedia() const { return awaitedMedia_; }
-    // Leaving the screen: no player opens for a download that comes later.
-    void stopAwaitingMedia();
 
     // ---- the reply
     struct Counter {
@@ -287,68 +214,51 @@ public:
     void inputToolbarTextViewDidEndEditing(HXCInputToolbar& toolbar, HXCExpandingTextView& textView) override;
     void viewWillTransitionToSize(toolkit::Size size, toolkit::TransitionCoordinator* coordinator) override;
 
-    // ---- actions and contacts
-    void updateContactInfo();
+    // ---- actions (vc_conversation_actions.cpp)
     void showActions();
-    void actionLongPress(toolkit::Point inBar, double barWidth);
     void editNote();
-    void addContactToSource(const std::string& source);
-    // What the add button's service prompt starts with: the contact name without its label.
-    static std::string nameWithoutLabel(const std::string& abName);
-    // The URL a contact card's "Call" opens for a number (skipDialpad and the call method's name).
-    static std::string callURLForNumber(const std::string& number, bool skipDialpad, const std::string& methodName);
-    // The label of a number the add button adds to the device's contacts.
-    static std::string phoneLabelFor(int64_t type, const std::string& lastMessageText);
-
-    // ---- contact cards, copying the number, the bar's actions, the preview's actions, dragging a
-    // picture out and the double tap (vc_conversation_actions.cpp)
-    // The contact "AB" adds: the service's name split at its first space into given and family
-    // name (a name that is the number itself is left out), the one number with its label; none
-    // when the number is not a phone number.
-    static std::optional<services::Contact> newDeviceContact(const std::string& sender, const std::string& phoneNumber,
-                                                             int64_t type, const std::string& lastMessageText);
     bool canBecomeFirstResponder() const override { return true; }
-    void addNumberCopyGestureRecognizer();
-    void showNumberCopy();
-    // The device's card of the conversation's contact (sender: the title button, else the picture).
-    void openContact(const toolkit::View* sender);
-    void dismissContactsViewController();
-    bool shouldPerformDefaultActionForContactProperty(system_screens::ContactViewController& card,
-                                                      const system_screens::ContactProperty& property);
-    void didCompleteWithContact(system_screens::ContactViewController& card,
-                                const std::optional<services::Contact>& contact);
-    // The card the screen presented or pushed last (none once it went).
-    std::shared_ptr<system_screens::ContactViewController> contactCard() const { return contactCard_.lock(); }
+    std::vector<toolkit::PreviewAction> previewActionItems() const override;
+    // The double tap on the table opens the reply; a single tap on the table waits for it to fail.
+    const std::shared_ptr<toolkit::TapGestureRecognizer>& doubleTapRecognizer() const { return doubleTap_; }
+
+private:
+    static constexpr long kFooterTag = 999;
+    static constexpr long kPlayerTag = 998;
+    static constexpr long kNoteImageTag = 100;
+
+    // ---- the screen's own steps
+    void addObservers();
+    void removeObservers();
+    void updateTitle();
+    void openReply(const foundation::Notification& notification);
+    // The accessibility label of a row's cell.
+    std::string accessibilityLabelForRow(toolkit::IndexPath indexPath, const ConversationTableViewCell& cell,
+                                         const std::string& attachmentDescription) const;
+    std::shared_ptr<toolkit::View> noteView();
+    static void resetDateFormatters();
+    // The swipe's action: the message of the row's section is deleted on the service.
+    void deleteMessageAt(toolkit::IndexPath indexPath);
+    // Deletes the message of that id from the service and the store.
+    void deleteMessageWithID(const std::string& messageID);
+    void resetPagingOffset() { savedPagingOffset_ = 0; }
+    void addFooterView();
+    void startSendingProgress();
+    void increaseSendingProgress();
+    void removeSendingProgress();
+    // Leaving the screen: the sound and the position timer stop.
+    void stopPlayback();
+    void actionLongPress(toolkit::Point inBar, double barWidth);
+    void makeContactHeader();
     // The navigation bar's actions button: a menu from 14 on, the options popover before.
     void installActionsButton();
     toolkit::MenuPtr actionsMenu();
-    std::vector<toolkit::PreviewAction> previewActionItems() const override;
     // The 0.7 s press on the navigation bar that calls the number.
     void installCallLongPress();
     void removeCallLongPress();
-    // The double tap on the table opens the reply; a single tap on the table waits for it to fail.
     void addDoubleTapRecognizer();
     void handleDoubleTap(toolkit::GestureRecognizer& recognizer);
-    const std::shared_ptr<toolkit::TapGestureRecognizer>& doubleTapRecognizer() const { return doubleTap_; }
-    // Dragging a picture out of its bubble: the items for a touch at a point of the table.
-    std::vector<toolkit::DragItemPtr> dragItemsAt(toolkit::Point inTable, const toolkit::DragSession* adding);
-    // Made for a cell of a picture or a video.
-    std::shared_ptr<toolkit::DragInteraction> makeDragInteraction();
-    // The last tapped point in the table (shared by the conversation screens); the zoom of the
-    // picture preview starts there.
-    static void rememberTapPoint(toolkit::Point inTable);
-    static toolkit::Point lastTapPoint();
-    // The transition of the picture preview: given the controller presented or dismissed, an
-    // animator for a navigation controller whose first controller is the picture preview, none
-    // for any other (the standard transition). The preview's animator is made by maker, when one is
-    // set (tests), else by the screen's previewTransition maker (the preview's own spring).
-    static void setPreviewTransitionMaker(PreviewTransitionMaker maker);
-    std::shared_ptr<toolkit::AnimatedTransitioning> previewTransition(toolkit::ViewController& controller,
-                                                                      bool presenting);
-    // What presentations of the preview take as their transitioning delegate.
-    std::shared_ptr<toolkit::TransitioningDelegate> previewTransitioningDelegate();
 
-private:
     std::shared_ptr<HXConversationRole> role() const { return roles_.conversation.lock(); }
     std::shared_ptr<HXAlertsRole> alerts() const { return roles_.alerts.lock(); }
     bool signedIn() const;
@@ -359,26 +269,23 @@ private:
     bool listUnderneathLoaded();
     foundation::Dictionary& sizesFor(long section);
     std::string sizeCacheKey(long section) const;
-    void configureAttachmentRow(ConversationTableViewCell& cell, const HX_Message& message, const HXAttachment& a,
-                                toolkit::IndexPath indexPath, graphics::ImagePtr& image,
-                                std::shared_ptr<graphics::HXCAnimatedImage>& animated, std::string& description);
-    std::optional<toolkit::Size> attachmentSize(const HXAttachment& a, bool& cache);
-    // The white play sign centred over a video's preview.
-    void addPlaySign(toolkit::View& preview);
     // The bubble of a sent or a received row (a template tinted by the view that shows it), made
     // on first use.
     graphics::ImagePtr bubbleImage(bool sent);
-    // Asks for a picture's thumbnail or a video's preview, once while the screen shows: a reply
-    // that is no picture, or none, would otherwise be asked for again by every reload that its
-    // own arrival starts.
-    void askForThumbnail(const HXAttachment& a);
-    // The one way an id is asked for again: every id when the screen goes (the next appearance
-    // asks anew), one id when its row is fetched again.
-    void forgetAskedThumbnails(const std::string& mediaID = {});
-    // A thumbnail or a video's preview came (or its request ended): the rows that show it are
-    // asked for again.
-    void mediaArrived(const std::string& mediaID);
+    // The screen's pictures (made on first use): the picker's and the drop's delegate.
+    const std::shared_ptr<HXPictureTray>& pictureTray();
+    void addImageFromPasteBoard();
+    // The attachment rows' component over the table, made with it.
+    void makeAttachmentRows();
+    // The screen's part of a tap on the table (its note, closing the keyboard): true if it took it.
+    bool screenTap(toolkit::Point inTable);
     toolkit::Size measureText(const std::string& text) const;
+    // The parts of a row's cell: the call-history row, the bubble behind a message's row (its
+    // picture, tint and shape) and the sizes the cell lays itself out by.
+    void configureCallRow(ConversationTableViewCell& cell, toolkit::IndexPath indexPath);
+    void setBubble(ConversationTableViewCell& cell, const HXAttachment* attachment, bool sent,
+                   const HXAttachmentRows::Shown& shown);
+    void setRowData(ConversationTableViewCell& cell, toolkit::IndexPath indexPath);
     void observeConversation();
     void stopObservingConversation();
     void conversationChanged(const std::string& key);
@@ -407,12 +314,7 @@ private:
     std::shared_ptr<toolkit::View> noteView_;
     std::shared_ptr<toolkit::View> footerView_;
     std::shared_ptr<toolkit::View> playMessageView_;
-    std::shared_ptr<toolkit::Label> contactName_;
-    std::shared_ptr<toolkit::ImageView> contactImage_;
-    std::shared_ptr<toolkit::Button> addContact_;
     std::vector<uint64_t> conversationObservers_;
-    std::vector<std::string> thumbnailsRequested_;
-    std::string updatedContactName_;
     std::string replyText_;
     bool observing_ = false;
     // A message came at the end of the rows: it is scrolled into view when the change is in.
@@ -425,24 +327,13 @@ private:
     bool sendingReply_ = false;
     // Pictures of the reply being sent: the progress steps by them.
     size_t sendingImages_ = 0;
-    bool addContactHidden_ = false;
-    bool contactImageIsButton_ = false;
     std::shared_ptr<HXCInputToolbar> inputToolbar_;
     std::shared_ptr<HXPictureTray> pictures_;
 
-    // ---- contact cards, gestures and dragging (vc_conversation_actions.cpp)
-    class ActionDelegates;
-    std::shared_ptr<ActionDelegates> actionDelegates();
+    // ---- the contact header and the gestures (vc_conversation_actions.cpp)
+    std::shared_ptr<HXContactHeader> contactHeader_;
     // What the action codes do from the bar's menu (menu; but editing the note) or the preview.
     HXConversationActionSource actionSource(bool menu) const;
-    // Sets the card up; an unknown contact's card is presented, a known one's pushed on the phone
-    // (none returned) or handed back in a popover's navigation controller for the caller to show.
-    std::shared_ptr<toolkit::NavigationController>
-    presentContactCard(const std::shared_ptr<system_screens::ContactViewController>& card, bool unknown);
-    void openURLForNumber(const std::string& number);
-    std::shared_ptr<ActionDelegates> actionDelegates_;
-    std::weak_ptr<system_screens::ContactViewController> contactCard_;
-    std::shared_ptr<toolkit::LongPressGestureRecognizer> numberCopyPress_;
     std::shared_ptr<toolkit::LongPressGestureRecognizer> callPress_;
     std::shared_ptr<toolkit::TapGestureRecognizer> doubleTap_;
     bool menuBuilt_ = false;
@@ -452,17 +343,5 @@ private:
     void makeVoicemailPlayer(HXVoicemailPlayer::Views views);
     std::shared_ptr<HXVoicemailPlayer> voicemail_;
 
-    // ---- attachment taps
-    struct TappedAttachment;
-    std::optional<TappedAttachment> attachmentAtPoint(toolkit::Point inTable);
-    std::optional<TappedAttachment> attachmentAtRow(toolkit::IndexPath indexPath);
-    // The picture preview from its maker (nullptr without one), and its presentation.
-    std::shared_ptr<toolkit::ViewController> makeImagePreview(const std::string& mediaID, graphics::ImagePtr still,
-                                                              std::shared_ptr<graphics::HXCAnimatedImage> animated);
-    void presentImagePreview(const std::shared_ptr<toolkit::ViewController>& preview, bool animated = true);
-    void presentShareSheet(std::vector<system_screens::ActivityViewController::Entry> items);
-    void openVCard(const std::string& path);
-    void reloadAttachment(toolkit::IndexPath indexPath, const HXAttachment& attachment);
-    std::vector<std::string> awaitedMedia_;
-    bool attachmentGesturesInstalled_ = false;
+    std::shared_ptr<HXAttachmentRows> attachments_;
 };

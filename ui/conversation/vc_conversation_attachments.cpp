@@ -1,285 +1,83 @@
-// Attachments in the conversation: each is a row of its message's section. Pictures show their
-// thumbnail and videos their preview (each asked for once per appearance when missing), contact
-// cards the card drawn in the bubble, audio and other kinds a text; plus the full-size picture
-// for the preview; pasting a picture hands it to the screen's picture tray.
-#include <algorithm>
-#include <cmath>
-#include <fstream>
-#include <functional>
-#include <sstream>
-
-#include "model/cache.h"
-#include "platform/foundation/bundle.h"
-#include "platform/foundation/files.h"
-#include "platform/foundation/format.h"
-#include "platform/foundation/strings.h"
-#include "platform/graphics/animated_image.h"
-#include "platform/graphics/color.h"
-#include "platform/graphics/hxc_font.h"
-#include "platform/graphics/image_operations.h"
-#include "platform/graphics/named_images.h"
-#include "platform/services/contacts.h"
-#include "platform/toolkit/controls.h"
-#include "platform/toolkit/pasteboard.h"
-#include "platform/toolkit/text_metrics.h"
+// The screen's side of its attachment rows: the component (HXAttachmentRows) made over the table
+// with what it needs of the screen, the table's menus handed to it, and pasting a picture into the
+// reply (the picture tray's).
 #include "ui/conversation/conversation_table_view_cell.h"
 #include "ui/conversation/vc_conversation.h"
 
-namespace {
-
-using foundation::localizedString;
-
-// The cards of a contact-card attachment's file; none when the file is missing, unreadable or
-// holds no card.
-std::optional<std::vector<services::Contact>> cardsIn(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    auto cards = services::readVCards(bytes.str());
-    if (!cards.ok() || cards.value().empty()) return std::nullopt;
-    return std::move(cards).value();
+void VC_Conversation::makeAttachmentRows() {
+    auto weak = weakSelf<VC_Conversation>();
+    attachments_ = HXAttachmentRows::make(
+        {.screen = weak,
+         .table = tableView_,
+         .textConversation = conversationType() == 1,
+         .conversation = roles_.conversation,
+         .alerts = roles_.alerts,
+         .routing = roles_.routing,
+         .attachmentAt =
+             [weak](toolkit::IndexPath indexPath) {
+                 auto self = weak.lock();
+                 return self ? self->attachmentAt(indexPath) : std::nullopt;
+             },
+         .rowSize =
+             [weak](toolkit::IndexPath indexPath) {
+                 auto self = weak.lock();
+                 return self ? self->messageSizeForRow(indexPath) : toolkit::Size{0, 0};
+             },
+         .viewWidth =
+             [weak] {
+                 auto self = weak.lock();
+                 return self && self->isViewLoaded() ? self->viewIfLoaded()->bounds().width() : 0.0;
+             },
+         .availableWidth =
+             [weak] {
+                 auto self = weak.lock();
+                 return self ? self->availableWidth() : 0.0;
+             },
+         .bubble =
+             [weak](bool sent) {
+                 auto self = weak.lock();
+                 return self ? self->bubbleImage(sent) : nullptr;
+             },
+         .forgetSizes =
+             [weak](long section) {
+                 if (auto self = weak.lock()) self->messageSizes_.erase(self->sizeCacheKey(section));
+             },
+         .screenTap =
+             [weak](toolkit::Point inTable) {
+                 auto self = weak.lock();
+                 return self && self->screenTap(inTable);
+             },
+         .imagePreview = makers_.imagePreview,
+         .vCardPicker = makers_.vCardPicker,
+         .previewTransition = makers_.previewTransition});
+    attachments_->installGestures(doubleTap_);
 }
 
-bool isOrganisation(const services::Contact& c) { return c.contactType == services::ContactType::Organization; }
-
-std::string cardTitle(const std::vector<services::Contact>& cards) {
-    if (cards.size() > 1) return foundation::format(localizedString("%lu Contacts"), uint64_t{cards.size()});
-    const auto& c = cards.front();
-    if (isOrganisation(c)) return c.organizationName;
-    return services::ContactFormatter::fullName(c).value_or(c.organizationName);
-}
-
-}  // namespace
-
-std::optional<foundation::Data> VC_Conversation::thumbnailFor(const std::string& mediaID) {
-    auto r = role();
-    auto cache = r ? r->mediaCache() : nullptr;
-    if (!cache || mediaID.empty()) return std::nullopt;
-    auto object = cache->objectForKey(mediaID);
-    if (!object) return std::nullopt;
-    if (object->value.isData() && graphics::Image::fromEncoded(object->value.asData()).ok())
-        return object->value.asData();
-    // Whatever else is kept under the id stands for no picture: it goes, and the picture is asked
-    // for again (once while the screen shows).
-    cache->removeObjectForKey(mediaID);
-    return std::nullopt;
-}
-
-void VC_Conversation::askForThumbnail(const HXAttachment& a) {
-    auto r = role();
-    if (!r || std::find(thumbnailsRequested_.begin(), thumbnailsRequested_.end(), a.id) != thumbnailsRequested_.end())
-        return;
-    thumbnailsRequested_.push_back(a.id);
-    r->whenMediaArrives(a.id, [weak = weakSelf<VC_Conversation>(), id = a.id] {
-        if (auto self = weak.lock()) self->mediaArrived(id);
-    });
-    if (a.kind == HXAttachmentKind::Video)
-        r->downloadMediaIfNeeded(a.id, a.mimeType, true);
-    else
-        r->requestThumbnail(a.id);
-}
-
-void VC_Conversation::forgetAskedThumbnails(const std::string& mediaID) {
-    if (mediaID.empty())
-        thumbnailsRequested_.clear();
-    else
-        std::erase(thumbnailsRequested_, mediaID);
-}
-
-void VC_Conversation::configureAttachmentRow(ConversationTableViewCell& cell, const HX_Message& message,
-                                             const HXAttachment& a, toolkit::IndexPath indexPath,
-                                             graphics::ImagePtr& image,
-                                             std::shared_ptr<graphics::HXCAnimatedImage>& animated,
-                                             std::string& description) {
-    const bool sent = message.isOutgoing();
-    auto r = role();
-    auto textColour = sent ? graphics::Color::whiteColor() : graphics::Color::label();
-    cell.setIsImage(a.knownKind());
-    cell.messageView().setTextColor(textColour);
-    cell.messageView().setTintColor(sent ? graphics::Color::white(0.8, 1) : graphics::Color::systemBlue());
-    cell.messageView().setTextAlignment(toolkit::TextAlignment::left);
-    cell.messageView().setText(a.rowText());
-    if (a.kind == HXAttachmentKind::Audio || a.kind == HXAttachmentKind::Video ||
-        a.kind == HXAttachmentKind::ContactCard)
-        cell.setIsImage(false);
-    const double tableWidth = tableView_ ? tableView_->bounds().width() : 0;
-    switch (a.kind) {
-        case HXAttachmentKind::Picture:
-            if (auto bytes = thumbnailFor(a.id)) {
-                if (a.isGIF()) {
-                    auto pixels = graphics::Image::fromEncoded(*bytes);
-                    const double pixelWidth = pixels.ok() ? static_cast<double>(pixels.value()->pixelWidth()) : 1;
-                    animated = graphics::HXCAnimatedImage::animatedImageWithGIFData(*bytes,
-                                                                                    hxGIFScale(pixelWidth, tableWidth));
-                } else if (auto still = graphics::Image::fromEncoded(*bytes); still.ok()) {
-                    image = still.value();
-                }
-            } else {
-                askForThumbnail(a);
-                // Not sized yet: its text, in the bubble, until the picture is in.
-                if (a.sizes.empty()) {
-                    image = bubbleImage(sent);
-                    cell.setIsImage(false);
-                }
+bool VC_Conversation::screenTap(toolkit::Point inTable) {
+    if (noteView_ && tableView_)
+        if (auto* paper = noteView_->viewWithTag(kNoteImageTag)) {
+            const toolkit::Point p = tableView_->convertPointTo(inTable, paper);
+            if (paper->bounds().contains(p)) {
+                editNote();
+                return true;
             }
-            break;
-        case HXAttachmentKind::Video:
-            if (auto bytes = thumbnailFor(a.id)) {
-                if (auto still = graphics::Image::fromEncoded(*bytes); still.ok()) image = still.value();
-            } else {
-                askForThumbnail(a);
-            }
-            description = localizedString("Video attachment. Tap to play");
-            break;
-        case HXAttachmentKind::Audio:
-        case HXAttachmentKind::ContactCard:
-        case HXAttachmentKind::Unsupported:
-            image = bubbleImage(sent);
-            if (r && !a.id.empty()) r->downloadMediaIfNeeded(a.id, a.mimeType, false);
-            break;
-    }
-    // A picture sized by itself, and a video's preview, fill the row's size exactly (its own size
-    // within the row's limit; a video gets the play sign over it).
-    const double V = isViewLoaded() ? viewIfLoaded()->bounds().width() : 0;
-    auto fitted = [V](const graphics::ImagePtr& picture) {
-        return graphics::imageCroppedToFitSize(picture, hxFittedVariantSize(picture->width(), picture->height(), V));
-    };
-    if (image && cell.isImage() && a.kind == HXAttachmentKind::Picture) {
-        image = a.sizes.empty() ? fitted(image)
-                                : graphics::imageScaledToFitSize(
-                                      image, {std::min(image->width(), std::max(1.0, tableWidth - 110)), 1e9});
-        cell.messageView().setTextColor(graphics::Color::clear());
-    }
-    if (a.kind == HXAttachmentKind::Video) {
-        if (image) {
-            image = fitted(image);
-            cell.messageView().setTextColor(graphics::Color::clear());
-        } else {
-            // No preview (yet): the text in the bubble of its side.
-            image = bubbleImage(sent);
         }
+    // A tap while the reply is typed only closes the keyboard.
+    if (inputToolbar_ && inputToolbar_->textView() && inputToolbar_->textView()->isFirstResponder()) {
+        (void)inputToolbar_->textView()->resignFirstResponder();
+        return true;
     }
-    if (a.kind == HXAttachmentKind::Picture || a.kind == HXAttachmentKind::Video)
-        cell.addInteraction(makeDragInteraction());
-    if (a.kind == HXAttachmentKind::ContactCard && r) {
-        if (auto cards = cardsIn(r->localURLForMedia(a.id, a.mimeType))) {
-            const toolkit::Size size = messageSizeForRow(indexPath);
-            auto card = std::make_shared<toolkit::View>(toolkit::Rect{0, 0, size.width, size.height});
-            card->setTag(kContactCardTag);
-            auto title = std::make_shared<toolkit::Label>(toolkit::Rect{60, 0, size.width - 20 - 40, size.height});
-            title->setTextColor(textColour);
-            title->setNumberOfLines(0);
-            const std::string name = cardTitle(*cards);
-            title->setText(foundation::format("%@\n%@", name, localizedString("Tap to view")));
-            if (auto font = graphics::HXCFont::HXCFontForType(4)) title->setFont(*font);
-            auto avatar = std::make_shared<toolkit::Label>(toolkit::Rect{12, (size.height - 40) / 2, 40, 40});
-            avatar->setFont(graphics::Font::system(18, graphics::FontWeight::medium));
-            avatar->setTextAlignment(toolkit::TextAlignment::center);
-            avatar->setTextColor(textColour.withAlphaComponent(0.7));
-            avatar->setBackgroundColor(graphics::Color::systemGray5());
-            avatar->layer().cornerRadius = 20;
-            avatar->setClipsToBounds(true);
-            avatar->accessibility().isElement = false;
-            card->addSubview(avatar);
-            const auto& one = cards->front();
-            auto symbol = [&](const char* name) {
-                auto view = std::make_shared<toolkit::ImageView>(
-                    graphics::imageTintedWithColor(graphics::imageNamed(name), textColour.withAlphaComponent(0.7)));
-                view->setFrame(avatar->frame());
-                view->setContentMode(toolkit::ContentMode::Center);
-                card->addSubview(view);
-            };
-            if (cards->size() > 1) {
-                symbol("VCard");
-            } else if (one.imageDataAvailable()) {
-                const auto& bytes = one.thumbnailImageData ? *one.thumbnailImageData : *one.imageData;
-                if (auto picture = graphics::Image::fromEncoded(bytes); picture.ok()) {
-                    auto round = std::make_shared<toolkit::ImageView>(
-                        graphics::makeRoundImage(graphics::imageScaledToFitSize(picture.value(), {40, 40})));
-                    round->setFrame(avatar->frame());
-                    round->accessibility().ignoresInvertColors = true;
-                    card->addSubview(round);
-                }
-            } else if (isOrganisation(one)) {
-                symbol("VCard_Company");
-            } else {
-                avatar->setText(services::abbreviatedName(one.givenName, one.familyName));
-            }
-            card->addSubview(title);
-            cell.contentView().addSubview(card);
-            description = foundation::format(localizedString("Contact card for %@. Tap to Open"), name);
-            cell.messageView().setTextColor(graphics::Color::clear());
-        }
-    }
+    return false;
 }
 
-void VC_Conversation::addPlaySign(toolkit::View& preview) {
-    auto play = graphics::imageNamed("VM_play");
-    if (!play) return;
-    auto sign = std::make_shared<toolkit::ImageView>(play->withRenderingMode(graphics::RenderingMode::alwaysTemplate));
-    sign->setTintColor(graphics::Color::whiteColor());
-    sign->setTag(kPlaySignTag);
-    const toolkit::Size size = sign->image() ? sign->image()->size() : toolkit::Size{0, 0};
-    const toolkit::Rect b = preview.bounds();
-    sign->setFrame({b.midX() - size.width / 2, b.midY() - size.height / 2, size.width, size.height});
-    // Centred wherever the cell lays the preview out.
-    sign->setAutoresizingMask(toolkit::kFlexibleLeftMargin | toolkit::kFlexibleRightMargin |
-                              toolkit::kFlexibleTopMargin | toolkit::kFlexibleBottomMargin);
-    sign->accessibility().isElement = false;
-    preview.addSubview(sign);
+toolkit::ContextMenuConfigurationPtr
+VC_Conversation::contextMenuConfiguration(toolkit::TableView&, toolkit::IndexPath indexPath, toolkit::Point point) {
+    return attachments_ ? attachments_->contextMenu(indexPath, point) : nullptr;
 }
 
-std::optional<toolkit::Size> VC_Conversation::attachmentSize(const HXAttachment& a, bool& cache) {
-    const double V = isViewLoaded() ? viewIfLoaded()->bounds().width() : 0;
-    auto r = role();
-    // Size variants give a picture's bubble its size. The service sends them along with every
-    // kind, but a document (such as a PDF, "[Unsupported Attachment]"), a sound or a contact card
-    // shows a text or a card, sized as such below, and a video's bubble is its preview's: the
-    // film's variants tell nothing of the picture shown.
-    if (a.kind == HXAttachmentKind::Picture && !a.sizes.empty() && r) {
-        auto info = r->imageInfoForSize("s512", a.sizes);
-        if (!info) info = r->imageInfoForSize("S_512", a.sizes);
-        if (!info) return toolkit::Size{0, 0};
-        return hxFittedVariantSize(info->get("width").doubleValue(), info->get("height").doubleValue(), V);
-    }
-    switch (a.kind) {
-        case HXAttachmentKind::Picture:
-        case HXAttachmentKind::Video:
-            // Sized by the picture itself once it is in; until then by its text, measured again
-            // when the row is shown next.
-            if (auto bytes = thumbnailFor(a.id))
-                if (auto still = graphics::Image::fromEncoded(*bytes); still.ok())
-                    return hxFittedVariantSize(still.value()->width(), still.value()->height(), V);
-            askForThumbnail(a);
-            cache = false;
-            return std::nullopt;
-        case HXAttachmentKind::ContactCard: {
-            const std::string path = r ? r->localURLForMedia(a.id, a.mimeType) : std::string();
-            if (path.empty() || !foundation::files::exists(path)) {
-                if (r) r->downloadMediaIfNeeded(a.id, a.mimeType, false);
-                cache = false;
-                return std::nullopt;
-            }
-            auto cards = cardsIn(path);
-            if (!cards) return std::nullopt;
-            auto font = graphics::HXCFont::HXCFontForType(4);
-            const double W = availableWidth();
-            const std::string text = foundation::format("%@\n%@", cardTitle(*cards), localizedString("Tap to view"));
-            const toolkit::Size size = font ? toolkit::textMeasurer().measure(text, *font, std::max(1.0, W - 110 - 60),
-                                                                              0, graphics::LineBreakMode::wordWrap)
-                                            : toolkit::Size{0, 0};
-            return toolkit::Size{std::ceil(size.width + 60 + 12), std::ceil(std::max(size.height + 23, 56.0))};
-        }
-        default:
-            return std::nullopt;
-    }
-}
-
-void VC_Conversation::downloadFullSizeImageForAttachment(const foundation::Dictionary& attachment) {
-    const HXAttachment a = HXAttachment::from(foundation::Value(attachment));
-    if (a.id.empty()) return;
-    if (auto r = role()) r->downloadFullSizeImage(a.id, a.mimeType);
+void VC_Conversation::willPerformPreviewAction(toolkit::TableView&, toolkit::ContextMenuConfiguration&,
+                                               toolkit::ContextMenuCommitAnimator& animator) {
+    if (attachments_) attachments_->willPerformPreviewAction(animator);
 }
 
 bool VC_Conversation::canPerformAction(const std::string& action, toolkit::Responder* sender) const {

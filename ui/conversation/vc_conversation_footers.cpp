@@ -1,4 +1,4 @@
-// The footers under the bubbles: the call footer with the other party's contact header ("CallFooter")
+// The footers under the bubbles: the call footer, the other party's contact header (HXContactHeader),
 // and, for a voicemail or a recorded call, the player's footer ("PlayMessageFooter") below it; the
 // table's insets, the reply field's line limit, the keyboard, and the sending progress bar in the
 // navigation bar.
@@ -20,7 +20,6 @@
 #include "platform/toolkit/window.h"
 #include "ui/conversation/conversation_screens_shared.h"
 #include "ui/conversation/vc_conversation.h"
-#include "ui/widgets/default_contact_image.h"
 
 namespace {
 
@@ -31,107 +30,16 @@ int& sendingProgressPercent() { return hxConversationScreensShared().sendingProg
 
 bool onTabletScreen() { return toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad; }
 
-// The disabled slider's thumb: nothing shows where there is nothing to scrub.
-graphics::ImagePtr emptyImage() {
-    static const graphics::ImagePtr empty = [] {
-        auto pixels = graphics::Bitmap::make(1, 1);
-        return pixels.ok() ? graphics::Image::fromBitmap(pixels.value()) : nullptr;
-    }();
-    return empty;
-}
-
 }  // namespace
-
-// The call footer's layout: the name (two lines: name and number) beside a round picture, and the
-// add-to-contacts button at the right.
-struct CallFooter {
-    std::shared_ptr<toolkit::View> root;
-    std::shared_ptr<toolkit::Label> contactName;
-    std::shared_ptr<toolkit::ImageView> contactImage;
-    std::shared_ptr<toolkit::Button> addContact;
-};
-
-CallFooter makeCallFooter(double width) {
-    CallFooter f;
-    f.root = std::make_shared<toolkit::View>(toolkit::Rect{0, 0, width, 76});
-    f.root->setAutoresizingMask(toolkit::kFlexibleWidth);
-    f.contactImage = std::make_shared<toolkit::ImageView>();
-    f.contactImage->setFrame({16, 10, 56, 56});
-    f.contactImage->setClipsToBounds(true);
-    f.contactImage->layer().cornerRadius = 28;
-    f.contactName = std::make_shared<toolkit::Label>(toolkit::Rect{84, 10, width - 84 - 60, 56});
-    f.contactName->setNumberOfLines(2);
-    f.contactName->setTextColor(graphics::Color::label());
-    f.addContact = std::make_shared<toolkit::Button>(toolkit::ButtonType::ContactAdd);
-    f.addContact->setTag(VC_Conversation::kAddContactTag);
-    f.addContact->setFrame({width - 52, 23, 30, 30});
-    f.addContact->setAutoresizingMask(toolkit::kFlexibleLeftMargin);
-    f.addContact->accessibility().label = localizedString("Add Contact");
-    f.root->addSubview(f.contactImage);
-    f.root->addSubview(f.contactName);
-    f.root->addSubview(f.addContact);
-    return f;
-}
-
-// The player's footer: play button, position slider between the two times, speaker button and the
-// download's progress.
-struct PlayMessageFooter {
-    std::shared_ptr<toolkit::View> root;
-    std::shared_ptr<toolkit::Button> playButton;
-    std::shared_ptr<toolkit::Slider> playPosition;
-    std::shared_ptr<toolkit::Label> startTime, endTime;
-    std::shared_ptr<toolkit::Button> speakerButton;
-    std::shared_ptr<toolkit::ProgressView> downloadProgress;
-};
-
-PlayMessageFooter makePlayMessageFooter(double width) {
-    PlayMessageFooter p;
-    p.root = std::make_shared<toolkit::View>(toolkit::Rect{0, 0, width, 60});
-    p.root->setAutoresizingMask(toolkit::kFlexibleWidth);
-    p.playButton = std::make_shared<toolkit::Button>(toolkit::ButtonType::System);
-    p.playButton->setFrame({12, 10, 40, 40});
-    p.startTime = std::make_shared<toolkit::Label>(toolkit::Rect{56, 20, 44, 20});
-    p.endTime = std::make_shared<toolkit::Label>(toolkit::Rect{width - 100, 20, 44, 20});
-    p.endTime->setAutoresizingMask(toolkit::kFlexibleLeftMargin);
-    for (auto* label : {p.startTime.get(), p.endTime.get()}) {
-        label->setFont(graphics::Font::monospacedDigitSystem(12));
-        label->setTextAlignment(toolkit::TextAlignment::center);
-        label->setText("0:00");
-    }
-    p.playPosition = std::make_shared<toolkit::Slider>();
-    p.playPosition->setFrame({100, 15, width - 200, 30});
-    p.playPosition->setAutoresizingMask(toolkit::kFlexibleWidth);
-    p.speakerButton = std::make_shared<toolkit::Button>(toolkit::ButtonType::System);
-    p.speakerButton->setFrame({width - 52, 10, 45, 40});
-    p.speakerButton->setAutoresizingMask(toolkit::kFlexibleLeftMargin);
-    p.downloadProgress = std::make_shared<toolkit::ProgressView>();
-    p.downloadProgress->setFrame({100, 50, width - 200, 2});
-    p.downloadProgress->setAutoresizingMask(toolkit::kFlexibleWidth);
-    for (const auto& v : std::vector<std::shared_ptr<toolkit::View>>{p.playButton, p.startTime, p.playPosition,
-                                                                     p.endTime, p.speakerButton, p.downloadProgress})
-        p.root->addSubview(v);
-    return p;
-}
 
 void VC_Conversation::addFooterView() {
     if (!tableView_) return;
     if (!isPeeking() && !tableView_->tableFooterView() && !footerView_) {
         const double width = view()->bounds().width();
-        CallFooter footer = makeCallFooter(width);
-        footerView_ = footer.root;
-        contactName_ = footer.contactName;
-        contactImage_ = footer.contactImage;
-        addContact_ = footer.addContact;
-        addContact_->addAction(
-            [weak = weakSelf<VC_Conversation>()](toolkit::Control&, const toolkit::Event*) {
-                if (auto self = weak.lock()) self->addContactToSource("");
-            },
-            toolkit::kTouchUpInside);
-        if (auto font = graphics::HXCFont::HXCFontForType(4))
-            contactName_->setFont(graphics::Font::system(font->pointSize(), contactName_->font().weight()));
+        footerView_ = contactHeader_->makeView(width);
         const bool recorded = conversation_ && conversation_->type() == 4;
         if (conversationType() == 2 || recorded) {
-            PlayMessageFooter player = makePlayMessageFooter(width);
+            auto player = HXVoicemailPlayer::makeFooter(width, view()->backgroundColor());
             playMessageView_ = player.root;
             playMessageView_->setTag(kPlayerTag);
             const double gap = onTabletScreen() ? 15 : 0;
@@ -139,26 +47,8 @@ void VC_Conversation::addFooterView() {
             playMessageView_->setFrame(
                 {playMessageView_->frame().minX(), footerHeight + gap, width, playMessageView_->frame().height()});
             footerView_->setFrame({0, 0, width, footerHeight + playMessageView_->frame().height() + gap});
-            player.startTime->setBackgroundColor(view()->backgroundColor());
-            player.endTime->setBackgroundColor(view()->backgroundColor());
-            player.playPosition->minimumTrackTintColor = graphics::Color::systemBlue();
-            player.playPosition->setThumbImage(graphics::imageNamed("Knob"), toolkit::kStateNormal);
-            player.playPosition->setThumbImage(emptyImage(), toolkit::kStateDisabled);
-            // Until the player is ready there is nothing to scrub.
-            player.playPosition->setEnabled(false);
-            player.playButton->setTintColor(graphics::Color::systemBlue());
             footerView_->addSubview(playMessageView_);
-            // A phone with a microphone plays through the ear piece or a headset as a call does.
-            auto& session = services::AudioSession::shared();
-            if (!onTabletScreen() && session.isInputAvailable())
-                (void)session.setCategory(services::kAudioSessionCategoryPlayAndRecord,
-                                          services::kAudioSessionCategoryOptionAllowBluetooth);
-            player.speakerButton->setTintColor(graphics::Color::systemBlue());
-            makeVoicemailPlayer({.playButton = player.playButton,
-                                 .position = player.playPosition,
-                                 .startTime = player.startTime,
-                                 .endTime = player.endTime,
-                                 .speakerButton = player.speakerButton});
+            makeVoicemailPlayer(std::move(player.views));
         }
         if (conversationType() == 1) addReplyBar();
         footerView_->setTag(kFooterTag);

@@ -20,10 +20,6 @@ void VC_Conversation::makeVoicemailPlayer(HXVoicemailPlayer::Views views) {
                                                             .alerts = roles_.alerts});
 }
 
-void VC_Conversation::updatePlayPosition() {
-    if (voicemail_) voicemail_->updatePlayPosition();
-}
-
 void VC_Conversation::stopPlayback() {
     if (voicemail_) voicemail_->stop();
 }

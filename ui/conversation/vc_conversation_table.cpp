@@ -171,7 +171,7 @@ toolkit::Size VC_Conversation::messageSizeForRow(toolkit::IndexPath indexPath) {
     if (conversationType() == 3) {
         size = measureText(callRowText());
     } else if (auto attachment = attachmentAt(indexPath)) {
-        if (auto measured = attachmentSize(*attachment, cache))
+        if (auto measured = attachments_ ? attachments_->size(*attachment, cache) : std::nullopt)
             size = *measured;
         else
             size = measureText(attachment->rowText());
@@ -280,20 +280,9 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
     if (auto font = graphics::HXCFont::HXCFontForType(6)) cell->dateLabel().setFont(*font);
     // The bubble breaks its text where the row's height was measured, from the same layout.
     cell->messageView().setWrapWidth(bubbleTextRoom(availableWidth(), conversationType()));
-    std::string description;
     cell->setIsImage(false);
     if (conversationType() == 3) {
-        cell->messageView().setText(callRowText());
-        cell->messageView().setTextColor(graphics::Color::label());
-        cell->setBackgroundView(std::make_shared<toolkit::View>());
-        cell->setIsSent(false);
-        cell->setMessageData(foundation::Dictionary{{"row", int64_t{0}}});
-        (void)messageSizeForRow(indexPath);
-        foundation::Dictionary data = sizesFor(indexPath.section);
-        data.set("row", int64_t{indexPath.row});
-        cell->setMessageData(std::move(data));
-        cell->dateLabel().setText(dateLineForRow(indexPath));
-        cell->accessibility().label = accessibilityLabelForRow(indexPath, *cell, description);
+        configureCallRow(*cell, indexPath);
         return cell;
     }
     while (!cell->interactions().empty()) cell->removeInteraction(cell->interactions().back().get());
@@ -302,24 +291,63 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
     auto message = messageAt(indexPath.section);
     if (!message) return cell;
     const bool sent = message->isOutgoing();
-    graphics::ImagePtr image;
-    std::shared_ptr<graphics::HXCAnimatedImage> animated;
     auto attachment = attachmentAt(indexPath);
-    auto textColour = sent ? graphics::Color::whiteColor() : graphics::Color::label();
-    if (attachment) {
-        configureAttachmentRow(*cell, *message, *attachment, indexPath, image, animated, description);
+    HXAttachmentRows::Shown shown;
+    if (attachment && attachments_) {
+        shown = attachments_->configure(*cell, sent, *attachment, indexPath);
     } else {
-        image = bubbleImage(sent);
-        cell->messageView().setTextColor(textColour);
+        shown.image = bubbleImage(sent);
+        cell->messageView().setTextColor(sent ? graphics::Color::whiteColor() : graphics::Color::label());
         cell->messageView().setTintColor(sent ? graphics::Color::white(0.8, 1) : graphics::Color::systemBlue());
     }
     cell->messageView().setUserInteractionEnabled(!attachment);
+    setBubble(*cell, attachment ? &*attachment : nullptr, sent, shown);
+    setRowData(*cell, indexPath);
+    cell->setIsSent(sent);
+    cell->messageView().setDataDetectorTypes(listUnderneathLoaded() ? toolkit::kDataDetectorAll
+                                                                    : toolkit::kDataDetectorNone);
+    if (!attachment) {
+        // A cell used before has the row's width already: emptied and placed for this row's sizes
+        // first, its text view lays the text out once, at the width it shows it in (not also at
+        // the width the row before needed, nor the row before's text at this one's).
+        cell->messageView().setText({});
+        cell->layoutIfNeeded();
+        const HXBubbleText text = hxBubbleText(message->text());
+        cell->messageView().setTextAlignment(text.rightToLeft ? toolkit::TextAlignment::right
+                                                              : toolkit::TextAlignment::left);
+        cell->messageView().setText(text.text);
+    }
+    cell->dateLabel().setText(signedIn() ? dateLineForRow(indexPath) : cell->dateLabel().text());
+    cell->accessibility().label = accessibilityLabelForRow(indexPath, *cell, shown.description);
+    // Laid out again for the date line the row shows.
+    cell->setNeedsLayout();
+    return cell;
+}
+
+void VC_Conversation::configureCallRow(ConversationTableViewCell& cell, toolkit::IndexPath indexPath) {
+    cell.messageView().setText(callRowText());
+    cell.messageView().setTextColor(graphics::Color::label());
+    cell.setBackgroundView(std::make_shared<toolkit::View>());
+    cell.setIsSent(false);
+    cell.setMessageData(foundation::Dictionary{{"row", int64_t{0}}});
+    (void)messageSizeForRow(indexPath);
+    foundation::Dictionary data = sizesFor(indexPath.section);
+    data.set("row", int64_t{indexPath.row});
+    cell.setMessageData(std::move(data));
+    cell.dateLabel().setText(dateLineForRow(indexPath));
+    cell.accessibility().label = accessibilityLabelForRow(indexPath, cell, std::string());
+}
+
+void VC_Conversation::setBubble(ConversationTableViewCell& cell, const HXAttachment* attachment, bool sent,
+                                const HXAttachmentRows::Shown& shown) {
     // A text row keeps the plain bubble a reused cell shows for another text row; any other row
     // gets a bubble of its own.
-    std::shared_ptr<HXCAnimatedImageView> background = attachment ? nullptr : plainBubbleOf(*cell);
+    std::shared_ptr<HXCAnimatedImageView> background = attachment ? nullptr : plainBubbleOf(cell);
     const bool reused = background != nullptr;
     if (!background) background = std::make_shared<HXCAnimatedImageView>();
-    const auto natural = animated ? animated->size() : image ? image->size() : graphics::Size{0, 0};
+    const auto natural = shown.animated ? shown.animated->size()
+                         : shown.image  ? shown.image->size()
+                                        : graphics::Size{0, 0};
     if (background->frame().isEmpty() || reused) background->setFrame({0, 0, natural.width, natural.height});
     // The sent bubble is see-through as a whole: a translucent tint would darken the seams where
     // the stretched drawing's pieces meet.
@@ -330,31 +358,20 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
         background->setAlpha(0.7);
     else if (reused)
         background->setAlpha(1);
-    if (animated)
-        background->setAnimatedImage(animated);
+    if (shown.animated)
+        background->setAnimatedImage(shown.animated);
     else
-        background->setImage(image);
-    if (attachment &&
-        (attachment->kind == HXAttachmentKind::Picture || attachment->kind == HXAttachmentKind::Video ||
-         attachment->kind == HXAttachmentKind::ContactCard) &&
-        !cell->contentView().viewWithTag(kContactCardTag)) {
-        // A picture or a video takes the bubble's shape: the bubble's drawing (a sent one in its
-        // own colours) masks it. A drawn contact card shows the bubble itself, unmasked. The cell
-        // keeps the mask on the image view's bounds wherever it lays the view out.
-        auto bubble = bubbleImage(sent);
-        auto mask = std::make_shared<toolkit::ImageView>(
-            sent && bubble ? bubble->withRenderingMode(graphics::RenderingMode::alwaysOriginal) : bubble);
-        mask->setFrame({0, 0, background->frame().width(), background->frame().height()});
-        background->setMaskView(mask);
-    }
-    if (attachment && attachment->kind == HXAttachmentKind::Video && image && image != bubbleImage(sent))
-        addPlaySign(*background);
+        background->setImage(shown.image);
+    if (attachment && attachments_) attachments_->shapeBubble(cell, *background, *attachment, sent, shown.image);
     background->setTag(1);
     if (!reused) {
         auto holder = std::make_shared<toolkit::View>();
         holder->addSubview(background);
-        cell->setBackgroundView(holder);
+        cell.setBackgroundView(holder);
     }
+}
+
+void VC_Conversation::setRowData(ConversationTableViewCell& cell, toolkit::IndexPath indexPath) {
     const toolkit::Size rowSize = messageSizeForRow(indexPath);
     foundation::Dictionary data = sizesFor(indexPath.section);
     data.set("row", int64_t{indexPath.row});
@@ -363,26 +380,7 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
     if (const double W = availableWidth(); W > 0)
         data.set(foundation::format("%ld_size_%i", int64_t{indexPath.row}, static_cast<int64_t>(W)),
                  sizeDictionary(rowSize));
-    cell->setMessageData(std::move(data));
-    cell->setIsSent(sent);
-    cell->messageView().setDataDetectorTypes(listUnderneathLoaded() ? toolkit::kDataDetectorAll
-                                                                    : toolkit::kDataDetectorNone);
-    if (!attachment) {
-        // A cell used before has the row's width already: emptied and placed for this row's sizes
-        // first, its text view lays the text out once, at the width it shows it in (not also at
-        // the width the row before needed, nor the row before's text at this one's).
-        cell->messageView().setText({});
-        cell->layoutIfNeeded();
-        const HXBubbleText shown = hxBubbleText(message->text());
-        cell->messageView().setTextAlignment(shown.rightToLeft ? toolkit::TextAlignment::right
-                                                               : toolkit::TextAlignment::left);
-        cell->messageView().setText(shown.text);
-    }
-    cell->dateLabel().setText(signedIn() ? dateLineForRow(indexPath) : cell->dateLabel().text());
-    cell->accessibility().label = accessibilityLabelForRow(indexPath, *cell, description);
-    // Laid out again for the date line the row shows.
-    cell->setNeedsLayout();
-    return cell;
+    cell.setMessageData(std::move(data));
 }
 
 std::optional<double> VC_Conversation::heightForRow(toolkit::TableView&, toolkit::IndexPath indexPath) {
@@ -480,15 +478,6 @@ void VC_Conversation::rowsDidChange(const store::RowChanges& changes) {
     // A message at the end (a reply sent, one received) is brought into view once the change is
     // in; a page above keeps the bubbles in view where they are.
     if (after > 0 && after == tableView_->numberOfSections()) newestArrived_ = true;
-}
-
-void VC_Conversation::mediaArrived(const std::string& mediaID) {
-    if (!tableView_ || conversationType() != 1) return;
-    std::vector<toolkit::IndexPath> rows;
-    for (long section = 0; section < tableView_->numberOfSections(); ++section)
-        for (long row = 0; row < tableView_->numberOfRows(section); ++row)
-            if (auto a = attachmentAt({section, row}); a && a->id == mediaID) rows.push_back({section, row});
-    if (!rows.empty()) tableView_->reloadRows(rows, toolkit::RowAnimation::None);
 }
 
 void VC_Conversation::rowsDidChangeContent() {

@@ -16,8 +16,6 @@
 namespace {
 
 constexpr const char* kConnectionFailed = "kNetworkConnectionFailedNotification";
-constexpr const char* kDownloadComplete = "downloadComplete";
-constexpr const char* kPreparePlayer = "preparePlayer";
 constexpr double kPositionInterval = 0.1;
 
 void stopPlaybackTimer() {
@@ -41,6 +39,17 @@ graphics::AttributedString letterpressed(const std::string& text, const toolkit:
     return {text, attributes};
 }
 
+bool playerOnTablet() { return toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad; }
+
+// The disabled slider's thumb: nothing shows where there is nothing to scrub.
+graphics::ImagePtr emptyImage() {
+    static const graphics::ImagePtr empty = [] {
+        auto pixels = graphics::Bitmap::make(1, 1);
+        return pixels.ok() ? graphics::Image::fromBitmap(pixels.value()) : nullptr;
+    }();
+    return empty;
+}
+
 // The player's buttons: symbols at 30 points from system 13, the app's own drawings, tinted as
 // the button is, before it.
 graphics::ImagePtr playerImage(const char* symbol, const char* drawing) {
@@ -50,6 +59,49 @@ graphics::ImagePtr playerImage(const char* symbol, const char* drawing) {
 }
 
 }  // namespace
+
+HXVoicemailPlayer::Footer HXVoicemailPlayer::makeFooter(double width,
+                                                        const std::optional<graphics::Color>& background) {
+    Footer f;
+    auto& v = f.views;
+    f.root = std::make_shared<toolkit::View>(toolkit::Rect{0, 0, width, 60});
+    f.root->setAutoresizingMask(toolkit::kFlexibleWidth);
+    v.playButton = std::make_shared<toolkit::Button>(toolkit::ButtonType::System);
+    v.playButton->setFrame({12, 10, 40, 40});
+    v.startTime = std::make_shared<toolkit::Label>(toolkit::Rect{56, 20, 44, 20});
+    v.endTime = std::make_shared<toolkit::Label>(toolkit::Rect{width - 100, 20, 44, 20});
+    v.endTime->setAutoresizingMask(toolkit::kFlexibleLeftMargin);
+    for (auto* label : {v.startTime.get(), v.endTime.get()}) {
+        label->setFont(graphics::Font::monospacedDigitSystem(12));
+        label->setTextAlignment(toolkit::TextAlignment::center);
+        label->setText("0:00");
+        label->setBackgroundColor(background);
+    }
+    v.position = std::make_shared<toolkit::Slider>();
+    v.position->setFrame({100, 15, width - 200, 30});
+    v.position->setAutoresizingMask(toolkit::kFlexibleWidth);
+    v.speakerButton = std::make_shared<toolkit::Button>(toolkit::ButtonType::System);
+    v.speakerButton->setFrame({width - 52, 10, 45, 40});
+    v.speakerButton->setAutoresizingMask(toolkit::kFlexibleLeftMargin);
+    auto progress = std::make_shared<toolkit::ProgressView>();
+    progress->setFrame({100, 50, width - 200, 2});
+    progress->setAutoresizingMask(toolkit::kFlexibleWidth);
+    for (const auto& view : std::vector<std::shared_ptr<toolkit::View>>{v.playButton, v.startTime, v.position,
+                                                                        v.endTime, v.speakerButton, progress})
+        f.root->addSubview(view);
+    v.position->minimumTrackTintColor = graphics::Color::systemBlue();
+    v.position->setThumbImage(graphics::imageNamed("Knob"), toolkit::kStateNormal);
+    v.position->setThumbImage(emptyImage(), toolkit::kStateDisabled);
+    // Until the player is ready there is nothing to scrub.
+    v.position->setEnabled(false);
+    v.playButton->setTintColor(graphics::Color::systemBlue());
+    v.speakerButton->setTintColor(graphics::Color::systemBlue());
+    auto& session = services::AudioSession::shared();
+    if (!playerOnTablet() && session.isInputAvailable())
+        (void)session.setCategory(services::kAudioSessionCategoryPlayAndRecord,
+                                  services::kAudioSessionCategoryOptionAllowBluetooth);
+    return f;
+}
 
 HXVoicemailPlayer::HXVoicemailPlayer(Views views, Source source)
     : views_(std::move(views)), source_(std::move(source)) {}
@@ -137,7 +189,7 @@ void HXVoicemailPlayer::setSpeakerButtonImage() {
     auto& session = services::AudioSession::shared();
     const toolkit::Rect frame = button->frame();
     // On a tablet, or a phone without a microphone, the sound has one way out: no button, no room.
-    if (toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad || !session.isInputAvailable()) {
+    if (playerOnTablet() || !session.isInputAvailable()) {
         button->setAlpha(0);
         button->setEnabled(false);
         button->setFrame({frame.minX(), frame.minY(), 0, frame.height()});
@@ -157,23 +209,23 @@ void HXVoicemailPlayer::setSpeakerButtonImage() {
                                                   : services::AudioSessionPortOverride::None);
 }
 
-void HXVoicemailPlayer::showDownloadSpinner(const std::string& thenStep) {
+void HXVoicemailPlayer::showDownloadSpinner(Step then) {
     if (views_.playButton) views_.playButton->setHidden(true);
     if (downloadProgress_) downloadProgress_->startAnimating();
-    awaitedStep_ = thenStep;
+    awaitedStep_ = then;
     auto weak = weak_from_this();
     auto& center = foundation::NotificationCenter::defaultCenter();
     // One observation of the id at a time, whichever step comes next.
     center.removeObserver(this, source_.mediaID);
-    center.addObserver(this, source_.mediaID, [weak, thenStep](const foundation::Notification&) {
+    center.addObserver(this, source_.mediaID, [weak, then](const foundation::Notification&) {
         auto self = weak.lock();
         if (!self) return;
-        if (thenStep == kDownloadComplete)
+        if (then == Step::DownloadComplete)
             self->downloadComplete();
         else
             self->preparePlayer();
     });
-    if (thenStep != kDownloadComplete) return;
+    if (then != Step::DownloadComplete) return;
     // A download the user waits for ends with the connection too.
     center.removeObserver(this, kConnectionFailed);
     center.addObserver(this, kConnectionFailed, [weak](const foundation::Notification&) {
@@ -182,7 +234,7 @@ void HXVoicemailPlayer::showDownloadSpinner(const std::string& thenStep) {
 }
 
 void HXVoicemailPlayer::resume() {
-    if (awaitedStep_.empty()) return;
+    if (awaitedStep_ == Step::None) return;
     auto role = source_.conversation.lock();
     const std::string path = role ? role->localURLForMedia(source_.mediaID, "audio/") : std::string();
     if (path.empty() || !foundation::files::exists(path)) {
@@ -201,7 +253,7 @@ void HXVoicemailPlayer::preparePlayer() {
     auto& center = foundation::NotificationCenter::defaultCenter();
     const std::string& id = source_.mediaID;
     center.removeObserver(this, id);
-    awaitedStep_.clear();
+    awaitedStep_ = Step::None;
     if (downloadProgress_) downloadProgress_->stopAnimating();
     if (views_.playButton) views_.playButton->setHidden(false);
 
@@ -238,14 +290,14 @@ void HXVoicemailPlayer::preparePlayer() {
         if (views_.position) views_.position->setEnabled(false);
         if (fetch && !askedForRecordedCall_) {
             askedForRecordedCall_ = true;
-            showDownloadSpinner(kPreparePlayer);
+            showDownloadSpinner(Step::PreparePlayer);
             playback->downloadRecordedCallForID(id);
         }
         return;
     }
     if (views_.position) views_.position->setEnabled(false);
     if (fetch) {
-        showDownloadSpinner(kPreparePlayer);
+        showDownloadSpinner(Step::PreparePlayer);
         playback->downloadVMforID(id);
     }
 }
@@ -276,7 +328,7 @@ void HXVoicemailPlayer::playPressed() {
         startTimer();
         return;
     }
-    showDownloadSpinner(kDownloadComplete);
+    showDownloadSpinner(Step::DownloadComplete);
     if (auto playback = source_.playback.lock()) playback->downloadVMforID(source_.mediaID);
 }
 
@@ -302,7 +354,7 @@ void HXVoicemailPlayer::downloadFailed() {
     auto& center = foundation::NotificationCenter::defaultCenter();
     center.removeObserver(this, kConnectionFailed);
     center.removeObserver(this, source_.mediaID);
-    awaitedStep_.clear();
+    awaitedStep_ = Step::None;
     if (downloadProgress_) downloadProgress_->stopAnimating();
     setPlayButtonImage();
     if (views_.playButton) views_.playButton->setHidden(false);

@@ -11,9 +11,11 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/roles/screen_roles.h"
+#include "platform/graphics/color.h"
 #include "platform/services/audio_player.h"
 
 namespace toolkit {
@@ -21,6 +23,7 @@ class ActivityIndicatorView;
 class Button;
 class Label;
 class Slider;
+class View;
 }  // namespace toolkit
 
 class HXVoicemailPlayer final : public services::AudioPlayerDelegate,
@@ -45,6 +48,15 @@ public:
         std::weak_ptr<HXPlaybackRole> playback;
         std::weak_ptr<HXAlertsRole> alerts;
     };
+    // The footer under a voicemail or a recorded call, width wide on a background of colour: the
+    // play button, the position slider between the two times, the speaker button and the
+    // download's progress, disabled until a player is made over them. A phone with a microphone
+    // then plays through the ear piece or a headset, as a call does.
+    struct Footer {
+        std::shared_ptr<toolkit::View> root;
+        Views views;
+    };
+    static Footer makeFooter(double width, const std::optional<graphics::Color>& background);
     // Wired to its views (the spinner takes the play button's place while the audio downloads);
     // the file is opened, or asked for when prefetching.
     static std::shared_ptr<HXVoicemailPlayer> make(Views views, Source source);
@@ -80,9 +92,12 @@ private:
     void wire();
     void setPlayButtonImage();
     void setSpeakerButtonImage();
+    // What follows the file's arrival: the sound starts (the user pressed play) or the player is
+    // only made ready (prefetching); None while no file is waited for.
+    enum class Step { None, DownloadComplete, PreparePlayer };
     // The spinner in the play button's place until the file named by the media id is written;
-    // then the step ("downloadComplete" or "preparePlayer").
-    void showDownloadSpinner(const std::string& thenStep);
+    // then the step.
+    void showDownloadSpinner(Step then);
     void startTimer();
 
     Views views_;
@@ -93,5 +108,5 @@ private:
     bool isScrubbing_ = false;
     int scrubAction_ = 0;
     bool askedForRecordedCall_ = false;
-    std::string awaitedStep_;
+    Step awaitedStep_ = Step::None;
 };

@@ -70,7 +70,7 @@ TEST(ConversationActionRules, ADeviceContactTakesTheServicesNameAndTheCallsLabel
         {"Someone", "Unknown", 10, "", std::nullopt},
     };
     for (const auto& c : cases) {
-        auto made = VC_Conversation::newDeviceContact(c.sender, c.number, c.type, c.lastText);
+        auto made = HXContactHeader::newDeviceContact(c.sender, c.number, c.type, c.lastText);
         ASSERT_EQ(made.has_value(), c.made.has_value()) << c.sender << " " << c.number;
         if (!made) continue;
         EXPECT_EQ(made->givenName, std::get<0>(*c.made)) << c.sender;
@@ -87,11 +87,11 @@ TEST_F(ConversationActions, TheAddButtonAddsAServiceNamedNumberToTheDeviceThroug
     (void)c->setValue("lastMessageText", "Missed call - work");
     storeMessages(c, {{.id = "m1", .number = 1, .text = "hi"}});
     auto& s = openWithSpies("t1", 3, "John Smith");
-    ASSERT_NE(s.addContactButton(), nullptr);
-    ASSERT_FALSE(s.addContactButton()->isHidden());
-    s.addContactToSource("");
+    ASSERT_NE(s.contactHeader()->addContactButton(), nullptr);
+    ASSERT_FALSE(s.contactHeader()->addContactButton()->isHidden());
+    s.contactHeader()->addContactToSource("");
     harness.settle();
-    auto card = s.contactCard();
+    auto card = s.contactHeader()->contactCard();
     ASSERT_TRUE(card);
     EXPECT_TRUE(card->isUnknownContact());
     EXPECT_FALSE(card->allowsActions);
@@ -105,9 +105,9 @@ TEST_F(ConversationActions, TheAddButtonAddsAServiceNamedNumberToTheDeviceThroug
     EXPECT_EQ(nav->presentedViewController(), nullptr);
     EXPECT_EQ(ContactStore::shared()->count(), 0u);
 
-    s.addContactToSource("AB");
+    s.contactHeader()->addContactToSource("AB");
     harness.settle();
-    card = s.contactCard();
+    card = s.contactHeader()->contactCard();
     ASSERT_TRUE(card);
     finishCardEditor(*card);
     harness.settle();
@@ -134,9 +134,9 @@ TEST_F(ConversationActions, ACardWhoseContactTheDeviceRefusesNamesNobody) {
     auto c = storeConversation("t1", 10, "John Smith");
     storeMessages(c, {{.id = "m1", .number = 1, .text = "hi"}});
     auto& s = openWithSpies("t1", 1, "+15550188");
-    s.addContactToSource("AB");
+    s.contactHeader()->addContactToSource("AB");
     harness.settle();
-    auto card = s.contactCard();
+    auto card = s.contactHeader()->contactCard();
     ASSERT_TRUE(card);
     // The access goes while the card is open: the save fails.
     ContactStore::setAuthorizationStatus(services::AuthorizationStatus::Denied);
@@ -184,16 +184,16 @@ TEST_F(ConversationActions, TheDeviceIsOfferedOnlyWhereItCanTakeTheNumber) {
         if (!c.abName.empty()) (void)conversation->setValue("ABName", c.abName);
         storeMessages(conversation, {{.id = std::string("m-") + c.name, .number = 1, .text = "hi"}});
         auto& s = openWithSpies(std::string("t-") + c.name, 1, c.sender);
-        ASSERT_TRUE(s.addContactButton());
+        ASSERT_TRUE(s.contactHeader()->addContactButton());
         if (c.button) {
-            EXPECT_EQ(!s.addContactButton()->isHidden(), *c.button) << c.name;
+            EXPECT_EQ(!s.contactHeader()->addContactButton()->isHidden(), *c.button) << c.name;
         }
-        s.addContactToSource("");
+        s.contactHeader()->addContactToSource("");
         harness.settle();
         std::string shown;
         if (auto* alert = harness.visibleAlert())
             shown = alert->title();
-        else if (s.contactCard())
+        else if (s.contactHeader()->contactCard())
             shown = "card";
         EXPECT_EQ(shown, c.shows) << c.name;
         if (auto* alert = harness.visibleAlert(); alert && c.shows == "Create new Contact") {
@@ -237,9 +237,9 @@ TEST_F(ConversationActions, ACardsPhoneTapsCallAndTextThroughTheApp) {
         foundation::UserDefaults::standardUserDefaults()->setBool(k.native, "useNativeDialerActions");
         actions->urls.clear();
         calls->texted.clear();
-        s.openContact(nullptr);
+        s.contactHeader()->openContact(nullptr);
         harness.settle();
-        auto card = s.contactCard();
+        auto card = s.contactHeader()->contactCard();
         ASSERT_TRUE(card) << k.choice;
         ASSERT_EQ(nav->topViewController(), card.get()) << "pushed on the phone";
         EXPECT_EQ(card->highlightedPropertyIdentifier(), std::optional<std::string>("p1"))
@@ -273,23 +273,23 @@ TEST_F(ConversationActions, ThePictureOpensTheCardOnlyForAKnownNumber) {
     auto c = storeConversation("t1", 10, "Ann Lee");
     storeMessages(c, {{.id = "m1", .number = 1, .text = "hi"}});
     auto& s = openWithSpies("t1", 1, "Ann Lee");
-    ASSERT_NE(s.contactImage(), nullptr);
-    EXPECT_FALSE(s.contactImage()->isUserInteractionEnabled()) << "no record yet";
+    ASSERT_NE(s.contactHeader()->contactImage(), nullptr);
+    EXPECT_FALSE(s.contactHeader()->contactImage()->isUserInteractionEnabled()) << "no record yet";
     actions->recordIDs["+15550188"] = "ann-1";
     // The app tells of the contacts it read from the queue that read them, while the picture is
     // read on the main thread (as the accessibility outline reads it); it becomes a button there.
     hxtest::postFromAnotherThread("kContactsCacheUpdatedNotification", [&] {
-        (void)s.contactImage()->isUserInteractionEnabled();
-        (void)std::string(s.contactImage()->accessibility().label);
+        (void)s.contactHeader()->contactImage()->isUserInteractionEnabled();
+        (void)std::string(s.contactHeader()->contactImage()->accessibility().label);
     });
     harness.settle();
-    ASSERT_TRUE(s.contactImage()->isUserInteractionEnabled());
-    EXPECT_EQ(s.contactImage()->accessibility().label, "Contact Image");
+    ASSERT_TRUE(s.contactHeader()->contactImage()->isUserInteractionEnabled());
+    EXPECT_EQ(s.contactHeader()->contactImage()->accessibility().label, "Contact Image");
     s.scrollToBottomWithAnimation(false);
     harness.settle();
-    ASSERT_TRUE(harness.tap(*s.contactImage()));
-    ASSERT_TRUE(s.contactCard());
-    EXPECT_EQ(s.contactCard()->contact().identifier, "ann-1");
+    ASSERT_TRUE(harness.tap(*s.contactHeader()->contactImage()));
+    ASSERT_TRUE(s.contactHeader()->contactCard());
+    EXPECT_EQ(s.contactHeader()->contactCard()->contact().identifier, "ann-1");
 }
 
 TEST_F(ConversationActions, TheNamesLongPressCopiesTheRawNumber) {
@@ -307,7 +307,7 @@ TEST_F(ConversationActions, TheNamesLongPressCopiesTheRawNumber) {
         toolkit::Pasteboard::general().setString("before");
         s.scrollToBottomWithAnimation(false);
         harness.settle();
-        auto* label = s.contactName();
+        auto* label = s.contactHeader()->contactName();
         ASSERT_NE(label, nullptr);
         const toolkit::Point centre = label->convertPointTo({label->bounds().midX(), label->bounds().midY()}, nullptr);
         harness.longPress(centre, 0.8);
@@ -600,7 +600,7 @@ TEST_F(ConversationActions, APictureIsDraggedOutOnceAsItsBestBytes) {
     };
     const std::vector<Case> cases = {{0, 0}, {1, 8}, {2, 40}, {3, 0}};
     for (const auto& k : cases) {
-        auto items = s.dragItemsAt(centre(k.row), nullptr);
+        auto items = s.attachmentRows()->dragItemsAt(centre(k.row), nullptr);
         ASSERT_EQ(items.size(), k.width > 0 ? 1u : 0u) << k.row;
         if (items.empty()) continue;
         ASSERT_TRUE(items[0]->previewProvider);
@@ -609,10 +609,10 @@ TEST_F(ConversationActions, APictureIsDraggedOutOnceAsItsBestBytes) {
         // The same picture joins a session once.
         toolkit::DragSession session;
         session.items = items;
-        EXPECT_TRUE(s.dragItemsAt(centre(k.row), &session).empty()) << k.row;
-        EXPECT_EQ(s.dragItemsAt(centre(k.row == 1 ? 2 : 1), &session).size(), 1u);
+        EXPECT_TRUE(s.attachmentRows()->dragItemsAt(centre(k.row), &session).empty()) << k.row;
+        EXPECT_EQ(s.attachmentRows()->dragItemsAt(centre(k.row == 1 ? 2 : 1), &session).size(), 1u);
     }
-    EXPECT_TRUE(s.dragItemsAt({-5, -5}, nullptr).empty());
+    EXPECT_TRUE(s.attachmentRows()->dragItemsAt({-5, -5}, nullptr).empty());
     // The cells of pictures carry the drag.
     auto cell = s.tableView().cellForRow({0, 1});
     ASSERT_TRUE(cell);
@@ -629,15 +629,15 @@ TEST_F(ConversationActions, OnlyThePicturePreviewIsZoomedFromTheTappedPoint) {
         toolkit::Point source;
     };
     std::vector<Made> made;
-    VC_Conversation::setPreviewTransitionMaker([&](bool presenting, toolkit::Point source) {
+    HXAttachmentRows::setPreviewTransitionMaker([&](bool presenting, toolkit::Point source) {
         made.push_back({presenting, source});
         return std::shared_ptr<toolkit::AnimatedTransitioning>();
     });
     struct Preview : toolkit::ViewController {
         std::string className() const override { return "VC_ImagePreview"; }
     };
-    VC_Conversation::rememberTapPoint({30, 40});
-    auto delegate = s.previewTransitioningDelegate();
+    HXAttachmentRows::rememberTapPoint({30, 40});
+    auto* delegate = s.attachmentRows();
     auto preview = std::make_shared<toolkit::NavigationController>(std::make_shared<Preview>());
     auto other = std::make_shared<toolkit::NavigationController>(std::make_shared<toolkit::ViewController>());
     (void)delegate->animationControllerForPresented(*preview, s, s);
@@ -651,7 +651,7 @@ TEST_F(ConversationActions, OnlyThePicturePreviewIsZoomedFromTheTappedPoint) {
         s.tableView().convertPointTo({30, 40}, harness.window().rootViewController()->view().get());
     EXPECT_EQ(made[0].source.x, expected.x);
     EXPECT_EQ(made[0].source.y, expected.y);
-    VC_Conversation::setPreviewTransitionMaker({});
+    HXAttachmentRows::setPreviewTransitionMaker({});
 }
 
 namespace {
@@ -692,19 +692,21 @@ TEST_F(TabletCards, ACardPointsAtWhatOpenedIt) {
                                      {"add", toolkit::kArrowDown | toolkit::kArrowRight}};
     for (const auto& k : cases) {
         const std::string from = k.from;
-        if (from == "title") screen->openContact(titleButton);
-        if (from == "picture") screen->openContact(screen->contactImage());
-        if (from == "add") screen->addContactToSource("AB");
+        if (from == "title") screen->contactHeader()->openContact(titleButton);
+        if (from == "picture") screen->contactHeader()->openContact(screen->contactHeader()->contactImage());
+        if (from == "add") screen->contactHeader()->addContactToSource("AB");
         harness.settle();
-        ASSERT_TRUE(screen->contactCard()) << k.from;
-        EXPECT_NE(nav->topViewController(), screen->contactCard().get()) << "nothing is pushed on the tablet";
+        ASSERT_TRUE(screen->contactHeader()->contactCard()) << k.from;
+        EXPECT_NE(nav->topViewController(), screen->contactHeader()->contactCard().get())
+            << "nothing is pushed on the tablet";
         const auto [arrows, view, rect] = popover();
         EXPECT_EQ(arrows, k.arrows) << k.from;
         ASSERT_NE(view, nullptr) << k.from;
         // Where the popover points, in the window: on what opened it.
-        const toolkit::View* anchor = from == "title"     ? titleButton
-                                      : from == "picture" ? static_cast<toolkit::View*>(screen->contactImage())
-                                                          : static_cast<toolkit::View*>(screen->addContactButton());
+        const toolkit::View* anchor = from == "title" ? titleButton
+                                      : from == "picture"
+                                          ? static_cast<toolkit::View*>(screen->contactHeader()->contactImage())
+                                          : static_cast<toolkit::View*>(screen->contactHeader()->addContactButton());
         const toolkit::Rect inWindow = view->convertRectTo(rect, nullptr);
         const toolkit::Rect expected = anchor->convertRectTo(anchor->bounds(), nullptr);
         EXPECT_NEAR(inWindow.midX(), expected.midX(), 0.5) << k.from;

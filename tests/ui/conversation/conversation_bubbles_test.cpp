@@ -146,7 +146,7 @@ TEST_F(Bubbles, AVideoIsItsPreviewAtItsOwnSizeUnderThePlaySignOrItsTextInABubble
         ASSERT_TRUE(bubble && bubble->image());
         EXPECT_EQ(bubble->image()->size(), c.size) << "the preview is not stretched";
         EXPECT_LE(cell->convertRectTo(bubble->frame(), nullptr).maxX(), s.view()->bounds().width()) << "cut";
-        auto* sign = dynamic_cast<toolkit::ImageView*>(bubble->viewWithTag(VC_Conversation::kPlaySignTag));
+        auto* sign = dynamic_cast<toolkit::ImageView*>(bubble->viewWithTag(HXAttachmentRows::kPlaySignTag));
         ASSERT_TRUE(sign) << "no play sign";
         EXPECT_EQ(sign->image()->name(), "VM_play");
         EXPECT_EQ(sign->tintColor(), graphics::Color::whiteColor());
@@ -163,7 +163,7 @@ TEST_F(Bubbles, AVideoIsItsPreviewAtItsOwnSizeUnderThePlaySignOrItsTextInABubble
     auto* bubble = dynamic_cast<toolkit::ImageView*>(bubbleOf(*none));
     ASSERT_TRUE(bubble && bubble->image());
     EXPECT_TRUE(bubble->image()->isResizable()) << "the text stands without its bubble";
-    EXPECT_FALSE(bubble->viewWithTag(VC_Conversation::kPlaySignTag));
+    EXPECT_FALSE(bubble->viewWithTag(HXAttachmentRows::kPlaySignTag));
 
     // A picture without size variants: unsupported until the picture is in, then its own size.
     auto waiting = cellAt({0, 3});

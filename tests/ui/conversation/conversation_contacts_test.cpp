@@ -116,7 +116,7 @@ TEST_F(ContactsAgainstTheService, AServiceContactsTypedNameReachesTheServiceAsVa
     hxtest::TempDir dir;
     for (size_t i = 0; i < cases.size(); ++i) {
         const auto& c = cases[i];
-        screen->addContactToSource("");
+        screen->contactHeader()->addContactToSource("");
         harness.settle();
         auto* prompt = harness.visibleAlert();
         ASSERT_NE(prompt, nullptr);
@@ -180,10 +180,10 @@ TEST_F(ContactsOnTheScreen, ACardsCallURLIsReadBackWholeByAQueryParser) {
         foundation::UserDefaults::standardUserDefaults()->setBool(k.skip, "skipDialpad");
         account->setForwardingPhoneID(k.method);
         for (size_t row = 0; row < numbers.size(); ++row) {
-            s.openContact(nullptr);
+            s.contactHeader()->openContact(nullptr);
             harness.settle();
-            ASSERT_TRUE(s.contactCard());
-            s.contactCard()->tapProperty(row);
+            ASSERT_TRUE(s.contactHeader()->contactCard());
+            s.contactHeader()->contactCard()->tapProperty(row);
             harness.settle();
             auto* sheet = harness.visibleAlert();
             ASSERT_NE(sheet, nullptr);

@@ -20,10 +20,11 @@ using hxtest::kVoicemailThread;
 
 struct Player : hxtest::PlaybackFixture<> {
     // The play button pressed as the user presses it.
-    void pressPlay() { ASSERT_TRUE(harness.tap(*screen->playButton())); }
+    void pressPlay() { ASSERT_TRUE(harness.tap(*screen->voicemailPlayer()->views().playButton.get())); }
     // Until the screen plays (the download is in and the sound started).
     bool untilPlaying() {
-        return harness.clock().runUntil([&] { return screen->isPlaying() && screen->player(); }, 30);
+        return harness.clock().runUntil(
+            [&] { return screen->voicemailPlayer()->isPlaying() && screen->voicemailPlayer()->player(); }, 30);
     }
     bool proximity() const { return services::ProximitySensor::shared().isProximityMonitoringEnabled(); }
 };
@@ -33,48 +34,49 @@ struct Player : hxtest::PlaybackFixture<> {
 TEST_F(Player, PlayBeforeTheFileIsThereDownloadsItAndPlaysAndTheLabelsFollowTheClock) {
     storeConversation(kVoicemailThread, 2);
     auto& s = open(kVoicemailThread, 2);
-    EXPECT_EQ(text(s.startTime()), "0:00");
-    EXPECT_EQ(text(s.endTime()), "-1:05") << "the message's length before the file is there";
-    ASSERT_TRUE(s.playPosition());
-    EXPECT_FALSE(s.playPosition()->isEnabled()) << "nothing to scrub without a player";
+    EXPECT_EQ(text(s.voicemailPlayer()->views().startTime.get()), "0:00");
+    EXPECT_EQ(text(s.voicemailPlayer()->views().endTime.get()), "-1:05")
+        << "the message's length before the file is there";
+    ASSERT_TRUE(s.voicemailPlayer()->views().position.get());
+    EXPECT_FALSE(s.voicemailPlayer()->views().position.get()->isEnabled()) << "nothing to scrub without a player";
     EXPECT_FALSE(foundation::files::exists(audioPath(kVoicemailThread)));
 
     service->inject(emulator::Fault::Slow, "/a/v/");
     pressPlay();
-    EXPECT_TRUE(s.playButton()->isHidden());
-    ASSERT_TRUE(s.downloadProgress());
-    EXPECT_TRUE(s.downloadProgress()->isAnimating());
+    EXPECT_TRUE(s.voicemailPlayer()->views().playButton.get()->isHidden());
+    ASSERT_TRUE(s.voicemailPlayer()->downloadProgress());
+    EXPECT_TRUE(s.voicemailPlayer()->downloadProgress()->isAnimating());
     EXPECT_TRUE(proximity());
-    EXPECT_FALSE(s.isPlaying());
+    EXPECT_FALSE(s.voicemailPlayer()->isPlaying());
     ASSERT_TRUE(releaseWhenSeen("/a/v/"));
     ASSERT_TRUE(untilPlaying());
-    EXPECT_FALSE(s.playButton()->isHidden());
-    EXPECT_FALSE(s.downloadProgress()->isAnimating());
-    EXPECT_TRUE(s.playPosition()->isEnabled());
-    EXPECT_TRUE(VC_Conversation::playbackTimerRunning());
-    EXPECT_NEAR(s.player()->duration(), 65.16, 0.05);
+    EXPECT_FALSE(s.voicemailPlayer()->views().playButton.get()->isHidden());
+    EXPECT_FALSE(s.voicemailPlayer()->downloadProgress()->isAnimating());
+    EXPECT_TRUE(s.voicemailPlayer()->views().position.get()->isEnabled());
+    EXPECT_TRUE(HXVoicemailPlayer::timerRunning());
+    EXPECT_NEAR(s.voicemailPlayer()->player()->duration(), 65.16, 0.05);
 
-    const double start = s.player()->currentTime();
+    const double start = s.voicemailPlayer()->player()->currentTime();
     harness.advance(10);
-    const double now = s.player()->currentTime();
+    const double now = s.voicemailPlayer()->player()->currentTime();
     EXPECT_NEAR(now - start, 10, 0.11);
-    EXPECT_EQ(text(s.startTime()), VC_Conversation::formatTime(static_cast<int>(now)));
-    EXPECT_EQ(text(s.startTime()), "0:10");
-    EXPECT_EQ(text(s.endTime()), "-0:55");
-    EXPECT_NEAR(s.playPosition()->value(), 10.0 / 65.16, 0.01);
+    EXPECT_EQ(text(s.voicemailPlayer()->views().startTime.get()), HXVoicemailPlayer::formatTime(static_cast<int>(now)));
+    EXPECT_EQ(text(s.voicemailPlayer()->views().startTime.get()), "0:10");
+    EXPECT_EQ(text(s.voicemailPlayer()->views().endTime.get()), "-0:55");
+    EXPECT_NEAR(s.voicemailPlayer()->views().position.get()->value(), 10.0 / 65.16, 0.01);
 
     const int deactivations = services::AudioSession::shared().deactivations();
     pressPlay();
-    EXPECT_FALSE(s.isPlaying());
-    EXPECT_FALSE(s.player()->isPlaying());
-    EXPECT_FALSE(VC_Conversation::playbackTimerRunning()) << "stopping stops the position timer";
+    EXPECT_FALSE(s.voicemailPlayer()->isPlaying());
+    EXPECT_FALSE(s.voicemailPlayer()->player()->isPlaying());
+    EXPECT_FALSE(HXVoicemailPlayer::timerRunning()) << "stopping stops the position timer";
     EXPECT_FALSE(proximity());
     EXPECT_EQ(services::AudioSession::shared().deactivations(), deactivations + 1);
     EXPECT_EQ(services::AudioSession::shared().lastDeactivationOptions(),
               services::kAudioSessionSetActiveOptionNotifyOthersOnDeactivation);
-    const std::string shown = text(s.startTime());
+    const std::string shown = text(s.voicemailPlayer()->views().startTime.get());
     harness.advance(5);
-    EXPECT_EQ(text(s.startTime()), shown) << "no tick after a stop";
+    EXPECT_EQ(text(s.voicemailPlayer()->views().startTime.get()), shown) << "no tick after a stop";
 }
 
 TEST_F(Player, ARecordedCallIsAskedForByItsConversationAndAFileThereIsReadyAtOnce) {
@@ -88,10 +90,10 @@ TEST_F(Player, ARecordedCallIsAskedForByItsConversationAndAFileThereIsReadyAtOnc
         pressPlay();
         // Opened again, the file is there: ready, not playing, the slider enabled.
         auto& again = open(thread, 2);
-        EXPECT_TRUE(again.player());
-        EXPECT_FALSE(again.isPlaying());
-        EXPECT_TRUE(again.playPosition()->isEnabled());
-        EXPECT_EQ(text(again.endTime()), "-1:05");
+        EXPECT_TRUE(again.voicemailPlayer()->player());
+        EXPECT_FALSE(again.voicemailPlayer()->isPlaying());
+        EXPECT_TRUE(again.voicemailPlayer()->views().position.get()->isEnabled());
+        EXPECT_EQ(text(again.voicemailPlayer()->views().endTime.get()), "-1:05");
         (void)s;
     }
 }
@@ -102,26 +104,27 @@ TEST_F(Player, ScrubbingWhilePlayingPausesAndResumesWhereTheSliderWasLeft) {
     pressPlay();
     ASSERT_TRUE(untilPlaying());
     harness.advance(3);
-    auto* slider = s.playPosition();
+    auto* slider = s.voicemailPlayer()->views().position.get();
     const toolkit::Rect track = slider->convertRectTo(slider->bounds(), nullptr);
     const toolkit::Point from{track.minX() + 2, track.midY()};
     const toolkit::Point to{track.minX() + track.width() * 0.75, track.midY()};
     harness.drag(from, to, 6);
-    EXPECT_FALSE(s.isScrubbing());
-    EXPECT_TRUE(s.isPlaying());
-    ASSERT_TRUE(s.player()->isPlaying()) << "resumes at the release";
-    EXPECT_NEAR(s.player()->currentTime(), slider->value() * s.player()->duration(), 0.2);
+    EXPECT_FALSE(s.voicemailPlayer()->isScrubbing());
+    EXPECT_TRUE(s.voicemailPlayer()->isPlaying());
+    ASSERT_TRUE(s.voicemailPlayer()->player()->isPlaying()) << "resumes at the release";
+    EXPECT_NEAR(s.voicemailPlayer()->player()->currentTime(),
+                slider->value() * s.voicemailPlayer()->player()->duration(), 0.2);
     EXPECT_GT(slider->value(), 0.6);
-    const double released = s.player()->currentTime();
+    const double released = s.voicemailPlayer()->player()->currentTime();
     harness.advance(2);
-    EXPECT_NEAR(s.player()->currentTime(), released + 2, 0.11);
+    EXPECT_NEAR(s.voicemailPlayer()->player()->currentTime(), released + 2, 0.11);
 
     // Stopped, a drag only moves the position.
     pressPlay();
     harness.drag(to, from, 6);
-    EXPECT_FALSE(s.player()->isPlaying());
-    EXPECT_FALSE(s.isPlaying());
-    EXPECT_LT(s.player()->currentTime(), 5);
+    EXPECT_FALSE(s.voicemailPlayer()->player()->isPlaying());
+    EXPECT_FALSE(s.voicemailPlayer()->isPlaying());
+    EXPECT_LT(s.voicemailPlayer()->player()->currentTime(), 5);
 }
 
 TEST_F(Player, ASuccessfulEndGoesBackToTheStartAndReleasesTimerSensorAndSession) {
@@ -131,14 +134,15 @@ TEST_F(Player, ASuccessfulEndGoesBackToTheStartAndReleasesTimerSensorAndSession)
     ASSERT_TRUE(untilPlaying());
     const int deactivations = services::AudioSession::shared().deactivations();
     harness.advance(70);
-    EXPECT_FALSE(s.isPlaying());
-    EXPECT_EQ(s.player()->currentTime(), 0);
-    EXPECT_EQ(text(s.startTime()), "0:00");
-    EXPECT_EQ(text(s.endTime()), "-1:05");
-    EXPECT_FALSE(VC_Conversation::playbackTimerRunning());
+    EXPECT_FALSE(s.voicemailPlayer()->isPlaying());
+    EXPECT_EQ(s.voicemailPlayer()->player()->currentTime(), 0);
+    EXPECT_EQ(text(s.voicemailPlayer()->views().startTime.get()), "0:00");
+    EXPECT_EQ(text(s.voicemailPlayer()->views().endTime.get()), "-1:05");
+    EXPECT_FALSE(HXVoicemailPlayer::timerRunning());
     EXPECT_FALSE(proximity());
     EXPECT_EQ(services::AudioSession::shared().deactivations(), deactivations + 1);
-    EXPECT_EQ(s.playButton()->imageForState(toolkit::kStateNormal)->name(), "play.circle");
+    EXPECT_EQ(s.voicemailPlayer()->views().playButton.get()->imageForState(toolkit::kStateNormal)->name(),
+              "play.circle");
 }
 
 // A sound whose stream breaks halfway ends there unsuccessfully: that end changes nothing (the
@@ -150,21 +154,22 @@ TEST_F(Player, AnEndWhereTheStreamBrokeIsNotTakenForTheEnd) {
     ASSERT_TRUE(foundation::files::createDirectory(path.parent_path()).ok());
     ASSERT_TRUE(foundation::files::writeAtomically(path, whole.substr(0, whole.size() / 2 + 7)).ok());
     auto& s = open(kVoicemailThread, 2);
-    ASSERT_TRUE(s.player()) << "the half that is there is audio";
+    ASSERT_TRUE(s.voicemailPlayer()->player()) << "the half that is there is audio";
     const int deactivations = services::AudioSession::shared().deactivations();
     pressPlay();
-    ASSERT_TRUE(s.isPlaying());
-    harness.advance(s.player()->duration() + 5);
-    EXPECT_FALSE(s.player()->isPlaying()) << "the sound did not end where the stream broke";
-    EXPECT_TRUE(s.isPlaying());
-    EXPECT_GT(s.player()->currentTime(), 0) << "taken back to the start like a whole sound";
-    EXPECT_TRUE(VC_Conversation::playbackTimerRunning());
+    ASSERT_TRUE(s.voicemailPlayer()->isPlaying());
+    harness.advance(s.voicemailPlayer()->player()->duration() + 5);
+    EXPECT_FALSE(s.voicemailPlayer()->player()->isPlaying()) << "the sound did not end where the stream broke";
+    EXPECT_TRUE(s.voicemailPlayer()->isPlaying());
+    EXPECT_GT(s.voicemailPlayer()->player()->currentTime(), 0) << "taken back to the start like a whole sound";
+    EXPECT_TRUE(HXVoicemailPlayer::timerRunning());
     EXPECT_TRUE(proximity());
     EXPECT_EQ(services::AudioSession::shared().deactivations(), deactivations);
-    EXPECT_EQ(s.playButton()->imageForState(toolkit::kStateNormal)->name(), "pause.circle");
+    EXPECT_EQ(s.voicemailPlayer()->views().playButton.get()->imageForState(toolkit::kStateNormal)->name(),
+              "pause.circle");
     pressPlay();
-    EXPECT_FALSE(s.isPlaying());
-    EXPECT_FALSE(VC_Conversation::playbackTimerRunning());
+    EXPECT_FALSE(s.voicemailPlayer()->isPlaying());
+    EXPECT_FALSE(HXVoicemailPlayer::timerRunning());
 }
 
 TEST_F(Player, LeavingTheScreenStopsTheSoundAndThePositionTimer) {
@@ -172,15 +177,15 @@ TEST_F(Player, LeavingTheScreenStopsTheSoundAndThePositionTimer) {
     auto& s = open(kVoicemailThread, 2);
     pressPlay();
     ASSERT_TRUE(untilPlaying());
-    auto player = s.player();
+    auto player = s.voicemailPlayer()->player();
     nav->popViewController(false);
     harness.settle();
-    EXPECT_FALSE(VC_Conversation::playbackTimerRunning());
+    EXPECT_FALSE(HXVoicemailPlayer::timerRunning());
     EXPECT_FALSE(player->isPlaying());
     const double at = player->currentTime();
-    const std::string shown = text(s.startTime());
+    const std::string shown = text(s.voicemailPlayer()->views().startTime.get());
     harness.advance(5);
-    EXPECT_EQ(text(s.startTime()), shown) << "no tick after leaving";
+    EXPECT_EQ(text(s.voicemailPlayer()->views().startTime.get()), shown) << "no tick after leaving";
     EXPECT_EQ(player->currentTime(), at);
     EXPECT_FALSE(proximity());
 }
@@ -195,12 +200,12 @@ TEST_F(Player, ADownloadThatIsNoAudioLeavesNoPlayerAndNothingPlaying) {
     pressPlay();
     ASSERT_TRUE(settleRequests());
     harness.settle();
-    EXPECT_FALSE(s.player());
-    EXPECT_FALSE(s.isPlaying()) << "no player: nothing claims to play";
-    EXPECT_FALSE(VC_Conversation::playbackTimerRunning());
-    EXPECT_FALSE(s.playButton()->isHidden());
-    EXPECT_FALSE(s.downloadProgress()->isAnimating());
-    EXPECT_FALSE(s.playPosition()->isEnabled());
+    EXPECT_FALSE(s.voicemailPlayer()->player());
+    EXPECT_FALSE(s.voicemailPlayer()->isPlaying()) << "no player: nothing claims to play";
+    EXPECT_FALSE(HXVoicemailPlayer::timerRunning());
+    EXPECT_FALSE(s.voicemailPlayer()->views().playButton.get()->isHidden());
+    EXPECT_FALSE(s.voicemailPlayer()->downloadProgress()->isAnimating());
+    EXPECT_FALSE(s.voicemailPlayer()->views().position.get()->isEnabled());
     EXPECT_FALSE(foundation::files::exists(audioPath(kVoicemailThread))) << "a file that is no audio goes";
 }
 
@@ -224,8 +229,8 @@ TEST_F(Player, WithPrefetchingAFileThatIsNoAudioIsAskedForOnceMoreAsARecordedCal
     }
     EXPECT_GE(voicemail, 1);
     EXPECT_EQ(recorded, 1) << "the recorded call is asked for once, not for ever";
-    EXPECT_FALSE(s.player());
-    EXPECT_FALSE(s.downloadProgress()->isAnimating());
+    EXPECT_FALSE(s.voicemailPlayer()->player());
+    EXPECT_FALSE(s.voicemailPlayer()->downloadProgress()->isAnimating());
 }
 
 TEST_F(Player, AFailedDownloadRestoresPlayAndTheNextPressAsksAgain) {
@@ -235,19 +240,20 @@ TEST_F(Player, AFailedDownloadRestoresPlayAndTheNextPressAsksAgain) {
     // tells the screen.
     service->inject(emulator::Fault::Slow, "/a/v/");
     pressPlay();
-    EXPECT_TRUE(s.downloadProgress()->isAnimating());
+    EXPECT_TRUE(s.voicemailPlayer()->downloadProgress()->isAnimating());
     foundation::NotificationCenter::defaultCenter().post("kNetworkConnectionFailedNotification");
-    EXPECT_FALSE(s.playButton()->isHidden());
-    EXPECT_FALSE(s.downloadProgress()->isAnimating());
-    EXPECT_FALSE(s.player());
+    EXPECT_FALSE(s.voicemailPlayer()->views().playButton.get()->isHidden());
+    EXPECT_FALSE(s.voicemailPlayer()->downloadProgress()->isAnimating());
+    EXPECT_FALSE(s.voicemailPlayer()->player());
     ASSERT_TRUE(releaseWhenSeen("/a/v/"));
     ASSERT_TRUE(settleRequests());
     harness.settle();
-    EXPECT_FALSE(s.isPlaying()) << "a download that comes after the failure does not start the sound";
+    EXPECT_FALSE(s.voicemailPlayer()->isPlaying())
+        << "a download that comes after the failure does not start the sound";
 
     harness.advance(1);  // not a double tap
     pressPlay();
-    EXPECT_TRUE(s.player() || s.downloadProgress()->isAnimating());
+    EXPECT_TRUE(s.voicemailPlayer()->player() || s.voicemailPlayer()->downloadProgress()->isAnimating());
     ASSERT_TRUE(untilPlaying());
 }
 
@@ -258,30 +264,32 @@ TEST_F(Player, WithPrefetchingTheFileComesWhenTheScreenOpensAndWaitsForPlay) {
     foundation::UserDefaults::standardUserDefaults()->setBool(true, "VMprefetch");
     auto& s = open(kVoicemailThread, 2);
     ASSERT_TRUE(releaseWhenSeen("/a/v/")) << "asked for as the screen opened";
-    ASSERT_TRUE(harness.clock().runUntil([&] { return s.player() != nullptr; }, 30));
-    EXPECT_FALSE(s.isPlaying());
-    EXPECT_TRUE(s.playPosition()->isEnabled());
-    EXPECT_FALSE(s.downloadProgress()->isAnimating());
-    EXPECT_FALSE(VC_Conversation::playbackTimerRunning());
+    ASSERT_TRUE(harness.clock().runUntil([&] { return s.voicemailPlayer()->player() != nullptr; }, 30));
+    EXPECT_FALSE(s.voicemailPlayer()->isPlaying());
+    EXPECT_TRUE(s.voicemailPlayer()->views().position.get()->isEnabled());
+    EXPECT_FALSE(s.voicemailPlayer()->downloadProgress()->isAnimating());
+    EXPECT_FALSE(HXVoicemailPlayer::timerRunning());
 }
 
 TEST_F(Player, TheSpeakerSettingOutlivesTheScreen) {
     storeConversation(kVoicemailThread, 2);
     auto& s = open(kVoicemailThread, 2);
-    ASSERT_TRUE(s.speakerButton());
-    EXPECT_EQ(s.speakerButton()->imageForState(toolkit::kStateNormal)->name(), "speaker");
-    ASSERT_TRUE(harness.tap(*s.speakerButton()));
+    ASSERT_TRUE(s.voicemailPlayer()->views().speakerButton.get());
+    EXPECT_EQ(s.voicemailPlayer()->views().speakerButton.get()->imageForState(toolkit::kStateNormal)->name(),
+              "speaker");
+    ASSERT_TRUE(harness.tap(*s.voicemailPlayer()->views().speakerButton.get()));
     EXPECT_TRUE(foundation::UserDefaults::standardUserDefaults()->boolForKey("useSpeaker"));
     auto& again = open(kVoicemailThread, 2);
-    EXPECT_EQ(again.speakerButton()->imageForState(toolkit::kStateNormal)->name(), "speaker.3");
-    ASSERT_TRUE(harness.tap(*again.speakerButton()));
+    EXPECT_EQ(again.voicemailPlayer()->views().speakerButton.get()->imageForState(toolkit::kStateNormal)->name(),
+              "speaker.3");
+    ASSERT_TRUE(harness.tap(*again.voicemailPlayer()->views().speakerButton.get()));
     EXPECT_FALSE(foundation::UserDefaults::standardUserDefaults()->boolForKey("useSpeaker"));
 }
 
 TEST(PlayerTime, SecondsReadAsMinutesAndTwoDigitSeconds) {
     const std::pair<int, const char*> cases[] = {{0, "0:00"},  {9, "0:09"},    {59, "0:59"},    {60, "1:00"},
                                                  {65, "1:05"}, {600, "10:00"}, {3599, "59:59"}, {3600, "60:00"}};
-    for (const auto& [seconds, shown] : cases) EXPECT_EQ(VC_Conversation::formatTime(seconds), shown) << seconds;
+    for (const auto& [seconds, shown] : cases) EXPECT_EQ(HXVoicemailPlayer::formatTime(seconds), shown) << seconds;
 }
 
 // Play pressed, then another screen pushed over this one (the contact card, say) while the file
@@ -296,7 +304,7 @@ TEST_F(Player, AFileThatArrivedWhileAnotherScreenShowedIsReadyOnComingBack) {
         harness.advance(1);
         service->inject(emulator::Fault::Slow, "/a/v/");
         pressPlay();
-        ASSERT_TRUE(s.downloadProgress()->isAnimating());
+        ASSERT_TRUE(s.voicemailPlayer()->downloadProgress()->isAnimating());
         nav->pushViewController(std::make_shared<toolkit::ViewController>(), false);
         harness.settle();
         if (arrivesWhileAway) {
@@ -307,17 +315,19 @@ TEST_F(Player, AFileThatArrivedWhileAnotherScreenShowedIsReadyOnComingBack) {
         nav->popViewController(false);
         harness.settle();
         if (arrivesWhileAway) {
-            EXPECT_FALSE(s.downloadProgress()->isAnimating()) << "the spinner turns for a file that is there";
-            EXPECT_FALSE(s.playButton()->isHidden());
-            ASSERT_TRUE(s.player());
-            EXPECT_TRUE(s.playPosition()->isEnabled());
-            EXPECT_FALSE(s.isPlaying()) << "the sound does not start on a screen the user comes back to";
+            EXPECT_FALSE(s.voicemailPlayer()->downloadProgress()->isAnimating())
+                << "the spinner turns for a file that is there";
+            EXPECT_FALSE(s.voicemailPlayer()->views().playButton.get()->isHidden());
+            ASSERT_TRUE(s.voicemailPlayer()->player());
+            EXPECT_TRUE(s.voicemailPlayer()->views().position.get()->isEnabled());
+            EXPECT_FALSE(s.voicemailPlayer()->isPlaying())
+                << "the sound does not start on a screen the user comes back to";
             EXPECT_FALSE(proximity());
             harness.advance(1);
             pressPlay();
-            EXPECT_TRUE(s.isPlaying());
+            EXPECT_TRUE(s.voicemailPlayer()->isPlaying());
         } else {
-            EXPECT_TRUE(s.downloadProgress()->isAnimating());
+            EXPECT_TRUE(s.voicemailPlayer()->downloadProgress()->isAnimating());
             ASSERT_TRUE(releaseWhenSeen("/a/v/"));
             ASSERT_TRUE(untilPlaying()) << "the download waited for before leaving plays when it comes";
         }
@@ -334,7 +344,7 @@ TEST_F(Player, TheSpeakerButtonFollowsTheDevicesInputAndRoutesTheSound) {
     auto& s = open(kVoicemailThread, 2);
     EXPECT_EQ(session.category(), services::kAudioSessionCategoryPlayAndRecord);
     EXPECT_EQ(session.categoryOptions(), services::kAudioSessionCategoryOptionAllowBluetooth);
-    auto& button = *s.speakerButton();
+    auto& button = *s.voicemailPlayer()->views().speakerButton.get();
     EXPECT_EQ(button.alpha(), 1);
     EXPECT_TRUE(button.isEnabled());
     EXPECT_EQ(button.frame().width(), 45);
@@ -350,24 +360,26 @@ TEST_F(Player, TheSpeakerButtonFollowsTheDevicesInputAndRoutesTheSound) {
     EXPECT_EQ(session.outputOverride(), services::AudioSessionPortOverride::None);
     EXPECT_EQ(button.accessibility().hint, "Changes sound output to speaker");
     // While playing the button shows pause; the disabled slider shows no thumb.
-    EXPECT_EQ(s.playButton()->imageForState(toolkit::kStateNormal)->name(), "play.circle");
-    EXPECT_FALSE(s.playPosition()->isEnabled());
-    auto emptyThumb = s.playPosition()->thumbImageForState(toolkit::kStateDisabled);
+    EXPECT_EQ(s.voicemailPlayer()->views().playButton.get()->imageForState(toolkit::kStateNormal)->name(),
+              "play.circle");
+    EXPECT_FALSE(s.voicemailPlayer()->views().position.get()->isEnabled());
+    auto emptyThumb = s.voicemailPlayer()->views().position.get()->thumbImageForState(toolkit::kStateDisabled);
     ASSERT_TRUE(emptyThumb && emptyThumb->bitmap());
     for (int y = 0; y < emptyThumb->bitmap()->height(); ++y)
         for (int x = 0; x < emptyThumb->bitmap()->width(); ++x)
             EXPECT_EQ(emptyThumb->bitmap()->rgbaAt(x, y)[3], 0) << "a thumb shows";
-    ASSERT_TRUE(harness.tap(*s.playButton()));
+    ASSERT_TRUE(harness.tap(*s.voicemailPlayer()->views().playButton.get()));
     ASSERT_TRUE(untilPlaying());
-    EXPECT_EQ(s.playButton()->imageForState(toolkit::kStateNormal)->name(), "pause.circle");
-    EXPECT_EQ(s.playButton()->accessibility().label, "Stop");
+    EXPECT_EQ(s.voicemailPlayer()->views().playButton.get()->imageForState(toolkit::kStateNormal)->name(),
+              "pause.circle");
+    EXPECT_EQ(s.voicemailPlayer()->views().playButton.get()->accessibility().label, "Stop");
 
     // A device without a microphone.
     session.reset();
     session.setInputAvailable(false);
     auto& bare = open(kVoicemailThread, 2);
     EXPECT_EQ(session.category(), services::kAudioSessionCategorySoloAmbient);
-    auto& hidden = *bare.speakerButton();
+    auto& hidden = *bare.voicemailPlayer()->views().speakerButton.get();
     EXPECT_EQ(hidden.alpha(), 0);
     EXPECT_FALSE(hidden.isEnabled());
     EXPECT_EQ(hidden.frame().width(), 0);

@@ -216,7 +216,7 @@ TEST(ConversationRules, ACardsCallURLKeepsTheNumberWholeWhenRead) {
         {"#31#+15550103", false, "", {{"", "#31#+15550103"}}},
     };
     for (const auto& c : cases) {
-        const std::string url = VC_Conversation::callURLForNumber(c.number, c.skip, c.method);
+        const std::string url = HXContactHeader::callURLForNumber(c.number, c.skip, c.method);
         EXPECT_TRUE(url.starts_with("hxconnect://call?")) << url;
         EXPECT_EQ(queryOf(url), c.query) << url;
     }
@@ -232,7 +232,7 @@ TEST(ConversationRules, AContactNameLosesOnlyItsLabelAfterTheNoBreakSpace) {
         {"Ann", "Ann"},
         {"", ""},
     };
-    for (const auto& [abName, name] : cases) EXPECT_EQ(VC_Conversation::nameWithoutLabel(abName), name) << abName;
+    for (const auto& [abName, name] : cases) EXPECT_EQ(HXContactHeader::nameWithoutLabel(abName), name) << abName;
 }
 
 TEST(ConversationRules, ACallsLastTextGivesTheLabelOfTheNumberAdded) {
@@ -246,5 +246,5 @@ TEST(ConversationRules, ACallsLastTextGivesTheLabelOfTheNumberAdded) {
         {10, "text - Work", "mobile"},     {1, "no dash", "mobile"},         {3, "y - Work", "mobile"},
         {-1, "y - Work", "mobile"},        {99, "y - Work", "mobile"},
     };
-    for (const auto& c : cases) EXPECT_EQ(VC_Conversation::phoneLabelFor(c.type, c.last), c.label) << c.type;
+    for (const auto& c : cases) EXPECT_EQ(HXContactHeader::phoneLabelFor(c.type, c.last), c.label) << c.type;
 }

@@ -283,13 +283,13 @@ TEST_F(Taps, AudioTappedBeforeItsFileIsThereOpensThePlayerOnceWhenItComes) {
     tapRow(row(5));
     harness.advance(1);
     tapRow(row(5));
-    EXPECT_EQ(screen->awaitedMedia(), std::vector<std::string>{kAudio}) << "waited for once";
+    EXPECT_EQ(screen->attachmentRows()->awaitedMedia(), std::vector<std::string>{kAudio}) << "waited for once";
     ASSERT_TRUE(releaseWhenSeen("/a/au/"));
     ASSERT_TRUE(
         harness.clock().runUntil([&] { return !system_screens::PlayerViewController::presentations().empty(); }, 30));
     harness.settle();
     EXPECT_EQ(system_screens::PlayerViewController::presentations().size(), 1u);
-    EXPECT_TRUE(screen->awaitedMedia().empty());
+    EXPECT_TRUE(screen->attachmentRows()->awaitedMedia().empty());
 }
 
 TEST_F(Taps, ATapWhileTheReplyIsTypedOnlyClosesTheKeyboard) {
@@ -308,10 +308,10 @@ TEST_F(Taps, LeavingTheScreenStopsWaitingForAFile) {
     ASSERT_TRUE(foundation::files::remove(pathOf(kAudio, "audio/mpeg")).ok());
     service->inject(emulator::Fault::Slow, "/a/au/");
     tapRow(row(5));
-    EXPECT_EQ(screen->awaitedMedia().size(), 1u);
+    EXPECT_EQ(screen->attachmentRows()->awaitedMedia().size(), 1u);
     nav->popViewController(false);
     harness.settle();
-    EXPECT_TRUE(screen->awaitedMedia().empty());
+    EXPECT_TRUE(screen->attachmentRows()->awaitedMedia().empty());
     ASSERT_TRUE(releaseWhenSeen("/a/au/"));
     ASSERT_TRUE(settleRequests()) << foundation::join(HXWebClientOf(*app).requests.tags(), ", ");
     harness.settle();
@@ -343,7 +343,7 @@ TEST_F(Taps, APathWithSpacesAndAHashStillPlays) {
     const auto path = folder / "my video.mov";
     std::ofstream(path, std::ios::binary) << emulator::movieClip();
     system_screens::PlayerViewController::resetPresentations();
-    screen->showAVPlayerForLocalMediaAtPath(path.string());
+    screen->attachmentRows()->showPlayer(path.string());
     ASSERT_TRUE(
         harness.clock().runUntil([&] { return !system_screens::PlayerViewController::presentations().empty(); }, 10));
     auto* player = system_screens::PlayerViewController::onScreen();

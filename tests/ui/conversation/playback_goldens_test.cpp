@@ -26,21 +26,21 @@ struct PlaybackLooks : hxtest::PlaybackFixture<Form> {
         this->storeConversation(kVoicemailThread, 2, "1:05", std::nullopt, hxtest::kVoicemailTranscript);
         auto& s = this->open(kVoicemailThread, 2);
         this->service->inject(emulator::Fault::Slow, "/a/v/");
-        ASSERT_TRUE(this->harness.tap(*s.playButton()));
-        ASSERT_TRUE(s.downloadProgress()->isAnimating());
+        ASSERT_TRUE(this->harness.tap(*s.voicemailPlayer()->views().playButton.get()));
+        ASSERT_TRUE(s.voicemailPlayer()->downloadProgress()->isAnimating());
         snap("player_downloading_" + form);
         ASSERT_TRUE(this->releaseWhenSeen("/a/v/"));
-        ASSERT_TRUE(this->harness.clock().runUntil([&] { return s.isPlaying(); }, 30));
+        ASSERT_TRUE(this->harness.clock().runUntil([&] { return s.voicemailPlayer()->isPlaying(); }, 30));
         this->harness.advance(10);
         // The app's own requests of those seconds are over (the bar shows no activity); the sound
         // is put back at ten seconds for the picture.
         ASSERT_TRUE(this->settleRequests());
-        s.player()->setCurrentTime(10);
-        s.updatePlayPosition();
+        s.voicemailPlayer()->player()->setCurrentTime(10);
+        s.voicemailPlayer()->updatePlayPosition();
         snap("player_playing_" + form);
-        ASSERT_TRUE(this->harness.tap(*s.playButton()));
+        ASSERT_TRUE(this->harness.tap(*s.voicemailPlayer()->views().playButton.get()));
         auto& ready = this->open(kVoicemailThread, 2);
-        ASSERT_TRUE(ready.player());
+        ASSERT_TRUE(ready.voicemailPlayer()->player());
         snap("player_ready_" + form);
 
         // The image preview over the conversation, before and after its picture.
@@ -107,15 +107,15 @@ TEST_F(PlaybackTabletLooks, PlayerImagePreviewCardPickerAndGroupDetails) { allLo
 TEST_F(PlaybackPhoneLooksAt12, ThePlayersButtonsAreTheAppsDrawings) {
     storeConversation(kVoicemailThread, 2, "1:05", std::nullopt, hxtest::kVoicemailTranscript);
     auto& s = open(kVoicemailThread, 2);
-    ASSERT_TRUE(harness.tap(*s.playButton()));
-    ASSERT_TRUE(harness.clock().runUntil([&] { return s.isPlaying(); }, 30));
+    ASSERT_TRUE(harness.tap(*s.voicemailPlayer()->views().playButton.get()));
+    ASSERT_TRUE(harness.clock().runUntil([&] { return s.voicemailPlayer()->isPlaying(); }, 30));
     harness.advance(10);
     ASSERT_TRUE(settleRequests());
-    s.player()->setCurrentTime(10);
-    s.updatePlayPosition();
+    s.voicemailPlayer()->player()->setCurrentTime(10);
+    s.voicemailPlayer()->updatePlayPosition();
     snap("player_playing_phone_12");
-    ASSERT_TRUE(harness.tap(*s.playButton()));
+    ASSERT_TRUE(harness.tap(*s.voicemailPlayer()->views().playButton.get()));
     auto& ready = open(kVoicemailThread, 2);
-    ASSERT_TRUE(ready.player());
+    ASSERT_TRUE(ready.voicemailPlayer()->player());
     snap("player_ready_phone_12");
 }

@@ -264,7 +264,7 @@ TEST_F(GroupDetails, ACardsCallOpensTheConversationsURLAndTextOpensANewMessage) 
     ASSERT_TRUE(harness.tapAlertAction(titles[1]));
     harness.settle();
     ASSERT_EQ(groupSpy.urls.size(), 1u);
-    EXPECT_EQ(groupSpy.urls[0], VC_Conversation::callURLForNumber("+1 202 555 0111", false, ""));
+    EXPECT_EQ(groupSpy.urls[0], HXContactHeader::callURLForNumber("+1 202 555 0111", false, ""));
     EXPECT_EQ(groupSpy.urls[0], "hxconnect://call?%2B12025550111") << "the + is kept when the URL is read";
     EXPECT_EQ(screen->presentedViewController(), nullptr) << "the details closed";
 

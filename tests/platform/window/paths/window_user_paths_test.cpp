@@ -155,7 +155,7 @@ TEST_F(UserPaths, TheNumberCopiedFromTheDrawnEditMenuIsPastedIntoTheDialPad) {
     ASSERT_FALSE(number.empty());
 
     // Holding the name shows the bar over it with "Copy Number"; a click on it copies.
-    auto* name = conversation->contactName();
+    auto* name = conversation->contactHeader()->contactName();
     ASSERT_NE(name, nullptr);
     openWindow();
     play("press " + at(middleOf(*name)));
