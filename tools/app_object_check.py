@@ -40,18 +40,28 @@ def strip_comments_and_strings(text):
     return re.sub(r'"(?:\\.|[^"\\\n])*"', '""', text)
 
 
+def matching(text, start, open_ch, close_ch):
+    """The offset of the bracket that closes the one at start, or -1 when none does."""
+    depth = 0
+    for i in range(start, len(text)):
+        if text[i] == open_ch:
+            depth += 1
+        elif text[i] == close_ch:
+            depth -= 1
+            if depth == 0:
+                return i
+    return -1
+
+
 def class_of(text, name):
     """Returns (the head before the opening brace, the body) of class name's definition."""
     match = re.search(r"\bclass\s+" + re.escape(name) + r"\b[^;{]*\{", text)
     if not match:
         raise ParseError(f"class {name} not found")
-    depth, end = 1, match.end()
-    while depth:
-        if end >= len(text):
-            raise ParseError(f"class {name} has no end")
-        depth += {"{": 1, "}": -1}.get(text[end], 0)
-        end += 1
-    return text[match.start():match.end() - 1], text[match.end():end - 1]
+    end = matching(text, match.end() - 1, "{", "}")
+    if end < 0:
+        raise ParseError(f"class {name} has no end")
+    return text[match.start():match.end() - 1], text[match.end():end]
 
 
 def base_classes(head):

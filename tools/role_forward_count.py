@@ -37,7 +37,8 @@ import os
 import re
 import sys
 
-from ceilings import over_ceilings, read_counts
+from app_object_check import matching, strip_comments_and_strings as strip
+from ceilings import check_ceilings
 
 APP_OBJECT = r"HX_ConnectAppDelegate(?:_iPad|_iPhone)?"
 WHOLE = ("app_",)
@@ -45,25 +46,6 @@ SLICES = ("client_", "model_", "slices_")
 WHOLE_CLASSES = ("HX_ConnectAppDelegate",)
 SLICE_CLASSES = ("HXApplicationWebClient", "HXApplicationModel")
 ROLE_NAME = re.compile(r"HXApp\w*Role$")
-KEYS = ("bodies", "account", "webclient", "model", "whole")
-
-
-def strip(text):
-    text = re.sub(r"/\*.*?\*/", " ", text, flags=re.S)
-    text = re.sub(r"//[^\n]*", "", text)
-    return re.sub(r'"(?:\\.|[^"\\\n])*"', '""', text)
-
-
-def matching(text, start, open_ch, close_ch):
-    depth = 0
-    for i in range(start, len(text)):
-        if text[i] == open_ch:
-            depth += 1
-        elif text[i] == close_ch:
-            depth -= 1
-            if depth == 0:
-                return i
-    return -1
 
 
 def call_chain(expr):
@@ -243,20 +225,14 @@ def main(argv=None):
     if not args.check:
         return 0
     count_path = args.count or os.path.join(root, "tools", "role_forward_count.txt")
-    try:
-        allowed = read_counts(count_path, KEYS)
-    except (OSError, ValueError) as e:
-        print(f"role_forward_count: {e}", file=sys.stderr)
-        return 2
-    failed = over_ceilings("role_forward_count",
-                           (("bodies", bodies(found), "one-call role bodies"),
-                            ("account", len(found["account"]), "role interfaces declaring account()"),
-                            ("webclient", len(found["webclient"]), "roles holding the web client"),
-                            ("model", len(found["model"]), "roles holding the data model"),
-                            ("whole", len(found["holders"]), "roles holding the whole application object")),
-                           allowed, "let the owner of the work implement the interface the screen takes, or hand "
-                           "the screen the role that has it", count_path, root)
-    return 1 if failed else 0
+    return check_ceilings("role_forward_count",
+                          (("bodies", bodies(found), "one-call role bodies"),
+                           ("account", len(found["account"]), "role interfaces declaring account()"),
+                           ("webclient", len(found["webclient"]), "roles holding the web client"),
+                           ("model", len(found["model"]), "roles holding the data model"),
+                           ("whole", len(found["holders"]), "roles holding the whole application object")),
+                          "let the owner of the work implement the interface the screen takes, or hand the screen the "
+                          "role that has it", count_path, root)
 
 
 if __name__ == "__main__":

@@ -17,7 +17,7 @@ import os
 import re
 import sys
 
-from app_object_check import ParseError, class_of, declarations, strip_comments_and_strings
+from app_object_check import ParseError, class_of, declarations, matching, strip_comments_and_strings
 from ceilings import check_ceilings
 
 CLASS = "VC_Conversation"
@@ -31,15 +31,10 @@ FUNCTION_TAIL = re.compile(r"\)\s*(?:const\b|noexcept\b|override\b|final\b|mutab
 
 
 def matching_brace(text, start):
-    depth = 0
-    for i in range(start, len(text)):
-        if text[i] == "{":
-            depth += 1
-        elif text[i] == "}":
-            depth -= 1
-            if depth == 0:
-                return i
-    raise ParseError(f"unmatched brace at offset {start}")
+    end = matching(text, start, "{", "}")
+    if end < 0:
+        raise ParseError(f"unmatched brace at offset {start}")
+    return end
 
 
 def initializer_list_head(head):
