@@ -319,8 +319,8 @@ bool HX_ConnectAppDelegate::continueUserActivity(const std::string& type, const 
                 services::SearchableIndex::defaultSearchableIndex()->deleteSearchableItemsWithIdentifiers({identifier});
             openConversationWithID(id, std::nullopt, messageNumber);
             // As when its list opens it, the conversation of the hit asks the service for its newest page.
-            if (auto object = getConversationWithID(id); object && this->account() && this->account()->authV2()) {
-                const int64_t type = HX_Conversation(object).type();
+            if (held && this->account() && this->account()->authV2()) {
+                const int64_t type = HX_Conversation(held).type();
                 if (type == 10 || type == 11 || type == 2) HXConversationPagesOf(*this)->loadNewest(id, {});
             }
         } else {

@@ -17,7 +17,6 @@
 
 class HXApplicationModel;
 class HXApplicationWebClient;
-class HXCalls;
 class HX_ConnectAppDelegate;
 class HX_ConnectAppDelegate_iPad;
 class HXContactPhonePicker;
