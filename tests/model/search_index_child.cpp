@@ -26,6 +26,7 @@
 #include "platform/services/search_index.h"
 #include "platform/store/context.h"
 #include "tests/model/search_index_kill.h"
+#include "tests/support/kill_switch.h"
 
 // The store writes in rollback-journal mode: a transaction is committed when its journal is
 // removed. Counting those removals lets a run die right after its Nth commit.
@@ -42,7 +43,7 @@ extern "C" int unlink(const char* path) {
     if (result == 0 && n >= sizeof kJournal - 1 && std::strcmp(path + n - (sizeof kJournal - 1), kJournal) == 0) {
         const int commit = ++gCommits;
         if (gCommitLog >= 0) (void)!::write(gCommitLog, "c\n", 2);
-        if (commit == gKillAtCommit) ::kill(::getpid(), SIGKILL);
+        if (commit == gKillAtCommit) hxtest::killSelf();
     }
     return result;
 }
@@ -67,10 +68,7 @@ int saveMode(const std::string& home, unsigned seed) {
     constexpr int kBatches = 24;
     if (seed % 2 == 0) gKillAtCommit = 2 + std::rand() % 14;
     const int killAfterMicros = seed % 2 == 0 ? 8000000 : 20000 + std::rand() % 300000;
-    std::thread([killAfterMicros] {
-        std::this_thread::sleep_for(std::chrono::microseconds(killAfterMicros));
-        ::kill(::getpid(), SIGKILL);
-    }).detach();
+    hxtest::killSelfAfter(std::chrono::microseconds(killAfterMicros));
 
     auto& loop = dispatch::RunLoop::main();
     for (int batch = 0; batch < kBatches; ++batch) {

@@ -27,6 +27,7 @@
 #include "platform/foundation/user_defaults.h"
 #include "service/request_machinery.h"
 #include "service/sms_sending.h"
+#include "tests/support/kill_switch.h"
 
 // The preferences reach the disk by renaming a complete temporary over the file. Counting those
 // renames lets the queue mode die right after the Nth write: a stop between two writes, where a
@@ -38,7 +39,7 @@ std::atomic<int> gKillAtWrite{0};
 
 extern "C" int rename(const char* from, const char* to) {
     const int result = static_cast<int>(::syscall(SYS_rename, from, to));
-    if (result == 0 && gKillAtWrite > 0 && ++gWrites == gKillAtWrite) ::kill(::getpid(), SIGKILL);
+    if (result == 0 && gKillAtWrite > 0 && ++gWrites == gKillAtWrite) hxtest::killSelf();
     return result;
 }
 
@@ -72,10 +73,7 @@ int queueMode(const std::string& home, const std::string& port, unsigned seed) {
     // Even seeds die after a random write, odd ones at a random moment.
     if (seed % 2 == 0) gKillAtWrite = 1 + std::rand() % 40;
     const int killAfterMicros = seed % 2 == 0 ? 2000000 : 5000 + std::rand() % 60000;
-    std::thread([killAfterMicros] {
-        std::this_thread::sleep_for(std::chrono::microseconds(killAfterMicros));
-        ::kill(::getpid(), SIGKILL);
-    }).detach();
+    hxtest::killSelfAfter(std::chrono::microseconds(killAfterMicros));
     auto& loop = dispatch::RunLoop::main();
     for (int i = 0; i < 100000; ++i) {
         if (i % 3 == 0) {

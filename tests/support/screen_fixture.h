@@ -143,6 +143,25 @@ public:
         return true;
     }
 
+    // For loads the app starts in timed steps a moment apart, which settleRequests does not wait
+    // for: the virtual clock runs until the app is idle and then quietSeconds more, until those
+    // pass with no request sent to the service (at most `rounds` times), then settled. False when
+    // the app stays busy or keeps sending.
+    bool settleQuietly(double quietSeconds = 2, int rounds = 10) {
+        for (int round = 0; round < rounds; ++round) {
+            const bool idle = harness.clock().runUntil([&] { return app->isIdle(); }, 20);
+            harness.settle();
+            if (!idle) return false;
+            const size_t sent = service->requestCount();
+            harness.advance(quietSeconds);
+            if (app->isIdle() && service->requestCount() == sent) {
+                harness.settle();
+                return true;
+            }
+        }
+        return false;
+    }
+
     // The launch, then what it asked of the service answered.
     bool launchAndLoad() {
         if (!launch()) return false;

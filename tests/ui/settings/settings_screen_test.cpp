@@ -135,15 +135,7 @@ protected:
         // The launch loads in steps a moment apart (the lists a second after the account, a list
         // load that met another once more half a second later): a test starts once two seconds
         // pass with no request sent, so no reply comes to replace what it sets.
-        bool quiet = false;
-        for (int round = 0; round < 10 && !quiet; ++round) {
-            ASSERT_TRUE(runUntil([&] { return this->app->isIdle(); }));
-            const size_t sent = this->service->requestCount();
-            this->harness.advance(2);
-            quiet = this->app->isIdle() && this->service->requestCount() == sent;
-        }
-        ASSERT_TRUE(quiet) << "the launch's loads end";
-        this->harness.settle();
+        ASSERT_TRUE(this->settleQuietly(2)) << "the launch's loads end";
     }
     bool runUntil(const std::function<bool()>& done, double seconds = 20) {
         const bool ok = this->harness.clock().runUntil(done, seconds);
