@@ -9,6 +9,10 @@
 // and dial signs (a bare number gets no title: the screen shows the number elsewhere).
 std::string HXConversationTitle(const std::string& sender, const std::string& abName);
 
+// A contact name without the phone label the contacts cache appends (the text from its last
+// no-break space followed by "(").
+std::string HXContactNameWithoutLabel(const std::string& abName);
+
 // The title of a picked recipient's token: "Name (label)", or the name alone; a contact without a
 // name to show goes by its number.
 std::string HXRecipientTitle(const std::string& name, const std::string& label, const std::string& number);

@@ -21,6 +21,7 @@
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/traits.h"
 #include "platform/toolkit/window.h"
+#include "service/conversation_title.h"
 #include "ui/widgets/call_url.h"
 #include "ui/widgets/caret_navigation.h"
 #include "ui/widgets/default_contact_image.h"
@@ -45,12 +46,6 @@ std::shared_ptr<HXContactHeader> HXContactHeader::make(Setup setup) {
     return std::shared_ptr<HXContactHeader>(new HXContactHeader(std::move(setup)));
 }
 
-std::string HXContactHeader::nameWithoutLabel(const std::string& abName) {
-    static const std::string kLabelStart = "\u00A0(";
-    const size_t at = abName.rfind(kLabelStart);
-    return at == std::string::npos ? abName : abName.substr(0, at);
-}
-
 std::string HXContactHeader::phoneLabelFor(int64_t type, const std::string& lastMessageText) {
     if (type >= 0 && type < 63 && ((int64_t{1} << type) & kCallTypesWithLabelMask)) {
         const size_t at = lastMessageText.rfind(" - ");
@@ -60,11 +55,6 @@ std::string HXContactHeader::phoneLabelFor(int64_t type, const std::string& last
         }
     }
     return services::kLabelPhoneNumberMobile;
-}
-
-std::string HXContactHeader::callURLForNumber(const std::string& number, bool skipDialpad,
-                                              const std::string& methodName) {
-    return hxCallURLForNumber(number, skipDialpad, methodName);
 }
 
 std::optional<services::Contact> HXContactHeader::newDeviceContact(const std::string& sender,
@@ -250,7 +240,7 @@ void HXContactHeader::promptServiceName() {
     auto prompt = toolkit::AlertController::make(localizedString("Add Contact"),
                                                  localizedString("Enter a name to add this number to your HX Contacts"),
                                                  toolkit::AlertControllerStyle::Alert);
-    const std::string prefill = abName.empty() ? std::string() : nameWithoutLabel(abName);
+    const std::string prefill = abName.empty() ? std::string() : HXContactNameWithoutLabel(abName);
     const std::string placeholder = setup_.conversation->formattedNumber();
     (void)prompt->addTextField([prefill, placeholder](toolkit::TextField& field) {
         field.setPlaceholder(placeholder);
@@ -386,7 +376,7 @@ void HXContactHeader::openURLForNumber(const std::string& number) {
     const bool skip = HXPreferenceOf(setup_.alerts, HXPreference::SkipDialpad);
     auto a = setup_.alerts.lock();
     auto account = a ? a->account() : nullptr;
-    r->openAppURL(callURLForNumber(number, skip, skip ? hxCallMethodParameter(account.get()) : std::string()));
+    r->openAppURL(hxCallURLForNumber(number, skip, skip ? hxCallMethodParameter(account.get()) : std::string()));
 }
 
 bool HXContactHeader::contactViewControllerShouldPerformDefaultActionForContactProperty(

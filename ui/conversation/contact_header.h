@@ -51,7 +51,6 @@ public:
     // The call footer's views, width wide (76 high): the name beside the picture, the add button at
     // the right. Made once, with the screen's footer; until then the header draws nothing.
     std::shared_ptr<toolkit::View> makeView(double width);
-    std::shared_ptr<toolkit::View> view() const { return root_; }
     toolkit::Label* contactName() const { return contactName_.get(); }
     toolkit::ImageView* contactImage() const { return contactImage_.get(); }
     toolkit::Button* addContactButton() const { return addContact_.get(); }
@@ -76,10 +75,6 @@ public:
     void contactViewControllerDidCompleteWithContact(system_screens::ContactViewController& card,
                                                      const std::optional<services::Contact>& contact) override;
 
-    // What the service prompt starts with: the contact name without its label.
-    static std::string nameWithoutLabel(const std::string& abName);
-    // The URL a card's "Call" opens for a number (skipDialpad and the call method's name).
-    static std::string callURLForNumber(const std::string& number, bool skipDialpad, const std::string& methodName);
     // The label of a number added to the device's contacts.
     static std::string phoneLabelFor(int64_t type, const std::string& lastMessageText);
     // The contact "AB" adds: the service's name split at its first space into given and family

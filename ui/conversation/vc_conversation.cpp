@@ -26,6 +26,7 @@
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/text_input.h"
 #include "platform/toolkit/traits.h"
+#include "service/conversation_title.h"
 #include "ui/conversation/conversation_table_view_cell.h"
 
 namespace {
@@ -352,7 +353,7 @@ void VC_Conversation::updateTitle() {
                 contact.ok() ? services::ContactFormatter::fullName(contact.value()).value_or("") : std::string();
             // The list's label follows a no-break space: only the name is compared, so a labelled
             // name that is still right is left alone.
-            if (!fullName.empty() && fullName != HXContactHeader::nameWithoutLabel(abName)) {
+            if (!fullName.empty() && fullName != HXContactNameWithoutLabel(abName)) {
                 setTitle(fullName);
                 r->setContactName(conversation_->conversationID(), fullName);
                 r->resetContacts();

@@ -7,9 +7,11 @@
 
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/url.h"
+#include "service/conversation_title.h"
 #include "ui/conversation/conversation_attachment.h"
 #include "ui/conversation/conversation_table_view_cell.h"
 #include "ui/conversation/vc_conversation.h"
+#include "ui/widgets/call_url.h"
 
 namespace {
 
@@ -216,7 +218,7 @@ TEST(ConversationRules, ACardsCallURLKeepsTheNumberWholeWhenRead) {
         {"#31#+15550103", false, "", {{"", "#31#+15550103"}}},
     };
     for (const auto& c : cases) {
-        const std::string url = HXContactHeader::callURLForNumber(c.number, c.skip, c.method);
+        const std::string url = hxCallURLForNumber(c.number, c.skip, c.method);
         EXPECT_TRUE(url.starts_with("hxconnect://call?")) << url;
         EXPECT_EQ(queryOf(url), c.query) << url;
     }
@@ -232,7 +234,7 @@ TEST(ConversationRules, AContactNameLosesOnlyItsLabelAfterTheNoBreakSpace) {
         {"Ann", "Ann"},
         {"", ""},
     };
-    for (const auto& [abName, name] : cases) EXPECT_EQ(HXContactHeader::nameWithoutLabel(abName), name) << abName;
+    for (const auto& [abName, name] : cases) EXPECT_EQ(HXContactNameWithoutLabel(abName), name) << abName;
 }
 
 TEST(ConversationRules, ACallsLastTextGivesTheLabelOfTheNumberAdded) {

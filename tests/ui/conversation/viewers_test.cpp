@@ -16,6 +16,7 @@
 #include "tests/ui/conversation/conversation_support.h"
 #include "ui/compose/vc_group_details.h"
 #include "ui/compose/vc_vcard_multiple_selection.h"
+#include "ui/widgets/call_url.h"
 
 namespace {
 
@@ -264,7 +265,7 @@ TEST_F(GroupDetails, ACardsCallOpensTheConversationsURLAndTextOpensANewMessage) 
     ASSERT_TRUE(harness.tapAlertAction(titles[1]));
     harness.settle();
     ASSERT_EQ(groupSpy.urls.size(), 1u);
-    EXPECT_EQ(groupSpy.urls[0], HXContactHeader::callURLForNumber("+1 202 555 0111", false, ""));
+    EXPECT_EQ(groupSpy.urls[0], hxCallURLForNumber("+1 202 555 0111", false, ""));
     EXPECT_EQ(groupSpy.urls[0], "hxconnect://call?%2B12025550111") << "the + is kept when the URL is read";
     EXPECT_EQ(screen->presentedViewController(), nullptr) << "the details closed";
 
