@@ -5,8 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <sstream>
 
 #include "model/cache.h"
 #include "platform/foundation/bundle.h"
@@ -30,11 +28,9 @@ using foundation::localizedString;
 // The cards of a contact-card attachment's file; none when the file is missing, unreadable or
 // holds no card.
 std::optional<std::vector<services::Contact>> cardsIn(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    auto cards = services::readVCards(bytes.str());
+    auto bytes = foundation::files::readString(path);
+    if (!bytes.ok()) return std::nullopt;
+    auto cards = services::readVCards(bytes.value());
     if (!cards.ok() || cards.value().empty()) return std::nullopt;
     return std::move(cards).value();
 }
@@ -117,14 +113,14 @@ std::shared_ptr<HXAttachmentRows> HXAttachmentRows::make(Setup setup) {
 
 HXAttachmentRows::~HXAttachmentRows() { stopAwaitingMedia(); }
 
-std::optional<foundation::Data> HXAttachmentRows::thumbnailFor(const std::string& mediaID) {
+std::optional<HXAttachmentRows::Thumbnail> HXAttachmentRows::thumbnailFor(const std::string& mediaID) {
     auto r = role();
     auto cache = r ? r->mediaCache() : nullptr;
     if (!cache || mediaID.empty()) return std::nullopt;
     auto object = cache->objectForKey(mediaID);
     if (!object) return std::nullopt;
-    if (object->value.isData() && graphics::Image::fromEncoded(object->value.asData()).ok())
-        return object->value.asData();
+    if (const auto* bytes = object->value.ifData())
+        if (auto image = graphics::Image::fromEncoded(*bytes); image.ok()) return Thumbnail{*bytes, image.value()};
     // Whatever else is kept under the id stands for no picture: it goes, and the picture is asked
     // for again (once while the screen shows).
     cache->removeObjectForKey(mediaID);
@@ -186,14 +182,13 @@ void HXAttachmentRows::showThumbnail(ConversationTableViewCell& cell, bool sent,
     const double tableWidth = tableView ? tableView->bounds().width() : 0;
     switch (a.kind) {
         case HXAttachmentKind::Picture:
-            if (auto bytes = thumbnailFor(a.id)) {
+            if (auto thumbnail = thumbnailFor(a.id)) {
                 if (a.isGIF()) {
-                    auto pixels = graphics::Image::fromEncoded(*bytes);
-                    const double pixelWidth = pixels.ok() ? static_cast<double>(pixels.value()->pixelWidth()) : 1;
+                    const auto pixelWidth = static_cast<double>(thumbnail->image->pixelWidth());
                     shown.animated = graphics::HXCAnimatedImage::animatedImageWithGIFData(
-                        *bytes, hxGIFScale(pixelWidth, tableWidth));
-                } else if (auto still = graphics::Image::fromEncoded(*bytes); still.ok()) {
-                    shown.image = still.value();
+                        thumbnail->bytes, hxGIFScale(pixelWidth, tableWidth));
+                } else {
+                    shown.image = thumbnail->image;
                 }
             } else {
                 askForThumbnail(a);
@@ -205,11 +200,10 @@ void HXAttachmentRows::showThumbnail(ConversationTableViewCell& cell, bool sent,
             }
             break;
         case HXAttachmentKind::Video:
-            if (auto bytes = thumbnailFor(a.id)) {
-                if (auto still = graphics::Image::fromEncoded(*bytes); still.ok()) shown.image = still.value();
-            } else {
+            if (auto thumbnail = thumbnailFor(a.id))
+                shown.image = thumbnail->image;
+            else
                 askForThumbnail(a);
-            }
             shown.description = localizedString("Video attachment. Tap to play");
             break;
         case HXAttachmentKind::Audio:
@@ -305,9 +299,8 @@ std::optional<toolkit::Size> HXAttachmentRows::size(const HXAttachment& a, bool&
         case HXAttachmentKind::Video:
             // Sized by the picture itself once it is in; until then by its text, measured again
             // when the row is shown next.
-            if (auto bytes = thumbnailFor(a.id))
-                if (auto still = graphics::Image::fromEncoded(*bytes); still.ok())
-                    return hxFittedVariantSize(still.value()->width(), still.value()->height(), V);
+            if (auto thumbnail = thumbnailFor(a.id))
+                return hxFittedVariantSize(thumbnail->image->width(), thumbnail->image->height(), V);
             askForThumbnail(a);
             cache = false;
             return std::nullopt;

@@ -92,11 +92,13 @@ public:
     // The size of an attachment's row, none for one sized by its text; cache false for a size
     // that is only good until its media is in.
     std::optional<toolkit::Size> size(const HXAttachment& a, bool& cache);
-    // The thumbnail bytes of a picture or a video's preview, when they are a picture; anything
-    // else under the id is removed.
-    std::optional<foundation::Data> thumbnailFor(const std::string& mediaID);
-    // The ids whose thumbnail or video preview was asked for since the screen appeared.
-    const std::vector<std::string>& thumbnailsRequested() const { return thumbnailsRequested_; }
+    // The thumbnail of a picture or a video's preview (its bytes and the picture read from them,
+    // once), when they are a picture; anything else under the id is removed.
+    struct Thumbnail {
+        foundation::Data bytes;
+        graphics::ImagePtr image;
+    };
+    std::optional<Thumbnail> thumbnailFor(const std::string& mediaID);
     // The one way an id is asked for again: every id when the screen goes (the next appearance
     // asks anew), one id when its row is fetched again.
     void forgetAskedThumbnails(const std::string& mediaID = {});

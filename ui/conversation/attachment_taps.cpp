@@ -404,7 +404,7 @@ toolkit::ContextMenuConfigurationPtr HXAttachmentRows::pictureMenu(const HXAttac
     auto r = role();
     auto bytes = originalPicture(r->mediaCache(), a.id, false);
     if (!bytes) {
-        bytes = thumbnailFor(a.id);
+        if (auto thumbnail = thumbnailFor(a.id)) bytes = std::move(thumbnail->bytes);
         r->downloadFullSizeImage(a.id, a.mimeType);
     }
     if (!bytes) return nullptr;
@@ -451,8 +451,7 @@ toolkit::ContextMenuConfigurationPtr HXAttachmentRows::videoMenu(const HXAttachm
         return nullptr;
     }
     std::optional<toolkit::Size> thumbnail;
-    if (auto bytes = thumbnailFor(a.id))
-        if (auto image = decoded(*bytes)) thumbnail = image->size();
+    if (auto shown = thumbnailFor(a.id)) thumbnail = shown->image->size();
     auto preview = [url = foundation::URL::fileURL(path).string(), thumbnail] { return videoPreview(url, thumbnail); };
     auto actions = [weak = weak_from_this(), path, a, indexPath](const std::vector<toolkit::MenuElementPtr>&) {
         return videoActions(weak, path, a, indexPath);
