@@ -17,11 +17,7 @@
 #include "app/screens.h"
 #include "model/conversation.h"
 #include "platform/foundation/notification_center.h"
-#include "platform/services/audio_player.h"
 #include "platform/services/user_activity.h"
-#include "platform/system_screens/activity_view_controller.h"
-#include "platform/system_screens/contact_picker.h"
-#include "platform/toolkit/drag_drop.h"
 #include "platform/toolkit/menu.h"
 #include "platform/toolkit/previewing.h"
 #include "platform/toolkit/table_view.h"
@@ -34,19 +30,11 @@
 #include "ui/widgets/picture_tray.h"
 
 namespace toolkit {
-class AnimatedTransitioning;
-class ActivityIndicatorView;
 class Button;
 class GestureRecognizer;
 class LongPressGestureRecognizer;
-class NavigationController;
 class TapGestureRecognizer;
-class TransitioningDelegate;
-class ImageView;
-class Label;
-class ProgressView;
 class RefreshControl;
-class Slider;
 class Toolbar;
 }  // namespace toolkit
 class ConversationTableViewCell;
@@ -313,7 +301,6 @@ private:
     graphics::ImagePtr incomingBubble_, outgoingBubble_;
     std::shared_ptr<toolkit::View> noteView_;
     std::shared_ptr<toolkit::View> footerView_;
-    std::shared_ptr<toolkit::View> playMessageView_;
     std::vector<uint64_t> conversationObservers_;
     std::string replyText_;
     bool observing_ = false;

@@ -40,14 +40,13 @@ void VC_Conversation::addFooterView() {
         const bool recorded = conversation_ && conversation_->type() == 4;
         if (conversationType() == 2 || recorded) {
             auto player = HXVoicemailPlayer::makeFooter(width, view()->backgroundColor());
-            playMessageView_ = player.root;
-            playMessageView_->setTag(kPlayerTag);
+            toolkit::View& playerView = *player.root;
+            playerView.setTag(kPlayerTag);
             const double gap = onTabletScreen() ? 15 : 0;
             const double footerHeight = footerView_->frame().height();
-            playMessageView_->setFrame(
-                {playMessageView_->frame().minX(), footerHeight + gap, width, playMessageView_->frame().height()});
-            footerView_->setFrame({0, 0, width, footerHeight + playMessageView_->frame().height() + gap});
-            footerView_->addSubview(playMessageView_);
+            playerView.setFrame({playerView.frame().minX(), footerHeight + gap, width, playerView.frame().height()});
+            footerView_->setFrame({0, 0, width, footerHeight + playerView.frame().height() + gap});
+            footerView_->addSubview(player.root);
             makeVoicemailPlayer(std::move(player.views));
         }
         if (conversationType() == 1) addReplyBar();

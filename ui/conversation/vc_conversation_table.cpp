@@ -329,7 +329,6 @@ void VC_Conversation::configureCallRow(ConversationTableViewCell& cell, toolkit:
     cell.messageView().setTextColor(graphics::Color::label());
     cell.setBackgroundView(std::make_shared<toolkit::View>());
     cell.setIsSent(false);
-    cell.setMessageData(foundation::Dictionary{{"row", int64_t{0}}});
     (void)messageSizeForRow(indexPath);
     foundation::Dictionary data = sizesFor(indexPath.section);
     data.set("row", int64_t{indexPath.row});
