@@ -17,10 +17,11 @@ namespace {
 
 using hxtest::kRecordingThread;
 using hxtest::kVoicemailThread;
+using hxtest::playerViews;
 
 struct Player : hxtest::PlaybackFixture<> {
     // The play button pressed as the user presses it.
-    void pressPlay() { ASSERT_TRUE(harness.tap(*screen->voicemailPlayer()->views().playButton.get())); }
+    void pressPlay() { ASSERT_TRUE(harness.tap(*playerViews(*screen).playButton)); }
     // Until the screen plays (the download is in and the sound started).
     bool untilPlaying() {
         return harness.clock().runUntil(
@@ -34,25 +35,24 @@ struct Player : hxtest::PlaybackFixture<> {
 TEST_F(Player, PlayBeforeTheFileIsThereDownloadsItAndPlaysAndTheLabelsFollowTheClock) {
     storeConversation(kVoicemailThread, 2);
     auto& s = open(kVoicemailThread, 2);
-    EXPECT_EQ(text(s.voicemailPlayer()->views().startTime.get()), "0:00");
-    EXPECT_EQ(text(s.voicemailPlayer()->views().endTime.get()), "-1:05")
-        << "the message's length before the file is there";
-    ASSERT_TRUE(s.voicemailPlayer()->views().position.get());
-    EXPECT_FALSE(s.voicemailPlayer()->views().position.get()->isEnabled()) << "nothing to scrub without a player";
+    EXPECT_EQ(text(playerViews(s).startTime.get()), "0:00");
+    EXPECT_EQ(text(playerViews(s).endTime.get()), "-1:05") << "the message's length before the file is there";
+    ASSERT_TRUE(playerViews(s).position.get());
+    EXPECT_FALSE(playerViews(s).position->isEnabled()) << "nothing to scrub without a player";
     EXPECT_FALSE(foundation::files::exists(audioPath(kVoicemailThread)));
 
     service->inject(emulator::Fault::Slow, "/a/v/");
     pressPlay();
-    EXPECT_TRUE(s.voicemailPlayer()->views().playButton.get()->isHidden());
+    EXPECT_TRUE(playerViews(s).playButton->isHidden());
     ASSERT_TRUE(s.voicemailPlayer()->downloadProgress());
     EXPECT_TRUE(s.voicemailPlayer()->downloadProgress()->isAnimating());
     EXPECT_TRUE(proximity());
     EXPECT_FALSE(s.voicemailPlayer()->isPlaying());
     ASSERT_TRUE(releaseWhenSeen("/a/v/"));
     ASSERT_TRUE(untilPlaying());
-    EXPECT_FALSE(s.voicemailPlayer()->views().playButton.get()->isHidden());
+    EXPECT_FALSE(playerViews(s).playButton->isHidden());
     EXPECT_FALSE(s.voicemailPlayer()->downloadProgress()->isAnimating());
-    EXPECT_TRUE(s.voicemailPlayer()->views().position.get()->isEnabled());
+    EXPECT_TRUE(playerViews(s).position->isEnabled());
     EXPECT_TRUE(HXVoicemailPlayer::timerRunning());
     EXPECT_NEAR(s.voicemailPlayer()->player()->duration(), 65.16, 0.05);
 
@@ -60,10 +60,10 @@ TEST_F(Player, PlayBeforeTheFileIsThereDownloadsItAndPlaysAndTheLabelsFollowTheC
     harness.advance(10);
     const double now = s.voicemailPlayer()->player()->currentTime();
     EXPECT_NEAR(now - start, 10, 0.11);
-    EXPECT_EQ(text(s.voicemailPlayer()->views().startTime.get()), HXVoicemailPlayer::formatTime(static_cast<int>(now)));
-    EXPECT_EQ(text(s.voicemailPlayer()->views().startTime.get()), "0:10");
-    EXPECT_EQ(text(s.voicemailPlayer()->views().endTime.get()), "-0:55");
-    EXPECT_NEAR(s.voicemailPlayer()->views().position.get()->value(), 10.0 / 65.16, 0.01);
+    EXPECT_EQ(text(playerViews(s).startTime.get()), HXVoicemailPlayer::formatTime(static_cast<int>(now)));
+    EXPECT_EQ(text(playerViews(s).startTime.get()), "0:10");
+    EXPECT_EQ(text(playerViews(s).endTime.get()), "-0:55");
+    EXPECT_NEAR(playerViews(s).position->value(), 10.0 / 65.16, 0.01);
 
     const int deactivations = services::AudioSession::shared().deactivations();
     pressPlay();
@@ -74,9 +74,9 @@ TEST_F(Player, PlayBeforeTheFileIsThereDownloadsItAndPlaysAndTheLabelsFollowTheC
     EXPECT_EQ(services::AudioSession::shared().deactivations(), deactivations + 1);
     EXPECT_EQ(services::AudioSession::shared().lastDeactivationOptions(),
               services::kAudioSessionSetActiveOptionNotifyOthersOnDeactivation);
-    const std::string shown = text(s.voicemailPlayer()->views().startTime.get());
+    const std::string shown = text(playerViews(s).startTime.get());
     harness.advance(5);
-    EXPECT_EQ(text(s.voicemailPlayer()->views().startTime.get()), shown) << "no tick after a stop";
+    EXPECT_EQ(text(playerViews(s).startTime.get()), shown) << "no tick after a stop";
 }
 
 TEST_F(Player, ARecordedCallIsAskedForByItsConversationAndAFileThereIsReadyAtOnce) {
@@ -92,8 +92,8 @@ TEST_F(Player, ARecordedCallIsAskedForByItsConversationAndAFileThereIsReadyAtOnc
         auto& again = open(thread, 2);
         EXPECT_TRUE(again.voicemailPlayer()->player());
         EXPECT_FALSE(again.voicemailPlayer()->isPlaying());
-        EXPECT_TRUE(again.voicemailPlayer()->views().position.get()->isEnabled());
-        EXPECT_EQ(text(again.voicemailPlayer()->views().endTime.get()), "-1:05");
+        EXPECT_TRUE(playerViews(again).position->isEnabled());
+        EXPECT_EQ(text(playerViews(again).endTime.get()), "-1:05");
         (void)s;
     }
 }
@@ -104,7 +104,7 @@ TEST_F(Player, ScrubbingWhilePlayingPausesAndResumesWhereTheSliderWasLeft) {
     pressPlay();
     ASSERT_TRUE(untilPlaying());
     harness.advance(3);
-    auto* slider = s.voicemailPlayer()->views().position.get();
+    auto* slider = playerViews(s).position.get();
     const toolkit::Rect track = slider->convertRectTo(slider->bounds(), nullptr);
     const toolkit::Point from{track.minX() + 2, track.midY()};
     const toolkit::Point to{track.minX() + track.width() * 0.75, track.midY()};
@@ -136,13 +136,12 @@ TEST_F(Player, ASuccessfulEndGoesBackToTheStartAndReleasesTimerSensorAndSession)
     harness.advance(70);
     EXPECT_FALSE(s.voicemailPlayer()->isPlaying());
     EXPECT_EQ(s.voicemailPlayer()->player()->currentTime(), 0);
-    EXPECT_EQ(text(s.voicemailPlayer()->views().startTime.get()), "0:00");
-    EXPECT_EQ(text(s.voicemailPlayer()->views().endTime.get()), "-1:05");
+    EXPECT_EQ(text(playerViews(s).startTime.get()), "0:00");
+    EXPECT_EQ(text(playerViews(s).endTime.get()), "-1:05");
     EXPECT_FALSE(HXVoicemailPlayer::timerRunning());
     EXPECT_FALSE(proximity());
     EXPECT_EQ(services::AudioSession::shared().deactivations(), deactivations + 1);
-    EXPECT_EQ(s.voicemailPlayer()->views().playButton.get()->imageForState(toolkit::kStateNormal)->name(),
-              "play.circle");
+    EXPECT_EQ(playerViews(s).playButton->imageForState(toolkit::kStateNormal)->name(), "play.circle");
 }
 
 // A sound whose stream breaks halfway ends there unsuccessfully: that end changes nothing (the
@@ -165,8 +164,7 @@ TEST_F(Player, AnEndWhereTheStreamBrokeIsNotTakenForTheEnd) {
     EXPECT_TRUE(HXVoicemailPlayer::timerRunning());
     EXPECT_TRUE(proximity());
     EXPECT_EQ(services::AudioSession::shared().deactivations(), deactivations);
-    EXPECT_EQ(s.voicemailPlayer()->views().playButton.get()->imageForState(toolkit::kStateNormal)->name(),
-              "pause.circle");
+    EXPECT_EQ(playerViews(s).playButton->imageForState(toolkit::kStateNormal)->name(), "pause.circle");
     pressPlay();
     EXPECT_FALSE(s.voicemailPlayer()->isPlaying());
     EXPECT_FALSE(HXVoicemailPlayer::timerRunning());
@@ -183,9 +181,9 @@ TEST_F(Player, LeavingTheScreenStopsTheSoundAndThePositionTimer) {
     EXPECT_FALSE(HXVoicemailPlayer::timerRunning());
     EXPECT_FALSE(player->isPlaying());
     const double at = player->currentTime();
-    const std::string shown = text(s.voicemailPlayer()->views().startTime.get());
+    const std::string shown = text(playerViews(s).startTime.get());
     harness.advance(5);
-    EXPECT_EQ(text(s.voicemailPlayer()->views().startTime.get()), shown) << "no tick after leaving";
+    EXPECT_EQ(text(playerViews(s).startTime.get()), shown) << "no tick after leaving";
     EXPECT_EQ(player->currentTime(), at);
     EXPECT_FALSE(proximity());
 }
@@ -203,9 +201,9 @@ TEST_F(Player, ADownloadThatIsNoAudioLeavesNoPlayerAndNothingPlaying) {
     EXPECT_FALSE(s.voicemailPlayer()->player());
     EXPECT_FALSE(s.voicemailPlayer()->isPlaying()) << "no player: nothing claims to play";
     EXPECT_FALSE(HXVoicemailPlayer::timerRunning());
-    EXPECT_FALSE(s.voicemailPlayer()->views().playButton.get()->isHidden());
+    EXPECT_FALSE(playerViews(s).playButton->isHidden());
     EXPECT_FALSE(s.voicemailPlayer()->downloadProgress()->isAnimating());
-    EXPECT_FALSE(s.voicemailPlayer()->views().position.get()->isEnabled());
+    EXPECT_FALSE(playerViews(s).position->isEnabled());
     EXPECT_FALSE(foundation::files::exists(audioPath(kVoicemailThread))) << "a file that is no audio goes";
 }
 
@@ -242,7 +240,7 @@ TEST_F(Player, AFailedDownloadRestoresPlayAndTheNextPressAsksAgain) {
     pressPlay();
     EXPECT_TRUE(s.voicemailPlayer()->downloadProgress()->isAnimating());
     foundation::NotificationCenter::defaultCenter().post("kNetworkConnectionFailedNotification");
-    EXPECT_FALSE(s.voicemailPlayer()->views().playButton.get()->isHidden());
+    EXPECT_FALSE(playerViews(s).playButton->isHidden());
     EXPECT_FALSE(s.voicemailPlayer()->downloadProgress()->isAnimating());
     EXPECT_FALSE(s.voicemailPlayer()->player());
     ASSERT_TRUE(releaseWhenSeen("/a/v/"));
@@ -266,7 +264,7 @@ TEST_F(Player, WithPrefetchingTheFileComesWhenTheScreenOpensAndWaitsForPlay) {
     ASSERT_TRUE(releaseWhenSeen("/a/v/")) << "asked for as the screen opened";
     ASSERT_TRUE(harness.clock().runUntil([&] { return s.voicemailPlayer()->player() != nullptr; }, 30));
     EXPECT_FALSE(s.voicemailPlayer()->isPlaying());
-    EXPECT_TRUE(s.voicemailPlayer()->views().position.get()->isEnabled());
+    EXPECT_TRUE(playerViews(s).position->isEnabled());
     EXPECT_FALSE(s.voicemailPlayer()->downloadProgress()->isAnimating());
     EXPECT_FALSE(HXVoicemailPlayer::timerRunning());
 }
@@ -274,15 +272,13 @@ TEST_F(Player, WithPrefetchingTheFileComesWhenTheScreenOpensAndWaitsForPlay) {
 TEST_F(Player, TheSpeakerSettingOutlivesTheScreen) {
     storeConversation(kVoicemailThread, 2);
     auto& s = open(kVoicemailThread, 2);
-    ASSERT_TRUE(s.voicemailPlayer()->views().speakerButton.get());
-    EXPECT_EQ(s.voicemailPlayer()->views().speakerButton.get()->imageForState(toolkit::kStateNormal)->name(),
-              "speaker");
-    ASSERT_TRUE(harness.tap(*s.voicemailPlayer()->views().speakerButton.get()));
+    ASSERT_TRUE(playerViews(s).speakerButton.get());
+    EXPECT_EQ(playerViews(s).speakerButton->imageForState(toolkit::kStateNormal)->name(), "speaker");
+    ASSERT_TRUE(harness.tap(*playerViews(s).speakerButton));
     EXPECT_TRUE(foundation::UserDefaults::standardUserDefaults()->boolForKey("useSpeaker"));
     auto& again = open(kVoicemailThread, 2);
-    EXPECT_EQ(again.voicemailPlayer()->views().speakerButton.get()->imageForState(toolkit::kStateNormal)->name(),
-              "speaker.3");
-    ASSERT_TRUE(harness.tap(*again.voicemailPlayer()->views().speakerButton.get()));
+    EXPECT_EQ(playerViews(again).speakerButton->imageForState(toolkit::kStateNormal)->name(), "speaker.3");
+    ASSERT_TRUE(harness.tap(*playerViews(again).speakerButton));
     EXPECT_FALSE(foundation::UserDefaults::standardUserDefaults()->boolForKey("useSpeaker"));
 }
 
@@ -317,9 +313,9 @@ TEST_F(Player, AFileThatArrivedWhileAnotherScreenShowedIsReadyOnComingBack) {
         if (arrivesWhileAway) {
             EXPECT_FALSE(s.voicemailPlayer()->downloadProgress()->isAnimating())
                 << "the spinner turns for a file that is there";
-            EXPECT_FALSE(s.voicemailPlayer()->views().playButton.get()->isHidden());
+            EXPECT_FALSE(playerViews(s).playButton->isHidden());
             ASSERT_TRUE(s.voicemailPlayer()->player());
-            EXPECT_TRUE(s.voicemailPlayer()->views().position.get()->isEnabled());
+            EXPECT_TRUE(playerViews(s).position->isEnabled());
             EXPECT_FALSE(s.voicemailPlayer()->isPlaying())
                 << "the sound does not start on a screen the user comes back to";
             EXPECT_FALSE(proximity());
@@ -344,7 +340,7 @@ TEST_F(Player, TheSpeakerButtonFollowsTheDevicesInputAndRoutesTheSound) {
     auto& s = open(kVoicemailThread, 2);
     EXPECT_EQ(session.category(), services::kAudioSessionCategoryPlayAndRecord);
     EXPECT_EQ(session.categoryOptions(), services::kAudioSessionCategoryOptionAllowBluetooth);
-    auto& button = *s.voicemailPlayer()->views().speakerButton.get();
+    auto& button = *playerViews(s).speakerButton;
     EXPECT_EQ(button.alpha(), 1);
     EXPECT_TRUE(button.isEnabled());
     EXPECT_EQ(button.frame().width(), 45);
@@ -360,26 +356,24 @@ TEST_F(Player, TheSpeakerButtonFollowsTheDevicesInputAndRoutesTheSound) {
     EXPECT_EQ(session.outputOverride(), services::AudioSessionPortOverride::None);
     EXPECT_EQ(button.accessibility().hint, "Changes sound output to speaker");
     // While playing the button shows pause; the disabled slider shows no thumb.
-    EXPECT_EQ(s.voicemailPlayer()->views().playButton.get()->imageForState(toolkit::kStateNormal)->name(),
-              "play.circle");
-    EXPECT_FALSE(s.voicemailPlayer()->views().position.get()->isEnabled());
-    auto emptyThumb = s.voicemailPlayer()->views().position.get()->thumbImageForState(toolkit::kStateDisabled);
+    EXPECT_EQ(playerViews(s).playButton->imageForState(toolkit::kStateNormal)->name(), "play.circle");
+    EXPECT_FALSE(playerViews(s).position->isEnabled());
+    auto emptyThumb = playerViews(s).position->thumbImageForState(toolkit::kStateDisabled);
     ASSERT_TRUE(emptyThumb && emptyThumb->bitmap());
     for (int y = 0; y < emptyThumb->bitmap()->height(); ++y)
         for (int x = 0; x < emptyThumb->bitmap()->width(); ++x)
             EXPECT_EQ(emptyThumb->bitmap()->rgbaAt(x, y)[3], 0) << "a thumb shows";
-    ASSERT_TRUE(harness.tap(*s.voicemailPlayer()->views().playButton.get()));
+    ASSERT_TRUE(harness.tap(*playerViews(s).playButton));
     ASSERT_TRUE(untilPlaying());
-    EXPECT_EQ(s.voicemailPlayer()->views().playButton.get()->imageForState(toolkit::kStateNormal)->name(),
-              "pause.circle");
-    EXPECT_EQ(s.voicemailPlayer()->views().playButton.get()->accessibility().label, "Stop");
+    EXPECT_EQ(playerViews(s).playButton->imageForState(toolkit::kStateNormal)->name(), "pause.circle");
+    EXPECT_EQ(playerViews(s).playButton->accessibility().label, "Stop");
 
     // A device without a microphone.
     session.reset();
     session.setInputAvailable(false);
     auto& bare = open(kVoicemailThread, 2);
     EXPECT_EQ(session.category(), services::kAudioSessionCategorySoloAmbient);
-    auto& hidden = *bare.voicemailPlayer()->views().speakerButton.get();
+    auto& hidden = *playerViews(bare).speakerButton;
     EXPECT_EQ(hidden.alpha(), 0);
     EXPECT_FALSE(hidden.isEnabled());
     EXPECT_EQ(hidden.frame().width(), 0);

@@ -10,6 +10,7 @@
 namespace {
 
 using hxtest::kVoicemailThread;
+using hxtest::playerViews;
 
 template <typename Form>
 struct PlaybackLooks : hxtest::PlaybackFixture<Form> {
@@ -22,14 +23,9 @@ struct PlaybackLooks : hxtest::PlaybackFixture<Form> {
         this->expectSnapshot(name, {.lightAndDark = true});
     }
 
-    void allLooks(const std::string& form) {
-        this->storeConversation(kVoicemailThread, 2, "1:05", std::nullopt, hxtest::kVoicemailTranscript);
-        auto& s = this->open(kVoicemailThread, 2);
-        this->service->inject(emulator::Fault::Slow, "/a/v/");
-        ASSERT_TRUE(this->harness.tap(*s.voicemailPlayer()->views().playButton.get()));
-        ASSERT_TRUE(s.voicemailPlayer()->downloadProgress()->isAnimating());
-        snap("player_downloading_" + form);
-        ASSERT_TRUE(this->releaseWhenSeen("/a/v/"));
+    // The voicemail's sound, once it plays, ten seconds in; then stopped, and the screen opened
+    // again with its player ready.
+    void playingThenReady(VC_Conversation& s, const std::string& suffix) {
         ASSERT_TRUE(this->harness.clock().runUntil([&] { return s.voicemailPlayer()->isPlaying(); }, 30));
         this->harness.advance(10);
         // The app's own requests of those seconds are over (the bar shows no activity); the sound
@@ -37,11 +33,22 @@ struct PlaybackLooks : hxtest::PlaybackFixture<Form> {
         ASSERT_TRUE(this->settleRequests());
         s.voicemailPlayer()->player()->setCurrentTime(10);
         s.voicemailPlayer()->updatePlayPosition();
-        snap("player_playing_" + form);
-        ASSERT_TRUE(this->harness.tap(*s.voicemailPlayer()->views().playButton.get()));
+        snap("player_playing_" + suffix);
+        ASSERT_TRUE(this->harness.tap(*playerViews(s).playButton));
         auto& ready = this->open(kVoicemailThread, 2);
         ASSERT_TRUE(ready.voicemailPlayer()->player());
-        snap("player_ready_" + form);
+        snap("player_ready_" + suffix);
+    }
+
+    void allLooks(const std::string& form) {
+        this->storeConversation(kVoicemailThread, 2, "1:05", std::nullopt, hxtest::kVoicemailTranscript);
+        auto& s = this->open(kVoicemailThread, 2);
+        this->service->inject(emulator::Fault::Slow, "/a/v/");
+        ASSERT_TRUE(this->harness.tap(*playerViews(s).playButton));
+        ASSERT_TRUE(s.voicemailPlayer()->downloadProgress()->isAnimating());
+        snap("player_downloading_" + form);
+        ASSERT_TRUE(this->releaseWhenSeen("/a/v/"));
+        ASSERT_NO_FATAL_FAILURE(playingThenReady(s, form));
 
         // The image preview over the conversation, before and after its picture.
         auto preview = std::dynamic_pointer_cast<VC_ImagePreview>(
@@ -107,15 +114,6 @@ TEST_F(PlaybackTabletLooks, PlayerImagePreviewCardPickerAndGroupDetails) { allLo
 TEST_F(PlaybackPhoneLooksAt12, ThePlayersButtonsAreTheAppsDrawings) {
     storeConversation(kVoicemailThread, 2, "1:05", std::nullopt, hxtest::kVoicemailTranscript);
     auto& s = open(kVoicemailThread, 2);
-    ASSERT_TRUE(harness.tap(*s.voicemailPlayer()->views().playButton.get()));
-    ASSERT_TRUE(harness.clock().runUntil([&] { return s.voicemailPlayer()->isPlaying(); }, 30));
-    harness.advance(10);
-    ASSERT_TRUE(settleRequests());
-    s.voicemailPlayer()->player()->setCurrentTime(10);
-    s.voicemailPlayer()->updatePlayPosition();
-    snap("player_playing_phone_12");
-    ASSERT_TRUE(harness.tap(*s.voicemailPlayer()->views().playButton.get()));
-    auto& ready = open(kVoicemailThread, 2);
-    ASSERT_TRUE(ready.voicemailPlayer()->player());
-    snap("player_ready_phone_12");
+    ASSERT_TRUE(harness.tap(*playerViews(s).playButton));
+    playingThenReady(s, "phone_12");
 }

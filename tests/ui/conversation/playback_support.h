@@ -34,6 +34,11 @@ inline constexpr const char* kTextThread = "t.+15550163";
 // What the service's transcription made of the voicemail, as the emulator's voicemails carry one.
 inline constexpr const char* kVoicemailTranscript = "Hi, it's Ann. Call me back when you get this, I'm home after six.";
 
+// The views of the player under a voicemail or a recorded call.
+inline const HXVoicemailPlayer::Views& playerViews(const VC_Conversation& screen) {
+    return screen.voicemailPlayer()->views();
+}
+
 template <typename Form = HX_ConnectAppDelegate_iPhone>
 struct PlaybackFixture : ScreenFixture<Form> {
     // sharedDelegate: numbers are formatted with the application object's phone formatter.
