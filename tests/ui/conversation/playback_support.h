@@ -85,25 +85,12 @@ struct PlaybackFixture : ScreenFixture<Form> {
         });
         ASSERT_TRUE(this->launch());
         this->harness.settle();
-        settleRequests();
+        this->settleRequests();
     }
     void TearDown() override {
         screen.reset();
         nav.reset();
         ScreenFixture<Form>::TearDown();
-    }
-    // Until the app has no request on its way (the virtual clock runs).
-    // Until the app has no request in flight, for up to `seconds` of real time. The replies come
-    // over real sockets, so the virtual clock stands still meanwhile: stepping it to the app's
-    // periodic timers would use up a virtual time-out before a loaded machine has answered.
-    bool settleRequests(double seconds = 30) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (!HXWebClientOf(*this->app).requests.empty()) {
-            if (std::chrono::steady_clock::now() >= until) return false;
-            this->harness.clock().runUntilIdle();
-            std::this_thread::yield();
-        }
-        return true;
     }
     // The conversation in the store (type 2 voicemail, 4 a recorded call, 1 text) with one message.
     void storeConversation(const std::string& id, int64_t type, const std::string& length = "1:05",
