@@ -6,6 +6,7 @@ namespace graphics {
 namespace {
 constexpr int64_t kDefaultPixelLimit = 48'000'000;
 std::atomic<int64_t> pixelLimit{kDefaultPixelLimit};
+std::atomic<uint64_t> lastGeneration{0};
 }  // namespace
 
 int64_t decodedPixelLimit() { return pixelLimit.load(std::memory_order_relaxed); }
@@ -50,5 +51,12 @@ void Bitmap::setRGBA(int x, int y, uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
 }
 
 std::shared_ptr<Bitmap> Bitmap::copy() const { return std::shared_ptr<Bitmap>(new Bitmap(*this)); }
+
+uint64_t Bitmap::generation() const {
+    uint64_t now = generation_.load(std::memory_order_relaxed);
+    if (now != 0) return now;
+    const uint64_t fresh = lastGeneration.fetch_add(1, std::memory_order_relaxed) + 1;
+    return generation_.compare_exchange_strong(now, fresh, std::memory_order_relaxed) ? fresh : now;
+}
 
 }  // namespace graphics

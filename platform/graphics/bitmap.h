@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -29,9 +30,17 @@ public:
     int width() const { return width_; }
     int height() const { return height_; }
     int strideBytes() const { return width_ * 4; }
-    uint32_t* row(int y) { return pixels_.data() + static_cast<size_t>(y) * width_; }
+    // Pixels open to change, to be written before the bitmap is next drawn from: its generation
+    // is new after them.
+    uint32_t* row(int y) {
+        opened();
+        return pixels_.data() + static_cast<size_t>(y) * width_;
+    }
     const uint32_t* row(int y) const { return pixels_.data() + static_cast<size_t>(y) * width_; }
-    uint32_t* data() { return pixels_.data(); }
+    uint32_t* data() {
+        opened();
+        return pixels_.data();
+    }
     const uint32_t* data() const { return pixels_.data(); }
 
     // Straight (not premultiplied) red, green, blue and alpha of one pixel.
@@ -41,15 +50,22 @@ public:
     static std::array<uint8_t, 4> unpremultiplied(uint32_t pixel);
 
     std::shared_ptr<Bitmap> copy() const;
+    // A number for the pixels as they are: the same while nothing may have changed them, and none
+    // that another bitmap, or this one's pixels before they were last opened to change, had.
+    uint64_t generation() const;
     friend bool operator==(const Bitmap& a, const Bitmap& b) {
         return a.width_ == b.width_ && a.height_ == b.height_ && a.pixels_ == b.pixels_;
     }
 
 private:
     Bitmap(int w, int h) : width_(w), height_(h), pixels_(static_cast<size_t>(w) * h) {}
+    Bitmap(const Bitmap& other) : width_(other.width_), height_(other.height_), pixels_(other.pixels_) {}
+    void opened() { generation_.store(0, std::memory_order_relaxed); }
     int width_;
     int height_;
     std::vector<uint32_t> pixels_;
+    // None (0) until asked for after the pixels were made or opened to change.
+    mutable std::atomic<uint64_t> generation_{0};
 };
 
 foundation::Error imageError(int64_t code, const std::string& why);

@@ -245,10 +245,8 @@ void forgetResampledPieces() { keptPieces().forget(); }
 namespace {
 
 // What a thread keeps at most of whole pictures, in bytes of their pixels: a screenful of bubbles
-// at every size a long thread shows, several times over; and of one source, in bytes.
+// at every size a long thread shows, several times over.
 constexpr size_t kWholeBudgetBytes = size_t{12} << 20;
-constexpr size_t kSourceBytes = size_t{256} << 10;
-constexpr size_t kSourcesKept = 8;
 
 uint64_t hashOf(uint64_t stamp, const WholePictureKey& k) {
     uint64_t h = mixed(0x452821e638d01377ull, stamp);
@@ -267,28 +265,6 @@ uint64_t hashOf(uint64_t stamp, const WholePictureKey& k) {
 
 class KeptWholePictures {
 public:
-    // The stamp of the source's pixels as they are now: the same while they stay the same (checked
-    // by comparing them with a copy), a new one once they change. None for a source too large to
-    // copy.
-    std::optional<uint64_t> stampOf(const Bitmap& source) {
-        const size_t count = static_cast<size_t>(source.width()) * static_cast<size_t>(source.height());
-        if (count * sizeof(uint32_t) > kSourceBytes) return std::nullopt;
-        for (auto it = sources_.begin(); it != sources_.end(); ++it) {
-            if (it->bitmap != &source) continue;
-            if (it->width == source.width() && it->height == source.height() &&
-                std::memcmp(it->pixels.data(), source.data(), count * sizeof(uint32_t)) == 0) {
-                sources_.splice(sources_.begin(), sources_, it);
-                return it->stamp;
-            }
-            sources_.erase(it);
-            break;
-        }
-        if (sources_.size() >= kSourcesKept) sources_.pop_back();
-        sources_.push_front(
-            Source{&source, source.width(), source.height(), {source.data(), source.data() + count}, ++lastStamp_});
-        return lastStamp_;
-    }
-
     std::shared_ptr<const ResampledPiece> find(uint64_t hash, uint64_t stamp, const WholePictureKey& key) {
         auto it = index_.find(hash);
         if (it == index_.end() || it->second->stamp != stamp || !(it->second->key == key)) return nullptr;
@@ -307,18 +283,11 @@ public:
 
     void forget() {
         while (!order_.empty()) drop(std::prev(order_.end()));
-        sources_.clear();
     }
 
     uint64_t drawn = 0;
 
 private:
-    struct Source {
-        const Bitmap* bitmap;
-        int width, height;
-        std::vector<uint32_t> pixels;
-        uint64_t stamp;
-    };
     struct Entry {
         uint64_t hash, stamp;
         WholePictureKey key;
@@ -332,8 +301,6 @@ private:
         order_.erase(entry);
     }
 
-    std::list<Source> sources_;  // most recently used first
-    uint64_t lastStamp_ = 0;
     std::list<Entry> order_;  // most recently used first
     std::unordered_map<uint64_t, std::list<Entry>::iterator> index_;
     size_t bytes_ = 0;
@@ -353,10 +320,10 @@ std::shared_ptr<const ResampledPiece> wholePicture(const Bitmap& source, const W
                          static_cast<size_t>(key.height);
     if (bytes > kWholeBudgetBytes / 8) return nullptr;
     auto& kept = keptWholePictures();
-    const auto stamp = kept.stampOf(source);
-    if (!stamp) return nullptr;
-    const uint64_t hash = hashOf(*stamp, key);
-    if (auto found = kept.find(hash, *stamp, key)) return found;
+    // The source's pixels as they are now.
+    const uint64_t stamp = source.generation();
+    const uint64_t hash = hashOf(stamp, key);
+    if (auto found = kept.find(hash, stamp, key)) return found;
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, key.width, key.height);
     cairo_t* cr = cairo_create(surface);
     draw(cr);
@@ -364,7 +331,7 @@ std::shared_ptr<const ResampledPiece> wholePicture(const Bitmap& source, const W
     cairo_surface_flush(surface);
     auto made = std::make_shared<const ResampledPiece>(surface);
     ++kept.drawn;
-    kept.keep(hash, *stamp, key, made, bytes);
+    kept.keep(hash, stamp, key, made, bytes);
     return made;
 }
 

@@ -72,8 +72,9 @@ struct WholePictureKey {
 
 // The picture drawn by `draw` (its pieces painted over a clear surface of key.width x key.height
 // pixels, the drawing's top left corner at the surface's origin), kept by this thread for the next
-// drawing of the same source pixels with the same key: the pixels it composes over a canvas are
-// those its pieces painted there give, wherever it lies. None for a picture too large to keep.
+// drawing with the same key of the source in the same generation (its pixels unchanged): the
+// pixels it composes over a canvas are those its pieces painted there give, wherever it lies.
+// None for a picture too large to keep.
 std::shared_ptr<const ResampledPiece> wholePicture(const Bitmap& source, const WholePictureKey& key,
                                                    const std::function<void(cairo_t*)>& draw);
 

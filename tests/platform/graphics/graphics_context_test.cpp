@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <numbers>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/graphics/codecs.h"
 #include "platform/graphics/resampled_pieces.h"
@@ -702,4 +705,31 @@ TEST(GraphicsContext, AStretchedPictureKeptWholeIsDrawnAgainForEverythingItIsDra
     c->restore();
     c->drawImage(*first.image, Rect{4, 3, 30, 20}, BlendMode::copy, 1);
     EXPECT_EQ(wholePicturesDrawn(), before);
+}
+
+TEST(GraphicsContext, ABitmapsGenerationIsNewOnceItsPixelsAreOpenedToChangeAndACopysIsItsOwn) {
+    // What a kept whole picture is keyed by: reading the pixels keeps it, any way of writing them
+    // (a pixel set, a row or all of them handed out) renews it, and no two bitmaps share one.
+    auto b = Bitmap::make(4, 3).value();
+    const Bitmap& read = *b;
+    const uint64_t first = read.generation();
+    EXPECT_NE(first, 0u);
+    (void)read.data();
+    (void)read.row(1);
+    (void)read.rgbaAt(0, 0);
+    EXPECT_EQ(read.generation(), first) << "reads keep it";
+    uint64_t last = first;
+    for (const auto& open :
+         std::vector<std::function<void()>>{[&] { b->setRGBA(1, 1, 9, 9, 9, 255); },
+                                            [&] { b->row(2)[3] = 0xFF0000FFu; }, [&] { b->data()[0] = 0xFFFFFFFFu; }}) {
+        open();
+        const uint64_t now = read.generation();
+        EXPECT_NE(now, last);
+        EXPECT_EQ(read.generation(), now) << "the same until opened again";
+        last = now;
+    }
+    auto copy = b->copy();
+    EXPECT_TRUE(*copy == *b);
+    EXPECT_NE(std::as_const(*copy).generation(), last) << "a copy's is its own";
+    EXPECT_NE(Bitmap::make(4, 3).value()->generation(), last);
 }
