@@ -13,12 +13,19 @@
 
 namespace hxtest {
 
-// role standing in for real: a pointer that shares real's owner (none when real is gone).
+// spy standing in for real, a role it answers whole: a pointer that shares real's owner (none
+// when real is gone or was never handed).
+template <typename Role>
+std::weak_ptr<Role> standIn(const std::weak_ptr<Role>& real, Role& spy) {
+    auto owner = real.lock();
+    return owner ? std::shared_ptr<Role>(owner, &spy) : nullptr;
+}
+
+// spy standing in for real, passing on what it does not answer itself.
 template <typename Role, typename Spy>
 std::weak_ptr<Role> spyOn(const std::weak_ptr<Role>& real, Spy& spy) {
     spy.real = real;
-    auto owner = real.lock();
-    return owner ? std::shared_ptr<Role>(owner, &spy) : nullptr;
+    return standIn<Role>(real, spy);
 }
 
 // Notes the numbers called.

@@ -128,15 +128,7 @@ struct ConversationSpy : HXConversationRole, HXAlertsRole, HXSendingRole, HXNote
 // spy standing in for the alerts role real (none when real is gone).
 inline std::weak_ptr<HXAlertsRole> alertsSpyOn(const std::weak_ptr<HXAlertsRole>& real, ConversationSpy& spy) {
     spy.realAlerts = real;
-    auto owner = real.lock();
-    return owner ? std::shared_ptr<HXAlertsRole>(owner, &spy) : nullptr;
-}
-
-// spy standing in for real, a role it answers whole (none when real is gone or was never handed).
-template <typename Role>
-std::weak_ptr<Role> standIn(const std::weak_ptr<Role>& real, Role& spy) {
-    auto owner = real.lock();
-    return owner ? std::shared_ptr<Role>(owner, &spy) : nullptr;
+    return standIn<HXAlertsRole>(real, spy);
 }
 
 // One message to store: its id, time (ms), text, direction and attachments (none: no attribute).
