@@ -9,26 +9,14 @@
 #include "crashreporter/crash_report.h"
 #include "tests/RurIdurev/telemetry/log_capture.h"
 #include "tests/RurIdurev/telemetry/telemetry_environment.h"
+#include "tests/RurIdurevCrashes/crashes_service_fixture.h"
 #include "tests/crashreporter/report_test_support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<uint8_t> validReportBytes() {
-    auto body = crashtest::protocEncode(
-        "system_info { operating_system: IPHONE_OS os_version: \"12\" architecture: X86_64 timestamp: 1700000000 }\n"
-        "application_info { identifier: \"com.hxconnect\" version: \"34\" }\n"
-        "threads { thread_number: 0 crashed: true frames { pc: 4096 } }\n"
-        "binary_images { base_address: 4096 size: 256 name: \"/bin/app\" }\n"
-        "signal { name: \"SIGSEGV\" code: \"SEGV_MAPERR\" address: 0 }\n"
-        "report_info { user_requested: false uuid: \"0123456789abcdef\" }\n");
-    std::string header("zvcrash\x01", 8);
-    std::vector<uint8_t> bytes(header.begin(), header.end());
-    bytes.resize(8 + body.size());
-    std::copy(body.begin(), body.end(), bytes.begin() + 8);
-    return bytes;
-}
+std::vector<uint8_t> validReportBytes() { return crashestest::reportBytes("0123456789abcdef"); }
 
 class CrashFilesTest : public TelemetryTest {
 protected:

@@ -21,6 +21,7 @@
 #include "RurIdurevCrashes/RurIdurevCrashes/crashes.h"
 #include "tests/RurIdurev/telemetry/log_capture.h"
 #include "tests/RurIdurev/telemetry/telemetry_environment.h"
+#include "tests/RurIdurevCrashes/crashes_service_fixture.h"
 #include "tests/RurIdurevCrashes/crashes_test_support.h"
 #include "tests/crashreporter/report_test_support.h"
 #include "tests/support/fault_signals.h"
@@ -78,34 +79,22 @@ std::string contents(const fs::path& file) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-class CrashesLogBufferTest : public TelemetryTest {
+// The crashes service's fixture with the log buffer's slots made anew for each test.
+class CrashesLogBufferTest : public crashestest::CrashesServiceTest {
 protected:
     void SetUp() override {
-        // Slot times come from the clock, so a test orders them by advancing it.
-        dispatch::setClock(&clock);
-        TelemetryTest::SetUp();
-        ZIVOUtility::resetRurIdurevDirectoryForTesting();
-        ZIVOCrashesUtil::resetDirectory();
-        ZIVOCrashes::resetSharedInstance();
+        CrashesServiceTest::SetUp();
         ZIVOCrashesLogBuffer::resetForTesting();
         // What the facade does at start, before any service reads a stored log.
         ZIVOArchiverUtil::addAllowedRurIdurevModuleClasses();
-        ZIVOLogger::setCurrentLogLevel(ZIVOLogLevelVerbose);
-        basePath = (dir / "reporter").string();
     }
     void TearDown() override {
-        ZIVOCrashes::resetSharedInstance();
         ZIVOCrashesLogBuffer::resetForTesting();
-        ZIVOCrashesUtil::resetDirectory();
-        TelemetryTest::TearDown();
-        ZIVOUtility::resetRurIdurevDirectoryForTesting();
-        dispatch::setClock(nullptr);
+        CrashesServiceTest::TearDown();
     }
     // A service as a new process would make it; set-up's file creation has finished.
     std::shared_ptr<ZIVOCrashes> makeService() {
-        auto crashes = ZIVOCrashes::sharedInstance();
-        crashes->setMachExceptionHandlerEnabled(false);
-        crashes->setCrashReporterBasePath(basePath);
+        auto crashes = CrashesServiceTest::makeService();
         crashes->logBuffer().bufferFileQueue()->barrierSync([] {});
         return crashes;
     }
@@ -123,9 +112,6 @@ protected:
     fs::path bufferDir() { return ZIVOUtility::rurIdurevDirectoryURL() / "crasheslogbuffer"; }
     fs::path bufferFile(int i) { return bufferDir() / (std::to_string(i) + ".zvcrasheslogbuffer"); }
     fs::path tokenFile(int i) { return bufferDir() / (std::to_string(i) + ".targettoken"); }
-
-    dispatch::VirtualClock clock;
-    std::string basePath;
 };
 
 }  // namespace

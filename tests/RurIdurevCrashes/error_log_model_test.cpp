@@ -108,13 +108,12 @@ TEST(AppleErrorLog, ValidityNamesTheFirstMissingFieldInOrder) {
     EXPECT_FALSE(log->isValid());
     log->setErrorId(std::nullopt);
     EXPECT_FALSE(log->isValid());
-    auto lines = capture.messages(ZIVOLogLevelVerbose);
-    ASSERT_EQ(lines.size(), 5u);
-    EXPECT_EQ(lines[0], "ZIVOAppleErrorLog: \"osExceptionAddress\" is not valid.");
-    EXPECT_EQ(lines[1], "ZIVOAppleErrorLog: \"applicationPath\" is not valid.");
-    EXPECT_EQ(lines[2], "ZIVOAppleErrorLog: \"primaryArchitectureId\" is not valid.");
-    EXPECT_EQ(lines[3], "ZIVOAppleErrorLog: \"processName\" is not valid.");
-    EXPECT_EQ(lines[4], "ZIVOAppleErrorLog: \"errorId\" is not valid.");
+    EXPECT_EQ(capture.messages(ZIVOLogLevelVerbose),
+              (std::vector<std::string>{"ZIVOAppleErrorLog: \"osExceptionAddress\" is not valid.",
+                                        "ZIVOAppleErrorLog: \"applicationPath\" is not valid.",
+                                        "ZIVOAppleErrorLog: \"primaryArchitectureId\" is not valid.",
+                                        "ZIVOAppleErrorLog: \"processName\" is not valid.",
+                                        "ZIVOAppleErrorLog: \"errorId\" is not valid."}));
     // Threads, binaries and the exception are not looked into.
     auto other = fullCrashLog();
     other->threads()->at(0)->setFrames(ZIVOThread::Frames{});
@@ -135,12 +134,10 @@ TEST(AppleErrorLog, ValueClassesValidateTheirOwnFields) {
     exception.setType(std::string("t"));
     exception.setFrames(ZIVOExceptionModel::Frames{});
     EXPECT_FALSE(exception.isValid());
-    auto lines = capture.messages(ZIVOLogLevelVerbose);
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0], "ZIVOThread: \"threadId\" is not valid.");
-    EXPECT_EQ(lines[1], "ZIVOThread: \"frames\" is not valid.");
-    EXPECT_EQ(lines[2], "ZIVOBinary: \"endAddress\" is not valid.");
-    EXPECT_EQ(lines[3], "ZIVOExceptionModel: \"frames\" is not valid.");
+    EXPECT_EQ(capture.messages(ZIVOLogLevelVerbose),
+              (std::vector<std::string>{
+                  "ZIVOThread: \"threadId\" is not valid.", "ZIVOThread: \"frames\" is not valid.",
+                  "ZIVOBinary: \"endAddress\" is not valid.", "ZIVOExceptionModel: \"frames\" is not valid."}));
 }
 
 TEST(AppleErrorLog, EqualityFollowsEveryFieldAndTheClass) {

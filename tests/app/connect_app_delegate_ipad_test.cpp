@@ -22,6 +22,7 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/split_view_controller.h"
 #include "platform/toolkit/testing/harness.h"
+#include "tests/support/headless_run.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
 #include "tests/support/test_support.h"
@@ -253,10 +254,10 @@ TEST_F(Tablet, MailComposerIsAFormSheetAndAMemoryWarningDropsThePopoverCache) {
 }
 
 TEST(AppProgram, TabletRunShowsTheSplitViewAndTheDialPadPopover) {
-    const std::filesystem::path program = std::filesystem::path(HX_BINARY_DIR) / "app/hx_connect";
-    if (!std::filesystem::exists(program)) GTEST_SKIP() << "hx_connect is not built";
+    if (!std::filesystem::exists(hxtest::connectProgram())) GTEST_SKIP() << "hx_connect is not built";
     std::string printed;
-    EXPECT_EQ(hxtest::runCommand("'" + program.string() + "' --headless --device watch 2>&1", &printed), 2);
+    EXPECT_EQ(
+        hxtest::runCommand("'" + hxtest::connectProgram().string() + "' --headless --device watch 2>&1", &printed), 2);
     EXPECT_NE(printed.find("--device phone|phone-x|tablet"), std::string::npos) << printed;
 
     emulator::Emulator service;
@@ -265,11 +266,9 @@ TEST(AppProgram, TabletRunShowsTheSplitViewAndTheDialPadPopover) {
     hxtest::TempDir home, out;
     // (The program carries its own leak suppressions for the font libraries' process-wide caches.)
     printed.clear();
-    const int rc =
-        hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
-                               "' --headless --seconds 30 --device tablet --service " + service.origin() +
-                               " --ingestion " + ingestion.baseURL() + " --out '" + out.path().string() + "' 2>&1",
-                           &printed);
+    const int rc = hxtest::runHeadless(
+        home.path(), "--device tablet --service " + service.origin() + " --ingestion " + ingestion.baseURL(),
+        out.path(), &printed);
     ASSERT_EQ(rc, 0) << printed;
     // The program complains on its error stream when a step does not come about in time: the
     // sign-in through the panel (which must close when it is done) and the first data included.

@@ -12,6 +12,7 @@
 #include "emulator/ingestion_service.h"
 #include "platform/foundation/strings.h"
 #include "platform/foundation/url.h"
+#include "tests/support/headless_run.h"
 #include "tests/support/service_threads.h"
 #include "tests/support/test_support.h"
 
@@ -43,11 +44,9 @@ struct RunEntryPoints : ::testing::Test {
     std::string run(const std::string& options, const std::string& name) {
         hxtest::TempDir out;
         printed.clear();
-        const int rc =
-            hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
-                                   "' --headless --seconds 30 --service " + service.origin() + " --ingestion " +
-                                   ingestion.baseURL() + " --out '" + out.path().string() + "' " + options + " 2>&1",
-                               &printed);
+        const int rc = hxtest::runHeadless(
+            home.path(), "--service " + service.origin() + " --ingestion " + ingestion.baseURL() + " " + options,
+            out.path(), &printed);
         EXPECT_EQ(rc, 0) << name << ": " << printed;
         std::ifstream in(out / "entry.txt");
         std::stringstream text;

@@ -21,6 +21,7 @@
 #include "tests/service/web_client_fixture.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
+#include "tests/support/signed_in_account.h"
 
 namespace {
 
@@ -218,13 +219,8 @@ TEST_F(Preload, ALivingApplicationObjectMirrorsTheKeyValueStoreAfterIt) {
 struct LocationSwitch : WebClientFixture {
     void SetUp() override {
         WebClientFixture::SetUp();
-        auto account = std::make_shared<HX_Account>();
-        account->setUsername("user@example.test");
-        account->setAuthV2(std::string("AUTH"));
-        account->setOAuthDict(foundation::Dictionary{{"access_token", "T"},
-                                                     {"token_type", "Bearer"},
-                                                     {"login_hint", "h"},
-                                                     {"expirationDate", foundation::Date{clock->wallNow() + 3600}}});
+        auto account =
+            hxtest::signedInAccount("user@example.test", hxtest::bearerToken("T", clock->wallNow() + 3600, "h"));
         // Each preset turns message sounds on, which the app has off.
         HX_QuickSetting sounds;
         sounds.setMessageSounds(2);

@@ -45,8 +45,10 @@
 #include "service/message_list_model.h"
 #include "service/request_machinery.h"
 #include "tests/service/web_client_fixture.h"
+#include "tests/support/headless_run.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
+#include "tests/support/signed_in_account.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -222,13 +224,8 @@ TEST_F(Shell, ResignAndResumeCountLaunchesAndTheBackgroundDismissesOnlyUntaggedA
 TEST_F(Shell, WithoutTheServiceRequestsStayOnTheMachine) {
     ASSERT_TRUE(transport);
     launch();
-    auto account = std::make_shared<HX_Account>();
-    account->setUsername("ann@example.test");
-    account->setAuthV2(std::string("AUTH"));
-    account->setOAuthDict(Dictionary{{"access_token", "T"},
-                                     {"token_type", "Bearer"},
-                                     {"expirationDate", foundation::Date{harness.clock().wallNow() + 3600}}});
-    app->setAccount(account);
+    app->setAccount(
+        hxtest::signedInAccount("ann@example.test", hxtest::bearerToken("T", harness.clock().wallNow() + 3600)));
     app->setConnectionAvailable(true);
     app->loadUnreadMessages();
     harness.clock().runUntilIdle();
@@ -601,14 +598,8 @@ struct ShellRefresh : WebClientFixture {
     void SetUp() override {
         WebClientFixture::SetUp();
         services::resetDeviceServices();
-        auto account = std::make_shared<HX_Account>();
-        account->setUsername("alice@example.test");
-        account->setAuthV2(std::string("AUTH"));
-        account->setOAuthDict(Dictionary{{"access_token", "TOK"},
-                                         {"token_type", "Bearer"},
-                                         {"login_hint", "hint"},
-                                         {"expirationDate", foundation::Date{clock->wallNow() + 36000}}});
-        app->setAccount(account);
+        app->setAccount(hxtest::signedInAccount("alice@example.test",
+                                                hxtest::bearerToken("TOK", clock->wallNow() + 36000, "hint")));
         net::Cookie cookie{"SID", "s", "127.0.0.1"};
         app->cookieJar()->set_cookies({cookie});
     }
@@ -655,10 +646,7 @@ TEST_F(ShellRefresh, NotificationActionsAreAnsweredOnceByTheirOwnRequest) {
         for (const auto& r : service.requests()) n += r.path == mark;
         return n;
     };
-    app->account()->setOAuthDict(Dictionary{{"access_token", service.issueAccessToken()},
-                                            {"token_type", "Bearer"},
-                                            {"login_hint", "hint"},
-                                            {"expirationDate", foundation::Date{clock->wallNow() + 36000}}});
+    app->account()->setOAuthDict(hxtest::bearerToken(service.issueAccessToken(), clock->wallNow() + 36000, "hint"));
     int first = 0;
     service.script(mark, {.hold = true, .passThrough = true}, 1);
     app->didReceiveNotificationResponse("com.hxconnect.markRead", Dictionary{{"id", id}}, std::nullopt,
@@ -1516,17 +1504,15 @@ TEST_F(Shell, AMemoryWarningDropsTheCachedContacts) {
 }
 
 TEST(AppProgram, HeadlessRunWritesASnapshotAndAnOutlineOfEachView) {
-    const std::filesystem::path program = std::filesystem::path(HX_BINARY_DIR) / "app/hx_connect";
-    if (!std::filesystem::exists(program)) GTEST_SKIP() << "hx_connect is not built";
+    if (!std::filesystem::exists(hxtest::connectProgram())) GTEST_SKIP() << "hx_connect is not built";
     emulator::Emulator service;
     ASSERT_TRUE(service.start().ok());
     emulator::IngestionService ingestion;
     hxtest::TempDir home, out;
     std::string printed;
-    const int rc = hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
-                                          "' --headless --seconds 30 --service " + service.origin() + " --ingestion " +
-                                          ingestion.baseURL() + " --out '" + out.path().string() + "'",
-                                      &printed);
+    const int rc =
+        hxtest::runHeadless(home.path(), "--service " + service.origin() + " --ingestion " + ingestion.baseURL(),
+                            out.path(), &printed, /*outputOnly=*/true);
     ASSERT_EQ(rc, 0) << printed;
     EXPECT_EQ(printed, out.path().string() + "\n");
     // The program started the telemetry SDK and its crash reporter, both inside the app's home.

@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <linux/futex.h>
 #include <mutex>
@@ -88,29 +89,43 @@ struct CrashResult {
     int status = 0;
     std::shared_ptr<const ZVCrashReport> report;
     std::vector<uint8_t> bytes;
-    std::string marker;
+    std::string marker;      // the callback's first mark: "s" when nothing else moved, "" without a call
+    std::string markerText;  // all it wrote: the mark, then the signal number's last digit
     pid_t child = 0;
 };
 
-// With `fileSizeLimit` the child may write no file beyond that many bytes (RLIMIT_FSIZE), so the
-// report's writes fail part-way.
-CrashResult crashChild(void (*crash)(), bool withCounterThread = false, rlim_t fileSizeLimit = 0) {
+// How crashChild sets its child up before the crash.
+struct ChildSetup {
+    uint32_t type = ZVCrashSignalHandlerTypeBSD;
+    bool postCrashCallback = true;  // postCrash, writing the marker
+    bool withCounterThread = false;
+    // The child may write no file beyond this many bytes (RLIMIT_FSIZE), so the report's writes
+    // fail part-way; 0 for no limit.
+    rlim_t fileSizeLimit = 0;
+};
+
+// Runs `crash` in a child with a reporter enabled in a fresh directory: how the child ended and the
+// report it left, decoded (without a size limit a report that does not decode is a failure). The
+// alarm ends a child that hangs, a lost reply for one, instead of the test.
+CrashResult crashChild(const std::function<void()>& crash, ChildSetup setup = {}) {
     hxtest::TempDir dir;
     const std::string marker = (dir / "marker").string();
-    auto reporter = makeReporter(dir.path());
+    auto reporter = makeReporter(dir.path(), setup.type);
+    const rlim_t fileSizeLimit = setup.fileSizeLimit;
     pid_t pid = fork();
     if (pid == 0) {
         hxtest::restoreDefaultFaultActions();
+        alarm(20);
         gMarkerPath = marker.c_str();
         ZVCrashReporterCallbacks callbacks{0, nullptr, &postCrash};
-        if (!reporter->setCrashCallbacks(&callbacks).ok()) _exit(10);
+        if (setup.postCrashCallback && !reporter->setCrashCallbacks(&callbacks).ok()) _exit(10);
         if (!reporter->enableCrashReporter()) _exit(11);
         if (fileSizeLimit) {
             ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
             const rlimit limit{fileSizeLimit, fileSizeLimit};
             if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(13);
         }
-        if (withCounterThread) {
+        if (setup.withCounterThread) {
             std::thread([] {
                 for (;;) gCounter.fetch_add(1);
             }).detach();
@@ -123,7 +138,9 @@ CrashResult crashChild(void (*crash)(), bool withCounterThread = false, rlim_t f
     result.child = pid;
     waitpid(pid, &result.status, 0);
     result.bytes = readFile(reporter->crashReportPath());
-    result.marker = readFile(marker).empty() ? "" : std::string(1, static_cast<char>(readFile(marker)[0]));
+    const auto markerBytes = readFile(marker);
+    result.markerText.assign(markerBytes.begin(), markerBytes.end());
+    result.marker = result.markerText.substr(0, 1);
     auto decoded = ZVCrashReport::initWithData(result.bytes);
     if (decoded.ok())
         result.report = decoded.value();
@@ -143,6 +160,22 @@ const ZVCrashReportThreadInfo* crashedThread(const ZVCrashReport& report) {
     }
     EXPECT_EQ(count, 1);
     return found;
+}
+
+// How many of a thread's frames are in the fixture's recursion.
+int recursionFrames(const ZVCrashReportThreadInfo& thread) {
+    int n = 0;
+    for (const auto& f : thread.stackFrames) n += symbolOf(f.instructionPointer) == "hx_fixture_recurse";
+    return n;
+}
+
+// The symbol at the top of the one crashed thread's stack; a failure, and a placeholder, without it.
+std::string crashedTopSymbol(const ZVCrashReport& report) {
+    const auto* crashed = crashedThread(report);
+    EXPECT_NE(crashed, nullptr);
+    if (!crashed) return "(no crashed thread)";
+    EXPECT_FALSE(crashed->stackFrames.empty());
+    return crashed->stackFrames.empty() ? "(no frames)" : symbolOf(crashed->stackFrames[0].instructionPointer);
 }
 
 void expectProcessAndSystem(const CrashResult& r) {
@@ -186,7 +219,7 @@ void expectProcessAndSystem(const CrashResult& r) {
 }
 
 TEST(CrashReporterCrash, NullWriteWithFramePointersGivesTheCallersInOrder) {
-    auto r = crashChild(&hx_fixture_null_write_outer, true);
+    auto r = crashChild(&hx_fixture_null_write_outer, {.withCounterThread = true});
     ASSERT_TRUE(WIFSIGNALED(r.status));
     EXPECT_EQ(WTERMSIG(r.status), SIGSEGV);
     ASSERT_TRUE(r.report);
@@ -221,7 +254,7 @@ TEST(CrashReporterCrash, NullWriteWithFramePointersGivesTheCallersInOrder) {
 }
 
 TEST(CrashReporterCrash, AReportCutShortByTheFileSizeLimitIsAFailureNotASuccess) {
-    auto r = crashChild(&hx_fixture_abort, false, 1024);
+    auto r = crashChild(&hx_fixture_abort, {.fileSizeLimit = 1024});
     ASSERT_TRUE(WIFSIGNALED(r.status));
     EXPECT_EQ(WTERMSIG(r.status), SIGABRT);
     EXPECT_LE(r.bytes.size(), 1024u);
@@ -269,23 +302,19 @@ TEST(CrashReporterCrash, TrapInstructionIsReportedAtItsAddress) {
 }
 
 TEST(CrashReporterCrash, AStackOverflowOnAPoolWorkerIsReported) {
-    hxtest::TempDir dir;
-    auto reporter = makeReporter(dir.path());
-    int status = runInChild([&] {
-        if (!reporter->enableCrashReporter()) _exit(11);
-        dispatch::Queue::global()->async([] { hx_fixture_overflow(0); });
-        for (;;) pause();
-    });
-    ASSERT_TRUE(WIFSIGNALED(status));
-    EXPECT_EQ(WTERMSIG(status), SIGSEGV);
-    auto decoded = ZVCrashReport::initWithData(readFile(reporter->crashReportPath()));
-    ASSERT_TRUE(decoded.ok()) << decoded.error().description();
-    EXPECT_EQ(decoded.value()->signalInfo().name, "SIGSEGV");
-    const auto* crashed = crashedThread(*decoded.value());
-    ASSERT_NE(crashed, nullptr);
-    ASSERT_FALSE(crashed->stackFrames.empty());
-    EXPECT_EQ(symbolOf(crashed->stackFrames[0].instructionPointer), "hx_fixture_overflow");
-    EXPECT_EQ(crashed->stackFrames.size(), 512u);  // the walk stops at its cap
+    auto r = crashChild(
+        [] {
+            dispatch::Queue::global()->async([] { hx_fixture_overflow(0); });
+            for (;;) pause();
+        },
+        {.postCrashCallback = false});
+    ASSERT_TRUE(WIFSIGNALED(r.status));
+    EXPECT_EQ(WTERMSIG(r.status), SIGSEGV);
+    ASSERT_TRUE(r.report);
+    EXPECT_EQ(r.report->signalInfo().name, "SIGSEGV");
+    EXPECT_EQ(crashedTopSymbol(*r.report), "hx_fixture_overflow");
+    ASSERT_NE(crashedThread(*r.report), nullptr);
+    EXPECT_EQ(crashedThread(*r.report)->stackFrames.size(), 512u);  // the walk stops at its cap
 }
 
 // The timer thread is started by the process, not the pool, and its posts run on it: an overflow
@@ -308,30 +337,16 @@ TEST(CrashReporterCrash, AStackOverflowOnTheTimerThreadIsReported) {
     EXPECT_EQ(WTERMSIG(status), SIGSEGV);
     auto decoded = ZVCrashReport::initWithData(readFile(reporter->crashReportPath()));
     ASSERT_TRUE(decoded.ok()) << decoded.error().description();
-    const auto* crashed = crashedThread(*decoded.value());
-    ASSERT_NE(crashed, nullptr);
-    ASSERT_FALSE(crashed->stackFrames.empty());
-    EXPECT_EQ(symbolOf(crashed->stackFrames[0].instructionPointer), "hx_fixture_overflow");
+    EXPECT_EQ(crashedTopSymbol(*decoded.value()), "hx_fixture_overflow");
 }
 
 TEST(CrashReporterCrash, MachTypeReportsTheExceptionFromTheServerThread) {
-    hxtest::TempDir dir;
-    const std::string marker = (dir / "marker").string();
-    auto reporter = makeReporter(dir.path(), ZVCrashSignalHandlerTypeMach);
-    int status = runInChild([&] {
-        alarm(20);  // a lost reply would hang the child instead of failing
-        gMarkerPath = marker.c_str();
-        ZVCrashReporterCallbacks callbacks{0, nullptr, &postCrash};
-        if (!reporter->setCrashCallbacks(&callbacks).ok()) _exit(10);
-        if (!reporter->enableCrashReporter()) _exit(11);
-        hx_fixture_null_write_outer();
-    });
+    auto r = crashChild(&hx_fixture_null_write_outer, {.type = ZVCrashSignalHandlerTypeMach});
     // The failure reply ends the process by the signal the fault would have raised.
-    ASSERT_TRUE(WIFSIGNALED(status));
-    EXPECT_EQ(WTERMSIG(status), SIGSEGV);
-    auto decoded = ZVCrashReport::initWithData(readFile(reporter->crashReportPath()));
-    ASSERT_TRUE(decoded.ok()) << decoded.error().description();
-    const auto& report = *decoded.value();
+    ASSERT_TRUE(WIFSIGNALED(r.status));
+    EXPECT_EQ(WTERMSIG(r.status), SIGSEGV);
+    ASSERT_TRUE(r.report);
+    const auto& report = *r.report;
     ASSERT_TRUE(report.machExceptionInfo());
     EXPECT_EQ(report.machExceptionInfo()->type, 1u);                              // EXC_BAD_ACCESS
     EXPECT_EQ(report.machExceptionInfo()->codes, (std::vector<uint64_t>{1, 0}));  // KERN_INVALID_ADDRESS at 0
@@ -348,9 +363,8 @@ TEST(CrashReporterCrash, MachTypeReportsTheExceptionFromTheServerThread) {
     EXPECT_EQ(symbolOf(crashed->stackFrames[2].instructionPointer), "hx_fixture_null_write_outer");
     EXPECT_GE(report.threads().size(), 2u);
     // The post-crash callback got the mapped signal.
-    const auto bytes = readFile(marker);
-    ASSERT_GE(bytes.size(), 2u);
-    EXPECT_EQ(bytes[1], '0' + SIGSEGV % 10);
+    ASSERT_GE(r.markerText.size(), 2u);
+    EXPECT_EQ(r.markerText[1], '0' + SIGSEGV % 10);
 }
 
 char* gReadOnlyPage = nullptr;
@@ -394,97 +408,75 @@ TEST(CrashReporterCrash, MachTypeLeavesAFaultToThePreviousPortThatHandlesIt) {
 }
 
 TEST(CrashReporterCrash, MachTypeManyThreadsFaultingAtOnceGiveOneReport) {
-    hxtest::TempDir dir;
-    auto reporter = makeReporter(dir.path(), ZVCrashSignalHandlerTypeMach);
-    int status = runInChild([&] {
-        alarm(20);
-        if (!reporter->enableCrashReporter()) _exit(11);
-        std::atomic<bool> go{false};
-        std::vector<std::thread> threads;
-        for (int i = 0; i < 12; ++i)
-            threads.emplace_back([&go] {
-                while (!go.load()) {}
-                hx_fixture_null_write_outer();
-            });
-        go.store(true);
-        for (auto& t : threads) t.join();
-    });
-    ASSERT_TRUE(WIFSIGNALED(status));
-    EXPECT_EQ(WTERMSIG(status), SIGSEGV);
-    auto decoded = ZVCrashReport::initWithData(readFile(reporter->crashReportPath()));
-    ASSERT_TRUE(decoded.ok()) << decoded.error().description();
-    ASSERT_TRUE(decoded.value()->machExceptionInfo());
-    const auto* crashed = crashedThread(*decoded.value());
-    ASSERT_NE(crashed, nullptr);
-    ASSERT_FALSE(crashed->stackFrames.empty());
-    EXPECT_EQ(symbolOf(crashed->stackFrames[0].instructionPointer), "hx_fixture_null_write_inner");
+    auto r = crashChild(
+        [] {
+            std::atomic<bool> go{false};
+            std::vector<std::thread> threads;
+            for (int i = 0; i < 12; ++i)
+                threads.emplace_back([&go] {
+                    while (!go.load()) {}
+                    hx_fixture_null_write_outer();
+                });
+            go.store(true);
+            for (auto& t : threads) t.join();
+        },
+        {.type = ZVCrashSignalHandlerTypeMach, .postCrashCallback = false});
+    ASSERT_TRUE(WIFSIGNALED(r.status));
+    EXPECT_EQ(WTERMSIG(r.status), SIGSEGV);
+    ASSERT_TRUE(r.report);
+    ASSERT_TRUE(r.report->machExceptionInfo());
+    EXPECT_EQ(crashedTopSymbol(*r.report), "hx_fixture_null_write_inner");
 }
 
 TEST(CrashReporterCrash, MachTypeTrapDiesByItsOwnSignal) {
-    hxtest::TempDir dir;
-    auto reporter = makeReporter(dir.path(), ZVCrashSignalHandlerTypeMach);
-    int status = runInChild([&] {
-        alarm(20);
-        if (!reporter->enableCrashReporter()) _exit(11);
-        hx_fixture_trap();
-    });
-    ASSERT_TRUE(WIFSIGNALED(status));
-    auto decoded = ZVCrashReport::initWithData(readFile(reporter->crashReportPath()));
-    ASSERT_TRUE(decoded.ok()) << decoded.error().description();
-    ASSERT_TRUE(decoded.value()->machExceptionInfo());
+    auto r = crashChild(&hx_fixture_trap, {.type = ZVCrashSignalHandlerTypeMach, .postCrashCallback = false});
+    ASSERT_TRUE(WIFSIGNALED(r.status));
+    ASSERT_TRUE(r.report);
+    ASSERT_TRUE(r.report->machExceptionInfo());
 #if defined(__x86_64__)
-    EXPECT_EQ(WTERMSIG(status), SIGILL);
-    EXPECT_EQ(decoded.value()->machExceptionInfo()->type, 2u);  // EXC_BAD_INSTRUCTION
-    EXPECT_EQ(decoded.value()->signalInfo().name, "SIGILL");
+    EXPECT_EQ(WTERMSIG(r.status), SIGILL);
+    EXPECT_EQ(r.report->machExceptionInfo()->type, 2u);  // EXC_BAD_INSTRUCTION
+    EXPECT_EQ(r.report->signalInfo().name, "SIGILL");
 #else
-    EXPECT_EQ(WTERMSIG(status), SIGTRAP);
-    EXPECT_EQ(decoded.value()->machExceptionInfo()->type, 6u);  // EXC_BREAKPOINT
+    EXPECT_EQ(WTERMSIG(r.status), SIGTRAP);
+    EXPECT_EQ(r.report->machExceptionInfo()->type, 6u);  // EXC_BREAKPOINT
 #endif
-    EXPECT_EQ(symbolOf(decoded.value()->machExceptionInfo()->codes.at(1)), "hx_fixture_trap");
+    EXPECT_EQ(symbolOf(r.report->machExceptionInfo()->codes.at(1)), "hx_fixture_trap");
 }
 
 TEST(CrashReporterCrash, MachTypeAbortStillGoesThroughTheSignalHandler) {
-    hxtest::TempDir dir;
-    auto reporter = makeReporter(dir.path(), ZVCrashSignalHandlerTypeMach);
-    int status = runInChild([&] {
-        alarm(20);
-        if (!reporter->enableCrashReporter()) _exit(11);
-        hx_fixture_abort();
-    });
-    ASSERT_TRUE(WIFSIGNALED(status));
-    EXPECT_EQ(WTERMSIG(status), SIGABRT);
-    auto decoded = ZVCrashReport::initWithData(readFile(reporter->crashReportPath()));
-    ASSERT_TRUE(decoded.ok()) << decoded.error().description();
-    EXPECT_EQ(decoded.value()->signalInfo().name, "SIGABRT");
-    EXPECT_FALSE(decoded.value()->machExceptionInfo());
+    auto r = crashChild(&hx_fixture_abort, {.type = ZVCrashSignalHandlerTypeMach, .postCrashCallback = false});
+    ASSERT_TRUE(WIFSIGNALED(r.status));
+    EXPECT_EQ(WTERMSIG(r.status), SIGABRT);
+    ASSERT_TRUE(r.report);
+    EXPECT_EQ(r.report->signalInfo().name, "SIGABRT");
+    EXPECT_FALSE(r.report->machExceptionInfo());
 }
 
 TEST(CrashReporterCrash, AnUncaughtExceptionIsRecordedOnceAndAborts) {
-    hxtest::TempDir dir;
-    auto reporter = makeReporter(dir.path());
-    int status = runInChild([&] {
-        if (!reporter->enableCrashReporter()) _exit(11);
-        auto handler = kernel::getUncaughtExceptionHandler();
-        if (!handler) _exit(13);
-        // Two threads race; one exception is recorded whole, the other handler returns.
-        std::atomic<bool> go{false};
-        auto thrower = [&](const char* name, const char* reason, uint64_t frame) {
-            while (!go.load()) {}
-            handler(kernel::PlatformException{name, reason, {0x1111, frame}});
-        };
-        std::thread a(thrower, "FirstException", "first reason", 0x2222);
-        std::thread b(thrower, "SecondException", "second reason", 0x3333);
-        go.store(true);
-        a.join();
-        b.join();
-        for (;;) pause();
-    });
-    ASSERT_TRUE(WIFSIGNALED(status));
-    EXPECT_EQ(WTERMSIG(status), SIGABRT);
-    auto decoded = ZVCrashReport::initWithData(readFile(reporter->crashReportPath()));
-    ASSERT_TRUE(decoded.ok()) << decoded.error().description();
-    ASSERT_TRUE(decoded.value()->hasExceptionInfo());
-    const auto& e = *decoded.value()->exceptionInfo();
+    auto r = crashChild(
+        [] {
+            auto handler = kernel::getUncaughtExceptionHandler();
+            if (!handler) _exit(13);
+            // Two threads race; one exception is recorded whole, the other handler returns.
+            std::atomic<bool> go{false};
+            auto thrower = [&](const char* name, const char* reason, uint64_t frame) {
+                while (!go.load()) {}
+                handler(kernel::PlatformException{name, reason, {0x1111, frame}});
+            };
+            std::thread a(thrower, "FirstException", "first reason", 0x2222);
+            std::thread b(thrower, "SecondException", "second reason", 0x3333);
+            go.store(true);
+            a.join();
+            b.join();
+            for (;;) pause();
+        },
+        {.postCrashCallback = false});
+    ASSERT_TRUE(WIFSIGNALED(r.status));
+    EXPECT_EQ(WTERMSIG(r.status), SIGABRT);
+    ASSERT_TRUE(r.report);
+    ASSERT_TRUE(r.report->hasExceptionInfo());
+    const auto& e = *r.report->exceptionInfo();
     ASSERT_TRUE(e.stackFrames.has_value());
     ASSERT_EQ(e.stackFrames->size(), 2u);
     if (e.exceptionName == "FirstException") {
@@ -495,7 +487,7 @@ TEST(CrashReporterCrash, AnUncaughtExceptionIsRecordedOnceAndAborts) {
         EXPECT_EQ(e.exceptionReason, "second reason");
         EXPECT_EQ((*e.stackFrames)[1].instructionPointer, 0x3333u);
     }
-    EXPECT_EQ(decoded.value()->signalInfo().name, "SIGABRT");
+    EXPECT_EQ(r.report->signalInfo().name, "SIGABRT");
 }
 
 TEST(CrashReporterEnable, ASecondEnablingFailsEvenAfterAFailedFirst) {
@@ -621,9 +613,7 @@ TEST(CrashReporterLiveReport, CallingThreadReportIsATraceTrapAndLeavesNoFile) {
     const auto* crashed = crashedThread(*decoded.value());
     ASSERT_NE(crashed, nullptr);
     // The walk goes out through the reporter's own frames to the caller's.
-    int recursion = 0;
-    for (const auto& f : crashed->stackFrames) recursion += symbolOf(f.instructionPointer) == "hx_fixture_recurse";
-    EXPECT_EQ(recursion, 5);
+    EXPECT_EQ(recursionFrames(*crashed), 5);
 }
 
 // 20 threads parked 50 frames deep; the live report must hold every one of them with its frames.
@@ -706,9 +696,7 @@ TEST(CrashReporterLiveReport, TwentyThreadsFiftyFramesDeep) {
     ASSERT_TRUE(decoded.ok());
     int deep = 0;
     for (const auto& t : decoded.value()->threads()) {
-        int recursion = 0;
-        for (const auto& f : t.stackFrames) recursion += symbolOf(f.instructionPointer) == "hx_fixture_recurse";
-        if (recursion >= 50) ++deep;
+        if (recursionFrames(t) >= 50) ++deep;
     }
     EXPECT_EQ(deep, 20);
     EXPECT_GE(decoded.value()->threads().size(), 21u);
@@ -737,9 +725,7 @@ TEST(CrashReporterLiveReport, AnotherThreadIsReportedAsTheCrashedOne) {
     ASSERT_TRUE(decoded.ok());
     const auto* crashed = crashedThread(*decoded.value());
     ASSERT_NE(crashed, nullptr);
-    int recursion = 0;
-    for (const auto& f : crashed->stackFrames) recursion += symbolOf(f.instructionPointer) == "hx_fixture_recurse";
-    EXPECT_EQ(recursion, 5);
+    EXPECT_EQ(recursionFrames(*crashed), 5);
     EXPECT_FALSE(crashed->registers.empty());
     // No state was given for the calling thread, so it is left out: only the worker is there.
     EXPECT_EQ(decoded.value()->threads().size(), 1u);

@@ -18,6 +18,7 @@
 #include "service/request_machinery.h"
 #include "tests/service/web_client_fixture.h"
 #include "tests/support/bytes.h"
+#include "tests/support/signed_in_account.h"
 
 namespace {
 
@@ -56,10 +57,7 @@ struct AccountSettings : WebClientFixture {
         WebClientFixture::SetUp();
         // Replies are handed over directly; only the loading test reaches the emulator.
         HXWebClientOf(*app).endpoints = HXEndpoints();
-        auto account = std::make_shared<HX_Account>();
-        account->setUsername("user@example.test");
-        account->setAuthV2(std::string("AUTH"));
-        app->setAccount(account);
+        app->setAccount(hxtest::signedInAccount("user@example.test"));
         foundation::NotificationCenter::defaultCenter().addObserver(
             this, "kSettingsUpdateNotification", [this](const foundation::Notification&) { ++updates; });
     }
@@ -228,8 +226,7 @@ TEST_F(AccountSettings, LoadingSendsOneRequestAndWaitsForATokenWhenThereIsNone) 
     }();
     // With a token: one request while one is running.
     app->setSettingsLoadPending(false);
-    app->account()->setOAuthDict(Dictionary{
-        {"access_token", "T"}, {"token_type", "Bearer"}, {"expirationDate", foundation::Date{clock->wallNow() + 60}}});
+    app->account()->setOAuthDict(hxtest::bearerToken("T", clock->wallNow() + 60));
     service.clearRequests();
     app->loadPhoneSettings();
     app->loadPhoneSettings();

@@ -19,6 +19,7 @@
 #include "service/custom_cookie_jar.h"
 #include "service/request_machinery.h"
 #include "tests/support/shell_recorder.h"
+#include "tests/support/signed_in_account.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -43,10 +44,7 @@ struct ConversationRequests : ::testing::Test {
         web.endpoints = HXEndpoints::allAt(service.origin());
         web.cachesDirectory = dir.path().string();
         web.objectCache = HXCCache::create("objects", dir.path() / "cache");
-        auto account = std::make_shared<HX_Account>();
-        account->setUsername("user@example.test");
-        account->setAuthV2(std::string("auth"));
-        app->setAccount(account);
+        app->setAccount(hxtest::signedInAccount("user@example.test", std::nullopt, "auth"));
         auto jar = std::make_shared<CustomCookieJar>();
         net::Cookie session{.name = "SID", .value = "s1", .domain = "127.0.0.1", .path = "/"};
         jar->set_cookies({session});

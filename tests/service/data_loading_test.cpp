@@ -8,6 +8,7 @@
 
 #include "platform/foundation/notification_center.h"
 #include "tests/service/web_client_fixture.h"
+#include "tests/support/signed_in_account.h"
 #include "tests/support/voice_paths.h"
 
 namespace {
@@ -23,14 +24,8 @@ struct DataLoading : WebClientFixture {
 
     void SetUp() override {
         WebClientFixture::SetUp();
-        auto account = std::make_shared<HX_Account>();
-        account->setUsername("user@example.test");
-        account->setAuthV2(std::string("AUTH"));
-        account->setOAuthDict(Dictionary{{"access_token", "T"},
-                                         {"token_type", "Bearer"},
-                                         {"login_hint", "h"},
-                                         {"expirationDate", foundation::Date{clock->wallNow() + 3600}}});
-        app->setAccount(account);
+        app->setAccount(
+            hxtest::signedInAccount("user@example.test", hxtest::bearerToken("T", clock->wallNow() + 3600, "h")));
         app->shell().changeScript([this](HXShellRecorder::Script& s) {
             s.currentViewIndex = 1;
             s.messageLists = {{1, sms}, {3, history}};

@@ -25,6 +25,7 @@
 #include "platform/store/context.h"
 #include "service/message_list_model.h"
 #include "tests/service/recording_list_view.h"
+#include "tests/support/signed_in_account.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -40,10 +41,8 @@ struct ListFilter : ::testing::Test {
 
     void SetUp() override {
         dispatch::RunLoop::main();
-        auto account = std::make_shared<HX_Account>();
-        account->setUsername("filter-" + std::to_string(::getpid()) + "@example.test");
-        account->setAuthV2(std::string("AuthV2"));
-        app->setAccount(account);
+        app->setAccount(
+            hxtest::signedInAccount("filter-" + std::to_string(::getpid()) + "@example.test", std::nullopt, "AuthV2"));
         ASSERT_TRUE(app->resetPersistentStore().ok());
         L::setListFilterIndex(-1);
         for (const char* key : {"SMS_Filter", "VM_Filter", "History_Filter", "showFullHistory"})

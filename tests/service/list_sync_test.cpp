@@ -87,6 +87,17 @@ struct ListSync : hxtest::WebFixture {
         ASSERT_TRUE(clock->runUntil([&] { return view->refreshes > 0 && inFlight() == 0; }, 60));
         clock->runUntilIdle();
     }
+    // The service's own answer to the list's first page, as a background fetch hands it over.
+    std::shared_ptr<const foundation::Data> firstListPage() {
+        emulator::RecordedRequest request;
+        request.method = "POST";
+        request.target = "/voice/v1/voiceclient/api2thread/list?alt=json";
+        request.path = "/voice/v1/voiceclient/api2thread/list";
+        request.body = "[2,100,15,null,null,[null,true,true]]";
+        request.headers = {{"Authorization", "Bearer " + token}};
+        const std::string reply = emulator::routeServiceRequest(*service, request).body;
+        return std::make_shared<const foundation::Data>(reply.begin(), reply.end());
+    }
     std::map<std::string, StoredConversation> stored() {
         std::map<std::string, StoredConversation> out;
         auto context = app->managedObjectContext();
@@ -278,14 +289,7 @@ TEST_F(ListSync, APictureIdIsOneSegmentOfItsRequestsPath) {
         return false;
     });
     ASSERT_TRUE(renamed) << "the seeded account holds pictures";
-    emulator::RecordedRequest request;
-    request.method = "POST";
-    request.target = "/voice/v1/voiceclient/api2thread/list?alt=json";
-    request.path = "/voice/v1/voiceclient/api2thread/list";
-    request.body = "[2,100,15,null,null,[null,true,true]]";
-    request.headers = {{"Authorization", "Bearer " + token}};
-    const std::string reply = emulator::routeServiceRequest(*service, request).body;
-    auto data = std::make_shared<const foundation::Data>(reply.begin(), reply.end());
+    auto data = firstListPage();
     std::atomic<int> answers{0};
     list->parseMessagesFromData(data, [&](int) { ++answers; });
     ASSERT_TRUE(runUntil([&] { return answers > 0; }));
@@ -313,14 +317,7 @@ TEST_F(ListSync, ABackgroundFetchBringsTheNewPicturesAlongBeforeItSaves) {
         return ids;
     });
     ASSERT_GE(pictures.size(), 2u) << "the seeded account holds pictures";
-    emulator::RecordedRequest request;
-    request.method = "POST";
-    request.target = "/voice/v1/voiceclient/api2thread/list?alt=json";
-    request.path = "/voice/v1/voiceclient/api2thread/list";
-    request.body = "[2,100,15,null,null,[null,true,true]]";
-    request.headers = {{"Authorization", "Bearer " + token}};
-    const std::string reply = emulator::routeServiceRequest(*service, request).body;
-    auto data = std::make_shared<const foundation::Data>(reply.begin(), reply.end());
+    auto data = firstListPage();
 
     // The fetch is answered once, after every picture reached the cache and the rows the store.
     std::atomic<int> answers{0};

@@ -21,6 +21,7 @@
 #include "tests/service/web_client_fixture.h"
 #include "tests/support/full_disk.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/signed_in_account.h"
 #include "tests/support/small_disk.h"
 #include "tests/support/voice_paths.h"
 
@@ -94,14 +95,7 @@ struct SessionTest : WebClientFixture {
     }
     // A signed-in account whose token is valid for an hour.
     void signIn(const std::string& user = "alice@example.test") {
-        auto account = std::make_shared<HX_Account>();
-        account->setUsername(user);
-        account->setAuthV2(std::string("AUTH"));
-        account->setOAuthDict(Dictionary{{"access_token", "TOK"},
-                                         {"token_type", "Bearer"},
-                                         {"login_hint", "hint"},
-                                         {"expirationDate", foundation::Date{clock->wallNow() + 3600}}});
-        app->setAccount(account);
+        app->setAccount(hxtest::signedInAccount(user, hxtest::bearerToken("TOK", clock->wallNow() + 3600, "hint")));
     }
     // Stores what the app keeps for user: archived account, cookies, preferences, tokens.
     void storeAccount(const std::string& user, bool withToken = true) {

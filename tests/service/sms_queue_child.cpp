@@ -28,6 +28,7 @@
 #include "service/request_machinery.h"
 #include "service/sms_sending.h"
 #include "tests/support/kill_switch.h"
+#include "tests/support/signed_in_account.h"
 
 // The preferences reach the disk by renaming a complete temporary over the file. Counting those
 // renames lets the queue mode die right after the Nth write: a stop between two writes, where a
@@ -50,14 +51,8 @@ std::shared_ptr<HX_ConnectAppDelegate> makeApp(const std::string& port, const st
     auto& web = HXWebClientOf(*app);
     web.endpoints = HXEndpoints::allAt("http://127.0.0.1:" + port);
 
-    auto account = std::make_shared<HX_Account>();
-    account->setUsername("queue@example.test");
-    account->setAuthV2(std::string("AuthV2"));
-    account->setOAuthDict(
-        foundation::Dictionary{{"access_token", foundation::Value(token)},
-                               {"token_type", foundation::Value("Bearer")},
-                               {"expirationDate", foundation::Value(foundation::Date{dispatch::wallNow() + 3600})}});
-    app->setAccount(account);
+    app->setAccount(hxtest::signedInAccount("queue@example.test",
+                                            hxtest::bearerToken(token, dispatch::wallNow() + 3600), "AuthV2"));
     app->setConnectionAvailable(true);
     return app;
 }

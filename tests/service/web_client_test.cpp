@@ -22,6 +22,7 @@
 #include "service/custom_cookie_jar.h"
 #include "service/request_machinery.h"
 #include "tests/support/shell_recorder.h"
+#include "tests/support/signed_in_account.h"
 
 namespace {
 
@@ -54,10 +55,7 @@ struct WebClient : ::testing::Test {
         web.endpoints = HXEndpoints::allAt(service.origin());
         web.cachesDirectory = dir.string();
         web.objectCache = HXCCache::create("objects", dir / "cache");
-        auto account = std::make_shared<HX_Account>();
-        account->setUsername("user@example.test");
-        account->setAuthV2(std::string("auth"));
-        app->setAccount(account);
+        app->setAccount(hxtest::signedInAccount("user@example.test", std::nullopt, "auth"));
         app->setCookieJar(std::make_shared<CustomCookieJar>());
         foundation::NotificationCenter::defaultCenter().addObserver(
             this, "", [this](const foundation::Notification& n) {
@@ -552,9 +550,7 @@ TEST_F(WebClient, ApiRequestsNameTheWebClientAsXOriginAndTheApiAsOrigin) {
     auto& endpoints = HXWebClientOf(*app).endpoints;
     endpoints.webClient = "https://web.hx.test";
     endpoints.api = "https://api.hx.test";
-    app->account()->setOAuthDict(foundation::Dictionary{{"access_token", "t0k"},
-                                                        {"token_type", "Bearer"},
-                                                        {"expirationDate", foundation::Date{clock->wallNow() + 60}}});
+    app->account()->setOAuthDict(hxtest::bearerToken("t0k", clock->wallNow() + 60));
     auto request = app->apiRequestWithDict(foundation::Dictionary{{"url", "/voice/v1/voiceclient/account/get?alt=json"},
                                                                   {"contentType", "application/json+protobuf"}});
     ASSERT_TRUE(request.has_value());
@@ -585,9 +581,7 @@ TEST_F(WebClient, ApiRequestsNeedATokenAndCarryTheirHeadersInOrder) {
                              {"body", "[null,\"\xc3\xa9\"]"}};
     EXPECT_FALSE(app->apiRequestWithDict(d).has_value());
     EXPECT_EQ(inFlight(), 1u);  // the token is being fetched
-    app->account()->setOAuthDict(foundation::Dictionary{{"access_token", "t0k"},
-                                                        {"token_type", "Bearer"},
-                                                        {"expirationDate", foundation::Date{clock->wallNow() + 60}}});
+    app->account()->setOAuthDict(hxtest::bearerToken("t0k", clock->wallNow() + 60));
     auto request = app->apiRequestWithDict(d);
     ASSERT_TRUE(request.has_value());
     EXPECT_EQ(request->url(), service.origin() + "/voice/v1/voiceclient/account/get?alt=json");

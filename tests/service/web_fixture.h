@@ -28,6 +28,7 @@
 #include "service/custom_cookie_jar.h"
 #include "service/request_machinery.h"
 #include "tests/support/shell_recorder.h"
+#include "tests/support/signed_in_account.h"
 #include "tests/support/test_support.h"
 
 namespace hxtest {
@@ -99,10 +100,7 @@ struct WebFixture : ::testing::Test {
             // A token request left waiting may answer now.
             service->clearScripts();
             service->releaseHeld();
-            app->account()->setOAuthDict(foundation::Dictionary{
-                {"access_token", foundation::Value(token)},
-                {"token_type", foundation::Value("Bearer")},
-                {"expirationDate", foundation::Value(foundation::Date{dispatch::wallNow() + 3600})}});
+            app->account()->setOAuthDict(hxtest::bearerToken(token, dispatch::wallNow() + 3600));
         } else {
             app->account()->setOAuthDict(std::nullopt);
             service->inject(emulator::Fault::Slow, "/o/oauth2/tokenrpc", -1);

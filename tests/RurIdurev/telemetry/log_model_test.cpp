@@ -32,10 +32,9 @@ TEST(Device, ValidityNamesTheFirstMissingField) {
     EXPECT_FALSE(d->isValid());
     d->setLocale(std::nullopt);
     EXPECT_FALSE(d->isValid());
-    auto lines = capture.messages(ZIVOLogLevelVerbose);
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "ZIVODevice: \"appBuild\" is not valid.");
-    EXPECT_EQ(lines[1], "ZIVODevice: \"locale\" is not valid.");
+    EXPECT_EQ(
+        capture.messages(ZIVOLogLevelVerbose),
+        (std::vector<std::string>{"ZIVODevice: \"appBuild\" is not valid.", "ZIVODevice: \"locale\" is not valid."}));
     auto empty = validDevice();
     empty->setOsVersion(std::string());
     EXPECT_TRUE(empty->isValid());
@@ -102,12 +101,10 @@ TEST(AbstractLog, ValidityReportsTheFirstFailingField) {
     device->setAppBuild(std::nullopt);
     log.setDevice(device);
     EXPECT_FALSE(log.isValid());
-    auto lines = capture.messages(ZIVOLogLevelVerbose);
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0], "ZIVOLogWithProperties: \"type\" is not valid.");
-    EXPECT_EQ(lines[1], "ZIVOLogWithProperties: \"timestamp\" is not valid.");
-    EXPECT_EQ(lines[2], "ZIVODevice: \"appBuild\" is not valid.");
-    EXPECT_EQ(lines[3], "ZIVOLogWithProperties: \"device\" is not valid.");
+    EXPECT_EQ(capture.messages(ZIVOLogLevelVerbose),
+              (std::vector<std::string>{
+                  "ZIVOLogWithProperties: \"type\" is not valid.", "ZIVOLogWithProperties: \"timestamp\" is not valid.",
+                  "ZIVODevice: \"appBuild\" is not valid.", "ZIVOLogWithProperties: \"device\" is not valid."}));
 }
 
 TEST(AbstractLog, EqualityIgnoresTokensButNotTag) {

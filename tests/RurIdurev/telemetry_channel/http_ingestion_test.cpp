@@ -89,6 +89,22 @@ protected:
         reachability->flagsChanged();
         clock->runUntilIdle();
     }
+    // A batch whose first reply (of `replies`) asks for a retry: `before` seconds on it has not gone
+    // again, `after` seconds later the retry has gone out and its OK answered the call.
+    void expectOneRetryBetween(std::vector<IngestionService::Answer> replies, double before, double after) {
+        service.script(std::move(replies));
+        Outcome outcome;
+        send(container(1), outcome);
+        ASSERT_TRUE(waitRequests(1));
+        clock->runUntilIdle();
+        clock->advance(before);
+        EXPECT_EQ(service.requestCount(), 1u);
+        EXPECT_FALSE(outcome.done);
+        clock->advance(after);
+        ASSERT_TRUE(waitDone(outcome));
+        EXPECT_EQ(service.requestCount(), 2u);
+        EXPECT_EQ(outcome.response->statusCode, 200);
+    }
 
     dispatch::ScopedVirtualClock clock;
     IngestionService service;
@@ -171,45 +187,17 @@ TEST_F(HttpIngestionTest, SmallBodyGoesPlainAndLargeBodyGzipWithTheHeaders) {
     EXPECT_EQ(client->pendingCallCount(), 0u);
 }
 
+// The first retry waits between 5 and 10 seconds.
 TEST_F(HttpIngestionTest, ServiceUnavailableIsRetriedAfterTheBackOff) {
-    service.script({{503}, {200}});
-    Outcome outcome;
-    send(container(1), outcome);
-    ASSERT_TRUE(waitRequests(1));
-    clock->runUntilIdle();
-    // The first retry waits between 5 and 10 seconds.
-    clock->advance(4.9);
-    EXPECT_EQ(service.requestCount(), 1u);
-    EXPECT_FALSE(outcome.done);
-    clock->advance(5.2);
-    ASSERT_TRUE(waitDone(outcome));
-    EXPECT_EQ(service.requestCount(), 2u);
-    EXPECT_EQ(outcome.response->statusCode, 200);
+    expectOneRetryBetween({{503}, {200}}, 4.9, 5.2);
 }
 
 TEST_F(HttpIngestionTest, RetryAfterHeaderReplacesTheComputedDelay) {
-    service.script({{429, std::string("2500")}, {200}});
-    Outcome outcome;
-    send(container(1), outcome);
-    ASSERT_TRUE(waitRequests(1));
-    clock->runUntilIdle();
-    clock->advance(2.4);
-    EXPECT_EQ(service.requestCount(), 1u);
-    clock->advance(0.2);
-    ASSERT_TRUE(waitDone(outcome));
-    EXPECT_EQ(outcome.response->statusCode, 200);
+    expectOneRetryBetween({{429, std::string("2500")}, {200}}, 2.4, 0.2);
 }
 
 TEST_F(HttpIngestionTest, UnparsableRetryAfterFallsBackToTheBackOff) {
-    service.script({{429, std::string("2,5")}, {200}});
-    Outcome outcome;
-    send(container(1), outcome);
-    ASSERT_TRUE(waitRequests(1));
-    clock->runUntilIdle();
-    clock->advance(4.9);
-    EXPECT_EQ(service.requestCount(), 1u);
-    clock->advance(5.2);
-    ASSERT_TRUE(waitDone(outcome));
+    expectOneRetryBetween({{429, std::string("2,5")}, {200}}, 4.9, 5.2);
 }
 
 TEST_F(HttpIngestionTest, ExhaustedRetriesPauseTheClientUntilReachabilityReturns) {

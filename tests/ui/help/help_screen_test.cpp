@@ -21,6 +21,7 @@
 #include "platform/toolkit/testing/harness.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
+#include "tests/support/signed_in_account.h"
 #include "tests/support/test_support.h"
 #include "ui/help/help_pages.h"
 #include "ui/help/vc_help.h"
@@ -171,9 +172,7 @@ TEST_F(HelpScreen, ACallLinkPlacesTheCallThroughTheAccountAndTheHelpStays) {
     // A phone whose calls go out through its own dialer: the call ends in the dialer with the
     // number reduced by the call operation, not the link's text.
     app->setIsPhone(true);
-    auto account = std::make_shared<HX_Account>();
-    account->setUsername("ann@example.test");
-    account->setAuthV2(std::string("AUTH"));
+    auto account = hxtest::signedInAccount("ann@example.test");
     auto phone = std::make_shared<HX_Phone>();
     phone->setPhoneId(1);
     phone->setNumber("+15550111");

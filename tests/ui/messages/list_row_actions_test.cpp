@@ -22,6 +22,7 @@
 #include "platform/toolkit/traits.h"
 #include "service/message_list_model.h"
 #include "tests/support/screen_fixture.h"
+#include "tests/support/signed_in_account.h"
 #include "tests/ui/messages/stored_threads.h"
 #include "ui/messages/message_list_table_view_cell.h"
 #include "ui/messages/vc_messages.h"
@@ -111,10 +112,7 @@ struct RowActions : hxtest::ScreenFixture<HX_ConnectAppDelegate> {
         ScreenFixture::SetUp();
         ASSERT_TRUE(hxtest::signInWithEmptyStore(*app, "rows@example.test"));
         // A token that holds for the test: requests of the service's API go out at once.
-        app->account()->setOAuthDict(foundation::Dictionary{
-            {"access_token", foundation::Value("token")},
-            {"token_type", foundation::Value("Bearer")},
-            {"expirationDate", foundation::Value(foundation::Date{dispatch::wallNow() + 3600})}});
+        app->account()->setOAuthDict(hxtest::bearerToken("token", dispatch::wallNow() + 3600));
         lists->app = app;
         auto context = app->managedObjectContext();
         ASSERT_TRUE(context);

@@ -12,14 +12,12 @@
 #include "platform/foundation/notification_center.h"
 #include "platform/toolkit/testing/harness.h"
 #include "service/message_list_model.h"
+#include "tests/support/signed_in_account.h"
 
 namespace hxtest {
 
 inline bool signInWithEmptyStore(HX_ConnectAppDelegate& app, const std::string& username) {
-    auto account = std::make_shared<HX_Account>();
-    account->setUsername(username);
-    account->setAuthV2(std::string("AuthV2"));
-    app.setAccount(account);
+    app.setAccount(signedInAccount(username, std::nullopt, "AuthV2"));
     app.setMessageParsingQueue(dispatch::Queue::serial("parse"));
     return app.resetPersistentStore().ok();
 }

@@ -27,6 +27,7 @@
 #include "service/request_machinery.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
+#include "tests/support/signed_in_account.h"
 #include "tests/support/test_support.h"
 #include "ui/messages/message_list_table_view_cell.h"
 #include "ui/messages/vc_messages.h"
@@ -86,15 +87,9 @@ struct MasterList : hxtest::ScreenFixture<hxtest::RecordedApp<HX_ConnectAppDeleg
         // service on the loopback is reached through the real one.
         net::Transport::setShared(nullptr);
         HXWebClientOf(*app).endpoints = HXEndpoints::allAt(service->origin());
-        auto account = std::make_shared<HX_Account>();
-        account->setUsername("user@example.test");
-        account->setAuthV2("session");
-        Dictionary token;
-        token.set("access_token", foundation::Value(service->issueAccessToken()));
-        token.set("token_type", foundation::Value("Bearer"));
-        token.set("expirationDate", foundation::Value(foundation::Date{dispatch::wallNow() + 3600}));
-        account->setOAuthDict(token);
-        app->setAccount(account);
+        app->setAccount(hxtest::signedInAccount(
+            "user@example.test", hxtest::bearerToken(service->issueAccessToken(), dispatch::wallNow() + 3600),
+            "session"));
     }
     VC_SplitView_Master& master() { return dynamic_cast<VC_SplitView_Master&>(*app->masterList()); }
     toolkit::TableView& table() { return *master().tableView(); }

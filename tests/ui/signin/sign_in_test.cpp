@@ -1,6 +1,7 @@
 // The sign-in panel end to end: the phone form of the application object presents it, the page
 // comes from the emulated provider, the account name is typed and submitted through hit-testing,
 // and the navigation into the service page base completes the sign-in through ClientAuth.
+#include "tests/support/headless_run.h"
 #include "tests/ui/signin/signin_fixture.h"
 
 #include "emulator/ingestion_service.h"
@@ -309,18 +310,15 @@ TEST_F(SignIn, TheAccountNameComesFromEmailThenIdentifierAndWithoutOneTheService
 namespace {
 
 TEST(HeadlessRun, SignsInThroughThePanelWithTheDemoAccountBeforeVisitingTheViews) {
-    const std::filesystem::path program = std::filesystem::path(HX_BINARY_DIR) / "app/hx_connect";
-    if (!std::filesystem::exists(program)) GTEST_SKIP() << "hx_connect is not built";
+    if (!std::filesystem::exists(hxtest::connectProgram())) GTEST_SKIP() << "hx_connect is not built";
     emulator::GeneratorOptions seeded;
     emulator::Emulator service(emulator::generateAccount(seeded));
     ASSERT_TRUE(service.start().ok());
     emulator::IngestionService ingestion;
     hxtest::TempDir home, out;
     std::string printed;
-    const int rc = hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
-                                          "' --headless --seconds 30 --service " + service.origin() + " --ingestion " +
-                                          ingestion.baseURL() + " --out '" + out.path().string() + "' 2>&1",
-                                      &printed);
+    const int rc = hxtest::runHeadless(
+        home.path(), "--service " + service.origin() + " --ingestion " + ingestion.baseURL(), out.path(), &printed);
     ASSERT_EQ(rc, 0) << printed;
     // The account name went into the page's form, the service page was fetched by ClientAuth
     // only, and the settings were asked for with a token.
@@ -356,8 +354,7 @@ TEST(HeadlessRun, SignsInThroughThePanelWithTheDemoAccountBeforeVisitingTheViews
 }
 
 TEST(HeadlessRun, ASecondRunWithTheSameHomeKeepsTheAccountAndSignsInOnlyWhereTheServiceForgotIt) {
-    const std::filesystem::path program = std::filesystem::path(HX_BINARY_DIR) / "app/hx_connect";
-    if (!std::filesystem::exists(program)) GTEST_SKIP() << "hx_connect is not built";
+    if (!std::filesystem::exists(hxtest::connectProgram())) GTEST_SKIP() << "hx_connect is not built";
     hxtest::TempDir home;
     // The first run signs in; a second against the same service keeps its session and shows no
     // panel; a third against a new service (as the run command starts one each time), which does
@@ -379,10 +376,8 @@ TEST(HeadlessRun, ASecondRunWithTheSameHomeKeepsTheAccountAndSignsInOnlyWhereThe
         hxtest::TempDir out;
         std::string printed;
         const int rc =
-            hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
-                                   "' --headless --seconds 30 --service " + service->origin() + " --ingestion " +
-                                   ingestion.baseURL() + " --out '" + out.path().string() + "' 2>&1",
-                               &printed);
+            hxtest::runHeadless(home.path(), "--service " + service->origin() + " --ingestion " + ingestion.baseURL(),
+                                out.path(), &printed);
         ASSERT_EQ(rc, 0) << "run " << run << ": " << printed;
         size_t challenges = 0, lists = 0;
         for (const auto& r : service->requests()) {
@@ -409,8 +404,7 @@ TEST(HeadlessRun, ASecondRunWithTheSameHomeKeepsTheAccountAndSignsInOnlyWhereThe
 // failed: an origin given empty, and a kept account whose service never answers (it would otherwise
 // show its stored rows and succeed).
 TEST(HeadlessRun, AnEmptyOriginOrAServiceThatNeverAnswersEndsTheRunNamingTheStep) {
-    const std::filesystem::path program = std::filesystem::path(HX_BINARY_DIR) / "app/hx_connect";
-    if (!std::filesystem::exists(program)) GTEST_SKIP() << "hx_connect is not built";
+    if (!std::filesystem::exists(hxtest::connectProgram())) GTEST_SKIP() << "hx_connect is not built";
     hxtest::TempDir home;
     auto service = std::make_unique<emulator::Emulator>(emulator::generateAccount({}));
     ASSERT_TRUE(service->start().ok());
@@ -433,10 +427,7 @@ TEST(HeadlessRun, AnEmptyOriginOrAServiceThatNeverAnswersEndsTheRunNamingTheStep
         if (!run.serviceUp) service.reset();
         hxtest::TempDir out;
         std::string printed;
-        const int rc = hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
-                                              "' --headless --seconds 30 " + run.arguments + " --out '" +
-                                              out.path().string() + "' 2>&1",
-                                          &printed);
+        const int rc = hxtest::runHeadless(home.path(), run.arguments, out.path(), &printed);
         EXPECT_EQ(rc, run.status) << run.arguments << ": " << printed;
         if (!run.says.empty()) {
             EXPECT_NE(printed.find(run.says), std::string::npos) << run.arguments << ": " << printed;
@@ -448,8 +439,7 @@ TEST(HeadlessRun, AnEmptyOriginOrAServiceThatNeverAnswersEndsTheRunNamingTheStep
 // A service started on the state the former one kept in the home (as each `./hx run` starts a new
 // one) still knows the session: the second run sends no sign-in and shows no sign-in page.
 TEST(HeadlessRun, AServiceRestartedOnItsKeptStateNeedsNoSecondSignIn) {
-    const std::filesystem::path program = std::filesystem::path(HX_BINARY_DIR) / "app/hx_connect";
-    if (!std::filesystem::exists(program)) GTEST_SKIP() << "hx_connect is not built";
+    if (!std::filesystem::exists(hxtest::connectProgram())) GTEST_SKIP() << "hx_connect is not built";
     hxtest::TempDir home;
     const auto state = home / "emulator-state.json";
     for (size_t challengesExpected : {1u, 0u}) {
@@ -458,10 +448,7 @@ TEST(HeadlessRun, AServiceRestartedOnItsKeptStateNeedsNoSecondSignIn) {
         ASSERT_TRUE(service.start().ok());
         hxtest::TempDir out;
         std::string printed;
-        const int rc = hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
-                                              "' --headless --seconds 30 --service " + service.origin() + " --out '" +
-                                              out.path().string() + "' 2>&1",
-                                          &printed);
+        const int rc = hxtest::runHeadless(home.path(), "--service " + service.origin(), out.path(), &printed);
         ASSERT_EQ(rc, 0) << printed;
         size_t challenges = 0, pages = 0, lists = 0;
         for (const auto& r : service.requests()) {
@@ -488,18 +475,14 @@ namespace {
 // line and the run ends as any other: where the session token went with the keychain, the kept
 // account signs in again through the panel with its name filled in and its lists load.
 TEST(HeadlessRun, AnUnreadableEntryInPlaceOfTheKeychainOrThePreferencesIsSetAside) {
-    const std::filesystem::path program = std::filesystem::path(HX_BINARY_DIR) / "app/hx_connect";
-    if (!std::filesystem::exists(program)) GTEST_SKIP() << "hx_connect is not built";
+    if (!std::filesystem::exists(hxtest::connectProgram())) GTEST_SKIP() << "hx_connect is not built";
     hxtest::TempDir home;
     emulator::GeneratorOptions seeded;
     emulator::Emulator service(emulator::generateAccount(seeded));
     ASSERT_TRUE(service.start().ok());
     auto run = [&](std::string* printed) {
         hxtest::TempDir out;
-        return hxtest::runCommand("HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() +
-                                      "' --headless --seconds 30 --service " + service.origin() + " --out '" +
-                                      out.path().string() + "' 2>&1",
-                                  printed);
+        return hxtest::runHeadless(home.path(), "--service " + service.origin(), out.path(), printed);
     };
     std::string printed;
     ASSERT_EQ(run(&printed), 0) << printed;
