@@ -266,6 +266,8 @@ void HX_ConnectAppDelegate::presentNewMessage(const std::vector<std::string>& re
 
 void HX_ConnectAppDelegate::screenNotBuilt(const std::string& request) { record(request); }
 
+bool HX_ConnectAppDelegate::iPad() const { return HXApplicationModel::iPad(); }
+
 void HX_ConnectAppDelegate::presentMailController(const HXMailDraft& draft) {
     auto composer = std::make_shared<mail::MailComposeViewController>();
     composer->barTintColor = graphics::Color::systemBlue();
@@ -330,7 +332,7 @@ void HX_ConnectAppDelegate::switchToQSLocation() {
         name.swap(pendingLocationSwitch_);
     }
     if (!name) return;
-    selectQuickSettingWithName(*name);
+    roles_->quickSettings.selectQuickSettingWithName(*name);
     // The switch's task keeps the no-connection alert back only while its requests run: it ends
     // once they have all ended (at once when the switch sent none).
     if (isIdle()) {

@@ -24,7 +24,6 @@
 #include "platform/services/location_manager.h"
 #include "platform/services/user_notifications.h"
 #include "platform/system_screens/contact_picker.h"
-#include "platform/system_screens/store_product_view_controller.h"
 #include "service/application_web_client.h"
 #include "service/reachability.h"
 
@@ -45,8 +44,8 @@ struct HXShellRoleSlices;
 class HX_ConnectAppDelegate : public HXApplicationWebClient,
                               public foundation::ApplicationDelegate,
                               public HXOptionsPopoverDelegate,
-                              public system_screens::StoreProductViewControllerDelegate,
-                              public HXCPadLockScreenViewControllerDelegate {
+                              public HXCPadLockScreenViewControllerDelegate,
+                              public HXRoutingRole {
 public:
     HX_ConnectAppDelegate();
     ~HX_ConnectAppDelegate() override;
@@ -105,7 +104,7 @@ public:
     // application object.
     virtual HXScreenRoles screenRoles();
     // A screen the screen library does not make (yet): the shell observer hears what was asked.
-    void screenNotBuilt(const std::string& request);
+    void screenNotBuilt(const std::string& request) override;
 
     // ---- the shell (app/shell_launch.cpp, app/shell_life_cycle.cpp)
 
@@ -123,25 +122,27 @@ public:
     bool applicationDidFinishLaunchingWithOptions(const foundation::Dictionary& options = {});
     const std::vector<std::string>& launchSteps() const { return launchSteps_; }
 
-    // The routing interface that the device forms implement (base: no interface).
+    // The routing the device forms implement (base: no interface); the screens take it as their
+    // routing role (HXRoutingRole), which this object is.
     virtual void setupInterface() {}
-    virtual void selectViewForIndex(int index) { (void)index; }
-    virtual std::shared_ptr<toolkit::ViewController> viewControllerForIndex(int index) {
+    bool iPad() const override;
+    void selectViewForIndex(int index) override { (void)index; }
+    std::shared_ptr<toolkit::ViewController> viewControllerForIndex(int index) override {
         (void)index;
         return nullptr;
     }
-    virtual bool isSplitViewCollapsed() { return true; }
+    bool isSplitViewCollapsed() override { return true; }
     // Shows the list of a view (1 to 3) at the top of its view, its search bar in focus.
-    void enterSearch(int view);
+    void enterSearch(int view) override;
     // The tablet asks its master list to read its rows again (the phone has none).
     virtual void refreshMasterList() {}
     // The tablet's popovers from its master list: closes whatever the list presents, and opens
     // the dial pad from its call button. The phone has no popovers; its forms are recorded.
-    virtual void dismissPopoverAnimated(bool animated);
+    void dismissPopoverAnimated(bool animated) override;
     virtual void showCallPopup();
     // Presents a mail composer; the base form records the request and presents it over the top of
     // the window's presentations, the tablet as a form sheet over its split view.
-    virtual void presentMailController(const std::shared_ptr<toolkit::ViewController>& composer);
+    void presentMailController(const std::shared_ptr<toolkit::ViewController>& composer) override;
 
     // Life cycle.
     void resignActive();
@@ -203,7 +204,7 @@ public:
     // -1, or 3 while the no-connection alert is up or scheduled, 4 while the slow one is up.
     int connectionAlertState() const { return connectionAlertState_; }
 
-    // ---- conversation options, the rating request and the store page (app/shell_options.cpp)
+    // ---- conversation options (app/shell_options.cpp)
 
     // The titles of the conversation's actions in a popover at point of view; the application
     // object is its delegate and carries out the chosen code.
@@ -214,14 +215,8 @@ public:
     void popoverViewDidSelectItemAtIndex(HXOptionsPopover& popover, long index) override;
     void popoverViewLongPressForItemAtIndex(HXOptionsPopover& popover, long index) override;
     void popoverViewDidDismiss(HXOptionsPopover& popover) override;
-    // Asks the store for a rating from the twelfth activation on, more than five days after the
-    // first launch.
-    void requestReview();
-    // The store's page of the item, over the window's root once the store has answered; the
-    // "Connecting to the AppStore…" overlay shows while it loads.
-    void openAppWithID(int64_t itemID, const std::string& tag);
-    void productViewControllerDidFinish(system_screens::StoreProductViewController& controller) override;
-    // The publisher's campaign code sent with every store page request.
+    // The publisher's campaign code sent with every store page request (the store role's,
+    // app/shell_roles.h, which asks for the rating and opens the store's page).
     static constexpr const char* kStoreAffiliateToken = "hxcapp";
 
     // ---- the crash service's side (app/shell_crash_prompt.cpp)
@@ -251,15 +246,6 @@ protected:
     void presentNewMessage(const std::vector<std::string>& recipients, const std::string& conversationID,
                            const std::string& messageText) override;
     void switchToQSLocation();
-    // Applies the stored quick setting of that name: the app preferences it holds, then, online,
-    // the service settings that differ through the settings screen's setters, in a fixed order;
-    // nothing when no such preset is stored or it equals the current settings.
-    void selectQuickSettingWithName(const std::string& name);
-    // The location manager, made at launch where the device monitors regions (else none).
-    const std::shared_ptr<services::LocationManager>& locationManager() const { return locationManager_; }
-    // The regions of the stored quick settings, registered by the one rule
-    // (app/quick_setting_regions.h).
-    void monitorQuickSettingRegions();
     // The location manager's events (its delegate hands them on, on the main queue).
     void locationManagerDidChangeAuthorizationStatus(services::LocationAuthorization status);
     void locationManagerDidFailWithError(const foundation::Error& error);
@@ -334,8 +320,9 @@ private:
     foundation::BackgroundTaskIdentifier takeLocationSwitchTask();
     // Set once a location switch has applied its quick setting while requests run (main thread).
     bool endSwitchTaskWhenIdle_ = false;
+    // The launch's step that has the quick settings' owner (the quick settings role) make the
+    // location manager, its events told to this object.
     void makeLocationManager();
-    std::shared_ptr<services::LocationManager> locationManager_;
     friend class HXShellLocationDelegate;
     std::shared_ptr<class HXShellLocationDelegate> locationDelegate_;
     mutable foundation::Mutex locationMutex_;
@@ -371,7 +358,6 @@ private:
     std::optional<std::string> optionsConversationID_;
     std::vector<int> optionsCodes_;
     std::shared_ptr<HXOptionsPopover> optionsPopover_;
-    std::shared_ptr<system_screens::StoreProductViewController> productPage_;
     void performConversationAction(int code, const std::string& conversationID);
     void offerCallbackChoice();
     void switchAccountIfNeeded(const std::string& username, bool evenIfCurrent);

@@ -25,8 +25,7 @@ bool validViewType(int type) { return type >= 0 && type < HX_ConnectAppDelegate_
 }  // namespace
 
 HX_ConnectAppDelegate_iPad::HX_ConnectAppDelegate_iPad()
-    : splitViewController_(std::make_shared<toolkit::SplitViewController>()),
-      splitViewRole_(std::make_shared<HXAppSplitViewRole>(*this)) {
+    : splitViewController_(std::make_shared<toolkit::SplitViewController>()) {
     setIPad(true);
 }
 
@@ -65,7 +64,7 @@ void HX_ConnectAppDelegate_iPad::setupInterface() {
 HXScreenRoles HX_ConnectAppDelegate_iPad::screenRoles() {
     auto roles = HX_ConnectAppDelegate::screenRoles();
     if (auto self = weakWebClient().lock()) {
-        roles.splitView = std::shared_ptr<HXSplitViewRole>(self, splitViewRole_.get());
+        roles.splitView = std::shared_ptr<HXSplitViewRole>(self, static_cast<HXSplitViewRole*>(this));
         roles.noteDraft = std::shared_ptr<HXNoteDraftRole>(self, &noteDraft);
     }
     return roles;

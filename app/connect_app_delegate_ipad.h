@@ -16,8 +16,6 @@ class NavigationController;
 class SplitViewController;
 }  // namespace toolkit
 
-class HXAppSplitViewRole;
-
 // The note editor's unsaved text between its popovers, the tablet's own (the note draft the editor
 // takes); dropped on a memory warning.
 class HXPopoverNoteDraft final : public HXNoteDraftRole {
@@ -30,7 +28,9 @@ private:
     std::optional<foundation::Dictionary> draft_;
 };
 
-class HX_ConnectAppDelegate_iPad : public HX_ConnectAppDelegate {
+// The tablet form routes through its split view itself, so it answers its master list's split-view
+// questions itself too (HXSplitViewRole): no role stands between them.
+class HX_ConnectAppDelegate_iPad : public HX_ConnectAppDelegate, public HXSplitViewRole {
 public:
     HX_ConnectAppDelegate_iPad();
     ~HX_ConnectAppDelegate_iPad() override;
@@ -47,14 +47,14 @@ public:
     }
     // The detail navigation controller of a view type (0 to 4), made on first request; none
     // outside 0 to 4.
-    std::shared_ptr<toolkit::NavigationController> viewControllerForViewType(int type);
+    std::shared_ptr<toolkit::NavigationController> viewControllerForViewType(int type) override;
     // Whether the detail column shows the view type's navigation controller now.
-    bool isDetailShown(int type) const;
+    bool isDetailShown(int type) const override;
     // Shows the view type's navigation controller as the detail unless it is shown already.
-    void showDetailForViewType(int type);
+    void showDetailForViewType(int type) override;
     // The unread counts the master list's first two rows show.
-    long long unreadSMSCount() const { return unreadSMSCount_; }
-    long long unreadVMCount() const { return unreadVMCount_; }
+    long long unreadSMSCount() const override { return unreadSMSCount_; }
+    long long unreadVMCount() const override { return unreadVMCount_; }
     // Unsaved text the note editor keeps between its popovers.
     HXPopoverNoteDraft noteDraft;
     // The mail composer, as a form sheet over the split view.
@@ -86,8 +86,6 @@ private:
     std::array<std::shared_ptr<toolkit::ViewController>, kViewCount> rootScreens_{};
     long long unreadSMSCount_ = 0;
     long long unreadVMCount_ = 0;
-    // The master list's role (app/shell_roles.h).
-    std::shared_ptr<HXAppSplitViewRole> splitViewRole_;
     // Without a sign-in panel to present, the request is recorded once while it would be up.
     bool loginStandInShown_ = false;
 };

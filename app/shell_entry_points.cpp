@@ -2,6 +2,7 @@
 #include "app/connect_app_delegate.h"
 #include "app/dial_pad_screen.h"
 #include "app/roles/message_list_host.h"
+#include "app/shell_roles.h"
 #include "model/account.h"
 #include "model/conversation.h"
 #include "model/phone.h"
@@ -146,7 +147,7 @@ bool HX_ConnectAppDelegate::applicationOpenURL(const std::string& text) {
     if (*host == "quicksetting") {
         const std::string name = decoded(url->query().value_or(""));
         if (name.empty()) return false;
-        selectQuickSettingWithName(name);
+        roles_->quickSettings.selectQuickSettingWithName(name);
         return true;
     }
     return false;

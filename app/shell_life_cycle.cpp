@@ -3,6 +3,7 @@
 #include "app/connect_app_delegate.h"
 #include "app/hxc_passcode_lock.h"
 #include "app/quick_setting_regions.h"
+#include "app/shell_roles.h"
 #include "model/account.h"
 #include "model/message_store.h"
 #include "platform/dispatch/dispatch.h"
@@ -389,10 +390,10 @@ void HX_ConnectAppDelegate::preload() {
     std::map<std::string, foundation::Data> presets;
     bool hasDefault = false;
     if (auto a = account();
-        a && locationManager_ &&
+        a && roles_->quickSettings.locationManager() &&
         services::LocationManager::authorizationStatus() == services::LocationAuthorization::Always &&
         foundation::UserDefaults::standardUserDefaults()->boolForKey("useQSLocation")) {
-        manager = locationManager_;
+        manager = roles_->quickSettings.locationManager();
         presets = a->quickSettings();
         hasDefault = a->defaultQS().has_value();
     }

@@ -1,10 +1,11 @@
 // The application object's small services for the screens: the options popover of a conversation
-// and the choice made in it, the rating request and the store's page of an item.
+// and the choice made in it; the store role's rating request and store page.
 #include <algorithm>
 #include <utility>
 
 #include "app/connect_app_delegate.h"
 #include "app/review_request.h"
+#include "app/shell_roles.h"
 #include "app/views.h"
 #include "model/account.h"
 #include "model/phone.h"
@@ -190,34 +191,39 @@ void HX_ConnectAppDelegate::performConversationAction(int code, const std::strin
     }
 }
 
-void HX_ConnectAppDelegate::requestReview() { (void)HXReviewRequest::requestReview(); }
+// ---- the store (the store role, app/shell_roles.h)
 
-void HX_ConnectAppDelegate::openAppWithID(int64_t itemID, const std::string& tag) {
+void HXAppStoreRole::requestReview() { (void)HXReviewRequest::requestReview(); }
+
+void HXAppStoreRole::openAppWithID(int64_t itemID, const std::string& tag) {
     (void)tag;
-    auto self = weakSelf().lock();
-    if (!self) return;
+    // The page's answer and its delegate share the application object's lifetime, which owns this
+    // role; one that no shared pointer owns opens nothing.
+    auto owner = app_.weakWebClient().lock();
+    if (!owner) return;
+    auto self = std::shared_ptr<HXAppStoreRole>(owner, this);
     auto page = std::make_shared<system_screens::StoreProductViewController>();
     page->delegate = std::weak_ptr<system_screens::StoreProductViewControllerDelegate>(self);
-    showLoadingOverlay(foundation::localizedString("Connecting to the AppStore…"));
-    std::weak_ptr<HX_ConnectAppDelegate> weak = self;
+    app_.showLoadingOverlay(foundation::localizedString("Connecting to the AppStore…"));
+    std::weak_ptr<HXAppStoreRole> weak = self;
     std::weak_ptr<system_screens::StoreProductViewController> weakPage = page;
     productPage_ = page;
-    page->loadProduct({itemID, kStoreAffiliateToken},
+    page->loadProduct({itemID, HX_ConnectAppDelegate::kStoreAffiliateToken},
                       [weak, weakPage](bool loaded, const std::optional<foundation::Error>&) {
-                          auto app = weak.lock();
+                          auto store = weak.lock();
                           auto page = weakPage.lock();
                           // A page asked for again since is the one whose answer counts.
-                          if (!app || !page || page != app->productPage_) return;
-                          app->removeLoadingOverlay();
-                          auto root = app->window() ? app->window()->rootViewController() : nullptr;
+                          if (!store || !page || page != store->productPage_) return;
+                          store->app_.removeLoadingOverlay();
+                          auto root = store->app_.window() ? store->app_.window()->rootViewController() : nullptr;
                           if (loaded && root)
                               root->present(page, true);
                           else
-                              app->productPage_.reset();
+                              store->productPage_.reset();
                       });
 }
 
-void HX_ConnectAppDelegate::productViewControllerDidFinish(system_screens::StoreProductViewController& controller) {
+void HXAppStoreRole::productViewControllerDidFinish(system_screens::StoreProductViewController& controller) {
     if (auto* presenter = controller.presentingViewController()) presenter->dismiss(true);
     if (productPage_.get() == &controller) productPage_.reset();
 }

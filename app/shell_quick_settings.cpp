@@ -4,6 +4,7 @@
 #include "app/connect_app_delegate.h"
 #include "app/quick_setting_regions.h"
 #include "app/settings_screen.h"
+#include "app/shell_roles.h"
 #include "model/account.h"
 #include "model/quick_setting.h"
 #include "platform/dispatch/run_loop.h"
@@ -63,32 +64,43 @@ private:
 };
 
 void HX_ConnectAppDelegate::makeLocationManager() {
+    // The delegate shares the application object's lifetime; one that no shared pointer owns
+    // hears nothing.
+    std::shared_ptr<services::LocationManagerDelegate> delegate;
+    if (auto self = weakWebClient().lock()) {
+        locationDelegate_ = std::make_shared<HXShellLocationDelegate>(*this);
+        delegate = std::shared_ptr<services::LocationManagerDelegate>(self, locationDelegate_.get());
+    }
+    roles_->quickSettings.makeLocationManager(delegate);
+}
+
+void HX_ConnectAppDelegate::stopMonitoringRegions() { roles_->quickSettings.stopMonitoringRegions(); }
+
+// ---- the presets' owner (the quick settings role, app/shell_roles.h)
+
+void HXAppQuickSettingsRole::makeLocationManager(const std::shared_ptr<services::LocationManagerDelegate>& delegate) {
     if (!services::LocationServices::shared().isRegionMonitoringAvailable()) return;
     locationManager_ = services::LocationManager::make();
     locationManager_->setDistanceFilter(100);
     locationManager_->setDesiredAccuracy(-1);  // best
-    // The delegate shares the application object's lifetime; one that no shared pointer owns
-    // hears nothing.
-    if (auto self = weakWebClient().lock()) {
-        locationDelegate_ = std::make_shared<HXShellLocationDelegate>(*this);
-        locationManager_->setDelegate(
-            std::shared_ptr<services::LocationManagerDelegate>(self, locationDelegate_.get()));
-    }
+    if (delegate) locationManager_->setDelegate(delegate);
 }
 
-void HX_ConnectAppDelegate::stopMonitoringRegions() {
+std::shared_ptr<services::LocationManager> HXAppQuickSettingsRole::locationManager() const { return locationManager_; }
+
+void HXAppQuickSettingsRole::stopMonitoringRegions() {
     if (!locationManager_) return;
     for (const auto& region : locationManager_->monitoredRegions()) locationManager_->stopMonitoringForRegion(*region);
 }
 
-void HX_ConnectAppDelegate::monitorQuickSettingRegions() {
-    auto a = account();
+void HXAppQuickSettingsRole::monitorQuickSettingRegions() {
+    auto a = alerts_.account();
     if (!locationManager_ || !a) return;
     ::monitorQuickSettingRegions(*locationManager_, a->quickSettings(), a->defaultQS().has_value());
 }
 
-void HX_ConnectAppDelegate::selectQuickSettingWithName(const std::string& name) {
-    auto a = account();
+void HXAppQuickSettingsRole::selectQuickSettingWithName(const std::string& name) {
+    auto a = alerts_.account();
     if (!a) return;
     const auto entry = a->quickSettings().find(name);
     if (entry == a->quickSettings().end()) return;
@@ -96,29 +108,29 @@ void HX_ConnectAppDelegate::selectQuickSettingWithName(const std::string& name) 
     if (!read.ok() || !read.value()) return;
     const auto preset = read.value();
     auto defaults = foundation::UserDefaults::standardUserDefaults();
-    if (a->quickSetting(*this, *defaults)->hash() == preset->hash()) return;
+    if (a->quickSetting(app_, *defaults)->hash() == preset->hash()) return;
 
     if (preset->autoRefresh() != 0) {
-        setAutoRefresh(preset->autoRefresh() == 2);
-        if (!isInBackground()) {
-            if (autoRefresh())
-                loadUnreadMessages();
+        app_.setAutoRefresh(preset->autoRefresh() == 2);
+        if (!app_.isInBackground()) {
+            if (app_.autoRefresh())
+                app_.loadUnreadMessages();
             else
-                dispatch::RunLoop::main().cancelPerform(this, "loadUnreadMessages", foundation::Value());
+                dispatch::RunLoop::main().cancelPerform(&app_, "loadUnreadMessages", foundation::Value());
         }
-        setBackgroundRefreshStatus();
+        app_.setBackgroundRefreshStatus();
     }
-    if (preset->messageSounds() != 0) setNewMessageAlert(preset->messageSounds() == 2);
+    if (preset->messageSounds() != 0) app_.setNewMessageAlert(preset->messageSounds() == 2);
     if (preset->prefetchVM() != 0) {
         (void)defaults->setBool(preset->prefetchVM() == 2, "VMprefetch");
         (void)defaults->synchronize();
     }
-    if (!connectionAvailable()) {
-        alertNoConnection();
+    if (!app_.connectionAvailable()) {
+        app_.alertNoConnection();
         return;
     }
 
-    auto root = viewControllerForIndex(4);
+    auto root = app_.viewControllerForIndex(4);
     auto* screen = dynamic_cast<HXSettingsScreen*>(root.get());
     // Marks the row of tag busy (row from the tag's own index path, or the one given) and sets.
     auto apply = [&](int tag, const std::function<void(HXSettingsScreen&)>& set, std::optional<long> row = {}) {
@@ -171,7 +183,7 @@ void HX_ConnectAppDelegate::selectQuickSettingWithName(const std::string& name) 
         if (screen) {
             if (const long section = screen->sectionForTag(103); section >= 0) screen->reloadSection(section);
         }
-        updateAccountPrefs();
+        app_.updateAccountPrefs();
         (void)defaults->synchronize();
     }
     if (preset->dndEnabled() != a->dndEnabled()) apply(100, [&](auto& s) { s.setDND(preset->dndEnabled()); });
@@ -186,15 +198,15 @@ void HX_ConnectAppDelegate::locationManagerDidChangeAuthorizationStatus(services
     } else {
         (void)foundation::UserDefaults::standardUserDefaults()->setBool(false, "useQSLocation");
         stopMonitoringRegions();
-        if (locationManager_) locationManager_->stopUpdatingLocation();
+        if (auto manager = roles_->quickSettings.locationManager()) manager->stopUpdatingLocation();
     }
     center.post("kLocationAuthorizationStatusChangedNotification");
 }
 
 void HX_ConnectAppDelegate::locationManagerDidFailWithError(const foundation::Error& error) {
-    if (error.domain == services::kLocationErrorDomain && error.code == services::kLocationErrorDenied &&
-        locationManager_)
-        locationManager_->stopUpdatingLocation();
+    auto manager = roles_->quickSettings.locationManager();
+    if (error.domain == services::kLocationErrorDomain && error.code == services::kLocationErrorDenied && manager)
+        manager->stopUpdatingLocation();
 }
 
 void HX_ConnectAppDelegate::locationManagerDidEnterRegion(const services::Region& region) {

@@ -2,7 +2,6 @@
 #include "app/shell_roles.h"
 
 #include "app/connect_app_delegate.h"
-#include "app/connect_app_delegate_ipad.h"
 #include "app/hxc_passcode_lock.h"
 #include "app/roles/message_list_host.h"
 #include "app/views.h"
@@ -45,7 +44,7 @@ HXShellRoles::HXShellRoles(HX_ConnectAppDelegate& app, HXShellRoleSlices handed)
       listActions(app, slices, alerts, HXCPasscodeLock::sharedLock()),
       compose(app),
       conversation(app, slices),
-      quickSettings(app, slices, alerts),
+      quickSettings(app, alerts),
       accountSettings(app, slices, alerts),
       accounts(app),
       playback(app, slices) {}
@@ -79,9 +78,6 @@ HXShellRoleSlices HX_ConnectAppDelegate::roleSlices() {
         .useSpeaker = [this] { return useSpeaker(); },
         .setUseSpeaker = [this](bool on) { setUseSpeaker(on); },
         .downloadRecordedCallForID = [this](const std::string& id) { downloadRecordedCallForID(id); },
-        .selectQuickSettingWithName = [this](const std::string& name) { selectQuickSettingWithName(name); },
-        .locationManager = [this] { return locationManager(); },
-        .monitorQuickSettingRegions = [this] { monitorQuickSettingRegions(); },
         .setBackgroundRefreshStatus = [this] { setBackgroundRefreshStatus(); },
         .versionString = [this]() -> const std::string& { return versionString(); },
         .passcodeLockShown = [this] { return lockShown; },
@@ -163,7 +159,7 @@ std::optional<bool> HXAppListLoadingRole::isLoadingMessages(toolkit::ViewControl
     return list->isLoadingMessages();
 }
 
-// ---- conversation actions and options, the store
+// ---- conversation actions and options
 
 void HXAppConversationActionsRole::placeCallTo(const std::string& number) { client_.placeCallTo(number); }
 
@@ -175,32 +171,6 @@ void HXAppConversationActionsRole::newMessageToNumber(const std::string& numbers
 void HXAppConversationOptionsRole::showOptionsForConversation(const std::string& conversationID, graphics::Point point,
                                                               toolkit::View& view) {
     app_.showOptionsForConversation(conversationID, point, view);
-}
-
-void HXAppStoreRole::requestReview() { app_.requestReview(); }
-
-void HXAppStoreRole::openAppWithID(int64_t itemID, const std::string& tag) { app_.openAppWithID(itemID, tag); }
-
-// ---- routing and settings
-
-bool HXAppRoutingRole::iPad() const { return app_.iPad(); }
-
-bool HXAppRoutingRole::isSplitViewCollapsed() { return app_.isSplitViewCollapsed(); }
-
-int HXAppRoutingRole::currentViewIndex() { return app_.currentViewIndex(); }
-
-void HXAppRoutingRole::selectViewForIndex(int index) { app_.selectViewForIndex(index); }
-
-void HXAppRoutingRole::dismissPopoverAnimated(bool animated) { app_.dismissPopoverAnimated(animated); }
-
-void HXAppRoutingRole::presentMailController(const std::shared_ptr<toolkit::ViewController>& composer) {
-    app_.presentMailController(composer);
-}
-
-void HXAppRoutingRole::enterSearch(int view) { app_.enterSearch(view); }
-
-std::shared_ptr<toolkit::ViewController> HXAppRoutingRole::viewControllerForIndex(int index) {
-    return app_.viewControllerForIndex(index);
 }
 
 // ---- passcode
@@ -221,10 +191,6 @@ std::function<std::string(const std::string&)> HXAppDialPadRole::contactNameLook
         return hxcontacts::displayName(hxcontacts::matchingPhone(list, number), familyFirst);
     };
 }
-
-void HXAppRoutingRole::setFirstResponder() { app_.setFirstResponder(); }
-
-void HXAppRoutingRole::screenNotBuilt(const std::string& request) { app_.screenNotBuilt(request); }
 
 // ---- a list's rows
 
@@ -312,20 +278,6 @@ void HXAppComposeRole::recordContactSelection(const ContactEntry& entry) {
         if (auto self = weak.lock()) self->updateLastSelectionForContact(entry);
     });
 }
-
-// ---- the tablet's split view
-
-std::shared_ptr<toolkit::NavigationController> HXAppSplitViewRole::viewControllerForViewType(int type) {
-    return app_.viewControllerForViewType(type);
-}
-
-bool HXAppSplitViewRole::isDetailShown(int type) const { return app_.isDetailShown(type); }
-
-void HXAppSplitViewRole::showDetailForViewType(int type) { app_.showDetailForViewType(type); }
-
-long long HXAppSplitViewRole::unreadSMSCount() const { return app_.unreadSMSCount(); }
-
-long long HXAppSplitViewRole::unreadVMCount() const { return app_.unreadVMCount(); }
 
 // ---- the conversation screen
 
@@ -417,20 +369,12 @@ bool HXAppConversationRole::openAppURL(const std::string& url) { return slices_.
 
 std::shared_ptr<HX_QuickSetting> HXAppQuickSettingsRole::currentSettings() const {
     auto account = alerts_.account();
-    return account ? account->quickSetting(model_, *foundation::UserDefaults::standardUserDefaults()) : nullptr;
+    return account ? account->quickSetting(app_, *foundation::UserDefaults::standardUserDefaults()) : nullptr;
 }
 
-void HXAppQuickSettingsRole::selectQuickSettingWithName(const std::string& name) {
-    slices_.selectQuickSettingWithName(name);
-}
+void HXAppQuickSettingsRole::openApplicationSettings() { app_.openApplicationSettings(); }
 
-std::shared_ptr<services::LocationManager> HXAppQuickSettingsRole::locationManager() const {
-    return slices_.locationManager();
-}
-
-void HXAppQuickSettingsRole::monitorQuickSettingRegions() { slices_.monitorQuickSettingRegions(); }
-
-void HXAppQuickSettingsRole::openApplicationSettings() { model_.openApplicationSettings(); }
+// (the presets' application and regions in app/shell_quick_settings.cpp)
 
 // ---- the voicemail player
 

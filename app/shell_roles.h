@@ -1,12 +1,14 @@
 // The roles the application object plays for its screens (app/roles/screen_roles.h), each an
-// object of its own. The application object owns them (HXShellRoles) and screenRoles() hands them
+// object of its own but routing and the tablet's split view, which the device form that routes
+// implements itself. The application object owns them (HXShellRoles) and screenRoles() hands them
 // out as pointers that share its lifetime: a screen that locks a role keeps the application object
 // for that use, and finds nothing once it is gone. A role holds the slice it works on and the
 // state that only it needs; the operations the application object's slices name stay theirs, and
 // the role calls them. A need several screens share has one owner, which implements the interface
 // those screens take: alerts, the account and the connection state (HXAppAlertsRole), the call
-// choice (HXAppCallChoice), the quick-setting snapshot (HXAppQuickSettingsRole), the rating
-// request (HXAppStoreRole); a role that needs one of them for its own work holds it.
+// choice (HXCalls), the quick settings and their regions (HXAppQuickSettingsRole), the rating
+// request and the store's page (HXAppStoreRole); a role that needs one of them for its own work
+// holds it.
 #pragma once
 
 #include <functional>
@@ -14,18 +16,19 @@
 
 #include "app/roles/message_list_actions.h"
 #include "app/roles/screen_roles.h"
+#include "platform/services/location_manager.h"
+#include "platform/system_screens/store_product_view_controller.h"
 
 class HXApplicationModel;
 class HXApplicationWebClient;
 class HX_ConnectAppDelegate;
-class HX_ConnectAppDelegate_iPad;
 class HXContactPhonePicker;
 
 // What the application object hands the roles of its own (not its slices'), made once with them
 // (app/shell_roles.cpp): the display preferences the settings screen and the voicemail player
-// change (and the player's recorded-call download), the quick settings' application and regions,
-// the version text, the passcode lock's shown flag, the app's own URLs and the shell's one way of
-// presenting an alert controller. Each holds the application object, which owns the roles.
+// change (and the player's recorded-call download), the version text, the passcode lock's shown flag, the app's own
+// URLs and the shell's one way of presenting an alert controller. Each holds the application object, which owns the
+// roles.
 struct HXShellRoleSlices {
     std::function<bool(HXAccountSettingsRole::Preference)> preference;
     // Stores the value only (the settings role does what follows a change).
@@ -33,9 +36,6 @@ struct HXShellRoleSlices {
     std::function<bool()> useSpeaker;
     std::function<void(bool)> setUseSpeaker;
     std::function<void(const std::string& conversationID)> downloadRecordedCallForID;
-    std::function<void(const std::string&)> selectQuickSettingWithName;
-    std::function<std::shared_ptr<services::LocationManager>()> locationManager;
-    std::function<void()> monitorQuickSettingRegions;
     // What follows a change of the refresh preference: the platform's background-fetch interval.
     std::function<void()> setBackgroundRefreshStatus;
     std::function<const std::string&()> versionString;
@@ -75,31 +75,10 @@ private:
     HXApplicationWebClient& client_;
 };
 
-// Routing and presentation: the shell's (the device form's).
-class HXAppRoutingRole final : public HXRoutingRole {
-public:
-    explicit HXAppRoutingRole(HX_ConnectAppDelegate& app) : app_(app) {}
-    bool iPad() const override;
-    bool isSplitViewCollapsed() override;
-    int currentViewIndex() override;
-    void selectViewForIndex(int index) override;
-    void dismissPopoverAnimated(bool animated) override;
-    void presentMailController(const std::shared_ptr<toolkit::ViewController>& composer) override;
-    void enterSearch(int view) override;
-    void setFirstResponder() override;
-    void screenNotBuilt(const std::string& request) override;
-    // The root screen of a view (0 to 4), for the roles that reach a view's list.
-    std::shared_ptr<toolkit::ViewController> viewControllerForIndex(int index);
-
-private:
-    HX_ConnectAppDelegate& app_;
-};
-
 // The lists': a model on the web client, and a view's list found through the routing's views.
 class HXAppListLoadingRole final : public HXListLoadingRole {
 public:
-    HXAppListLoadingRole(HXApplicationWebClient& client, HXAppRoutingRole& routing)
-        : client_(client), routing_(routing) {}
+    HXAppListLoadingRole(HXApplicationWebClient& client, HXRoutingRole& routing) : client_(client), routing_(routing) {}
     std::shared_ptr<HXMessageListModel> makeMessageList(int viewType) override;
     void refreshMessageList(int view) override;
     void loadPhoneSettings() override;
@@ -107,7 +86,7 @@ public:
 
 private:
     HXApplicationWebClient& client_;
-    HXAppRoutingRole& routing_;
+    HXRoutingRole& routing_;
 };
 
 // A call or a new message to a number: the web client's operations.
@@ -133,27 +112,33 @@ private:
     HX_ConnectAppDelegate& app_;
 };
 
-// The rating request and the store's page: the shell's.
-class HXAppStoreRole final : public HXStoreRole {
+// The store: the rating request (HXReviewRequest decides whether the store is asked) and the
+// store's page of an item, which this object loads under the loading overlay, presents over the
+// window's root and, as the page's delegate, dismisses when the user is done (it holds the
+// application object for the overlay and the window).
+class HXAppStoreRole final : public HXStoreRole, public system_screens::StoreProductViewControllerDelegate {
 public:
     explicit HXAppStoreRole(HX_ConnectAppDelegate& app) : app_(app) {}
     void requestReview() override;
     void openAppWithID(int64_t itemID, const std::string& tag) override;
+    void productViewControllerDidFinish(system_screens::StoreProductViewController& controller) override;
 
 private:
     HX_ConnectAppDelegate& app_;
+    // The page asked for last: the answer of one asked for before it is dropped.
+    std::shared_ptr<system_screens::StoreProductViewController> productPage_;
 };
 
 // The passcode settings screen's: the settings view's root as the pads' delegate (the routing's)
 // and the lock it is handed.
 class HXAppPasscodeRole final : public HXPasscodeRole {
 public:
-    HXAppPasscodeRole(HXAppRoutingRole& routing, HXCPasscodeLock& lock) : routing_(routing), lock_(lock) {}
+    HXAppPasscodeRole(HXRoutingRole& routing, HXCPasscodeLock& lock) : routing_(routing), lock_(lock) {}
     HXCPasscodeLock& passcodeLock() override;
     std::shared_ptr<toolkit::ViewController> passcodePadDelegateScreen() override;
 
 private:
-    HXAppRoutingRole& routing_;
+    HXRoutingRole& routing_;
     HXCPasscodeLock& lock_;
 };
 
@@ -291,39 +276,35 @@ private:
     HXApplicationWebClient& client_;
 };
 
-// The tablet's master list's: the split view's detail column and the unread counts (the tablet
-// form's).
-class HXAppSplitViewRole final : public HXSplitViewRole {
-public:
-    explicit HXAppSplitViewRole(HX_ConnectAppDelegate_iPad& app) : app_(app) {}
-    std::shared_ptr<toolkit::NavigationController> viewControllerForViewType(int type) override;
-    bool isDetailShown(int type) const override;
-    void showDetailForViewType(int type) override;
-    long long unreadSMSCount() const override;
-    long long unreadVMCount() const override;
-
-private:
-    HX_ConnectAppDelegate_iPad& app_;
-};
-
-// The quick-settings screens': the snapshot of the current settings (its one owner, of the
-// account the alerts' owner has and the data model's preferences), the system's settings page (the
-// data model's) and the presets' application and region monitoring (handed by the application
-// object).
+// The quick-settings screens' and the presets' owner: the snapshot of the current settings (of the
+// account the alerts' owner has and the application's preferences), the location manager (made at
+// the launch's step where the device monitors regions; its events go to the application object)
+// with the presets' regions it monitors, and the application of a stored preset, whether a screen,
+// an app URL or a location switch asks for it.
 class HXAppQuickSettingsRole final : public HXQuickSettingsRole {
 public:
-    HXAppQuickSettingsRole(HXApplicationModel& model, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts)
-        : model_(model), slices_(slices), alerts_(alerts) {}
+    HXAppQuickSettingsRole(HX_ConnectAppDelegate& app, HXAppAlertsRole& alerts) : app_(app), alerts_(alerts) {}
     std::shared_ptr<HX_QuickSetting> currentSettings() const override;
+    // Applies the stored quick setting of that name: the app preferences it holds, then, online,
+    // the service settings that differ through the settings screen's setters, in a fixed order;
+    // nothing when no such preset is stored or it equals the current settings.
     void selectQuickSettingWithName(const std::string& name) override;
+    // None before the launch and where the device monitors no regions.
     std::shared_ptr<services::LocationManager> locationManager() const override;
+    // The regions of the stored quick settings, registered by the one rule
+    // (app/quick_setting_regions.h).
     void monitorQuickSettingRegions() override;
     void openApplicationSettings() override;
+    // Makes the location manager where the device monitors regions; delegate (when there is one)
+    // hears its events.
+    void makeLocationManager(const std::shared_ptr<services::LocationManagerDelegate>& delegate);
+    // Stops monitoring every region (a sign-out).
+    void stopMonitoringRegions();
 
 private:
-    HXApplicationModel& model_;
-    const HXShellRoleSlices& slices_;
+    HX_ConnectAppDelegate& app_;
     HXAppAlertsRole& alerts_;
+    std::shared_ptr<services::LocationManager> locationManager_;
 };
 
 // The voicemail player's: the web client's audio downloads and the speaker setting (handed by the
@@ -349,7 +330,8 @@ struct HXShellRoles {
     // The owners of the needs several roles share; made first, the roles hold them.
     HXAppAlertsRole alerts;
     HXAppSignInRole signIn;
-    HXAppRoutingRole routing;
+    // The device form, which routes itself.
+    HXRoutingRole& routing;
     HXAppListLoadingRole lists;
     HXAppConversationActionsRole conversations;
     HXAppConversationOptionsRole options;

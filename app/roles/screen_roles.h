@@ -168,7 +168,8 @@ public:
     virtual void openAppWithID(int64_t itemID, const std::string& tag) = 0;
 };
 
-// Routing and presentation: the device form, the views, popovers and the mail composer.
+// Routing and presentation: the device form, the views, popovers and the mail composer. The
+// application object's device form routes, and implements this itself.
 class HXRoutingRole {
 public:
     virtual ~HXRoutingRole() = default;
@@ -184,6 +185,9 @@ public:
     virtual void setFirstResponder() = 0;
     // A screen asked its maker for a screen (request names it) and got none: the shell notes it.
     virtual void screenNotBuilt(const std::string& request) = 0;
+    // The root screen of a view (0 to 4), for the roles that reach a view's list or its screen;
+    // none where there is no interface.
+    virtual std::shared_ptr<toolkit::ViewController> viewControllerForIndex(int index) = 0;
 };
 
 // Settings: the version text shown, the stored account preferences.

@@ -235,7 +235,7 @@ TEST(ReviewRequest, AsksTheStoreFromTheTwelfthLaunchAfterMoreThanFiveDays) {
         ASSERT_TRUE(defaults->setObject(Value(foundation::Date{now - c.age}), "firstLaunchDate").ok());
         const size_t before = requests->requests().size();
         auto app = std::make_shared<hxtest::RecordedApp<>>();
-        app->requestReview();
+        app->screenRoles().store.lock()->requestReview();
         EXPECT_EQ(requests->requests().size() - before, c.asks ? 1u : 0u) << c.launches << " " << c.age;
     }
     defaults->removeObjectForKey("launchCount");

@@ -79,6 +79,24 @@ class CountTest(unittest.TestCase):
         self.assertEqual(found["model"], ["HXAppModelRole"])
         self.assertEqual(found["holders"], ["HXAppChoice"])
 
+    def test_a_device_form_counts_only_the_members_of_the_interfaces_it_implements(self):
+        # The form's own work beside the interface (its routing's one-line accessors) is not a
+        # role's body; the interface's members are, whatever they reach.
+        files = {"app/roles/screen_roles.h": "class HXSplitRole { public: virtual ~HXSplitRole() = default;\n"
+                 "    virtual bool shown(int type) const = 0; virtual long count() const = 0; };\n",
+                 "app/connect_app_delegate_ipad.h":
+                 "class HX_ConnectAppDelegate_iPad : public HX_ConnectAppDelegate, public HXSplitRole {\n"
+                 "    std::shared_ptr<Split> split_; };\n",
+                 "app/connect_app_delegate_ipad.cpp":
+                 "bool HX_ConnectAppDelegate_iPad::collapsed() { return split_->isCollapsed(); }\n"
+                 "void HX_ConnectAppDelegate_iPad::dismiss(bool a) { if (split_->presented()) split_->dismiss(a); }\n"
+                 "bool HX_ConnectAppDelegate_iPad::shown(int type) const { return split_->shows(type); }\n"
+                 "long HX_ConnectAppDelegate_iPad::count() const { return count_ + 1; }\n"}
+        with ScratchTree(lambda argv: 0, files) as tree:
+            found = role_forward_count.count(tree.root)
+        self.assertEqual(found["methods"], 2)
+        self.assertEqual([line.split(": ")[0] for line in found["role"]], ["HX_ConnectAppDelegate_iPad::shown"])
+
     def test_ratchet(self):
         for count, rc, says in ((ceilings(10), 0, ""), (ceilings(9), 1, "more than the 9"),
                                 (ceilings(11), 0, "lower tools/role_forward_count.txt"),
