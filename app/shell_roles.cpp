@@ -13,6 +13,7 @@
 #include "platform/foundation/user_defaults.h"
 #include "platform/services/contacts.h"
 #include "service/calls.h"
+#include "service/conversation_operations.h"
 #include "service/conversation_pages.h"
 #include "service/conversation_requests.h"
 #include "service/endpoints.h"
@@ -112,7 +113,9 @@ HXScreenRoles HXShellRoles::share(const std::shared_ptr<HXApplicationWebClient>&
                          .alerts = shared<HXAlertsRole>(owner, alerts),
                          .callChoice = shared<HXCallChoiceRole>(owner, *HXCalls::of(owner)),
                          .sending = shared<HXSendingRole>(owner, *HXMessageSender::of(owner)),
-                         .serviceSettings = shared<HXServiceSettingsRole>(owner, *HXSettingsUpdates::of(owner))};
+                         .serviceSettings = shared<HXServiceSettingsRole>(owner, *HXSettingsUpdates::of(owner)),
+                         .conversationOperations =
+                             shared<HXConversationOperationsRole>(owner, *HXConversationOperations::of(owner))};
 }
 
 // ---- alerts and the state every screen asks about
@@ -240,47 +243,6 @@ bool HXAppListActionsRole::isSignedIn() const {
 }
 
 void HXAppListActionsRole::refreshContactName(const std::string& number) { client_.lookupPhone(number); }
-
-std::vector<int>
-HXAppListActionsRole::messageOptionsForConversation(const std::shared_ptr<store::ManagedObject>& conversation) {
-    return client_.messageOptionsForConversation(conversation);
-}
-
-std::optional<std::string> HXAppListActionsRole::titleForConversationAction(int code) {
-    return HXApplicationWebClient::titleForConversationAction(code);
-}
-
-std::optional<std::string> HXAppListActionsRole::imageForConversationAction(int code) {
-    return HXApplicationWebClient::imageForConversationAction(code);
-}
-
-void HXAppListActionsRole::deleteConversationWithID(const std::string& conversationID) {
-    client_.deleteConversationWithID(conversationID);
-}
-
-void HXAppListActionsRole::changeArchiveStateForConversationWithID(const std::string& conversationID) {
-    client_.changeArchiveStateForConversationWithID(conversationID);
-}
-
-void HXAppListActionsRole::changeReadStatusForConversationWithID(const std::string& conversationID) {
-    client_.changeReadStatusForConversationWithID(conversationID);
-}
-
-void HXAppListActionsRole::markConversation(const std::string& conversationID, bool read) {
-    (void)client_.markMessageAsRead(conversationID, read);
-}
-
-void HXAppListActionsRole::blockContact(bool block, const std::string& conversationID) {
-    client_.blockContact(block, conversationID);
-}
-
-void HXAppListActionsRole::createEmailForConversationWithID(const std::string& conversationID) {
-    client_.createEmailForConversationWithID(conversationID);
-}
-
-void HXAppListActionsRole::changeSpamStatusForConversationWithID(const std::string& conversationID) {
-    client_.changeSpamStatusForConversationWithID(conversationID);
-}
 
 // ---- compose (the recipient pickers in app/shell_recipient_pickers.cpp)
 

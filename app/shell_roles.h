@@ -168,8 +168,9 @@ private:
     HXApplicationModel& model_;
 };
 
-// The list screens' row operations: the web client's conversation operations and the passcode
-// lock's state (its shown flag handed by the application object).
+// The list screens' device state: the web client's background flag and contacts, the passcode
+// lock's state (its shown flag handed by the application object) and the account (the alerts'
+// owner's). The rows' conversation operations are HXConversationOperations'.
 class HXAppListActionsRole final : public HXListActionsRole {
 public:
     HXAppListActionsRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts,
@@ -180,16 +181,6 @@ public:
     bool passcodeRequired() const override;
     bool isSignedIn() const override;
     void refreshContactName(const std::string& number) override;
-    std::vector<int> messageOptionsForConversation(const std::shared_ptr<store::ManagedObject>& conversation) override;
-    std::optional<std::string> titleForConversationAction(int code) override;
-    std::optional<std::string> imageForConversationAction(int code) override;
-    void deleteConversationWithID(const std::string& conversationID) override;
-    void changeArchiveStateForConversationWithID(const std::string& conversationID) override;
-    void changeReadStatusForConversationWithID(const std::string& conversationID) override;
-    void markConversation(const std::string& conversationID, bool read) override;
-    void blockContact(bool block, const std::string& conversationID) override;
-    void createEmailForConversationWithID(const std::string& conversationID) override;
-    void changeSpamStatusForConversationWithID(const std::string& conversationID) override;
 
 private:
     HXApplicationWebClient& client_;

@@ -21,6 +21,7 @@
 #include "platform/graphics/geometry.h"
 #include "platform/net/cookie.h"
 #include "service/call_choice.h"
+#include "service/conversation_operations.h"
 #include "service/conversation_pages.h"
 #include "service/endpoints.h"
 #include "service/sending.h"
@@ -419,6 +420,7 @@ struct HXScreenRoles {
     std::weak_ptr<HXCallChoiceRole> callChoice;
     std::weak_ptr<HXSendingRole> sending;
     std::weak_ptr<HXServiceSettingsRole> serviceSettings;
+    std::weak_ptr<HXConversationOperationsRole> conversationOperations;
     // The tablet's only.
     std::weak_ptr<HXNoteDraftRole> noteDraft;
 };

@@ -62,7 +62,7 @@ public:
         std::weak_ptr<HXConversationRole> conversation;
         std::weak_ptr<HXConversationActionsRole> conversations;
         std::weak_ptr<HXConversationOptionsRole> options;
-        std::weak_ptr<HXListActionsRole> listActions;
+        std::weak_ptr<HXConversationOperationsRole> conversationOperations;
         std::weak_ptr<HXRoutingRole> routing;
         std::weak_ptr<HXStoreRole> store;
         std::weak_ptr<HXPlaybackRole> playback;

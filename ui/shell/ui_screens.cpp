@@ -42,6 +42,7 @@ namespace {
 VC_Messages::Roles listRoles(const HXScreenRoles& roles) {
     return {.lists = roles.lists,
             .listActions = roles.listActions,
+            .conversationOperations = roles.conversationOperations,
             .conversations = roles.conversations,
             .options = roles.options,
             .routing = roles.routing,
@@ -163,17 +164,18 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeRootScreen(int index, 
 
 std::shared_ptr<HXConversationScreen> HXUIScreens::makeConversationScreen(const HXScreenRoles& roles,
                                                                           const HXConversationSetup& setup) {
-    auto screen = std::make_shared<VC_Conversation>(VC_Conversation::Roles{.conversation = roles.conversation,
-                                                                           .conversations = roles.conversations,
-                                                                           .options = roles.options,
-                                                                           .listActions = roles.listActions,
-                                                                           .routing = roles.routing,
-                                                                           .store = roles.store,
-                                                                           .playback = roles.playback,
-                                                                           .lists = roles.lists,
-                                                                           .alerts = roles.alerts,
-                                                                           .sending = roles.sending},
-                                                    conversationMakers(library(), roles), setup);
+    auto screen =
+        std::make_shared<VC_Conversation>(VC_Conversation::Roles{.conversation = roles.conversation,
+                                                                 .conversations = roles.conversations,
+                                                                 .options = roles.options,
+                                                                 .conversationOperations = roles.conversationOperations,
+                                                                 .routing = roles.routing,
+                                                                 .store = roles.store,
+                                                                 .playback = roles.playback,
+                                                                 .lists = roles.lists,
+                                                                 .alerts = roles.alerts,
+                                                                 .sending = roles.sending},
+                                          conversationMakers(library(), roles), setup);
     return screen;
 }
 
