@@ -115,7 +115,8 @@ HXScreenRoles HXShellRoles::share(const std::shared_ptr<HXApplicationWebClient>&
                          .sending = shared<HXSendingRole>(owner, *HXMessageSender::of(owner)),
                          .serviceSettings = shared<HXServiceSettingsRole>(owner, *HXSettingsUpdates::of(owner)),
                          .conversationOperations =
-                             shared<HXConversationOperationsRole>(owner, *HXConversationOperations::of(owner))};
+                             shared<HXConversationOperationsRole>(owner, *HXConversationOperations::of(owner)),
+                         .overlay = shared<HXLoadingOverlayRole>(owner, *owner)};
 }
 
 // ---- alerts and the state every screen asks about
@@ -245,12 +246,6 @@ bool HXAppListActionsRole::isSignedIn() const {
 void HXAppListActionsRole::refreshContactName(const std::string& number) { client_.lookupPhone(number); }
 
 // ---- compose (the recipient pickers in app/shell_recipient_pickers.cpp)
-
-void HXAppComposeRole::showLoadingOverlay(const std::string& statusText) { client_.showLoadingOverlay(statusText); }
-
-void HXAppComposeRole::removeLoadingOverlay() { client_.removeLoadingOverlay(); }
-
-bool HXAppComposeRole::loadingOverlayShown() const { return client_.loadingOverlayShown(); }
 
 std::string HXAppComposeRole::contactNameForNumber(std::string_view number) {
     return client_.contactNameForNumber(number);

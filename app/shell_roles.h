@@ -189,14 +189,11 @@ private:
     HXCPasscodeLock& lock_;
 };
 
-// The new-message screen's: the overlay and contacts (the web client's), and the
-// system's contact picker, whose delegate it keeps.
+// The new-message screen's: contacts (the web client's), and the system's contact picker, whose
+// delegate it keeps.
 class HXAppComposeRole final : public HXComposeRole {
 public:
     explicit HXAppComposeRole(HXApplicationWebClient& client) : client_(client) {}
-    void showLoadingOverlay(const std::string& statusText) override;
-    void removeLoadingOverlay() override;
-    bool loadingOverlayShown() const override;
     std::string contactNameForNumber(std::string_view number) override;
     void searchContactsMatchingName(const std::string& query, std::function<void(ContactList)> found) override;
     void recordContactSelection(const ContactEntry& entry) override;
@@ -252,7 +249,6 @@ public:
         : client_(client), slices_(slices), alerts_(alerts) {}
     bool isIdle() override;
     bool canMonitorRegions() override;
-    void removeLoadingOverlay() override;
     bool preference(Preference preference) const override;
     void setPreference(Preference preference, bool on) override;
     void updateUnreadCounts() override;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "model/application_model.h"
+#include "service/loading_overlay.h"
 #include "service/send_answer.h"
 
 inline constexpr const char* kHXFormSubmissionURLKey = "hxc_FormSubmissionURL";
@@ -49,7 +50,7 @@ struct HTTPURLResponse;
 // nothing); one cancelled is not answered.
 using HXReplyAnswer = std::function<void(std::shared_ptr<foundation::Data> data)>;
 
-class HXApplicationWebClient : public HXApplicationModel {
+class HXApplicationWebClient : public HXApplicationModel, public HXLoadingOverlayRole {
 public:
     HXApplicationWebClient();
     ~HXApplicationWebClient() override;
@@ -61,11 +62,7 @@ public:
     // The "No Network Connection" and "Slow Network Connection" alerts of the shell.
     virtual void alertNoConnection() = 0;
     virtual void alertSlowConnection() = 0;
-    // The shell's loading overlay.
-    virtual bool loadingOverlayShown() const = 0;
-    virtual void removeLoadingOverlay() = 0;
-    // Puts the loading overlay over the front-most screen with this label.
-    virtual void showLoadingOverlay(const std::string& statusText) = 0;
+    // The shell's loading overlay is the HXLoadingOverlayRole it implements.
     // A sign-in completed: closes the sign-in panel and, where the shell's rules say, covers the
     // shown screen with the overlay "Loading settings…".
     virtual void closeLoginPanel() = 0;

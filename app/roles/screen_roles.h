@@ -24,6 +24,7 @@
 #include "service/conversation_operations.h"
 #include "service/conversation_pages.h"
 #include "service/endpoints.h"
+#include "service/loading_overlay.h"
 #include "service/sending.h"
 #include "service/settings_updates.h"
 #include "service/sms_sending.h"
@@ -213,7 +214,6 @@ public:
     virtual bool isIdle() = 0;
     // The device can monitor regions (location awareness).
     virtual bool canMonitorRegions() = 0;
-    virtual void removeLoadingOverlay() = 0;
 
     // The application's preferences.
     enum class Preference { AutoRefresh, NewMessageAlert, GraphicalEmoticons, ShowNotesInMessageLists };
@@ -279,9 +279,9 @@ public:
     virtual std::function<std::string(const std::string& number)> contactNameLookup() = 0;
 };
 
-// The new-message screen's: the progress overlay while a send is under way (the send itself is the
-// sending role's), the contacts behind the recipients and the system's contact picker that adds a
-// recipient.
+// The new-message screen's: the contacts behind the recipients and the system's contact picker
+// that adds a recipient (the send is the sending role's, the progress overlay while it is under
+// way the overlay's).
 class HXComposeRole {
 public:
     using ContactEntry = std::shared_ptr<const foundation::Dictionary>;
@@ -291,9 +291,6 @@ public:
     using RecipientPicked = std::function<bool(const std::string& number, const std::string& title)>;
 
     virtual ~HXComposeRole() = default;
-    virtual void showLoadingOverlay(const std::string& statusText) = 0;
-    virtual void removeLoadingOverlay() = 0;
-    virtual bool loadingOverlayShown() const = 0;
     // The contact name of a number, or "".
     virtual std::string contactNameForNumber(std::string_view number) = 0;
     // The contacts matching a name, searched off the main thread; found runs on the main queue.
@@ -421,6 +418,7 @@ struct HXScreenRoles {
     std::weak_ptr<HXSendingRole> sending;
     std::weak_ptr<HXServiceSettingsRole> serviceSettings;
     std::weak_ptr<HXConversationOperationsRole> conversationOperations;
+    std::weak_ptr<HXLoadingOverlayRole> overlay;
     // The tablet's only.
     std::weak_ptr<HXNoteDraftRole> noteDraft;
 };

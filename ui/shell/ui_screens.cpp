@@ -150,7 +150,8 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeRootScreen(int index, 
                                    .alerts = roles.alerts,
                                    .callChoice = roles.callChoice,
                                    .snapshot = roles.quickSettings,
-                                   .serviceSettings = roles.serviceSettings},
+                                   .serviceSettings = roles.serviceSettings,
+                                   .overlay = roles.overlay},
                 VC_Settings::Makers{.accountList = [lib, roles] { return lib->makeAccountList(roles); },
                                     .help = [lib, roles] { return lib->makeHelp(roles); },
                                     .quickSettings = [lib, roles] { return lib->makeQuickSettingsScreen(roles); },
@@ -344,10 +345,12 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeNewMessage(const HXScr
                                                                      const std::vector<std::string>& recipients,
                                                                      const std::string& conversationID,
                                                                      const std::string& messageText) {
-    auto screen = std::make_shared<VC_NewMessage>(
-        VC_NewMessage::Roles{
-            .compose = roles.compose, .routing = roles.routing, .alerts = roles.alerts, .sending = roles.sending},
-        VC_NewMessage::Makers{.favorites = favoritesMaker(library(), roles)});
+    auto screen = std::make_shared<VC_NewMessage>(VC_NewMessage::Roles{.compose = roles.compose,
+                                                                       .routing = roles.routing,
+                                                                       .alerts = roles.alerts,
+                                                                       .sending = roles.sending,
+                                                                       .overlay = roles.overlay},
+                                                  VC_NewMessage::Makers{.favorites = favoritesMaker(library(), roles)});
     std::vector<std::shared_ptr<HXCToken>> tokens;
     for (const auto& recipient : recipients) {
         auto token = std::make_shared<HXCToken>(recipient);
