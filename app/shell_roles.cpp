@@ -116,7 +116,8 @@ HXScreenRoles HXShellRoles::share(const std::shared_ptr<HXApplicationWebClient>&
                          .serviceSettings = shared<HXServiceSettingsRole>(owner, *HXSettingsUpdates::of(owner)),
                          .conversationOperations =
                              shared<HXConversationOperationsRole>(owner, *HXConversationOperations::of(owner)),
-                         .overlay = shared<HXLoadingOverlayRole>(owner, *owner)};
+                         .overlay = shared<HXLoadingOverlayRole>(owner, *owner),
+                         .pages = shared<HXConversationPagesRole>(owner, *HXConversationPagesOf(*owner))};
 }
 
 // ---- alerts and the state every screen asks about
@@ -293,15 +294,6 @@ std::shared_ptr<store::ManagedObject> HXAppConversationRole::getConversationWith
 std::shared_ptr<HXStoreRows> HXAppConversationRole::messageRows(const std::string& conversationID,
                                                                 std::weak_ptr<HXRowsObserver> observer) {
     return HXConversationMessageRows(client_, conversationID, std::move(observer));
-}
-
-void HXAppConversationRole::loadOlderMessages(const std::string& conversationID, const std::string& paginationToken,
-                                              HXPageCompletion done) {
-    HXConversationPagesOf(client_)->loadOlder(conversationID, paginationToken, std::move(done));
-}
-
-void HXAppConversationRole::loadNewestMessages(const std::string& conversationID, HXPageCompletion done) {
-    HXConversationPagesOf(client_)->loadNewest(conversationID, std::move(done));
 }
 
 bool HXAppConversationRole::deleteMessage(const std::string& conversationID, const std::string& messageID) {

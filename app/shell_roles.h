@@ -215,9 +215,6 @@ public:
     std::shared_ptr<store::ManagedObject> getConversationWithID(const std::string& conversationID) override;
     std::shared_ptr<HXStoreRows> messageRows(const std::string& conversationID,
                                              std::weak_ptr<HXRowsObserver> observer) override;
-    void loadOlderMessages(const std::string& conversationID, const std::string& paginationToken,
-                           HXPageCompletion done) override;
-    void loadNewestMessages(const std::string& conversationID, HXPageCompletion done) override;
     bool deleteMessage(const std::string& conversationID, const std::string& messageID) override;
     void setNote(const std::optional<std::string>& note, const std::string& conversationID) override;
     void addContact(const std::string& name, const std::string& number, const std::string& type) override;

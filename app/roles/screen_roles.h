@@ -302,8 +302,8 @@ public:
     virtual void presentContactPicker(toolkit::ViewController& presenter, RecipientPicked picked) = 0;
 };
 
-// The conversation screen's and the note editor's: the conversation and its messages in the store,
-// older pages, one message's delete, the note, contacts (device and service), the attachments'
+// The conversation screen's and the note editor's: the conversation and its messages in the store
+// (its pages are the pages role's), one message's delete, the note, contacts (device and service), the attachments'
 // pictures and media and the app's own URLs (sending is the sending role's, the tablet's note
 // kept across popovers the note draft's).
 class HXConversationRole {
@@ -315,12 +315,6 @@ public:
     // without a store.
     virtual std::shared_ptr<HXStoreRows> messageRows(const std::string& conversationID,
                                                      std::weak_ptr<HXRowsObserver> observer) = 0;
-    // The next older page, parsed as the conversation's kind; done hears what it brought once its
-    // rows are in ("kOlderConversationMessagesLoadedNotification" is still posted).
-    virtual void loadOlderMessages(const std::string& conversationID, const std::string& paginationToken,
-                                   HXPageCompletion done) = 0;
-    // The newest page (one already on its way answers this caller too).
-    virtual void loadNewestMessages(const std::string& conversationID, HXPageCompletion done) = 0;
     // False when no request went out (no access token yet).
     virtual bool deleteMessage(const std::string& conversationID, const std::string& messageID) = 0;
     // No note deletes it.
@@ -419,6 +413,7 @@ struct HXScreenRoles {
     std::weak_ptr<HXServiceSettingsRole> serviceSettings;
     std::weak_ptr<HXConversationOperationsRole> conversationOperations;
     std::weak_ptr<HXLoadingOverlayRole> overlay;
+    std::weak_ptr<HXConversationPagesRole> pages;
     // The tablet's only.
     std::weak_ptr<HXNoteDraftRole> noteDraft;
 };

@@ -69,6 +69,7 @@ public:
         std::weak_ptr<HXListLoadingRole> lists;
         std::weak_ptr<HXAlertsRole> alerts;
         std::weak_ptr<HXSendingRole> sending;
+        std::weak_ptr<HXConversationPagesRole> pages;
     };
     // The screens it opens, made by the screen library (ui/shell) with the roles each uses; an
     // empty maker (or one answering nullptr) opens nothing.

@@ -97,8 +97,7 @@ void VC_Conversation::installActionsButton() {
 }
 
 HXConversationActionSource VC_Conversation::actionSource(bool menu) const {
-    auto list = roles_.conversationOperations.lock();
-    std::weak_ptr<HXConversationOperationsRole> weakList = list;
+    const std::weak_ptr<HXConversationOperationsRole> weakList = roles_.conversationOperations;
     const std::string id = conversation_ ? conversation_->conversationID() : std::string();
     const std::string number = conversation_ ? conversation_->phoneNumber() : std::string();
     auto conversations = roles_.conversations;

@@ -175,7 +175,8 @@ std::shared_ptr<HXConversationScreen> HXUIScreens::makeConversationScreen(const 
                                                                  .playback = roles.playback,
                                                                  .lists = roles.lists,
                                                                  .alerts = roles.alerts,
-                                                                 .sending = roles.sending},
+                                                                 .sending = roles.sending,
+                                                                 .pages = roles.pages},
                                           conversationMakers(library(), roles), setup);
     return screen;
 }

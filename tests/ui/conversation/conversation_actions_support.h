@@ -132,6 +132,7 @@ struct ActionsFixtureOf : ConversationFixtureOf<App> {
         roles.conversation = spyOn(roles.conversation, *this->spy);
         roles.alerts = alertsSpyOn(roles.alerts, *this->spy);
         roles.sending = standIn<HXSendingRole>(roles.sending, *this->spy);
+        roles.pages = standIn<HXConversationPagesRole>(roles.pages, *this->spy);
         roles.conversations = spyOn(roles.conversations, *calls);
         roles.conversationOperations = spyOn(roles.conversationOperations, *list);
         roles.options = spyOn(roles.options, *options);
