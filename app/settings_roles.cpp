@@ -23,10 +23,6 @@ bool HXAppAccountSettingsRole::canMonitorRegions() {
     return services::LocationServices::shared().isRegionMonitoringAvailable();
 }
 
-void HXAppAccountSettingsRole::removeLoadingOverlay() {
-    if (client_.loadingOverlayShown()) client_.removeLoadingOverlay();
-}
-
 bool HXAppAccountSettingsRole::preference(Preference preference) const { return slices_.preference(preference); }
 
 void HXAppAccountSettingsRole::setPreference(Preference preference, bool on) {

@@ -16,6 +16,7 @@
 #include "platform/services/device.h"
 #include "platform/services/search_index.h"
 #include "platform/services/user_notifications.h"
+#include "service/conversation_operations.h"
 #include "service/conversation_pages.h"
 #include "service/conversation_title.h"
 #include "service/request_machinery.h"
@@ -51,7 +52,7 @@ void HX_ConnectAppDelegate::registerForUserNotifications() {
         center->setDelegate(notificationDelegate_);
     }
     using foundation::localizedString;
-    const services::NotificationAction markRead{"com.hxconnect.markRead", *titleForConversationAction(5)};
+    const services::NotificationAction markRead{"com.hxconnect.markRead", *HXConversationOperations::titleOf(5)};
     services::NotificationAction reply{"com.hxconnect.composeReply", localizedString("Reply")};
     reply.textInput = true;
     reply.textInputButtonTitle = localizedString("Send");
@@ -340,16 +341,20 @@ void HX_ConnectAppDelegate::didReceiveNotificationResponse(const std::string& ac
     const auto* id = info.find("id");
     // The request whose end answers the platform; without one it is answered at once.
     std::optional<std::string> waitFor;
+    auto markRead = [this](const std::string& conversationID) -> std::optional<std::string> {
+        auto self = weakWebClient().lock();
+        return self ? HXConversationOperations::of(self)->markMessageAsRead(conversationID, true) : std::nullopt;
+    };
     if (action == services::kNotificationDefaultActionIdentifier) {
         if (id)
             openConversationWithID(id->stringValue());
         else if (info.contains("quicksetting"))
             selectViewForIndex(4);
     } else if (action == "com.hxconnect.markRead" && id) {
-        waitFor = markMessageAsRead(id->stringValue(), true);
+        waitFor = markRead(id->stringValue());
     } else if (action == "com.hxconnect.composeReply" && id) {
         if (userText) {
-            waitFor = markMessageAsRead(id->stringValue(), true);
+            waitFor = markRead(id->stringValue());
             sendSMS(*userText, stringOf(info, "phoneNumber"), id->stringValue());
         }
     }

@@ -16,6 +16,7 @@
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/window.h"
 #include "service/calls.h"
+#include "service/conversation_operations.h"
 
 namespace {
 
@@ -50,18 +51,19 @@ bool stillApplies(int code, const store::ManagedObject& c) {
 
 void HX_ConnectAppDelegate::showOptionsForConversation(const std::string& conversationID, graphics::Point point,
                                                        toolkit::View& view) {
-    const std::vector<int> codes = messageOptionsForConversationWithID(conversationID);
+    auto self = weakSelf().lock();
+    if (!self) return;
+    const std::vector<int> codes =
+        HXConversationOperations::of(self)->messageOptionsForConversationWithID(conversationID);
     if (codes.empty()) return;
     std::vector<std::string> titles;
     std::vector<int> shown;
     for (int code : codes)
-        if (auto title = titleForConversationAction(code)) {
+        if (auto title = HXConversationOperations::titleOf(code)) {
             titles.push_back(*title);
             shown.push_back(code);
         }
     if (titles.empty()) return;
-    auto self = weakSelf().lock();
-    if (!self) return;
     // One options popover at a time: an earlier one goes first, so that its choices cannot reach
     // the codes of this one.
     if (auto earlier = std::exchange(optionsPopover_, nullptr)) earlier->dismiss(false);
@@ -134,9 +136,12 @@ void HX_ConnectAppDelegate::offerCallbackChoice() {
 void HX_ConnectAppDelegate::performConversationAction(int code, const std::string& id) {
     auto conversation = getConversationWithID(id);
     if (conversation && !stillApplies(code, *conversation)) return;
+    auto self = weakSelf().lock();
+    if (!self) return;
+    auto& operations = *HXConversationOperations::of(self);
     switch (code) {
         case 0:
-            deleteConversationWithID(id);
+            operations.deleteConversationWithID(id);
             break;
         case 1:
             if (conversation) placeCallTo(stringOf(conversation->value("phoneNumber")));
@@ -146,11 +151,11 @@ void HX_ConnectAppDelegate::performConversationAction(int code, const std::strin
             break;
         case 3:
         case 4:
-            changeArchiveStateForConversationWithID(id);
+            operations.changeArchiveStateForConversationWithID(id);
             break;
         case 5:
         case 6:
-            changeReadStatusForConversationWithID(id);
+            operations.changeReadStatusForConversationWithID(id);
             break;
         case 7: {
             // Only over the conversation screen, from its right bar button.
@@ -174,17 +179,17 @@ void HX_ConnectAppDelegate::performConversationAction(int code, const std::strin
             setNote(std::nullopt, id);
             break;
         case 9:
-            createEmailForConversationWithID(id);
+            operations.createEmailForConversationWithID(id);
             break;
         case 10:
-            blockContact(true, id);
+            operations.blockContact(true, id);
             break;
         case 11:
-            blockContact(false, id);
+            operations.blockContact(false, id);
             break;
         case 12:
         case 13:
-            changeSpamStatusForConversationWithID(id);
+            operations.changeSpamStatusForConversationWithID(id);
             break;
         default:
             break;

@@ -12,6 +12,7 @@
 #include "platform/foundation/user_defaults.h"
 #include "platform/services/contacts.h"
 #include "service/calls.h"
+#include "service/conversation_operations.h"
 #include "service/conversation_pages.h"
 #include "service/conversation_requests.h"
 #include "service/endpoints.h"
@@ -108,7 +109,11 @@ HXScreenRoles HXShellRoles::share(const std::shared_ptr<HXApplicationWebClient>&
                          .alerts = shared<HXAlertsRole>(owner, alerts),
                          .callChoice = shared<HXCallChoiceRole>(owner, *HXCalls::of(owner)),
                          .sending = shared<HXSendingRole>(owner, *HXMessageSender::of(owner)),
-                         .serviceSettings = shared<HXServiceSettingsRole>(owner, *HXSettingsUpdates::of(owner))};
+                         .serviceSettings = shared<HXServiceSettingsRole>(owner, *HXSettingsUpdates::of(owner)),
+                         .conversationOperations =
+                             shared<HXConversationOperationsRole>(owner, *HXConversationOperations::of(owner)),
+                         .overlay = shared<HXLoadingOverlayRole>(owner, *owner),
+                         .pages = shared<HXConversationPagesRole>(owner, *HXConversationPagesOf(*owner))};
 }
 
 // ---- alerts and the state every screen asks about
@@ -207,54 +212,7 @@ bool HXAppListActionsRole::isSignedIn() const {
 
 void HXAppListActionsRole::refreshContactName(const std::string& number) { client_.lookupPhone(number); }
 
-std::vector<int>
-HXAppListActionsRole::messageOptionsForConversation(const std::shared_ptr<store::ManagedObject>& conversation) {
-    return client_.messageOptionsForConversation(conversation);
-}
-
-std::optional<std::string> HXAppListActionsRole::titleForConversationAction(int code) {
-    return HXApplicationWebClient::titleForConversationAction(code);
-}
-
-std::optional<std::string> HXAppListActionsRole::imageForConversationAction(int code) {
-    return HXApplicationWebClient::imageForConversationAction(code);
-}
-
-void HXAppListActionsRole::deleteConversationWithID(const std::string& conversationID) {
-    client_.deleteConversationWithID(conversationID);
-}
-
-void HXAppListActionsRole::changeArchiveStateForConversationWithID(const std::string& conversationID) {
-    client_.changeArchiveStateForConversationWithID(conversationID);
-}
-
-void HXAppListActionsRole::changeReadStatusForConversationWithID(const std::string& conversationID) {
-    client_.changeReadStatusForConversationWithID(conversationID);
-}
-
-void HXAppListActionsRole::markConversation(const std::string& conversationID, bool read) {
-    (void)client_.markMessageAsRead(conversationID, read);
-}
-
-void HXAppListActionsRole::blockContact(bool block, const std::string& conversationID) {
-    client_.blockContact(block, conversationID);
-}
-
-void HXAppListActionsRole::createEmailForConversationWithID(const std::string& conversationID) {
-    client_.createEmailForConversationWithID(conversationID);
-}
-
-void HXAppListActionsRole::changeSpamStatusForConversationWithID(const std::string& conversationID) {
-    client_.changeSpamStatusForConversationWithID(conversationID);
-}
-
 // ---- compose (the recipient pickers in app/shell_recipient_pickers.cpp)
-
-void HXAppComposeRole::showLoadingOverlay(const std::string& statusText) { client_.showLoadingOverlay(statusText); }
-
-void HXAppComposeRole::removeLoadingOverlay() { client_.removeLoadingOverlay(); }
-
-bool HXAppComposeRole::loadingOverlayShown() const { return client_.loadingOverlayShown(); }
 
 std::string HXAppComposeRole::contactNameForNumber(std::string_view number) {
     return client_.contactNameForNumber(number);
@@ -288,15 +246,6 @@ std::shared_ptr<store::ManagedObject> HXAppConversationRole::getConversationWith
 std::shared_ptr<HXStoreRows> HXAppConversationRole::messageRows(const std::string& conversationID,
                                                                 std::weak_ptr<HXRowsObserver> observer) {
     return HXConversationMessageRows(client_, conversationID, std::move(observer));
-}
-
-void HXAppConversationRole::loadOlderMessages(const std::string& conversationID, const std::string& paginationToken,
-                                              HXPageCompletion done) {
-    HXConversationPagesOf(client_)->loadOlder(conversationID, paginationToken, std::move(done));
-}
-
-void HXAppConversationRole::loadNewestMessages(const std::string& conversationID, HXPageCompletion done) {
-    HXConversationPagesOf(client_)->loadNewest(conversationID, std::move(done));
 }
 
 bool HXAppConversationRole::deleteMessage(const std::string& conversationID, const std::string& messageID) {

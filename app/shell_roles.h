@@ -152,8 +152,9 @@ private:
     HXApplicationModel& model_;
 };
 
-// The list screens' row operations: the web client's conversation operations and the passcode
-// lock's state (its shown flag handed by the application object).
+// The list screens' device state: the web client's background flag and contacts, the passcode
+// lock's state (its shown flag handed by the application object) and the account (the alerts'
+// owner's). The rows' conversation operations are HXConversationOperations'.
 class HXAppListActionsRole final : public HXListActionsRole {
 public:
     HXAppListActionsRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts,
@@ -164,16 +165,6 @@ public:
     bool passcodeRequired() const override;
     bool isSignedIn() const override;
     void refreshContactName(const std::string& number) override;
-    std::vector<int> messageOptionsForConversation(const std::shared_ptr<store::ManagedObject>& conversation) override;
-    std::optional<std::string> titleForConversationAction(int code) override;
-    std::optional<std::string> imageForConversationAction(int code) override;
-    void deleteConversationWithID(const std::string& conversationID) override;
-    void changeArchiveStateForConversationWithID(const std::string& conversationID) override;
-    void changeReadStatusForConversationWithID(const std::string& conversationID) override;
-    void markConversation(const std::string& conversationID, bool read) override;
-    void blockContact(bool block, const std::string& conversationID) override;
-    void createEmailForConversationWithID(const std::string& conversationID) override;
-    void changeSpamStatusForConversationWithID(const std::string& conversationID) override;
 
 private:
     HXApplicationWebClient& client_;
@@ -182,14 +173,11 @@ private:
     HXCPasscodeLock& lock_;
 };
 
-// The new-message screen's: the overlay and contacts (the web client's), and the
-// system's contact picker, whose delegate it keeps.
+// The new-message screen's: contacts (the web client's), and the system's contact picker, whose
+// delegate it keeps.
 class HXAppComposeRole final : public HXComposeRole {
 public:
     explicit HXAppComposeRole(HXApplicationWebClient& client) : client_(client) {}
-    void showLoadingOverlay(const std::string& statusText) override;
-    void removeLoadingOverlay() override;
-    bool loadingOverlayShown() const override;
     std::string contactNameForNumber(std::string_view number) override;
     void searchContactsMatchingName(const std::string& query, std::function<void(ContactList)> found) override;
     void recordContactSelection(const ContactEntry& entry) override;
@@ -211,9 +199,6 @@ public:
     std::shared_ptr<store::ManagedObject> getConversationWithID(const std::string& conversationID) override;
     std::shared_ptr<HXStoreRows> messageRows(const std::string& conversationID,
                                              std::weak_ptr<HXRowsObserver> observer) override;
-    void loadOlderMessages(const std::string& conversationID, const std::string& paginationToken,
-                           HXPageCompletion done) override;
-    void loadNewestMessages(const std::string& conversationID, HXPageCompletion done) override;
     bool deleteMessage(const std::string& conversationID, const std::string& messageID) override;
     void setNote(const std::optional<std::string>& note, const std::string& conversationID) override;
     void addContact(const std::string& name, const std::string& number, const std::string& type) override;
@@ -245,7 +230,6 @@ public:
         : client_(client), slices_(slices), alerts_(alerts) {}
     bool isIdle() override;
     bool canMonitorRegions() override;
-    void removeLoadingOverlay() override;
     bool preference(Preference preference) const override;
     void setPreference(Preference preference, bool on) override;
     void updateUnreadCounts() override;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "model/application_model.h"
+#include "service/loading_overlay.h"
 #include "service/send_answer.h"
 
 inline constexpr const char* kHXFormSubmissionURLKey = "hxc_FormSubmissionURL";
@@ -49,7 +50,7 @@ struct HTTPURLResponse;
 // nothing); one cancelled is not answered.
 using HXReplyAnswer = std::function<void(std::shared_ptr<foundation::Data> data)>;
 
-class HXApplicationWebClient : public HXApplicationModel {
+class HXApplicationWebClient : public HXApplicationModel, public HXLoadingOverlayRole {
 public:
     HXApplicationWebClient();
     ~HXApplicationWebClient() override;
@@ -61,11 +62,7 @@ public:
     // The "No Network Connection" and "Slow Network Connection" alerts of the shell.
     virtual void alertNoConnection() = 0;
     virtual void alertSlowConnection() = 0;
-    // The shell's loading overlay.
-    virtual bool loadingOverlayShown() const = 0;
-    virtual void removeLoadingOverlay() = 0;
-    // Puts the loading overlay over the front-most screen with this label.
-    virtual void showLoadingOverlay(const std::string& statusText) = 0;
+    // The shell's loading overlay is the HXLoadingOverlayRole it implements.
     // A sign-in completed: closes the sign-in panel and, where the shell's rules say, covers the
     // shown screen with the overlay "Loading settings…".
     virtual void closeLoginPanel() = 0;
@@ -119,35 +116,17 @@ public:
                  HXSendCompletion completion = {});
     virtual void playNewMessageAlertForMessageWithDate(double secondsSince1970);
 
-    // ---- conversation operations (service/conversation_operations.cpp)
+    // ---- conversation operations (service/conversation_operations.cpp; the actions a list row
+    // offers on a conversation, and its e-mail, are HXConversationOperations')
     std::shared_ptr<store::ManagedObject> getConversationWithID(const std::string& conversationID);
-    // Returns the tag of the request it started (none when it started none).
-    std::optional<std::string> markMessageAsRead(const std::string& conversationID, bool read);
-    void changeReadStatusForConversationWithID(const std::string& conversationID);
-    void changeSpamStatusForConversationWithID(const std::string& conversationID);
-    void changeArchiveStateForConversationWithID(const std::string& conversationID);
-    void deleteConversationWithID(const std::string& conversationID);
-    void blockContact(bool block, const std::string& conversationID);
     void setNote(const std::optional<std::string>& note, const std::string& conversationID);
     void addContact(const std::string& name, const std::string& number, const std::string& type);
     // The replies of those operations (the router's rows 16 to 22).
     void conversationReply(HXReplyRow row, const HXRoutedReply& reply);
-    // The conversation actions offered for a conversation (codes 0 to 13), their titles and
-    // symbol images (service/conversation_actions.cpp).
-    std::vector<int> messageOptionsForConversation(const std::shared_ptr<store::ManagedObject>& conversation);
-    std::vector<int> messageOptionsForConversationWithID(const std::string& conversationID);
-    static std::optional<std::string> titleForConversationAction(int code);
-    static std::optional<std::string> imageForConversationAction(int code);
     // Opens the new-message screen: numbers separated by ",", the text, and the conversation to
     // reply into ("" for a new conversation).
     void newMessageToNumber(const std::string& numbers, const std::string& text,
                             const std::string& conversationID = "");
-
-    // ---- the conversation as an e-mail (service/conversation_email.cpp)
-
-    // Builds the conversation's e-mail and hands it to the mail composer; for a voicemail whose
-    // audio is not here yet the user is first asked whether to download it.
-    void createEmailForConversationWithID(const std::string& conversationID);
 
     // ---- calls (service/calls.cpp)
     void placeCallTo(const std::string& number);
@@ -324,7 +303,6 @@ protected:
     void addBackgroundTaskIdentifierForQueuedSMS(uint64_t task, const std::string& key);
     std::vector<std::shared_ptr<store::ManagedObject>>
     sortedMessagesForConversation(const std::shared_ptr<store::ManagedObject>& conversation);
-    void markMessageAsSpam(const std::string& conversationID, bool spam);
     void updateLastMessagePropertiesForConversation(const std::shared_ptr<store::ManagedObject>& conversation);
     // The common check of a JSON reply: false (and the service's message shown) for a refusal.
     bool checkResponse(std::string_view text);
@@ -362,7 +340,6 @@ protected:
 
 private:
     bool isSignedIn() const;
-    void sendConversationChange(const std::string& endpoint, const std::string& body, const std::string& tag);
     // Runs work in a new private child context (published as the thread's context) and saves it
     // up the chain; completion runs when the save reached the main context.
     void inChildContext(std::function<void(const std::shared_ptr<store::Context>&)> work,

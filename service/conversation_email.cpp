@@ -28,6 +28,7 @@
 #include "platform/net/cookie.h"
 #include "platform/net/url_session.h"
 #include "service/application_web_client.h"
+#include "service/conversation_operations.h"
 #include "service/conversation_store.h"
 #include "service/custom_cookie_jar.h"
 #include "service/request_machinery.h"
@@ -104,9 +105,10 @@ std::string otherParty(const store::ManagedObjectPtr& c) {
 
 }  // namespace
 
-void HXApplicationWebClient::createEmailForConversationWithID(const std::string& conversationID) {
-    if (!canSendMail()) return;
-    auto conversation = getConversationWithID(conversationID);
+void HXConversationOperations::createEmailForConversationWithID(const std::string& conversationID) {
+    auto app = this->app();
+    if (!app || !app->canSendMail()) return;
+    auto conversation = app->getConversationWithID(conversationID);
     if (!conversation) return;
     auto templatePath = foundation::Bundle::main().pathForResource("Conversation", "html");
     if (!templatePath) return;
@@ -120,7 +122,7 @@ void HXApplicationWebClient::createEmailForConversationWithID(const std::string&
     const bool group = c->value("sender").asString() == "Group Message";
     const std::string note = c->value("note").asString();
     const std::string party = otherParty(c);
-    auto account = this->account();
+    auto account = app->account();
     const bool signedIn = account && account->authV2().has_value();
 
     // The number line: the conversation's number, or each member of a group with its name.
@@ -128,7 +130,7 @@ void HXApplicationWebClient::createEmailForConversationWithID(const std::string&
     if (group) {
         for (const std::string& number : foundation::split(c->value("phoneNumber").asString(), "|")) {
             const std::string formatted = PhoneExtensions::formattedPhoneNumberFromString(number);
-            const std::string name = contactNameForNumber(formatted);
+            const std::string name = app->contactNameForNumber(formatted);
             std::string line = name.empty() ? foundation::htmlEscaped(formatted)
                                             : foundation::format("%@: %@", foundation::htmlEscaped(name),
                                                                  foundation::htmlEscaped(formatted));
@@ -144,11 +146,11 @@ void HXApplicationWebClient::createEmailForConversationWithID(const std::string&
                                         : "<div class='msg'><div class='msg_text'>%@</div></div>";
     const std::string outTemplate =
         "<div class='clearfix'><div class='msg_out'><div class='msg_text'>%@</div></div></div>";
-    auto& web = webClient();
+    auto& web = HXWebClientOf(*app);
     auto cache = web.objectCache ? web.objectCache : HXCCache::sharedCache();
     std::vector<std::string> audio, video, cards;
     std::string blocks;
-    for (const auto& m : sortedMessagesForConversation(c)) {
+    for (const auto& m : CS::sortedMessages(c)) {
         const bool outgoing = m->value("from").boolValue();
         const std::string date = m->value("date").asString();
         if (!date.empty()) {
@@ -182,7 +184,7 @@ void HXApplicationWebClient::createEmailForConversationWithID(const std::string&
             // A file of the attachment joins its list; the label names it as it will be attached.
             auto fileLabel = [&](std::vector<std::string>& list, const char* name, const char* missing,
                                  const std::string& fileMime) {
-                const std::string path = localURLForMedia(id, fileMime);
+                const std::string path = app->localURLForMedia(id, fileMime);
                 if (!foundation::files::exists(path)) return std::string(missing);
                 const std::string fill =
                     list.empty() ? std::string() : foundation::format("-%lu", static_cast<int64_t>(list.size()));
@@ -262,18 +264,18 @@ void HXApplicationWebClient::createEmailForConversationWithID(const std::string&
     attachFiles(audio, "Audio%@.mp3", "audio/mpeg3");
 
     if (text) {
-        presentMailController(*draft);
+        app->presentMailController(*draft);
         return;
     }
     // The voicemail's own audio.
     const std::string id = c->value("conversationID").asString();
-    const std::string ownAudio = localURLForMedia(id, "audio/");
+    const std::string ownAudio = app->localURLForMedia(id, "audio/");
     if (auto data = foundation::files::readData(ownAudio); data.ok()) {
         draft->attachments.push_back({std::move(data).value(), "audio/mpeg3", "Audio.mp3"});
-        presentMailController(*draft);
+        app->presentMailController(*draft);
         return;
     }
-    std::weak_ptr<HXApplicationWebClient> weak = weakWebClient();
+    std::weak_ptr<HXApplicationWebClient> weak = app_;
     auto present = [weak, draft] {
         dispatch::Queue::main()->async([weak, draft] {
             if (auto self = weak.lock()) self->presentMailController(*draft);
@@ -282,7 +284,7 @@ void HXApplicationWebClient::createEmailForConversationWithID(const std::string&
     auto download = [weak, draft, id, ownAudio, present] {
         auto self = weak.lock();
         if (!self) return;
-        auto& w = self->webClient();
+        auto& w = HXWebClientOf(*self);
         std::optional<std::string> cookie;
         if (auto jar = self->cookieJar()) {
             std::lock_guard lock(jar->lock());
@@ -323,5 +325,5 @@ void HXApplicationWebClient::createEmailForConversationWithID(const std::string&
         {{localized("Download"), HXAlertAction::Style::Default, download},
          {localized("Ignore"), HXAlertAction::Style::Cancel, present}},
         std::nullopt};
-    presentAlert(alert);
+    app->presentAlert(alert);
 }

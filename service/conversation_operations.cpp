@@ -64,15 +64,6 @@ bool HXApplicationWebClient::checkResponse(std::string_view text) { return HXChe
 
 bool HXApplicationWebClient::isSignedIn() const { return account() && account()->authV2().has_value(); }
 
-void HXApplicationWebClient::sendConversationChange(const std::string& endpoint, const std::string& body,
-                                                    const std::string& tag) {
-    foundation::Dictionary description;
-    description.set("url", api(endpoint));
-    description.set("contentType", "application/json+protobuf");
-    description.set("body", body);
-    if (auto request = apiRequestWithDict(description)) startAsyncLoadWithRequest(std::move(*request), tag);
-}
-
 void HXApplicationWebClient::inChildContext(std::function<void(const store::ContextPtr&)> work,
                                             std::function<void()> completion) {
     auto child = newChildContext();
@@ -85,94 +76,6 @@ void HXApplicationWebClient::inChildContext(std::function<void(const store::Cont
         else
             child->rollback();
     });
-}
-
-// ---- read, spam, block
-
-std::optional<std::string> HXApplicationWebClient::markMessageAsRead(const std::string& conversationID, bool read) {
-    if (conversationID.empty() || !isSignedIn()) return std::nullopt;
-    auto conversation = getConversationWithID(conversationID);
-    const bool text = conversation && CS::isTextType(conversation->value("type").int64Value());
-    const std::string id = JSONStringFromString(conversationID);
-    const std::string tag = webClient().endpoints.servicePageBase() + "inbox/mark/" +
-                            foundation::format("_%@_%d_%@", text ? "SMS" : "VM", read ? 1 : 0, conversationID);
-    sendConversationChange(
-        "thread/updateattributes?alt=json",
-        foundation::format("[[\"%@\",null,null,%@,[]],[null,null,null,true],1]", id, read ? "true" : "false"), tag);
-    if (!requestInFlight(tag)) return std::nullopt;
-    return tag;
-}
-
-void HXApplicationWebClient::changeReadStatusForConversationWithID(const std::string& conversationID) {
-    if (auto c = getConversationWithID(conversationID))
-        markMessageAsRead(c->value("conversationID").asString(), !c->value("isRead").boolValue());
-}
-
-void HXApplicationWebClient::markMessageAsSpam(const std::string& conversationID, bool spam) {
-    if (conversationID.empty() || !isSignedIn()) return;
-    auto conversation = getConversationWithID(conversationID);
-    const bool text = conversation && CS::isTextType(conversation->value("type").int64Value());
-    sendConversationChange(
-        "thread/updateattributes?alt=json",
-        foundation::format("[[\"%@\",null,%@,null,[]],[null,null,true],1]", JSONStringFromString(conversationID),
-                           spam ? "true" : "false"),
-        foundation::format("%@_%@_%d_%@", "markSpamStatus", text ? "SMS" : "VM", spam ? 1 : 0, conversationID));
-}
-
-void HXApplicationWebClient::changeSpamStatusForConversationWithID(const std::string& conversationID) {
-    if (auto c = getConversationWithID(conversationID))
-        markMessageAsSpam(c->value("conversationID").asString(), !c->value("isSpam").boolValue());
-}
-
-void HXApplicationWebClient::blockContact(bool block, const std::string& conversationID) {
-    sendConversationChange("thread/updateattributes?alt=json",
-                           foundation::format("[[\"%@\",%@,null,null,[]],[null,true],1]",
-                                              JSONStringFromString(conversationID), block ? "true" : "false"),
-                           webClient().endpoints.servicePageBase() + "inbox/block/_" + conversationID);
-}
-
-// ---- archive and delete: the store changes at once, the reply confirms or undoes it
-
-void HXApplicationWebClient::changeArchiveStateForConversationWithID(const std::string& conversationID) {
-    auto conversation = getConversationWithID(conversationID);
-    if (!conversation || !isSignedIn()) return;
-    const bool archived = conversation->value("isArchived").boolValue();
-    const std::string id = conversation->value("conversationID").asString();
-    foundation::Dictionary description;
-    description.set("url", api("thread/updateattributes?alt=json"));
-    description.set("contentType", "application/json+protobuf");
-    description.set(
-        "body", foundation::format(archived ? "[[\"%@\",null,null,null,[],false],[null,null,null,null,null,true],1]"
-                                            : "[[\"%@\",null,false,null,[],true],[null,null,true,null,null,true],1]",
-                                   JSONStringFromString(id)));
-    auto request = apiRequestWithDict(description);
-    // Only a change the service is asked for shows here: without a request nothing would ever
-    // confirm or undo it.
-    if (!request) return;
-    startAsyncLoadWithRequest(std::move(*request),
-                              webClient().endpoints.servicePageBase() + "inbox/archiveMessages/_" + id);
-    (void)conversation->setValue("isArchived", !archived);
-}
-
-void HXApplicationWebClient::deleteConversationWithID(const std::string& conversationID) {
-    if (conversationID.empty() || !isSignedIn()) return;
-    auto conversation = getConversationWithID(conversationID);
-    if (!conversation || conversation->objects("Messages").empty()) return;
-    foundation::Dictionary description;
-    description.set("url", api("thread/delete?alt=json"));
-    description.set("contentType", "application/json+protobuf");
-    description.set("body", foundation::format("[\"%@\"]", JSONStringFromString(conversationID)));
-    auto request = apiRequestWithDict(description);
-    // A conversation is put in the trash only while its deletion is asked for.
-    if (!request) return;
-    (void)conversation->setValue("isTrash", true);
-    startAsyncLoadWithRequest(std::move(*request), webClient().endpoints.servicePageBase() +
-                                                       "inbox/deleteForeverMessages/_" + conversationID);
-    const int64_t type = conversation->value("type").int64Value();
-    if (type == 2 || type == 4) {
-        std::error_code ec;
-        std::filesystem::remove(localURLForMedia(conversationID, "audio/"), ec);
-    }
 }
 
 void HXApplicationWebClient::removeMediaOfMessage(const store::ManagedObjectPtr& message) {

@@ -37,7 +37,19 @@ struct HXPageAnswer {
 };
 using HXPageCompletion = std::function<void(const HXPageAnswer&)>;
 
-class HXConversationPages : public std::enable_shared_from_this<HXConversationPages> {
+// The conversation screen's pages: the newest page (one already on its way answers this caller
+// too) and the next older page, parsed as the conversation's kind; done hears what a page brought
+// once its rows are in ("kOlderConversationMessagesLoadedNotification" is still posted for an older
+// page). HXConversationPages is the role.
+class HXConversationPagesRole {
+public:
+    virtual ~HXConversationPagesRole() = default;
+    virtual void loadNewest(const std::string& conversationID, HXPageCompletion done) = 0;
+    virtual void loadOlder(const std::string& conversationID, const std::string& token, HXPageCompletion done) = 0;
+};
+
+class HXConversationPages final : public HXConversationPagesRole,
+                                  public std::enable_shared_from_this<HXConversationPages> {
 public:
     explicit HXConversationPages(std::weak_ptr<HXApplicationWebClient> app);
     HXConversationPages(const HXConversationPages&) = delete;
@@ -46,10 +58,12 @@ public:
     // The newest page, parsed by parser when given (the list that opened the conversation), else
     // by the list of the conversation's kind. No request goes out without an access token; done
     // (if any) is then answered as not parsed.
-    void loadNewest(const std::string& conversationID, HXPageCompletion done,
-                    std::weak_ptr<HXMessageListModel> parser = {});
+    void loadNewest(const std::string& conversationID, HXPageCompletion done, std::weak_ptr<HXMessageListModel> parser);
+    void loadNewest(const std::string& conversationID, HXPageCompletion done) override {
+        loadNewest(conversationID, std::move(done), {});
+    }
     // The older page under token, parsed by the list of the conversation's kind.
-    void loadOlder(const std::string& conversationID, const std::string& token, HXPageCompletion done);
+    void loadOlder(const std::string& conversationID, const std::string& token, HXPageCompletion done) override;
     // A page's bytes as they came (main thread), parsed by parser; the callers waiting for the
     // conversation's newest page are answered along with done. conversationID: the conversation
     // asked for, when the caller knows it (the page names its own).

@@ -24,6 +24,7 @@
 #include "platform/services/search_index.h"
 #include "platform/store/predicate.h"
 #include "service/application_web_client.h"
+#include "service/conversation_operations.h"
 #include "service/conversation_requests.h"
 #include "service/conversation_store.h"
 #include "service/custom_cookie_jar.h"
@@ -1472,5 +1473,5 @@ void HXMessageListModel::markConversationRead(const std::string& conversationID)
 }
 
 void HXMessageListModel::markMessageRead(const std::string& conversationID) {
-    if (auto a = app()) a->markMessageAsRead(conversationID, true);
+    if (auto a = app()) (void)HXConversationOperations::of(a)->markMessageAsRead(conversationID, true);
 }

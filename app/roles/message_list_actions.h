@@ -1,7 +1,8 @@
 // What the message list screens (SMS, voicemail, history) ask of the application object beyond
-// their model: the conversation operations of a row (its action codes, their titles and images
-// and the service requests that carry them out) and the device state the rows depend on. The
-// screen a row opens comes from the list's makers.
+// their model: the device state the rows depend on. The conversation operations of a row (its
+// action codes, their titles and images and the service requests that carry them out) are
+// HXConversationOperations' (service/conversation_operations.h), handed to the screens as their
+// own role; the screen a row opens comes from the list's makers.
 #pragma once
 
 #include <memory>
@@ -9,9 +10,6 @@
 #include <string>
 #include <vector>
 
-namespace store {
-class ManagedObject;
-}
 namespace toolkit {
 class View;
 class ViewController;
@@ -41,20 +39,4 @@ public:
     virtual bool isSignedIn() const = 0;
     // The contact names of a number are refreshed (off the main thread).
     virtual void refreshContactName(const std::string& number) = 0;
-
-    // ---- the action codes of a conversation, their titles and images
-    virtual std::vector<int>
-    messageOptionsForConversation(const std::shared_ptr<store::ManagedObject>& conversation) = 0;
-    virtual std::optional<std::string> titleForConversationAction(int code) = 0;
-    virtual std::optional<std::string> imageForConversationAction(int code) = 0;
-
-    // ---- what the codes do
-    virtual void deleteConversationWithID(const std::string& conversationID) = 0;
-    virtual void changeArchiveStateForConversationWithID(const std::string& conversationID) = 0;
-    virtual void changeReadStatusForConversationWithID(const std::string& conversationID) = 0;
-    virtual void markConversation(const std::string& conversationID, bool read) = 0;
-    virtual void blockContact(bool block, const std::string& conversationID) = 0;
-    virtual void createEmailForConversationWithID(const std::string& conversationID) = 0;
-    // Into the spam folder or out of it (the conversation screen's menu offers it).
-    virtual void changeSpamStatusForConversationWithID(const std::string& conversationID) { (void)conversationID; }
 };

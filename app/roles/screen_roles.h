@@ -21,8 +21,10 @@
 #include "platform/graphics/geometry.h"
 #include "platform/net/cookie.h"
 #include "service/call_choice.h"
+#include "service/conversation_operations.h"
 #include "service/conversation_pages.h"
 #include "service/endpoints.h"
+#include "service/loading_overlay.h"
 #include "service/sending.h"
 #include "service/settings_updates.h"
 #include "service/sms_sending.h"
@@ -216,7 +218,6 @@ public:
     virtual bool isIdle() = 0;
     // The device can monitor regions (location awareness).
     virtual bool canMonitorRegions() = 0;
-    virtual void removeLoadingOverlay() = 0;
 
     // The application's preferences.
     enum class Preference { AutoRefresh, NewMessageAlert, GraphicalEmoticons, ShowNotesInMessageLists };
@@ -282,9 +283,9 @@ public:
     virtual std::function<std::string(const std::string& number)> contactNameLookup() = 0;
 };
 
-// The new-message screen's: the progress overlay while a send is under way (the send itself is the
-// sending role's), the contacts behind the recipients and the system's contact picker that adds a
-// recipient.
+// The new-message screen's: the contacts behind the recipients and the system's contact picker
+// that adds a recipient (the send is the sending role's, the progress overlay while it is under
+// way the overlay's).
 class HXComposeRole {
 public:
     using ContactEntry = std::shared_ptr<const foundation::Dictionary>;
@@ -294,9 +295,6 @@ public:
     using RecipientPicked = std::function<bool(const std::string& number, const std::string& title)>;
 
     virtual ~HXComposeRole() = default;
-    virtual void showLoadingOverlay(const std::string& statusText) = 0;
-    virtual void removeLoadingOverlay() = 0;
-    virtual bool loadingOverlayShown() const = 0;
     // The contact name of a number, or "".
     virtual std::string contactNameForNumber(std::string_view number) = 0;
     // The contacts matching a name, searched off the main thread; found runs on the main queue.
@@ -308,8 +306,8 @@ public:
     virtual void presentContactPicker(toolkit::ViewController& presenter, RecipientPicked picked) = 0;
 };
 
-// The conversation screen's and the note editor's: the conversation and its messages in the store,
-// older pages, one message's delete, the note, contacts (device and service), the attachments'
+// The conversation screen's and the note editor's: the conversation and its messages in the store
+// (its pages are the pages role's), one message's delete, the note, contacts (device and service), the attachments'
 // pictures and media and the app's own URLs (sending is the sending role's, the tablet's note
 // kept across popovers the note draft's).
 class HXConversationRole {
@@ -321,12 +319,6 @@ public:
     // without a store.
     virtual std::shared_ptr<HXStoreRows> messageRows(const std::string& conversationID,
                                                      std::weak_ptr<HXRowsObserver> observer) = 0;
-    // The next older page, parsed as the conversation's kind; done hears what it brought once its
-    // rows are in ("kOlderConversationMessagesLoadedNotification" is still posted).
-    virtual void loadOlderMessages(const std::string& conversationID, const std::string& paginationToken,
-                                   HXPageCompletion done) = 0;
-    // The newest page (one already on its way answers this caller too).
-    virtual void loadNewestMessages(const std::string& conversationID, HXPageCompletion done) = 0;
     // False when no request went out (no access token yet).
     virtual bool deleteMessage(const std::string& conversationID, const std::string& messageID) = 0;
     // No note deletes it.
@@ -423,6 +415,9 @@ struct HXScreenRoles {
     std::weak_ptr<HXCallChoiceRole> callChoice;
     std::weak_ptr<HXSendingRole> sending;
     std::weak_ptr<HXServiceSettingsRole> serviceSettings;
+    std::weak_ptr<HXConversationOperationsRole> conversationOperations;
+    std::weak_ptr<HXLoadingOverlayRole> overlay;
+    std::weak_ptr<HXConversationPagesRole> pages;
     // The tablet's only.
     std::weak_ptr<HXNoteDraftRole> noteDraft;
 };

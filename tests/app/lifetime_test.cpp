@@ -126,7 +126,7 @@ TEST_F(Lifetime, TheLastOwnerLetsGoWhileParsesAnIndexPassAndASendAreUnderWay) {
     // An older page of a conversation (its parse waits at the gate as well, holding what it took)
     // and a pass of the search index, both under way.
     const std::string olderTag = "/voice/v1/voiceclient/api2thread/get?alt=json1759990000000";
-    other->screenRoles().conversation.lock()->loadOlderMessages("t.+15550133", "1759990000000", {});
+    other->screenRoles().pages.lock()->loadOlder("t.+15550133", "1759990000000", {});
     ASSERT_TRUE(other->requestInFlight(olderTag));
     ASSERT_TRUE(runUntil([&] { return !other->requestInFlight(olderTag); })) << "the page is in, its parse waits";
     other->indexMessages();

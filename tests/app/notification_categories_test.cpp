@@ -9,6 +9,7 @@
 #include "platform/foundation/bundle.h"
 #include "platform/services/device.h"
 #include "platform/services/user_notifications.h"
+#include "service/conversation_operations.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/test_support.h"
 
@@ -37,7 +38,7 @@ TEST_F(NotificationCategories, TextsComeFromTheStringsAndTheAppAnswersTheCentre)
     EXPECT_EQ(reply.textInputButtonTitle, "Go");
     EXPECT_EQ(reply.textInputPlaceholder, "Your text");
     // The mark-read action is titled as the conversation action it does.
-    EXPECT_EQ(categories[1].actions[1].title, *HX_ConnectAppDelegate::titleForConversationAction(5));
+    EXPECT_EQ(categories[1].actions[1].title, *HXConversationOperations::titleOf(5));
     EXPECT_EQ(categories[0].actions.at(0).title, categories[1].actions[1].title);
     for (const auto& c : categories) {
         EXPECT_EQ(c.hiddenPreviewsBodyPlaceholder, "A message");

@@ -9,6 +9,7 @@
 #include "platform/services/store_review.h"
 #include "platform/store/context.h"
 #include "platform/toolkit/testing/harness.h"
+#include "service/conversation_operations.h"
 #include "tests/service/web_fixture.h"
 
 namespace {
@@ -129,7 +130,7 @@ TEST_F(Options, TheChosenIndexMeansTheCodeShownEvenAfterTheConversationChanged) 
     // The user went on to the conversation screen while the popover was up: the list computed
     // now would offer "Add Note" at that index.
     app->shell().changeScript([](HXShellRecorder::Script& s) { s.messageListIsShowing = false; });
-    ASSERT_EQ(app->messageOptionsForConversationWithID(id)[2], 7);
+    ASSERT_EQ(HXConversationOperations::of(app)->messageOptionsForConversationWithID(id)[2], 7);
     popover.choose(2);
     ASSERT_TRUE(settled());
     EXPECT_EQ(requestsTo(kUpdate).size(), 1u);

@@ -16,6 +16,7 @@
 #include "platform/graphics/screen_scale.h"
 #include "platform/mail/mail_compose_controller.h"
 #include "service/conversation_email.h"
+#include "service/conversation_operations.h"
 #include "tests/service/web_fixture.h"
 
 namespace {
@@ -182,7 +183,7 @@ TEST_F(Email, ATextConversationBecomesAPageWithItsFilesAndMarkupStaysText) {
     message(c, "m2", 1'760'000'200'000, true, "See you & bye");
     ASSERT_TRUE(app->managedObjectContext()->save().ok());
 
-    app->createEmailForConversationWithID("t1");
+    HXConversationOperations::of(app)->createEmailForConversationWithID("t1");
     EXPECT_EQ(app->shell().count("presentMailController"), 1u);
     EXPECT_TRUE(alerts().empty());
     auto mail = sentMail();
@@ -251,7 +252,7 @@ TEST_F(Email, AGroupListsItsMembersAndSignedOutUndatedMessagesHaveNoDate) {
         if (m->value("id").stringValue() == "m1") (void)m->setValue("senderName", "Ann <3");
     ASSERT_TRUE(app->managedObjectContext()->save().ok());
 
-    app->createEmailForConversationWithID("g1");
+    HXConversationOperations::of(app)->createEmailForConversationWithID("g1");
     auto mail = sentMail();
     const std::string html = mail.get("html").stringValue();
     EXPECT_EQ(mail.get("subject").stringValue(), "SMS Conversation with Ann & Ben");
@@ -270,13 +271,13 @@ TEST_F(Email, AGroupListsItsMembersAndSignedOutUndatedMessagesHaveNoDate) {
 
     // Signed out, only the message with a stored date keeps its line.
     app->account()->setAuthV2(std::nullopt);
-    app->createEmailForConversationWithID("g1");
+    HXConversationOperations::of(app)->createEmailForConversationWithID("g1");
     mail = sentMail();
     EXPECT_EQ(count(mail.get("html").stringValue(), "<div class='date'>"), 1u);
 
     // Without a mail account nothing is composed.
     mail::MailComposeViewController::setCanSendMail(false);
-    app->createEmailForConversationWithID("g1");
+    HXConversationOperations::of(app)->createEmailForConversationWithID("g1");
     EXPECT_FALSE(app->mailComposer());
     EXPECT_EQ(app->shell().count("presentMailController"), 2u);
 }
@@ -296,7 +297,7 @@ TEST_F(Email, AVoicemailWithoutItsAudioAsksToDownloadItFirst) {
     ASSERT_TRUE(app->managedObjectContext()->save().ok());
 
     // Ignore: the mail goes without the audio.
-    app->createEmailForConversationWithID("vm1");
+    HXConversationOperations::of(app)->createEmailForConversationWithID("vm1");
     ASSERT_EQ(alerts().size(), 1u);
     EXPECT_EQ(alerts()[0].title, "Missing Audio");
     ASSERT_EQ(alerts()[0].actions.size(), 2u);
@@ -312,7 +313,7 @@ TEST_F(Email, AVoicemailWithoutItsAudioAsksToDownloadItFirst) {
     EXPECT_TRUE(tags(mail, "now").empty());
 
     // Download: fetched with the session's cookie, kept, and attached.
-    app->createEmailForConversationWithID("vm1");
+    HXConversationOperations::of(app)->createEmailForConversationWithID("vm1");
     press("Download");
     ASSERT_TRUE(runUntil([&] { return app->mailComposer() != nullptr; }));
     auto fetches = requestsTo("/a/v/vm1");
@@ -325,13 +326,13 @@ TEST_F(Email, AVoicemailWithoutItsAudioAsksToDownloadItFirst) {
 
     // Now that it is here, nothing is asked.
     const size_t asks = alerts().size();
-    app->createEmailForConversationWithID("vm1");
+    HXConversationOperations::of(app)->createEmailForConversationWithID("vm1");
     EXPECT_EQ(alerts().size(), asks);
     EXPECT_EQ(attachmentNames(sentMail()), std::vector<std::string>{"Audio.mp3"});
 
     // Without the session's cookies nothing can be fetched: the mail still comes, without audio.
     app->setCookieJar(std::make_shared<CustomCookieJar>());
-    app->createEmailForConversationWithID("vm2");
+    HXConversationOperations::of(app)->createEmailForConversationWithID("vm2");
     press("Download");
     ASSERT_TRUE(runUntil([&] { return app->mailComposer() != nullptr; }));
     EXPECT_TRUE(attachmentNames(sentMail()).empty());
@@ -339,7 +340,7 @@ TEST_F(Email, AVoicemailWithoutItsAudioAsksToDownloadItFirst) {
     startCookies();
 
     // The service has no audio for this one: its error page is neither kept nor mailed.
-    app->createEmailForConversationWithID("vm2");
+    HXConversationOperations::of(app)->createEmailForConversationWithID("vm2");
     press("Download");
     ASSERT_TRUE(runUntil([&] { return app->mailComposer() != nullptr; }));
     EXPECT_TRUE(attachmentNames(sentMail()).empty());

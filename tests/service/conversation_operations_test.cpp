@@ -6,6 +6,7 @@
 #include "model/message_store.h"
 #include "platform/mail/mail_compose_controller.h"
 #include "platform/store/context.h"
+#include "service/conversation_operations.h"
 #include "service/conversation_store.h"
 #include "tests/service/web_fixture.h"
 
@@ -74,7 +75,7 @@ TEST_F(Conversations, ReadAndSpamStatesFollowTheReply) {
     int handled = 0;
     const std::string mark = service->origin() + "/voice/inbox/mark/_SMS_" + (wasRead ? "0_" : "1_") + id;
     app->setCompletionHandler([&] { ++handled; }, mark);  // a completion waiting for the mark
-    app->changeReadStatusForConversationWithID(id);
+    HXConversationOperations::of(app)->changeReadStatusForConversationWithID(id);
     EXPECT_TRUE(inTable(mark));
     ASSERT_TRUE(settled());
     EXPECT_EQ(lastBody(kUpdate),
@@ -87,13 +88,13 @@ TEST_F(Conversations, ReadAndSpamStatesFollowTheReply) {
 
     // A voicemail conversation uses the "VM" form of the tag.
     const std::string vm = voicemail;
-    app->markMessageAsRead(vm, true);
+    HXConversationOperations::of(app)->markMessageAsRead(vm, true);
     EXPECT_TRUE(inTable(service->origin() + "/voice/inbox/mark/_VM_1_" + vm));
     ASSERT_TRUE(settled());
     EXPECT_TRUE(conversation(vm)->value("isRead").boolValue());
     EXPECT_EQ(posted["kUnreadVMCountChangedNotification"], 1);
 
-    app->changeSpamStatusForConversationWithID(id);
+    HXConversationOperations::of(app)->changeSpamStatusForConversationWithID(id);
     EXPECT_TRUE(inTable("markSpamStatus_SMS_1_" + id));
     ASSERT_TRUE(settled());
     EXPECT_EQ(lastBody(kUpdate), "[[\"" + id + "\",null,true,null,[]],[null,null,true],1]");
@@ -101,7 +102,7 @@ TEST_F(Conversations, ReadAndSpamStatesFollowTheReply) {
     EXPECT_TRUE(thread(id).spam);
     EXPECT_EQ(posted["kConversationPropertiesChangeNotification"], 1);
 
-    app->blockContact(true, id);
+    HXConversationOperations::of(app)->blockContact(true, id);
     ASSERT_TRUE(settled());
     EXPECT_EQ(lastBody(kUpdate), "[[\"" + id + "\",true,null,null,[]],[null,true],1]");
     EXPECT_TRUE(conversation(id)->value("isSenderBlocked").boolValue());
@@ -110,7 +111,7 @@ TEST_F(Conversations, ReadAndSpamStatesFollowTheReply) {
 
 TEST_F(Conversations, ArchiveChangesAtOnceAndARefusalUndoesIt) {
     const std::string id = threads[1];
-    app->changeArchiveStateForConversationWithID(id);
+    HXConversationOperations::of(app)->changeArchiveStateForConversationWithID(id);
     EXPECT_TRUE(conversation(id)->value("isArchived").boolValue());
     ASSERT_TRUE(settled());
     EXPECT_EQ(lastBody(kUpdate), "[[\"" + id + "\",null,false,null,[],true],[null,null,true,null,null,true],1]");
@@ -118,7 +119,7 @@ TEST_F(Conversations, ArchiveChangesAtOnceAndARefusalUndoesIt) {
     EXPECT_TRUE(thread(id).archived);
 
     service->inject(emulator::Fault::InvalidArgument, kUpdate);
-    app->changeArchiveStateForConversationWithID(id);
+    HXConversationOperations::of(app)->changeArchiveStateForConversationWithID(id);
     EXPECT_FALSE(conversation(id)->value("isArchived").boolValue());
     ASSERT_TRUE(settled());
     EXPECT_EQ(lastBody(kUpdate), "[[\"" + id + "\",null,null,null,[],false],[null,null,null,null,null,true],1]");
@@ -130,7 +131,7 @@ TEST_F(Conversations, ArchiveChangesAtOnceAndARefusalUndoesIt) {
 
     // Without a token nothing is asked of the service, so nothing changes here either.
     setTokenAvailable(false);
-    app->changeArchiveStateForConversationWithID(id);
+    HXConversationOperations::of(app)->changeArchiveStateForConversationWithID(id);
     EXPECT_TRUE(conversation(id)->value("isArchived").boolValue());
     EXPECT_FALSE(inTable(service->origin() + "/voice/inbox/archiveMessages/_" + id));
 }
@@ -138,7 +139,7 @@ TEST_F(Conversations, ArchiveChangesAtOnceAndARefusalUndoesIt) {
 TEST_F(Conversations, DeletingRemovesTheConversationOnlyWhenTheServiceDid) {
     const std::string id = threads[2];
     service->inject(emulator::Fault::InvalidArgument, "/voice/v1/voiceclient/thread/delete");
-    app->deleteConversationWithID(id);
+    HXConversationOperations::of(app)->deleteConversationWithID(id);
     EXPECT_TRUE(conversation(id)->value("isTrash").boolValue());
     ASSERT_TRUE(settled());
     ASSERT_TRUE(conversation(id));
@@ -146,7 +147,7 @@ TEST_F(Conversations, DeletingRemovesTheConversationOnlyWhenTheServiceDid) {
     ASSERT_TRUE(runUntil([&] { return alerts().size() == 1; }));
 
     setTokenAvailable(false);
-    app->deleteConversationWithID(id);
+    HXConversationOperations::of(app)->deleteConversationWithID(id);
     EXPECT_FALSE(conversation(id)->value("isTrash").boolValue());
     setTokenAvailable(true);
 
@@ -156,7 +157,7 @@ TEST_F(Conversations, DeletingRemovesTheConversationOnlyWhenTheServiceDid) {
     int64_t unread = 0;
     for (const auto& t : threads) unread += t != id && !conversation(t)->value("isRead").boolValue();
     app->shell().clear();
-    app->deleteConversationWithID(id);
+    HXConversationOperations::of(app)->deleteConversationWithID(id);
     ASSERT_TRUE(settled());
     EXPECT_EQ(lastBody("/voice/v1/voiceclient/thread/delete"), "[\"" + id + "\"]");
     EXPECT_FALSE(conversation(id));
@@ -254,38 +255,42 @@ TEST_F(Conversations, ActionCodesFollowTheConversationAndWhereItIsSeen) {
     };
     using V = std::vector<int>;
     list(true);
-    EXPECT_EQ(app->messageOptionsForConversation(make(10)), (V{1, 3, 5, 9, 10, 13, 0}));
-    EXPECT_EQ(app->messageOptionsForConversation(make(2)), (V{1, 2, 3, 5, 9, 10, 13, 0}));
-    EXPECT_EQ(app->messageOptionsForConversation(make(0)), (V{1, 2, 10, 13, 0}));
-    EXPECT_EQ(app->messageOptionsForConversation(make(10,
-                                                      [](auto& c) {
-                                                          (void)c->setValue("isRead", true);
-                                                          (void)c->setValue("isArchived", true);
-                                                          (void)c->setValue("isSenderBlocked", true);
-                                                          (void)c->setValue("isSpam", true);
-                                                      })),
+    EXPECT_EQ(HXConversationOperations::of(app)->messageOptionsForConversation(make(10)), (V{1, 3, 5, 9, 10, 13, 0}));
+    EXPECT_EQ(HXConversationOperations::of(app)->messageOptionsForConversation(make(2)), (V{1, 2, 3, 5, 9, 10, 13, 0}));
+    EXPECT_EQ(HXConversationOperations::of(app)->messageOptionsForConversation(make(0)), (V{1, 2, 10, 13, 0}));
+    EXPECT_EQ(HXConversationOperations::of(app)->messageOptionsForConversation(
+                  make(10,
+                       [](auto& c) {
+                           (void)c->setValue("isRead", true);
+                           (void)c->setValue("isArchived", true);
+                           (void)c->setValue("isSenderBlocked", true);
+                           (void)c->setValue("isSpam", true);
+                       })),
               (V{1, 4, 6, 9, 11, 12, 0}));
     list(false);
-    EXPECT_EQ(app->messageOptionsForConversation(make(10, [](auto& c) { (void)c->setValue("note", "n"); })),
+    EXPECT_EQ(HXConversationOperations::of(app)->messageOptionsForConversation(
+                  make(10, [](auto& c) { (void)c->setValue("note", "n"); })),
               (V{1, 3, 8, 9, 10, 13, 0}));
-    EXPECT_EQ(app->messageOptionsForConversation(make(0)), (V{1, 2, 7, 10, 13, 0}));
+    EXPECT_EQ(HXConversationOperations::of(app)->messageOptionsForConversation(make(0)), (V{1, 2, 7, 10, 13, 0}));
     mail::MailComposeViewController::setCanSendMail(false);
-    EXPECT_EQ(app->messageOptionsForConversation(make(10)), (V{1, 3, 7, 10, 13, 0}));
+    EXPECT_EQ(HXConversationOperations::of(app)->messageOptionsForConversation(make(10)), (V{1, 3, 7, 10, 13, 0}));
     // Groups and unknown numbers offer no call, SMS or block.
-    EXPECT_EQ(
-        app->messageOptionsForConversation(make(10, [](auto& c) { (void)c->setValue("sender", "Group Message"); })),
-        (V{3, 7, 13, 0}));
-    EXPECT_EQ(app->messageOptionsForConversation(make(2, [](auto& c) { (void)c->setValue("phoneNumber", "Unknown"); })),
+    EXPECT_EQ(HXConversationOperations::of(app)->messageOptionsForConversation(
+                  make(10, [](auto& c) { (void)c->setValue("sender", "Group Message"); })),
+              (V{3, 7, 13, 0}));
+    EXPECT_EQ(HXConversationOperations::of(app)->messageOptionsForConversation(
+                  make(2, [](auto& c) { (void)c->setValue("phoneNumber", "Unknown"); })),
               (V{3, 7, 13, 0}));
     // Signed out: no spam or delete, and block follows the spam flag.
     app->account()->setAuthV2(std::nullopt);
-    EXPECT_EQ(app->messageOptionsForConversation(make(10, [](auto& c) { (void)c->setValue("isSpam", true); })),
+    EXPECT_EQ(HXConversationOperations::of(app)->messageOptionsForConversation(
+                  make(10, [](auto& c) { (void)c->setValue("isSpam", true); })),
               (V{1, 3, 7, 11}));
     context->rollback();
     mail::MailComposeViewController::setCanSendMail(true);
-    EXPECT_EQ(app->titleForConversationAction(9), "Forward as Email");
-    EXPECT_EQ(app->imageForConversationAction(11), "hand.raised.slash");
-    EXPECT_FALSE(app->titleForConversationAction(14));
-    EXPECT_FALSE(app->imageForConversationAction(-1));
-    EXPECT_TRUE(app->messageOptionsForConversationWithID("no such conversation").empty());
+    EXPECT_EQ(HXConversationOperations::of(app)->titleForConversationAction(9), "Forward as Email");
+    EXPECT_EQ(HXConversationOperations::of(app)->imageForConversationAction(11), "hand.raised.slash");
+    EXPECT_FALSE(HXConversationOperations::of(app)->titleForConversationAction(14));
+    EXPECT_FALSE(HXConversationOperations::of(app)->imageForConversationAction(-1));
+    EXPECT_TRUE(HXConversationOperations::of(app)->messageOptionsForConversationWithID("no such conversation").empty());
 }

@@ -335,8 +335,8 @@ std::string VC_NewMessage::sentinelFreeFieldText() const {
 }
 
 bool VC_NewMessage::overlayShown() const {
-    auto compose = roles_.compose.lock();
-    return compose && compose->loadingOverlayShown();
+    auto overlay = roles_.overlay.lock();
+    return overlay && overlay->loadingOverlayShown();
 }
 
 bool VC_NewMessage::tokenFieldWillAddToken(HXCTokenField& field, HXCToken& token) {
@@ -569,12 +569,12 @@ std::string VC_NewMessage::distinctRecipients(const char* separator) const {
 
 void VC_NewMessage::sendMessage() {
     if (sending_ || number_->tokens().empty() || (message_->text().empty() && images().empty())) return;
-    auto compose = roles_.compose.lock();
+    auto overlay = roles_.overlay.lock();
     auto sending = roles_.sending.lock();
-    if (!compose || !sending) return;
+    if (!overlay || !sending) return;
     sending_ = true;
     dropUserActivity();
-    compose->showLoadingOverlay(localizedString("Sending message\u2026"));
+    overlay->showLoadingOverlay(localizedString("Sending message\u2026"));
     if (!observingSend_) {
         observingSend_ = true;
         foundation::NotificationCenter::defaultCenter().addObserver(
@@ -639,8 +639,8 @@ void VC_NewMessage::cancel() {
 void VC_NewMessage::sendingFailed() {
     if (!sending_) return;
     sending_ = false;
-    if (auto compose = roles_.compose.lock(); compose && compose->loadingOverlayShown())
-        compose->removeLoadingOverlay();
+    if (auto overlay = roles_.overlay.lock(); overlay && overlay->loadingOverlayShown())
+        overlay->removeLoadingOverlay();
 }
 
 // ---- contacts button and pickers

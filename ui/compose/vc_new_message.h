@@ -54,6 +54,7 @@ public:
         std::weak_ptr<HXRoutingRole> routing;
         std::weak_ptr<HXAlertsRole> alerts;
         std::weak_ptr<HXSendingRole> sending;
+        std::weak_ptr<HXLoadingOverlayRole> overlay;
     };
     // The dial pad's favourites list, which hands a picked favourite back as a recipient.
     struct Makers {

@@ -50,13 +50,14 @@ public:
         std::weak_ptr<HXConversationRole> conversation;
         std::weak_ptr<HXConversationActionsRole> conversations;
         std::weak_ptr<HXConversationOptionsRole> options;
-        std::weak_ptr<HXListActionsRole> listActions;
+        std::weak_ptr<HXConversationOperationsRole> conversationOperations;
         std::weak_ptr<HXRoutingRole> routing;
         std::weak_ptr<HXStoreRole> store;
         std::weak_ptr<HXPlaybackRole> playback;
         std::weak_ptr<HXListLoadingRole> lists;
         std::weak_ptr<HXAlertsRole> alerts;
         std::weak_ptr<HXSendingRole> sending;
+        std::weak_ptr<HXConversationPagesRole> pages;
     };
     // The screens it opens, made by the screen library (ui/shell) with the roles each uses; an
     // empty maker (or one answering nullptr) opens nothing.

@@ -97,8 +97,7 @@ void VC_Conversation::installActionsButton() {
 }
 
 HXConversationActionSource VC_Conversation::actionSource(bool menu) const {
-    auto list = roles_.listActions.lock();
-    std::weak_ptr<HXListActionsRole> weakList = list;
+    const std::weak_ptr<HXConversationOperationsRole> weakList = roles_.conversationOperations;
     const std::string id = conversation_ ? conversation_->conversationID() : std::string();
     const std::string number = conversation_ ? conversation_->phoneNumber() : std::string();
     auto conversations = roles_.conversations;
@@ -129,7 +128,7 @@ HXConversationActionSource VC_Conversation::actionSource(bool menu) const {
 }
 
 toolkit::MenuPtr VC_Conversation::actionsMenu() {
-    auto list = roles_.listActions.lock();
+    auto list = roles_.conversationOperations.lock();
     if (!list || !conversation_) return nullptr;
     auto source = actionSource(true);
     source.action = [base = source.action, weak = weakSelf<VC_Conversation>()](int code) -> std::function<void()> {
@@ -144,7 +143,7 @@ toolkit::MenuPtr VC_Conversation::actionsMenu() {
 }
 
 std::vector<toolkit::PreviewAction> VC_Conversation::previewActionItems() const {
-    auto list = roles_.listActions.lock();
+    auto list = roles_.conversationOperations.lock();
     if (!list || !conversation_) return {};
     std::optional<HXReadToggle> toggle;
     if (conversationType() != 3) {

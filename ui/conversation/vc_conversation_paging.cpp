@@ -55,11 +55,11 @@ void VC_Conversation::installRefreshControlIfNeeded() {
 void VC_Conversation::getOlderMessages() {
     if (!conversation_ || !tableView_) return;
     savedPagingOffset_ = tableView_->contentSize().height + tableView_->contentInset().top;
-    if (auto r = role())
-        r->loadOlderMessages(conversation_->conversationID(), conversation_->paginationToken(),
-                             [weak = weakSelf<VC_Conversation>()](const HXPageAnswer& answer) {
-                                 if (auto self = weak.lock()) self->olderMessageReceived(answer);
-                             });
+    if (auto pages = roles_.pages.lock())
+        pages->loadOlder(conversation_->conversationID(), conversation_->paginationToken(),
+                         [weak = weakSelf<VC_Conversation>()](const HXPageAnswer& answer) {
+                             if (auto self = weak.lock()) self->olderMessageReceived(answer);
+                         });
 }
 
 void VC_Conversation::olderMessageReceived(const HXPageAnswer& answer) {

@@ -54,13 +54,13 @@ void VC_Conversation::sendReply(const std::string& text) {
         auto self = weak.lock();
         if (!self) return;
         if (answer.kind == HXSendAnswer::Kind::Progress) return self->increaseSendingProgress();
-        auto r = self->role();
+        auto pages = self->roles_.pages.lock();
         const std::string id = !answer.conversationID.empty() ? answer.conversationID
                                : self->conversation_          ? self->conversation_->conversationID()
                                                               : std::string();
-        if (answer.kind != HXSendAnswer::Kind::Sent || !r || id.empty()) return self->removeSendingProgress();
+        if (answer.kind != HXSendAnswer::Kind::Sent || !pages || id.empty()) return self->removeSendingProgress();
         // Sent: the bar goes once the page that brings the new bubble is in.
-        r->loadNewestMessages(id, [weak](const HXPageAnswer&) {
+        pages->loadNewest(id, [weak](const HXPageAnswer&) {
             if (auto s = weak.lock()) s->removeSendingProgress();
         });
     };

@@ -743,7 +743,7 @@ toolkit::ImagePtr VC_Messages::emptyImageForEditAction(double height) {
 std::optional<toolkit::SwipeActionsConfigurationPtr> VC_Messages::leadingSwipeActions(toolkit::TableView& table,
                                                                                       IndexPath indexPath) {
     auto conversation = rowAt(indexPath);
-    auto actions = roles_.listActions.lock();
+    auto actions = roles_.conversationOperations.lock();
     auto config = toolkit::SwipeActionsConfiguration::make({});
     config->performsFirstActionWithFullSwipe = false;
     if (!conversation || !actions) return config;
@@ -754,7 +754,7 @@ std::optional<toolkit::SwipeActionsConfigurationPtr> VC_Messages::leadingSwipeAc
     const std::string id = conversation->conversationID();
     const double height = table.rectForRow(indexPath).height();
     auto weakTable = std::weak_ptr<toolkit::TableView>(tableView());
-    std::weak_ptr<HXListActionsRole> weakActions = actions;
+    std::weak_ptr<HXConversationOperationsRole> weakActions = actions;
     auto action = toolkit::ContextualAction::make(
         toolkit::ContextualActionStyle::Normal, actions->titleForConversationAction(code).value_or(""),
         [weakActions, weakTable, id, read](toolkit::ContextualAction&, toolkit::View&,
@@ -772,7 +772,7 @@ std::optional<toolkit::SwipeActionsConfigurationPtr> VC_Messages::leadingSwipeAc
 std::optional<toolkit::SwipeActionsConfigurationPtr> VC_Messages::trailingSwipeActions(toolkit::TableView& table,
                                                                                        IndexPath indexPath) {
     auto conversation = rowAt(indexPath);
-    auto actions = roles_.listActions.lock();
+    auto actions = roles_.conversationOperations.lock();
     auto config = toolkit::SwipeActionsConfiguration::make({});
     config->performsFirstActionWithFullSwipe = false;
     if (!conversation || !actions) return config;
@@ -781,9 +781,9 @@ std::optional<toolkit::SwipeActionsConfigurationPtr> VC_Messages::trailingSwipeA
     const bool usable = !number.empty() && number != "Unknown";
     const double height = table.rectForRow(indexPath).height();
     auto weakTable = std::weak_ptr<toolkit::TableView>(tableView());
-    std::weak_ptr<HXListActionsRole> weakActions = actions;
+    std::weak_ptr<HXConversationOperationsRole> weakActions = actions;
     auto make = [&](int code, int background, toolkit::ContextualActionStyle style,
-                    std::function<void(HXListActionsRole&)> run) {
+                    std::function<void(HXConversationOperationsRole&)> run) {
         auto action =
             toolkit::ContextualAction::make(style, actions->titleForConversationAction(code).value_or(""),
                                             [weakActions, weakTable, run](toolkit::ContextualAction&, toolkit::View&,
@@ -798,22 +798,23 @@ std::optional<toolkit::SwipeActionsConfigurationPtr> VC_Messages::trailingSwipeA
     };
     auto remove = [&] {
         make(0, 0, toolkit::ContextualActionStyle::Destructive,
-             [id](HXListActionsRole& a) { a.deleteConversationWithID(id); });
+             [id](HXConversationOperationsRole& a) { a.deleteConversationWithID(id); });
     };
     auto conversations = roles_.conversations;
     auto placeCall = [&] {
-        make(1, 1, toolkit::ContextualActionStyle::Normal, [conversations, number](HXListActionsRole&) {
+        make(1, 1, toolkit::ContextualActionStyle::Normal, [conversations, number](HXConversationOperationsRole&) {
             if (auto c = conversations.lock()) c->placeCallTo(number);
         });
     };
     auto sendSMS = [&] {
-        make(2, 2, toolkit::ContextualActionStyle::Normal, [conversations, number](HXListActionsRole&) {
+        make(2, 2, toolkit::ContextualActionStyle::Normal, [conversations, number](HXConversationOperationsRole&) {
             if (auto c = conversations.lock()) c->newMessageToNumber(number, "", "");
         });
     };
     const int64_t type = conversation->type();
     if (viewType() == 3 && isMaskMember(kCallsMask, type)) {
-        if (!actions->isSignedIn()) return config;
+        auto state = roles_.listActions.lock();
+        if (!state || !state->isSignedIn()) return config;
         remove();
         if (usable) sendSMS(), placeCall();
         return config;
@@ -821,7 +822,7 @@ std::optional<toolkit::SwipeActionsConfigurationPtr> VC_Messages::trailingSwipeA
     remove();
     const bool archived = conversation->isArchived();
     make(archived ? 4 : 3, archived ? 4 : 3, toolkit::ContextualActionStyle::Normal,
-         [id](HXListActionsRole& a) { a.changeArchiveStateForConversationWithID(id); });
+         [id](HXConversationOperationsRole& a) { a.changeArchiveStateForConversationWithID(id); });
     if (usable) placeCall();
     return config;
 }
@@ -830,7 +831,7 @@ toolkit::ContextMenuConfigurationPtr VC_Messages::contextMenuConfiguration(toolk
                                                                            toolkit::Point) {
     if (toolkit::Device::current().systemVersion() < 13 || indexPath.section != 0) return nullptr;
     auto conversation = rowAt(indexPath);
-    auto actions = roles_.listActions.lock();
+    auto actions = roles_.conversationOperations.lock();
     if (!conversation || !actions) return nullptr;
     const std::string id = conversation->conversationID();
     const std::string number = conversation->phoneNumber();
@@ -838,7 +839,7 @@ toolkit::ContextMenuConfigurationPtr VC_Messages::contextMenuConfiguration(toolk
     const bool history = viewType() == 3;
     const int os = toolkit::Device::current().systemVersion();
     auto weak = weakSelf<VC_Messages>();
-    std::weak_ptr<HXListActionsRole> weakActions = actions;
+    std::weak_ptr<HXConversationOperationsRole> weakActions = actions;
     auto conversations = roles_.conversations;
     // The blocks keep the object; the row is made again from it when they run.
     store::ManagedObjectPtr object = conversation->object();

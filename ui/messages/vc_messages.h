@@ -52,6 +52,7 @@ public:
     struct Roles {
         std::weak_ptr<HXListLoadingRole> lists;
         std::weak_ptr<HXListActionsRole> listActions;
+        std::weak_ptr<HXConversationOperationsRole> conversationOperations;
         std::weak_ptr<HXConversationActionsRole> conversations;
         std::weak_ptr<HXConversationOptionsRole> options;
         std::weak_ptr<HXRoutingRole> routing;

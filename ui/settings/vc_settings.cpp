@@ -423,11 +423,11 @@ void VC_Settings::updateSettings(bool logout) {
         updatingCells_.clear();
         return;
     }
-    auto r = role();
     auto owner = roles_.snapshot.lock();
     auto snapshot = owner ? owner->currentSettings() : nullptr;
     currentQuickSettingHash_ = snapshot ? snapshot->hash() : 0;
-    if (r) r->removeLoadingOverlay();
+    if (auto overlay = roles_.overlay.lock(); overlay && overlay->loadingOverlayShown())
+        overlay->removeLoadingOverlay();
     const auto busy = std::exchange(updatingCells_, {});
     repairCallbackChoice();
     if (!isViewLoaded()) return;

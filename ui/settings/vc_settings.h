@@ -33,6 +33,7 @@ public:
         std::weak_ptr<HXCallChoiceRole> callChoice;
         std::weak_ptr<HXSettingsSnapshotRole> snapshot;
         std::weak_ptr<HXServiceSettingsRole> serviceSettings;
+        std::weak_ptr<HXLoadingOverlayRole> overlay;
     };
     // The screens it opens, each made by the screen library's makers (ui/shell) with the roles
     // that screen uses; an empty one opens nothing. Without an account list the "Accounts"

@@ -42,6 +42,7 @@ namespace {
 VC_Messages::Roles listRoles(const HXScreenRoles& roles) {
     return {.lists = roles.lists,
             .listActions = roles.listActions,
+            .conversationOperations = roles.conversationOperations,
             .conversations = roles.conversations,
             .options = roles.options,
             .routing = roles.routing,
@@ -149,7 +150,8 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeRootScreen(int index, 
                                    .alerts = roles.alerts,
                                    .callChoice = roles.callChoice,
                                    .snapshot = roles.quickSettings,
-                                   .serviceSettings = roles.serviceSettings},
+                                   .serviceSettings = roles.serviceSettings,
+                                   .overlay = roles.overlay},
                 VC_Settings::Makers{.accountList = [lib, roles] { return lib->makeAccountList(roles); },
                                     .help = [lib, roles] { return lib->makeHelp(roles); },
                                     .quickSettings = [lib, roles] { return lib->makeQuickSettingsScreen(roles); },
@@ -163,17 +165,19 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeRootScreen(int index, 
 
 std::shared_ptr<HXConversationScreen> HXUIScreens::makeConversationScreen(const HXScreenRoles& roles,
                                                                           const HXConversationSetup& setup) {
-    auto screen = std::make_shared<VC_Conversation>(VC_Conversation::Roles{.conversation = roles.conversation,
-                                                                           .conversations = roles.conversations,
-                                                                           .options = roles.options,
-                                                                           .listActions = roles.listActions,
-                                                                           .routing = roles.routing,
-                                                                           .store = roles.store,
-                                                                           .playback = roles.playback,
-                                                                           .lists = roles.lists,
-                                                                           .alerts = roles.alerts,
-                                                                           .sending = roles.sending},
-                                                    conversationMakers(library(), roles), setup);
+    auto screen =
+        std::make_shared<VC_Conversation>(VC_Conversation::Roles{.conversation = roles.conversation,
+                                                                 .conversations = roles.conversations,
+                                                                 .options = roles.options,
+                                                                 .conversationOperations = roles.conversationOperations,
+                                                                 .routing = roles.routing,
+                                                                 .store = roles.store,
+                                                                 .playback = roles.playback,
+                                                                 .lists = roles.lists,
+                                                                 .alerts = roles.alerts,
+                                                                 .sending = roles.sending,
+                                                                 .pages = roles.pages},
+                                          conversationMakers(library(), roles), setup);
     return screen;
 }
 
@@ -342,10 +346,12 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeNewMessage(const HXScr
                                                                      const std::vector<std::string>& recipients,
                                                                      const std::string& conversationID,
                                                                      const std::string& messageText) {
-    auto screen = std::make_shared<VC_NewMessage>(
-        VC_NewMessage::Roles{
-            .compose = roles.compose, .routing = roles.routing, .alerts = roles.alerts, .sending = roles.sending},
-        VC_NewMessage::Makers{.favorites = favoritesMaker(library(), roles)});
+    auto screen = std::make_shared<VC_NewMessage>(VC_NewMessage::Roles{.compose = roles.compose,
+                                                                       .routing = roles.routing,
+                                                                       .alerts = roles.alerts,
+                                                                       .sending = roles.sending,
+                                                                       .overlay = roles.overlay},
+                                                  VC_NewMessage::Makers{.favorites = favoritesMaker(library(), roles)});
     std::vector<std::shared_ptr<HXCToken>> tokens;
     for (const auto& recipient : recipients) {
         auto token = std::make_shared<HXCToken>(recipient);

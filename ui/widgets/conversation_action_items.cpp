@@ -1,10 +1,10 @@
 #include "ui/widgets/conversation_action_items.h"
 
-#include "app/roles/message_list_actions.h"
 #include "app/roles/screen_roles.h"
 #include "platform/graphics/named_images.h"
+#include "service/conversation_operations.h"
 
-std::function<void()> hxCommonConversationAction(int code, const std::weak_ptr<HXListActionsRole>& list,
+std::function<void()> hxCommonConversationAction(int code, const std::weak_ptr<HXConversationOperationsRole>& list,
                                                  const std::weak_ptr<HXConversationActionsRole>& conversations,
                                                  const std::string& id, const std::string& number) {
     switch (code) {

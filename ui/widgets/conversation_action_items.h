@@ -12,7 +12,7 @@
 
 #include "platform/toolkit/menu.h"
 
-class HXListActionsRole;
+class HXConversationOperationsRole;
 class HXConversationActionsRole;
 
 struct HXConversationActionItem {
@@ -34,7 +34,7 @@ struct HXConversationActionSource {
 // What the codes that do the same wherever they are offered do for the conversation id (with its
 // number): 0 delete, 1 call, 2 text, 3 and 4 archive or back to the inbox, 5 and 6 the read status,
 // 9 the mail, 10 and 11 block or unblock. None for any other code.
-std::function<void()> hxCommonConversationAction(int code, const std::weak_ptr<HXListActionsRole>& list,
+std::function<void()> hxCommonConversationAction(int code, const std::weak_ptr<HXConversationOperationsRole>& list,
                                                  const std::weak_ptr<HXConversationActionsRole>& conversations,
                                                  const std::string& id, const std::string& number);
 

@@ -72,14 +72,11 @@ struct CallsAndTextsSpy : HXConversationActionsRole {
 };
 
 // The codes the test gives; titles and images the application object's; what a code does noted.
-struct ListActionsSpy : HXListActionsRole {
-    std::weak_ptr<HXListActionsRole> real;
+struct ListActionsSpy : HXConversationOperationsRole {
+    std::weak_ptr<HXConversationOperationsRole> real;
     std::vector<int> codes;
     std::vector<std::string> log;
-    std::shared_ptr<HXListActionsRole> r() const { return real.lock(); }
-    bool isInBackground() const override { return false; }
-    bool isSignedIn() const override { return true; }
-    void refreshContactName(const std::string&) override {}
+    std::shared_ptr<HXConversationOperationsRole> r() const { return real.lock(); }
     std::vector<int> messageOptionsForConversation(const std::shared_ptr<store::ManagedObject>&) override {
         return codes;
     }
@@ -135,8 +132,9 @@ struct ActionsFixtureOf : ConversationFixtureOf<App> {
         roles.conversation = spyOn(roles.conversation, *this->spy);
         roles.alerts = alertsSpyOn(roles.alerts, *this->spy);
         roles.sending = standIn<HXSendingRole>(roles.sending, *this->spy);
+        roles.pages = standIn<HXConversationPagesRole>(roles.pages, *this->spy);
         roles.conversations = spyOn(roles.conversations, *calls);
-        roles.listActions = spyOn(roles.listActions, *list);
+        roles.conversationOperations = spyOn(roles.conversationOperations, *list);
         roles.options = spyOn(roles.options, *options);
         auto made = this->app->screens().makeConversationScreen(
             roles, {.conversationID = id, .title = title, .conversationType = type, .peeking = peeking});

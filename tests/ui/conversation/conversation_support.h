@@ -25,7 +25,7 @@ namespace hxtest {
 // for the alerts role too (alertsSpyOn): the model alerts are noted, contacts are never restricted;
 // for the sending (standIn): the sends are noted and go no further; and for the tablet's note
 // draft (standIn): the draft is kept here.
-struct ConversationSpy : HXConversationRole, HXAlertsRole, HXSendingRole, HXNoteDraftRole {
+struct ConversationSpy : HXConversationRole, HXConversationPagesRole, HXAlertsRole, HXSendingRole, HXNoteDraftRole {
     std::weak_ptr<HXConversationRole> real;
     std::weak_ptr<HXAlertsRole> realAlerts;
     std::vector<std::string> thumbnails;
@@ -63,11 +63,11 @@ struct ConversationSpy : HXConversationRole, HXAlertsRole, HXSendingRole, HXNote
     }
     // The pages asked for wait here until the test answers them.
     std::vector<HXPageCompletion> pageAnswers;
-    void loadOlderMessages(const std::string& id, const std::string& token, HXPageCompletion done) override {
+    void loadOlder(const std::string& id, const std::string& token, HXPageCompletion done) override {
         olderPages.emplace_back(id, token);
         pageAnswers.push_back(std::move(done));
     }
-    void loadNewestMessages(const std::string& id, HXPageCompletion done) override {
+    void loadNewest(const std::string& id, HXPageCompletion done) override {
         newestPages.push_back(id);
         pageAnswers.push_back(std::move(done));
     }
@@ -206,6 +206,7 @@ struct ConversationFixtureOf : ScreenFixture<App> {
         roles.conversation = spyOn(roles.conversation, *spy);
         roles.alerts = alertsSpyOn(roles.alerts, *spy);
         roles.sending = standIn<HXSendingRole>(roles.sending, *spy);
+        roles.pages = standIn<HXConversationPagesRole>(roles.pages, *spy);
         auto made = this->app->screens().makeConversationScreen(
             roles, {.conversationID = id, .title = title, .conversationType = type});
         screen = std::dynamic_pointer_cast<VC_Conversation>(made);

@@ -32,7 +32,7 @@ struct FakeLists : HXListLoadingRole {
 
 // The rows' role: signed in (offline, with no alerts role); the list's maker opens the stand-in
 // conversation screen.
-struct FakeRowActions : HXListActionsRole {
+struct FakeRowActions : HXListActionsRole, HXConversationOperationsRole {
     std::vector<HXConversationSetup> opened;
     std::shared_ptr<toolkit::ViewController> lastScreen;
     bool isInBackground() const override { return false; }
@@ -65,7 +65,7 @@ TEST_F(ListRoles, AListScreenAsksOnlyTheRolesItWasHanded) {
     lists->app = app;
     auto actions = std::make_shared<FakeRowActions>();
     auto screen = std::make_shared<VC_SMS>(
-        VC_Messages::Roles{.lists = lists, .listActions = actions},
+        VC_Messages::Roles{.lists = lists, .listActions = actions, .conversationOperations = actions},
         VC_Messages::Makers{
             .conversation = [weak = std::weak_ptr<FakeRowActions>(actions)](
                                 const HXConversationSetup& setup) -> std::shared_ptr<toolkit::ViewController> {
@@ -132,8 +132,9 @@ TEST_F(ListRoles, TheRowsCountTheMessagesAsTheAlertsRoleSays) {
     lists->app = app;
     auto actions = std::make_shared<FakeRowActions>();
     auto alerts = std::make_shared<FakeAlerts>();
-    auto screen = std::make_shared<VC_SMS>(VC_Messages::Roles{.lists = lists, .listActions = actions, .alerts = alerts},
-                                           VC_Messages::Makers{}, 1);
+    auto screen = std::make_shared<VC_SMS>(
+        VC_Messages::Roles{.lists = lists, .listActions = actions, .conversationOperations = actions, .alerts = alerts},
+        VC_Messages::Makers{}, 1);
     harness.setRoot(std::make_shared<toolkit::NavigationController>(screen));
     harness.settle();
     ASSERT_TRUE(screen->model());

@@ -45,7 +45,11 @@ struct ListLoadingSpy : HXListLoadingRole {
 };
 
 // Every role a row reaches, recording what it is asked to do; action titles are "#code".
-struct Recorder : HXListActionsRole, HXConversationActionsRole, HXConversationOptionsRole, HXAlertsRole {
+struct Recorder : HXListActionsRole,
+                  HXConversationOperationsRole,
+                  HXConversationActionsRole,
+                  HXConversationOptionsRole,
+                  HXAlertsRole {
     bool signedIn = true;
     bool online = false;
     std::vector<int> options;
@@ -133,13 +137,18 @@ struct RowActions : hxtest::ScreenFixture<HX_ConnectAppDelegate> {
     }
     // A list of a view type on screen, in a navigation controller, with its rows fetched.
     std::shared_ptr<VC_Messages> show(int viewType) {
-        auto screen = std::make_shared<VC_Messages>(
-            VC_Messages::Roles{
-                .lists = lists, .listActions = roles, .conversations = roles, .options = roles, .alerts = roles},
-            VC_Messages::Makers{
-                .conversation =
-                    [r = roles.get()](const HXConversationSetup& setup) { return r->conversationScreen(setup); }},
-            viewType);
+        auto screen =
+            std::make_shared<VC_Messages>(VC_Messages::Roles{.lists = lists,
+                                                             .listActions = roles,
+                                                             .conversationOperations = roles,
+                                                             .conversations = roles,
+                                                             .options = roles,
+                                                             .alerts = roles},
+                                          VC_Messages::Makers{.conversation =
+                                                                  [r = roles.get()](const HXConversationSetup& setup) {
+                                                                      return r->conversationScreen(setup);
+                                                                  }},
+                                          viewType);
         harness.setRoot(std::make_shared<toolkit::NavigationController>(screen));
         harness.settle();
         EXPECT_TRUE(harness.clock().runUntil(

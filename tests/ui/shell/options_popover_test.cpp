@@ -22,6 +22,7 @@
 #include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/presentation.h"
 #include "platform/toolkit/testing/harness.h"
+#include "service/conversation_operations.h"
 #include "service/request_machinery.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/shell_recorder.h"
@@ -118,7 +119,7 @@ struct OptionsOnScreen : hxtest::ScreenFixture<App> {
         EXPECT_EQ(titles[0], "Call");
         EXPECT_EQ(titles[1], "Archive");
         EXPECT_EQ(titles.back(), "Delete");
-        EXPECT_EQ(titles.size(), app->messageOptionsForConversationWithID(id).size());
+        EXPECT_EQ(titles.size(), HXConversationOperations::of(app)->messageOptionsForConversationWithID(id).size());
         const size_t before = updates().size();
         ASSERT_TRUE(harness.tap(button("Archive")));
         ASSERT_TRUE(harness.clock().runUntil([&] { return updates().size() > before; }, 10));
