@@ -26,9 +26,9 @@ class HXContactPhonePicker;
 
 // What the application object hands the roles of its own (not its slices'), made once with them
 // (app/shell_roles.cpp): the display preferences the settings screen and the voicemail player
-// change (and the player's recorded-call download), the version text, the passcode lock's shown flag, the app's own
-// URLs and the shell's one way of presenting an alert controller. Each holds the application object, which owns the
-// roles.
+// change (and the player's recorded-call download), the version text, the passcode lock's shown
+// flag, the app's own URLs and the shell's one way of presenting an alert controller. Each holds
+// the application object, which owns the roles.
 struct HXShellRoleSlices {
     std::function<bool(HXAccountSettingsRole::Preference)> preference;
     // Stores the value only (the settings role does what follows a change).
