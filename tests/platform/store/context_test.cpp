@@ -871,3 +871,31 @@ TEST_F(ContextTest, APageOfObjectsCostsTheRegistryAFewWordsEachAndGoesBackWhenTh
     EXPECT_EQ(kept->value("conversationID").stringValue(), "kept");
     EXPECT_EQ(storetest::sqlite(path, "SELECT count(*) FROM HX_Conversation"), std::to_string(3 * kPage + 1));
 }
+
+// Before its model is finished, a context's new objects already start from each attribute's
+// default and keep a slot for each relationship: what they start with is kept as the entity is
+// declared, not made by finishing the model.
+TEST(ContextUnfinishedModelTest, NewObjectsStartWithDefaultsAndRelationshipSlots) {
+    dispatch::ScopedVirtualClock clock;
+    auto model = std::make_shared<store::Model>();
+    model->entity("HX_Conversation")
+        .attribute("isRead", storetest::AttributeType::Boolean, false)
+        .attribute("type", storetest::AttributeType::Integer32, "7")
+        .attribute("note", storetest::AttributeType::String)
+        .toMany("Messages", "HX_Message", "Conversation");
+    model->entity("HX_Message")
+        .attribute("from", storetest::AttributeType::Boolean, 1)
+        .toOne("Conversation", "HX_Conversation", "Messages");
+    auto context = Context::create(ConcurrencyType::MainQueue);
+    context->setPersistentStoreCoordinator(store::Coordinator::create(model));
+    auto c = context->insertNewObject("HX_Conversation");
+    ASSERT_TRUE(c.ok());
+    EXPECT_EQ(c.value()->value("isRead"), Value(false));
+    EXPECT_EQ(c.value()->value("type"), Value(int64_t{7}));
+    EXPECT_TRUE(c.value()->value("note").isNull());
+    EXPECT_TRUE(c.value()->objects("Messages").empty());
+    auto m = context->insertNewObject("HX_Message");
+    ASSERT_TRUE(m.ok());
+    EXPECT_EQ(m.value()->value("from"), Value(true));
+    EXPECT_EQ(m.value()->object("Conversation"), nullptr);
+}
