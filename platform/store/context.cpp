@@ -910,13 +910,16 @@ foundation::Status Context::save() {
         std::vector<size_t> heldSlots;
         auto addHeld = [&]() HX_REQUIRES(mutex_) {
             heldSlots.reserve(heldIndex_.size());
-            heldInserted.reserve(heldIndex_.size());
             for (size_t i = 0; i < held_.size(); ++i) {
                 if (!held_[i].id) continue;
                 heldSlots.push_back(i);
-                heldInserted.push_back(held_[i].id);
                 inserted.push_back(std::move(held_[i]));
             }
+        };
+        // The held rows' identities, for the announcement, from the rows that carried them.
+        auto heldIdentities = [&](std::vector<Row>& rows, size_t from) {
+            heldInserted.reserve(rows.size() - from);
+            for (size_t i = from; i < rows.size(); ++i) heldInserted.push_back(rows[i].id);
         };
         if (!parent) {
             // The root lends its objects' storage to the write instead of copying it; the lock
@@ -948,12 +951,16 @@ foundation::Status Context::save() {
                     held_[heldSlots[i]] = std::move(batch.inserted[changes.inserted.size() + i]);
                 return written;
             }
+            // Taken only now: while the batch was written, the rows were all that held these
+            // identities, so the coordinator did not keep them.
+            heldIdentities(batch.inserted, changes.inserted.size());
         } else {
             // The parent takes the changed objects' state over rather than a copy of it; here
             // they become faults that read it back from the parent when used again.
             for (const auto& o : changes.inserted) inserted.push_back(o->handOverLocked());
             for (const auto& o : changes.updated) updated.push_back(o->handOverLocked());
             addHeld();
+            heldIdentities(inserted, changes.inserted.size());
             parent->mergeFromChild(std::move(inserted), std::move(updated), deleted);
         }
         clearChangesLocked();

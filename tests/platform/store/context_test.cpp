@@ -899,3 +899,47 @@ TEST(ContextUnfinishedModelTest, NewObjectsStartWithDefaultsAndRelationshipSlots
     EXPECT_EQ(m.value()->value("from"), Value(true));
     EXPECT_EQ(m.value()->object("Conversation"), nullptr);
 }
+
+// Rows an import writes and nobody holds afterwards cost the coordinator's table of identities
+// nothing, page after page, whether the root writes them itself or after a child's save; a row
+// whose identity someone still holds is registered, so that reading the row again gives that
+// identity and the object registered for it.
+TEST_F(ContextTest, RowsNobodyHoldsAfterTheirSaveLeaveNoIdentityBehind) {
+    const store::Entity& e = *coordinator->model().entityNamed("HX_Message");
+    const int number = e.attributeIndex("number");
+    constexpr int kRows = 5000;
+    const size_t before = coordinator->identityTableBytes();
+    store::ObjectID kept;
+    int64_t next = 0;
+    for (bool inChild : {false, true}) {
+        SCOPED_TRACE(inChild ? "in a child" : "in the root");
+        auto ctx = inChild ? child() : main;
+        ctx->performAndWait([&] {
+            for (int i = 0; i < kRows; ++i) {
+                std::pair<int, Value> values[] = {{number, Value(++next)}};
+                auto id = ctx->insertNewRow("HX_Message", values, {});
+                ASSERT_TRUE(id.ok());
+                if (next == 7) kept = id.value();
+            }
+            ASSERT_TRUE(ctx->save().ok());
+        });
+        if (inChild) {
+            // The merge's announcement, queued on the main queue, runs before a later save there.
+            clock->runUntilIdle();
+            ASSERT_TRUE(main->save().ok());
+        }
+        EXPECT_LE(coordinator->identityTableBytes(), before + 4096)
+            << "the table of identities grew to " << coordinator->identityTableBytes() << " bytes";
+    }
+    EXPECT_EQ(storetest::sqlite(path, "SELECT count(*) || ':' || sum(number) FROM HX_Message"),
+              std::to_string(2 * kRows) + ":" + std::to_string(int64_t{2 * kRows} * (2 * kRows + 1) / 2));
+    ASSERT_TRUE(kept && !kept->isTemporary());
+    auto fetched = main->fetch(FetchRequest("HX_Message"));
+    ASSERT_TRUE(fetched.ok());
+    ASSERT_EQ(fetched->size(), size_t{2 * kRows});
+    auto seven = std::find_if(fetched->begin(), fetched->end(),
+                              [](const auto& m) { return m->value("number") == Value(int64_t{7}); });
+    ASSERT_NE(seven, fetched->end());
+    EXPECT_EQ((*seven)->objectID(), kept);
+    EXPECT_EQ(main->objectWithID(kept), *seven);
+}
