@@ -21,18 +21,6 @@ foundation::Result<const Entity*> entityNamed(const CoordinatorPtr& coordinator,
     return entity;
 }
 
-// A new object's values, one per attribute: each default, normalised, made once for the
-// entity when its model was finished.
-std::vector<Value> initialValues(const Entity& entity) {
-    if (entity.initialValues().size() == entity.attributes().size()) return entity.initialValues();
-    std::vector<Value> values(entity.attributes().size());
-    for (size_t i = 0; i < values.size(); ++i) {
-        const auto& a = entity.attributes()[i];
-        if (!a.defaultValue.isNull()) values[i] = normalizeAttributeValue(a.type, a.defaultValue);
-    }
-    return values;
-}
-
 }  // namespace
 
 Context::Context(ConcurrencyType type, dispatch::QueuePtr queue) : type_(type), queue_(std::move(queue)) {}
@@ -670,7 +658,7 @@ foundation::Result<ObjectID> Context::newIdentity(const std::string& entityName)
 ManagedObjectPtr Context::insertNewLocked(const ObjectID& id) {
     const Entity& entity = id->entity();
     // A new identity is neither registered nor held.
-    std::vector<Value> values = initialValues(entity);
+    std::vector<Value> values = entity.initialValues();
     auto object = registerNewLocked(registry_[id.get()], id, false, &values);
     for (const auto& r : entity.relationships())
         if (r.toMany) object->toMany_[r.index].emplace();
@@ -713,7 +701,7 @@ foundation::Result<ObjectID> Context::insertNewRow(const std::string& entityName
             setToOneLocked(*object, relationships[index], target ? target->id_ : nullptr, true, true);
         return id;
     }
-    Row row{id, initialValues(entity), std::vector<ObjectID>(relationships.size())};
+    Row row{id, entity.initialValues(), std::vector<ObjectID>(relationships.size())};
     for (auto& [index, value] : values) {
         if (index < 0 || static_cast<size_t>(index) >= row.values.size()) continue;
         row.values[index] = normalizeAttributeValue(entity.attributes()[index].type, std::move(value));
@@ -922,13 +910,16 @@ foundation::Status Context::save() {
         std::vector<size_t> heldSlots;
         auto addHeld = [&]() HX_REQUIRES(mutex_) {
             heldSlots.reserve(heldIndex_.size());
-            heldInserted.reserve(heldIndex_.size());
             for (size_t i = 0; i < held_.size(); ++i) {
                 if (!held_[i].id) continue;
                 heldSlots.push_back(i);
-                heldInserted.push_back(held_[i].id);
                 inserted.push_back(std::move(held_[i]));
             }
+        };
+        // The held rows' identities, for the announcement, from the rows that carried them.
+        auto heldIdentities = [&](std::vector<Row>& rows, size_t from) {
+            heldInserted.reserve(rows.size() - from);
+            for (size_t i = from; i < rows.size(); ++i) heldInserted.push_back(rows[i].id);
         };
         if (!parent) {
             // The root lends its objects' storage to the write instead of copying it; the lock
@@ -960,12 +951,16 @@ foundation::Status Context::save() {
                     held_[heldSlots[i]] = std::move(batch.inserted[changes.inserted.size() + i]);
                 return written;
             }
+            // Taken only now: while the batch was written, the rows were all that held these
+            // identities, so the coordinator did not keep them.
+            heldIdentities(batch.inserted, changes.inserted.size());
         } else {
             // The parent takes the changed objects' state over rather than a copy of it; here
             // they become faults that read it back from the parent when used again.
             for (const auto& o : changes.inserted) inserted.push_back(o->handOverLocked());
             for (const auto& o : changes.updated) updated.push_back(o->handOverLocked());
             addHeld();
+            heldIdentities(inserted, changes.inserted.size());
             parent->mergeFromChild(std::move(inserted), std::move(updated), deleted);
         }
         clearChangesLocked();

@@ -489,6 +489,11 @@ ObjectID Coordinator::identityFor(const Entity& entity, int64_t primaryKey) {
     return identityForLocked(entity, primaryKey);
 }
 
+size_t Coordinator::identityTableBytes() const {
+    std::lock_guard lock(mutex_);
+    return identities_.bytes();
+}
+
 ObjectID Coordinator::newTemporaryIdentity(const Entity& entity) {
     std::shared_ptr<const std::string> storeId;
     {
@@ -851,11 +856,19 @@ Status Coordinator::commit(SaveBatch& batch) {
         std::vector<Value>().swap(batch.inserted[i].values);
         std::vector<ObjectID>().swap(batch.inserted[i].toOne);
     }
-    identities_.reserve(identities_.size() + n);
+    // An identity that only the batch holds can never be met again: a later read of its row makes
+    // a new one. Only those someone else holds (an object, a to-many set, a caller) are registered,
+    // so that a read of their row finds them; a large import's rows then cost the table nothing.
+    size_t held = 0;
     for (size_t i = 0; i < n; ++i) {
         const ObjectID& id = batch.inserted[i].id;
         id->setPrimaryKey(assigned[i]);
-        identities_[std::make_pair(id->entity().number(), assigned[i])] = id;
+        held += id.use_count() > 1;
+    }
+    if (held) identities_.reserve(identities_.size() + held);
+    for (size_t i = 0; i < n && held; ++i) {
+        const ObjectID& id = batch.inserted[i].id;
+        if (id.use_count() > 1) identities_[std::make_pair(id->entity().number(), assigned[i])] = id;
     }
     return {};
 }

@@ -76,6 +76,8 @@ public:
     ObjectID identityFor(const Entity& entity, int64_t primaryKey);
     // A new temporary identity for an object inserted into a context.
     ObjectID newTemporaryIdentity(const Entity& entity);
+    // Bytes the table of identities by row holds.
+    size_t identityTableBytes() const;
 
     foundation::Result<std::vector<Row>> fetchRows(const Entity& entity, const SqlPlan& plan, size_t limit,
                                                    size_t offset);

@@ -87,7 +87,7 @@ Value normalizeAttributeValue(AttributeType type, Value v) {
 ManagedObject::ManagedObject(Context* context, ObjectID id, bool fault, std::vector<foundation::Value>&& values)
     : context_(context), id_(std::move(id)), values_(std::move(values)), fault_(fault) {
     const Entity& e = id_->entity();
-    if (values_.size() != e.attributes().size()) values_.resize(e.attributes().size());
+    values_.resize(e.attributes().size());
     toOne_.resize(e.toOneSlots());
     // Indexed by relationship number but used only for to-many ones: most objects (messages)
     // have none and need no slots.

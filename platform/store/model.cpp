@@ -1,7 +1,5 @@
 #include "platform/store/model.h"
 
-#include <algorithm>
-
 #include "platform/store/managed_object.h"
 #include "platform/store/store_error.h"
 
@@ -31,25 +29,33 @@ const char* attributeTypeName(AttributeType type) {
 
 Entity& Entity::attribute(std::string name, AttributeType type, foundation::Value defaultValue, bool indexed) {
     attributeIndexes_.clear();  // the names may move
+    initialValues_.push_back(normalizeAttributeValue(type, defaultValue));
     attributes_.push_back(Attribute{std::move(name), type, std::move(defaultValue), indexed});
     return *this;
 }
 
-Entity& Entity::toOne(std::string name, std::string destination, std::string inverse, DeleteRule rule) {
+Entity& Entity::addRelationship(std::string name, std::string destination, std::string inverse, DeleteRule rule,
+                                bool toMany) {
     Relationship r;
     r.name = std::move(name);
     r.destinationName = std::move(destination);
     r.inverseName = std::move(inverse);
+    r.toMany = toMany;
     r.deleteRule = rule;
     r.index = static_cast<int>(relationships_.size());
     relationships_.push_back(std::move(r));
+    hasToMany_ = hasToMany_ || toMany;
+    // Once one is to-one, every relationship has a slot.
+    if (!toMany || toOneSlots_ > 0) toOneSlots_ = relationships_.size();
     return *this;
 }
 
+Entity& Entity::toOne(std::string name, std::string destination, std::string inverse, DeleteRule rule) {
+    return addRelationship(std::move(name), std::move(destination), std::move(inverse), rule, false);
+}
+
 Entity& Entity::toMany(std::string name, std::string destination, std::string inverse, DeleteRule rule) {
-    toOne(std::move(name), std::move(destination), std::move(inverse), rule);
-    relationships_.back().toMany = true;
-    return *this;
+    return addRelationship(std::move(name), std::move(destination), std::move(inverse), rule, true);
 }
 
 Entity& Entity::index(std::vector<std::string> attributes) {
@@ -57,10 +63,9 @@ Entity& Entity::index(std::vector<std::string> attributes) {
     return *this;
 }
 
-// Entities have a few dozen properties at most: a scan of the names beats hashing a copy.
+// Every setValue by name asks: up to a few dozen names, a scan that compares lengths first beats
+// hashing the name.
 int Entity::attributeIndex(std::string_view name) const {
-    // Every setValue by name asks: up to a few dozen names, a scan that compares lengths first
-    // beats hashing the name.
     constexpr size_t kScanned = 24;
     if (!attributeIndexes_.empty() && attributes_.size() > kScanned) {
         auto found = attributeIndexes_.find(name);
@@ -122,18 +127,8 @@ foundation::Status Model::finish() {
     }
     for (auto& e : entities_) {
         e->attributeIndexes_.clear();
-        e->initialValues_.clear();
-        e->initialValues_.reserve(e->attributes_.size());
-        for (size_t i = 0; i < e->attributes_.size(); ++i) {
-            const Attribute& a = e->attributes_[i];
-            e->attributeIndexes_.emplace(a.name, static_cast<int>(i));
-            e->initialValues_.push_back(normalizeAttributeValue(a.type, a.defaultValue));
-        }
-        e->hasToMany_ = std::any_of(e->relationships_.begin(), e->relationships_.end(),
-                                    [](const Relationship& r) { return r.toMany; });
-        const bool anyToOne = std::any_of(e->relationships_.begin(), e->relationships_.end(),
-                                          [](const Relationship& r) { return !r.toMany; });
-        e->toOneSlots_ = anyToOne ? e->relationships_.size() : 0;
+        for (size_t i = 0; i < e->attributes_.size(); ++i)
+            e->attributeIndexes_.emplace(e->attributes_[i].name, static_cast<int>(i));
     }
     for (const auto& [name, request] : templates_)
         if (!entityNamed(request.entityName))

@@ -67,7 +67,7 @@ public:
     const Relationship* relationship(std::string_view name) const;
 
     // What a new object of the entity starts with: each attribute's default, normalised to the
-    // attribute's type (null where there is none). Made when the model is finished.
+    // attribute's type (null where there is none).
     const std::vector<foundation::Value>& initialValues() const { return initialValues_; }
     // The to-one slots an object of the entity keeps, by relationship number: all of them when
     // any relationship is to-one, none otherwise (a conversation needs no array for them).
@@ -76,6 +76,8 @@ public:
 
 private:
     friend class Model;
+    Entity& addRelationship(std::string name, std::string destination, std::string inverse, DeleteRule rule,
+                            bool toMany);
     std::string name_;
     std::vector<Attribute> attributes_;
     std::vector<Relationship> relationships_;
@@ -83,7 +85,7 @@ private:
     int number_ = -1;
     // Attribute positions by name, made when the model is finished (the names no longer move).
     std::unordered_map<std::string_view, int> attributeIndexes_;
-    // Made by Model::finish() with the above: every new object and every access reads them.
+    // Kept as attributes and relationships are declared: every new object reads them.
     std::vector<foundation::Value> initialValues_;
     size_t toOneSlots_ = 0;
     bool hasToMany_ = false;

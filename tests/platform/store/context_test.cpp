@@ -871,3 +871,75 @@ TEST_F(ContextTest, APageOfObjectsCostsTheRegistryAFewWordsEachAndGoesBackWhenTh
     EXPECT_EQ(kept->value("conversationID").stringValue(), "kept");
     EXPECT_EQ(storetest::sqlite(path, "SELECT count(*) FROM HX_Conversation"), std::to_string(3 * kPage + 1));
 }
+
+// Before its model is finished, a context's new objects already start from each attribute's
+// default and keep a slot for each relationship: what they start with is kept as the entity is
+// declared, not made by finishing the model.
+TEST(ContextUnfinishedModelTest, NewObjectsStartWithDefaultsAndRelationshipSlots) {
+    dispatch::ScopedVirtualClock clock;
+    auto model = std::make_shared<store::Model>();
+    model->entity("HX_Conversation")
+        .attribute("isRead", storetest::AttributeType::Boolean, false)
+        .attribute("type", storetest::AttributeType::Integer32, "7")
+        .attribute("note", storetest::AttributeType::String)
+        .toMany("Messages", "HX_Message", "Conversation");
+    model->entity("HX_Message")
+        .attribute("from", storetest::AttributeType::Boolean, 1)
+        .toOne("Conversation", "HX_Conversation", "Messages");
+    auto context = Context::create(ConcurrencyType::MainQueue);
+    context->setPersistentStoreCoordinator(store::Coordinator::create(model));
+    auto c = context->insertNewObject("HX_Conversation");
+    ASSERT_TRUE(c.ok());
+    EXPECT_EQ(c.value()->value("isRead"), Value(false));
+    EXPECT_EQ(c.value()->value("type"), Value(int64_t{7}));
+    EXPECT_TRUE(c.value()->value("note").isNull());
+    EXPECT_TRUE(c.value()->objects("Messages").empty());
+    auto m = context->insertNewObject("HX_Message");
+    ASSERT_TRUE(m.ok());
+    EXPECT_EQ(m.value()->value("from"), Value(true));
+    EXPECT_EQ(m.value()->object("Conversation"), nullptr);
+}
+
+// Rows an import writes and nobody holds afterwards cost the coordinator's table of identities
+// nothing, page after page, whether the root writes them itself or after a child's save; a row
+// whose identity someone still holds is registered, so that reading the row again gives that
+// identity and the object registered for it.
+TEST_F(ContextTest, RowsNobodyHoldsAfterTheirSaveLeaveNoIdentityBehind) {
+    const store::Entity& e = *coordinator->model().entityNamed("HX_Message");
+    const int number = e.attributeIndex("number");
+    constexpr int kRows = 5000;
+    const size_t before = coordinator->identityTableBytes();
+    store::ObjectID kept;
+    int64_t next = 0;
+    for (bool inChild : {false, true}) {
+        SCOPED_TRACE(inChild ? "in a child" : "in the root");
+        auto ctx = inChild ? child() : main;
+        ctx->performAndWait([&] {
+            for (int i = 0; i < kRows; ++i) {
+                std::pair<int, Value> values[] = {{number, Value(++next)}};
+                auto id = ctx->insertNewRow("HX_Message", values, {});
+                ASSERT_TRUE(id.ok());
+                if (next == 7) kept = id.value();
+            }
+            ASSERT_TRUE(ctx->save().ok());
+        });
+        if (inChild) {
+            // The merge's announcement, queued on the main queue, runs before a later save there.
+            clock->runUntilIdle();
+            ASSERT_TRUE(main->save().ok());
+        }
+        EXPECT_LE(coordinator->identityTableBytes(), before + 4096)
+            << "the table of identities grew to " << coordinator->identityTableBytes() << " bytes";
+    }
+    EXPECT_EQ(storetest::sqlite(path, "SELECT count(*) || ':' || sum(number) FROM HX_Message"),
+              std::to_string(2 * kRows) + ":" + std::to_string(int64_t{2 * kRows} * (2 * kRows + 1) / 2));
+    ASSERT_TRUE(kept && !kept->isTemporary());
+    auto fetched = main->fetch(FetchRequest("HX_Message"));
+    ASSERT_TRUE(fetched.ok());
+    ASSERT_EQ(fetched->size(), size_t{2 * kRows});
+    auto seven = std::find_if(fetched->begin(), fetched->end(),
+                              [](const auto& m) { return m->value("number") == Value(int64_t{7}); });
+    ASSERT_NE(seven, fetched->end());
+    EXPECT_EQ((*seven)->objectID(), kept);
+    EXPECT_EQ(main->objectWithID(kept), *seven);
+}
