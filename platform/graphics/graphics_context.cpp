@@ -434,6 +434,75 @@ void GraphicsContext::setSource(const Color& color) {
     cairo_set_source_rgba(cr_, v.red, v.green, v.blue, v.alpha);
 }
 
+namespace {
+
+// Pictures of layers and shadows' coverage in memory the thread keeps. A picture as big as a line
+// of text is a large block for the allocator, which hands such a block back cleared by returning
+// its pages to the system and faulting them in anew: several times the cost of drawing the line,
+// on every frame that draws it. Each thread keeps one block of each kind, up to kKeptPixelBytes,
+// and clears the part it uses; a kind already in use or a bigger picture takes memory of its own.
+constexpr size_t kKeptPixelBytes = 4 << 20;
+
+class KeptPixels {
+public:
+    enum Kind { layer, coverage };
+    KeptPixels(Kind kind, cairo_format_t format, int width, int height) {
+        const int stride = cairo_format_stride_for_width(format, width);
+        const size_t bytes = static_cast<size_t>(stride) * static_cast<size_t>(height);
+        Slot& slot = slots()[kind];
+        unsigned char* data = nullptr;
+        if (!slot.inUse && bytes <= kKeptPixelBytes) {
+            slot.inUse = true;
+            slot_ = &slot;
+            if (slot.bytes.size() < bytes) slot.bytes.resize(bytes);
+            data = slot.bytes.data();
+            std::memset(data, 0, bytes);
+        } else {
+            own_.assign(bytes, 0);
+            data = own_.data();
+        }
+        surface_ = cairo_image_surface_create_for_data(data, format, width, height, stride);
+    }
+    ~KeptPixels() {
+        // Finished, so that no reference left anywhere reads the memory once it serves another.
+        cairo_surface_finish(surface_);
+        cairo_surface_destroy(surface_);
+        if (slot_) slot_->inUse = false;
+    }
+    KeptPixels(const KeptPixels&) = delete;
+    KeptPixels& operator=(const KeptPixels&) = delete;
+    cairo_surface_t* surface() const { return surface_; }
+    // The bytes the calling thread keeps.
+    static size_t keptBytes() { return slots()[layer].bytes.capacity() + slots()[coverage].bytes.capacity(); }
+
+private:
+    struct Slot {
+        std::vector<unsigned char> bytes;
+        bool inUse = false;
+    };
+    static Slot* slots() {
+        thread_local Slot kept[2];
+        return kept;
+    }
+    Slot* slot_ = nullptr;
+    std::vector<unsigned char> own_;
+    cairo_surface_t* surface_ = nullptr;
+};
+
+}  // namespace
+
+size_t keptLayerBytes() { return KeptPixels::keptBytes(); }
+
+namespace {
+// Clears the context's whole surface (already clear) so that cairo knows it is: drawing on what it
+// knows to be clear takes the same steps, and gives the same pixels, as on a surface it made.
+void clearAll(cairo_t* cr) {
+    cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
+    cairo_paint(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
+}
+}  // namespace
+
 // Draws with the state's alpha, blend mode and shadow. `draw` paints with its source at the given
 // alpha in user space.
 template <typename Draw>
@@ -452,7 +521,12 @@ void GraphicsContext::paintWithEffects(Draw draw) {
     cairo_matrix_t identity;
     cairo_matrix_init_identity(&identity);
     cairo_pattern_set_matrix(picture, &identity);
+    paintWithShadow(picture);
+    cairo_pattern_destroy(picture);
+}
 
+void GraphicsContext::paintWithShadow(cairo_pattern_t* picture) {
+    const cairo_operator_t op = toCairo(state_.blend);
     // The shadow: the picture's coverage, blurred, offset and filled with the shadow colour. The
     // offset and blur are in points of the context, whatever the current transform. The picture
     // lies within the clip; its coverage is kept for the clip's box (in pixels), grown by as far
@@ -468,8 +542,11 @@ void GraphicsContext::paintWithEffects(Draw draw) {
     const int oy = std::clamp(static_cast<int>(std::floor(cy0 - reach)), 0, bitmap_->height());
     const int ow = std::clamp(static_cast<int>(std::ceil(cx1 + reach)), ox, bitmap_->width()) - ox;
     const int oh = std::clamp(static_cast<int>(std::ceil(cy1 + reach)), oy, bitmap_->height()) - oy;
-    cairo_surface_t* mask = cairo_image_surface_create(CAIRO_FORMAT_A8, std::max(ow, 1), std::max(oh, 1));
+    // The coverage lies in memory the thread keeps (see keptPixels).
+    KeptPixels kept(KeptPixels::coverage, CAIRO_FORMAT_A8, std::max(ow, 1), std::max(oh, 1));
+    cairo_surface_t* mask = kept.surface();
     cairo_t* m = cairo_create(mask);
+    clearAll(m);
     cairo_translate(m, -ox, -oy);
     cairo_set_source(m, picture);
     cairo_paint(m);
@@ -495,7 +572,71 @@ void GraphicsContext::paintWithEffects(Draw draw) {
     cairo_set_source(cr_, picture);
     cairo_paint_with_alpha(cr_, state_.alpha);
     cairo_restore(cr_);
-    cairo_surface_destroy(mask);
+}
+
+void GraphicsContext::drawInLayer(const std::function<void()>& draw) {
+    // Where the clip is not whole pixels the layer is the library's own group.
+    if (!clipIsWholePixels(*this)) {
+        beginTransparencyLayer();
+        draw();
+        endTransparencyLayer();
+        return;
+    }
+    double cx0 = 0, cy0 = 0, cx1 = 0, cy1 = 0;
+    cairo_save(cr_);
+    cairo_identity_matrix(cr_);
+    cairo_clip_extents(cr_, &cx0, &cy0, &cx1, &cy1);
+    cairo_rectangle_list_t* clip = cairo_copy_clip_rectangle_list(cr_);
+    cairo_restore(cr_);
+    const int x0 = static_cast<int>(std::lround(cx0)), y0 = static_cast<int>(std::lround(cy0));
+    const int w = static_cast<int>(std::lround(cx1)) - x0, h = static_cast<int>(std::lround(cy1)) - y0;
+    if (w <= 0 || h <= 0) {
+        // Nothing of it, nor of its shadow, would show.
+        cairo_rectangle_list_destroy(clip);
+        return;
+    }
+    // The layer as the library's group makes it: the clip's box of pixels, clear, drawn through
+    // the same clip with the same transform.
+    KeptPixels kept(KeptPixels::layer, CAIRO_FORMAT_ARGB32, w, h);
+    cairo_surface_t* surface = kept.surface();
+    cairo_surface_set_device_offset(surface, -x0, -y0);
+    cairo_t* layer = cairo_create(surface);
+    clearAll(layer);
+    // A clip of one rectangle is the layer's own bounds; several are its clip.
+    if (clip->num_rectangles > 1) {
+        for (int i = 0; i < clip->num_rectangles; ++i) {
+            const cairo_rectangle_t& r = clip->rectangles[i];
+            cairo_rectangle(layer, r.x, r.y, r.width, r.height);
+        }
+        cairo_clip(layer);
+    }
+    cairo_rectangle_list_destroy(clip);
+    cairo_matrix_t ctm;
+    cairo_get_matrix(cr_, &ctm);
+    cairo_set_matrix(layer, &ctm);
+    cairo_set_line_width(layer, cairo_get_line_width(cr_));
+    cairo_set_antialias(layer, cairo_get_antialias(cr_));
+    const State before = state_;
+    state_.alpha = 1;
+    state_.blend = BlendMode::normal;
+    state_.shadow = false;
+    cairo_t* canvas = std::exchange(cr_, layer);
+    draw();
+    cr_ = canvas;
+    state_ = before;
+    cairo_destroy(layer);
+    cairo_surface_flush(surface);
+    // Painted as the group would be: in device space, within the clip.
+    cairo_pattern_t* picture = cairo_pattern_create_for_surface(surface);
+    if (state_.shadow) {
+        paintWithShadow(picture);
+    } else {
+        cairo_pattern_set_matrix(picture, &ctm);
+        cairo_set_operator(cr_, toCairo(state_.blend));
+        cairo_set_source(cr_, picture);
+        cairo_paint_with_alpha(cr_, state_.alpha);
+        cairo_set_operator(cr_, CAIRO_OPERATOR_OVER);
+    }
     cairo_pattern_destroy(picture);
 }
 

@@ -5,6 +5,8 @@
 // the thread that uses it; each thread has its own stack of current contexts.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -18,6 +20,7 @@
 
 typedef struct _cairo cairo_t;
 typedef struct _cairo_surface cairo_surface_t;
+typedef struct _cairo_pattern cairo_pattern_t;
 
 namespace graphics {
 
@@ -144,6 +147,10 @@ public:
     // as big as the whole pixels the rectangle touches, not the whole clip.
     void beginTransparencyLayer(const Rect& extent);
     void endTransparencyLayer();
+    // What `draw` draws, as between begin and end: where the clip is whole pixels the layer's
+    // pixels and its shadow's coverage lie in memory the thread keeps (a layer a frame, such as a
+    // shadowed line of text, would otherwise take and clear new pages each time).
+    void drawInLayer(const std::function<void()>& draw);
 
     // The image upright (its orientation applied) in the rectangle; a resizable image keeps its
     // caps and stretches or tiles the rest; an image with a tint colour draws its shape in the tint.
@@ -170,6 +177,9 @@ private:
     void setSource(const Color& color);
     template <typename Draw>
     void paintWithEffects(Draw draw);
+    // Paints a picture composed in device space (its matrix the identity) with the state's shadow,
+    // alpha and blend mode, within the clip.
+    void paintWithShadow(cairo_pattern_t* picture);
     template <typename Draw>
     void withPath(const Path& shape, Draw draw);
     // alpha fades each piece as it is painted: only for pictures whose pieces do not overlap.
@@ -206,6 +216,9 @@ private:
 // hold past the ends.
 void fillRectWithGradient(GraphicsContext& context, const Rect& rect, const Gradient& gradient, Point unitStart,
                           Point unitEnd);
+
+// The bytes the calling thread keeps for layers drawn with drawInLayer and for shadows (bounded).
+size_t keptLayerBytes();
 
 // The thread's current context (the one pushed last), or null.
 GraphicsContext* currentContext();

@@ -1084,9 +1084,7 @@ void drawTextLines(GraphicsContext& context, const std::vector<TextLine>& lines,
             context.save();
             clipToPixelsOf(context.cairo(), extent);
             context.setShadow(shadow.offset, shadow.blur, shadow.color);
-            context.beginTransparencyLayer();
-            showLine(s, context, shadowed, at);
-            context.endTransparencyLayer();
+            context.drawInLayer([&] { showLine(s, context, shadowed, at); });
             context.restore();
         }
     }

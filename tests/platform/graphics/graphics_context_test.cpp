@@ -297,6 +297,71 @@ TEST(GraphicsContext, AShadowDrawnAgainIsTheSameAndAChangedOneIsNew) {
     EXPECT_EQ(shifted, 0);
 }
 
+TEST(GraphicsContext, ALayerInKeptMemoryDrawsWhatTheLibrarysGroupDraws) {
+    // Each case drawn over a striped background once through begin/end and once through
+    // drawInLayer, one after another on this thread (so each kept layer follows a bigger or
+    // different one): the pixels agree, shadow, alpha, blend mode and clip alike.
+    struct Case {
+        const char* name;
+        std::vector<Rect> clips;  // intersected in turn; fractional ones are not whole pixels
+        std::optional<double> blur;
+        double alpha;
+        BlendMode blend;
+    } cases[] = {
+        {"a wide layer, soft shadow", {{0, 0, 120, 60}}, 6, 1, BlendMode::normal},
+        {"a small layer after it, hard shadow", {{20, 10, 30, 12}}, 0, 1, BlendMode::normal},
+        {"no shadow, faded", {{10, 5, 90, 40}}, std::nullopt, 0.6, BlendMode::normal},
+        {"a shadow, faded and multiplied", {{4, 4, 100, 50}}, 3, 0.7, BlendMode::multiply},
+        {"two clips in turn", {{0, 0, 70, 60}, {30, 8, 80, 30}}, 2, 1, BlendMode::normal},
+        {"a clip off whole pixels", {{10.25, 5.5, 60.3, 30.7}}, 2, 1, BlendMode::normal},
+        {"nothing left of the clip", {{0, 0, 40, 40}, {60, 0, 20, 20}}, 2, 1, BlendMode::normal},
+        {"the first again", {{0, 0, 120, 60}}, 6, 1, BlendMode::normal},
+    };
+    auto draw = [](GraphicsContext& c) {
+        c.setFillColor(Color::rgb(0.9, 0.2, 0.1, 0.8));
+        c.fillEllipse({15, 8, 70, 36});
+        c.setStrokeColor(Color::systemBlue());
+        c.setLineWidth(3);
+        c.moveTo({5, 50});
+        c.lineTo({110, 12});
+        c.strokePath();
+    };
+    for (const Case& k : cases) {
+        std::shared_ptr<Bitmap> pictures[2];
+        for (int kept = 0; kept < 2; ++kept) {
+            auto c = context(120, 60, 2);
+            for (int stripe = 0; stripe < 6; ++stripe) {
+                c->setFillColor(stripe % 2 ? Color::rgb(0.2, 0.6, 0.3) : Color::white(0.95));
+                c->fillRect({stripe * 20.0, 0, 20, 60});
+            }
+            c->save();
+            for (const Rect& clip : k.clips) c->clipToRect(clip);
+            if (k.blur) c->setShadow({2, 3}, *k.blur, Color::white(0, 0.6));
+            c->setAlpha(k.alpha);
+            c->setBlendMode(k.blend);
+            if (kept) {
+                c->drawInLayer([&] { draw(*c); });
+            } else {
+                c->beginTransparencyLayer();
+                draw(*c);
+                c->endTransparencyLayer();
+            }
+            c->restore();
+            pictures[kept] = c->pixels().copy();
+        }
+        int differing = 0;
+        for (int y = 0; y < 120; ++y)
+            for (int x = 0; x < 240; ++x) differing += pictures[0]->rgbaAt(x, y) != pictures[1]->rgbaAt(x, y);
+        EXPECT_EQ(differing, 0) << k.name;
+    }
+    // What the thread keeps is bounded, however big the layers.
+    auto big = context(1200, 1200, 2);
+    big->setShadow({0, 2}, 4, Color::black());
+    big->drawInLayer([&] { draw(*big); });
+    EXPECT_GT(keptLayerBytes(), 0u);
+    EXPECT_LE(keptLayerBytes(), size_t{8} << 20);
+}
+
 TEST(GraphicsContext, TransparencyLayersComposeBeforeTheirAlpha) {
     for (bool layered : {false, true}) {
         auto c = context(30, 10);
