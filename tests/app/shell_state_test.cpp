@@ -174,9 +174,9 @@ TEST(ShellRoots, AFreshHomeGivesTheMessageFontsBackToAPhonesWhateverATabletLeft)
         auto tablet = std::make_shared<TabletApp>();
         tablet->setWindow(&harness.window());
         tablet->setupInterface();
-        graphics::HXCFont::setContentSizeCategory(graphics::ContentSizeCategory::accessibilityLarge);
         ASSERT_TRUE(graphics::HXCFont::HXCFontForType(5));
         EXPECT_EQ(graphics::HXCFont::HXCFontForType(5)->pointSize(), 17) << "15 x 1.15 on the tablet";
+        graphics::HXCFont::setContentSizeCategory(graphics::ContentSizeCategory::accessibilityLarge);
         tablet.reset();
         hxtest::leaveAppHome();
     }
