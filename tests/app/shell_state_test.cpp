@@ -14,6 +14,7 @@
 #include "platform/foundation/application.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/graphics/hxc_font.h"
 #include "platform/mail/mail_compose_controller.h"
 #include "platform/services/device.h"
 #include "platform/toolkit/navigation_controller.h"
@@ -160,6 +161,35 @@ TEST(ShellRoots, TheTabletAddsItsSplitViewRoleAndAnUnownedObjectHasNoRoles) {
     EXPECT_TRUE(none.signIn.expired());
     EXPECT_TRUE(none.routing.expired());
     EXPECT_TRUE(none.lists.expired());
+}
+
+// The message fonts are the process's. A tablet's set-up makes them larger, and a text size can be
+// left behind; a screen made in the next fresh home, without a launch of its own, has a phone's
+// reply font at the standard size again, not the tablet's.
+TEST(ShellRoots, AFreshHomeGivesTheMessageFontsBackToAPhonesWhateverATabletLeft) {
+    {
+        hxtest::TempDir home;
+        hxtest::useAppHome(home.path());
+        toolkit::testing::Harness harness(hxtest::profileOf(hxtest::DeviceForm::tablet));
+        auto tablet = std::make_shared<TabletApp>();
+        tablet->setWindow(&harness.window());
+        tablet->setupInterface();
+        ASSERT_TRUE(graphics::HXCFont::HXCFontForType(5));
+        EXPECT_EQ(graphics::HXCFont::HXCFontForType(5)->pointSize(), 17) << "15 x 1.15 on the tablet";
+        graphics::HXCFont::setContentSizeCategory(graphics::ContentSizeCategory::accessibilityLarge);
+        tablet.reset();
+        hxtest::leaveAppHome();
+    }
+    hxtest::TempDir home;
+    hxtest::useAppHome(home.path());
+    toolkit::testing::Harness harness(hxtest::profileOf(hxtest::DeviceForm::phone));
+    auto phone = std::make_shared<Phone>();
+    EXPECT_FALSE(graphics::HXCFont::iPad());
+    EXPECT_EQ(graphics::HXCFont::contentSizeCategory(), graphics::ContentSizeCategory::large);
+    ASSERT_TRUE(graphics::HXCFont::HXCFontForType(5));
+    EXPECT_EQ(graphics::HXCFont::HXCFontForType(5)->pointSize(), 15);
+    phone.reset();
+    hxtest::leaveAppHome();
 }
 
 // The application object alone in a home of its own, on the harness's virtual clock.

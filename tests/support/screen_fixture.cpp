@@ -14,6 +14,7 @@
 #include "platform/foundation/files.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/graphics/hxc_font.h"
 #include "platform/net/cookie_storage.h"
 #include "platform/net/transport.h"
 #include "platform/security/keychain.h"
@@ -46,6 +47,12 @@ void useAppHome(const std::filesystem::path& home) {
     // The passcode settings are kept per process after the first read: a new home reads them anew.
     HXCPasscodeLock::sharedLock().forgetKeptValues();
     services::Biometrics::shared().reset();
+    // The message fonts are the process's: a tablet's launch leaves them larger, and a test's text
+    // size stays with them. A new home starts with a phone's at the standard size, as the launch
+    // of a phone sets them (a screen made without a launch would otherwise take the last test's).
+    graphics::HXCFont::setIPad(false);
+    graphics::HXCFont::setContentSizeCategory(graphics::ContentSizeCategory::large);
+    graphics::HXCFont::clearFontCache();
 }
 
 void leaveAppHome() {

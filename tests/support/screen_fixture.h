@@ -34,7 +34,8 @@
 namespace hxtest {
 
 // Points the process at a fresh app home: its files, the keychain's file inside it, preferences
-// read anew and the device's services back to their defaults.
+// read anew, the device's services back to their defaults and the message fonts a phone's at the
+// standard text size.
 void useAppHome(const std::filesystem::path& home);
 // Gives the home back before its folder is removed (the process's own home serves again).
 void leaveAppHome();
