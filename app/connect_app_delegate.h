@@ -152,7 +152,7 @@ public:
     void applicationWillTerminate() override;
     virtual void applicationDidReceiveMemoryWarning();
     // The minimum background-fetch interval from autoRefresh and the platform's refresh status.
-    void setBackgroundRefreshStatus();
+    void setBackgroundRefreshStatus() override;
     // Mirrors the cloud key-value store's changed keys into the preferences.
     void updateKVStoreItems(const foundation::Notification& notification);
     // The host of the service's origin: the target of the reachability monitor.
@@ -200,7 +200,7 @@ public:
 
     // The one way alerts are shown: dismisses the alert shown last through here if it is still
     // up, then presents alert from the given controller, or from the top of the window's root.
-    void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert, toolkit::ViewController* from);
+    void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert, toolkit::ViewController* from) override;
     // -1, or 3 while the no-connection alert is up or scheduled, 4 while the slow one is up.
     int connectionAlertState() const { return connectionAlertState_; }
 
@@ -235,7 +235,7 @@ public:
     std::shared_ptr<toolkit::ViewController> loadingController() const { return loadingController_; }
 
     // The version text shown to the user, built on first use and dropped on a memory warning.
-    const std::string& versionString();
+    const std::string& versionString() override;
     bool hasVersionString() const { return versionString_.has_value(); }
 
 protected:

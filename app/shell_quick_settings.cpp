@@ -94,13 +94,13 @@ void HXAppQuickSettingsRole::stopMonitoringRegions() {
 }
 
 void HXAppQuickSettingsRole::monitorQuickSettingRegions() {
-    auto a = alerts_.account();
+    auto a = app_.account();
     if (!locationManager_ || !a) return;
     ::monitorQuickSettingRegions(*locationManager_, a->quickSettings(), a->defaultQS().has_value());
 }
 
 void HXAppQuickSettingsRole::selectQuickSettingWithName(const std::string& name) {
-    auto a = alerts_.account();
+    auto a = app_.account();
     if (!a) return;
     const auto entry = a->quickSettings().find(name);
     if (entry == a->quickSettings().end()) return;

@@ -33,8 +33,6 @@ std::shared_ptr<Role> shared(const std::shared_ptr<void>& owner, Role& role) {
 
 HXShellRoles::HXShellRoles(HX_ConnectAppDelegate& app, HXShellRoleSlices handed)
     : slices(std::move(handed)),
-      alerts(app, slices),
-      signIn(app),
       routing(app),
       lists(app, routing),
       conversations(app),
@@ -42,71 +40,42 @@ HXShellRoles::HXShellRoles(HX_ConnectAppDelegate& app, HXShellRoleSlices handed)
       store(app),
       passcode(routing, HXCPasscodeLock::sharedLock()),
       dialPad(app),
-      listActions(app, slices, alerts, HXCPasscodeLock::sharedLock()),
+      listActions(app, slices, HXCPasscodeLock::sharedLock()),
       compose(app),
       conversation(app, slices),
-      quickSettings(app, alerts),
-      accountSettings(app, slices, alerts),
-      accounts(app),
+      quickSettings(app),
       playback(app, slices) {}
 
 // What the application object hands its roles of itself: its own members, reached from here.
 HXShellRoleSlices HX_ConnectAppDelegate::roleSlices() {
-    using Preference = HXAccountSettingsRole::Preference;
-    // The model's getter and setter of each display preference.
-    struct Accessors {
-        bool (HX_ConnectAppDelegate::*get)() const;
-        void (HX_ConnectAppDelegate::*set)(bool);
-    };
-    constexpr auto accessorsOf = [](Preference preference) -> Accessors {
-        switch (preference) {
-            case Preference::NewMessageAlert:
-                return {&HX_ConnectAppDelegate::newMessageAlert, &HX_ConnectAppDelegate::setNewMessageAlert};
-            case Preference::GraphicalEmoticons:
-                return {&HX_ConnectAppDelegate::graphicalEmoticons, &HX_ConnectAppDelegate::setGraphicalEmoticons};
-            case Preference::ShowNotesInMessageLists:
-                return {&HX_ConnectAppDelegate::showNotesInMessageLists,
-                        &HX_ConnectAppDelegate::setShowNotesInMessageLists};
-            case Preference::AutoRefresh:
-                break;
-        }
-        return {&HX_ConnectAppDelegate::autoRefresh, &HX_ConnectAppDelegate::setAutoRefresh};
-    };
     return HXShellRoleSlices{
-        .preference = [this, accessorsOf](Preference preference) { return (this->*accessorsOf(preference).get)(); },
-        .storePreference = [this, accessorsOf](Preference preference,
-                                               bool on) { (this->*accessorsOf(preference).set)(on); },
         .useSpeaker = [this] { return useSpeaker(); },
         .setUseSpeaker = [this](bool on) { setUseSpeaker(on); },
         .downloadRecordedCallForID = [this](const std::string& id) { downloadRecordedCallForID(id); },
-        .setBackgroundRefreshStatus = [this] { setBackgroundRefreshStatus(); },
-        .versionString = [this]() -> const std::string& { return versionString(); },
         .passcodeLockShown = [this] { return lockShown; },
-        .openAppURL = [this](const std::string& url) { return applicationOpenURL(url); },
-        .presentAlertFrom = [this](const std::shared_ptr<toolkit::AlertController>& alert,
-                                   toolkit::ViewController* from) { presentAlert(alert, from); }};
+        .openAppURL = [this](const std::string& url) { return applicationOpenURL(url); }};
 }
 
 HXScreenRoles HXShellRoles::share(const std::shared_ptr<HXApplicationWebClient>& owner) {
     if (!owner) return {};
-    return HXScreenRoles{.signIn = shared<HXSignInRole>(owner, signIn),
+    return HXScreenRoles{.signIn = shared<HXSignInRole>(owner, *owner),
                          .lists = shared<HXListLoadingRole>(owner, lists),
                          .conversations = shared<HXConversationActionsRole>(owner, conversations),
                          .options = shared<HXConversationOptionsRole>(owner, options),
                          .store = shared<HXStoreRole>(owner, store),
                          .routing = shared<HXRoutingRole>(owner, routing),
-                         .settings = shared<HXSettingsRole>(owner, accountSettings),
+                         .settings = shared<HXSettingsRole>(owner, *owner),
                          .splitView = {},
                          .passcode = shared<HXPasscodeRole>(owner, passcode),
                          .dialPad = shared<HXDialPadRole>(owner, dialPad),
                          .listActions = shared<HXListActionsRole>(owner, listActions),
                          .compose = shared<HXComposeRole>(owner, compose),
                          .conversation = shared<HXConversationRole>(owner, conversation),
-                         .accountSettings = shared<HXAccountSettingsRole>(owner, accountSettings),
-                         .accounts = shared<HXAccountListRole>(owner, accounts),
+                         .accountSettings = shared<HXAccountSettingsRole>(owner, *owner),
+                         .accounts = shared<HXAccountListRole>(owner, *owner),
                          .quickSettings = shared<HXQuickSettingsRole>(owner, quickSettings),
                          .playback = shared<HXPlaybackRole>(owner, playback),
-                         .alerts = shared<HXAlertsRole>(owner, alerts),
+                         .alerts = shared<HXAlertsRole>(owner, *owner),
                          .callChoice = shared<HXCallChoiceRole>(owner, *HXCalls::of(owner)),
                          .sending = shared<HXSendingRole>(owner, *HXMessageSender::of(owner)),
                          .serviceSettings = shared<HXServiceSettingsRole>(owner, *HXSettingsUpdates::of(owner)),
@@ -114,30 +83,6 @@ HXScreenRoles HXShellRoles::share(const std::shared_ptr<HXApplicationWebClient>&
                              shared<HXConversationOperationsRole>(owner, *HXConversationOperations::of(owner)),
                          .overlay = shared<HXLoadingOverlayRole>(owner, *owner),
                          .pages = shared<HXConversationPagesRole>(owner, *HXConversationPagesOf(*owner))};
-}
-
-// ---- alerts and the state every screen asks about
-
-std::shared_ptr<HX_Account> HXAppAlertsRole::account() const { return model_.account(); }
-
-bool HXAppAlertsRole::connectionAvailable() const { return model_.connectionAvailable(); }
-
-bool HXAppAlertsRole::isABAccessRestricted() { return model_.isABAccessRestricted(); }
-
-void HXAppAlertsRole::presentAlert(const HXAlert& alert) { model_.presentAlert(alert); }
-
-void HXAppAlertsRole::presentAlert(const std::shared_ptr<toolkit::AlertController>& alert,
-                                   toolkit::ViewController* from) {
-    slices_.presentAlertFrom(alert, from);
-}
-
-// ---- sign-in
-
-const HXEndpoints& HXAppSignInRole::endpoints() { return client_.endpoints(); }
-
-void HXAppSignInRole::completeWebSignIn(const std::string& username, std::vector<net::Cookie> cookies,
-                                        const std::string& url) {
-    client_.completeWebSignIn(username, std::move(cookies), url);
 }
 
 // ---- lists
@@ -154,8 +99,6 @@ void HXAppListLoadingRole::refreshMessageList(int view) {
     if (auto* root = dynamic_cast<HXMessageListHost*>(routing_.viewControllerForIndex(view).get()))
         if (auto list = root->messageList()) list->loadMessages(HXMessageListModel::Sender::None);
 }
-
-void HXAppListLoadingRole::loadPhoneSettings() { client_.loadPhoneSettings(); }
 
 std::optional<bool> HXAppListLoadingRole::isLoadingMessages(toolkit::ViewController& root) {
     auto* host = dynamic_cast<HXMessageListHost*>(&root);
@@ -199,18 +142,18 @@ std::function<std::string(const std::string&)> HXAppDialPadRole::contactNameLook
 
 // ---- a list's rows
 
-bool HXAppListActionsRole::isInBackground() const { return client_.isInBackground(); }
+bool HXAppListActionsRole::isInBackground() const { return model_.isInBackground(); }
 
 bool HXAppListActionsRole::passcodeLockShown() const { return slices_.passcodeLockShown(); }
 
 bool HXAppListActionsRole::passcodeRequired() const { return lock_.passcodeRequired(); }
 
 bool HXAppListActionsRole::isSignedIn() const {
-    auto acct = alerts_.account();
+    auto acct = model_.account();
     return acct && acct->authV2().has_value();
 }
 
-void HXAppListActionsRole::refreshContactName(const std::string& number) { client_.lookupPhone(number); }
+void HXAppListActionsRole::refreshContactName(const std::string& number) { model_.lookupPhone(number); }
 
 // ---- compose (the recipient pickers in app/shell_recipient_pickers.cpp)
 
@@ -317,11 +260,9 @@ bool HXAppConversationRole::openAppURL(const std::string& url) { return slices_.
 // ---- quick settings
 
 std::shared_ptr<HX_QuickSetting> HXAppQuickSettingsRole::currentSettings() const {
-    auto account = alerts_.account();
+    auto account = app_.account();
     return account ? account->quickSetting(app_, *foundation::UserDefaults::standardUserDefaults()) : nullptr;
 }
-
-void HXAppQuickSettingsRole::openApplicationSettings() { app_.openApplicationSettings(); }
 
 // (the presets' application and regions in app/shell_quick_settings.cpp)
 

@@ -5,8 +5,9 @@
 // for that use, and finds nothing once it is gone. A role holds the slice it works on and the
 // state that only it needs; the operations the application object's slices name stay theirs, and
 // the role calls them. A need several screens share has one owner, which implements the interface
-// those screens take: alerts, the account and the connection state (HXAppAlertsRole), the call
-// choice (HXCalls), the quick settings and their regions (HXAppQuickSettingsRole), the rating
+// those screens take: alerts, the account and the connection state (the data model's slice,
+// HXAlertsRole), the session and the settings screen's operations (the web client's slice), the
+// call choice (HXCalls), the quick settings and their regions (HXAppQuickSettingsRole), the rating
 // request and the store's page (HXAppStoreRole); a role that needs one of them for its own work
 // holds it.
 #pragma once
@@ -25,54 +26,15 @@ class HX_ConnectAppDelegate;
 class HXContactPhonePicker;
 
 // What the application object hands the roles of its own (not its slices'), made once with them
-// (app/shell_roles.cpp): the display preferences the settings screen and the voicemail player
-// change (and the player's recorded-call download), the version text, the passcode lock's shown
-// flag, the app's own URLs and the shell's one way of presenting an alert controller. Each holds
-// the application object, which owns the roles.
+// (app/shell_roles.cpp): the speaker setting the voicemail player changes (and the player's
+// recorded-call download), the passcode lock's shown flag and the app's own URLs. Each holds the
+// application object, which owns the roles.
 struct HXShellRoleSlices {
-    std::function<bool(HXAccountSettingsRole::Preference)> preference;
-    // Stores the value only (the settings role does what follows a change).
-    std::function<void(HXAccountSettingsRole::Preference, bool)> storePreference;
     std::function<bool()> useSpeaker;
     std::function<void(bool)> setUseSpeaker;
     std::function<void(const std::string& conversationID)> downloadRecordedCallForID;
-    // What follows a change of the refresh preference: the platform's background-fetch interval.
-    std::function<void()> setBackgroundRefreshStatus;
-    std::function<const std::string&()> versionString;
     std::function<bool()> passcodeLockShown;
     std::function<bool(const std::string& url)> openAppURL;
-    std::function<void(const std::shared_ptr<toolkit::AlertController>&, toolkit::ViewController* from)>
-        presentAlertFrom;
-};
-
-// Alerts and the state every screen may ask about, for all the roles that offer them: the account,
-// the connection, contacts access and the model's alerts (the data model's), and an alert
-// controller presented from a screen (the shell's own way of showing alerts, handed by the
-// application object).
-class HXAppAlertsRole final : public HXAlertsRole {
-public:
-    HXAppAlertsRole(HXApplicationModel& model, const HXShellRoleSlices& slices) : model_(model), slices_(slices) {}
-    std::shared_ptr<HX_Account> account() const override;
-    bool connectionAvailable() const override;
-    bool isABAccessRestricted() override;
-    void presentAlert(const HXAlert& alert) override;
-    void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert, toolkit::ViewController* from) override;
-
-private:
-    HXApplicationModel& model_;
-    const HXShellRoleSlices& slices_;
-};
-
-// The web sign-in panel's: the web client's.
-class HXAppSignInRole final : public HXSignInRole {
-public:
-    explicit HXAppSignInRole(HXApplicationWebClient& client) : client_(client) {}
-    const HXEndpoints& endpoints() override;
-    void completeWebSignIn(const std::string& username, std::vector<net::Cookie> cookies,
-                           const std::string& url) override;
-
-private:
-    HXApplicationWebClient& client_;
 };
 
 // The lists': a model on the web client, and a view's list found through the routing's views.
@@ -81,7 +43,6 @@ public:
     HXAppListLoadingRole(HXApplicationWebClient& client, HXRoutingRole& routing) : client_(client), routing_(routing) {}
     std::shared_ptr<HXMessageListModel> makeMessageList(int viewType) override;
     void refreshMessageList(int view) override;
-    void loadPhoneSettings() override;
     std::optional<bool> isLoadingMessages(toolkit::ViewController& root) override;
 
 private:
@@ -152,14 +113,13 @@ private:
     HXApplicationModel& model_;
 };
 
-// The list screens' device state: the web client's background flag and contacts, the passcode
-// lock's state (its shown flag handed by the application object) and the account (the alerts'
-// owner's). The rows' conversation operations are HXConversationOperations'.
+// The list screens' device state: the data model's background flag, contacts and account, and the
+// passcode lock's state (its shown flag handed by the application object). The rows' conversation operations are
+// HXConversationOperations'.
 class HXAppListActionsRole final : public HXListActionsRole {
 public:
-    HXAppListActionsRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts,
-                         HXCPasscodeLock& lock)
-        : client_(client), slices_(slices), alerts_(alerts), lock_(lock) {}
+    HXAppListActionsRole(HXApplicationModel& model, const HXShellRoleSlices& slices, HXCPasscodeLock& lock)
+        : model_(model), slices_(slices), lock_(lock) {}
     bool isInBackground() const override;
     bool passcodeLockShown() const override;
     bool passcodeRequired() const override;
@@ -167,9 +127,8 @@ public:
     void refreshContactName(const std::string& number) override;
 
 private:
-    HXApplicationWebClient& client_;
+    HXApplicationModel& model_;
     const HXShellRoleSlices& slices_;
-    HXAppAlertsRole& alerts_;
     HXCPasscodeLock& lock_;
 };
 
@@ -221,53 +180,14 @@ private:
     const HXShellRoleSlices& slices_;
 };
 
-// The settings screen's, the help page's and the tablet's master list's: the caches, the counts
-// and the stored account (the web client's), the account whose caches go (the alerts' owner's), the application's
-// preferences and the version text (handed by the application object).
-class HXAppAccountSettingsRole final : public HXAccountSettingsRole {
-public:
-    HXAppAccountSettingsRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices, HXAppAlertsRole& alerts)
-        : client_(client), slices_(slices), alerts_(alerts) {}
-    bool isIdle() override;
-    bool canMonitorRegions() override;
-    bool preference(Preference preference) const override;
-    void setPreference(Preference preference, bool on) override;
-    void updateUnreadCounts() override;
-    void updateAccountPrefs() override;
-    const std::string& versionString() override;
-    void clearMessageCache() override;
-    void clearAudioCache() override;
-    void clearCookieCache() override;
-    void clearImageCache() override;
-
-private:
-    HXApplicationWebClient& client_;
-    const HXShellRoleSlices& slices_;
-    HXAppAlertsRole& alerts_;
-};
-
-// The account list's: the session's operations (the web client's).
-class HXAppAccountListRole final : public HXAccountListRole {
-public:
-    explicit HXAppAccountListRole(HXApplicationWebClient& client) : client_(client) {}
-    void logout() override;
-    void selectAccountForUserName(const std::string& username) override;
-    void loadInitialData() override;
-    void deleteAccountForUsername(const std::string& username) override;
-    void displayLogin() override;
-
-private:
-    HXApplicationWebClient& client_;
-};
-
 // The quick-settings screens' and the presets' owner: the snapshot of the current settings (of the
-// account the alerts' owner has and the application's preferences), the location manager (made at
+// current account and the application's preferences), the location manager (made at
 // the launch's step where the device monitors regions; its events go to the application object)
 // with the presets' regions it monitors, and the application of a stored preset, whether a screen,
 // an app URL or a location switch asks for it.
 class HXAppQuickSettingsRole final : public HXQuickSettingsRole {
 public:
-    HXAppQuickSettingsRole(HX_ConnectAppDelegate& app, HXAppAlertsRole& alerts) : app_(app), alerts_(alerts) {}
+    explicit HXAppQuickSettingsRole(HX_ConnectAppDelegate& app) : app_(app) {}
     std::shared_ptr<HX_QuickSetting> currentSettings() const override;
     // Applies the stored quick setting of that name: the app preferences it holds, then, online,
     // the service settings that differ through the settings screen's setters, in a fixed order;
@@ -278,7 +198,6 @@ public:
     // The regions of the stored quick settings, registered by the one rule
     // (app/quick_setting_regions.h).
     void monitorQuickSettingRegions() override;
-    void openApplicationSettings() override;
     // Makes the location manager where the device monitors regions; delegate (when there is one)
     // hears its events.
     void makeLocationManager(const std::shared_ptr<services::LocationManagerDelegate>& delegate);
@@ -287,7 +206,6 @@ public:
 
 private:
     HX_ConnectAppDelegate& app_;
-    HXAppAlertsRole& alerts_;
     std::shared_ptr<services::LocationManager> locationManager_;
 };
 
@@ -311,9 +229,6 @@ private:
 struct HXShellRoles {
     HXShellRoles(HX_ConnectAppDelegate& app, HXShellRoleSlices handed);
     HXShellRoleSlices slices;
-    // The owners of the needs several roles share; made first, the roles hold them.
-    HXAppAlertsRole alerts;
-    HXAppSignInRole signIn;
     // The device form, which routes itself.
     HXRoutingRole& routing;
     HXAppListLoadingRole lists;
@@ -326,11 +241,10 @@ struct HXShellRoles {
     HXAppComposeRole compose;
     HXAppConversationRole conversation;
     HXAppQuickSettingsRole quickSettings;
-    HXAppAccountSettingsRole accountSettings;
-    HXAppAccountListRole accounts;
     HXAppPlaybackRole playback;
     // The set handed to a screen's maker, each role sharing owner's lifetime (the tablet adds its
     // split view's). The call choice, the sending and the service settings' changes are owner's own
-    // operation objects (its calls, its sender and its settings updates), handed as they are.
+    // operation objects (its calls, its sender and its settings updates), handed as they are; the
+    // alerts, the sign-in panel's, the account list's and the settings screen's roles are owner itself.
     HXScreenRoles share(const std::shared_ptr<HXApplicationWebClient>& owner);
 };

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "model/alert.h"
+#include "model/alerts_role.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/error.h"
 #include "platform/foundation/thread_annotations.h"
@@ -39,7 +40,8 @@ class Model;
 class ManagedObject;
 }  // namespace store
 
-class HXApplicationModel : public std::enable_shared_from_this<HXApplicationModel> {
+// It is also the alerts role the screens take (model/alerts_role.h).
+class HXApplicationModel : public std::enable_shared_from_this<HXApplicationModel>, public HXAlertsRole {
 public:
     HXApplicationModel() = default;
     virtual ~HXApplicationModel() = default;
@@ -55,12 +57,14 @@ public:
 
     // presentAlert:fromViewController: with no presenting screen: the shell dismisses the alert
     // it showed before, if still shown, and presents this one on top of its window.
-    virtual void presentAlert(const HXAlert& alert) = 0;
+    void presentAlert(const HXAlert& alert) override = 0;
+    // The other presentAlert (an alert controller from a screen) is the shell's too.
+    using HXAlertsRole::presentAlert;
     // The passcode lock's Spotlight preference, and showing the lock when one is set.
     virtual bool useSpotlight() const = 0;
     virtual void showPasscodeLockIfNeeded() = 0;
     // Opens the platform's settings page of the app (the contacts-access alert's "Settings").
-    virtual void openApplicationSettings() = 0;
+    void openApplicationSettings() override = 0;
 
     // ---- data model (model/)
 
@@ -146,7 +150,7 @@ public:
     // Resolves number once per load and hands the name to the contact-name writer.
     void lookupPhone(const std::optional<std::string>& number);
     // True (after asking the shell to tell the user) when contacts may not be read.
-    bool isABAccessRestricted();
+    bool isABAccessRestricted() override;
     // Forgets the lists and the looked-up numbers and re-arms the once-only loads.
     void resetContacts();
     // Waits for a full load in flight; true when none is left.
@@ -157,7 +161,7 @@ public:
 
     // The current account. The main thread replaces it (sign-in, logout, switching) while
     // background work (the store's saves, the search feed) reads it, so the hand-over is locked.
-    std::shared_ptr<HX_Account> account() const {
+    std::shared_ptr<HX_Account> account() const override {
         std::lock_guard lock(accountMutex_);
         return account_;
     }
@@ -180,7 +184,7 @@ public:
     double lastNotification() const { return lastNotification_; }
     void setLastNotification(double seconds) { lastNotification_ = seconds; }
     // The last reachability result of the service host.
-    bool connectionAvailable() const { return connectionAvailable_; }
+    bool connectionAvailable() const override { return connectionAvailable_; }
     void setConnectionAvailable(bool v) { connectionAvailable_ = v; }
 
     bool isInBackground() const { return *isInBackground_; }

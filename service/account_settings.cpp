@@ -1,16 +1,24 @@
 // The account's service settings: the "account/get" request and the mapping of its reply (and of
-// the "account/update" replies, which have the same form) onto the current account.
+// the "account/update" replies, which have the same form) onto the current account; and the
+// settings screen's own operations (HXAccountSettingsRole): the app's preferences and the caches.
 #include <cmath>
+#include <filesystem>
 
 #include "model/account.h"
+#include "model/cache.h"
 #include "model/phone_extensions.h"
+#include "platform/dispatch/run_loop.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/dates.h"
 #include "platform/foundation/json.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/strings.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/services/device.h"
+#include "platform/services/search_index.h"
+#include "platform/store/fetched_results_controller.h"
 #include "service/application_web_client.h"
+#include "service/custom_cookie_jar.h"
 #include "service/request_machinery.h"
 
 namespace {
@@ -229,3 +237,72 @@ bool HXApplicationWebClient::getPhoneSettingsFromData(const foundation::Data& da
     saveAccountEntry();
     return true;
 }
+
+// ---- the settings screen's operations
+
+bool HXApplicationWebClient::canMonitorRegions() {
+    return services::LocationServices::shared().isRegionMonitoringAvailable();
+}
+
+bool HXApplicationWebClient::preference(Preference preference) const {
+    switch (preference) {
+        case Preference::NewMessageAlert:
+            return newMessageAlert();
+        case Preference::GraphicalEmoticons:
+            return graphicalEmoticons();
+        case Preference::ShowNotesInMessageLists:
+            return showNotesInMessageLists();
+        case Preference::AutoRefresh:
+            break;
+    }
+    return autoRefresh();
+}
+
+void HXApplicationWebClient::setPreference(Preference preference, bool on) {
+    switch (preference) {
+        case Preference::NewMessageAlert:
+            setNewMessageAlert(on);
+            return;
+        case Preference::GraphicalEmoticons:
+            setGraphicalEmoticons(on);
+            return;
+        case Preference::ShowNotesInMessageLists:
+            setShowNotesInMessageLists(on);
+            return;
+        case Preference::AutoRefresh:
+            break;
+    }
+    setAutoRefresh(on);
+    if (on)
+        loadUnreadMessages();
+    else
+        dispatch::RunLoop::main().cancelPerform(this, "loadUnreadMessages", foundation::Value());
+    setBackgroundRefreshStatus();
+}
+
+void HXApplicationWebClient::clearMessageCache() {
+    store::FetchedResultsController::deleteCacheWithName(std::nullopt);
+    foundation::NotificationCenter::defaultCenter().post("kLogoutNotification");
+    (void)resetPersistentStore();
+    auto acct = account();
+    const std::string username = acct ? acct->username() : std::string();
+    services::SearchableIndex::defaultSearchableIndex()->deleteSearchableItemsWithDomainIdentifiers(
+        {PhoneExtensions::extractCharactersFromStringUsingCharset(username, foundation::CharacterSet::alphanumeric())});
+}
+
+void HXApplicationWebClient::clearAudioCache() {
+    auto acct = account();
+    // Without a user name there is no folder of its own: the caches folder itself stays.
+    if (acct && !acct->username().empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(cachesFolderForUser(acct->username()), ignored);
+    }
+    foundation::NotificationCenter::defaultCenter().post("kClearedAudioCacheNotification");
+}
+
+void HXApplicationWebClient::clearCookieCache() {
+    if (auto jar = cookieJar()) jar->empty();
+    (void)retrieveOAuth();
+}
+
+void HXApplicationWebClient::clearImageCache() { HXCCache::sharedCache()->removeAllObjects(); }

@@ -4,7 +4,9 @@
 // alerts and overlay, the sign-in panel, the message lists, the quick-setting location switch,
 // and, until they are built here, the token and the message queue) it declares as pure virtual
 // members; the application object implements them. The message lists are reached through
-// HXMessageListReceiver, an interface of this layer that the list screens implement.
+// HXMessageListReceiver, an interface of this layer that the list screens implement. The slice is
+// also the sign-in panel's, the account list's and the settings screen's role (service/session.h,
+// service/account_settings.h): those operations are its own.
 #pragma once
 
 #include <cstdint>
@@ -17,8 +19,10 @@
 #include <vector>
 
 #include "model/application_model.h"
+#include "service/account_settings.h"
 #include "service/loading_overlay.h"
 #include "service/send_answer.h"
+#include "service/session.h"
 
 inline constexpr const char* kHXFormSubmissionURLKey = "hxc_FormSubmissionURL";
 
@@ -50,7 +54,11 @@ struct HTTPURLResponse;
 // nothing); one cancelled is not answered.
 using HXReplyAnswer = std::function<void(std::shared_ptr<foundation::Data> data)>;
 
-class HXApplicationWebClient : public HXApplicationModel, public HXLoadingOverlayRole {
+class HXApplicationWebClient : public HXApplicationModel,
+                               public HXLoadingOverlayRole,
+                               public HXSignInRole,
+                               public HXAccountListRole,
+                               public HXAccountSettingsRole {
 public:
     HXApplicationWebClient();
     ~HXApplicationWebClient() override;
@@ -77,7 +85,7 @@ public:
     virtual void setUnreadCount(int64_t count, int forViewIndex) = 0;
     // Archives the current account, its cookies and its last-notification time into the
     // preferences.
-    virtual void updateAccountPrefs() = 0;
+    void updateAccountPrefs() override = 0;
     // The user-notification registration, and the authorisation request with these options.
     virtual void registerForUserNotifications() = 0;
     // Opens url in the browser.
@@ -89,7 +97,9 @@ public:
     virtual bool messageListIsShowing() const = 0;
     virtual bool canSendMail() const = 0;
     // Counts the unread text and voicemail conversations of the store into the views' badges.
-    virtual void updateUnreadCounts() = 0;
+    void updateUnreadCounts() override = 0;
+    // The version text of the settings screen and the help page (HXSettingsRole::versionString)
+    // is the shell's too.
     // Presents the mail composer filled with the draft; the application object is its delegate.
     virtual void presentMailController(const HXMailDraft& draft) = 0;
     // The quick settings' location switch: whether its background task runs, the name of the
@@ -145,24 +155,25 @@ public:
 
     // Makes the stored account of username current, with its cookies and keychain items, and
     // loads its data (or asks for a sign-in).
-    void selectAccountForUserName(const std::string& username);
+    void selectAccountForUserName(const std::string& username) override;
     // The session needs renewing: with a session token, the overlay and the sign-in panel;
     // without, the keychain is read again and the panel shown only when that fails.
     void login();
     // Copies the account's cookies into the shared cookie storage; the shell's forms extend it
     // to present the sign-in panel.
-    virtual void displayLogin();
+    void displayLogin() override;
     // Ends the session: saves the account, cancels every request, leaves an empty account.
-    void logout();
+    void logout() override;
     // The web sign-in of username completed on the service page url with these cookies: the
     // previous session ends (logout notification), a new account of that name becomes current
     // with the cookies as its jar and its name as the "username" preference, token requests of
     // the previous account are dropped, and then, on the main queue, the token flow starts, the
     // page is fetched again under "ClientAuth" and the overlay "Loading settings…" is shown.
-    void completeWebSignIn(const std::string& username, std::vector<net::Cookie> cookies, const std::string& url);
+    void completeWebSignIn(const std::string& username, std::vector<net::Cookie> cookies,
+                           const std::string& url) override;
     // Removes everything kept for username: keychain items, preference entries, store file,
     // media folder and search items.
-    void deleteAccountForUsername(const std::string& username);
+    void deleteAccountForUsername(const std::string& username) override;
     // The folder of username's media inside the caches folder.
     std::string cachesFolderForUser(const std::string& username);
     // Archives the account's entries (updateAccountPrefs) and writes the preferences at once, so
@@ -212,7 +223,10 @@ public:
 
     // ---- account settings (service/account_settings.cpp)
 
-    void loadPhoneSettings();
+    void loadPhoneSettings() override;
+    // The stored preferences the screens follow (the alerts role's) beside the settings screen's
+    // own (below).
+    using HXAlertsRole::preference;
     // Reads a reply that carries the account onto the current account and posts
     // "kSettingsUpdateNotification"; true when it did. A reply without one (or no current
     // account) changes nothing and leads to a new sign-in.
@@ -220,7 +234,7 @@ public:
 
     // ---- data loading (service/data_loading.cpp)
 
-    void loadInitialData();
+    void loadInitialData() override;
     // A conversation's newest page (no token) or an older one, answered to the one who asked;
     // false when no request went out (signed out, no access token yet, offline): answer is then never called.
     bool loadConversationWithID(const std::optional<std::string>& threadID,
@@ -238,7 +252,7 @@ public:
     // ---- request machinery (service/web_client_requests.cpp)
 
     // Where the service is.
-    const HXEndpoints& endpoints();
+    const HXEndpoints& endpoints() override;
 
     // Sends request under tag (on the main thread); with an answer, its end goes there alone. False
     // when nothing started (offline, or no connection could be made): the answer is then never
@@ -247,7 +261,7 @@ public:
     // True while the request table holds an entry under tag.
     bool requestInFlight(const std::string& tag);
     // True while no request is in flight.
-    bool isIdle();
+    bool isIdle() override;
     // Removes the requests of these tags (or those chosen) from the table and cancels them.
     void cancelRequests(const std::vector<std::string>& tags);
     void cancelRequests(const std::function<bool(const std::string&)>& chosen);
@@ -281,7 +295,20 @@ public:
     // service/request_machinery.h (HXWebClientOf).
     friend HXWebClient& HXWebClientOf(HXApplicationWebClient& app);
 
+private:
+    // ---- the settings screen's role (HXAccountSettingsRole, service/account_settings.cpp): the
+    // app's preferences, which the data model keeps, and the caches; reached through the role.
+    bool canMonitorRegions() override;
+    bool preference(Preference preference) const override;
+    void setPreference(Preference preference, bool on) override;
+    void clearMessageCache() override;
+    void clearAudioCache() override;
+    void clearCookieCache() override;
+    void clearImageCache() override;
+
 protected:
+    // What follows a change of the automatic refresh: the platform's background-fetch interval.
+    virtual void setBackgroundRefreshStatus() = 0;
     // The loading overlay for a sign-in about to start, over the screen the shell's form keeps
     // for it (none on the tablet while the master list presents nothing).
     virtual void showSignInOverlay(const std::string& statusText) = 0;

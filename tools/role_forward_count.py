@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Counts how much of the screens' roles only passes work on, and fails when that grows.
 
-A role is a class defined under app/ that is named HXApp...Role or implements an interface of
-app/roles/ (HX...Role); of a class that implements one besides work of its own (a device form of
+A role is a class defined under app/ that is named HXApp...Role or implements a role interface
+(a class HX...Role declared in app/roles/, or in service/ or model/ beside the owner that
+implements it); of a class that implements one besides work of its own (a device form of
 the application object), only the members the interfaces declare are role methods. A role method's body is a forward when it is one call and nothing else
 (`return`, `(void)` aside) reached through what the role holds, or a guard around one call
 (`if (a_.ready()) a_.go();`), or one object fetched and asked the same question
@@ -21,8 +22,8 @@ is reached through:
             function it is handed to;
   closures  the one-liners the application object hands the roles as HXShellRoleSlices (every
             closure of the aggregate its roleSlices() builds).
-The sum of the four is "one-call bodies". It also prints the role interfaces (app/roles/)
-that declare account(), the roles holding the web client (HXApplicationWebClient&), the roles
+The sum of the four is "one-call bodies". It also prints the role interfaces that declare
+account(), the roles holding the web client (HXApplicationWebClient&), the roles
 holding the data model (HXApplicationModel&, the slice below it), the roles holding the whole
 application object (HX_ConnectAppDelegate& or one of its device forms) and the roles among its
 friends. With -v it lists what it counts.
@@ -152,7 +153,8 @@ def count(root):
     sources = sorted(glob.glob(os.path.join(root, "app", "*.cpp")))
     headers = sorted(glob.glob(os.path.join(root, "app", "**", "*.h"), recursive=True))
     interfaces = {}
-    for path in glob.glob(os.path.join(root, "app", "roles", "*.h")):
+    for path in sorted(glob.glob(os.path.join(root, "app", "roles", "*.h")) + glob.glob(os.path.join(root, "service", "*.h"))
+                       + glob.glob(os.path.join(root, "model", "*.h"))):
         for name, _, body in classes(strip(open(path, encoding="utf-8").read())):
             if name.endswith("Role"):
                 interfaces[name] = body

@@ -16,16 +16,19 @@
 #include <string_view>
 
 #include "model/alert.h"
+#include "model/alerts_role.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/foundation/value.h"
 #include "platform/graphics/geometry.h"
 #include "platform/net/cookie.h"
+#include "service/account_settings.h"
 #include "service/call_choice.h"
 #include "service/conversation_operations.h"
 #include "service/conversation_pages.h"
 #include "service/endpoints.h"
 #include "service/loading_overlay.h"
 #include "service/sending.h"
+#include "service/session.h"
 #include "service/settings_updates.h"
 #include "service/sms_sending.h"
 #include "service/store_rows.h"
@@ -45,92 +48,14 @@ class View;
 class ViewController;
 }  // namespace toolkit
 
-// The stored preferences the screens follow, each named once: the key it is stored under and
-// what it is while unset (the settings rows that switch them take the same keys).
-enum class HXPreference {
-    GraphicalEmoticons,
-    ShowNotesInMessageLists,
-    ShowMessageCounts,
-    ShakeRefresh,
-    PrefetchVoicemail,
-    OpenToFavorites,
-    SMSReturnKeySend,
-    SkipDialpad,
-    NativeDialerActions,
-};
-struct HXPreferenceKey {
-    const char* key;
-    bool unset;
-};
-constexpr HXPreferenceKey HXPreferenceKeyOf(HXPreference preference) {
-    switch (preference) {
-        case HXPreference::GraphicalEmoticons:
-            return {"graphicalEmoticons", true};
-        case HXPreference::ShowNotesInMessageLists:
-            return {"showNotesInMessageLists", false};
-        case HXPreference::ShowMessageCounts:
-            return {"showMessageCounts", false};
-        case HXPreference::ShakeRefresh:
-            return {"shakeRefresh", false};
-        case HXPreference::PrefetchVoicemail:
-            return {"VMprefetch", false};
-        case HXPreference::OpenToFavorites:
-            return {"OpenToFavorites", false};
-        case HXPreference::SMSReturnKeySend:
-            return {"smsReturnKeySend", false};
-        case HXPreference::SkipDialpad:
-            return {"skipDialpad", false};
-        case HXPreference::NativeDialerActions:
-            return {"useNativeDialerActions", false};
-    }
-    return {"", false};
-}
-
-// Alerts and the state any screen may ask about: the current account, the connection, whether
-// contacts may be read, the stored preferences, and the alerts themselves (a model alert over
-// whatever is shown, or an alert controller from a screen). A screen that needs any of these
-// takes this role; no other role repeats them.
-class HXAlertsRole {
-public:
-    virtual ~HXAlertsRole() = default;
-    // The stored value of a preference, its unset value while none is stored. The role reads the
-    // stored preferences itself (a double may answer its own).
-    virtual bool preference(HXPreference preference) const {
-        const HXPreferenceKey stored = HXPreferenceKeyOf(preference);
-        return foundation::UserDefaults::standardUserDefaults()->objectForKey(stored.key).boolValue(stored.unset);
-    }
-    virtual std::shared_ptr<HX_Account> account() const = 0;
-    virtual bool connectionAvailable() const = 0;
-    // False when the app may read contacts; true after telling the user why not.
-    virtual bool isABAccessRestricted() = 0;
-    virtual void presentAlert(const HXAlert& alert) = 0;
-    // Dismisses the alert shown last this way if it is still up, then presents alert from from (or
-    // from the top of the window's root).
-    virtual void presentAlert(const std::shared_ptr<toolkit::AlertController>& alert,
-                              toolkit::ViewController* from) = 0;
-};
-
-// The web sign-in panel's: the service's hosts and the hand-over of a finished sign-in (the
-// account being signed in again is the alerts role's).
-class HXSignInRole {
-public:
-    virtual ~HXSignInRole() = default;
-    virtual const HXEndpoints& endpoints() = 0;
-    // The form's user name, the web view's cookies and the service page the sign-in reached.
-    virtual void completeWebSignIn(const std::string& username, std::vector<net::Cookie> cookies,
-                                   const std::string& url) = 0;
-};
-
 // The message lists': a list model for a view type (1 SMS, 2 voicemail, 3 history) on the web
-// client the application object talks to, the refresh of a view's list from outside it, and the
-// account settings load.
+// client the application object talks to and the refresh of a view's list from outside it.
 class HXListLoadingRole {
 public:
     virtual ~HXListLoadingRole() = default;
     virtual std::shared_ptr<HXMessageListModel> makeMessageList(int viewType) = 0;
     // The list of the view (1 to 3) reloads from its first page; nothing for another view.
     virtual void refreshMessageList(int view) = 0;
-    virtual void loadPhoneSettings() = 0;
     // Whether the list the screen at the root of a navigation stack shows is still loading its
     // messages; none when that screen shows no list (or the role knows of no list).
     virtual std::optional<bool> isLoadingMessages(toolkit::ViewController& root) {
@@ -192,62 +117,12 @@ public:
     virtual std::shared_ptr<toolkit::ViewController> viewControllerForIndex(int index) = 0;
 };
 
-// Settings: the version text shown, the stored account preferences.
-class HXSettingsRole {
-public:
-    virtual ~HXSettingsRole() = default;
-    virtual const std::string& versionString() = 0;
-    virtual void updateAccountPrefs() = 0;
-};
-
 // The snapshot of the account's and the app's current settings as a preset: the settings screen
 // compares it with the stored presets, the quick-settings screens store it.
 class HXSettingsSnapshotRole {
 public:
     virtual ~HXSettingsSnapshotRole() = default;
     virtual std::shared_ptr<HX_QuickSetting> currentSettings() const = 0;
-};
-
-// The settings screen's: the app's own preferences and the caches (the changes of the account's
-// service settings are the service settings role's, service/settings_updates.h), besides the settings the help page and
-// the tablet's master list take (the account, the connection and alerts are the alerts role's, the callback choice the
-// call choice's). One object answers both.
-class HXAccountSettingsRole : public HXSettingsRole {
-public:
-    // No request is in flight.
-    virtual bool isIdle() = 0;
-    // The device can monitor regions (location awareness).
-    virtual bool canMonitorRegions() = 0;
-
-    // The application's preferences.
-    enum class Preference { AutoRefresh, NewMessageAlert, GraphicalEmoticons, ShowNotesInMessageLists };
-    virtual bool preference(Preference preference) const = 0;
-    // Sets it; turning automatic refresh on loads the unread messages at once, turning it off
-    // cancels a delayed load, and either way the background refresh follows.
-    virtual void setPreference(Preference preference, bool on) = 0;
-    virtual void updateUnreadCounts() = 0;
-
-    // The caches: messages (the store, its fetch caches and search entries; the lists hear a
-    // logout), the current account's audio and video files, and the cookies (followed by a
-    // token renewal).
-    virtual void clearMessageCache() = 0;
-    virtual void clearAudioCache() = 0;
-    virtual void clearCookieCache() = 0;
-    // The shared picture cache (contact and attachment pictures).
-    virtual void clearImageCache() = 0;
-};
-
-// The account list's: the accounts stored on the device, switching, adding and deleting them.
-class HXAccountListRole {
-public:
-    virtual ~HXAccountListRole() = default;
-    // Ends the current session, leaving an empty account.
-    virtual void logout() = 0;
-    virtual void selectAccountForUserName(const std::string& username) = 0;
-    virtual void loadInitialData() = 0;
-    // Removes everything kept for username (keychain items, preferences, store, caches).
-    virtual void deleteAccountForUsername(const std::string& username) = 0;
-    virtual void displayLogin() = 0;
 };
 
 // The tablet form's split view, for its master list.
@@ -375,15 +250,14 @@ public:
 };
 
 // The quick-settings screens': the current settings as a preset (the snapshot), applying one, the
-// location manager (none where the device monitors no regions), the registration of the presets'
-// regions and the system's settings page.
+// location manager (none where the device monitors no regions) and the registration of the
+// presets' regions (the system's settings page is the alerts role's).
 class HXQuickSettingsRole : public HXSettingsSnapshotRole {
 public:
     virtual void selectQuickSettingWithName(const std::string& name) = 0;
     virtual std::shared_ptr<services::LocationManager> locationManager() const = 0;
     // Monitors the region of every stored preset (exit notified while the account has a default).
     virtual void monitorQuickSettingRegions() = 0;
-    virtual void openApplicationSettings() = 0;
 };
 
 // A screen's read of a preference through its alerts role: the unset value once the role is gone.

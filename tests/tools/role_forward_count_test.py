@@ -97,6 +97,20 @@ class CountTest(unittest.TestCase):
         self.assertEqual(found["methods"], 2)
         self.assertEqual([line.split(": ")[0] for line in found["role"]], ["HX_ConnectAppDelegate_iPad::shown"])
 
+    def test_an_interface_declared_beside_its_owner_below_app_is_a_role_interface(self):
+        # An owner in service/ or model/ declares the small interface it implements: the
+        # interface's account() still counts, and a class of app/ implementing it is a role.
+        files = {"model/alerts_role.h": "class HXAlertsRole { public:\n"
+                 "    virtual std::shared_ptr<HX_Account> account() const = 0; };\n",
+                 "service/session.h": "class HXListRole { public: virtual void logout() = 0; };\n",
+                 "app/shell_roles.h": "class HXAppLogout final : public HXListRole { HXApplicationWebClient& client_; };\n",
+                 "app/shell_roles.cpp": "void HXAppLogout::logout() { client_.logout(); }\n"}
+        with ScratchTree(lambda argv: 0, files) as tree:
+            found = role_forward_count.count(tree.root)
+        self.assertEqual(found["account"], ["HXAlertsRole"])
+        self.assertEqual(found["webclient"], ["HXAppLogout"])
+        self.assertEqual([line.split(": ")[0] for line in found["slice"]], ["HXAppLogout::logout"])
+
     def test_ratchet(self):
         for count, rc, says in ((ceilings(10), 0, ""), (ceilings(9), 1, "more than the 9"),
                                 (ceilings(11), 0, "lower tools/role_forward_count.txt"),

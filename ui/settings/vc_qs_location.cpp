@@ -114,10 +114,10 @@ void VC_QSLocation::toggleLocationAwareness() {
                 toolkit::AlertControllerStyle::Alert);
             (void)alert->addAction(
                 toolkit::AlertAction::make(PhoneExtensions::localizedString("OK"), toolkit::AlertActionStyle::Cancel));
-            std::weak_ptr<HXQuickSettingsRole> weakRole = roles_.quickSettings;
+            std::weak_ptr<HXAlertsRole> weakAlerts = roles_.alerts;
             (void)alert->addAction(toolkit::AlertAction::make(text("Settings"), toolkit::AlertActionStyle::Default,
-                                                              [weakRole](toolkit::AlertAction&) {
-                                                                  if (auto r = weakRole.lock())
+                                                              [weakAlerts](toolkit::AlertAction&) {
+                                                                  if (auto r = weakAlerts.lock())
                                                                       r->openApplicationSettings();
                                                               }));
             if (auto alerts = roles_.alerts.lock(); role && alerts) alerts->presentAlert(alert, this);

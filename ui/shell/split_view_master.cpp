@@ -184,8 +184,8 @@ void VC_SplitView_Master::didSelectRow(toolkit::TableView&, IndexPath indexPath)
     auto split = roles_.splitView.lock();
     if (!split || !split->isDetailShown(view)) selectRow(view);
     if (view == 4) {
-        dispatch::Queue::main()->async([lists = roles_.lists] {
-            if (auto role = lists.lock()) role->loadPhoneSettings();
+        dispatch::Queue::main()->async([settings = roles_.settings] {
+            if (auto role = settings.lock()) role->loadPhoneSettings();
         });
     }
 }

@@ -148,7 +148,6 @@ TEST_F(ConversationScreen, BubblesFindLinksOnlyOverAListThatHasLoaded) {
         std::optional<bool> loading;
         std::shared_ptr<HXMessageListModel> makeMessageList(int) override { return nullptr; }
         void refreshMessageList(int) override {}
-        void loadPhoneSettings() override {}
         std::optional<bool> isLoadingMessages(toolkit::ViewController&) override { return loading; }
     };
     auto lists = std::make_shared<Lists>();

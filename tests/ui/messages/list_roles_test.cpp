@@ -27,7 +27,6 @@ struct FakeLists : HXListLoadingRole {
                                                     HXMessageListModel::smsViewSettings("https://voice.test/voice/"));
     }
     void refreshMessageList(int view) override { refreshed.push_back(view); }
-    void loadPhoneSettings() override {}
 };
 
 // The rows' role: signed in (offline, with no alerts role); the list's maker opens the stand-in

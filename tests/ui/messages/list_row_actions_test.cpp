@@ -41,7 +41,6 @@ struct ListLoadingSpy : HXListLoadingRole {
         return std::make_shared<HXMessageListModel>(app, settings);
     }
     void refreshMessageList(int) override {}
-    void loadPhoneSettings() override {}
 };
 
 // Every role a row reaches, recording what it is asked to do; action titles are "#code".
