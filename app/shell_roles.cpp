@@ -16,6 +16,7 @@
 #include "service/conversation_pages.h"
 #include "service/conversation_requests.h"
 #include "service/endpoints.h"
+#include "service/media_operations.h"
 #include "service/message_list_model.h"
 #include "service/request_machinery.h"
 #include "service/settings_updates.h"
@@ -37,7 +38,6 @@ HXShellRoles::HXShellRoles(HX_ConnectAppDelegate& app, HXShellRoleSlices handed)
       signIn(app),
       routing(app),
       lists(app, routing),
-      conversations(app),
       options(app),
       store(app),
       passcode(routing, HXCPasscodeLock::sharedLock()),
@@ -47,8 +47,7 @@ HXShellRoles::HXShellRoles(HX_ConnectAppDelegate& app, HXShellRoleSlices handed)
       conversation(app, slices),
       quickSettings(app, alerts),
       accountSettings(app, slices, alerts),
-      accounts(app),
-      playback(app, slices) {}
+      accounts(app) {}
 
 // What the application object hands its roles of itself: its own members, reached from here.
 HXShellRoleSlices HX_ConnectAppDelegate::roleSlices() {
@@ -76,9 +75,6 @@ HXShellRoleSlices HX_ConnectAppDelegate::roleSlices() {
         .preference = [this, accessorsOf](Preference preference) { return (this->*accessorsOf(preference).get)(); },
         .storePreference = [this, accessorsOf](Preference preference,
                                                bool on) { (this->*accessorsOf(preference).set)(on); },
-        .useSpeaker = [this] { return useSpeaker(); },
-        .setUseSpeaker = [this](bool on) { setUseSpeaker(on); },
-        .downloadRecordedCallForID = [this](const std::string& id) { downloadRecordedCallForID(id); },
         .setBackgroundRefreshStatus = [this] { setBackgroundRefreshStatus(); },
         .versionString = [this]() -> const std::string& { return versionString(); },
         .passcodeLockShown = [this] { return lockShown; },
@@ -91,7 +87,7 @@ HXScreenRoles HXShellRoles::share(const std::shared_ptr<HXApplicationWebClient>&
     if (!owner) return {};
     return HXScreenRoles{.signIn = shared<HXSignInRole>(owner, signIn),
                          .lists = shared<HXListLoadingRole>(owner, lists),
-                         .conversations = shared<HXConversationActionsRole>(owner, conversations),
+                         .conversations = shared<HXConversationActionsRole>(owner, *owner),
                          .options = shared<HXConversationOptionsRole>(owner, options),
                          .store = shared<HXStoreRole>(owner, store),
                          .routing = shared<HXRoutingRole>(owner, routing),
@@ -105,7 +101,7 @@ HXScreenRoles HXShellRoles::share(const std::shared_ptr<HXApplicationWebClient>&
                          .accountSettings = shared<HXAccountSettingsRole>(owner, accountSettings),
                          .accounts = shared<HXAccountListRole>(owner, accounts),
                          .quickSettings = shared<HXQuickSettingsRole>(owner, quickSettings),
-                         .playback = shared<HXPlaybackRole>(owner, playback),
+                         .media = shared<HXMediaRole>(owner, *HXMediaOperations::of(owner)),
                          .alerts = shared<HXAlertsRole>(owner, alerts),
                          .callChoice = shared<HXCallChoiceRole>(owner, *HXCalls::of(owner)),
                          .sending = shared<HXSendingRole>(owner, *HXMessageSender::of(owner)),
@@ -164,14 +160,7 @@ std::optional<bool> HXAppListLoadingRole::isLoadingMessages(toolkit::ViewControl
     return list->isLoadingMessages();
 }
 
-// ---- conversation actions and options
-
-void HXAppConversationActionsRole::placeCallTo(const std::string& number) { client_.placeCallTo(number); }
-
-void HXAppConversationActionsRole::newMessageToNumber(const std::string& numbers, const std::string& text,
-                                                      const std::string& conversationID) {
-    client_.newMessageToNumber(numbers, text, conversationID);
-}
+// ---- conversation options
 
 void HXAppConversationOptionsRole::showOptionsForConversation(const std::string& conversationID, graphics::Point point,
                                                               toolkit::View& view) {
@@ -260,45 +249,6 @@ void HXAppConversationRole::addContact(const std::string& name, const std::strin
     client_.addContact(name, number, type);
 }
 
-std::shared_ptr<HXCCache> HXAppConversationRole::mediaCache() { return HXMediaCache(client_); }
-
-bool HXAppConversationRole::requestThumbnail(const std::string& mediaID) {
-    return HXRequestThumbnail(client_, mediaID);
-}
-
-void HXAppConversationRole::whenMediaArrives(const std::string& mediaID, std::function<void()> arrived) {
-    // The web client names the end of a medium's request by its id, after it has kept the bytes.
-    struct Waiter {
-        std::function<void()> arrived;
-    };
-    auto waiter = std::make_shared<Waiter>(Waiter{std::move(arrived)});
-    foundation::NotificationCenter::defaultCenter().addObserver(
-        waiter.get(), mediaID, [waiter, mediaID](const foundation::Notification&) {
-            dispatch::Queue::main()->async([waiter, mediaID] {
-                foundation::NotificationCenter::defaultCenter().removeObserver(waiter.get(), mediaID);
-                if (auto arrived = std::exchange(waiter->arrived, nullptr)) arrived();
-            });
-        });
-}
-
-void HXAppConversationRole::downloadFullSizeImage(const std::string& mediaID, const std::string& mimeType) {
-    HXDownloadFullSizeImage(client_, mediaID, mimeType);
-}
-
-void HXAppConversationRole::downloadMediaIfNeeded(const std::string& mediaID, const std::string& mimeType,
-                                                  bool forPreview) {
-    client_.downloadMediaIfNeeded(mediaID, mimeType, forPreview);
-}
-
-std::string HXAppConversationRole::localURLForMedia(const std::string& mediaID, const std::string& mimeType) {
-    return client_.localURLForMedia(mediaID, mimeType);
-}
-
-std::optional<foundation::Dictionary> HXAppConversationRole::imageInfoForSize(const std::string& size,
-                                                                              const foundation::Array& infoArray) {
-    return client_.imageInfoForSize(size, infoArray);
-}
-
 std::string HXAppConversationRole::recordIDForNumber(const std::string& number) {
     return client_.recordIDForNumber(number);
 }
@@ -324,15 +274,3 @@ std::shared_ptr<HX_QuickSetting> HXAppQuickSettingsRole::currentSettings() const
 void HXAppQuickSettingsRole::openApplicationSettings() { app_.openApplicationSettings(); }
 
 // (the presets' application and regions in app/shell_quick_settings.cpp)
-
-// ---- the voicemail player
-
-void HXAppPlaybackRole::downloadVMforID(const std::string& conversationID) { client_.downloadVMforID(conversationID); }
-
-void HXAppPlaybackRole::downloadRecordedCallForID(const std::string& conversationID) {
-    slices_.downloadRecordedCallForID(conversationID);
-}
-
-bool HXAppPlaybackRole::useSpeaker() const { return slices_.useSpeaker(); }
-
-void HXAppPlaybackRole::setUseSpeaker(bool on) { slices_.setUseSpeaker(on); }
