@@ -110,6 +110,16 @@ struct ConversationSpy : HXConversationRole,
                                                            const foundation::Array& infos) override {
         return m() ? m()->imageInfoForSize(size, infos) : std::nullopt;
     }
+    void downloadVMforID(const std::string& id) override {
+        if (m()) m()->downloadVMforID(id);
+    }
+    void downloadRecordedCallForID(const std::string& id) override {
+        if (m()) m()->downloadRecordedCallForID(id);
+    }
+    bool useSpeaker() const override { return m() && m()->useSpeaker(); }
+    void setUseSpeaker(bool on) override {
+        if (m()) m()->setUseSpeaker(on);
+    }
     std::string recordIDForNumber(const std::string&) override { return {}; }
     void setContactName(const std::string& id, const std::string& name) override {
         if (r()) r()->setContactName(id, name);
