@@ -223,7 +223,6 @@ void HX_ConnectAppDelegate::readPreferenceMirrors() {
     setGraphicalEmoticons(defaults->boolForKey("graphicalEmoticons"));
     setAutoRefresh(defaults->boolForKey("autoRefresh"));
     setNewMessageAlert(defaults->boolForKey("newMessageAlert"));
-    setUseSpeaker(defaults->boolForKey("useSpeaker"));
     setShowNotesInMessageLists(defaults->boolForKey("showNotesInMessageLists"));
 }
 

@@ -16,6 +16,7 @@
 #include "service/conversation_pages.h"
 #include "service/conversation_requests.h"
 #include "service/endpoints.h"
+#include "service/media_operations.h"
 #include "service/message_list_model.h"
 #include "service/request_machinery.h"
 #include "service/settings_updates.h"
@@ -35,7 +36,6 @@ HXShellRoles::HXShellRoles(HX_ConnectAppDelegate& app, HXShellRoleSlices handed)
     : slices(std::move(handed)),
       routing(app),
       lists(app, routing),
-      conversations(app),
       options(app),
       store(app),
       passcode(routing, HXCPasscodeLock::sharedLock()),
@@ -43,15 +43,11 @@ HXShellRoles::HXShellRoles(HX_ConnectAppDelegate& app, HXShellRoleSlices handed)
       listActions(app, slices, HXCPasscodeLock::sharedLock()),
       compose(app),
       conversation(app, slices),
-      quickSettings(app),
-      playback(app, slices) {}
+      quickSettings(app) {}
 
 // What the application object hands its roles of itself: its own members, reached from here.
 HXShellRoleSlices HX_ConnectAppDelegate::roleSlices() {
     return HXShellRoleSlices{
-        .useSpeaker = [this] { return useSpeaker(); },
-        .setUseSpeaker = [this](bool on) { setUseSpeaker(on); },
-        .downloadRecordedCallForID = [this](const std::string& id) { downloadRecordedCallForID(id); },
         .passcodeLockShown = [this] { return lockShown; },
         .openAppURL = [this](const std::string& url) { return applicationOpenURL(url); }};
 }
@@ -60,7 +56,7 @@ HXScreenRoles HXShellRoles::share(const std::shared_ptr<HXApplicationWebClient>&
     if (!owner) return {};
     return HXScreenRoles{.signIn = shared<HXSignInRole>(owner, *owner),
                          .lists = shared<HXListLoadingRole>(owner, lists),
-                         .conversations = shared<HXConversationActionsRole>(owner, conversations),
+                         .conversations = shared<HXConversationActionsRole>(owner, *owner),
                          .options = shared<HXConversationOptionsRole>(owner, options),
                          .store = shared<HXStoreRole>(owner, store),
                          .routing = shared<HXRoutingRole>(owner, routing),
@@ -74,7 +70,7 @@ HXScreenRoles HXShellRoles::share(const std::shared_ptr<HXApplicationWebClient>&
                          .accountSettings = shared<HXAccountSettingsRole>(owner, *owner),
                          .accounts = shared<HXAccountListRole>(owner, *owner),
                          .quickSettings = shared<HXQuickSettingsRole>(owner, quickSettings),
-                         .playback = shared<HXPlaybackRole>(owner, playback),
+                         .media = shared<HXMediaRole>(owner, *HXMediaOperations::of(owner)),
                          .alerts = shared<HXAlertsRole>(owner, *owner),
                          .callChoice = shared<HXCallChoiceRole>(owner, *HXCalls::of(owner)),
                          .sending = shared<HXSendingRole>(owner, *HXMessageSender::of(owner)),
@@ -107,14 +103,7 @@ std::optional<bool> HXAppListLoadingRole::isLoadingMessages(toolkit::ViewControl
     return list->isLoadingMessages();
 }
 
-// ---- conversation actions and options
-
-void HXAppConversationActionsRole::placeCallTo(const std::string& number) { client_.placeCallTo(number); }
-
-void HXAppConversationActionsRole::newMessageToNumber(const std::string& numbers, const std::string& text,
-                                                      const std::string& conversationID) {
-    client_.newMessageToNumber(numbers, text, conversationID);
-}
+// ---- conversation options
 
 void HXAppConversationOptionsRole::showOptionsForConversation(const std::string& conversationID, graphics::Point point,
                                                               toolkit::View& view) {
@@ -203,45 +192,6 @@ void HXAppConversationRole::addContact(const std::string& name, const std::strin
     client_.addContact(name, number, type);
 }
 
-std::shared_ptr<HXCCache> HXAppConversationRole::mediaCache() { return HXMediaCache(client_); }
-
-bool HXAppConversationRole::requestThumbnail(const std::string& mediaID) {
-    return HXRequestThumbnail(client_, mediaID);
-}
-
-void HXAppConversationRole::whenMediaArrives(const std::string& mediaID, std::function<void()> arrived) {
-    // The web client names the end of a medium's request by its id, after it has kept the bytes.
-    struct Waiter {
-        std::function<void()> arrived;
-    };
-    auto waiter = std::make_shared<Waiter>(Waiter{std::move(arrived)});
-    foundation::NotificationCenter::defaultCenter().addObserver(
-        waiter.get(), mediaID, [waiter, mediaID](const foundation::Notification&) {
-            dispatch::Queue::main()->async([waiter, mediaID] {
-                foundation::NotificationCenter::defaultCenter().removeObserver(waiter.get(), mediaID);
-                if (auto arrived = std::exchange(waiter->arrived, nullptr)) arrived();
-            });
-        });
-}
-
-void HXAppConversationRole::downloadFullSizeImage(const std::string& mediaID, const std::string& mimeType) {
-    HXDownloadFullSizeImage(client_, mediaID, mimeType);
-}
-
-void HXAppConversationRole::downloadMediaIfNeeded(const std::string& mediaID, const std::string& mimeType,
-                                                  bool forPreview) {
-    client_.downloadMediaIfNeeded(mediaID, mimeType, forPreview);
-}
-
-std::string HXAppConversationRole::localURLForMedia(const std::string& mediaID, const std::string& mimeType) {
-    return client_.localURLForMedia(mediaID, mimeType);
-}
-
-std::optional<foundation::Dictionary> HXAppConversationRole::imageInfoForSize(const std::string& size,
-                                                                              const foundation::Array& infoArray) {
-    return client_.imageInfoForSize(size, infoArray);
-}
-
 std::string HXAppConversationRole::recordIDForNumber(const std::string& number) {
     return client_.recordIDForNumber(number);
 }
@@ -265,15 +215,3 @@ std::shared_ptr<HX_QuickSetting> HXAppQuickSettingsRole::currentSettings() const
 }
 
 // (the presets' application and regions in app/shell_quick_settings.cpp)
-
-// ---- the voicemail player
-
-void HXAppPlaybackRole::downloadVMforID(const std::string& conversationID) { client_.downloadVMforID(conversationID); }
-
-void HXAppPlaybackRole::downloadRecordedCallForID(const std::string& conversationID) {
-    slices_.downloadRecordedCallForID(conversationID);
-}
-
-bool HXAppPlaybackRole::useSpeaker() const { return slices_.useSpeaker(); }
-
-void HXAppPlaybackRole::setUseSpeaker(bool on) { slices_.setUseSpeaker(on); }

@@ -26,13 +26,9 @@ class HX_ConnectAppDelegate;
 class HXContactPhonePicker;
 
 // What the application object hands the roles of its own (not its slices'), made once with them
-// (app/shell_roles.cpp): the speaker setting the voicemail player changes (and the player's
-// recorded-call download), the passcode lock's shown flag and the app's own URLs. Each holds the
+// (app/shell_roles.cpp): the passcode lock's shown flag and the app's own URLs. Each holds the
 // application object, which owns the roles.
 struct HXShellRoleSlices {
-    std::function<bool()> useSpeaker;
-    std::function<void(bool)> setUseSpeaker;
-    std::function<void(const std::string& conversationID)> downloadRecordedCallForID;
     std::function<bool()> passcodeLockShown;
     std::function<bool(const std::string& url)> openAppURL;
 };
@@ -48,18 +44,6 @@ public:
 private:
     HXApplicationWebClient& client_;
     HXRoutingRole& routing_;
-};
-
-// A call or a new message to a number: the web client's operations.
-class HXAppConversationActionsRole final : public HXConversationActionsRole {
-public:
-    explicit HXAppConversationActionsRole(HXApplicationWebClient& client) : client_(client) {}
-    void placeCallTo(const std::string& number) override;
-    void newMessageToNumber(const std::string& numbers, const std::string& text,
-                            const std::string& conversationID) override;
-
-private:
-    HXApplicationWebClient& client_;
 };
 
 // The options popover: the shell's.
@@ -149,8 +133,8 @@ private:
     std::shared_ptr<HXContactPhonePicker> recipientPicker_;
 };
 
-// The conversation screen's and the note editor's: the web client's conversation operations,
-// media and contacts, and the app's own URLs (handed by the application object).
+// The conversation screen's and the note editor's: the web client's conversation operations and
+// contacts, and the app's own URLs (handed by the application object).
 class HXAppConversationRole final : public HXConversationRole {
 public:
     HXAppConversationRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices)
@@ -161,14 +145,6 @@ public:
     bool deleteMessage(const std::string& conversationID, const std::string& messageID) override;
     void setNote(const std::optional<std::string>& note, const std::string& conversationID) override;
     void addContact(const std::string& name, const std::string& number, const std::string& type) override;
-    std::shared_ptr<HXCCache> mediaCache() override;
-    bool requestThumbnail(const std::string& mediaID) override;
-    void whenMediaArrives(const std::string& mediaID, std::function<void()> arrived) override;
-    void downloadFullSizeImage(const std::string& mediaID, const std::string& mimeType) override;
-    void downloadMediaIfNeeded(const std::string& mediaID, const std::string& mimeType, bool forPreview) override;
-    std::string localURLForMedia(const std::string& mediaID, const std::string& mimeType) override;
-    std::optional<foundation::Dictionary> imageInfoForSize(const std::string& size,
-                                                           const foundation::Array& infoArray) override;
     std::string recordIDForNumber(const std::string& number) override;
     void setContactName(const std::string& conversationID, const std::string& name) override;
     void resetContacts() override;
@@ -209,22 +185,6 @@ private:
     std::shared_ptr<services::LocationManager> locationManager_;
 };
 
-// The voicemail player's: the web client's audio downloads and the speaker setting (handed by the
-// application object).
-class HXAppPlaybackRole final : public HXPlaybackRole {
-public:
-    HXAppPlaybackRole(HXApplicationWebClient& client, const HXShellRoleSlices& slices)
-        : client_(client), slices_(slices) {}
-    void downloadVMforID(const std::string& conversationID) override;
-    void downloadRecordedCallForID(const std::string& conversationID) override;
-    bool useSpeaker() const override;
-    void setUseSpeaker(bool on) override;
-
-private:
-    HXApplicationWebClient& client_;
-    const HXShellRoleSlices& slices_;
-};
-
 // The roles of one application object, made with it and with what it hands them of itself.
 struct HXShellRoles {
     HXShellRoles(HX_ConnectAppDelegate& app, HXShellRoleSlices handed);
@@ -232,7 +192,6 @@ struct HXShellRoles {
     // The device form, which routes itself.
     HXRoutingRole& routing;
     HXAppListLoadingRole lists;
-    HXAppConversationActionsRole conversations;
     HXAppConversationOptionsRole options;
     HXAppStoreRole store;
     HXAppPasscodeRole passcode;
@@ -241,10 +200,10 @@ struct HXShellRoles {
     HXAppComposeRole compose;
     HXAppConversationRole conversation;
     HXAppQuickSettingsRole quickSettings;
-    HXAppPlaybackRole playback;
     // The set handed to a screen's maker, each role sharing owner's lifetime (the tablet adds its
-    // split view's). The call choice, the sending and the service settings' changes are owner's own
-    // operation objects (its calls, its sender and its settings updates), handed as they are; the
-    // alerts, the sign-in panel's, the account list's and the settings screen's roles are owner itself.
+    // split view's). The call choice, the sending, the service settings' changes and the media are
+    // owner's own operation objects (its calls, its sender, its settings updates and its media
+    // operations), handed as they are; the alerts, the sign-in panel's, the account list's and the
+    // settings screen's roles and a call or a message to a number are owner itself.
     HXScreenRoles share(const std::shared_ptr<HXApplicationWebClient>& owner);
 };

@@ -102,8 +102,10 @@ struct Store : hxbench::SignedInHome {
     std::shared_ptr<VC_Conversation> makeScreen() const {
         auto roles = app->screenRoles();
         return std::make_shared<VC_Conversation>(
-            VC_Conversation::Roles{
-                .conversation = roles.conversation, .routing = roles.routing, .alerts = roles.alerts},
+            VC_Conversation::Roles{.conversation = roles.conversation,
+                                   .routing = roles.routing,
+                                   .media = roles.media,
+                                   .alerts = roles.alerts},
             VC_Conversation::Makers{},
             HXConversationSetup{.conversationID = kThread, .title = "Ann Lee", .conversationType = 1});
     }
@@ -379,7 +381,7 @@ void openLongTextThread(benchmark::State& state, const char* thread) {
         state.ResumeTiming();
         auto roles = store.app->screenRoles();
         auto screen = std::make_shared<VC_Conversation>(
-            VC_Conversation::Roles{.conversation = roles.conversation, .routing = roles.routing},
+            VC_Conversation::Roles{.conversation = roles.conversation, .routing = roles.routing, .media = roles.media},
             VC_Conversation::Makers{},
             HXConversationSetup{.conversationID = thread, .title = "Ann Lee", .conversationType = 1});
         harness.setRoot(std::make_shared<toolkit::NavigationController>(screen));

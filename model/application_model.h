@@ -224,8 +224,6 @@ protected:
     std::shared_ptr<services::ContactStore> contactStore() const;
     bool graphicalEmoticons() const { return graphicalEmoticons_; }
     void setGraphicalEmoticons(bool v) { graphicalEmoticons_ = v; }
-    bool useSpeaker() const { return useSpeaker_; }
-    void setUseSpeaker(bool v) { useSpeaker_ = v; }
     bool showNotesInMessageLists() const { return showNotesInMessageLists_; }
     void setShowNotesInMessageLists(bool v) { showNotesInMessageLists_ = v; }
     // The account's message store could not be created or opened (logged already); called on
@@ -245,7 +243,6 @@ private:
     bool newMessageAlert_ = false;
     bool isPhone_ = false;
     bool iPad_ = false;
-    bool useSpeaker_ = false;
     bool showNotesInMessageLists_ = false;
     bool connectionAvailable_ = false;
     std::atomic<double> lastNotification_{0};

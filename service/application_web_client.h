@@ -21,6 +21,7 @@
 #include "model/application_model.h"
 #include "service/account_settings.h"
 #include "service/loading_overlay.h"
+#include "service/number_actions.h"
 #include "service/send_answer.h"
 #include "service/session.h"
 
@@ -58,7 +59,8 @@ class HXApplicationWebClient : public HXApplicationModel,
                                public HXLoadingOverlayRole,
                                public HXSignInRole,
                                public HXAccountListRole,
-                               public HXAccountSettingsRole {
+                               public HXAccountSettingsRole,
+                               public HXConversationActionsRole {
 public:
     HXApplicationWebClient();
     ~HXApplicationWebClient() override;
@@ -136,10 +138,10 @@ public:
     // Opens the new-message screen: numbers separated by ",", the text, and the conversation to
     // reply into ("" for a new conversation).
     void newMessageToNumber(const std::string& numbers, const std::string& text,
-                            const std::string& conversationID = "");
+                            const std::string& conversationID = "") override;
 
     // ---- calls (service/calls.cpp)
-    void placeCallTo(const std::string& number);
+    void placeCallTo(const std::string& number) override;
     virtual void startDirectCall();
 
     // ---- shared state
@@ -278,14 +280,12 @@ public:
     void connectionDidFinishLoading(AsyncURLConnection& connection);
     void connectionDidFailWithError(AsyncURLConnection& connection, const foundation::Error& error);
 
-    // ---- media (service/web_client_media.cpp): local files below the caches folder, downloads
-    // and their removal.
+    // ---- media (service/web_client_media.cpp): local files below the caches folder and their
+    // removal (the downloads are HXMediaOperations', service/media_operations.h).
     std::string localURLForMedia(const std::string& mediaID, const std::string& mimeType);
     // A media id as one segment of a request path (escaped; "." and ".." too), so that no id
     // names another path of the service.
     static std::string mediaPathSegment(const std::string& mediaID);
-    void downloadMediaIfNeeded(const std::string& mediaID, const std::string& mimeType, bool forPreview = false);
-    void downloadVMforID(const std::string& mediaID);
     void removeMediaForAttachment(const std::string& mediaID, const std::string& mimeType);
 
     // This object as the web client, held weakly (empty when no shared pointer owns it).
@@ -358,8 +358,6 @@ protected:
     net::URLRequest postRequestForURLWithDict(const std::string& url, const foundation::Dictionary& dict);
     std::optional<foundation::Value> parseObjectFromApiResponse(std::string_view text) const;
     std::optional<std::string> parseAuthV2FromString(std::string_view text) const;
-    void downloadRecordedCallForID(const std::string& mediaID);
-    void downloadAudioForID(const std::string& mediaID, bool usingNewCRAUrl);
     // The media branches of the reply router.
     void storeMediaReply(const HXRoutedReply& reply);
     // A message store that cannot be created or opened alerts as the failed writes do.

@@ -42,17 +42,6 @@ std::string HXThumbnailTag(HXApplicationWebClient& client, const std::string& me
     return foundation::format("%@_%@", client.endpoints().mediaBase() + "i/", mediaID);
 }
 
-bool HXRequestThumbnail(HXApplicationWebClient& client, const std::string& mediaID) {
-    const std::string tag = HXThumbnailTag(client, mediaID);
-    if (client.requestInFlight(tag)) return false;
-    const auto& endpoints = client.endpoints();
-    net::URLRequest request(foundation::format("%@%@?s=%ld", endpoints.mediaBase() + "i/",
-                                               HXApplicationWebClient::mediaPathSegment(mediaID), int64_t{3}));
-    request.setValue(endpoints.webClient, "Referer");
-    client.startAsyncLoadWithRequest(std::move(request), tag);
-    return true;
-}
-
 net::URLSessionConfiguration HXMediaSessionConfiguration(HXApplicationWebClient& client) {
     return HXMediaSessionConfiguration(client.endpoints(), client.cookieJar());
 }
@@ -70,36 +59,6 @@ net::URLSessionConfiguration HXMediaSessionConfiguration(const HXEndpoints& endp
     configuration.httpAdditionalHeaders.set("Accept-Encoding", "gzip, deflate");
     if (cookie) configuration.httpAdditionalHeaders.set("Cookie", *cookie);
     return configuration;
-}
-
-std::shared_ptr<HXCCache> HXMediaCache(HXApplicationWebClient& client) {
-    auto& web = HXWebClientOf(client);
-    return web.objectCache ? web.objectCache : HXCCache::sharedCache();
-}
-
-void HXDownloadFullSizeImage(HXApplicationWebClient& client, const std::string& mediaID, const std::string& mimeType) {
-    const std::string url = foundation::format("%@%@?s=%ld", client.endpoints().mediaBase() + "i/",
-                                               HXApplicationWebClient::mediaPathSegment(mediaID), int64_t{1});
-    auto session = net::URLSession::sessionWithConfiguration(HXMediaSessionConfiguration(client));
-    auto cache = HXMediaCache(client);
-    auto task = session->dataTaskWithURL(url, [session, cache, mediaID, gif = mimeType == "image/gif"](
-                                                  const foundation::Data& data,
-                                                  const std::optional<net::HTTPURLResponse>& response,
-                                                  const std::optional<foundation::Error>& error) {
-        const bool ok = !error && response && response->statusCode >= 200 && response->statusCode < 300;
-        const bool picture = ok && (gif ? graphics::HXCAnimatedImage::animatedImageWithGIFData(data) != nullptr
-                                        : graphics::Image::fromEncoded(data).ok());
-        if (picture) {
-            cache->setObject(HXCCachedObject::withData(data), foundation::format("%@_ORIGINAL", mediaID));
-            // The id names the picture, so that two downloads answered out of order each reach
-            // the preview that asked for them.
-            foundation::NotificationCenter::defaultCenter().post(
-                "kImageDownloadCompleteNotification", nullptr,
-                foundation::Dictionary{{"image", foundation::Value(data)}, {"id", mediaID}});
-        }
-        session->finishTasksAndInvalidate();
-    });
-    task->resume();
 }
 
 std::shared_ptr<HXStoreRows> HXConversationMessageRows(HXApplicationWebClient& client,

@@ -1,7 +1,7 @@
 // What the conversation screen asks of the service beyond the list's requests: its messages as
-// rows, an older page, one message's delete, a picture's thumbnail (s=3) and its full size (s=1,
-// with the account's cookies). The bodies, tags and headers are built here; the replies go
-// through the web client's router as the list's do.
+// rows, an older page, one message's delete, and the tag and the session (with the account's
+// cookies) of the media host's pictures. The bodies, tags and headers are built here; the replies
+// go through the web client's router as the list's do.
 #pragma once
 
 #include <memory>
@@ -19,10 +19,9 @@ std::string HXMessageDeleteTag(const std::string& conversationID, const std::str
 // Sends the delete of one message; false when no request went out (no token yet).
 bool HXDeleteMessage(HXApplicationWebClient& client, const std::string& conversationID, const std::string& messageID);
 
-// The tag of a picture's thumbnail request, and the request itself: false when one is in flight
-// already (a thumbnail is asked for once at a time).
+// The tag of a picture's thumbnail request (its request is the media operations',
+// service/media_operations.h: one at a time under this tag).
 std::string HXThumbnailTag(HXApplicationWebClient& client, const std::string& mediaID);
-bool HXRequestThumbnail(HXApplicationWebClient& client, const std::string& mediaID);
 
 // A session configuration for the service's media host: "Referer", "Accept-Encoding" and the
 // account's cookies of the service page as "Cookie", read under the jar's lock.
@@ -30,14 +29,6 @@ net::URLSessionConfiguration HXMediaSessionConfiguration(HXApplicationWebClient&
 // The same from the endpoints and the cookie jar (work off the main queue takes them along).
 net::URLSessionConfiguration HXMediaSessionConfiguration(const HXEndpoints& endpoints,
                                                          const std::shared_ptr<class CustomCookieJar>& jar);
-
-// The full-size picture (s=1): stored under "<id>_ORIGINAL" in the object cache, then
-// "kImageDownloadCompleteNotification" with {"image": the bytes, "id": the id}. A failed download,
-// or bytes that are no picture, store and post nothing.
-void HXDownloadFullSizeImage(HXApplicationWebClient& client, const std::string& mediaID, const std::string& mimeType);
-
-// The object cache the web client stores media in.
-std::shared_ptr<class HXCCache> HXMediaCache(HXApplicationWebClient& client);
 
 // The messages of a conversation, oldest first, with their row-level changes told to observer;
 // none without a store.

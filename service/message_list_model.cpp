@@ -29,6 +29,7 @@
 #include "service/conversation_store.h"
 #include "service/custom_cookie_jar.h"
 #include "service/list_parse_environment.h"
+#include "service/media_operations.h"
 #include "service/request_machinery.h"
 #include "service/source_helpers.h"
 #include "service/thread_list_plan.h"
@@ -659,7 +660,7 @@ void HXMessageListModel::prefetchVM(const std::string& conversationID) {
     if (std::filesystem::exists(a->localURLForMedia(conversationID, "audio/"), error)) return;
     std::weak_ptr<HXApplicationWebClient> weakApp = a;
     dispatch::Queue::main()->async([weakApp, conversationID] {
-        if (auto app = weakApp.lock()) app->downloadVMforID(conversationID);
+        if (auto app = weakApp.lock()) HXMediaOperations::of(app)->downloadVMforID(conversationID);
     });
 }
 
@@ -918,12 +919,13 @@ void HXMessageListModel::parse(const HXListParseEnvironment& env, const store::C
                                     pictureFetches = std::move(plan.pictureFetches), markRead = std::move(markRead)] {
         auto a = weakApp.lock();
         if (!a) return;
+        auto media = HXMediaOperations::of(a);
         for (const auto& [id, mime] : mediaFetches) {
-            a->downloadMediaIfNeeded(id, mime);
-            if (mime.starts_with("video/")) a->downloadMediaIfNeeded(id, mime, true);
+            media->downloadMediaIfNeeded(id, mime, false);
+            if (mime.starts_with("video/")) media->downloadMediaIfNeeded(id, mime, true);
         }
         for (const auto& id : pictureFetches)
-            if (!HXMediaCache(*a)->objectForKey(id)) HXRequestThumbnail(*a, id);
+            if (!media->mediaCache()->objectForKey(id)) media->requestThumbnail(id);
         if (auto self = weakSelf.lock())
             for (const auto& id : markRead) self->markMessageRead(id);
     });

@@ -166,6 +166,7 @@ struct HXWebClient {
     std::shared_ptr<class HXMessageSender> sender;
     std::shared_ptr<class HXSettingsUpdates> settingsUpdates;
     std::shared_ptr<class HXConversationOperations> conversationOperations;
+    std::shared_ptr<class HXMediaOperations> mediaOperations;
     // The queue of unsent messages waits for a token being renewed: the next token drains it.
     bool sendQueueAfterToken = false;
     std::shared_ptr<class HXConversationPages> pages;

@@ -30,9 +30,6 @@ std::string userFolder(HXApplicationWebClient& app) {
     return app.cachesFolderForUser(account ? account->username() : std::string());
 }
 
-// What a voicemail, recording or attachment may weigh: more than an API reply, still bounded.
-constexpr size_t kMaximumMediaBytes = 256u << 20;
-
 }  // namespace
 
 std::string HXApplicationWebClient::mediaPathSegment(const std::string& id) {
@@ -71,63 +68,6 @@ HXMediaFiles HXMediaFilesOf(HXApplicationWebClient& app) { return {userFolder(ap
 
 std::string HXApplicationWebClient::localURLForMedia(const std::string& mediaID, const std::string& mimeType) {
     return HXMediaFilesOf(*this).localURL(mediaID, mimeType);
-}
-
-void HXApplicationWebClient::downloadMediaIfNeeded(const std::string& mediaID, const std::string& mimeType,
-                                                   bool forPreview) {
-    auto& web = webClient();
-    std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();
-    auto stored = [weakSelf, mediaID, mimeType, forPreview]() {
-        auto self = weakSelf.lock();
-        if (!self) return true;
-        if (forPreview) return objectCache(self->webClient())->objectForKey(mediaID) != nullptr;
-        return foundation::files::exists(self->localURLForMedia(mediaID, mimeType));
-    };
-    if (stored()) return;
-    std::string path, suffix;
-    if (foundation::hasPrefix(mimeType, "audio/"))
-        path = "au/";
-    else if (foundation::hasPrefix(mimeType, "video/")) {
-        path = "vi/";
-        suffix = forPreview ? "?m=thumbnail" : "?m=content";
-    } else if (mimeType == "text/x-vcard")
-        path = "vc/";
-    else
-        return;
-    const std::string base = web.endpoints.mediaBase() + path;
-    const std::string tag = base + "_" + mediaID + "_" + (forPreview ? "1" : "0");
-    net::URLRequest request(base + mediaPathSegment(mediaID) + suffix);
-    request.setHTTPMethod("GET");
-    request.setMaximumReplyBytes(kMaximumMediaBytes);
-    request.setValue(web.endpoints.webClient, "Referer");
-    dispatch::Queue::main()->async([weakSelf, tag, request, stored] {
-        auto self = weakSelf.lock();
-        if (!self) return;
-        self->webClient().requests.startIfAbsent(tag, [&] {
-            if (!stored()) self->startAsyncLoadWithRequest(request, tag);
-        });
-    });
-}
-
-void HXApplicationWebClient::downloadVMforID(const std::string& mediaID) { downloadAudioForID(mediaID, false); }
-
-void HXApplicationWebClient::downloadRecordedCallForID(const std::string& mediaID) {
-    downloadAudioForID(mediaID, true);
-}
-
-void HXApplicationWebClient::downloadAudioForID(const std::string& mediaID, bool usingNewCRAUrl) {
-    auto& web = webClient();
-    const std::string base = web.endpoints.mediaBase() + (usingNewCRAUrl ? "cr/cra:" : "v/");
-    const std::string tag = base + "_" + mediaID;
-    if (web.requests.contains(tag)) return;
-    auto acct = account();
-    if (!acct || !acct->authV2()) return;
-    std::string id = foundation::hasPrefix(mediaID, "c.") ? mediaID.substr(2) : mediaID;
-    net::URLRequest request(base + mediaPathSegment(id));
-    request.setHTTPMethod("GET");
-    request.setMaximumReplyBytes(kMaximumMediaBytes);
-    request.setValue(web.endpoints.servicePageBase(), "Referer");
-    startAsyncLoadWithRequest(std::move(request), tag);
 }
 
 void HXApplicationWebClient::storeMediaReply(const HXRoutedReply& reply) {

@@ -17,6 +17,7 @@
 #include "service/calls.h"
 #include "service/custom_cookie_jar.h"
 #include "service/http_extensions.h"
+#include "service/media_operations.h"
 #include "service/message_list_receiver.h"
 #include "service/request_machinery.h"
 #include "service/sms_sending.h"
@@ -416,8 +417,10 @@ void HXApplicationWebClient::connectionDidReceiveResponse(AsyncURLConnection& co
     if (current && response.statusCode == 500 && foundation::hasPrefix(connection.tag(), voicemail)) {
         connection.cancel();
         removeEntry(web, connection);
-        downloadRecordedCallForID(
-            connection.tag().size() > voicemail.size() ? connection.tag().substr(voicemail.size() + 1) : "");
+        // Not a voicemail: the same id is asked for as a recorded call.
+        if (auto self = weakWebClient().lock())
+            HXMediaOperations::of(self)->downloadRecordedCallForID(
+                connection.tag().size() > voicemail.size() ? connection.tag().substr(voicemail.size() + 1) : "");
         hideIndicatorIfIdle(*this);
         return;
     }

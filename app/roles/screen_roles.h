@@ -27,6 +27,8 @@
 #include "service/conversation_pages.h"
 #include "service/endpoints.h"
 #include "service/loading_overlay.h"
+#include "service/media_operations.h"
+#include "service/number_actions.h"
 #include "service/sending.h"
 #include "service/session.h"
 #include "service/settings_updates.h"
@@ -62,16 +64,6 @@ public:
         (void)root;
         return std::nullopt;
     }
-};
-
-// Actions on a number or a conversation that screens offer.
-class HXConversationActionsRole {
-public:
-    virtual ~HXConversationActionsRole() = default;
-    virtual void placeCallTo(const std::string& number) = 0;
-    // Numbers separated by ",", the text, and the conversation to reply into ("" for a new one).
-    virtual void newMessageToNumber(const std::string& numbers, const std::string& text,
-                                    const std::string& conversationID) = 0;
 };
 
 // A conversation's options, for the screens that list or show it: the popover of the actions the
@@ -182,9 +174,9 @@ public:
 };
 
 // The conversation screen's and the note editor's: the conversation and its messages in the store
-// (its pages are the pages role's), one message's delete, the note, contacts (device and service), the attachments'
-// pictures and media and the app's own URLs (sending is the sending role's, the tablet's note
-// kept across popovers the note draft's).
+// (its pages are the pages role's), one message's delete, the note, contacts (device and service)
+// and the app's own URLs (the attachments' pictures and media are the media role's, sending is
+// the sending role's, the tablet's note kept across popovers the note draft's).
 class HXConversationRole {
 public:
     virtual ~HXConversationRole() = default;
@@ -200,20 +192,6 @@ public:
     virtual void setNote(const std::optional<std::string>& note, const std::string& conversationID) = 0;
     // A contact of the service's for number: type "MOBILE", "WORK" or "HOME".
     virtual void addContact(const std::string& name, const std::string& number, const std::string& type) = 0;
-
-    // ---- attachments
-    // The object cache that holds thumbnails ("<id>") and full-size pictures ("<id>_ORIGINAL").
-    virtual std::shared_ptr<class HXCCache> mediaCache() = 0;
-    // The thumbnail (s=3) of a picture; false when one is on its way already.
-    virtual bool requestThumbnail(const std::string& mediaID) = 0;
-    // arrived runs on the main queue once, when the thumbnail or the video preview of mediaID has
-    // come or its request has ended.
-    virtual void whenMediaArrives(const std::string& mediaID, std::function<void()> arrived) = 0;
-    virtual void downloadFullSizeImage(const std::string& mediaID, const std::string& mimeType) = 0;
-    virtual void downloadMediaIfNeeded(const std::string& mediaID, const std::string& mimeType, bool forPreview) = 0;
-    virtual std::string localURLForMedia(const std::string& mediaID, const std::string& mimeType) = 0;
-    virtual std::optional<foundation::Dictionary> imageInfoForSize(const std::string& size,
-                                                                   const foundation::Array& infoArray) = 0;
 
     // ---- contacts
     virtual std::string recordIDForNumber(const std::string& number) = 0;
@@ -235,18 +213,6 @@ public:
     virtual ~HXNoteDraftRole() = default;
     virtual std::optional<foundation::Dictionary> popoverCache() const = 0;
     virtual void setPopoverCache(const foundation::Dictionary& cache) = 0;
-};
-
-// The voicemail player's: the audio of a voicemail or a recorded call fetched by its
-// conversation's id (a notification named by that id tells when the file is written), whether a
-// connection is there, and the speaker setting the application object keeps.
-class HXPlaybackRole {
-public:
-    virtual ~HXPlaybackRole() = default;
-    virtual void downloadVMforID(const std::string& conversationID) = 0;
-    virtual void downloadRecordedCallForID(const std::string& conversationID) = 0;
-    virtual bool useSpeaker() const = 0;
-    virtual void setUseSpeaker(bool on) = 0;
 };
 
 // The quick-settings screens': the current settings as a preset (the snapshot), applying one, the
@@ -284,7 +250,7 @@ struct HXScreenRoles {
     std::weak_ptr<HXAccountSettingsRole> accountSettings;
     std::weak_ptr<HXAccountListRole> accounts;
     std::weak_ptr<HXQuickSettingsRole> quickSettings;
-    std::weak_ptr<HXPlaybackRole> playback;
+    std::weak_ptr<HXMediaRole> media;
     std::weak_ptr<HXAlertsRole> alerts;
     std::weak_ptr<HXCallChoiceRole> callChoice;
     std::weak_ptr<HXSendingRole> sending;

@@ -12,7 +12,9 @@
 #include "model/message_store.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
+#include "platform/foundation/notification_center.h"
 #include "platform/store/context.h"
+#include "service/media_operations.h"
 #include "service/request_machinery.h"
 #include "service/sms_sending.h"
 #include "tests/support/screen_fixture.h"
@@ -206,4 +208,33 @@ TEST_F(Lifetime, TheConnectionAlertsDismissWithoutTheApplicationObject) {
         harness.window().setRootViewController(firstRoot);
         harness.clock().runUntilIdle();
     }
+}
+
+// The media and a call or a message to a number are the web client's own objects, handed to the
+// screens as they are: a screen's pointers to them keep nothing alive, find nothing once the
+// application object has gone, and a medium's wait and a picture's request asked for before it
+// went end without touching it (the address sanitizer build sees any touch).
+TEST_F(Lifetime, TheMediaAndNumberActionsAScreenKeepsGoWithTheApplicationObject) {
+    auto firstRoot = harness.window().rootViewController();
+    Endings endings;
+    auto other = launchWatched(endings);
+    ASSERT_TRUE(other);
+    const auto roles = other->screenRoles();
+    EXPECT_EQ(roles.media.lock().get(), HXMediaOperations::of(other).get()) << "no role passes the media on";
+    EXPECT_EQ(roles.conversations.lock().get(), static_cast<HXConversationActionsRole*>(other.get()))
+        << "no role passes the calls and messages on";
+    bool arrived = false;
+    roles.media.lock()->whenMediaArrives("p1", [&arrived] { arrived = true; });
+    EXPECT_TRUE(roles.media.lock()->requestThumbnail("p1"));
+
+    ASSERT_TRUE(letGo(other));
+    EXPECT_TRUE(roles.media.expired());
+    EXPECT_TRUE(roles.conversations.expired());
+    foundation::NotificationCenter::defaultCenter().post(std::string("p1"), nullptr);
+    harness.clock().runUntilIdle();
+    EXPECT_TRUE(arrived) << "the wait outlives the object it was asked of";
+    EXPECT_EQ(endings.onMain.load(), 1);
+    EXPECT_EQ(endings.elsewhere.load(), 0);
+    harness.window().setRootViewController(firstRoot);
+    harness.clock().runUntilIdle();
 }

@@ -17,6 +17,7 @@
 #include "platform/graphics/codecs.h"
 #include "service/conversation_requests.h"
 #include "service/custom_cookie_jar.h"
+#include "service/media_operations.h"
 #include "service/request_machinery.h"
 #include "tests/support/shell_recorder.h"
 #include "tests/support/signed_in_account.h"
@@ -85,14 +86,14 @@ TEST_F(ConversationRequests, WithoutAnAccessTokenNoDeleteGoesOut) {
 
 TEST_F(ConversationRequests, AThumbnailIsAskedForOnceWhileItIsOnItsWay) {
     service.script("/a/i/p%201", {.body = pngBytes(), .hold = true});
-    EXPECT_TRUE(HXRequestThumbnail(*app, "p 1"));
-    EXPECT_FALSE(HXRequestThumbnail(*app, "p 1"));
+    EXPECT_TRUE(HXMediaOperations::of(app)->requestThumbnail("p 1"));
+    EXPECT_FALSE(HXMediaOperations::of(app)->requestThumbnail("p 1"));
     ASSERT_TRUE(runUntil([&] { return service.requestCount() == 1; }));
     const auto request = service.requests()[0];
     EXPECT_EQ(request.target, "/a/i/p%201?s=3");
     EXPECT_EQ(request.header("Referer").value_or(""), service.origin());
     service.releaseHeld();
-    ASSERT_TRUE(runUntil([&] { return HXMediaCache(*app)->objectForKey("p 1") != nullptr; }));
+    ASSERT_TRUE(runUntil([&] { return HXMediaOperations::of(app)->mediaCache()->objectForKey("p 1") != nullptr; }));
     EXPECT_EQ(service.requestCount(), 1u);
 }
 
@@ -104,8 +105,8 @@ TEST_F(ConversationRequests, TheFullSizePictureCarriesTheCookiesAndIsAnnouncedBy
     const std::string second(otherPNG.begin(), otherPNG.end());
     service.script("/a/i/one", {.body = first, .hold = true});
     service.script("/a/i/two", {.body = second});
-    HXDownloadFullSizeImage(*app, "one", "image/png");
-    HXDownloadFullSizeImage(*app, "two", "image/png");
+    HXMediaOperations::of(app)->downloadFullSizeImage("one", "image/png");
+    HXMediaOperations::of(app)->downloadFullSizeImage("two", "image/png");
     ASSERT_TRUE(runUntil([&] { return downloaded.size() == 1; }));
     service.releaseHeld();
     ASSERT_TRUE(runUntil([&] { return downloaded.size() == 2; }));
@@ -117,7 +118,7 @@ TEST_F(ConversationRequests, TheFullSizePictureCarriesTheCookiesAndIsAnnouncedBy
     };
     EXPECT_EQ(bytesOf(downloaded[0]), second);
     EXPECT_EQ(bytesOf(downloaded[1]), first);
-    auto stored = HXMediaCache(*app)->objectForKey("one_ORIGINAL");
+    auto stored = HXMediaOperations::of(app)->mediaCache()->objectForKey("one_ORIGINAL");
     ASSERT_TRUE(stored && stored->value.isData());
     EXPECT_EQ(std::string(stored->value.asData().begin(), stored->value.asData().end()), first);
     for (const auto& r : service.requests()) {
@@ -130,11 +131,11 @@ TEST_F(ConversationRequests, TheFullSizePictureCarriesTheCookiesAndIsAnnouncedBy
 TEST_F(ConversationRequests, AFullSizeReplyThatIsNoPictureIsNeitherStoredNorAnnounced) {
     service.script("/a/i/bad", {.body = "<html>not a picture</html>"});
     service.script("/a/i/gone", {.status = 404, .body = "missing"});
-    HXDownloadFullSizeImage(*app, "bad", "image/jpeg");
-    HXDownloadFullSizeImage(*app, "gone", "image/gif");
+    HXMediaOperations::of(app)->downloadFullSizeImage("bad", "image/jpeg");
+    HXMediaOperations::of(app)->downloadFullSizeImage("gone", "image/gif");
     ASSERT_TRUE(runUntil([&] { return service.requestCount() == 2; }));
     clock->runUntil([] { return false; }, 2);
     EXPECT_TRUE(downloaded.empty());
-    EXPECT_EQ(HXMediaCache(*app)->objectForKey("bad_ORIGINAL"), nullptr);
-    EXPECT_EQ(HXMediaCache(*app)->objectForKey("gone_ORIGINAL"), nullptr);
+    EXPECT_EQ(HXMediaOperations::of(app)->mediaCache()->objectForKey("bad_ORIGINAL"), nullptr);
+    EXPECT_EQ(HXMediaOperations::of(app)->mediaCache()->objectForKey("gone_ORIGINAL"), nullptr);
 }

@@ -20,6 +20,7 @@
 #include "platform/net/event_loop.h"
 #include "platform/net/scripted_transport.h"
 #include "service/custom_cookie_jar.h"
+#include "service/media_operations.h"
 #include "service/request_machinery.h"
 #include "tests/support/shell_recorder.h"
 #include "tests/support/signed_in_account.h"
@@ -243,22 +244,22 @@ TEST_F(WebClient, FailuresAlertByCodeAndTag) {
 
 TEST_F(WebClient, MediaIsDownloadedOnceStoredAndAnnounced) {
     service.script("/a/au/m1", {.body = "AUDIO"});
-    app->downloadMediaIfNeeded("m1", "audio/mpeg");
-    app->downloadMediaIfNeeded("m1", "audio/mpeg");
+    HXMediaOperations::of(app)->downloadMediaIfNeeded("m1", "audio/mpeg");
+    HXMediaOperations::of(app)->downloadMediaIfNeeded("m1", "audio/mpeg");
     ASSERT_TRUE(runUntil([&] { return posted["m1"] == 1; }));
     clock->runUntilIdle();
     EXPECT_EQ(service.requestCount(), 1u);
     auto stored = foundation::files::readString(dir / "user@example.test" / "m1.mp3");
     ASSERT_TRUE(stored.ok());
     EXPECT_EQ(stored.value(), "AUDIO");
-    app->downloadMediaIfNeeded("m1", "audio/mpeg");  // already stored
-    app->downloadMediaIfNeeded("p", "image/png");    // pictures go through "i/"
+    HXMediaOperations::of(app)->downloadMediaIfNeeded("m1", "audio/mpeg");  // already stored
+    HXMediaOperations::of(app)->downloadMediaIfNeeded("p", "image/png");    // pictures go through "i/"
     clock->runUntilIdle();
     EXPECT_EQ(service.requestCount(), 1u);
     EXPECT_EQ(service.requests()[0].header("Referer").value_or(""), service.origin());
     // A voicemail id keeps "c." in its file and notification but not in its URL.
     service.script("/a/v/77", {.body = "VM"});
-    app->downloadVMforID("c.77");
+    HXMediaOperations::of(app)->downloadVMforID("c.77");
     ASSERT_TRUE(runUntil([&] { return posted["c.77"] == 1; }));
     EXPECT_EQ(service.requests().back().path, "/a/v/77");
     EXPECT_TRUE(foundation::files::exists(dir / "user@example.test" / "c.77.mp3"));
@@ -283,7 +284,7 @@ TEST_F(WebClient, AMediaIdIsOnePathSegmentOfItsURL) {
     for (const char* kind : {"/a/au/", "/a/vc/", "/a/vi/"}) service.script(kind, {.status = 404}, 10);
     for (const auto& c : cases) {
         service.clearRequests();
-        app->downloadMediaIfNeeded(c.id, c.mimeType);
+        HXMediaOperations::of(app)->downloadMediaIfNeeded(c.id, c.mimeType);
         ASSERT_TRUE(runUntil([&] { return posted[c.id] == 1; })) << c.id;
         ASSERT_EQ(service.requests().size(), 1u) << c.id;
         EXPECT_EQ(service.requests()[0].target, c.target) << c.id;
@@ -292,7 +293,7 @@ TEST_F(WebClient, AMediaIdIsOnePathSegmentOfItsURL) {
     service.clearRequests();
     service.script("/a/v/", {.status = 500});
     service.script("/a/cr/", {.body = "CALL"});
-    app->downloadVMforID("c.7/../x");
+    HXMediaOperations::of(app)->downloadVMforID("c.7/../x");
     ASSERT_TRUE(runUntil([&] { return posted["c.7/../x"] == 1; }));
     ASSERT_EQ(service.requests().size(), 2u);
     EXPECT_EQ(service.requests()[0].target, "/a/v/7%2F..%2Fx");
@@ -302,7 +303,7 @@ TEST_F(WebClient, AMediaIdIsOnePathSegmentOfItsURL) {
 TEST_F(WebClient, MediaMayBeLargerThanAnApiReply) {
     const std::string audio(40u << 20, 'A');  // past the limit of API replies
     service.script("/a/au/big", {.body = audio});
-    app->downloadMediaIfNeeded("big", "audio/mpeg");
+    HXMediaOperations::of(app)->downloadMediaIfNeeded("big", "audio/mpeg");
     ASSERT_TRUE(runUntil([&] { return posted["big"] == 1; }));
     auto stored = foundation::files::attributes(dir / "user@example.test" / "big.mp3");
     ASSERT_TRUE(stored.ok());
@@ -313,13 +314,13 @@ TEST_F(WebClient, ErrorRepliesAreNotStoredAsMediaAndVoicemail500IsRetriedAsAReco
     service.script("/a/i/p1", {.status = 404, .body = "<html>not found</html>"});
     app->startAsyncLoadWithRequest(net::URLRequest(media() + "i/p1?s=3"), media() + "i/_p1");
     service.script("/a/vi/v1", {.status = 403, .body = "denied"});
-    app->downloadMediaIfNeeded("v1", "video/mp4", true);
+    HXMediaOperations::of(app)->downloadMediaIfNeeded("v1", "video/mp4", true);
     ASSERT_TRUE(runUntil([&] { return posted["p1"] == 1 && posted["v1"] == 1; }));
     EXPECT_EQ(HXWebClientOf(*app).objectCache->objectForKey("p1"), nullptr);
     EXPECT_EQ(HXWebClientOf(*app).objectCache->objectForKey("v1"), nullptr);
     // A later ask fetches again.
     service.script("/a/vi/v1", {.body = "THUMB"});
-    app->downloadMediaIfNeeded("v1", "video/mp4", true);
+    HXMediaOperations::of(app)->downloadMediaIfNeeded("v1", "video/mp4", true);
     ASSERT_TRUE(runUntil([&] { return posted["v1"] == 2; }));
     auto object = HXWebClientOf(*app).objectCache->objectForKey("v1");
     ASSERT_NE(object, nullptr);
@@ -328,7 +329,7 @@ TEST_F(WebClient, ErrorRepliesAreNotStoredAsMediaAndVoicemail500IsRetriedAsAReco
 
     service.script("/a/v/9", {.status = 500, .body = "oops"});
     service.script("/a/cr/cra:9", {.body = "CALL"});
-    app->downloadVMforID("9");
+    HXMediaOperations::of(app)->downloadVMforID("9");
     ASSERT_TRUE(runUntil([&] { return posted["9"] == 1; }));
     EXPECT_EQ(service.requests().back().path, "/a/cr/cra:9");
     auto stored = foundation::files::readString(dir / "user@example.test" / "9.mp3");

@@ -60,8 +60,9 @@ const std::vector<VC_GroupDetails::Member>& VC_GroupDetails::contactList() {
     if (contactList_) return *contactList_;
     contactList_.emplace();
     auto conversation = roles_.conversation.lock();
+    auto media = roles_.media.lock();
     auto compose = roles_.compose.lock();
-    auto cache = conversation ? conversation->mediaCache() : nullptr;
+    auto cache = media ? media->mediaCache() : nullptr;
     for (const auto& member : foundation::split(numberString_, "|")) {
         Member entry;
         entry.number = PhoneExtensions::formattedPhoneNumberFromString(member);

@@ -23,6 +23,7 @@ public:
     struct Roles {
         std::weak_ptr<HXConversationRole> conversation;
         std::weak_ptr<HXComposeRole> compose;
+        std::weak_ptr<HXMediaRole> media;
         std::weak_ptr<HXConversationActionsRole> conversations;
         std::weak_ptr<HXStoreRole> store;
         std::weak_ptr<HXAlertsRole> alerts;

@@ -8,7 +8,7 @@
 // tapped point.
 //
 // The screen hands it only what it uses (Setup): itself to present from and the table (both
-// weakly), the conversation's role for media, the attachment of a row, the bubble drawings, the
+// weakly), the media role, the attachment of a row, the bubble drawings, the
 // widths rows are sized in and a way to forget a message's measured sizes. It is the drag
 // interactions' and the preview's transitioning delegate. Main thread.
 #pragma once
@@ -54,7 +54,7 @@ public:
         std::weak_ptr<toolkit::TableView> table;
         // Taps and menus act in a text conversation only.
         bool textConversation = false;
-        std::weak_ptr<HXConversationRole> conversation;
+        std::weak_ptr<HXMediaRole> media;
         std::weak_ptr<HXAlertsRole> alerts;
         std::weak_ptr<HXRoutingRole> routing;
         // The attachment a row shows, none for a text row.
@@ -145,7 +145,7 @@ public:
 
 private:
     explicit HXAttachmentRows(Setup setup) : setup_(std::move(setup)) {}
-    std::shared_ptr<HXConversationRole> role() const { return setup_.conversation.lock(); }
+    std::shared_ptr<HXMediaRole> role() const { return setup_.media.lock(); }
     std::shared_ptr<toolkit::TableView> table() const { return setup_.table.lock(); }
     // ---- drawing (attachment_rows.cpp)
     void showThumbnail(ConversationTableViewCell& cell, bool sent, const HXAttachment& a, Shown& shown);

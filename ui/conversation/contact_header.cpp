@@ -137,8 +137,8 @@ void HXContactHeader::update() {
             contactImage_->layer().borderColor = graphics::Color::systemBlue();
         }
         graphics::ImagePtr picture;
-        if (r)
-            if (auto cached = r->mediaCache()->objectForKey(formatted)) {
+        if (auto media = setup_.media.lock())
+            if (auto cached = media->mediaCache()->objectForKey(formatted)) {
                 picture = cached->image();
                 if (!picture && cached->value.isData())
                     if (auto decoded = graphics::Image::fromEncoded(cached->value.asData()); decoded.ok())

@@ -40,6 +40,8 @@ public:
         std::weak_ptr<toolkit::ViewController> screen;
         std::optional<HX_Conversation> conversation;
         std::weak_ptr<HXConversationRole> role;
+        // The contacts' pictures' cache.
+        std::weak_ptr<HXMediaRole> media;
         std::weak_ptr<HXConversationActionsRole> conversations;
         std::weak_ptr<HXRoutingRole> routing;
         std::weak_ptr<HXAlertsRole> alerts;

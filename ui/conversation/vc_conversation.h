@@ -53,7 +53,7 @@ public:
         std::weak_ptr<HXConversationOperationsRole> conversationOperations;
         std::weak_ptr<HXRoutingRole> routing;
         std::weak_ptr<HXStoreRole> store;
-        std::weak_ptr<HXPlaybackRole> playback;
+        std::weak_ptr<HXMediaRole> media;
         std::weak_ptr<HXListLoadingRole> lists;
         std::weak_ptr<HXAlertsRole> alerts;
         std::weak_ptr<HXSendingRole> sending;

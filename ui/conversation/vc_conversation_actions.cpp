@@ -27,6 +27,7 @@ void VC_Conversation::makeContactHeader() {
     contactHeader_ = HXContactHeader::make({.screen = weak,
                                             .conversation = conversation_,
                                             .role = roles_.conversation,
+                                            .media = roles_.media,
                                             .conversations = roles_.conversations,
                                             .routing = roles_.routing,
                                             .alerts = roles_.alerts,

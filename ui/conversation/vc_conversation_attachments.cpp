@@ -10,7 +10,7 @@ void VC_Conversation::makeAttachmentRows() {
         {.screen = weak,
          .table = tableView_,
          .textConversation = conversationType() == 1,
-         .conversation = roles_.conversation,
+         .media = roles_.media,
          .alerts = roles_.alerts,
          .routing = roles_.routing,
          .attachmentAt =

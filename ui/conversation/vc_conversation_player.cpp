@@ -15,8 +15,7 @@ void VC_Conversation::makeVoicemailPlayer(HXVoicemailPlayer::Views views) {
     };
     voicemail_ = HXVoicemailPlayer::make(std::move(views), {.mediaID = conversation_->conversationID(),
                                                             .lengthText = std::move(lengthText),
-                                                            .conversation = roles_.conversation,
-                                                            .playback = roles_.playback,
+                                                            .media = roles_.media,
                                                             .alerts = roles_.alerts});
 }
 

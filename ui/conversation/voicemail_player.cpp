@@ -195,7 +195,7 @@ void HXVoicemailPlayer::setSpeakerButtonImage() {
         button->setFrame({frame.minX(), frame.minY(), 0, frame.height()});
         return;
     }
-    auto playback = source_.playback.lock();
+    auto playback = source_.media.lock();
     const bool speaker = playback && playback->useSpeaker();
     button->setAlpha(1);
     button->setEnabled(true);
@@ -235,7 +235,7 @@ void HXVoicemailPlayer::showDownloadSpinner(Step then) {
 
 void HXVoicemailPlayer::resume() {
     if (awaitedStep_ == Step::None) return;
-    auto role = source_.conversation.lock();
+    auto role = source_.media.lock();
     const std::string path = role ? role->localURLForMedia(source_.mediaID, "audio/") : std::string();
     if (path.empty() || !foundation::files::exists(path)) {
         // Still on its way: waited for again, as before the screen went.
@@ -268,10 +268,9 @@ void HXVoicemailPlayer::preparePlayer() {
         }
     }
 
-    auto role = source_.conversation.lock();
-    auto playback = source_.playback.lock();
+    auto playback = source_.media.lock();
     auto alerts = source_.alerts.lock();
-    const std::string path = role ? role->localURLForMedia(id, "audio/") : std::string();
+    const std::string path = playback ? playback->localURLForMedia(id, "audio/") : std::string();
     const bool fetch =
         playback && alerts && alerts->preference(HXPreference::PrefetchVoicemail) && alerts->connectionAvailable();
     if (!path.empty() && foundation::files::exists(path)) {
@@ -303,11 +302,10 @@ void HXVoicemailPlayer::preparePlayer() {
 }
 
 void HXVoicemailPlayer::speakerPressed() {
-    auto playback = source_.playback.lock();
+    auto playback = source_.media.lock();
     if (!playback) return;
     const bool on = !playback->useSpeaker();
     playback->setUseSpeaker(on);
-    foundation::UserDefaults::standardUserDefaults()->setBool(on, "useSpeaker");
     setSpeakerButtonImage();
 }
 
@@ -329,7 +327,7 @@ void HXVoicemailPlayer::playPressed() {
         return;
     }
     showDownloadSpinner(Step::DownloadComplete);
-    if (auto playback = source_.playback.lock()) playback->downloadVMforID(source_.mediaID);
+    if (auto playback = source_.media.lock()) playback->downloadVMforID(source_.mediaID);
 }
 
 void HXVoicemailPlayer::downloadComplete() {

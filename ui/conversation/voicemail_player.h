@@ -44,8 +44,7 @@ public:
         std::string mediaID;
         // The remaining time shown before the file is read (the message's length), "" for none.
         std::function<std::string()> lengthText;
-        std::weak_ptr<HXConversationRole> conversation;
-        std::weak_ptr<HXPlaybackRole> playback;
+        std::weak_ptr<HXMediaRole> media;
         std::weak_ptr<HXAlertsRole> alerts;
     };
     // The footer under a voicemail or a recorded call, width wide on a background of colour: the

@@ -172,7 +172,7 @@ std::shared_ptr<HXConversationScreen> HXUIScreens::makeConversationScreen(const 
                                                                  .conversationOperations = roles.conversationOperations,
                                                                  .routing = roles.routing,
                                                                  .store = roles.store,
-                                                                 .playback = roles.playback,
+                                                                 .media = roles.media,
                                                                  .lists = roles.lists,
                                                                  .alerts = roles.alerts,
                                                                  .sending = roles.sending,
@@ -185,6 +185,7 @@ std::shared_ptr<toolkit::ViewController> HXUIScreens::makeGroupDetails(const HXS
                                                                        const std::string& numberString) {
     auto details = std::make_shared<VC_GroupDetails>(VC_GroupDetails::Roles{.conversation = roles.conversation,
                                                                             .compose = roles.compose,
+                                                                            .media = roles.media,
                                                                             .conversations = roles.conversations,
                                                                             .store = roles.store,
                                                                             .alerts = roles.alerts});

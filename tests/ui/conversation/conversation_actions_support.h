@@ -27,7 +27,7 @@ struct ContactActionsSpy : ConversationSpy {
     std::string localURLForMedia(const std::string& id, const std::string& mime) override {
         auto found = files.find(id);
         if (found != files.end()) return found->second;
-        return r() ? r()->localURLForMedia(id, mime) : std::string();
+        return m() ? m()->localURLForMedia(id, mime) : std::string();
     }
 
     std::string recordIDForNumber(const std::string& number) override {
@@ -131,6 +131,7 @@ struct ActionsFixtureOf : ConversationFixtureOf<App> {
         auto roles = this->app->screenRoles();
         roles.conversation = spyOn(roles.conversation, *this->spy);
         roles.alerts = alertsSpyOn(roles.alerts, *this->spy);
+        roles.media = mediaSpyOn(roles.media, *this->spy);
         roles.sending = standIn<HXSendingRole>(roles.sending, *this->spy);
         roles.pages = standIn<HXConversationPagesRole>(roles.pages, *this->spy);
         roles.conversations = spyOn(roles.conversations, *calls);

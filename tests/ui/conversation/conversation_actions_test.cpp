@@ -585,7 +585,7 @@ TEST_F(ConversationActions, APictureIsDraggedOutOnceAsItsBestBytes) {
                                      foundation::Dictionary{{"id", "p2"}, {"mimeType", "image/png"}},
                                      foundation::Dictionary{{"id", "v1"}, {"mimeType", "audio/amr"}}};
     storeMessages(c, {{.id = "m1", .number = 1, .text = "look", .attachments = pictures}});
-    auto cache = app->screenRoles().conversation.lock()->mediaCache();
+    auto cache = app->screenRoles().media.lock()->mediaCache();
     cache->setObject(HXCCachedObject::withData(thumbnail), "p1");
     cache->setObject(HXCCachedObject::withData(thumbnail), "p2");
     cache->setObject(HXCCachedObject::withData(original), "p2_ORIGINAL");

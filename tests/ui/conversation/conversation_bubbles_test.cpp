@@ -52,7 +52,7 @@ struct Bubbles : hxtest::PlaybackFixture<HX_ConnectAppDelegate_iPhone> {
     static toolkit::View* bubbleOf(ConversationTableViewCell& cell) {
         return cell.backgroundView() ? cell.backgroundView()->viewWithTag(1) : nullptr;
     }
-    std::shared_ptr<HXCCache> cache() { return app->screenRoles().conversation.lock()->mediaCache(); }
+    std::shared_ptr<HXCCache> cache() { return app->screenRoles().media.lock()->mediaCache(); }
 };
 
 // Where each character of a run of the bubble's text is drawn, from the text view's own layout:

@@ -69,7 +69,7 @@ struct ConversationMedia : hxtest::PlaybackFixture<HX_ConnectAppDelegate_iPhone>
             harness.settle();
         }
     }
-    std::shared_ptr<HXCCache> cache() { return app->screenRoles().conversation.lock()->mediaCache(); }
+    std::shared_ptr<HXCCache> cache() { return app->screenRoles().media.lock()->mediaCache(); }
 };
 
 std::string bytesOf(const foundation::Data& d) { return std::string(d.begin(), d.end()); }
@@ -111,9 +111,9 @@ TEST_F(ConversationMedia, EachAttachmentIsAskedForOnceOverReloadsAndFullSizePict
     // Full size: the first asked for is answered last.
     service->clearRequests();
     service->inject(emulator::Fault::Slow, "/a/i/mp1");
-    auto conversation = app->screenRoles().conversation.lock();
-    conversation->downloadFullSizeImage("mp1", "image/jpeg");
-    conversation->downloadFullSizeImage("mp2", "image/jpeg");
+    auto media = app->screenRoles().media.lock();
+    media->downloadFullSizeImage("mp1", "image/jpeg");
+    media->downloadFullSizeImage("mp2", "image/jpeg");
     ASSERT_TRUE(harness.clock().runUntil([&] { return announcedNow().size() == 1; }, 30));
     ASSERT_TRUE(releaseWhenSeen("/a/i/mp1"));
     ASSERT_TRUE(harness.clock().runUntil([&] { return announcedNow().size() == 2; }, 30));

@@ -23,11 +23,18 @@ namespace hxtest {
 
 // Notes the screen's requests; answers the rest from the application object's roles. It stands in
 // for the alerts role too (alertsSpyOn): the model alerts are noted, contacts are never restricted;
-// for the sending (standIn): the sends are noted and go no further; and for the tablet's note
-// draft (standIn): the draft is kept here.
-struct ConversationSpy : HXConversationRole, HXConversationPagesRole, HXAlertsRole, HXSendingRole, HXNoteDraftRole {
+// for the sending (standIn): the sends are noted and go no further; for the tablet's note
+// draft (standIn): the draft is kept here; and for the media role (mediaSpyOn): the thumbnails and
+// previews asked for are noted.
+struct ConversationSpy : HXConversationRole,
+                         HXMediaRole,
+                         HXConversationPagesRole,
+                         HXAlertsRole,
+                         HXSendingRole,
+                         HXNoteDraftRole {
     std::weak_ptr<HXConversationRole> real;
     std::weak_ptr<HXAlertsRole> realAlerts;
+    std::weak_ptr<HXMediaRole> realMedia;
     std::vector<std::string> thumbnails;
     std::vector<std::pair<std::string, std::string>> deleted;
     std::vector<std::pair<std::string, std::string>> olderPages;
@@ -38,6 +45,7 @@ struct ConversationSpy : HXConversationRole, HXConversationPagesRole, HXAlertsRo
     std::optional<foundation::Dictionary> cache;
 
     std::shared_ptr<HXConversationRole> r() const { return real.lock(); }
+    std::shared_ptr<HXMediaRole> m() const { return realMedia.lock(); }
     std::shared_ptr<HX_Account> account() const override {
         auto a = realAlerts.lock();
         return a ? a->account() : nullptr;
@@ -81,13 +89,13 @@ struct ConversationSpy : HXConversationRole, HXConversationPagesRole, HXAlertsRo
         if (r()) r()->setNote(note, id);
     }
     void addContact(const std::string&, const std::string&, const std::string&) override {}
-    std::shared_ptr<HXCCache> mediaCache() override { return r() ? r()->mediaCache() : nullptr; }
+    std::shared_ptr<HXCCache> mediaCache() override { return m() ? m()->mediaCache() : nullptr; }
     bool requestThumbnail(const std::string& id) override {
         thumbnails.push_back(id);
         return true;
     }
     void whenMediaArrives(const std::string& id, std::function<void()> arrived) override {
-        if (r()) r()->whenMediaArrives(id, std::move(arrived));
+        if (m()) m()->whenMediaArrives(id, std::move(arrived));
     }
     void downloadFullSizeImage(const std::string&, const std::string&) override {}
     // The ids whose video preview was asked for.
@@ -96,11 +104,21 @@ struct ConversationSpy : HXConversationRole, HXConversationPagesRole, HXAlertsRo
         if (forPreview) previews.push_back(id);
     }
     std::string localURLForMedia(const std::string& id, const std::string& mime) override {
-        return r() ? r()->localURLForMedia(id, mime) : std::string();
+        return m() ? m()->localURLForMedia(id, mime) : std::string();
     }
     std::optional<foundation::Dictionary> imageInfoForSize(const std::string& size,
                                                            const foundation::Array& infos) override {
-        return r() ? r()->imageInfoForSize(size, infos) : std::nullopt;
+        return m() ? m()->imageInfoForSize(size, infos) : std::nullopt;
+    }
+    void downloadVMforID(const std::string& id) override {
+        if (m()) m()->downloadVMforID(id);
+    }
+    void downloadRecordedCallForID(const std::string& id) override {
+        if (m()) m()->downloadRecordedCallForID(id);
+    }
+    bool useSpeaker() const override { return m() && m()->useSpeaker(); }
+    void setUseSpeaker(bool on) override {
+        if (m()) m()->setUseSpeaker(on);
     }
     std::string recordIDForNumber(const std::string&) override { return {}; }
     void setContactName(const std::string& id, const std::string& name) override {
@@ -129,6 +147,12 @@ struct ConversationSpy : HXConversationRole, HXConversationPagesRole, HXAlertsRo
 inline std::weak_ptr<HXAlertsRole> alertsSpyOn(const std::weak_ptr<HXAlertsRole>& real, ConversationSpy& spy) {
     spy.realAlerts = real;
     return standIn<HXAlertsRole>(real, spy);
+}
+
+// spy standing in for the media role real (none when real is gone).
+inline std::weak_ptr<HXMediaRole> mediaSpyOn(const std::weak_ptr<HXMediaRole>& real, ConversationSpy& spy) {
+    spy.realMedia = real;
+    return standIn<HXMediaRole>(real, spy);
 }
 
 // One message to store: its id, time (ms), text, direction and attachments (none: no attribute).
@@ -205,6 +229,7 @@ struct ConversationFixtureOf : ScreenFixture<App> {
         auto roles = this->app->screenRoles();
         roles.conversation = spyOn(roles.conversation, *spy);
         roles.alerts = alertsSpyOn(roles.alerts, *spy);
+        roles.media = mediaSpyOn(roles.media, *spy);
         roles.sending = standIn<HXSendingRole>(roles.sending, *spy);
         roles.pages = standIn<HXConversationPagesRole>(roles.pages, *spy);
         auto made = this->app->screens().makeConversationScreen(

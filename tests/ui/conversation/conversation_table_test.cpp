@@ -218,15 +218,15 @@ TEST_F(ConversationTable, APictureOrVideoMissingItsPictureIsAskedForOncePerAppea
         auto c = storeConversation(id, 10);
         storeMessages(c, {{.id = id + "m", .number = 1, .text = "", .attachments = Array{attachment("pic", mime)}}});
         // What the service answered is no picture: it is thrown away, and asked for once more.
-        app->screenRoles().conversation.lock()->mediaCache()->setObject(
+        app->screenRoles().media.lock()->mediaCache()->setObject(
             HXCCachedObject::withData(foundation::Data{'n', 'o', 'p', 'e'}), "pic");
         spy->thumbnails.clear(), spy->previews.clear();
         auto& asked = std::string(mime) == "video/mp4" ? spy->previews : spy->thumbnails;
         open(id);
         EXPECT_EQ(asked, std::vector<std::string>{"pic"});
-        EXPECT_EQ(app->screenRoles().conversation.lock()->mediaCache()->objectForKey("pic"), nullptr);
+        EXPECT_EQ(app->screenRoles().media.lock()->mediaCache()->objectForKey("pic"), nullptr);
         for (int i = 0; i < 3; ++i) {
-            app->screenRoles().conversation.lock()->mediaCache()->setObject(
+            app->screenRoles().media.lock()->mediaCache()->setObject(
                 HXCCachedObject::withData(foundation::Data{'n', 'o', 'p', 'e'}), "pic");
             screen->tableView().reloadData();
             harness.settle();
@@ -259,7 +259,7 @@ TEST_F(ConversationTable, AnArrivingThumbnailRedrawsItsOwnRowAndNothingElse) {
     ASSERT_EQ(spy->thumbnails, std::vector<std::string>{"pic"});
     auto& table = s.tableView();
     const size_t whole = table.wholeReloads(), rows = table.rowReloads(), shown = table.cellsShown(4);
-    app->screenRoles().conversation.lock()->mediaCache()->setObject(
+    app->screenRoles().media.lock()->mediaCache()->setObject(
         HXCCachedObject::withData(hxtest::pngOf(8, 6, 0xff0000ffu)), "pic");
     auto& center = foundation::NotificationCenter::defaultCenter();
     center.post("kMessageReloadingCompleteNotification");

@@ -87,7 +87,7 @@ struct TapsOn : hxtest::PlaybackFixture<Form> {
         this->harness.tap(p);
         this->harness.advance(0.5);
     }
-    std::shared_ptr<HXCCache> cache() { return this->app->screenRoles().conversation.lock()->mediaCache(); }
+    std::shared_ptr<HXCCache> cache() { return this->app->screenRoles().media.lock()->mediaCache(); }
     VC_ImagePreview* preview() {
         auto* shown = this->nav->presentedViewController();
         auto* wrapper = dynamic_cast<toolkit::NavigationController*>(shown);
@@ -134,7 +134,7 @@ TEST_F(Taps, ATextRowDoesNothingAndAPictureOpensEmptyUntilItsOwnDownloadFillsIt)
     ASSERT_TRUE(other);
     auto otherNav = std::make_shared<toolkit::NavigationController>(other);
     (void)other->view();
-    app->screenRoles().conversation.lock()->downloadFullSizeImage(kJPEG2, "image/jpeg");
+    app->screenRoles().media.lock()->downloadFullSizeImage(kJPEG2, "image/jpeg");
     ASSERT_TRUE(harness.clock().runUntil([&] { return other->hasPicture(); }, 30));
     EXPECT_FALSE(p->hasPicture());
     EXPECT_EQ(other->image()->width(), 200);
@@ -395,7 +395,7 @@ TEST_F(TabletTaps, APictureFillsFromItsOwnDownloadAndAGIFIsSharedAsItsBytes) {
     auto* p = preview();
     ASSERT_NE(p, nullptr);
     EXPECT_FALSE(p->hasPicture());
-    app->screenRoles().conversation.lock()->downloadFullSizeImage(kJPEG2, "image/jpeg");
+    app->screenRoles().media.lock()->downloadFullSizeImage(kJPEG2, "image/jpeg");
     ASSERT_TRUE(harness.clock().runUntil(
         [&] { return cache()->objectForKey(std::string(kJPEG2) + "_ORIGINAL") != nullptr; }, 30));
     harness.settle();
