@@ -705,28 +705,34 @@ const TextBox& TextView::textBox() const {
     const TextMeasurer* measurer = &textMeasurer();
     // Links take the tint colour unless their look is set.
     const Color tint = dataDetectorTypes_ != kDataDetectorNone && !linkTextAttributes ? tintColor() : Color::clear();
-    if (keptBox_ && keptBox_->textRevision == textRevision_ && keptBox_->measurer == measurer &&
-        keptBox_->width == options.width && keptBox_->container == container && keptBox_->alignment == textAlignment_ &&
-        keptBox_->detectorTypes == dataDetectorTypes_ && keptBox_->linkLook == linkTextAttributes &&
-        keptBox_->tint == tint)
-        return keptBox_->box;
-    TextBox box;
-    if (storage_.string().empty()) {
-        // An empty text still has the line the caret stands on.
-        box = measurer->layout(AttributedString(" ", typing_), options);
-        for (TextLine& line : box.lines) line.content = {}, line.end = 0, line.frame.size.width = 0;
-        box.size.width = 0;
-    } else {
-        box = measurer->layout(displayedText(), options);
+    const bool sameLayout = keptBox_ && keptBox_->textRevision == textRevision_ && keptBox_->measurer == measurer &&
+                            keptBox_->width == options.width && keptBox_->layoutAlignment == options.alignment &&
+                            keptBox_->detectorTypes == dataDetectorTypes_ && keptBox_->linkLook == linkTextAttributes &&
+                            keptBox_->tint == tint;
+    if (sameLayout && keptBox_->container == container && keptBox_->alignment == textAlignment_) return keptBox_->box;
+    if (!sameLayout) {
+        TextBox laidOut;
+        if (storage_.string().empty()) {
+            // An empty text still has the line the caret stands on.
+            laidOut = measurer->layout(AttributedString(" ", typing_), options);
+            for (TextLine& line : laidOut.lines) line.content = {}, line.end = 0, line.frame.size.width = 0;
+            laidOut.size.width = 0;
+        } else {
+            laidOut = measurer->layout(displayedText(), options);
+        }
+        keptBox_ = KeptBox{textRevision_,      measurer,           options.width, options.alignment,
+                           dataDetectorTypes_, linkTextAttributes, tint,          std::move(laidOut)};
     }
+    TextBox box = keptBox_->laidOut;
     if (ownRoom && (textAlignment_ == TextAlignment::center || textAlignment_ == TextAlignment::right)) {
         for (TextLine& line : box.lines) {
             const double free = container - line.frame.width();
             line.frame.origin.x = textAlignment_ == TextAlignment::center ? free / 2 : free;
         }
     }
-    keptBox_ = KeptBox{textRevision_,      measurer,           options.width, container,     textAlignment_,
-                       dataDetectorTypes_, linkTextAttributes, tint,          std::move(box)};
+    keptBox_->container = container;
+    keptBox_->alignment = textAlignment_;
+    keptBox_->box = std::move(box);
     return keptBox_->box;
 }
 

@@ -344,16 +344,20 @@ private:
     // Counts the changes of the text and its attributes (the stored runs and the typing ones).
     uint64_t textRevision_ = 0;
     // The last box laid out, and all it was laid out from besides the text: a cell's view is
-    // measured and drawn several times for each text it is given.
+    // measured and drawn several times for each text it is given. A text broken in a room of its
+    // own is laid out whatever the view's width and alignment: a new frame or alignment only
+    // places its lines again (a reused cell given its text before its frame lays it out once).
     struct KeptBox {
         uint64_t textRevision = 0;
         const TextMeasurer* measurer = nullptr;
         double width = 0;
-        double container = 0;
-        TextAlignment alignment = TextAlignment::natural;
+        TextAlignment layoutAlignment = TextAlignment::natural;
         unsigned detectorTypes = kDataDetectorNone;
         std::optional<TextAttributes> linkLook;
         Color tint;
+        TextBox laidOut;
+        double container = 0;
+        TextAlignment alignment = TextAlignment::natural;
         TextBox box;
     };
     mutable std::optional<KeptBox> keptBox_;

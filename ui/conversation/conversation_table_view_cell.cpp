@@ -49,6 +49,14 @@ std::string hxReducedNumber(const std::string& match) {
     return out;
 }
 
+std::string hxRowSizeKey(long row, double width) {
+    // Asked for on every dequeue and layout of a row: put together without a format.
+    std::string key = std::to_string(row);
+    key += "_size_";
+    key += std::to_string(static_cast<int64_t>(width));
+    return key;
+}
+
 HXBubbleText hxBubbleText(const std::string& message) {
     // The language is told from the first 100 characters.
     const std::string head = message.substr(0, foundation::utf8Offset(message, 100));
@@ -162,9 +170,7 @@ void ConversationTableViewCell::layoutSubviews() {
                 h = bubble->frame().height();
             }
         } else {
-            const auto key =
-                foundation::format("%i_size_%i", messageData_.get("row").int64Value(), static_cast<int64_t>(W));
-            const foundation::Value size = messageData_.get(key);
+            const foundation::Value& size = messageData_.get(hxRowSizeKey(messageData_.get("row").int64Value(), W));
             if (size.isDictionary()) {
                 w = size.asDictionary().get("Width").doubleValue();
                 h = size.asDictionary().get("Height").doubleValue();

@@ -46,6 +46,10 @@ struct HXBubbleText {
 };
 HXBubbleText hxBubbleText(const std::string& message);
 
+// The key of a row's size in a message's sizes (and in a cell's messageData): "<row>_size_<width>",
+// the width in whole points.
+std::string hxRowSizeKey(long row, double width);
+
 class ConversationTableViewCell : public toolkit::TableViewCell {
 public:
     ConversationTableViewCell();

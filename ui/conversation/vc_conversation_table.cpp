@@ -161,7 +161,7 @@ toolkit::Size VC_Conversation::measureText(const std::string& text) const {
 toolkit::Size VC_Conversation::messageSizeForRow(toolkit::IndexPath indexPath) {
     const double W = availableWidth();
     if (W <= 0) return {0, 0};
-    const std::string key = foundation::format("%ld_size_%i", int64_t{indexPath.row}, static_cast<int64_t>(W));
+    const std::string key = hxRowSizeKey(indexPath.row, W);
     foundation::Dictionary& sizes = sizesFor(indexPath.section);
     if (const auto& stored = sizes.get(key); stored.isDictionary())
         return {stored.asDictionary().get("Width").doubleValue(), stored.asDictionary().get("Height").doubleValue()};
@@ -253,8 +253,10 @@ std::string VC_Conversation::accessibilityLabelForRow(toolkit::IndexPath indexPa
         if (description.empty()) {
             lead = cell.isSent() ? localizedString("Outgoing: ") : localizedString("Incoming: ");
             if (count >= 2)
-                tail = foundation::format(" (%@)", foundation::format(localizedString("message %ld of %ld"),
-                                                                      int64_t{indexPath.section + 1}, int64_t{count}));
+                tail = " (" +
+                       foundation::format(localizedString("message %ld of %ld"), int64_t{indexPath.section + 1},
+                                          int64_t{count}) +
+                       ")";
         } else {
             lead = description;
             hidden = true;
@@ -265,7 +267,7 @@ std::string VC_Conversation::accessibilityLabelForRow(toolkit::IndexPath indexPa
     const std::string content = cell.isImage() ? foundation::format(localizedString("Attachment: %d image%@"), 1, "")
                                 : hidden       ? std::string()
                                                : cell.messageView().text();
-    return foundation::format("%@%@\n%@%@", lead, content, cell.dateLabel().text(), tail);
+    return lead + content + '\n' + cell.dateLabel().text() + tail;
 }
 
 toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table, toolkit::IndexPath indexPath) {
@@ -307,11 +309,8 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
     cell->messageView().setDataDetectorTypes(listUnderneathLoaded() ? toolkit::kDataDetectorAll
                                                                     : toolkit::kDataDetectorNone);
     if (!attachment) {
-        // A cell used before has the row's width already: emptied and placed for this row's sizes
-        // first, its text view lays the text out once, at the width it shows it in (not also at
-        // the width the row before needed, nor the row before's text at this one's).
-        cell->messageView().setText({});
-        cell->layoutIfNeeded();
+        // The text view breaks the text in the room it was given above, whatever frame the row
+        // before left it: it lays the text out once, and the row's own frame only places it.
         const HXBubbleText text = hxBubbleText(message->text());
         cell->messageView().setTextAlignment(text.rightToLeft ? toolkit::TextAlignment::right
                                                               : toolkit::TextAlignment::left);
@@ -372,13 +371,11 @@ void VC_Conversation::setBubble(ConversationTableViewCell& cell, const HXAttachm
 
 void VC_Conversation::setRowData(ConversationTableViewCell& cell, toolkit::IndexPath indexPath) {
     const toolkit::Size rowSize = messageSizeForRow(indexPath);
-    foundation::Dictionary data = sizesFor(indexPath.section);
-    data.set("row", int64_t{indexPath.row});
-    // A row measured anew each time (its media still on the way) is not in the cache: the cell
-    // gets its size all the same.
-    if (const double W = availableWidth(); W > 0)
-        data.set(foundation::format("%ld_size_%i", int64_t{indexPath.row}, static_cast<int64_t>(W)),
-                 sizeDictionary(rowSize));
+    // The row and its size at this width, all the cell reads of the message's sizes (not a copy of
+    // every size and date kept for the message). A row measured anew each time (its media still
+    // on the way) is not in the cache: the cell gets its size all the same.
+    foundation::Dictionary data{{"row", int64_t{indexPath.row}}};
+    if (const double W = availableWidth(); W > 0) data.set(hxRowSizeKey(indexPath.row, W), sizeDictionary(rowSize));
     cell.setMessageData(std::move(data));
 }
 

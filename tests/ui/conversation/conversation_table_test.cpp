@@ -4,7 +4,9 @@
 #include "model/cache.h"
 #include "platform/foundation/json.h"
 #include "platform/graphics/bitmap_compare.h"
+#include "platform/graphics/hxc_font.h"
 #include "platform/toolkit/animation.h"
+#include "platform/toolkit/font_text_measurer.h"
 #include "platform/toolkit/raster_cache.h"
 #include "platform/toolkit/renderer.h"
 #include "tests/support/goldens.h"
@@ -511,6 +513,78 @@ TEST_F(ConversationTable, ReusedCellsShowWhatTheScreenOpenedAnewAtThatPlaceShows
             ASSERT_TRUE(compared.sameSize);
             EXPECT_EQ(compared.differingPixels, 0) << "step " << step << " at " << offsets[step];
         }
+    }
+}
+
+namespace {
+
+// The bundled fonts' measurer, counting the layouts asked of it in one font by text.
+struct LayoutsInFont : toolkit::TextMeasurer {
+    graphics::Font font;
+    mutable std::map<std::string, int> byText;
+    explicit LayoutsInFont(graphics::Font counted) : font(std::move(counted)) { toolkit::setTextMeasurer(this); }
+    ~LayoutsInFont() override { toolkit::setTextMeasurer(nullptr); }
+    const toolkit::TextMeasurer& fonts() const { return toolkit::FontTextMeasurer::shared(); }
+    double lineHeight(const graphics::Font& f) const override { return fonts().lineHeight(f); }
+    double lineWidth(const std::string& text, const graphics::Font& f) const override {
+        return fonts().lineWidth(text, f);
+    }
+    std::vector<std::string> lines(const std::string& text, const graphics::Font& f, double width, int maxLines,
+                                   graphics::LineBreakMode mode) const override {
+        return fonts().lines(text, f, width, maxLines, mode);
+    }
+    toolkit::TextBox layout(const graphics::AttributedString& text,
+                            const graphics::TextLayoutOptions& options) const override {
+        if (!text.runs().empty() && text.runs().front().attributes.font == font) ++byText[text.string()];
+        return fonts().layout(text, options);
+    }
+    double caretOffset(const graphics::AttributedString& line, size_t offset) const override {
+        return fonts().caretOffset(line, offset);
+    }
+    size_t offsetAt(const graphics::AttributedString& line, double x) const override {
+        return fonts().offsetAt(line, x);
+    }
+};
+
+}  // namespace
+
+// A cell taken back for a row far away lays the row's text out once, from its dequeue to the
+// frame that draws it: not the text emptied first, nor again for the frame the row gives it.
+TEST_F(ConversationTable, AReusedCellLaysItsNewTextOutOnceFromDequeueToDrawing) {
+    hxtest::UsingFonts fonts;
+    auto c = storeConversation("t1", 10);
+    const char* const texts[] = {"On my way", "See you tomorrow at the station, bring the tickets please", "Sure",
+                                 "Can you call the office before five? They asked about the invoice from last week "
+                                 "and whether the delivery address changed."};
+    std::vector<StoredMessage> messages;
+    for (int i = 0; i < 60; ++i)
+        messages.push_back({.id = "m" + std::to_string(i),
+                            .number = 1'700'000'000'000 + int64_t{60'000} * i,
+                            .text = std::string(texts[i % 4]) + " #" + std::to_string(i),
+                            .outgoing = i % 3 == 0});
+    storeMessages(c, messages);
+    auto& window = harness.window();
+    auto& table = open("t1").tableView();
+    const double top = -table.adjustedContentInset().top;
+    table.setContentOffset({0, top}, false);
+    (void)drawnAt2x(window);
+    auto bubbleFont = graphics::HXCFont::HXCFontForType(4);
+    ASSERT_TRUE(bubbleFont);
+    const double jump = std::round(table.bounds().height() * 1.3);
+    for (int step = 1; step <= 3; ++step) {
+        SCOPED_TRACE("jump " + std::to_string(step));
+        LayoutsInFont counted(*bubbleFont);
+        table.setContentOffset({0, top + jump * step}, false);
+        (void)drawnAt2x(window);
+        std::vector<std::string> shown;
+        for (const auto& cell : table.visibleCells())
+            if (auto* bubble = dynamic_cast<ConversationTableViewCell*>(cell.get()))
+                shown.push_back(bubble->messageView().text());
+        ASSERT_GE(shown.size(), 3u);
+        for (const std::string& text : shown) EXPECT_EQ(counted.byText[text], 1) << text;
+        // Emptied first, each reused cell would lay an empty text out (a blank line) as well; a
+        // cell made anew (or the reply bar's field) may lay one out, as a few are at the first jump.
+        EXPECT_LE(counted.byText[" "], 2) << "empty texts laid out";
     }
 }
 
