@@ -845,6 +845,10 @@ int main(int argc, char** argv) {
     std::unique_ptr<toolkit::Window> desktopWindow;
     if (options.headless) {
         harness = std::make_unique<toolkit::testing::Harness>(*profile, options.systemVersion, clocks::wallNow());
+        // The service answers in real time: while a request is out, the run's waits (wait-idle,
+        // wait-frames, the loads it waits for) move the clock no faster than real time, so a slow
+        // program or a loaded machine does not step a request past its time-out.
+        harness->clock().setPacedByRealIO(true);
     } else {
         toolkit::Device::current().setScreen(*profile);
         toolkit::Device::current().setSystemVersion(options.systemVersion);

@@ -47,12 +47,15 @@ private:
 void HX_ConnectAppDelegate::registerForUserNotifications() {
     record("registerForUserNotifications");
     auto center = services::UserNotificationCenter::currentNotificationCenter();
-    if (auto self = weakSelf().lock()) {
-        if (!notificationDelegate_) notificationDelegate_ = std::make_shared<NotificationResponder>(self);
-        center->setDelegate(notificationDelegate_);
-    }
+    // Asked by the app object's own sign-in, while its clients hold it.
+    auto self = weakSelf().lock();
+    if (!self) return;
+    if (!notificationDelegate_) notificationDelegate_ = std::make_shared<NotificationResponder>(self);
+    center->setDelegate(notificationDelegate_);
     using foundation::localizedString;
-    const services::NotificationAction markRead{"com.hxconnect.markRead", *HXConversationOperations::titleOf(5)};
+    // Titled as the conversation action it does.
+    const services::NotificationAction markRead{
+        "com.hxconnect.markRead", HXConversationOperations::of(self)->titleForConversationAction(5).value_or("")};
     services::NotificationAction reply{"com.hxconnect.composeReply", localizedString("Reply")};
     reply.textInput = true;
     reply.textInputButtonTitle = localizedString("Send");
@@ -343,7 +346,7 @@ void HX_ConnectAppDelegate::didReceiveNotificationResponse(const std::string& ac
     std::optional<std::string> waitFor;
     auto markRead = [this](const std::string& conversationID) -> std::optional<std::string> {
         auto self = weakWebClient().lock();
-        return self ? HXConversationOperations::of(self)->markMessageAsRead(conversationID, true) : std::nullopt;
+        return self ? HXConversationOperations::of(self)->markConversation(conversationID, true) : std::nullopt;
     };
     if (action == services::kNotificationDefaultActionIdentifier) {
         if (id)

@@ -53,13 +53,13 @@ void HX_ConnectAppDelegate::showOptionsForConversation(const std::string& conver
                                                        toolkit::View& view) {
     auto self = weakSelf().lock();
     if (!self) return;
-    const std::vector<int> codes =
-        HXConversationOperations::of(self)->messageOptionsForConversationWithID(conversationID);
+    const auto operations = HXConversationOperations::of(self);
+    const std::vector<int> codes = operations->messageOptionsForConversationWithID(conversationID);
     if (codes.empty()) return;
     std::vector<std::string> titles;
     std::vector<int> shown;
     for (int code : codes)
-        if (auto title = HXConversationOperations::titleOf(code)) {
+        if (auto title = operations->titleForConversationAction(code)) {
             titles.push_back(*title);
             shown.push_back(code);
         }

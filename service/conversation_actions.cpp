@@ -54,12 +54,12 @@ HXConversationOperations::of(const std::shared_ptr<HXApplicationWebClient>& app)
     return web.conversationOperations;
 }
 
-std::optional<std::string> HXConversationOperations::titleOf(int code) {
+std::optional<std::string> HXConversationOperationsRole::titleForConversationAction(int code) {
     if (code < 0 || code >= static_cast<int>(std::size(kActions))) return std::nullopt;
     return PhoneExtensions::localizedString(kActions[code].title);
 }
 
-std::optional<std::string> HXConversationOperations::imageOf(int code) {
+std::optional<std::string> HXConversationOperationsRole::imageForConversationAction(int code) {
     if (code < 0 || code >= static_cast<int>(std::size(kActions))) return std::nullopt;
     return std::string(kActions[code].image);
 }
@@ -119,7 +119,7 @@ void HXConversationOperations::sendChange(HXApplicationWebClient& app, const std
 
 // ---- read, spam, block
 
-std::optional<std::string> HXConversationOperations::markMessageAsRead(const std::string& conversationID, bool read) {
+std::optional<std::string> HXConversationOperations::markConversation(const std::string& conversationID, bool read) {
     auto app = this->app();
     if (!app || conversationID.empty() || !signedIn(*app)) return std::nullopt;
     auto conversation = app->getConversationWithID(conversationID);
@@ -137,7 +137,7 @@ std::optional<std::string> HXConversationOperations::markMessageAsRead(const std
 void HXConversationOperations::changeReadStatusForConversationWithID(const std::string& conversationID) {
     auto app = this->app();
     if (auto c = app ? app->getConversationWithID(conversationID) : nullptr)
-        markMessageAsRead(c->value("conversationID").asString(), !c->value("isRead").boolValue());
+        (void)markConversation(c->value("conversationID").asString(), !c->value("isRead").boolValue());
 }
 
 void HXConversationOperations::markMessageAsSpam(const std::string& conversationID, bool spam) {

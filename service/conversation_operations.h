@@ -22,14 +22,16 @@ public:
     // ---- the action codes of a conversation, their titles and images
     virtual std::vector<int>
     messageOptionsForConversation(const std::shared_ptr<store::ManagedObject>& conversation) = 0;
-    virtual std::optional<std::string> titleForConversationAction(int code) = 0;
-    virtual std::optional<std::string> imageForConversationAction(int code) = 0;
+    // The title and the symbol image of an action code; none outside 0 to 13.
+    virtual std::optional<std::string> titleForConversationAction(int code);
+    virtual std::optional<std::string> imageForConversationAction(int code);
 
     // ---- what the codes do
     virtual void deleteConversationWithID(const std::string& conversationID) = 0;
     virtual void changeArchiveStateForConversationWithID(const std::string& conversationID) = 0;
     virtual void changeReadStatusForConversationWithID(const std::string& conversationID) = 0;
-    virtual void markConversation(const std::string& conversationID, bool read) = 0;
+    // Returns the tag of the request it started (none when it started none).
+    virtual std::optional<std::string> markConversation(const std::string& conversationID, bool read) = 0;
     virtual void blockContact(bool block, const std::string& conversationID) = 0;
     virtual void createEmailForConversationWithID(const std::string& conversationID) = 0;
     // Into the spam folder or out of it (the conversation screen's menu offers it).
@@ -43,25 +45,15 @@ public:
     // The conversation operations of the application (made on first use, kept by its web client).
     static std::shared_ptr<HXConversationOperations> of(const std::shared_ptr<HXApplicationWebClient>& app);
 
-    // The title and the symbol image of an action code; none outside 0 to 13.
-    static std::optional<std::string> titleOf(int code);
-    static std::optional<std::string> imageOf(int code);
-
     // The codes offered for the conversation of the id (none when the store has no such one).
     std::vector<int> messageOptionsForConversationWithID(const std::string& conversationID);
-    // Returns the tag of the request it started (none when it started none).
-    std::optional<std::string> markMessageAsRead(const std::string& conversationID, bool read);
     void markMessageAsSpam(const std::string& conversationID, bool spam);
 
     std::vector<int> messageOptionsForConversation(const std::shared_ptr<store::ManagedObject>& conversation) override;
-    std::optional<std::string> titleForConversationAction(int code) override { return titleOf(code); }
-    std::optional<std::string> imageForConversationAction(int code) override { return imageOf(code); }
     void deleteConversationWithID(const std::string& conversationID) override;
     void changeArchiveStateForConversationWithID(const std::string& conversationID) override;
     void changeReadStatusForConversationWithID(const std::string& conversationID) override;
-    void markConversation(const std::string& conversationID, bool read) override {
-        (void)markMessageAsRead(conversationID, read);
-    }
+    std::optional<std::string> markConversation(const std::string& conversationID, bool read) override;
     void blockContact(bool block, const std::string& conversationID) override;
     // Builds the conversation's e-mail and hands it to the mail composer; for a voicemail whose
     // audio is not here yet the user is first asked whether to download it.

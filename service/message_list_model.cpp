@@ -1475,5 +1475,5 @@ void HXMessageListModel::markConversationRead(const std::string& conversationID)
 }
 
 void HXMessageListModel::markMessageRead(const std::string& conversationID) {
-    if (auto a = app()) (void)HXConversationOperations::of(a)->markMessageAsRead(conversationID, true);
+    if (auto a = app()) (void)HXConversationOperations::of(a)->markConversation(conversationID, true);
 }

@@ -49,6 +49,23 @@ public:
     // registered and nothing timed is due within the horizon, it also waits for real I/O, up to
     // timeout seconds of real time, so loopback network tests can use it too.
     bool runUntil(const std::function<bool()>& predicate, Seconds timeout);
+
+    // Paced (off unless set): while real I/O is in flight (a socket the run loop waits on, a
+    // request out to a server), advance() and runUntil() move time no faster than real time, so
+    // that stepping from timer to timer cannot carry a request past its time-out before a late
+    // reply could come. Once nothing is in flight, time steps as before. For a program driven on
+    // the clock against real servers (the headless run); tests that want a request to time out at
+    // once leave it off.
+    void setPacedByRealIO(bool paced) { pacedByRealIO_ = paced; }
+    bool pacedByRealIO() const { return pacedByRealIO_; }
+
+private:
+    // Paced and with real I/O in flight, waits for it, moving time along with real time towards
+    // until; true when work ran on the way (what is due may have changed), false once until is
+    // reached in real time or nothing is in flight (or unpaced) with the clock left where it was.
+    bool keepPaceWithRealIO(Seconds until);
+
+    bool pacedByRealIO_ = false;
 };
 
 // setClock installs a clock for the process (nullptr restores the real clock). Tests install a

@@ -1,5 +1,6 @@
 // The scheduler of delayed work off the main thread, and the virtual clock's stepping of time
 // through the run loop, the scheduler and the pool. The process clock itself is platform/clock.
+#include <algorithm>
 #include <cmath>
 
 #include "platform/dispatch/internal.h"
@@ -165,12 +166,35 @@ void VirtualClock::advance(Seconds seconds) {
     runUntilIdle();
     for (;;) {
         auto next = earliestDeadline();
-        if (!next || *next > target) break;
+        const bool beyond = !next || *next > target;
+        if (keepPaceWithRealIO(beyond ? target : *next)) continue;
+        if (beyond) break;
         if (*next > now()) setNow(*next);
         runUntilIdle();
     }
     setNow(target);
     runUntilIdle();
+}
+
+bool VirtualClock::keepPaceWithRealIO(Seconds until) {
+    if (!pacedByRealIO_ || !(until > now())) return false;
+    const auto realStart = std::chrono::steady_clock::now();
+    const Seconds from = now();
+    const auto reached = [&] {
+        const double real = std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart).count();
+        return std::min(until, from + real);
+    };
+    while (detail::runLoopHasFdsInFlight()) {
+        const Seconds at = reached();
+        if (at >= until) return false;
+        if (detail::runLoopPollFds(std::min(until - at, 0.05)) || detail::mainHasReadyWork()) {
+            // Time has passed while the reply was out: the clock has gone that far too.
+            if (const Seconds later = reached(); later > now()) setNow(later);
+            runUntilIdle();
+            return true;
+        }
+    }
+    return false;
 }
 
 bool VirtualClock::runUntil(const std::function<bool()>& predicate, Seconds timeout) {
@@ -197,6 +221,7 @@ bool VirtualClock::runUntil(const std::function<bool()>& predicate, Seconds time
         }
         auto next = earliestDeadline();
         if (next && *next <= deadline) {
+            if (keepPaceWithRealIO(*next)) continue;
             if (*next > now()) setNow(*next);
             runUntilIdle();
             continue;

@@ -53,7 +53,7 @@ std::shared_ptr<AlertController> AlertController::make(std::optional<std::string
 AlertController::AlertController(std::optional<std::string> title, std::optional<std::string> message,
                                  AlertControllerStyle style)
     : title_(std::move(title)), message_(std::move(message)), style_(style) {
-    bool pad = Device::current().screen().idiom == Idiom::Pad;
+    const bool pad = Device::current().isPad();
     modalPresentationStyle = style == AlertControllerStyle::ActionSheet && pad ? ModalPresentationStyle::Popover
                                                                                : ModalPresentationStyle::OverFullScreen;
     modalTransitionStyle = ModalTransitionStyle::CrossDissolve;

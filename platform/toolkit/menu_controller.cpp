@@ -5,7 +5,6 @@
 #include "platform/graphics/path.h"
 #include "platform/toolkit/main_thread.h"
 #include "platform/toolkit/responder.h"
-#include "platform/toolkit/text_input.h"
 #include "platform/toolkit/text_metrics.h"
 #include "platform/toolkit/view.h"
 #include "platform/toolkit/window.h"
@@ -76,6 +75,13 @@ void MenuController::showMenu(bool animated) {
 
 void MenuController::hideMenu(bool animated) {
     (void)animated;
+    const bool wasVisible = visible_;
+    close();
+    if (!wasVisible) return;
+    if (View* target = targetView()) target->editMenuDidCloseWithoutChoice();
+}
+
+void MenuController::close() {
     if (visible_) noteRedrawRequest();
     visible_ = false;
     shown_.clear();
@@ -90,7 +96,7 @@ bool MenuController::performItem(const std::string& title) {
         if (item.title == title) {
             std::string action = item.action;
             Responder* from = start();
-            hideMenu(true);
+            close();
             return from && sendAction(action, nullptr, nullptr, from);
         }
     return false;
@@ -226,7 +232,7 @@ bool MenuController::handleKey(const std::string& input) {
     if (!window()) return false;
     layout();
     if (input == kInputEscape) {
-        dismiss();
+        hideMenu(true);
         return true;
     }
     if (entries_.empty()) return false;
@@ -251,17 +257,8 @@ bool MenuController::handleKey(const std::string& input) {
 bool MenuController::touchBegan(const Window& window, Point p) {
     if (this->window() != &window) return false;
     if (barFrame().contains(p)) return true;
-    dismiss();
-    return false;
-}
-
-void MenuController::dismiss() {
-    View* target = targetView();
     hideMenu(true);
-    // Text that cannot be edited is selected only for the menu: closed without a choice, the menu
-    // takes the selection with it.
-    if (auto* text = dynamic_cast<TextView*>(target); text && !text->isEditable())
-        text->setSelectedRange({text->selectedRange().location, 0});
+    return false;
 }
 
 void MenuController::touchEnded(Point p) {

@@ -8,8 +8,9 @@
 // width wait behind a "▸" entry, which pages on; a "◂" entry pages back. While it shows, a touch
 // that begins on the bar is the bar's (lifting on an item chooses it), a touch that begins
 // elsewhere hides it and goes on to the views; Escape hides it, Left and Right move a highlight
-// along its entries and Return chooses the highlighted one. Hidden by a touch elsewhere or Escape,
-// it clears the selection of a target text view that cannot be edited. Main thread.
+// along its entries and Return chooses the highlighted one. Closed without a choice (a touch
+// elsewhere, Escape, hideMenu), it tells its target view, which may give up what it selected for
+// the menu (a text view that cannot be edited does). Main thread.
 #pragma once
 
 #include <memory>
@@ -42,6 +43,7 @@ public:
     View* targetView() const { return viewAlive_.expired() ? nullptr : view_; }
     // Asks the chain now and shows the answering items (none: the menu stays hidden).
     void showMenu(bool animated = true);
+    // Closes the menu without a choice: its target view, when it showed, is told.
     void hideMenu(bool animated = true);
     bool isMenuVisible() const { return visible_; }
     // The items shown, in order, with their titles as they were once every question was asked.
@@ -98,8 +100,8 @@ public:
 private:
     Responder* start() const;
     void layout();
-    // Hides the bar closed without a choice.
-    void dismiss();
+    // Hides the bar (no target is told: an item was chosen, or nothing showed).
+    void close();
     std::vector<MenuItem> shown_;
     Rect rect_;
     View* view_ = nullptr;

@@ -596,6 +596,10 @@ void TextView::setSelectedRange(Range r) {
 
 void TextView::selectAll() { setSelectedRange({0, model_.length()}); }
 
+void TextView::editMenuDidCloseWithoutChoice() {
+    if (!editable_) setSelectedRange({selectedRange().location, 0});
+}
+
 bool TextView::becomeFirstResponder() {
     if (isFirstResponder()) return true;
     if (!canBecomeFirstResponder()) return false;

@@ -276,6 +276,9 @@ public:
     void setSelectedRange(Range r);
     void selectAll();
     bool isEditing() const { return editing_; }
+    // Text that cannot be edited is selected only for the edit menu: closed without a choice, the
+    // menu takes the selection with it (the caret stays where the selection began).
+    void editMenuDidCloseWithoutChoice() override;
     // Scrolls the least needed to show the range's first line.
     void scrollRangeToVisible(Range range);
 

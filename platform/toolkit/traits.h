@@ -79,7 +79,9 @@ public:
     void setInterfaceStyle(InterfaceStyle s) { style_ = s; }
     ContentSizeCategory contentSizeCategory() const { return contentSize_; }
     void setContentSizeCategory(ContentSizeCategory c) { contentSize_ = c; }
-    std::string model() const { return screen_.idiom == Idiom::Pad ? "iPad" : "iPhone"; }
+    // A tablet's screen (the screens that lay out differently for the larger form ask this).
+    bool isPad() const { return screen_.idiom == Idiom::Pad; }
+    std::string model() const { return isPad() ? "iPad" : "iPhone"; }
     std::string systemName() const { return "iOS"; }
     void reset();
 

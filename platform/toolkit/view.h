@@ -144,6 +144,9 @@ public:
     TintAdjustmentMode tintAdjustmentMode() const { return tintMode_; }
     void setTintAdjustmentMode(TintAdjustmentMode mode);
     virtual void tintColorDidChange() {}
+    // The edit menu aimed at this view closed without an item chosen (a touch elsewhere, Escape,
+    // or its owner hiding it).
+    virtual void editMenuDidCloseWithoutChoice() {}
     const std::shared_ptr<View>& maskView() const { return maskView_; }
     // The view's drawing shows only where the mask view draws (by its alpha); the mask's frame
     // is in this view's bounds coordinates and it is not one of its subviews.

@@ -38,7 +38,7 @@ TEST_F(NotificationCategories, TextsComeFromTheStringsAndTheAppAnswersTheCentre)
     EXPECT_EQ(reply.textInputButtonTitle, "Go");
     EXPECT_EQ(reply.textInputPlaceholder, "Your text");
     // The mark-read action is titled as the conversation action it does.
-    EXPECT_EQ(categories[1].actions[1].title, *HXConversationOperations::titleOf(5));
+    EXPECT_EQ(categories[1].actions[1].title, *HXConversationOperations::of(app)->titleForConversationAction(5));
     EXPECT_EQ(categories[0].actions.at(0).title, categories[1].actions[1].title);
     for (const auto& c : categories) {
         EXPECT_EQ(c.hiddenPreviewsBodyPlaceholder, "A message");

@@ -13,6 +13,8 @@
 #include "emulator/emulator.h"
 #include "emulator/incoming_texts.h"
 #include "platform/dispatch/dispatch.h"
+#include "platform/toolkit/testing/harness.h"
+#include "platform/toolkit/testing/input_script.h"
 
 namespace {
 
@@ -61,6 +63,40 @@ TEST(RunWait, ALateReplyIsTakenWithTheClockStillAndOneThatNeverComesEndsTheWaitN
         *clock, [&] { return held->has_value(); }, 20, "answer from the service");
     ASSERT_TRUE(waited) << waited.error().localizedDescription();
     EXPECT_TRUE((*held)->delivered) << (*held)->line;
+}
+
+// The run's clock keeps pace with real time while a request is out: a script's wait-idle and
+// wait-frames, which step the clock from timer to timer, take a reply that comes in real time
+// before the request's 10 s time-out on the clock, however slowly the program runs meanwhile.
+TEST(RunWait, AScriptsWaitsTakeALateReplyBeforeTheRequestsTimeOut) {
+    toolkit::testing::Harness harness;
+    harness.clock().setPacedByRealIO(true);  // as the headless run sets its clock
+    emulator::Emulator service;
+    ASSERT_TRUE(service.start().ok());
+    struct Case {
+        const char* script;
+        bool idleWhenAnswered;  // wait-idle waits for the answer; wait-frames only for its frames
+    };
+    for (const Case& k : {Case{"wait-idle\n", true}, Case{"wait-frames 600\nwait-frames 600\n", false}}) {
+        // The route answers 0.8 s late: far more than the clock needs to reach the time-out when
+        // it steps straight to it.
+        service.inject(emulator::Fault::Slow, emulator::kDeliverTextPath, 1, 0.8);
+        auto asked = std::make_shared<std::optional<Asked>>();
+        hxrun::askServiceForText(service.origin(), false, [asked](bool delivered, const std::string& line) {
+            *asked = Asked{delivered, line};
+        });
+        const double startedAt = harness.clock().now();
+        auto script = toolkit::testing::parseInputScript(k.script);
+        ASSERT_TRUE(script.ok()) << k.script;
+        const auto played = toolkit::testing::playInputScript(
+            harness, *script, [&] { return !k.idleWhenAnswered || asked->has_value(); }, 30);
+        ASSERT_TRUE(played) << k.script << played.error().localizedDescription();
+        ASSERT_TRUE(asked->has_value()) << k.script;
+        EXPECT_TRUE((*asked)->delivered) << k.script << (*asked)->line;
+        if (!k.idleWhenAnswered) {
+            EXPECT_NEAR(harness.clock().now() - startedAt, 20.0, 1e-6) << "every frame was played";
+        }
+    }
 }
 
 }  // namespace

@@ -88,7 +88,7 @@ TEST_F(Conversations, ReadAndSpamStatesFollowTheReply) {
 
     // A voicemail conversation uses the "VM" form of the tag.
     const std::string vm = voicemail;
-    HXConversationOperations::of(app)->markMessageAsRead(vm, true);
+    (void)HXConversationOperations::of(app)->markConversation(vm, true);
     EXPECT_TRUE(inTable(service->origin() + "/voice/inbox/mark/_VM_1_" + vm));
     ASSERT_TRUE(settled());
     EXPECT_TRUE(conversation(vm)->value("isRead").boolValue());

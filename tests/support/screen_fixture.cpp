@@ -14,7 +14,6 @@
 #include "platform/foundation/files.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/user_defaults.h"
-#include "platform/graphics/hxc_font.h"
 #include "platform/net/cookie_storage.h"
 #include "platform/net/transport.h"
 #include "platform/security/keychain.h"
@@ -23,6 +22,7 @@
 #include "platform/toolkit/renderer.h"
 #include "service/custom_cookie_jar.h"
 #include "service/request_machinery.h"
+#include "tests/support/phone_fonts.h"
 
 namespace hxtest {
 
@@ -50,9 +50,7 @@ void useAppHome(const std::filesystem::path& home) {
     // The message fonts are the process's: a tablet's launch leaves them larger, and a test's text
     // size stays with them. A new home starts with a phone's at the standard size, as the launch
     // of a phone sets them (a screen made without a launch would otherwise take the last test's).
-    graphics::HXCFont::setIPad(false);
-    graphics::HXCFont::setContentSizeCategory(graphics::ContentSizeCategory::large);
-    graphics::HXCFont::clearFontCache();
+    resetToPhoneMessageFonts();
 }
 
 void leaveAppHome() {

@@ -28,8 +28,6 @@ using foundation::localizedString;
 // Percent of a reply's sending shown in the navigation bar.
 int& sendingProgressPercent() { return hxConversationScreensShared().sendingProgress; }
 
-bool onTabletScreen() { return toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad; }
-
 }  // namespace
 
 void VC_Conversation::addFooterView() {
@@ -42,7 +40,7 @@ void VC_Conversation::addFooterView() {
             auto player = HXVoicemailPlayer::makeFooter(width, view()->backgroundColor());
             toolkit::View& playerView = *player.root;
             playerView.setTag(kPlayerTag);
-            const double gap = onTabletScreen() ? 15 : 0;
+            const double gap = toolkit::Device::current().isPad() ? 15 : 0;
             const double footerHeight = footerView_->frame().height();
             playerView.setFrame({playerView.frame().minX(), footerHeight + gap, width, playerView.frame().height()});
             footerView_->setFrame({0, 0, width, footerHeight + playerView.frame().height() + gap});
@@ -105,7 +103,7 @@ void VC_Conversation::keyboardFrameChange(const foundation::Notification& notifi
     const auto* durationValue = notification.userInfo.find(toolkit::kKeyboardAnimationDurationUserInfoKey);
     const double duration = durationValue ? durationValue->doubleValue() : 0;
     const toolkit::Rect keyboard = view()->convertRectFrom(*end, nullptr);
-    const bool tablet = onTabletScreen();
+    const bool tablet = toolkit::Device::current().isPad();
     // A phone's keyboard sliding in sideways (an interactive pop) is not where it will stay.
     if (!tablet && keyboard.minX() < 0) return;
     const toolkit::Rect safe = view()->safeAreaLayoutFrame();

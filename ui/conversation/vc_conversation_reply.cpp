@@ -81,12 +81,6 @@ void VC_Conversation::sendMessageKeystroke() {
 
 // ---- the reply bar
 
-namespace {
-
-bool onTablet() { return toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad; }
-
-}  // namespace
-
 toolkit::Color VC_Conversation::counterColour(Counter::Colour colour) {
     const bool system13 = toolkit::Device::current().systemVersionAtLeast(13);
     switch (colour) {
@@ -221,7 +215,7 @@ void VC_Conversation::inputToolbarHeightChanged(HXCInputToolbar& toolbar, double
 void VC_Conversation::inputToolbarCameraButtonPressed(HXCInputToolbar&, toolkit::Button& button) {
     // The sheet is anchored while it is made: the button is at hand then.
     pictureTray()->chooseSource([this, &button](toolkit::PopoverPresentationController& popover) {
-        if (!onTablet()) return;
+        if (!toolkit::Device::current().isPad()) return;
         popover.sourceView = view();
         popover.sourceRect =
             button.superview() ? button.superview()->convertRectTo(button.frame(), view().get()) : button.frame();

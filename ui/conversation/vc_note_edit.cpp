@@ -35,7 +35,7 @@ VC_NoteEdit::~VC_NoteEdit() { foundation::NotificationCenter::defaultCenter().re
 
 bool VC_NoteEdit::onTablet() const {
     auto routing = roles_.routing.lock();
-    return routing ? routing->iPad() : toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad;
+    return routing ? routing->iPad() : toolkit::Device::current().isPad();
 }
 
 std::string VC_NoteEdit::storedNote() const {

@@ -39,8 +39,6 @@ graphics::AttributedString letterpressed(const std::string& text, const toolkit:
     return {text, attributes};
 }
 
-bool playerOnTablet() { return toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad; }
-
 // The disabled slider's thumb: nothing shows where there is nothing to scrub.
 graphics::ImagePtr emptyImage() {
     static const graphics::ImagePtr empty = [] {
@@ -97,7 +95,7 @@ HXVoicemailPlayer::Footer HXVoicemailPlayer::makeFooter(double width,
     v.playButton->setTintColor(graphics::Color::systemBlue());
     v.speakerButton->setTintColor(graphics::Color::systemBlue());
     auto& session = services::AudioSession::shared();
-    if (!playerOnTablet() && session.isInputAvailable())
+    if (!toolkit::Device::current().isPad() && session.isInputAvailable())
         (void)session.setCategory(services::kAudioSessionCategoryPlayAndRecord,
                                   services::kAudioSessionCategoryOptionAllowBluetooth);
     return f;
@@ -189,7 +187,7 @@ void HXVoicemailPlayer::setSpeakerButtonImage() {
     auto& session = services::AudioSession::shared();
     const toolkit::Rect frame = button->frame();
     // On a tablet, or a phone without a microphone, the sound has one way out: no button, no room.
-    if (playerOnTablet() || !session.isInputAvailable()) {
+    if (toolkit::Device::current().isPad() || !session.isInputAvailable()) {
         button->setAlpha(0);
         button->setEnabled(false);
         button->setFrame({frame.minX(), frame.minY(), 0, frame.height()});

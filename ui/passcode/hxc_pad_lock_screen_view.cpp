@@ -16,7 +16,6 @@ constexpr double kDotSize = 10, kDotGap = 25, kDotDiameter = 15;
 // The content area of a tablet's pad, centred in whatever size the pad has.
 constexpr double kTabletWidth = 320, kTabletHeight = 568;
 
-bool tablet() { return toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad; }
 double mainScreenHeight() { return toolkit::Device::current().screen().size.height; }
 
 std::shared_ptr<toolkit::Label> standardLabel() {
@@ -55,7 +54,8 @@ HXCPadLockScreenView::HXCPadLockScreenView(const toolkit::Rect& frame, bool comp
                                            std::optional<std::string> biometricIDName)
     : toolkit::View(frame), complexPin_(complexPin) {
     // The content area: the tablet keeps the phone's layout, centred.
-    const toolkit::Size size = tablet() ? toolkit::Size{kTabletWidth, kTabletHeight} : frame.size;
+    const toolkit::Size size =
+        toolkit::Device::current().isPad() ? toolkit::Size{kTabletWidth, kTabletHeight} : frame.size;
     contentView_ = std::make_shared<toolkit::View>(toolkit::Rect{{0, 0}, size});
     contentView_->setOpaque(false);
     contentView_->setAutoresizingMask(toolkit::kFlexibleLeftMargin | toolkit::kFlexibleRightMargin |
@@ -133,7 +133,8 @@ void HXCPadLockScreenView::applyAppearance() {
 double HXCPadLockScreenView::pinRowY() const {
     const double height = correctHeight();
     // The ceiling is taken in single precision.
-    const double top = tablet() ? 80.0 : std::ceil(static_cast<float>((height - 438.0) / 2.0));
+    const double top =
+        toolkit::Device::current().isPad() ? 80.0 : std::ceil(static_cast<float>((height - 438.0) / 2.0));
     return top + 23 + 17.5;
 }
 
@@ -176,7 +177,7 @@ void HXCPadLockScreenView::layoutButtonArea() {
         key->setClipsToBounds(true);
     }
     double rowC;
-    if (tablet())
+    if (toolkit::Device::current().isPad())
         rowC = rows[3] + 17.5;
     else
         rowC = mainScreenHeight() == 480 ? rows[3] + 45 : h - 60;

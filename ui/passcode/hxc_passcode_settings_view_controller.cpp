@@ -237,7 +237,7 @@ void HXCPasscodeSettingsViewController::presentPad() {
     }
     if (!pad) return;
     pad->offerBiometricID(role->passcodeLock().offeredBiometricID());
-    const bool tablet = toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad;
+    const bool tablet = toolkit::Device::current().isPad();
     pad->modalPresentationStyle =
         tablet ? toolkit::ModalPresentationStyle::FormSheet : toolkit::ModalPresentationStyle::FullScreen;
     pad->modalTransitionStyle = toolkit::ModalTransitionStyle::CrossDissolve;

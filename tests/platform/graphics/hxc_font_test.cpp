@@ -6,16 +6,13 @@
 #include <thread>
 
 #include "tests/platform/graphics/pil.h"
+#include "tests/support/phone_fonts.h"
 
 using namespace graphics;
 
 namespace {
 struct Reset {
-    ~Reset() {
-        HXCFont::setIPad(false);
-        HXCFont::setContentSizeCategory(ContentSizeCategory::large);
-        HXCFont::clearFontCache();
-    }
+    ~Reset() { hxtest::resetToPhoneMessageFonts(); }
 };
 }  // namespace
 

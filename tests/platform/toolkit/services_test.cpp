@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "platform/graphics/graphics_context.h"
@@ -11,6 +12,7 @@
 #include "platform/toolkit/menu_controller.h"
 #include "platform/toolkit/pasteboard.h"
 #include "platform/toolkit/testing/harness.h"
+#include "platform/toolkit/text_input.h"
 
 using namespace toolkit;
 using Harness = toolkit::testing::Harness;
@@ -84,6 +86,70 @@ TEST(ToolkitEditMenu, AsksEachItemInOrderAndShowsTheAnswersWithTheirLatestTitles
     EXPECT_TRUE(h.tapMenuItem("Clear (201) 555-0101"));
     EXPECT_EQ(cleared, "(201) 555-0101");
     EXPECT_FALSE(h.tapMenuItem("Copy")) << "the menu is gone";
+}
+
+namespace {
+
+// A cell that holds a text view and answers the menu for it, as a message bubble does.
+class Bubble : public View {
+public:
+    bool canBecomeFirstResponder() const override { return true; }
+    bool canPerformAction(const std::string& action, Responder*) const override { return action == "look:"; }
+};
+
+}  // namespace
+
+// Text that cannot be edited is selected only for the menu aimed at it: however the menu closes
+// without a choice, the selection goes with it; a choice, or text that can be edited, keeps it.
+TEST(ToolkitEditMenu, ReadOnlyTextSelectedForTheMenuGoesWhenItClosesWithoutAChoice) {
+    Harness h(ScreenProfile::iPhone8(), 15);
+    auto root = std::make_shared<ViewController>();
+    h.setRoot(root);
+    auto& menu = MenuController::shared();
+    menu.reset();
+    struct Case {
+        const char* what;
+        bool editable;
+        std::function<void()> close;
+        bool keepsSelection;
+    };
+    const Case cases[] = {
+        {"a touch elsewhere", false,
+         [&] {
+             h.tap({20, 600});
+         },
+         false},
+        {"Escape", false, [&] { EXPECT_TRUE(menu.handleKey(kInputEscape)); }, false},
+        {"its owner hiding it", false, [&] { menu.hideMenu(); }, false},
+        {"an item chosen", false, [&] { EXPECT_TRUE(h.tapMenuItem("Look")); }, true},
+        {"editable text, its owner hiding it", true, [&] { menu.hideMenu(); }, true},
+    };
+    for (const auto& k : cases) {
+        auto bubble = std::make_shared<Bubble>();
+        bubble->setFrame(Rect(0, 100, 375, 80));
+        root->view()->addSubview(bubble);
+        int looked = 0;
+        bubble->setActionHandler("look:", [&](Responder*) { ++looked; });
+        auto text = std::make_shared<TextView>(Rect(10, 10, 355, 60));
+        text->setEditable(k.editable);
+        text->setText("Lunch tomorrow at noon");
+        bubble->addSubview(text);
+        h.settle();
+        text->setSelectedRange({6, 8});
+        ASSERT_TRUE(bubble->becomeFirstResponder()) << k.what;
+        menu.menuItems = {{"Look", "look:"}};
+        menu.setTargetRect(Rect(60, 10, 80, 20), text.get());
+        menu.showMenu();
+        ASSERT_TRUE(menu.isMenuVisible()) << k.what;
+        k.close();
+        h.settle();
+        EXPECT_FALSE(menu.isMenuVisible()) << k.what;
+        EXPECT_EQ(looked, k.keepsSelection && !k.editable ? 1 : 0) << k.what;
+        EXPECT_EQ(text->selectedRange().location, 6u) << k.what;
+        EXPECT_EQ(text->selectedRange().length, k.keepsSelection ? 8u : 0u) << k.what;
+        bubble->removeFromSuperview();
+    }
+    menu.reset();
 }
 
 TEST(ToolkitPasteboard, TypesStringsAndImagesRoundTrip) {

@@ -89,7 +89,10 @@ struct ListActionsSpy : HXConversationOperationsRole {
     void deleteConversationWithID(const std::string& id) override { log.push_back("delete " + id); }
     void changeArchiveStateForConversationWithID(const std::string& id) override { log.push_back("archive " + id); }
     void changeReadStatusForConversationWithID(const std::string& id) override { log.push_back("read " + id); }
-    void markConversation(const std::string& id, bool) override { log.push_back("mark " + id); }
+    std::optional<std::string> markConversation(const std::string& id, bool) override {
+        log.push_back("mark " + id);
+        return std::nullopt;
+    }
     void blockContact(bool block, const std::string& id) override {
         log.push_back((block ? "block " : "unblock ") + id);
     }

@@ -43,7 +43,7 @@ struct FakeRowActions : HXListActionsRole, HXConversationOperationsRole {
     void deleteConversationWithID(const std::string&) override {}
     void changeArchiveStateForConversationWithID(const std::string&) override {}
     void changeReadStatusForConversationWithID(const std::string&) override {}
-    void markConversation(const std::string&, bool) override {}
+    std::optional<std::string> markConversation(const std::string&, bool) override { return std::nullopt; }
     void blockContact(bool, const std::string&) override {}
     void createEmailForConversationWithID(const std::string&) override {}
     std::shared_ptr<toolkit::ViewController> conversationScreen(const HXConversationSetup& setup) {

@@ -71,8 +71,9 @@ struct Recorder : HXListActionsRole,
     void deleteConversationWithID(const std::string& id) override { calls.push_back("delete " + id); }
     void changeArchiveStateForConversationWithID(const std::string& id) override { calls.push_back("archive " + id); }
     void changeReadStatusForConversationWithID(const std::string& id) override { calls.push_back("read " + id); }
-    void markConversation(const std::string& id, bool read) override {
+    std::optional<std::string> markConversation(const std::string& id, bool read) override {
         calls.push_back(std::string(read ? "mark read " : "mark unread ") + id);
+        return std::nullopt;
     }
     void blockContact(bool block, const std::string& id) override {
         calls.push_back(std::string(block ? "block " : "unblock ") + id);

@@ -23,6 +23,7 @@
 #include "platform/toolkit/text_metrics.h"
 #include "platform/toolkit/window.h"
 #include "tests/support/goldens.h"
+#include "tests/support/phone_fonts.h"
 #include "tests/support/screen_fixture.h"
 #include "tests/support/system_version.h"
 #include "tests/support/test_support.h"
@@ -710,9 +711,7 @@ struct RowGoldens : ::testing::Test {
     void SetUp() override { makeMessageTableCell()->resetDateLabelWidth(); }
     void TearDown() override {
         MessageListTableViewCell::setContactImageCache(nullptr);
-        graphics::HXCFont::setContentSizeCategory(toolkit::ContentSizeCategory::large);
-        graphics::HXCFont::setIPad(false);
-        graphics::HXCFont::clearFontCache();
+        hxtest::resetToPhoneMessageFonts();
     }
     void show(toolkit::testing::Harness& harness, bool history, toolkit::ContentSizeCategory size, bool iPad) {
         MessageListTableViewCell::setContactImageCache(HXCCache::create("RowPictures", rows.home.path()));
