@@ -146,7 +146,8 @@ public:
             if (batch.size() == kBatch) index.indexSearchableItems(std::exchange(batch, {}));
         }
         if (!batch.empty()) index.indexSearchableItems(std::move(batch));
-        pending_ = {};
+        // Its room too, not only its elements: the write that follows is the save's peak.
+        std::vector<Pending>().swap(pending_);
         return fresh;
     }
 
@@ -383,6 +384,8 @@ void HXApplicationModel::saveMOC2Parent(const std::shared_ptr<store::Context>& c
             search = pendingSearch(*context, currentUsername());
         std::vector<std::string> fed;
         if (search.items) fed = search.items->feed(*services::SearchableIndex::defaultSearchableIndex());
+        // What the items shared (each conversation's facts and titles) is not needed for the write.
+        search.items.reset();
         auto saved = context->save();
         // A full disk fails every save alike: logged once, until a save reaches the disk again.
         if (saved.ok()) {
