@@ -133,7 +133,10 @@ public:
     // Makes the items and feeds them to index, in batches (none when there are none); answers the
     // identifiers of the fresh messages' items.
     std::vector<std::string> feed(services::SearchableIndex& index) {
-        constexpr size_t kBatch = 2048;
+        // A batch's items are whole copies (ids, titles, texts) that the index interns: a small
+        // batch keeps the save's peak near the rows it writes, and the index's cost per call is
+        // small beside 256 items.
+        constexpr size_t kBatch = 256;
         std::vector<std::string> fresh;
         std::vector<services::SearchableItem> batch;
         batch.reserve(std::min(kBatch, pending_.size()));
@@ -143,7 +146,8 @@ public:
             if (batch.size() == kBatch) index.indexSearchableItems(std::exchange(batch, {}));
         }
         if (!batch.empty()) index.indexSearchableItems(std::move(batch));
-        pending_ = {};
+        // Its room too, not only its elements: the write that follows is the save's peak.
+        std::vector<Pending>().swap(pending_);
         return fresh;
     }
 
@@ -380,6 +384,8 @@ void HXApplicationModel::saveMOC2Parent(const std::shared_ptr<store::Context>& c
             search = pendingSearch(*context, currentUsername());
         std::vector<std::string> fed;
         if (search.items) fed = search.items->feed(*services::SearchableIndex::defaultSearchableIndex());
+        // What the items shared (each conversation's facts and titles) is not needed for the write.
+        search.items.reset();
         auto saved = context->save();
         // A full disk fails every save alike: logged once, until a save reaches the disk again.
         if (saved.ok()) {

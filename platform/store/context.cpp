@@ -126,6 +126,11 @@ size_t Context::registryBytes() const {
     return registry_.bytes();
 }
 
+size_t Context::heldBytes() const {
+    std::lock_guard lock(mutex_);
+    return held_.capacity() * sizeof(Row) + heldIndex_.bytes();
+}
+
 void Context::sweepRegistryLocked() {
     size_t alive = 0;
     registry_.forEach(
@@ -876,7 +881,8 @@ void Context::visitPending(std::string_view entityName,
 }
 
 void Context::clearChangesLocked() {
-    held_.clear();
+    // The list's room goes too: a page of a list leaves a thousand rows' worth.
+    std::vector<Row>().swap(held_);
     heldIndex_.clear();
     for (auto* list : {&inserted_, &updated_, &deleted_}) {
         for (auto& o : *list) {
@@ -907,14 +913,9 @@ foundation::Status Context::save() {
         updated.reserve(changes.updated.size());
         for (const auto& o : changes.deleted) deleted.push_back(o->id_);
         // Held rows travel on as they are, after the objects' rows.
-        std::vector<size_t> heldSlots;
         auto addHeld = [&]() HX_REQUIRES(mutex_) {
-            heldSlots.reserve(heldIndex_.size());
-            for (size_t i = 0; i < held_.size(); ++i) {
-                if (!held_[i].id) continue;
-                heldSlots.push_back(i);
-                inserted.push_back(std::move(held_[i]));
-            }
+            for (auto& row : held_)
+                if (row.id) inserted.push_back(std::move(row));
         };
         // The held rows' identities, for the announcement, from the rows that carried them.
         auto heldIdentities = [&](std::vector<Row>& rows, size_t from) {
@@ -931,6 +932,11 @@ foundation::Status Context::save() {
                 updated.push_back(Row{o->id_, std::move(o->values_), std::move(o->toOne_)});
             }
             addHeld();
+            // The held rows travel in the batch now: their list and index give their room back
+            // before the write (which is when a list's save holds the most), and a write that
+            // fails holds the rows again.
+            std::vector<Row>().swap(held_);
+            heldIndex_.clear();
             auto coordinator = persistentStoreCoordinator();
             // The held rows, after the objects' ones, are saved and forgotten.
             Coordinator::SaveBatch batch{std::move(inserted), std::move(updated), std::move(deleted),
@@ -947,8 +953,10 @@ foundation::Status Context::save() {
                 changes.updated[i]->toOne_ = std::move(batch.updated[i].toOne);
             }
             if (!written) {
-                for (size_t i = 0; i < heldSlots.size(); ++i)
-                    held_[heldSlots[i]] = std::move(batch.inserted[changes.inserted.size() + i]);
+                held_.reserve(batch.inserted.size() - changes.inserted.size());
+                heldIndex_.reserve(held_.capacity());
+                for (size_t i = changes.inserted.size(); i < batch.inserted.size(); ++i)
+                    holdRowLocked(std::move(batch.inserted[i]));
                 return written;
             }
             // Taken only now: while the batch was written, the rows were all that held these

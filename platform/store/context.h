@@ -129,6 +129,8 @@ public:
     bool hasChanges() const;
     // Bytes the registry of objects by identity holds (its table).
     size_t registryBytes() const;
+    // Bytes the list and index of held rows hold (their room, not the rows' values).
+    size_t heldBytes() const;
     std::vector<ManagedObjectPtr> insertedObjects() const;
     std::vector<ManagedObjectPtr> updatedObjects() const;
     std::vector<ManagedObjectPtr> deletedObjects() const;

@@ -133,6 +133,7 @@ Coordinator::~Coordinator() {
 void Coordinator::closeLocked() {
     for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
     statements_.clear();
+    fetchedRows_.clear();
     if (db_) sqlite3_close_v2(db_);
     db_ = nullptr;
     store_.reset();
@@ -168,6 +169,7 @@ void Coordinator::trimStatementsLocked() {
     if (statements_.size() < kStatementCacheLimit) return;
     for (auto& [s, stmt] : statements_) sqlite3_finalize(stmt);
     statements_.clear();
+    fetchedRows_.clear();
 }
 
 sqlite3_stmt* Coordinator::statementLocked(const std::string& sql, Error* error) {
@@ -587,10 +589,18 @@ foundation::Result<std::vector<Row>> Coordinator::fetchRows(const Entity& entity
     if (!stmt) return err;
     StatementUse use{stmt};
     if (Status s = bindPlanParameters(stmt, plan); !s) return s.error();
+    // As many rows as the statement read last time, else (the first time) the limit, up to a
+    // page of a list: growing the vector would move every row read so far, again and again.
+    size_t& expected = fetchedRows_[stmt];
+    constexpr size_t kFirstReserve = 1024;
     std::vector<Row> rows;
+    rows.reserve(expected ? expected : std::min(limit, kFirstReserve));
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) rows.push_back(readRowLocked(entity, stmt, 0));
     if (rc != SQLITE_DONE) return sqliteErrorLocked(rc, "Cannot fetch " + entity.name());
+    expected = rows.size();
+    // A statement whose parameters now match far fewer rows gives back the room it guessed.
+    if (rows.capacity() / 2 > rows.size()) rows.shrink_to_fit();
     return rows;
 }
 

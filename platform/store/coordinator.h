@@ -123,6 +123,9 @@ private:
     sqlite3* db_ = nullptr;
     PersistentStorePtr store_;
     std::unordered_map<std::string, sqlite3_stmt*> statements_;
+    // How many rows each cached fetch statement read the last time: the next fetch's vector is
+    // made that size at once (a list fetches the same rows again and again), rather than grown.
+    std::unordered_map<sqlite3_stmt*, size_t> fetchedRows_;
     struct KeyHash {
         size_t operator()(const std::pair<int, int64_t>& k) const {
             return std::hash<int64_t>()(k.second * 31 + k.first);

@@ -58,6 +58,9 @@ public:
         return !others_.empty() && others_.erase(id);
     }
 
+    // Bytes the index holds.
+    size_t bytes() const { return run_.capacity() * sizeof(Entry) + others_.bytes(); }
+
     // Forgets every identity and gives the memory back.
     void clear() {
         std::vector<Entry>().swap(run_);

@@ -901,7 +901,8 @@ TEST(ContextUnfinishedModelTest, NewObjectsStartWithDefaultsAndRelationshipSlots
 }
 
 // Rows an import writes and nobody holds afterwards cost the coordinator's table of identities
-// nothing, page after page, whether the root writes them itself or after a child's save; a row
+// nothing, page after page, whether the root writes them itself or after a child's save, and the
+// list that held them gives its room back once they are written or handed on; a row
 // whose identity someone still holds is registered, so that reading the row again gives that
 // identity and the object registered for it.
 TEST_F(ContextTest, RowsNobodyHoldsAfterTheirSaveLeaveNoIdentityBehind) {
@@ -921,12 +922,16 @@ TEST_F(ContextTest, RowsNobodyHoldsAfterTheirSaveLeaveNoIdentityBehind) {
                 ASSERT_TRUE(id.ok());
                 if (next == 7) kept = id.value();
             }
+            EXPECT_GE(ctx->heldBytes(), kRows * sizeof(store::Row));
             ASSERT_TRUE(ctx->save().ok());
+            EXPECT_EQ(ctx->heldBytes(), 0u);
         });
         if (inChild) {
+            EXPECT_GE(main->heldBytes(), kRows * sizeof(store::Row));
             // The merge's announcement, queued on the main queue, runs before a later save there.
             clock->runUntilIdle();
             ASSERT_TRUE(main->save().ok());
+            EXPECT_EQ(main->heldBytes(), 0u);
         }
         EXPECT_LE(coordinator->identityTableBytes(), before + 4096)
             << "the table of identities grew to " << coordinator->identityTableBytes() << " bytes";

@@ -3,6 +3,7 @@
 
 #include <fstream>
 
+#include "platform/store/sql_plan.h"
 #include "tests/platform/store/store_test_support.h"
 
 namespace {
@@ -124,6 +125,45 @@ TEST_F(StoreFile, ASaveThatMeetsTheStatementCachesBoundKeepsTheStatementsItHolds
         ASSERT_TRUE(saved.ok()) << saved.error().description();
         EXPECT_EQ(sqlite(file, "SELECT count(*) FROM HX_Message WHERE Conversation IS NOT NULL"), "3");
         EXPECT_EQ(sqlite(file, "SELECT group_concat(conversationID) FROM HX_Conversation"), "t0,t1,t2");
+    }
+}
+
+// A fetch reads its rows into a vector made for them: the size the same statement read last time,
+// else its limit. Grown one row at a time, it would move every row read so far at each doubling
+// and hand back up to twice the room the rows need.
+TEST_F(StoreFile, AFetchReadsIntoAVectorOfItsRowsAndNoMore) {
+    auto coordinator = storetest::openStore(path);
+    auto root = rootContext(coordinator);
+    for (int i = 0; i < 300; ++i) {
+        auto m = root->insertNewObject("HX_Message").value();
+        ASSERT_TRUE(m->setValue("number", int64_t(i)).ok());
+    }
+    ASSERT_TRUE(root->save().ok());
+    const store::Entity& message = *coordinator->model().entityNamed("HX_Message");
+    auto below = [](int64_t n) { return store::Predicate::parse("number < %@", {Value(n)}).value(); };
+    // room: whether the vector must hold its rows exactly (a first unlimited fetch cannot know).
+    const struct {
+        const char* what;
+        std::optional<store::Predicate> predicate;
+        size_t limit, rows;
+        bool room;
+    } cases[] = {
+        {"limited", std::nullopt, 10, 10, true},
+        {"every row", std::nullopt, 0, 300, false},
+        {"every row again", std::nullopt, 0, 300, true},
+        {"many of a filter", below(1000), 0, 300, false},
+        {"a few of the same filter", below(5), 0, 5, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::optional<store::Predicate> bound;
+        if (c.predicate) bound = store::bindPredicate(*c.predicate, message).value();
+        auto rows = coordinator->fetchRows(message, store::planQuery(message, bound, {}), c.limit, 0);
+        ASSERT_TRUE(rows.ok());
+        EXPECT_EQ(rows->size(), c.rows);
+        if (c.room) {
+            EXPECT_EQ(rows->capacity(), c.rows);
+        }
     }
 }
 
