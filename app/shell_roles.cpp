@@ -47,9 +47,8 @@ HXShellRoles::HXShellRoles(HX_ConnectAppDelegate& app, HXShellRoleSlices handed)
 
 // What the application object hands its roles of itself: its own members, reached from here.
 HXShellRoleSlices HX_ConnectAppDelegate::roleSlices() {
-    return HXShellRoleSlices{
-        .passcodeLockShown = [this] { return lockShown; },
-        .openAppURL = [this](const std::string& url) { return applicationOpenURL(url); }};
+    return HXShellRoleSlices{.passcodeLockShown = [this] { return lockShown; },
+                             .openAppURL = [this](const std::string& url) { return applicationOpenURL(url); }};
 }
 
 HXScreenRoles HXShellRoles::share(const std::shared_ptr<HXApplicationWebClient>& owner) {
