@@ -38,10 +38,7 @@ std::string HXKeepDialable(std::string_view number) {
 }
 
 std::shared_ptr<HXCalls> HXCalls::of(const std::shared_ptr<HXApplicationWebClient>& app) {
-    auto& web = HXWebClientOf(*app);
-    std::lock_guard lock(app->monitor());
-    if (!web.calls) web.calls = std::make_shared<HXCalls>(app);
-    return web.calls;
+    return HXOperationsOf(app, &HXWebClient::calls);
 }
 
 std::string HXCalls::reducedNumber(std::string_view number) {

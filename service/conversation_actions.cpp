@@ -48,10 +48,7 @@ namespace CS = HXConversationStore;
 
 std::shared_ptr<HXConversationOperations>
 HXConversationOperations::of(const std::shared_ptr<HXApplicationWebClient>& app) {
-    auto& web = HXWebClientOf(*app);
-    std::lock_guard lock(app->monitor());
-    if (!web.conversationOperations) web.conversationOperations = std::make_shared<HXConversationOperations>(app);
-    return web.conversationOperations;
+    return HXOperationsOf(app, &HXWebClient::conversationOperations);
 }
 
 std::optional<std::string> HXConversationOperationsRole::titleForConversationAction(int code) {

@@ -29,10 +29,7 @@ constexpr const char* kUseSpeakerKey = "useSpeaker";
 }  // namespace
 
 std::shared_ptr<HXMediaOperations> HXMediaOperations::of(const std::shared_ptr<HXApplicationWebClient>& app) {
-    auto& web = HXWebClientOf(*app);
-    std::lock_guard lock(app->monitor());
-    if (!web.mediaOperations) web.mediaOperations = std::make_shared<HXMediaOperations>(app);
-    return web.mediaOperations;
+    return HXOperationsOf(app, &HXWebClient::mediaOperations);
 }
 
 std::shared_ptr<HXCCache> HXMediaOperations::mediaCache() {

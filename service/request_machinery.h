@@ -195,6 +195,17 @@ struct HXWebClient {
 // tests reach it, through this header, which ui/ may not include.
 HXWebClient& HXWebClientOf(HXApplicationWebClient& app);
 
+// The operation object app's web client keeps in slot (its calls, sender, settings updates,
+// conversation or media operations), made on first use; one for the object's life.
+// (App is the web client, complete where this is used.)
+template <class Owner, class App>
+std::shared_ptr<Owner> HXOperationsOf(const std::shared_ptr<App>& app, std::shared_ptr<Owner> HXWebClient::*slot) {
+    std::lock_guard lock(app->monitor());
+    auto& kept = HXWebClientOf(*app).*slot;
+    if (!kept) kept = std::make_shared<Owner>(app);
+    return kept;
+}
+
 // Scanners of reply texts (pure; used by the app object's operations and the fuzzers).
 std::optional<std::string> HXParseAuthV2FromString(std::string_view text);
 std::optional<std::string> HXSMSErrorCodeFromText(std::string_view text);

@@ -209,10 +209,7 @@ std::string HXForwardingBody(const HX_Phone& phone, bool status) {
 }
 
 std::shared_ptr<HXSettingsUpdates> HXSettingsUpdates::of(const std::shared_ptr<HXApplicationWebClient>& app) {
-    auto& web = HXWebClientOf(*app);
-    std::lock_guard lock(app->monitor());
-    if (!web.settingsUpdates) web.settingsUpdates = std::make_shared<HXSettingsUpdates>(app);
-    return web.settingsUpdates;
+    return HXOperationsOf(app, &HXWebClient::settingsUpdates);
 }
 
 void HXSettingsUpdates::changeServiceSetting(HXServiceSetting setting, bool value, HXSettingsCompletion completion) {

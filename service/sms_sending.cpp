@@ -59,10 +59,7 @@ std::vector<std::string> keysInOrder(const Dictionary& queue) {
 }  // namespace
 
 std::shared_ptr<HXMessageSender> HXMessageSender::of(const std::shared_ptr<HXApplicationWebClient>& app) {
-    auto& web = HXWebClientOf(*app);
-    std::lock_guard lock(app->monitor());
-    if (!web.sender) web.sender = std::make_shared<HXMessageSender>(app);
-    return web.sender;
+    return HXOperationsOf(app, &HXWebClient::sender);
 }
 
 std::string HXMessageSender::tagPrefix() const {
