@@ -10,7 +10,7 @@ HXContactPhonePicker::makePicker(std::shared_ptr<services::ContactStore> store) 
     picker->view()->setTintColor(toolkit::Color::systemBlue());
     (void)picker->setPredicateForEnablingContact("phoneNumbers.@count > 0");
     (void)picker->setPredicateForSelectionOfContact("phoneNumbers.@count = 1");
-    if (toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad)
+    if (toolkit::Device::current().isPad())
         picker->modalPresentationStyle = toolkit::ModalPresentationStyle::CurrentContext;
     return picker;
 }

@@ -284,7 +284,7 @@ void VC_Call::viewDidLoad() {
             del->setTintColor(Color::label());
         }
     }
-    if ((toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad)) setPreferredContentSize({320, 500});
+    if (toolkit::Device::current().isPad()) setPreferredContentSize({320, 500});
     auto longPress = [this](toolkit::View* target, void (VC_Call::*action)(toolkit::GestureRecognizer*)) {
         auto r = std::make_shared<toolkit::LongPressGestureRecognizer>(
             [this, action](toolkit::GestureRecognizer& g) { (this->*action)(&g); });
@@ -347,8 +347,7 @@ void VC_Call::viewDidDisappear(bool animated) {
     sharedLocalTime().resetFormatters();
     if (gActivity) gActivity->invalidate();
     gActivity.reset();
-    if (auto routing = roles_.routing.lock();
-        routing && toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad)
+    if (auto routing = roles_.routing.lock(); routing && toolkit::Device::current().isPad())
         routing->setFirstResponder();
 }
 
@@ -740,7 +739,7 @@ void VC_Call::openAddressBook() {
     if (!alerts || alerts->isABAccessRestricted()) return;
     auto picker = picker_->makePicker();
     toolkit::ViewController* from = this;
-    if ((toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad)) {
+    if (toolkit::Device::current().isPad()) {
         if (auto* nav = navigationController()) from = nav;
     } else if (auto* tabs = tabBarController()) {
         from = tabs;
@@ -777,7 +776,7 @@ void VC_Call::openFavorites() {
     auto favorites = makers_.favorites ? makers_.favorites(handBack) : nullptr;
     if (!favorites) return;
     auto nav = std::make_shared<toolkit::NavigationController>(favorites);
-    if ((toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad)) {
+    if (toolkit::Device::current().isPad()) {
         nav->modalPresentationStyle = toolkit::ModalPresentationStyle::CurrentContext;
         if (auto* parent = navigationController()) {
             parent->present(nav, true);

@@ -158,7 +158,7 @@ void VC_Favorites::updateFavorites() {
 }
 
 void VC_Favorites::viewDidLoad() {
-    if ((toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad))
+    if (toolkit::Device::current().isPad())
         if (auto* nav = navigationController()) nav->navigationBar().setTranslucent(true);
     setTitle(localizedString("Favorites"));
     navigationItem().setRightBarButtonItem(toolkit::BarButtonItem::withSystemItem(

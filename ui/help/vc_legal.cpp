@@ -68,5 +68,5 @@ void VC_Legal::decidePolicyForNavigationAction(web::WebView&, const web::Navigat
     decisionHandler(web::NavigationPolicy::Cancel);
     services::URLOpener::shared()->openURL(action.request.url());
     // On the phone the app is left, and the help it was reached from goes with it.
-    if (toolkit::Device::current().screen().idiom != toolkit::Idiom::Pad) HXHelpPages::dismissFromPage(*this);
+    if (!toolkit::Device::current().isPad()) HXHelpPages::dismissFromPage(*this);
 }

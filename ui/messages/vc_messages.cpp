@@ -132,7 +132,7 @@ int VC_Messages::viewType() const { return viewType_; }
 
 bool VC_Messages::iPad() const {
     auto routing = roles_.routing.lock();
-    return routing ? routing->iPad() : toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad;
+    return routing ? routing->iPad() : toolkit::Device::current().isPad();
 }
 
 void VC_Messages::observe(const std::string& name,

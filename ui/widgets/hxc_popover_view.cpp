@@ -222,9 +222,7 @@ std::shared_ptr<HXCPopoverView> HXCPopoverView::showPopoverWithContentView(Point
 
 // ---- fonts and sizes
 
-toolkit::Font HXCPopoverView::itemFont() {
-    return toolkit::Font::system(toolkit::Device::current().screen().idiom == toolkit::Idiom::Pad ? 18 : 16);
-}
+toolkit::Font HXCPopoverView::itemFont() { return toolkit::Font::system(toolkit::Device::current().isPad() ? 18 : 16); }
 
 toolkit::Font HXCPopoverView::titleFont() { return toolkit::Font::boldSystem(16); }
 
