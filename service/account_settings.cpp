@@ -15,7 +15,6 @@
 #include "platform/foundation/strings.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/services/device.h"
-#include "platform/services/search_index.h"
 #include "platform/store/fetched_results_controller.h"
 #include "service/application_web_client.h"
 #include "service/custom_cookie_jar.h"
@@ -285,9 +284,7 @@ void HXApplicationWebClient::clearMessageCache() {
     foundation::NotificationCenter::defaultCenter().post("kLogoutNotification");
     (void)resetPersistentStore();
     auto acct = account();
-    const std::string username = acct ? acct->username() : std::string();
-    services::SearchableIndex::defaultSearchableIndex()->deleteSearchableItemsWithDomainIdentifiers(
-        {PhoneExtensions::extractCharactersFromStringUsingCharset(username, foundation::CharacterSet::alphanumeric())});
+    HXDeleteSearchItemsOfUser(acct ? acct->username() : std::string());
 }
 
 void HXApplicationWebClient::clearAudioCache() {

@@ -195,6 +195,10 @@ struct HXWebClient {
 // tests reach it, through this header, which ui/ may not include.
 HXWebClient& HXWebClientOf(HXApplicationWebClient& app);
 
+// Takes every item of username's account out of the on-device search index (a cleared message
+// cache, a deleted account).
+void HXDeleteSearchItemsOfUser(const std::string& username);
+
 // The operation object app's web client keeps in slot (its calls, sender, settings updates,
 // conversation or media operations), made on first use; one for the object's life.
 // (App is the web client, complete where this is used.)

@@ -295,6 +295,10 @@ void HXApplicationWebClient::deleteAccountForUsername(const std::string& usernam
         std::error_code ignored;
         std::filesystem::remove_all(cachesFolderForUser(username), ignored);
     }
+    HXDeleteSearchItemsOfUser(username);
+}
+
+void HXDeleteSearchItemsOfUser(const std::string& username) {
     services::SearchableIndex::defaultSearchableIndex()->deleteSearchableItemsWithDomainIdentifiers(
         {PhoneExtensions::extractCharactersFromStringUsingCharset(username, foundation::CharacterSet::alphanumeric())});
 }
