@@ -84,6 +84,10 @@ store::ModelPtr managedObjectModel() {
     return model;
 }
 
+std::string searchDomainOfUser(std::string_view username) {
+    return PhoneExtensions::extractCharactersFromStringUsingCharset(username, foundation::CharacterSet::alphanumeric());
+}
+
 store::StoreOptions storeOptions(double busyTimeoutSeconds) {
     store::StoreOptions o;
     o.migratePersistentStoresAutomatically = true;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/foundation/error.h"
 #include "platform/store/context.h"
@@ -29,6 +30,10 @@ store::StoreOptions storeOptions(double busyTimeoutSeconds = 5);
 // "MessageData-<user>.sqlite", or "MessageData.sqlite" without a user name. The user name goes
 // through the safe-path helper, so no name can leave the folder.
 std::string storeFileName(const std::optional<std::string>& username);
+
+// The search index's domain of a user's items: the letters and digits of the user name. A
+// conversation's items are in "<domain>.<conversationID>"; deleting the domain deletes them all.
+std::string searchDomainOfUser(std::string_view username);
 
 // Adds the SQLite store at path to coordinator. A file of an incompatible model, a damaged file or
 // a file that is not a database is deleted with its journal companions and created afresh, once:

@@ -106,8 +106,7 @@ public:
         : textSet_{services::kContentTypeMessage, username, "", "", false},
           voiceSet_{services::kContentTypeAudio, username, "", "", false},
           encodedUser_(foundation::percentEncode(username, foundation::CharacterSet::urlUserAllowed())),
-          domainUser_(PhoneExtensions::extractCharactersFromStringUsingCharset(
-              username, foundation::CharacterSet::alphanumeric())) {}
+          domainUser_(HXMessageStore::searchDomainOfUser(username)) {}
 
     // Whether the conversation known by key has been met.
     bool knows(const void* key) const { return shared_.contains(key); }

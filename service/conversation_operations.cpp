@@ -5,7 +5,6 @@
 
 #include "model/account.h"
 #include "model/message_store.h"
-#include "model/phone_extensions.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/notification_center.h"
@@ -35,10 +34,6 @@ void deletionSaved(const std::weak_ptr<HXApplicationWebClient>& weak, bool signe
     if (!signedIn) return;
     post("kMessageReloadingCompleteNotification");
     if (auto self = weak.lock()) self->updateUnreadCounts();
-}
-
-std::string userDomain(const std::string& user) {
-    return PhoneExtensions::extractCharactersFromStringUsingCharset(user, foundation::CharacterSet::alphanumeric());
 }
 
 }  // namespace
@@ -173,7 +168,8 @@ void HXApplicationWebClient::conversationReply(HXReplyRow row, const HXRoutedRep
     auto removeConversation = [this, user](const store::ContextPtr& child, const store::ManagedObjectPtr& c) {
         for (const auto& m : c->objects("Messages")) removeMediaOfMessage(m);
         services::SearchableIndex::defaultSearchableIndex()->deleteSearchableItemsWithDomainIdentifiers(
-            {foundation::format("%@.%@", userDomain(user), c->value("conversationID").asString())});
+            {foundation::format("%@.%@", HXMessageStore::searchDomainOfUser(user),
+                                c->value("conversationID").asString())});
         child->deleteObject(c);
     };
     const bool emptyDictionary = parsed.isDictionary() && parsed.asDictionary().empty();

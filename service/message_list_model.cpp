@@ -1085,8 +1085,7 @@ void HXMessageListModel::sweepStale(const HXListParseEnvironment& env, const sto
     if (!request.ok()) return;
     auto stale = context->fetch(request.value());
     if (!stale.ok()) return;
-    const std::string domainUser = PhoneExtensions::extractCharactersFromStringUsingCharset(
-        env.username, foundation::CharacterSet::alphanumeric());
+    const std::string domainUser = HXMessageStore::searchDomainOfUser(env.username);
     std::vector<std::string> domains;
     for (const auto& c : stale.value()) {
         if (c->value("isArchived").boolValue() != sweep.archive || c->value("isSpam").boolValue() != sweep.spam)

@@ -5,7 +5,7 @@
 
 #include "model/account.h"
 #include "model/keychain_utils.h"
-#include "model/phone_extensions.h"
+#include "model/message_store.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/bundle.h"
@@ -300,5 +300,5 @@ void HXApplicationWebClient::deleteAccountForUsername(const std::string& usernam
 
 void HXDeleteSearchItemsOfUser(const std::string& username) {
     services::SearchableIndex::defaultSearchableIndex()->deleteSearchableItemsWithDomainIdentifiers(
-        {PhoneExtensions::extractCharactersFromStringUsingCharset(username, foundation::CharacterSet::alphanumeric())});
+        {HXMessageStore::searchDomainOfUser(username)});
 }
