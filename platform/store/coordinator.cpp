@@ -94,11 +94,52 @@ std::string randomIdentifier() {
     return buf;
 }
 
+}  // namespace
+
+// How a column of an attribute of this type becomes a value.
+Coordinator::ColumnRead Coordinator::columnRead(AttributeType type) {
+    switch (type) {
+        case AttributeType::String:
+            return ColumnRead::Text;
+        case AttributeType::Boolean:
+            return ColumnRead::Boolean;
+        case AttributeType::Date:
+            return ColumnRead::Date;
+        case AttributeType::Double:
+            return ColumnRead::Real;
+        case AttributeType::Transformable:
+            return ColumnRead::Archived;
+        default:
+            return ColumnRead::Integer;
+    }
+}
+
+namespace {
+
 bool safePragmaWord(const std::string& s) {
     if (s.empty()) return false;
     for (char c : s)
         if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-')) return false;
     return true;
+}
+
+// Puts each run of rows whose sort keys are equal in row-number order: what SQLite would have
+// done with the row number as the last key. The rows are sorted by the keys, so equal ones are
+// adjacent; SQL's equality of a column's values is the values' own (a column holds one type).
+void orderTiesByRow(std::vector<Row>& rows, const std::vector<int>& keys) {
+    auto sameKeys = [&](const Row& a, const Row& b) {
+        for (const int k : keys)
+            if (!(a.values[static_cast<size_t>(k)] == b.values[static_cast<size_t>(k)])) return false;
+        return true;
+    };
+    for (size_t start = 0; start < rows.size();) {
+        size_t end = start + 1;
+        while (end < rows.size() && sameKeys(rows[start], rows[end])) ++end;
+        if (end - start > 1)
+            std::sort(rows.begin() + static_cast<long>(start), rows.begin() + static_cast<long>(end),
+                      [](const Row& a, const Row& b) { return a.id->primaryKey() < b.id->primaryKey(); });
+        start = end;
+    }
 }
 
 }  // namespace
@@ -120,6 +161,10 @@ Coordinator::Coordinator(ModelPtr model) : model_(std::move(model)) {
         for (const auto& r : e->relationships())
             if (!r.toMany) add(r.name);
         selectColumns_.push_back(std::move(cols));
+        ReadPlan& read = readPlans_.emplace_back();
+        for (const auto& a : e->attributes()) read.attributes.push_back(columnRead(a.type));
+        for (size_t r = 0; r < e->relationships().size(); ++r)
+            if (!e->relationships()[r].toMany) read.toOne.push_back(r);
         insertSql_.push_back("INSERT INTO " + quoteIdentifier(e->name()) + " (" + names + ") VALUES (" + marks + ")");
         updateSql_.push_back("UPDATE " + quoteIdentifier(e->name()) + " SET " + sets + " WHERE Z_PK = ?");
     }
@@ -465,10 +510,10 @@ ObjectID Coordinator::identityForLocked(const Entity& entity, int64_t primaryKey
     auto [slot, added] = identities_.emplace(std::make_pair(entity.number(), primaryKey), {});
     if (!added)
         if (auto id = slot->lock()) return id;
-    // Allocated apart from its count, so that the weak entry of an identity nobody holds keeps
-    // only the count alive until the next sweep (see newTemporaryIdentity).
-    ObjectID id(new ObjectIdentity(&entity, primaryKey, 0,
-                                   store_ ? store_->identifier_ : std::make_shared<const std::string>()));
+    // One allocation with its count: a fetch makes one for every row it reads. (The weak entry of
+    // an identity nobody holds keeps its 64 bytes until the entry is reused or swept.)
+    ObjectID id = std::make_shared<ObjectIdentity>(
+        &entity, primaryKey, 0, store_ ? store_->identifier_ : std::make_shared<const std::string>());
     *slot = id;
     if (identities_.size() >= identitiesSweepAt_) {
         // Sweep the entries whose identities are gone, now and then: the live ones move to a
@@ -511,36 +556,39 @@ ObjectID Coordinator::newTemporaryIdentity(const Entity& entity) {
 Row Coordinator::readRowLocked(const Entity& entity, sqlite3_stmt* stmt, int first) {
     Row row;
     row.id = identityForLocked(entity, sqlite3_column_int64(stmt, first));
-    const auto& attrs = entity.attributes();
+    const ReadPlan& plan = readPlans_[entity.number()];
     // Each value is made in its place: a list's fetch reads thousands of rows. Each column is
     // read through its value once (the connection has no mutex of its own, so the value needs no
-    // protecting), rather than asking the statement for its type and then for its content.
-    row.values.reserve(attrs.size());
+    // protecting), rather than asking the statement for its type and then for its content; what
+    // each column holds comes from one small array made with the statements, not from the model.
+    row.values.reserve(plan.attributes.size());
     int col = first + 1;
-    for (size_t i = 0; i < attrs.size(); ++i, ++col) {
-        sqlite3_value* v = sqlite3_column_value(stmt, col);
+    for (const ColumnRead read : plan.attributes) {
+        sqlite3_value* v = sqlite3_column_value(stmt, col++);
         const int t = sqlite3_value_type(v);
         if (t == SQLITE_NULL) {
             row.values.emplace_back();
             continue;
         }
-        switch (attrs[i].type) {
-            case AttributeType::String: {
-                const unsigned char* p = sqlite3_value_text(v);
-                row.values.emplace_back(
-                    std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(sqlite3_value_bytes(v))));
+        switch (read) {
+            case ColumnRead::Text: {
+                const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(v));
+                row.values.emplace_back(std::string(p, static_cast<size_t>(sqlite3_value_bytes(v))));
                 break;
             }
-            case AttributeType::Boolean:
+            case ColumnRead::Boolean:
                 row.values.emplace_back(sqlite3_value_int64(v) != 0);
                 break;
-            case AttributeType::Date:
+            case ColumnRead::Integer:
+                row.values.emplace_back(static_cast<int64_t>(sqlite3_value_int64(v)));
+                break;
+            case ColumnRead::Date:
                 row.values.emplace_back(foundation::Date{sqlite3_value_double(v)});
                 break;
-            case AttributeType::Double:
+            case ColumnRead::Real:
                 row.values.emplace_back(sqlite3_value_double(v));
                 break;
-            case AttributeType::Transformable: {
+            case ColumnRead::Archived: {
                 auto& value = row.values.emplace_back();
                 if (t != SQLITE_BLOB) break;
                 auto p = static_cast<const uint8_t*>(sqlite3_value_blob(v));
@@ -548,21 +596,16 @@ Row Coordinator::readRowLocked(const Entity& entity, sqlite3_stmt* stmt, int fir
                 if (decoded) value = std::move(decoded.value());
                 break;
             }
-            default:
-                row.values.emplace_back(static_cast<int64_t>(sqlite3_value_int64(v)));
-                break;
         }
     }
-    const auto& rels = entity.relationships();
     // Slots only when there is a to-one to fill: to-many relationships have no column.
-    if (std::none_of(rels.begin(), rels.end(), [](const Relationship& r) { return !r.toMany; })) return row;
+    if (plan.toOne.empty()) return row;
+    const auto& rels = entity.relationships();
     row.toOne.resize(rels.size());
-    for (size_t i = 0; i < rels.size(); ++i) {
-        if (rels[i].toMany) continue;
-        sqlite3_value* v = sqlite3_column_value(stmt, col);
+    for (const size_t r : plan.toOne) {
+        sqlite3_value* v = sqlite3_column_value(stmt, col++);
         if (sqlite3_value_type(v) != SQLITE_NULL)
-            row.toOne[i] = identityForLocked(*rels[i].destination, sqlite3_value_int64(v));
-        ++col;
+            row.toOne[r] = identityForLocked(*rels[r].destination, sqlite3_value_int64(v));
     }
     return row;
 }
@@ -578,7 +621,12 @@ foundation::Result<std::vector<Row>> Coordinator::fetchRows(const Entity& entity
                                                             size_t offset) {
     std::string sql = "SELECT " + selectColumns_[entity.number()] + " FROM " + quoteIdentifier(entity.name()) + " t0";
     if (!plan.where.empty()) sql += " WHERE " + plan.where;
-    if (!plan.orderBy.empty() && !plan.sortInMemory) sql += " ORDER BY " + plan.orderBy;
+    // Every matching row is read: rows of equal keys are put in row order here (see below).
+    const bool orderTiesHere = !limit && !offset && !plan.sortInMemory && !plan.sortAttributes.empty();
+    if (orderTiesHere)
+        sql += " ORDER BY " + plan.orderByKeys;
+    else if (!plan.orderBy.empty() && !plan.sortInMemory)
+        sql += " ORDER BY " + plan.orderBy;
     if (limit) sql += " LIMIT " + std::to_string(limit);
     if (offset) sql += (limit ? " OFFSET " : " LIMIT -1 OFFSET ") + std::to_string(offset);
     std::lock_guard lock(mutex_);
@@ -598,6 +646,7 @@ foundation::Result<std::vector<Row>> Coordinator::fetchRows(const Entity& entity
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) rows.push_back(readRowLocked(entity, stmt, 0));
     if (rc != SQLITE_DONE) return sqliteErrorLocked(rc, "Cannot fetch " + entity.name());
+    if (orderTiesHere) orderTiesByRow(rows, plan.sortAttributes);
     expected = rows.size();
     // A statement whose parameters now match far fewer rows gives back the room it guessed.
     if (rows.capacity() / 2 > rows.size()) rows.shrink_to_fit();
