@@ -94,28 +94,6 @@ std::string randomIdentifier() {
     return buf;
 }
 
-}  // namespace
-
-// How a column of an attribute of this type becomes a value.
-Coordinator::ColumnRead Coordinator::columnRead(AttributeType type) {
-    switch (type) {
-        case AttributeType::String:
-            return ColumnRead::Text;
-        case AttributeType::Boolean:
-            return ColumnRead::Boolean;
-        case AttributeType::Date:
-            return ColumnRead::Date;
-        case AttributeType::Double:
-            return ColumnRead::Real;
-        case AttributeType::Transformable:
-            return ColumnRead::Archived;
-        default:
-            return ColumnRead::Integer;
-    }
-}
-
-namespace {
-
 bool safePragmaWord(const std::string& s) {
     if (s.empty()) return false;
     for (char c : s)
@@ -161,10 +139,6 @@ Coordinator::Coordinator(ModelPtr model) : model_(std::move(model)) {
         for (const auto& r : e->relationships())
             if (!r.toMany) add(r.name);
         selectColumns_.push_back(std::move(cols));
-        ReadPlan& read = readPlans_.emplace_back();
-        for (const auto& a : e->attributes()) read.attributes.push_back(columnRead(a.type));
-        for (size_t r = 0; r < e->relationships().size(); ++r)
-            if (!e->relationships()[r].toMany) read.toOne.push_back(r);
         insertSql_.push_back("INSERT INTO " + quoteIdentifier(e->name()) + " (" + names + ") VALUES (" + marks + ")");
         updateSql_.push_back("UPDATE " + quoteIdentifier(e->name()) + " SET " + sets + " WHERE Z_PK = ?");
     }
@@ -556,39 +530,36 @@ ObjectID Coordinator::newTemporaryIdentity(const Entity& entity) {
 Row Coordinator::readRowLocked(const Entity& entity, sqlite3_stmt* stmt, int first) {
     Row row;
     row.id = identityForLocked(entity, sqlite3_column_int64(stmt, first));
-    const ReadPlan& plan = readPlans_[entity.number()];
+    const auto& attrs = entity.attributes();
     // Each value is made in its place: a list's fetch reads thousands of rows. Each column is
     // read through its value once (the connection has no mutex of its own, so the value needs no
-    // protecting), rather than asking the statement for its type and then for its content; what
-    // each column holds comes from one small array made with the statements, not from the model.
-    row.values.reserve(plan.attributes.size());
+    // protecting), rather than asking the statement for its type and then for its content.
+    row.values.reserve(attrs.size());
     int col = first + 1;
-    for (const ColumnRead read : plan.attributes) {
-        sqlite3_value* v = sqlite3_column_value(stmt, col++);
+    for (size_t i = 0; i < attrs.size(); ++i, ++col) {
+        sqlite3_value* v = sqlite3_column_value(stmt, col);
         const int t = sqlite3_value_type(v);
         if (t == SQLITE_NULL) {
             row.values.emplace_back();
             continue;
         }
-        switch (read) {
-            case ColumnRead::Text: {
-                const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(v));
-                row.values.emplace_back(std::string(p, static_cast<size_t>(sqlite3_value_bytes(v))));
+        switch (attrs[i].type) {
+            case AttributeType::String: {
+                const unsigned char* p = sqlite3_value_text(v);
+                row.values.emplace_back(
+                    std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(sqlite3_value_bytes(v))));
                 break;
             }
-            case ColumnRead::Boolean:
+            case AttributeType::Boolean:
                 row.values.emplace_back(sqlite3_value_int64(v) != 0);
                 break;
-            case ColumnRead::Integer:
-                row.values.emplace_back(static_cast<int64_t>(sqlite3_value_int64(v)));
-                break;
-            case ColumnRead::Date:
+            case AttributeType::Date:
                 row.values.emplace_back(foundation::Date{sqlite3_value_double(v)});
                 break;
-            case ColumnRead::Real:
+            case AttributeType::Double:
                 row.values.emplace_back(sqlite3_value_double(v));
                 break;
-            case ColumnRead::Archived: {
+            case AttributeType::Transformable: {
                 auto& value = row.values.emplace_back();
                 if (t != SQLITE_BLOB) break;
                 auto p = static_cast<const uint8_t*>(sqlite3_value_blob(v));
@@ -596,16 +567,21 @@ Row Coordinator::readRowLocked(const Entity& entity, sqlite3_stmt* stmt, int fir
                 if (decoded) value = std::move(decoded.value());
                 break;
             }
+            default:
+                row.values.emplace_back(static_cast<int64_t>(sqlite3_value_int64(v)));
+                break;
         }
     }
-    // Slots only when there is a to-one to fill: to-many relationships have no column.
-    if (plan.toOne.empty()) return row;
     const auto& rels = entity.relationships();
+    // Slots only when there is a to-one to fill: to-many relationships have no column.
+    if (std::none_of(rels.begin(), rels.end(), [](const Relationship& r) { return !r.toMany; })) return row;
     row.toOne.resize(rels.size());
-    for (const size_t r : plan.toOne) {
-        sqlite3_value* v = sqlite3_column_value(stmt, col++);
+    for (size_t i = 0; i < rels.size(); ++i) {
+        if (rels[i].toMany) continue;
+        sqlite3_value* v = sqlite3_column_value(stmt, col);
         if (sqlite3_value_type(v) != SQLITE_NULL)
-            row.toOne[r] = identityForLocked(*rels[r].destination, sqlite3_value_int64(v));
+            row.toOne[i] = identityForLocked(*rels[i].destination, sqlite3_value_int64(v));
+        ++col;
     }
     return row;
 }

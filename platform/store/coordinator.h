@@ -139,15 +139,6 @@ private:
     std::atomic<uint64_t> nextTemporary_{1};
     // Per entity number: the column list of a full row, and the insert and update statements.
     std::vector<std::string> selectColumns_, insertSql_, updateSql_;
-    // Per entity number: how each column of a full row is read (attributes in order, then the
-    // relationship numbers of the to-ones).
-    enum class ColumnRead : uint8_t { Text, Boolean, Integer, Date, Real, Archived };
-    static ColumnRead columnRead(AttributeType type);
-    struct ReadPlan {
-        std::vector<ColumnRead> attributes;
-        std::vector<size_t> toOne;
-    };
-    std::vector<ReadPlan> readPlans_;
 };
 
 using CoordinatorPtr = std::shared_ptr<Coordinator>;

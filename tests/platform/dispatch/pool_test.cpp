@@ -249,8 +249,10 @@ TEST(PoolOnTwoProcessorsChild, ASerialQueueBehindAStreamingProducerTakesItsBlock
         queue->sync([] {});  // the drain is over: its count no longer moves
         const uint64_t looks = base->drainLooks() - looksBefore;
         EXPECT_EQ(ran.load(), kBlocks);
-#if !defined(HX_SANITIZER_ADDRESS) && !defined(HX_SANITIZER_THREAD)
-        // (A sanitizer's producer is too slow to get far ahead in the drain's pause.)
+#if defined(HX_SANITIZER_ADDRESS) || defined(HX_SANITIZER_THREAD)
+        // A sanitizer's producer is too slow to get far ahead in the drain's pause.
+        (void)looks;
+#else
         EXPECT_LT(looks * 4, uint64_t{kBlocks})
             << "the drain looked for published blocks " << looks << " times for " << kBlocks << " blocks";
 #endif
