@@ -67,6 +67,9 @@ public:
     // Called by the pool for the jobs this queue submitted.
     virtual void drain() {}
     virtual void itemDone(bool /*barrier*/) {}
+    // How many times a drain of this queue looked for blocks its producers published (serial
+    // queues; for tests).
+    virtual uint64_t drainLooks() const { return 0; }
 
 protected:
     explicit QueueBase(std::string label) : label_(std::move(label)) {}
@@ -133,18 +136,38 @@ private:
     size_t count_ = 0;
 };
 
+inline void cpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
 // Spins for condition() until it holds or about `limit` has passed; true if it came to hold.
 template <typename Condition>
 bool spinUntil(Condition condition, std::chrono::nanoseconds limit) {
     auto until = std::chrono::steady_clock::now() + limit;
     for (int i = 1;; ++i) {
         if (condition()) return true;
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#elif defined(__aarch64__)
-        asm volatile("yield");
-#endif
+        cpuRelax();
         if (i % 16 == 0 && std::chrono::steady_clock::now() > until) return condition();
+    }
+}
+
+// The same, testing condition() only about every `every`: where it reads what another processor
+// is writing, each test takes the cache line away from the writer.
+template <typename Condition>
+bool spinUntil(Condition condition, std::chrono::nanoseconds limit, std::chrono::nanoseconds every) {
+    const auto start = std::chrono::steady_clock::now();
+    for (auto now = start, next = start;;) {
+        if (now >= next) {
+            if (condition()) return true;
+            if (now - start > limit) return false;
+            next = now + every;
+        }
+        cpuRelax();
+        now = std::chrono::steady_clock::now();
     }
 }
 

@@ -155,18 +155,24 @@ public:
     void barrierAsync(Block block) override { async(std::move(block)); }
     void barrierSync(const Block& block) override { sync(block); }
 
+    uint64_t drainLooks() const override { return looks_.load(std::memory_order_relaxed); }
+
     void drain() override {
         constexpr int kBudget = 1024;  // then yield the thread to other queues of the pool
         int ran = 0;
+        chasing_ = false;  // the first blocks of a drain run at once
         for (;;) {
             uint8_t kind = front();
             if (kind == kUnwritten) {
                 // A producer on another processor is likely to publish the next block within a
                 // few microseconds: waiting that long for it keeps the claim, which spares both
-                // sides the pool's lock for a new drain. On one processor the wait would only
+                // sides the pool's lock for a new drain. It looks only now and then, so that the
+                // producer gets a batch ahead: a drainer looking after every block would take the
+                // producer's cache line back after each of its writes and make both sides wait
+                // for the other processor on every block. On one processor the wait would only
                 // hold the producer off.
-                if (oneProcessor() ||
-                    !spinUntil([&] { return (kind = front()) != kUnwritten; }, std::chrono::microseconds(5))) {
+                if (oneProcessor() || !spinUntil([&] { return (kind = front()) != kUnwritten; },
+                                                 std::chrono::microseconds(5), kLookEvery)) {
                     if (giveUp()) return;
                     continue;
                 }
@@ -217,6 +223,11 @@ private:
         std::atomic<Chunk*> next{nullptr};
     };
     static constexpr size_t kSpareChunks = 4;
+    // How often a drainer that caught up with the producers looks for more: long enough for a
+    // producer to write a few cache lines' worth of blocks, short beside a wake-up.
+    static constexpr std::chrono::nanoseconds kLookEvery{500};
+    // Fewer blocks than this found at a look mean the drainer is right behind a producer.
+    static constexpr size_t kBatch = 16;
 
     // Producers take turns on their own lock only: the drainer never touches it.
     void push(Block&& block, uint8_t kind) {
@@ -265,12 +276,13 @@ private:
             head_ = first_;
             if (!head_) return kUnwritten;
         }
+        if (headIndex_ < readyEnd_) return kinds_[headIndex_];
         if (headIndex_ == Chunk::kSlots) {
             Chunk* next = head_->next.load(std::memory_order_seq_cst);
             if (!next) return kUnwritten;
             Chunk* done = head_;
             head_ = next;
-            headIndex_ = 0;
+            headIndex_ = readyEnd_ = 0;
             for (auto& state : done->state) state.store(kUnwritten, std::memory_order_relaxed);
             done->next.store(nullptr, std::memory_order_relaxed);
             for (size_t i = 0; i < kSpareChunks && done; ++i) {
@@ -279,7 +291,30 @@ private:
             }
             delete done;
         }
-        return head_->state[headIndex_].load(std::memory_order_seq_cst);
+        // Every slot published so far in this chunk at one look, their kinds copied: the states
+        // share cache lines with the ones the producer is writing, and reading them one block at a
+        // time would pull the line back from the producer after each of its writes.
+        size_t end = scanPublished();
+        if (chasing_ && end > headIndex_ && end - headIndex_ < kBatch && end < Chunk::kSlots && !oneProcessor()) {
+            // Right behind a producer that is still writing (the last look found few blocks too):
+            // taking these at once would keep this thread at the producer's cache lines, each
+            // side waiting for the other's processor on every block. A moment later they come
+            // as a batch.
+            spinUntil([] { return false; }, kLookEvery);
+            end = scanPublished();
+        }
+        chasing_ = end < Chunk::kSlots && end - headIndex_ < kBatch;
+        return end > headIndex_ ? kinds_[headIndex_] : uint8_t{kUnwritten};
+    }
+
+    // How far the producers have published in head_ from headIndex_ on, with the kinds copied.
+    size_t scanPublished() {
+        looks_.store(looks_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+        size_t end = headIndex_;
+        for (uint8_t kind;
+             end < Chunk::kSlots && (kind = head_->state[end].load(std::memory_order_seq_cst)) != kUnwritten; ++end)
+            kinds_[end] = kind;
+        return readyEnd_ = end;
     }
 
     void activate() {
@@ -306,9 +341,7 @@ private:
                     // The holder was descheduled mid-write: let it run (at once where this thread
                     // holds the only processor it could run on).
                     if (++spins > 64 || oneProcessor()) std::this_thread::yield();
-#if defined(__x86_64__) || defined(__i386__)
-                    __builtin_ia32_pause();
-#endif
+                    cpuRelax();
                 }
             }
         }
@@ -330,7 +363,11 @@ private:
     alignas(kLine) std::atomic<bool> scheduled_{false};
     alignas(kLine) Chunk* head_ = nullptr;  // the claim holder's
     size_t headIndex_ = 0;                  // the claim holder's
+    size_t readyEnd_ = 0;                   // the claim holder's: head_'s slots known published
     uint64_t taken_ = 0;                    // the claim holder's: blocks taken out of the chunks
+    bool chasing_ = false;                  // the claim holder's: its last look found only a few
+    std::atomic<uint64_t> looks_{0};        // written by the claim holder only
+    uint8_t kinds_[Chunk::kSlots];          // the claim holder's: the kinds of head_'s published slots
     alignas(kLine) std::atomic<Chunk*> spares_[kSpareChunks] = {};
 };
 

@@ -101,6 +101,25 @@ bool safePragmaWord(const std::string& s) {
     return true;
 }
 
+// Puts each run of rows whose sort keys are equal in row-number order: what SQLite would have
+// done with the row number as the last key. The rows are sorted by the keys, so equal ones are
+// adjacent; SQL's equality of a column's values is the values' own (a column holds one type).
+void orderTiesByRow(std::vector<Row>& rows, const std::vector<int>& keys) {
+    auto sameKeys = [&](const Row& a, const Row& b) {
+        for (const int k : keys)
+            if (!(a.values[static_cast<size_t>(k)] == b.values[static_cast<size_t>(k)])) return false;
+        return true;
+    };
+    for (size_t start = 0; start < rows.size();) {
+        size_t end = start + 1;
+        while (end < rows.size() && sameKeys(rows[start], rows[end])) ++end;
+        if (end - start > 1)
+            std::sort(rows.begin() + static_cast<long>(start), rows.begin() + static_cast<long>(end),
+                      [](const Row& a, const Row& b) { return a.id->primaryKey() < b.id->primaryKey(); });
+        start = end;
+    }
+}
+
 }  // namespace
 
 std::shared_ptr<Coordinator> Coordinator::create(ModelPtr model) {
@@ -465,10 +484,10 @@ ObjectID Coordinator::identityForLocked(const Entity& entity, int64_t primaryKey
     auto [slot, added] = identities_.emplace(std::make_pair(entity.number(), primaryKey), {});
     if (!added)
         if (auto id = slot->lock()) return id;
-    // Allocated apart from its count, so that the weak entry of an identity nobody holds keeps
-    // only the count alive until the next sweep (see newTemporaryIdentity).
-    ObjectID id(new ObjectIdentity(&entity, primaryKey, 0,
-                                   store_ ? store_->identifier_ : std::make_shared<const std::string>()));
+    // One allocation with its count: a fetch makes one for every row it reads. (The weak entry of
+    // an identity nobody holds keeps its 64 bytes until the entry is reused or swept.)
+    ObjectID id = std::make_shared<ObjectIdentity>(
+        &entity, primaryKey, 0, store_ ? store_->identifier_ : std::make_shared<const std::string>());
     *slot = id;
     if (identities_.size() >= identitiesSweepAt_) {
         // Sweep the entries whose identities are gone, now and then: the live ones move to a
@@ -578,7 +597,12 @@ foundation::Result<std::vector<Row>> Coordinator::fetchRows(const Entity& entity
                                                             size_t offset) {
     std::string sql = "SELECT " + selectColumns_[entity.number()] + " FROM " + quoteIdentifier(entity.name()) + " t0";
     if (!plan.where.empty()) sql += " WHERE " + plan.where;
-    if (!plan.orderBy.empty() && !plan.sortInMemory) sql += " ORDER BY " + plan.orderBy;
+    // Every matching row is read: rows of equal keys are put in row order here (see below).
+    const bool orderTiesHere = !limit && !offset && !plan.sortInMemory && !plan.sortAttributes.empty();
+    if (orderTiesHere)
+        sql += " ORDER BY " + plan.orderByKeys;
+    else if (!plan.orderBy.empty() && !plan.sortInMemory)
+        sql += " ORDER BY " + plan.orderBy;
     if (limit) sql += " LIMIT " + std::to_string(limit);
     if (offset) sql += (limit ? " OFFSET " : " LIMIT -1 OFFSET ") + std::to_string(offset);
     std::lock_guard lock(mutex_);
@@ -598,6 +622,7 @@ foundation::Result<std::vector<Row>> Coordinator::fetchRows(const Entity& entity
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) rows.push_back(readRowLocked(entity, stmt, 0));
     if (rc != SQLITE_DONE) return sqliteErrorLocked(rc, "Cannot fetch " + entity.name());
+    if (orderTiesHere) orderTiesByRow(rows, plan.sortAttributes);
     expected = rows.size();
     // A statement whose parameters now match far fewer rows gives back the room it guessed.
     if (rows.capacity() / 2 > rows.size()) rows.shrink_to_fit();

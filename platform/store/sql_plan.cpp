@@ -1,5 +1,6 @@
 #include "platform/store/sql_plan.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/store/model.h"
@@ -406,8 +407,15 @@ SqlPlan planQuery(const Entity& entity, const std::optional<Predicate>& bound, c
             break;
         }
         plan.orderBy += *col + (d.ascending ? " ASC, " : " DESC, ");
+        plan.sortAttributes.push_back(path.size() == 1 ? entity.attributeIndex(path[0]) : -1);
     }
-    if (!plan.sortInMemory && !plan.orderBy.empty()) plan.orderBy += "t0.Z_PK ASC";
+    if (plan.sortInMemory ||
+        std::find(plan.sortAttributes.begin(), plan.sortAttributes.end(), -1) != plan.sortAttributes.end())
+        plan.sortAttributes.clear();
+    if (!plan.sortInMemory && !plan.orderBy.empty()) {
+        if (!plan.sortAttributes.empty()) plan.orderByKeys = plan.orderBy.substr(0, plan.orderBy.size() - 2);
+        plan.orderBy += "t0.Z_PK ASC";
+    }
     plan.params = std::move(gen.params);
     return plan;
 }

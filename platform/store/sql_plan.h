@@ -21,6 +21,12 @@ struct SqlPlan {
     std::optional<Predicate> residual;  // still to be checked in memory
     std::string orderBy;                // empty: no SQL order
     bool sortInMemory = false;          // a sort key SQL cannot express
+    // Where every sort key is an attribute of the entity itself: their attribute numbers, and
+    // orderBy without its last key, the row number that orders equal keys. A reader of every
+    // matching row may order the rows of equal keys itself rather than have SQLite sort by one
+    // more column (with a limit or an offset, SQL must: ties decide which rows are in the page).
+    std::vector<int> sortAttributes;
+    std::string orderByKeys;
 };
 
 // Checks the predicate's key paths against entity and converts constants to the attribute

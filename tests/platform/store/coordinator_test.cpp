@@ -167,6 +167,57 @@ TEST_F(StoreFile, AFetchReadsIntoAVectorOfItsRowsAndNoMore) {
     }
 }
 
+// Rows whose sort keys are equal come in row order (the order in which they were first saved),
+// whether the page is cut by SQL (a limit or an offset) or every matching row is read, and
+// whatever order the index the query uses hands them over in (here: type first).
+TEST_F(StoreFile, RowsOfEqualSortKeysComeInRowOrderWithAndWithoutALimit) {
+    auto coordinator = storetest::openStore(path);
+    auto root = rootContext(coordinator);
+    struct Stored {
+        int type;
+        double date;
+        const char* sender;
+    };
+    // Row numbers follow this order; later rows of type 10 would come first from the type index.
+    const Stored stored[] = {{11, 300, "b"}, {11, 200, "a"}, {10, 300, "a"}, {11, 100, "b"},
+                             {10, 200, "b"}, {10, 300, "b"}, {11, 300, "a"}, {10, 100, "a"},
+                             {11, 200, "b"}, {10, 200, "a"}, {12, 300, "a"}, {10, 100, "b"}};
+    for (size_t i = 0; i < std::size(stored); ++i) {
+        auto c = root->insertNewObject("HX_Conversation").value();
+        ASSERT_TRUE(c->setValue("conversationID", std::to_string(i)).ok());
+        ASSERT_TRUE(c->setValue("type", stored[i].type).ok());
+        ASSERT_TRUE(c->setValue("lastdate", foundation::Date{stored[i].date}).ok());
+        ASSERT_TRUE(c->setValue("sender", stored[i].sender).ok());
+    }
+    ASSERT_TRUE(root->save().ok());
+    const store::Entity& conversation = *coordinator->model().entityNamed("HX_Conversation");
+    auto listed = store::bindPredicate(
+        store::Predicate::parse("type IN %@", {Value(foundation::Array{Value(10), Value(11)})}).value(), conversation);
+    ASSERT_TRUE(listed.ok());
+    const struct {
+        const char* what;
+        std::vector<store::SortDescriptor> sort;
+        size_t limit, offset;
+        const char* ids;  // the oracle: the keys, then the row number
+    } cases[] = {
+        {"newest first", {{"lastdate", false}}, 0, 0, "0 2 5 6 1 4 8 9 3 7 11"},
+        {"oldest first", {{"lastdate", true}}, 0, 0, "3 7 11 1 4 8 9 0 2 5 6"},
+        {"by sender, then newest", {{"sender", true}, {"lastdate", false}}, 0, 0, "2 6 1 9 7 0 5 4 8 3 11"},
+        {"by type", {{"type", true}}, 0, 0, "2 4 5 7 9 11 0 1 3 6 8"},
+        {"newest first, a page", {{"lastdate", false}}, 5, 0, "0 2 5 6 1"},
+        {"newest first, the next page", {{"lastdate", false}}, 5, 5, "4 8 9 3 7"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto rows =
+            coordinator->fetchRows(conversation, store::planQuery(conversation, *listed, c.sort), c.limit, c.offset);
+        ASSERT_TRUE(rows.ok());
+        std::string ids;
+        for (const auto& row : *rows) ids += (ids.empty() ? "" : " ") + *row.values[0].ifString();
+        EXPECT_EQ(ids, c.ids);
+    }
+}
+
 TEST_F(StoreFile, AnIncompatibleModelGives134100AndAnAdditiveOneMigrates) {
     { auto coordinator = storetest::openStore(path); }
     // A changed attribute type is incompatible.
