@@ -128,7 +128,14 @@ size_t Context::registryBytes() const {
 
 size_t Context::heldBytes() const {
     std::lock_guard lock(mutex_);
-    return held_.capacity() * sizeof(Row) + heldIndex_.bytes();
+    size_t values = 0;
+    for (const Row& row : held_) {
+        values += row.packed.bytes() + row.values.capacity() * sizeof(Value) + row.toOne.capacity() * sizeof(ObjectID);
+        for (const Value& v : row.values)
+            if (const std::string* text = v.ifString(); text && text->capacity() > std::string().capacity())
+                values += text->capacity() + 1;
+    }
+    return held_.capacity() * sizeof(Row) + heldIndex_.bytes() + values;
 }
 
 void Context::sweepRegistryLocked() {
@@ -150,6 +157,12 @@ void Context::sweepRegistryLocked() {
 // ---------------------------------------------------------------- held rows
 
 void Context::holdRowLocked(Row&& row) {
+    // Held until the save, perhaps a long while and by the hundred thousand: the values go into one
+    // block of the bytes they need.
+    if (!row.packed) {
+        row.packed = PackedValues::pack(row.values);
+        std::vector<Value>().swap(row.values);
+    }
     heldIndex_.emplace(row.id.get(), held_.size());
     held_.push_back(std::move(row));
 }
@@ -165,7 +178,7 @@ ManagedObjectPtr Context::takeHeldLocked(const ObjectIdentity* id) {
 
 ManagedObjectPtr Context::adoptHeldRowLocked(Row&& row) {
     auto object = objectWithIDLocked(row.id, false);
-    object->values_ = std::move(row.values);
+    object->values_ = takeValues(row);
     object->inserted_ = true;
     inserted_.push_back(object);
     // Its to-many sets are left to load: members may still be held rows.
@@ -283,7 +296,7 @@ foundation::Result<Row> Context::rowForLocked(const ObjectID& id) {
 foundation::Result<Row> Context::rowForChild(const ObjectID& id) {
     std::lock_guard lock(mutex_);
     if (auto object = registeredLocked(id.get()); object && !object->fault_) return object->snapshotLocked();
-    if (const auto at = heldIndex_.find(id.get())) return held_[*at];
+    if (const auto at = heldIndex_.find(id.get())) return unpackedCopy(held_[*at]);
     return rowForLocked(id);
 }
 
@@ -302,7 +315,7 @@ foundation::Result<std::vector<Row>> Context::rowsForChildIDs(const std::vector<
         if (auto object = registeredLocked(id.get()); object && !object->fault_) {
             rows.push_back(object->snapshotLocked());
         } else if (const auto at = heldIndex_.find(id.get())) {
-            rows.push_back(held_[*at]);
+            rows.push_back(unpackedCopy(held_[*at]));
         } else {
             missing.push_back(id);
         }
@@ -673,9 +686,10 @@ ManagedObjectPtr Context::insertNewLocked(const ObjectID& id) {
 }
 
 foundation::Result<ManagedObjectPtr> Context::insertNewObject(const std::string& entityName) {
+    // Under one hold of the lock (the identity's coordinator is found under it too).
+    std::lock_guard lock(mutex_);
     auto id = newIdentity(entityName);
     if (!id.ok()) return id.error();
-    std::lock_guard lock(mutex_);
     return insertNewLocked(id.value());
 }
 
@@ -706,11 +720,20 @@ foundation::Result<ObjectID> Context::insertNewRow(const std::string& entityName
             setToOneLocked(*object, relationships[index], target ? target->id_ : nullptr, true, true);
         return id;
     }
-    Row row{id, entity.initialValues(), std::vector<ObjectID>(relationships.size())};
+    // Packed at once from the values given and the entity's defaults for the rest.
+    const auto& defaults = entity.initialValues();
+    constexpr size_t kOnStack = 32;
+    const Value* onStack[kOnStack];
+    std::vector<const Value*> onHeap(defaults.size() > kOnStack ? defaults.size() : 0);
+    const std::span<const Value*> slots(defaults.size() > kOnStack ? onHeap.data() : onStack, defaults.size());
+    for (size_t i = 0; i < defaults.size(); ++i) slots[i] = &defaults[i];
     for (auto& [index, value] : values) {
-        if (index < 0 || static_cast<size_t>(index) >= row.values.size()) continue;
-        row.values[index] = normalizeAttributeValue(entity.attributes()[index].type, std::move(value));
+        if (index < 0 || static_cast<size_t>(index) >= slots.size()) continue;
+        if (const AttributeType type = entity.attributes()[index].type; !isNormalizedAttributeValue(type, value))
+            value = normalizeAttributeValue(type, std::move(value));
+        slots[index] = &value;
     }
+    Row row{id, {}, std::vector<ObjectID>(relationships.size()), PackedValues::pack(slots)};
     for (const auto& [index, target] : toOne) row.toOne[index] = target ? target->id_ : nullptr;
     linkHeldLocked(row, true, true);
     holdRowLocked(std::move(row));
@@ -820,10 +843,24 @@ const Value kNoValue;
 const ObjectID kNoTarget;
 }  // namespace
 
+std::optional<Value>& Context::PendingRow::unpackedSlot(int attributeIndex) const {
+    if (static_cast<size_t>(attributeIndex) < unpacked_.size()) return unpacked_[attributeIndex];
+    if (!moreUnpacked_) moreUnpacked_ = std::make_shared<std::vector<std::optional<Value>>>(row_->packed.size());
+    return (*moreUnpacked_)[attributeIndex];
+}
+
 const ObjectID& Context::PendingRow::objectID() const { return object_ ? object_->id_ : row_->id; }
 
 // The visit holds the context's lock for every access through a pending row.
 const Value& Context::PendingRow::valueAt(int attributeIndex) const HX_NO_THREAD_SAFETY_ANALYSIS {
+    if (!object_ && row_->packed) {
+        // Read out of the block once, and kept while this view lives.
+        const size_t count = row_->packed.size();
+        if (attributeIndex < 0 || static_cast<size_t>(attributeIndex) >= count) return kNoValue;
+        std::optional<Value>& slot = unpackedSlot(attributeIndex);
+        if (!slot) slot = row_->packed.at(attributeIndex);
+        return *slot;
+    }
     const auto& values = object_ ? object_->values_ : row_->values;
     return attributeIndex >= 0 && static_cast<size_t>(attributeIndex) < values.size() ? values[attributeIndex]
                                                                                       : kNoValue;
@@ -838,10 +875,23 @@ const ObjectID& Context::PendingRow::toOneAt(int relationshipIndex) const HX_NO_
 void Context::PendingRow::setValueAt(int attributeIndex, Value value) {
     if (object_) return object_->setValueAt(attributeIndex, std::move(value));
     const auto& attributes = row_->id->entity().attributes();
+    const size_t count = row_->packed ? row_->packed.size() : row_->values.size();
     if (attributeIndex < 0 || static_cast<size_t>(attributeIndex) >= attributes.size() ||
-        static_cast<size_t>(attributeIndex) >= row_->values.size())
+        static_cast<size_t>(attributeIndex) >= count)
         return;
-    row_->values[attributeIndex] = normalizeAttributeValue(attributes[attributeIndex].type, std::move(value));
+    value = normalizeAttributeValue(attributes[attributeIndex].type, std::move(value));
+    if (!row_->packed) {
+        row_->values[attributeIndex] = std::move(value);
+        return;
+    }
+    // A flag or a number changes in place (a save marks every message it indexes); anything else
+    // packs the row afresh.
+    if (!row_->packed.setInPlace(attributeIndex, value)) {
+        std::vector<Value> values = row_->packed.unpack();
+        values[attributeIndex] = value;
+        row_->packed = PackedValues::pack(values);
+    }
+    if (std::optional<Value>& slot = unpackedSlot(attributeIndex)) slot = std::move(value);
 }
 
 void Context::visitPending(std::string_view entityName,
@@ -1039,6 +1089,7 @@ void Context::mergeFromChild(std::vector<Row>&& inserted, std::vector<Row>&& upd
             if (hold[i]) continue;
             ManagedObject& object = *objects[i];
             Row& row = inserted[i];
+            if (row.packed) row.values = takeValues(row);
             if (fresh[i] && row.values.size() == object.values_.size()) {
                 // Nobody has seen the object yet: it takes the row's values whole.
                 object.values_ = std::move(row.values);
@@ -1055,6 +1106,7 @@ void Context::mergeFromChild(std::vector<Row>&& inserted, std::vector<Row>&& upd
             holdRowLocked(std::move(inserted[i]));
         }
         for (auto& row : updated) {
+            if (row.packed) row.values = takeValues(row);
             auto object = objectWithIDLocked(row.id, true);
             if (object->fault_) {
                 // Fill from the parent's own source first, so that relationships unlink properly.

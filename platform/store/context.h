@@ -9,6 +9,7 @@
 // deadlock with it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -109,6 +110,11 @@ public:
         friend class Context;
         ManagedObject* object_ = nullptr;
         Row* row_ = nullptr;
+        // The values read out of a held row's packed block so far, by attribute number: the first
+        // few here, the rest (of an entity of many attributes) beside.
+        std::optional<foundation::Value>& unpackedSlot(int attributeIndex) const;
+        mutable std::array<std::optional<foundation::Value>, 12> unpacked_;
+        mutable std::shared_ptr<std::vector<std::optional<foundation::Value>>> moreUnpacked_;
     };
     using PendingFinder = std::function<PendingRow(const ObjectID& id)>;
     // Visits what the next save writes for each object of entityName that it inserts or updates,
@@ -129,7 +135,7 @@ public:
     bool hasChanges() const;
     // Bytes the registry of objects by identity holds (its table).
     size_t registryBytes() const;
-    // Bytes the list and index of held rows hold (their room, not the rows' values).
+    // Bytes the held rows hold: their list and index, and each row's values and to-one slots.
     size_t heldBytes() const;
     std::vector<ManagedObjectPtr> insertedObjects() const;
     std::vector<ManagedObjectPtr> updatedObjects() const;

@@ -252,6 +252,35 @@ Status Coordinator::bindValue(sqlite3_stmt* stmt, int index, const Value& v) {
     return {};
 }
 
+// The same for a value read in place from a packed row, bound as bindValue binds the value.
+Status Coordinator::bindPacked(sqlite3_stmt* stmt, int index, const PackedValues::View& v) {
+    int rc = SQLITE_OK;
+    switch (v.type) {
+        case Value::Type::Null:
+            rc = sqlite3_bind_null(stmt, index);
+            break;
+        case Value::Type::Bool:
+        case Value::Type::Int:
+            rc = sqlite3_bind_int64(stmt, index, v.integer);
+            break;
+        case Value::Type::Double:
+        case Value::Type::Date:
+            rc = sqlite3_bind_double(stmt, index, v.real);
+            break;
+        case Value::Type::String:
+            rc = sqlite3_bind_text64(stmt, index, v.bytes.data(), v.bytes.size(), SQLITE_STATIC, SQLITE_UTF8);
+            break;
+        // Data, and the byte form of an array or a dictionary (the row keeps it, as encodeValue makes it).
+        case Value::Type::Data:
+        case Value::Type::Array:
+        case Value::Type::Dictionary:
+            rc = sqlite3_bind_blob64(stmt, index, v.bytes.data(), v.bytes.size(), SQLITE_STATIC);
+            break;
+    }
+    if (rc != SQLITE_OK) return sqliteErrorLocked(rc, "Cannot bind a value");
+    return {};
+}
+
 // ---------------------------------------------------------------- stores
 
 foundation::Result<PersistentStorePtr> Coordinator::addPersistentStore(const std::string& path,
@@ -785,8 +814,11 @@ Status Coordinator::commit(SaveBatch& batch) {
         int index = 1;
         // Both branches name a living value: SQLite reads the texts in place until the reset.
         static const Value kNull;
-        for (size_t i = 0; i < e.attributes().size(); ++i)
-            if (Status s = bindValue(stmt, index++, i < row.values.size() ? row.values[i] : kNull); !s) return s;
+        for (size_t i = 0; i < e.attributes().size(); ++i) {
+            Status s = row.packed ? bindPacked(stmt, index++, row.packed.view(i))
+                                  : bindValue(stmt, index++, i < row.values.size() ? row.values[i] : kNull);
+            if (!s) return s;
+        }
         for (size_t i = 0; i < e.relationships().size(); ++i) {
             if (e.relationships()[i].toMany) continue;
             int64_t pk = 0;
@@ -889,6 +921,7 @@ Status Coordinator::commit(SaveBatch& batch) {
     pending.clear();
     for (size_t i = std::min(batch.disposableFrom, n); i < n; ++i) {
         std::vector<Value>().swap(batch.inserted[i].values);
+        batch.inserted[i].packed = {};
         std::vector<ObjectID>().swap(batch.inserted[i].toOne);
     }
     // An identity that only the batch holds can never be met again: a later read of its row makes

@@ -114,6 +114,7 @@ private:
     void closeLocked();
     Row readRowLocked(const Entity& entity, sqlite3_stmt* stmt, int firstColumn);
     foundation::Status bindValue(sqlite3_stmt* stmt, int index, const foundation::Value& value);
+    foundation::Status bindPacked(sqlite3_stmt* stmt, int index, const PackedValues::View& value);
     // The plan's values, in order, into the statement's parameters.
     foundation::Status bindPlanParameters(sqlite3_stmt* stmt, const SqlPlan& plan);
     ObjectID identityForLocked(const Entity& entity, int64_t primaryKey);

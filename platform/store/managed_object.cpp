@@ -49,6 +49,8 @@ bool isNormalized(AttributeType type, const Value& v) {
 
 }  // namespace
 
+bool isNormalizedAttributeValue(AttributeType type, const Value& value) { return isNormalized(type, value); }
+
 Value normalizeAttributeValue(AttributeType type, Value v) {
     if (isNormalized(type, v)) return v;
     switch (type) {
@@ -83,6 +85,15 @@ Value normalizeAttributeValue(AttributeType type, Value v) {
     }
     return {};
 }
+
+std::vector<Value> takeValues(Row& row) {
+    if (!row.packed) return std::move(row.values);
+    std::vector<Value> values = row.packed.unpack();
+    row.packed = {};
+    return values;
+}
+
+Row unpackedCopy(const Row& row) { return Row{row.id, row.packed ? row.packed.unpack() : row.values, row.toOne, {}}; }
 
 ManagedObject::ManagedObject(Context* context, ObjectID id, bool fault, std::vector<foundation::Value>&& values)
     : context_(context), id_(std::move(id)), values_(std::move(values)), fault_(fault) {
@@ -200,7 +211,9 @@ foundation::Status ManagedObject::setValue(std::string_view key, Value value) {
     if (i < 0)
         return makeError(kInvalidRequestError,
                          "The entity " + entity().name() + " has no attribute " + std::string(key) + ".");
-    setValueAt(i, std::move(value));
+    HX_LOCK_CONTEXT();
+    fireFaultLocked();
+    setValueAtLocked(i, std::move(value));
     return {};
 }
 
@@ -216,15 +229,15 @@ void ManagedObject::setValuesAt(std::span<std::pair<int, Value>> values) {
     for (auto& [index, value] : values) setValueAtLocked(index, std::move(value));
 }
 
-void ManagedObject::setValueAtLocked(int index, Value value) HX_NO_THREAD_SAFETY_ANALYSIS {
+void ManagedObject::setValueAtLocked(int index, Value&& value) HX_NO_THREAD_SAFETY_ANALYSIS {
     if (index < 0 || static_cast<size_t>(index) >= values_.size()) return;
-    if (const AttributeType type = entity().attributes()[index].type; !isNormalized(type, value))
-        value = normalizeAttributeValue(type, std::move(value));
+    const Attribute& attribute = entity().attributes()[index];
+    if (!isNormalized(attribute.type, value)) value = normalizeAttributeValue(attribute.type, std::move(value));
     Value& slot = values_[index];
     if (slot.type() == value.type() && slot == value) return;
     slot = std::move(value);
     if (context_) context_->markUpdatedLocked(*this);
-    notifyObservers(entity().attributes()[index].name);
+    notifyObservers(attribute.name);
 }
 
 std::shared_ptr<ManagedObject> ManagedObject::object(std::string_view key) const {

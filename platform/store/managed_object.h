@@ -18,6 +18,7 @@
 #include "platform/foundation/value.h"
 #include "platform/store/model.h"
 #include "platform/store/predicate.h"
+#include "platform/store/value_codec.h"
 
 namespace store {
 
@@ -55,15 +56,25 @@ using ObjectID = std::shared_ptr<ObjectIdentity>;
 
 // The state of one object as a context hands it to another (child to parent, parent or store to
 // child): attribute values by number and to-one targets by relationship number.
+// A row that a context keeps for a while (a held row) has its values packed instead, one block of
+// the bytes they need, and values empty; valuesOf gives them as Values either way.
 struct Row {
     ObjectID id;
     std::vector<foundation::Value> values;
     std::vector<ObjectID> toOne;  // null for a to-many relationship or an empty to-one
+    PackedValues packed;
 };
+
+// The row's values as Values, taken from it (its packed block is unpacked).
+std::vector<foundation::Value> takeValues(Row& row);
+// A copy of row with its values as Values.
+Row unpackedCopy(const Row& row);
 
 // The value an attribute of this type holds: numbers for booleans and integers are normalised
 // so that memory and disk compare alike. Values that cannot be held give a null value.
 foundation::Value normalizeAttributeValue(AttributeType type, foundation::Value value);
+// Whether value is already what an attribute of type holds (normalizing it would change nothing).
+bool isNormalizedAttributeValue(AttributeType type, const foundation::Value& value);
 
 // The object is its own key-value source for predicates (a base rather than a member: a list's
 // parse makes a hundred thousand objects, and every word of them counts).
@@ -146,7 +157,7 @@ private:
     static foundation::Status canLink(const Relationship& r, const ManagedObject* target, const Context* context);
     void notifyObservers(const std::string& key);
     // setValueAt with the context's lock held and the object's fault fired.
-    void setValueAtLocked(int attributeIndex, foundation::Value value);
+    void setValueAtLocked(int attributeIndex, foundation::Value&& value);
     Row snapshotLocked() const;
     // Gives the object's state away (a child's save hands it to the parent) and turns the object
     // into a fault, which reads that state back from the parent if it is used again.

@@ -228,4 +228,212 @@ foundation::Result<foundation::Value> decodeValue(std::span<const uint8_t> bytes
     return v;
 }
 
+// ---------------------------------------------------------------- packed rows
+
+namespace {
+
+using ValueType = foundation::Value::Type;
+
+uint32_t read32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+void write32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+
+// The payload of v as packed: its bytes, or (for an array or a dictionary) its byte form in
+// encoded, which the caller keeps until the payload is copied.
+std::string_view payloadOf(const foundation::Value& v, foundation::Data& encoded, uint8_t (&scalar)[8]) {
+    switch (v.type()) {
+        case ValueType::Null:
+            return {};
+        case ValueType::Bool:
+            scalar[0] = *v.ifBool() ? 1 : 0;
+            return {reinterpret_cast<const char*>(scalar), 1};
+        case ValueType::Int:
+            std::memcpy(scalar, v.ifInt(), 8);
+            return {reinterpret_cast<const char*>(scalar), 8};
+        case ValueType::Double:
+            std::memcpy(scalar, v.ifDouble(), 8);
+            return {reinterpret_cast<const char*>(scalar), 8};
+        case ValueType::Date:
+            std::memcpy(scalar, &v.ifDate()->secondsSince1970, 8);
+            return {reinterpret_cast<const char*>(scalar), 8};
+        case ValueType::String:
+            return *v.ifString();
+        case ValueType::Data:
+            return {reinterpret_cast<const char*>(v.ifData()->data()), v.ifData()->size()};
+        case ValueType::Array:
+        case ValueType::Dictionary:
+            encoded = encodeValue(v);
+            return {reinterpret_cast<const char*>(encoded.data()), encoded.size()};
+    }
+    return {};
+}
+
+}  // namespace
+
+PackedValues PackedValues::pack(std::span<const foundation::Value* const> values) {
+    const size_t count = values.size();
+    const size_t header = 4 + 4 * (count + 1) + count;
+    // Written in one pass into a buffer this thread keeps (a list packs thousands of rows in a
+    // row), then copied into a block of its exact size.
+    thread_local std::vector<uint8_t> scratch;
+    scratch.resize(header);
+    write32(scratch.data(), static_cast<uint32_t>(count));
+    auto append = [](const void* p, size_t n) {
+        const auto* b = static_cast<const uint8_t*>(p);
+        scratch.insert(scratch.end(), b, b + n);
+    };
+    for (size_t i = 0; i < count; ++i) {
+        write32(scratch.data() + 4 + 4 * i, static_cast<uint32_t>(scratch.size()));
+        if (!values[i]) {
+            scratch[4 + 4 * (count + 1) + i] = static_cast<uint8_t>(ValueType::Null);
+            continue;
+        }
+        const foundation::Value& v = *values[i];
+        scratch[4 + 4 * (count + 1) + i] = static_cast<uint8_t>(v.type());
+        switch (v.type()) {
+            case ValueType::Null:
+                break;
+            case ValueType::Bool:
+                scratch.push_back(*v.ifBool() ? 1 : 0);
+                break;
+            case ValueType::Int:
+                append(v.ifInt(), 8);
+                break;
+            case ValueType::Double:
+                append(v.ifDouble(), 8);
+                break;
+            case ValueType::Date:
+                append(&v.ifDate()->secondsSince1970, 8);
+                break;
+            case ValueType::String:
+                append(v.ifString()->data(), v.ifString()->size());
+                break;
+            case ValueType::Data:
+                append(v.ifData()->data(), v.ifData()->size());
+                break;
+            case ValueType::Array:
+            case ValueType::Dictionary: {
+                const foundation::Data bytes = encodeValue(v);
+                append(bytes.data(), bytes.size());
+                break;
+            }
+        }
+    }
+    write32(scratch.data() + 4 + 4 * count, static_cast<uint32_t>(scratch.size()));
+    PackedValues packed;
+    packed.data_ = std::make_unique_for_overwrite<uint8_t[]>(scratch.size());
+    std::memcpy(packed.data_.get(), scratch.data(), scratch.size());
+    // A row of a large value does not leave its room here.
+    if (scratch.capacity() > 64 * 1024) std::vector<uint8_t>().swap(scratch);
+    return packed;
+}
+
+PackedValues PackedValues::pack(std::span<const foundation::Value> values) {
+    std::vector<const foundation::Value*> pointers(values.size());
+    for (size_t i = 0; i < values.size(); ++i) pointers[i] = &values[i];
+    return pack(pointers);
+}
+
+PackedValues::PackedValues(const PackedValues& other) { *this = other; }
+
+PackedValues& PackedValues::operator=(const PackedValues& other) {
+    if (this == &other) return *this;
+    if (!other.data_) {
+        data_.reset();
+        return *this;
+    }
+    const size_t n = other.bytes();
+    data_ = std::make_unique_for_overwrite<uint8_t[]>(n);
+    std::memcpy(data_.get(), other.data_.get(), n);
+    return *this;
+}
+
+size_t PackedValues::size() const { return data_ ? read32(data_.get()) : 0; }
+
+size_t PackedValues::bytes() const { return data_ ? read32(data_.get() + 4 + 4 * size()) : 0; }
+
+PackedValues::View PackedValues::view(size_t i) const {
+    View v;
+    const size_t count = size();
+    if (i >= count) return v;
+    const uint8_t* block = data_.get();
+    const uint32_t from = read32(block + 4 + 4 * i), to = read32(block + 4 + 4 * (i + 1));
+    v.type = static_cast<ValueType>(block[4 + 4 * (count + 1) + i]);
+    v.bytes = {reinterpret_cast<const char*>(block + from), to - from};
+    switch (v.type) {
+        case ValueType::Bool:
+            v.integer = block[from];
+            break;
+        case ValueType::Int:
+            std::memcpy(&v.integer, block + from, 8);
+            break;
+        case ValueType::Double:
+        case ValueType::Date:
+            std::memcpy(&v.real, block + from, 8);
+            break;
+        default:
+            break;
+    }
+    return v;
+}
+
+foundation::Value PackedValues::at(size_t i) const {
+    const View v = view(i);
+    switch (v.type) {
+        case ValueType::Null:
+            return {};
+        case ValueType::Bool:
+            return v.integer != 0;
+        case ValueType::Int:
+            return v.integer;
+        case ValueType::Double:
+            return v.real;
+        case ValueType::Date:
+            return foundation::Date{v.real};
+        case ValueType::String:
+            return std::string(v.bytes);
+        case ValueType::Data:
+            return foundation::Data(v.bytes.begin(), v.bytes.end());
+        case ValueType::Array:
+        case ValueType::Dictionary: {
+            // Encoded here from a value: it reads back whole.
+            auto decoded = decodeValue({reinterpret_cast<const uint8_t*>(v.bytes.data()), v.bytes.size()});
+            return decoded ? std::move(decoded.value()) : foundation::Value();
+        }
+    }
+    return {};
+}
+
+std::vector<foundation::Value> PackedValues::unpack() const {
+    std::vector<foundation::Value> values;
+    const size_t count = size();
+    values.reserve(count);
+    for (size_t i = 0; i < count; ++i) values.push_back(at(i));
+    return values;
+}
+
+bool PackedValues::setInPlace(size_t i, const foundation::Value& value) {
+    if (i >= size()) return false;
+    const View old = view(i);
+    if (old.type != value.type()) return false;
+    uint8_t scalar[8];
+    foundation::Data unused;
+    switch (value.type()) {
+        case ValueType::Bool:
+        case ValueType::Int:
+        case ValueType::Double:
+        case ValueType::Date: {
+            const std::string_view payload = payloadOf(value, unused, scalar);
+            std::memcpy(const_cast<char*>(old.bytes.data()), payload.data(), payload.size());
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
 }  // namespace store
