@@ -411,6 +411,30 @@ void GraphicsContext::addRect(const Rect& r) { path_.addRect(r); }
 void GraphicsContext::addEllipse(const Rect& in) { path_.addEllipse(in); }
 void GraphicsContext::closePath() { path_.close(); }
 
+void GraphicsContext::setKnownBackdrop(const Color& color, const Rect& rect) {
+    state_.backdrop.reset();
+    const Color c = color.resolved(style_);
+    if (c.isPattern()) return;
+    const RGBA v = c.rgbaFor(style_);
+    if (v.alpha < 1) return;
+    cairo_matrix_t m;
+    cairo_get_matrix(cr_, &m);
+    if (m.xy != 0 || m.yx != 0 || m.xx <= 0 || m.yy <= 0) return;
+    // The whole pixels the rectangle covers entirely.
+    const Rect r = rect.standardized();
+    constexpr double kSlack = 1e-6;
+    const double x0 = std::ceil(m.xx * r.minX() + m.x0 - kSlack), x1 = std::floor(m.xx * r.maxX() + m.x0 + kSlack);
+    const double y0 = std::ceil(m.yy * r.minY() + m.y0 - kSlack), y1 = std::floor(m.yy * r.maxY() + m.y0 + kSlack);
+    if (!(x0 < x1 && y0 < y1) || std::abs(x0) > 1e9 || std::abs(x1) > 1e9 || std::abs(y0) > 1e9 || std::abs(y1) > 1e9)
+        return;
+    state_.backdrop = State::Backdrop{v,
+                                      static_cast<int>(x0),
+                                      static_cast<int>(y0),
+                                      static_cast<int>(x1),
+                                      static_cast<int>(y1),
+                                      cairo_get_group_target(cr_)};
+}
+
 void GraphicsContext::setSource(const Color& color) {
     const Color c = color.resolved(style_);
     if (c.isPattern()) {
@@ -980,6 +1004,56 @@ std::optional<WholePictureKey> wholePictureKey(const cairo_matrix_t& m, const Im
 
 }  // namespace
 
+bool GraphicsContext::copyOverBackdrop(const Bitmap& source, const ResampledPiece& picture, const WholePictureKey& key,
+                                       const State::Backdrop& under, int x0, int y0) {
+    // The picture composed over the colour as it would be over the canvas there: the colour filled
+    // as a view's background is, the picture painted over it.
+    WholePictureKey opaqueKey = key;
+    opaqueKey.overBackdrop = true;
+    const RGBA& v = under.color;
+    opaqueKey.backdrop[0] = v.red, opaqueKey.backdrop[1] = v.green, opaqueKey.backdrop[2] = v.blue,
+    opaqueKey.backdrop[3] = v.alpha;
+    const auto opaque = wholePicture(source, opaqueKey, [&](cairo_t* canvas) {
+        cairo_set_source_rgba(canvas, v.red, v.green, v.blue, v.alpha);
+        cairo_paint(canvas);
+        cairo_set_source_surface(canvas, picture.surface, 0, 0);
+        cairo_paint(canvas);
+    });
+    if (!opaque) return false;
+    // Its plain middle, and the plain colour of its caps between their ends, are filled with that
+    // one value (opaque, so a fill gives it exactly); the rest is copied.
+    const int left = key.cutX[1], right = key.cutX[2];
+    const int top = opaque->plainTop, bottom = opaque->plainBottom;
+    cairo_save(cr_);
+    cairo_identity_matrix(cr_);
+    cairo_set_operator(cr_, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(cr_, opaque->surface, x0, y0);
+    // Rows the picture leaves clear hold the colour already.
+    for (const ResampledPiece::Rows& run : picture.rows) {
+        if (run.uniform && run.value == 0) continue;
+        if (run.bottom <= top || run.top >= bottom) {
+            cairo_rectangle(cr_, x0, y0 + run.top, key.width, run.bottom - run.top);
+            continue;
+        }
+        if (run.top < top) cairo_rectangle(cr_, x0, y0 + run.top, key.width, top - run.top);
+        if (run.bottom > bottom) cairo_rectangle(cr_, x0, y0 + bottom, key.width, run.bottom - bottom);
+        const int from = std::max(run.top, top), to = std::min(run.bottom, bottom);
+        cairo_rectangle(cr_, x0, y0 + from, left, to - from);
+        cairo_rectangle(cr_, x0 + right, y0 + from, key.width - right, to - from);
+    }
+    cairo_fill(cr_);
+    if (top < bottom) {
+        const uint32_t pixel = opaque->plainValue;
+        cairo_set_source_rgba(cr_, ((pixel >> 16) & 0xff) / 255.0, ((pixel >> 8) & 0xff) / 255.0,
+                              (pixel & 0xff) / 255.0, 1);
+        cairo_rectangle(cr_, x0 + left, y0 + top, right - left, bottom - top);
+        cairo_fill(cr_);
+    }
+    cairo_restore(cr_);
+    noteOpaqueCopy();
+    return true;
+}
+
 bool GraphicsContext::piecesMeetOnPixels(const Image& image, const Rect& rect) const {
     auto bitmap = image.bitmap();
     if (!bitmap || rect.isEmpty()) return false;
@@ -1173,9 +1247,14 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect, double
                 cr_ = canvas;
             });
             if (picture) {
-                cairo_save(cr_);
-                cairo_identity_matrix(cr_);
-                cairo_set_source_surface(cr_, picture->surface, x0, y0);
+                // Over a plain colour known to lie under all of it, a copy composed over that colour.
+                if (const auto& under = state_.backdrop;
+                    under && !state_.shadow && under->target == cairo_get_group_target(cr_) && x0 >= under->x0 &&
+                    y0 >= under->y0 && x0 + key->width <= under->x1 && y0 + key->height <= under->y1 &&
+                    copyOverBackdrop(*shown, *picture, *key, *under, x0, y0)) {
+                    cairo_surface_destroy(s);
+                    return;
+                }
                 // A middle of one colour is painted as that colour, as its piece is (a fill is
                 // several times cheaper than composing its pixels), the picture around it.
                 const auto middle =
@@ -1183,6 +1262,9 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect, double
                                 : uniformPixel(*shown, Rect{srcX[1], srcY[1], srcX[2] - srcX[1], srcY[2] - srcY[1]});
                 const int* cx = key->cutX;
                 const int* cy = key->cutY;
+                cairo_save(cr_);
+                cairo_identity_matrix(cr_);
+                cairo_set_source_surface(cr_, picture->surface, x0, y0);
                 if (middle) {
                     cairo_rectangle(cr_, x0, y0, key->width, cy[1]);
                     cairo_rectangle(cr_, x0, y0 + cy[2], key->width, key->height - cy[2]);

@@ -24,6 +24,9 @@ typedef struct _cairo_pattern cairo_pattern_t;
 
 namespace graphics {
 
+struct ResampledPiece;
+struct WholePictureKey;
+
 enum class BlendMode {
     normal,
     multiply,
@@ -160,6 +163,14 @@ public:
     // The stored pixels as they are (no orientation), filling the rectangle.
     void drawBitmap(const Bitmap& bitmap, const Rect& rect);
 
+    // The plain opaque colour every pixel of the rectangle (user space) holds now, nothing drawn
+    // over it since it was filled there. It goes with the saved state, and a transparency layer
+    // starts without it; that nothing else is drawn there while it is in force is the caller's to
+    // know. A stretched picture drawn whole over it (at any alpha, normal blend, no shadow) is then
+    // composed over that colour once at its size and copied, opaque, where it would be blended on
+    // every drawing: the pixels blending it there gives, at the cost of a copy.
+    void setKnownBackdrop(const Color& color, const Rect& rect);
+
     // The pixels drawn so far, as an image at the context's scale; and as a bitmap.
     ImagePtr makeImage() const;
     std::shared_ptr<Bitmap> copyBitmap() const;
@@ -197,7 +208,18 @@ private:
         Size shadowOffset;
         double shadowBlur = 0;
         Color shadowColor;
+        // setKnownBackdrop's colour as this context fills with it, and its whole pixels.
+        struct Backdrop {
+            RGBA color;
+            int x0, y0, x1, y1;
+            cairo_surface_t* target;  // the surface it lies on (not a layer's)
+        };
+        std::optional<Backdrop> backdrop;
     };
+    // Draws a stretched picture kept whole (whose top left corner lies at x0, y0 in pixels) over
+    // the known backdrop from a copy composed over it: false where there is none to keep.
+    bool copyOverBackdrop(const Bitmap& source, const ResampledPiece& picture, const WholePictureKey& key,
+                          const State::Backdrop& under, int x0, int y0);
     std::shared_ptr<Bitmap> bitmap_;
     cairo_surface_t* surface_ = nullptr;
     cairo_t* cr_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include <cairo.h>
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <list>
@@ -255,12 +256,13 @@ uint64_t hashOf(uint64_t stamp, const WholePictureKey& k) {
         h = mixed(h, uint64_t(uint32_t(k.cutX[i])) << 32 | uint32_t(k.cutY[i]));
         h = mixed(h, uint64_t(uint32_t(k.sourceX[i])) << 32 | uint32_t(k.sourceY[i]));
     }
-    for (double v : {k.scaleX, k.scaleY, k.imageScale, k.tint[0], k.tint[1], k.tint[2], k.tint[3], k.alpha}) {
+    for (double v : {k.scaleX, k.scaleY, k.imageScale, k.tint[0], k.tint[1], k.tint[2], k.tint[3], k.alpha,
+                     k.backdrop[0], k.backdrop[1], k.backdrop[2], k.backdrop[3]}) {
         uint64_t bits;
         std::memcpy(&bits, &v, sizeof bits);
         h = mixed(h, bits);
     }
-    return mixed(h, (k.tiled ? 1u : 0u) | (k.tinted ? 2u : 0u));
+    return mixed(h, (k.tiled ? 1u : 0u) | (k.tinted ? 2u : 0u) | (k.overBackdrop ? 4u : 0u));
 }
 
 class KeptWholePictures {
@@ -311,6 +313,26 @@ KeptWholePictures& keptWholePictures() {
     return kept;
 }
 
+// The rows around a picture's middle whose middle columns all hold the middle's value: over an
+// opaque backdrop, a bubble's caps are mostly its plain colour between their rounded ends.
+void findPlainMiddle(ResampledPiece& picture, const WholePictureKey& key) {
+    const int left = key.cutX[1], right = key.cutX[2], top = key.cutY[1], bottom = key.cutY[2];
+    if (left >= right || top >= bottom) return;
+    const unsigned char* data = cairo_image_surface_get_data(picture.surface);
+    const int stride = cairo_image_surface_get_stride(picture.surface);
+    const auto row = [&](int y) { return reinterpret_cast<const uint32_t*>(data + ptrdiff_t{stride} * y) + left; };
+    const uint32_t value = row(top)[0];
+    const auto plain = [&](int y) {
+        return std::all_of(row(y), row(y) + (right - left), [&](uint32_t p) { return p == value; });
+    };
+    for (int y = top; y < bottom; ++y)
+        if (!plain(y)) return;
+    int from = top, to = bottom;
+    while (from > 0 && plain(from - 1)) --from;
+    while (to < key.height && plain(to)) ++to;
+    picture.plainTop = from, picture.plainBottom = to, picture.plainValue = value;
+}
+
 }  // namespace
 
 std::shared_ptr<const ResampledPiece> wholePicture(const Bitmap& source, const WholePictureKey& key,
@@ -329,13 +351,22 @@ std::shared_ptr<const ResampledPiece> wholePicture(const Bitmap& source, const W
     draw(cr);
     cairo_destroy(cr);
     cairo_surface_flush(surface);
-    auto made = std::make_shared<const ResampledPiece>(surface);
+    auto made = std::make_shared<ResampledPiece>(surface);
+    if (key.overBackdrop) findPlainMiddle(*made, key);
     ++kept.drawn;
     kept.keep(hash, stamp, key, made, bytes);
     return made;
 }
 
 uint64_t wholePicturesDrawn() { return keptWholePictures().drawn; }
+
+namespace {
+thread_local uint64_t opaqueCopies = 0;
+}  // namespace
+
+uint64_t opaqueCopiesDrawn() { return opaqueCopies; }
+
+void noteOpaqueCopy() { ++opaqueCopies; }
 
 namespace {
 thread_local bool drawsWhole = true;

@@ -38,6 +38,10 @@ struct ResampledPiece {
     };
     cairo_surface_t* surface;  // A8 or ARGB32
     std::vector<Rows> rows;
+    // Of a whole picture composed over a backdrop: the rows [plainTop, plainBottom) around its
+    // middle in which the middle's columns all hold the middle's one value (none: equal).
+    int plainTop = 0, plainBottom = 0;
+    uint32_t plainValue = 0;
     explicit ResampledPiece(cairo_surface_t* made);
     ~ResampledPiece();
     ResampledPiece(const ResampledPiece&) = delete;
@@ -67,6 +71,9 @@ struct WholePictureKey {
     bool tinted = false;
     double tint[4] = {};
     double alpha = 1;
+    // Composed over an opaque colour (RGBA as drawn), or over nothing.
+    bool overBackdrop = false;
+    double backdrop[4] = {};
     bool operator==(const WholePictureKey&) const = default;
 };
 
@@ -77,6 +84,11 @@ struct WholePictureKey {
 // None for a picture too large to keep.
 std::shared_ptr<const ResampledPiece> wholePicture(const Bitmap& source, const WholePictureKey& key,
                                                    const std::function<void(cairo_t*)>& draw);
+
+// How many times this thread has drawn a whole picture as its copy composed over a known
+// backdrop (GraphicsContext::setKnownBackdrop), and counting one more.
+uint64_t opaqueCopiesDrawn();
+void noteOpaqueCopy();
 
 // How many whole pictures this thread has drawn (not taken from what it kept), and forgetting them.
 uint64_t wholePicturesDrawn();

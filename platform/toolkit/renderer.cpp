@@ -331,6 +331,24 @@ bool staysInFrame(const View& sub) {
            sub.layer().shadowOpacity <= 0;
 }
 
+// An image view with no background, border, layers, mask or subviews of its own: its drawing is
+// its image alone (or, for a view that shows frames, the current frame alone).
+bool drawsOnlyItsImage(const View& view) {
+    const Layer& layer = view.layer();
+    return dynamic_cast<const ImageView*>(&view) && view.subviews().empty() && !view.backgroundColor() &&
+           layer.borderWidth <= 0 && layer.shapeSublayers.empty() && layer.gradientSublayers.empty() &&
+           !view.maskView();
+}
+
+// Whether a subview's frame is known to lie on what its superview leaves under it: it stays in its
+// frame, or stands there upright and unmoved without shadow, drawing straight onto the canvas (at
+// full alpha, or an image view fading its image alone).
+bool liesOnItsFrame(const View& sub) {
+    if (staysInFrame(sub)) return true;
+    return presentedTransform(sub).isIdentity() && !hasPresentationAnimation(sub) && sub.layer().shadowOpacity <= 0 &&
+           !sub.maskView() && (presentedAlpha(sub) >= 1 || drawsOnlyItsImage(sub));
+}
+
 // What of the view's bounds that shows (within the clip) its subviews leave unpainted, in whole
 // pixels of the context, when every other pixel there they paint with opaque colour whatever lies
 // there before them: each such subview fills a plain opaque background over its frame, stands
@@ -468,18 +486,26 @@ void renderContents(View& view, GraphicsContext& c, const std::optional<Color>& 
         if (shape) drawShape(*shape, c);
     }
     c.save();
+    // An image view that draws only its image draws it first over the colour it lies on.
+    if (backdrop && drawsOnlyItsImage(view)) c.setKnownBackdrop(*backdrop, b);
     drawOwnLook(view, c);
     c.restore();
     c.save();
     view.draw(c, b);
     c.restore();
     const Rect visible = c.clipBoundingBox();
-    // What the subviews lie on: this view's own background all over its bounds, when a plain view
-    // or table (which draw nothing else of their own) fills it with a plain opaque colour.
+    // What the subviews lie on: this view's own background all over its bounds, when a plain view,
+    // table or cell (which draw nothing else of their own here) fills it with a plain opaque
+    // colour; or what the view lies on, when it has no background.
     std::optional<Color> under;
-    if (fill && !covered && !partly && radius <= 0 && !layer.mask && layer.gradientSublayers.empty() &&
-        layer.shapeSublayers.empty() && (typeid(view) == typeid(View) || typeid(view) == typeid(TableView)))
-        under = fill;
+    const auto* cell = dynamic_cast<const TableViewCell*>(&view);
+    if (radius <= 0 && !layer.mask && layer.gradientSublayers.empty() && layer.shapeSublayers.empty() &&
+        (typeid(view) == typeid(View) || typeid(view) == typeid(TableView) || (cell && cellLookDrawsNothing(*cell)))) {
+        if (fill && !covered && !partly)
+            under = fill;
+        else if (!view.backgroundColor())
+            under = backdrop;
+    }
     // Frames of the subviews drawn so far (where they may have drawn over that background).
     std::vector<Rect> drawnOver;
     // Under a card, what presented it is pushed back: on black, a little narrower, from the bottom
@@ -539,7 +565,7 @@ void renderContents(View& view, GraphicsContext& c, const std::optional<Color>& 
             c.clip();
         }
         std::optional<Color> subBackdrop;
-        if (under && staysInFrame(*sub) && (view.clipsToBounds() || b.contains(sub->frame())) &&
+        if (under && liesOnItsFrame(*sub) && (view.clipsToBounds() || b.contains(sub->frame())) &&
             std::none_of(drawnOver.begin(), drawnOver.end(), [&](const Rect& r) { return r.intersects(sub->frame()); }))
             subBackdrop = under;
         placeSubview(*sub, c);
@@ -569,15 +595,6 @@ std::optional<Rect> drawnExtent(const View& view) {
     if (dynamic_cast<const ImageView*>(&view) && view.subviews().empty() && layer.shapeSublayers.empty())
         return presentedBounds(view);
     return std::nullopt;
-}
-
-// An image view with no background, border, layers, mask or subviews of its own: its drawing is
-// its image alone (or, for a view that shows frames, the current frame alone).
-bool drawsOnlyItsImage(const View& view) {
-    const Layer& layer = view.layer();
-    return dynamic_cast<const ImageView*>(&view) && view.subviews().empty() && !view.backgroundColor() &&
-           layer.borderWidth <= 0 && layer.shapeSublayers.empty() && layer.gradientSublayers.empty() &&
-           !view.maskView();
 }
 
 // A view kept as pixels (raster_cache.h), drawn from them where that gives the pixels drawing it

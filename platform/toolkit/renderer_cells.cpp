@@ -112,6 +112,11 @@ void drawCellBackground(const TableViewCell& cell, GraphicsContext& c) {
     }
 }
 
+bool cellLookDrawsNothing(const TableViewCell& cell) {
+    return cell.backgroundColor() && (!cell.showsSelection() || cell.selectedBackgroundView()) &&
+           cellAccessoryFrame(cell).width() <= 0;
+}
+
 void drawCellSelection(const TableViewCell& cell, GraphicsContext& c) {
     if (!cell.showsSelection() || cell.selectedBackgroundView()) return;
     c.setFillColor(cellSelectionColor());

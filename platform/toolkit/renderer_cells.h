@@ -27,6 +27,9 @@ Color cellCardColor();
 // The selection grey of a selected or highlighted cell without a selected background view.
 void drawCellSelection(const TableViewCell& cell, graphics::GraphicsContext& c);
 Color cellSelectionColor();
+// Whether the cell's own look (background card, selection, accessory) draws nothing: a cell with a
+// background colour of its own, neither selected nor highlighted, without a checkmark or chevron.
+bool cellLookDrawsNothing(const TableViewCell& cell);
 // The hairline under a cell, where its table shows one.
 void drawCellSeparator(const TableViewCell& cell, graphics::GraphicsContext& c);
 // Draws nothing for the button types that have no glyph of their own.

@@ -772,6 +772,132 @@ TEST(GraphicsContext, AStretchedPictureKeptWholeIsDrawnAgainForEverythingItIsDra
     EXPECT_EQ(wholePicturesDrawn(), before);
 }
 
+namespace {
+
+// A 12x10 bubble: clear corners, see-through edges and a middle of one colour.
+std::shared_ptr<Bitmap> balloon() {
+    auto b = Bitmap::make(12, 10).value();
+    for (int y = 0; y < 10; ++y) {
+        for (int x = 0; x < 12; ++x) {
+            const int edge = std::min({x, y, 11 - x, 9 - y});
+            const bool corner = (x < 2 || x > 9) && (y < 2 || y > 7) && edge == 0;
+            const uint8_t alpha = corner ? 0 : edge == 0 ? 90 : edge == 1 ? 200 : 255;
+            b->setRGBA(x, y, 30, static_cast<uint8_t>(100 + 10 * edge), 220, alpha);
+        }
+    }
+    return b;
+}
+
+}  // namespace
+
+TEST(GraphicsContext, AStretchedPictureOverAKnownPlainColourIsCopiedAsBlendingItThereGives) {
+    // A sent bubble is see-through and lies on its row's plain colour. Composed over that colour
+    // once at its size and copied from there, it must give exactly what blending its pieces one by
+    // one over the colour gives (the oracle: no picture kept whole), and be made once per size,
+    // scale, tint and colour under it.
+    const EdgeInsets caps{2, 3, 2, 3};
+    const ImagePtr bubble = Image::fromBitmap(balloon(), 2);
+    const ImagePtr mottled = Image::fromBitmap(shaded(), 2);
+    const Color under = Color::dynamic(Color::rgb(0.95, 0.95, 0.97), Color::rgb(0.1, 0.1, 0.12));
+    struct Drawing {
+        const char* name;
+        ImagePtr image;
+        double alpha = 1;
+        UserInterfaceStyle style = UserInterfaceStyle::light;
+        Size size{23, 11};
+        double scale = 2;
+        bool copied = true;
+    };
+    const Drawing cases[] = {
+        {"sent: tinted, faded", bubble->resizableWithCapInsets(caps)->withTintColor(Color::systemBlue()), 0.7},
+        {"received: tinted", bubble->withHorizontallyFlippedOrientation()->resizableWithCapInsets(caps)->withTintColor(
+                                 Color::systemGray4())},
+        {"in the dark", bubble->resizableWithCapInsets(caps)->withTintColor(Color::systemBlue()), 0.7,
+         UserInterfaceStyle::dark},
+        {"in its own colours", bubble->resizableWithCapInsets(caps), 0.8},
+        {"at three pixels a point",
+         bubble->resizableWithCapInsets(caps)->withTintColor(Color::systemBlue()),
+         1,
+         UserInterfaceStyle::light,
+         {23, 11},
+         3},
+        {"a middle of many colours",
+         mottled->resizableWithCapInsets(caps)->withTintColor(Color::rgb(0.2, 0.5, 0.9, 0.8))},
+        {"lower than its caps (pieces overlap: blended)",
+         bubble->resizableWithCapInsets(caps),
+         1,
+         UserInterfaceStyle::light,
+         {23, 3.5},
+         2,
+         false},
+    };
+    auto draw = [&](const Drawing& d, bool known, Rect backdrop = {0, 0, 80, 60}) {
+        auto c = context(80, 60, d.scale);
+        c->setUserInterfaceStyle(d.style);
+        c->setFillColor(under);
+        c->fillRect({0, 0, 80, 60});
+        c->save();
+        if (known) c->setKnownBackdrop(under, backdrop);
+        c->drawImage(*d.image, Rect{{10, 20}, d.size}, BlendMode::normal, d.alpha);
+        c->restore();
+        return pixelsIn(*c, 0, 0, c->pixelWidth(), c->pixelHeight());
+    };
+    for (const Drawing& d : cases) {
+        SCOPED_TRACE(d.name);
+        forgetWholePictures();
+        setDrawsWholePictures(false);
+        const auto oracle = draw(d, false);
+        setDrawsWholePictures(true);
+        const uint64_t copies = opaqueCopiesDrawn(), made = wholePicturesDrawn();
+        const auto shown = draw(d, true);
+        EXPECT_EQ(opaqueCopiesDrawn() - copies, d.copied ? 1u : 0u);
+        const auto differing = std::mismatch(shown.begin(), shown.end(), oracle.begin());
+        EXPECT_TRUE(differing.first == shown.end()) << "pixel " << (differing.first - shown.begin());
+        // Made once (the picture and its copy over the colour), then found.
+        EXPECT_EQ(wholePicturesDrawn() - made, d.copied ? 2u : 0u);
+        EXPECT_TRUE(draw(d, true) == oracle);
+        EXPECT_EQ(wholePicturesDrawn() - made, d.copied ? 2u : 0u);
+    }
+    // Another colour under it is another copy; the picture itself is kept.
+    const Drawing& sent = cases[0];
+    forgetWholePictures();
+    draw(sent, true);
+    const uint64_t made = wholePicturesDrawn();
+    auto c = context(80, 60, 2);
+    c->setFillColor(Color::red());
+    c->fillRect({0, 0, 80, 60});
+    c->setKnownBackdrop(Color::red(), {0, 0, 80, 60});
+    c->drawImage(*sent.image, Rect{{10, 20}, sent.size}, BlendMode::normal, sent.alpha);
+    EXPECT_EQ(wholePicturesDrawn() - made, 1u);
+    // Where the colour is not known under all of it, in a layer (which starts clear) or casting a
+    // shadow, it is blended as ever.
+    setDrawsWholePictures(false);
+    const auto oracle = draw(sent, false);
+    setDrawsWholePictures(true);
+    const uint64_t copies = opaqueCopiesDrawn();
+    EXPECT_TRUE(draw(sent, true, {0, 0, 80, 30}) == oracle) << "a colour known over part of it";
+    for (const bool layer : {true, false}) {
+        SCOPED_TRACE(layer ? "in a layer" : "with a shadow");
+        auto pixels = [&](bool known) {
+            auto c = context(80, 60, 2);
+            c->setFillColor(under);
+            c->fillRect({0, 0, 80, 60});
+            if (known) c->setKnownBackdrop(under, {0, 0, 80, 60});
+            if (layer) {
+                c->setAlpha(0.9);
+                c->beginTransparencyLayer();
+            } else {
+                c->setShadow({0, 2}, 0, Color::black());
+            }
+            c->drawImage(*sent.image, Rect{{10, 20}, sent.size}, BlendMode::normal, sent.alpha);
+            if (layer) c->endTransparencyLayer();
+            return pixelsIn(*c, 0, 0, c->pixelWidth(), c->pixelHeight());
+        };
+        EXPECT_TRUE(pixels(true) == pixels(false));
+    }
+    EXPECT_EQ(opaqueCopiesDrawn(), copies);
+}
+
 TEST(GraphicsContext, ABitmapsGenerationIsNewOnceItsPixelsAreOpenedToChangeAndACopysIsItsOwn) {
     // What a kept whole picture is keyed by: reading the pixels keeps it, any way of writing them
     // (a pixel set, a row or all of them handed out) renews it, and no two bitmaps share one.

@@ -9,6 +9,7 @@
 #include "platform/foundation/files.h"
 #include "platform/graphics/codecs.h"
 #include "platform/graphics/graphics_context.h"
+#include "platform/graphics/resampled_pieces.h"
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/font_text_measurer.h"
 #include "platform/toolkit/window.h"
@@ -270,5 +271,72 @@ TEST(Renderer, BackgroundsHiddenByOpaqueSubviewsLeaveThePictureAsPainted) {
         if (k.showsAt) {
             EXPECT_GT(pixelAt(*drawn, k.showsAt->first, k.showsAt->second)[0], 0) << "the background shows";
         }
+    }
+}
+
+TEST(Renderer, ASeeThroughBubbleOnItsRowsPlainColourIsCopiedAsBlendingItGives) {
+    // A conversation row: a cell of a plain colour, its background view holding the bubble, a
+    // stretched picture in a tint, faded as a whole. The bubble is drawn from a copy composed over
+    // the row's colour where that colour is known to lie under all of it: the pixels must be those
+    // blending its pieces there gives (the oracle: no picture kept whole), in every case.
+    auto bits = graphics::Bitmap::make(12, 10).value();
+    for (int y = 0; y < 10; ++y) {
+        for (int x = 0; x < 12; ++x) {
+            const int edge = std::min({x, y, 11 - x, 9 - y});
+            bits->setRGBA(x, y, 0, 0, 0, static_cast<uint8_t>(edge == 0 ? 60 : edge == 1 ? 180 : 255));
+        }
+    }
+    const ImagePtr bubble = graphics::Image::fromBitmap(bits, 2)
+                                ->resizableWithCapInsets({2, 3, 2, 3})
+                                ->withRenderingMode(graphics::RenderingMode::alwaysTemplate);
+    const Color row = Color::dynamic(Color::rgb(0.94, 0.94, 0.96), Color::rgb(0.08, 0.08, 0.1));
+    struct Case {
+        const char* name;
+        bool dark = false;
+        bool selected = false;
+        bool coveredFirst = false;
+        std::optional<Color> rowColour = std::nullopt;
+        bool copied = true;
+    };
+    const Case cases[] = {
+        {"light"},
+        {"dark", true},
+        {"a selected row (its grey lies under the bubble)", false, true, false, std::nullopt, false},
+        {"a view drawn over the row's colour first", false, false, true, std::nullopt, false},
+        {"a see-through row", false, false, false, Color::rgb(0.9, 0.9, 0.9, 0.5), false},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        auto picture = [&](bool whole) {
+            graphics::forgetWholePictures();
+            graphics::setDrawsWholePictures(whole);
+            auto cell = std::make_shared<TableViewCell>(TableViewCellStyle::Default, "row");
+            cell->setFrame({0, 0, 120, 50});
+            cell->setBackgroundColor(k.rowColour.value_or(row));
+            cell->setSelectionStyle(CellSelectionStyle::Default);
+            cell->setSelected(k.selected);
+            auto holder = View::make(Rect(0, 0, 120, 50));
+            if (k.coveredFirst) holder->addSubview(box(Rect(20, 10, 30, 20), Color::green()));
+            auto view = std::make_shared<ImageView>(bubble);
+            view->setFrame({10.5, 6, 71, 31});
+            view->setTintColor(Color::systemBlue());
+            view->setAlpha(0.7);
+            holder->addSubview(view);
+            cell->setBackgroundView(holder);
+            cell->layoutIfNeeded();
+            auto window = View::make(Rect(0, 0, 120, 50));
+            window->addSubview(cell);
+            auto c = graphics::GraphicsContext::image({120, 50}, false, 2).value();
+            c->setUserInterfaceStyle(k.dark ? graphics::UserInterfaceStyle::dark : graphics::UserInterfaceStyle::light);
+            renderView(*window, *c);
+            graphics::setDrawsWholePictures(true);
+            return graphics::GraphicsContext::finishBitmap(std::move(c));
+        };
+        const auto oracle = picture(false);
+        const uint64_t copies = graphics::opaqueCopiesDrawn();
+        const auto shown = picture(true);
+        ASSERT_TRUE(oracle && shown);
+        EXPECT_EQ(graphics::opaqueCopiesDrawn() - copies, k.copied ? 1u : 0u);
+        EXPECT_EQ(graphics::compareBitmaps(*shown, *oracle, 0).differingPixels, 0);
     }
 }
