@@ -156,6 +156,7 @@ void Label::setText(std::string text) {
 }
 
 void Label::textPropertyDidChange(bool affectsSize) {
+    ++textRevision_;
     if (affectsSize) {
         invalidateIntrinsicContentSize();
         // The superview may size or place the label by its text.
@@ -265,14 +266,22 @@ AttributedString Label::displayedText(double width) const {
     return out;
 }
 
-TextBox Label::textBox(double width) const {
-    TextLayoutOptions options;
-    options.width = width;
-    options.maximumLines = numberOfLines_;
-    options.lineBreakMode = lineBreakMode_;
-    options.alignment = textAlignment_;
-    if (text_.empty()) return {};
-    return textMeasurer().layout(displayedText(width), options);
+const TextBox& Label::textBox(double width) const {
+    const TextMeasurer* measurer = &textMeasurer();
+    if (keptBox_ && keptBox_->revision == textRevision_ && keptBox_->measurer == measurer &&
+        (keptBox_->width == width || (std::isnan(width) && std::isnan(keptBox_->width))))
+        return keptBox_->box;
+    TextBox box;
+    if (!text_.empty()) {
+        TextLayoutOptions options;
+        options.width = width;
+        options.maximumLines = numberOfLines_;
+        options.lineBreakMode = lineBreakMode_;
+        options.alignment = textAlignment_;
+        box = measurer->layout(displayedText(width), options);
+    }
+    keptBox_ = KeptBox{textRevision_, measurer, width, std::move(box)};
+    return keptBox_->box;
 }
 
 Size Label::sizeThatFits(Size size) const {

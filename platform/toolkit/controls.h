@@ -149,8 +149,11 @@ public:
     // The text as it is drawn at a width (<= 0: unlimited): the attributed runs, else the plain
     // text in the label's font and colour; highlighted and disabled colours over every run.
     AttributedString displayedText(double width = 0) const;
-    // Its lines within a width (<= 0: unlimited), as measured and as drawn.
-    TextBox textBox(double width) const;
+    // Its lines within a width (<= 0: unlimited), as measured and as drawn. The lines are kept
+    // until the text or a property of it changes: a label drawn again unchanged (every frame, as
+    // a bar's title or a field's placeholder is) does not lay its text out again. Valid until the
+    // next call or change.
+    const TextBox& textBox(double width) const;
 
     Size sizeThatFits(Size size) const override;
     Size intrinsicContentSize() const override;
@@ -178,6 +181,15 @@ private:
     double preferredMaxLayoutWidth_ = 0;
     bool adjustsFontSizeToFitWidth_ = false;
     double minimumScaleFactor_ = 0;
+    // The lines last laid out and what they were laid out for.
+    struct KeptBox {
+        uint64_t revision = 0;
+        const TextMeasurer* measurer = nullptr;
+        double width = 0;
+        TextBox box;
+    };
+    uint64_t textRevision_ = 0;
+    mutable std::optional<KeptBox> keptBox_;
 };
 
 class ImageView : public View {

@@ -44,7 +44,7 @@ void drawLabel(const Label& label, GraphicsContext& c) {
     if (label.text().empty()) return;
     const Rect b = label.bounds();
     // The lines the label measures, centred down its bounds.
-    const TextBox box = label.textBox(b.width());
+    const TextBox& box = label.textBox(b.width());
     graphics::drawTextLines(c, box.lines, {b.minX(), b.minY() + (b.height() - box.size.height) / 2});
 }
 

@@ -601,7 +601,24 @@ void TableView::layoutSupplementary() {
     // scrolls under it; the end of the section pushes it up and away.
     bool floating = style_ == TableViewStyle::Plain;
     std::optional<double> pinTop;
-    for (size_t s = 0; s < sections_.size(); ++s) {
+    // A section's header and footer (a pinned header included) lie within the section: only the
+    // sections that reach into view can show one, and any shown for a section out of view goes.
+    // A long table is not gone through whole on every frame of a scroll.
+    const auto first = std::partition_point(sections_.begin(), sections_.end(),
+                                            [&](const Section& sec) { return sec.footerY + sec.footerH <= top; });
+    auto last = first;
+    while (last != sections_.end() && last->headerY < bottom) ++last;
+    const long from = first - sections_.begin(), to = last - sections_.begin();
+    for (auto it = supplementary_.begin(); it != supplementary_.end();) {
+        if (it->first.first >= from && it->first.first < to) {
+            ++it;
+            continue;
+        }
+        it->second->removeFromSuperview();
+        it = supplementary_.erase(it);
+    }
+    sectionsLookedAt_ = static_cast<size_t>(to - from);
+    for (auto s = static_cast<size_t>(from); s < static_cast<size_t>(to); ++s) {
         const Section& sec = sections_[s];
         if (floating && sec.headerH > 0) {
             if (!pinTop) pinTop = top + adjustedContentInset().top;

@@ -396,6 +396,8 @@ public:
     void reloadData();
     // How often everything was read again, and how many rows were asked for again one by one
     // (reloadRows, reloadSections), since the table was made.
+    // How many sections the last layout looked at for headers and footers to show.
+    size_t sectionsLookedAt() const { return sectionsLookedAt_; }
     size_t wholeReloads() const { return wholeReloads_; }
     size_t rowReloads() const { return rowReloads_; }
     long numberOfSections() const;
@@ -535,6 +537,7 @@ private:
     std::vector<const View*> visibleCellViews_;
     std::map<long, size_t> cellsShown_;
     size_t wholeReloads_ = 0;
+    size_t sectionsLookedAt_ = 0;
     size_t rowReloads_ = 0;
     std::vector<IndexPath> wantScratch_;
     std::map<std::pair<long, bool>, std::shared_ptr<View>> supplementary_;

@@ -525,6 +525,11 @@ void TextView::setFont(Font font) {
 }
 
 void TextView::setTextColor(Color color) {
+    // A reused view is often handed the colour it has: its text stays as it is laid out.
+    if (typing_.color == color &&
+        std::all_of(storage_.runs().begin(), storage_.runs().end(),
+                    [&](const AttributedString::Run& run) { return run.attributes.color == color; }))
+        return;
     typing_.color = color;
     AttributedString out;
     for (const AttributedString::Run& run : storage_.runs()) {
@@ -713,7 +718,8 @@ const TextBox& TextView::textBox() const {
                             keptBox_->width == options.width && keptBox_->layoutAlignment == options.alignment &&
                             keptBox_->detectorTypes == dataDetectorTypes_ && keptBox_->linkLook == linkTextAttributes &&
                             keptBox_->tint == tint;
-    if (sameLayout && keptBox_->container == container && keptBox_->alignment == textAlignment_) return keptBox_->box;
+    if (sameLayout && keptBox_->container == container && keptBox_->alignment == textAlignment_)
+        return keptBox_->placed ? *keptBox_->placed : keptBox_->laidOut;
     if (!sameLayout) {
         TextBox laidOut;
         if (storage_.string().empty()) {
@@ -727,17 +733,18 @@ const TextBox& TextView::textBox() const {
         keptBox_ = KeptBox{textRevision_,      measurer,           options.width, options.alignment,
                            dataDetectorTypes_, linkTextAttributes, tint,          std::move(laidOut)};
     }
-    TextBox box = keptBox_->laidOut;
-    if (ownRoom && (textAlignment_ == TextAlignment::center || textAlignment_ == TextAlignment::right)) {
-        for (TextLine& line : box.lines) {
-            const double free = container - line.frame.width();
-            line.frame.origin.x = textAlignment_ == TextAlignment::center ? free / 2 : free;
-        }
-    }
     keptBox_->container = container;
     keptBox_->alignment = textAlignment_;
-    keptBox_->box = std::move(box);
-    return keptBox_->box;
+    keptBox_->placed.reset();
+    if (!ownRoom || (textAlignment_ != TextAlignment::center && textAlignment_ != TextAlignment::right))
+        return keptBox_->laidOut;
+    TextBox box = keptBox_->laidOut;
+    for (TextLine& line : box.lines) {
+        const double free = container - line.frame.width();
+        line.frame.origin.x = textAlignment_ == TextAlignment::center ? free / 2 : free;
+    }
+    keptBox_->placed = std::move(box);
+    return *keptBox_->placed;
 }
 
 Rect TextView::caretRectForPosition(TextPosition position) const {

@@ -361,7 +361,9 @@ private:
         TextBox laidOut;
         double container = 0;
         TextAlignment alignment = TextAlignment::natural;
-        TextBox box;
+        // The lines placed again in the container (centred or right-aligned in a room of the
+        // text's own), or none where they stand as laid out.
+        std::optional<TextBox> placed;
     };
     mutable std::optional<KeptBox> keptBox_;
 };

@@ -218,7 +218,7 @@ void VC_Conversation::viewDidDisappear(bool animated) {
 
 void VC_Conversation::didReceiveMemoryWarning() {
     HXConversationScreen::didReceiveMemoryWarning();
-    messageSizes_.clear();
+    rowTexts_.clear();
 }
 
 void VC_Conversation::fontsUpdated() {
@@ -301,7 +301,7 @@ void VC_Conversation::conversationChanged(const std::string& key) {
     } else if (key == "Messages") {
         // The rows follow the store's changes themselves; the sizes of rows that moved are measured
         // again.
-        messageSizes_.clear();
+        rowTexts_.clear();
     } else if (key == "sender") {
         if (contactHeader_ && !contactHeader_->addedName().empty()) setTitle(contactHeader_->addedName());
         updateTitle();

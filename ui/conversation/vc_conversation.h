@@ -24,6 +24,7 @@
 #include "ui/conversation/attachment_rows.h"
 #include "ui/conversation/contact_header.h"
 #include "ui/conversation/conversation_attachment.h"
+#include "ui/conversation/conversation_row_texts.h"
 #include "ui/conversation/voicemail_player.h"
 #include "ui/widgets/conversation_action_items.h"
 #include "ui/widgets/hxc_input_toolbar.h"
@@ -121,11 +122,11 @@ public:
     std::string dateLabelForRow(toolkit::IndexPath indexPath);
     // The date line under a row's bubble (with a group's sender prefix), "" for one shown above.
     std::string dateLineForRow(toolkit::IndexPath indexPath);
-    // The call-history row's text.
-    std::string callRowText() const;
     void scrollToBottomWithAnimation(bool animated);
     // How many texts the screen has measured for row sizes (sizes found in the cache are not).
     size_t textsMeasured() const { return textsMeasured_; }
+    // What the rows keep per message, and how often they looked messages up and told languages.
+    const HXConversationRowTexts& rowTexts() const { return rowTexts_; }
 
     // ---- attachments: the rows' own component (made with the table), and the reply's pictures
     HXAttachmentRows* attachmentRows() const { return attachments_.get(); }
@@ -258,6 +259,12 @@ private:
     bool listUnderneathLoaded();
     foundation::Dictionary& sizesFor(long section);
     std::string sizeCacheKey(long section) const;
+    // The same, for a message already looked up and its sizes.
+    static std::optional<HXAttachment> attachmentOf(const HX_Message& message, long row);
+    toolkit::Size messageSizeOf(toolkit::IndexPath indexPath, const std::optional<HX_Message>& message,
+                                foundation::Dictionary& sizes);
+    std::string dateLineOf(toolkit::IndexPath indexPath, const std::optional<HX_Message>& message,
+                           foundation::Dictionary& sizes);
     // The bubble of a sent or a received row (a template tinted by the view that shows it), made
     // on first use.
     graphics::ImagePtr bubbleImage(bool sent);
@@ -269,12 +276,14 @@ private:
     // The screen's part of a tap on the table (its note, closing the keyboard): true if it took it.
     bool screenTap(toolkit::Point inTable);
     toolkit::Size measureText(const std::string& text) const;
+    // The call-history row's text.
+    std::string callRowText() const;
     // The parts of a row's cell: the call-history row, the bubble behind a message's row (its
     // picture, tint and shape) and the sizes the cell lays itself out by.
     void configureCallRow(ConversationTableViewCell& cell, toolkit::IndexPath indexPath);
     void setBubble(ConversationTableViewCell& cell, const HXAttachment* attachment, bool sent,
                    const HXAttachmentRows::Shown& shown);
-    void setRowData(ConversationTableViewCell& cell, toolkit::IndexPath indexPath);
+    void setRowData(ConversationTableViewCell& cell, toolkit::IndexPath indexPath, toolkit::Size rowSize);
     void observeConversation();
     void stopObservingConversation();
     void conversationChanged(const std::string& key);
@@ -297,7 +306,7 @@ private:
     std::shared_ptr<HXStoreRows> rows_;
     std::shared_ptr<toolkit::TableView> tableView_;
     std::shared_ptr<toolkit::RefreshControl> refreshControl_;
-    std::unordered_map<std::string, foundation::Dictionary> messageSizes_;
+    HXConversationRowTexts rowTexts_;
     mutable size_t textsMeasured_ = 0;
     graphics::ImagePtr incomingBubble_, outgoingBubble_;
     std::shared_ptr<toolkit::View> noteView_;

@@ -2,6 +2,7 @@
 // preview's actions, the call by a long press on the navigation bar, the note editor and the
 // table's double tap that opens the reply; the contact header the screen owns (HXContactHeader)
 // made with its footer.
+#include "platform/foundation/bundle.h"
 #include "platform/graphics/image_operations.h"
 #include "platform/graphics/named_images.h"
 #include "platform/toolkit/bar_items.h"

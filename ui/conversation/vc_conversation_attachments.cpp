@@ -40,7 +40,7 @@ void VC_Conversation::makeAttachmentRows() {
              },
          .forgetSizes =
              [weak](long section) {
-                 if (auto self = weak.lock()) self->messageSizes_.erase(self->sizeCacheKey(section));
+                 if (auto self = weak.lock()) self->rowTexts_.forget(self->sizeCacheKey(section));
              },
          .screenTap =
              [weak](toolkit::Point inTable) {

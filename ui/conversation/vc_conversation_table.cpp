@@ -3,7 +3,6 @@
 // the note under the last message, and scrolling to the newest message.
 #include <algorithm>
 #include <cmath>
-#include <mutex>
 #include <typeinfo>
 #include <utility>
 
@@ -34,21 +33,6 @@ namespace {
 
 using foundation::localizedString;
 
-std::unique_ptr<foundation::DateFormatter>& relativeFormatter() {
-    return hxConversationScreensShared().relativeFormatter;
-}
-
-const foundation::DateFormatter& sharedRelativeFormatter() {
-    auto& formatter = relativeFormatter();
-    if (!formatter) {
-        formatter = std::make_unique<foundation::DateFormatter>();
-        formatter->setDateStyle(foundation::DateFormatter::Style::Short);
-        formatter->setTimeStyle(foundation::DateFormatter::Style::Short);
-        formatter->setDoesRelativeDateFormatting(true);
-    }
-    return *formatter;
-}
-
 double ceilLineHeight(uint32_t type) {
     auto font = graphics::HXCFont::HXCFontForType(type);
     return std::ceil(font ? toolkit::textMeasurer().lineHeight(*font) : 0);
@@ -77,10 +61,11 @@ std::shared_ptr<HXCAnimatedImageView> plainBubbleOf(const ConversationTableViewC
 
 }  // namespace
 
-void VC_Conversation::resetDateFormatters() { relativeFormatter().reset(); }
+void VC_Conversation::resetDateFormatters() { hxConversationScreensShared().relativeFormatter.reset(); }
 
 std::optional<HX_Message> VC_Conversation::messageAt(long section) const {
     if (!rows_ || section < 0) return std::nullopt;
+    rowTexts_.noteLookup();
     return rows_->rowAt<HX_Message>(static_cast<size_t>(section));
 }
 
@@ -100,12 +85,15 @@ long VC_Conversation::numberOfRows(toolkit::TableView&, long section) {
 
 std::optional<HXAttachment> VC_Conversation::attachmentAt(toolkit::IndexPath indexPath) const {
     auto message = messageAt(indexPath.section);
-    if (!message) return std::nullopt;
-    const bool hasText = !message->text().empty();
-    if (hasText && indexPath.row == 0) return std::nullopt;
-    const auto attachments = message->attachments();
+    return message ? attachmentOf(*message, indexPath.row) : std::nullopt;
+}
+
+std::optional<HXAttachment> VC_Conversation::attachmentOf(const HX_Message& message, long row) {
+    const auto attachments = message.attachments();
     if (!attachments) return std::nullopt;
-    const long index = indexPath.row - (hasText ? 1 : 0);
+    const bool hasText = !message.text().empty();
+    if (hasText && row == 0) return std::nullopt;
+    const long index = row - (hasText ? 1 : 0);
     const auto& list = *attachments;
     if (index < 0 || static_cast<size_t>(index) >= list.size()) return std::nullopt;
     return HXAttachment::from(list[static_cast<size_t>(index)]);
@@ -134,12 +122,12 @@ graphics::ImagePtr VC_Conversation::bubbleImage(bool sent) {
 }
 
 std::string VC_Conversation::sizeCacheKey(long section) const {
-    auto message = messageAt(section);
-    const std::string id = message ? message->messageID() : std::string();
-    return id.empty() ? foundation::format("%ld", int64_t{section}) : id;
+    return HXConversationRowTexts::keyOf(messageAt(section), section);
 }
 
-foundation::Dictionary& VC_Conversation::sizesFor(long section) { return messageSizes_[sizeCacheKey(section)]; }
+foundation::Dictionary& VC_Conversation::sizesFor(long section) {
+    return rowTexts_.sizesOf(messageAt(section), section);
+}
 
 namespace {
 // The room a bubble's text is measured and broken in, for the width the table has.
@@ -159,18 +147,22 @@ toolkit::Size VC_Conversation::measureText(const std::string& text) const {
 }
 
 toolkit::Size VC_Conversation::messageSizeForRow(toolkit::IndexPath indexPath) {
+    auto message = messageAt(indexPath.section);
+    return messageSizeOf(indexPath, message, rowTexts_.sizesOf(message, indexPath.section));
+}
+
+toolkit::Size VC_Conversation::messageSizeOf(toolkit::IndexPath indexPath, const std::optional<HX_Message>& message,
+                                             foundation::Dictionary& sizes) {
     const double W = availableWidth();
     if (W <= 0) return {0, 0};
     const std::string key = hxRowSizeKey(indexPath.row, W);
-    foundation::Dictionary& sizes = sizesFor(indexPath.section);
     if (const auto& stored = sizes.get(key); stored.isDictionary())
         return {stored.asDictionary().get("Width").doubleValue(), stored.asDictionary().get("Height").doubleValue()};
     toolkit::Size size{0, 0};
     bool cache = true;
-    auto message = messageAt(indexPath.section);
     if (conversationType() == 3) {
         size = measureText(callRowText());
-    } else if (auto attachment = attachmentAt(indexPath)) {
+    } else if (auto attachment = message ? attachmentOf(*message, indexPath.row) : std::nullopt) {
         if (auto measured = attachments_ ? attachments_->size(*attachment, cache) : std::nullopt)
             size = *measured;
         else
@@ -190,17 +182,17 @@ bool VC_Conversation::listUnderneathLoaded() {
 }
 
 std::string VC_Conversation::dateLabelForRow(toolkit::IndexPath indexPath) {
-    foundation::Dictionary& sizes = sizesFor(indexPath.section);
-    if (const auto& stored = sizes.get("dateString"); stored.isString()) return stored.asString();
     auto message = messageAt(indexPath.section);
-    if (!message) return {};
-    std::string text =
-        sharedRelativeFormatter().string(foundation::Date{static_cast<double>(message->number()) / 1000.0});
-    sizes.set("dateString", text);
-    return text;
+    return HXConversationRowTexts::dateLabel(message, rowTexts_.sizesOf(message, indexPath.section));
 }
 
 std::string VC_Conversation::dateLineForRow(toolkit::IndexPath indexPath) {
+    auto message = conversationType() == 1 && indexPath.row == 0 ? messageAt(indexPath.section) : std::nullopt;
+    return dateLineOf(indexPath, message, rowTexts_.sizesOf(message, indexPath.section));
+}
+
+std::string VC_Conversation::dateLineOf(toolkit::IndexPath indexPath, const std::optional<HX_Message>& message,
+                                        foundation::Dictionary& sizes) {
     if (conversationType() != 1) {
         foundation::DateFormatter formatter;
         formatter.setDateStyle(foundation::DateFormatter::Style::Medium);
@@ -208,9 +200,7 @@ std::string VC_Conversation::dateLineForRow(toolkit::IndexPath indexPath) {
         auto last = conversation_ ? conversation_->lastdate() : std::nullopt;
         return last ? formatter.string(*last) : std::string();
     }
-    if (indexPath.row != 0) return {};
-    auto message = messageAt(indexPath.section);
-    if (!message) return {};
+    if (indexPath.row != 0 || !message) return {};
     std::string prefix;
     if (isGroup() && !message->isOutgoing()) {
         const std::string number = message->senderNumber();
@@ -219,7 +209,7 @@ std::string VC_Conversation::dateLineForRow(toolkit::IndexPath indexPath) {
             prefix = (name.empty() ? number : name) + " \u2013 ";
         }
     }
-    std::string line = prefix + dateLabelForRow(indexPath);
+    std::string line = prefix + HXConversationRowTexts::dateLabel(message, sizes);
     if (indexPath.section > 0 && line == dateLabelForRow({indexPath.section - 1, 0})) return {};
     return line;
 }
@@ -292,8 +282,9 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
     while (auto* card = cell->contentView().viewWithTag(kContactCardTag)) card->removeFromSuperview();
     auto message = messageAt(indexPath.section);
     if (!message) return cell;
+    foundation::Dictionary& sizes = rowTexts_.sizesOf(message, indexPath.section);
     const bool sent = message->isOutgoing();
-    auto attachment = attachmentAt(indexPath);
+    auto attachment = attachmentOf(*message, indexPath.row);
     HXAttachmentRows::Shown shown;
     if (attachment && attachments_) {
         shown = attachments_->configure(*cell, sent, *attachment, indexPath);
@@ -304,19 +295,19 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
     }
     cell->messageView().setUserInteractionEnabled(!attachment);
     setBubble(*cell, attachment ? &*attachment : nullptr, sent, shown);
-    setRowData(*cell, indexPath);
+    setRowData(*cell, indexPath, messageSizeOf(indexPath, message, sizes));
     cell->setIsSent(sent);
     cell->messageView().setDataDetectorTypes(listUnderneathLoaded() ? toolkit::kDataDetectorAll
                                                                     : toolkit::kDataDetectorNone);
     if (!attachment) {
         // The text view breaks the text in the room it was given above, whatever frame the row
         // before left it: it lays the text out once, and the row's own frame only places it.
-        const HXBubbleText text = hxBubbleText(message->text());
+        const HXBubbleText text = rowTexts_.bubbleText(*message, sizes);
         cell->messageView().setTextAlignment(text.rightToLeft ? toolkit::TextAlignment::right
                                                               : toolkit::TextAlignment::left);
         cell->messageView().setText(text.text);
     }
-    cell->dateLabel().setText(signedIn() ? dateLineForRow(indexPath) : cell->dateLabel().text());
+    if (signedIn()) cell->dateLabel().setText(dateLineOf(indexPath, message, sizes));
     cell->accessibility().label = accessibilityLabelForRow(indexPath, *cell, shown.description);
     // Laid out again for the date line the row shows.
     cell->setNeedsLayout();
@@ -369,8 +360,7 @@ void VC_Conversation::setBubble(ConversationTableViewCell& cell, const HXAttachm
     }
 }
 
-void VC_Conversation::setRowData(ConversationTableViewCell& cell, toolkit::IndexPath indexPath) {
-    const toolkit::Size rowSize = messageSizeForRow(indexPath);
+void VC_Conversation::setRowData(ConversationTableViewCell& cell, toolkit::IndexPath indexPath, toolkit::Size rowSize) {
     // The row and its size at this width, all the cell reads of the message's sizes (not a copy of
     // every size and date kept for the message). A row measured anew each time (its media still
     // on the way) is not in the cache: the cell gets its size all the same.

@@ -591,3 +591,107 @@ TEST(TextViewLayout, TheBoxAViewKeepsFollowsEachChangeAsLayingItOutAnewDoes) {
         EXPECT_EQ(same, std::string(c.what) == "the same font again");
     }
 }
+
+namespace {
+
+// The fonts' measurer, counting the layouts asked of it.
+struct CountedLayouts : TextMeasurer {
+    mutable int layouts = 0;
+    const TextMeasurer& fonts() const { return FontTextMeasurer::shared(); }
+    double lineHeight(const Font& f) const override { return fonts().lineHeight(f); }
+    double lineWidth(const std::string& text, const Font& f) const override { return fonts().lineWidth(text, f); }
+    std::vector<std::string> lines(const std::string& text, const Font& f, double width, int maxLines,
+                                   LineBreakMode mode) const override {
+        return fonts().lines(text, f, width, maxLines, mode);
+    }
+    TextBox layout(const AttributedString& text, const TextLayoutOptions& options) const override {
+        ++layouts;
+        return fonts().layout(text, options);
+    }
+    double caretOffset(const AttributedString& line, size_t offset) const override {
+        return fonts().caretOffset(line, offset);
+    }
+    size_t offsetAt(const AttributedString& line, double x) const override { return fonts().offsetAt(line, x); }
+};
+
+}  // namespace
+
+// A label keeps the lines it was laid out in: drawn again unchanged (every frame) it asks the
+// measurer nothing, and after each change of its text or of what lays it out its lines are those
+// laid out anew. A text view handed the colour it has keeps its lines as well.
+TEST(TextViewLayout, ALabelDrawnAgainUnchangedAsksTheMeasurerNothingAndFollowsEachChange) {
+    Focused f;
+    CountedLayouts counted;
+    setTextMeasurer(&counted);
+    auto label = std::make_shared<Label>(Rect(10, 10, 200, 60));
+    label->setText("A label whose text runs past its width");
+    f.panel->addSubview(label);
+    (void)f.pixels();
+    const int before = counted.layouts;
+    for (int frame = 0; frame < 3; ++frame) {
+        f.panel->setNeedsDisplay();
+        (void)f.pixels();
+    }
+    EXPECT_EQ(counted.layouts, before) << "the label laid out again for frames that changed nothing in it";
+    const toolkit::FixedMetrics fixed;
+    struct Case {
+        const char* what;
+        std::function<void(Label&)> change;
+    };
+    const std::vector<Case> cases{
+        {"another text", [](Label& l) { l.setText("Another text, a little longer than the first one was"); }},
+        {"another font", [](Label& l) { l.setFont(Font::boldSystem(19)); }},
+        {"another colour", [](Label& l) { l.setTextColor(Color::systemRed()); }},
+        {"highlighted in a colour",
+         [](Label& l) {
+             l.setHighlightedTextColor(Color::systemGreen());
+             l.setHighlighted(true);
+         }},
+        {"disabled", [](Label& l) { l.setEnabled(false); }},
+        {"aligned right", [](Label& l) { l.setTextAlignment(TextAlignment::right); }},
+        {"two lines", [](Label& l) { l.setNumberOfLines(2); }},
+        {"cut in the middle", [](Label& l) { l.setLineBreakMode(LineBreakMode::truncateMiddle); }},
+        {"one line shrunk to fit",
+         [](Label& l) {
+             l.setNumberOfLines(1);
+             l.setAdjustsFontSizeToFitWidth(true);
+             l.setMinimumScaleFactor(0.5);
+         }},
+        {"narrower", [](Label& l) { l.setFrame(Rect(10, 10, 120, 60)); }},
+        {"an attributed text",
+         [](Label& l) {
+             AttributedString text("Two ", TextAttributes{Font::system(14), Color::label()});
+             text.append("runs", TextAttributes{Font::boldSystem(16), Color::systemBlue()});
+             l.setAttributedText(text);
+         }},
+        {"another measurer", [&](Label&) { setTextMeasurer(&fixed); }},
+        {"emptied", [](Label& l) { l.setText({}); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.change(*label);
+        (void)f.pixels();
+        const double width = label->bounds().width();
+        TextLayoutOptions options;
+        options.width = width;
+        options.maximumLines = label->numberOfLines();
+        options.lineBreakMode = label->lineBreakMode();
+        options.alignment = label->textAlignment();
+        const TextBox anew =
+            label->text().empty() ? TextBox{} : textMeasurer().layout(label->displayedText(width), options);
+        toolkit_text::expectSameBox(label->textBox(width), anew);
+    }
+    // A text view handed the colour its text has lays nothing out again.
+    setTextMeasurer(&counted);
+    auto view = std::make_shared<TextView>(Rect(0, 80, 240, 100));
+    view->setEditable(false);
+    view->setText("A text view's text over a line or two of its width");
+    view->setTextColor(Color::systemBlue());
+    f.panel->addSubview(view);
+    (void)f.pixels();
+    const int viewBefore = counted.layouts;
+    view->setTextColor(Color::systemBlue());
+    (void)f.pixels();
+    EXPECT_EQ(counted.layouts, viewBefore) << "the same colour laid the text out again";
+    setTextMeasurer(&FontTextMeasurer::shared());
+}

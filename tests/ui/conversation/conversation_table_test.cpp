@@ -135,7 +135,11 @@ TEST_F(ConversationTable, ACallRowNamesEveryCallTypeTheListsCount) {
         auto c = storeConversation(id, k.type);
         (void)c->setValue("lastMessageLength", "0:42");
         auto& s = open(id, 3);
-        EXPECT_EQ(s.callRowText(), std::string(k.text) + "\nLength: 0:42") << "type " << k.type;
+        const auto cells = s.tableView().visibleCells();
+        ASSERT_EQ(cells.size(), 1u);
+        auto* row = dynamic_cast<ConversationTableViewCell*>(cells.front().get());
+        ASSERT_TRUE(row);
+        EXPECT_EQ(row->messageView().text(), std::string(k.text) + "\nLength: 0:42") << "type " << k.type;
         EXPECT_EQ(s.tableView().numberOfSections(), 1);
     }
 }
@@ -518,11 +522,13 @@ TEST_F(ConversationTable, ReusedCellsShowWhatTheScreenOpenedAnewAtThatPlaceShows
 
 namespace {
 
-// The bundled fonts' measurer, counting the layouts asked of it in one font by text.
+// The bundled fonts' measurer, counting the layouts asked of it in one font (or in any) by text.
 struct LayoutsInFont : toolkit::TextMeasurer {
-    graphics::Font font;
+    std::optional<graphics::Font> font;
     mutable std::map<std::string, int> byText;
-    explicit LayoutsInFont(graphics::Font counted) : font(std::move(counted)) { toolkit::setTextMeasurer(this); }
+    explicit LayoutsInFont(std::optional<graphics::Font> counted) : font(std::move(counted)) {
+        toolkit::setTextMeasurer(this);
+    }
     ~LayoutsInFont() override { toolkit::setTextMeasurer(nullptr); }
     const toolkit::TextMeasurer& fonts() const { return toolkit::FontTextMeasurer::shared(); }
     double lineHeight(const graphics::Font& f) const override { return fonts().lineHeight(f); }
@@ -535,7 +541,7 @@ struct LayoutsInFont : toolkit::TextMeasurer {
     }
     toolkit::TextBox layout(const graphics::AttributedString& text,
                             const graphics::TextLayoutOptions& options) const override {
-        if (!text.runs().empty() && text.runs().front().attributes.font == font) ++byText[text.string()];
+        if (!text.runs().empty() && (!font || text.runs().front().attributes.font == *font)) ++byText[text.string()];
         return fonts().layout(text, options);
     }
     double caretOffset(const graphics::AttributedString& line, size_t offset) const override {
@@ -585,6 +591,98 @@ TEST_F(ConversationTable, AReusedCellLaysItsNewTextOutOnceFromDequeueToDrawing) 
         // Emptied first, each reused cell would lay an empty text out (a blank line) as well; a
         // cell made anew (or the reply bar's field) may lay one out, as a few are at the first jump.
         EXPECT_LE(counted.byText[" "], 2) << "empty texts laid out";
+    }
+}
+
+// Rows brought into view by a jump: each looks its message up once (and the one above it once,
+// for its date line), the layout looks only at the sections in view, and a text's language is told the first time its
+// row is shown, not again when the row comes back; a right-to-left text comes back aligned right all the same.
+TEST_F(ConversationTable, ARowShownAgainReadsWhatItsMessageGaveTheFirstTime) {
+    hxtest::UsingFonts fonts;
+    auto c = storeConversation("t1", 10);
+    const char* const texts[] = {"On my way", "See you tomorrow at the station, bring the tickets please",
+                                 "\u05e9\u05dc\u05d5\u05dd, \u05de\u05d4 \u05e9\u05dc\u05d5\u05de\u05da "
+                                 "\u05d4\u05d9\u05d5\u05dd?",
+                                 "Can you call the office before five? They asked about the invoice."};
+    std::vector<StoredMessage> messages;
+    for (int i = 0; i < 60; ++i)
+        messages.push_back({.id = "m" + std::to_string(i),
+                            .number = 1'700'000'000'000 + int64_t{60'000} * i,
+                            .text = std::string(texts[i % 4]) + " #" + std::to_string(i),
+                            .outgoing = i % 3 == 0});
+    storeMessages(c, messages);
+    auto& window = harness.window();
+    auto& s = open("t1");
+    auto& table = s.tableView();
+    const double top = -table.adjustedContentInset().top;
+    table.setContentOffset({0, top}, false);
+    (void)drawnAt2x(window);
+    const auto dequeued = [&] {
+        size_t n = 0;
+        for (long section = 0; section < table.numberOfSections(); ++section) n += table.cellsShown(section);
+        return n;
+    };
+    const double jump = std::round(table.bounds().height() * 1.3);
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int step = 1; step <= 3; ++step) {
+            SCOPED_TRACE("pass " + std::to_string(pass) + ", jump " + std::to_string(step));
+            const size_t shownBefore = dequeued(), lookedUpBefore = s.rowTexts().messagesLookedUp(),
+                         toldBefore = s.rowTexts().languagesDetected();
+            table.setContentOffset({0, top + jump * step}, false);
+            (void)drawnAt2x(window);
+            const size_t shown = dequeued() - shownBefore;
+            ASSERT_GE(shown, 3u);
+            EXPECT_LE(s.rowTexts().messagesLookedUp() - lookedUpBefore, 2 * shown)
+                << "messages looked up for " << shown << " rows";
+            // The frame's layout looks for footers in the sections in view, not in all 60.
+            EXPECT_LE(table.sectionsLookedAt(), table.visibleCells().size() + 1);
+            // The first pass shows each row for the first time.
+            EXPECT_EQ(s.rowTexts().languagesDetected() - toldBefore, pass == 0 ? shown : 0);
+            size_t rightToLeft = 0;
+            for (const auto& cell : table.visibleCells()) {
+                auto* bubble = dynamic_cast<ConversationTableViewCell*>(cell.get());
+                if (!bubble || bubble->messageView().text().find("\u05e9") == std::string::npos) continue;
+                ++rightToLeft;
+                EXPECT_EQ(bubble->messageView().textAlignment(), toolkit::TextAlignment::right);
+                EXPECT_NE(bubble->messageView().text(), bubble->candidateText()) << "shown in its isolates";
+            }
+            EXPECT_GE(rightToLeft, 1u);
+        }
+    }
+}
+
+// A frame drawn after the thread scrolled a little lays out no label it drew before: the reply
+// bar's placeholder and the date lines that stay in view read the lines they were laid out in.
+TEST_F(ConversationTable, AFrameLaysOutNoLabelThatItDrewUnchangedBefore) {
+    hxtest::UsingFonts fonts;
+    auto c = storeConversation("t1", 10);
+    std::vector<StoredMessage> messages;
+    for (int i = 0; i < 30; ++i)
+        messages.push_back({.id = "m" + std::to_string(i),
+                            .number = 1'700'000'000'000 + int64_t{600'000} * i,
+                            .text = "Text #" + std::to_string(i),
+                            .outgoing = i % 2 == 0});
+    storeMessages(c, messages);
+    auto& window = harness.window();
+    auto& s = open("t1");
+    auto& table = s.tableView();
+    ASSERT_TRUE(s.inputToolbar());
+    const std::string placeholder = s.inputToolbar()->textView()->placeholder();
+    ASSERT_FALSE(placeholder.empty());
+    const double top = -table.adjustedContentInset().top;
+    LayoutsInFont counted(std::nullopt);
+    table.setContentOffset({0, top + 40}, false);
+    (void)drawnAt2x(window);
+    counted.byText.clear();
+    for (int frame = 1; frame <= 4; ++frame) {
+        table.setContentOffset({0, top + 40 + 4 * frame}, false);
+        (void)drawnAt2x(window);
+    }
+    EXPECT_EQ(counted.byText[placeholder], 0) << "the placeholder laid out again";
+    for (const auto& cell : table.visibleCells()) {
+        auto* bubble = dynamic_cast<ConversationTableViewCell*>(cell.get());
+        if (!bubble || bubble->dateLabel().text().empty()) continue;
+        EXPECT_EQ(counted.byText[bubble->dateLabel().text()], 0) << bubble->dateLabel().text();
     }
 }
 
