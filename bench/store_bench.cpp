@@ -301,8 +301,8 @@ void BM_RawSqliteSmsListFetch(benchmark::State& state) {
 // CPU time is the process's (every thread's), so work moved to another thread still counts.
 BENCHMARK(BM_StoreInsert10kMessages)->Unit(benchmark::kMillisecond)->MinTime(2)->MeasureProcessCPUTime();
 BENCHMARK(BM_RawSqliteInsert10kMessages)->Unit(benchmark::kMillisecond)->MinTime(2)->MeasureProcessCPUTime();
-BENCHMARK(BM_StoreSmsListFetch)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime();
-BENCHMARK(BM_RawSqliteSmsListFetch)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime();
+BENCHMARK(BM_StoreSmsListFetch)->Unit(benchmark::kMicrosecond)->MinTime(2)->MeasureProcessCPUTime();
+BENCHMARK(BM_RawSqliteSmsListFetch)->Unit(benchmark::kMicrosecond)->MinTime(2)->MeasureProcessCPUTime();
 
 HX_BENCH_MAIN_WITH_RATIOS({
     {"BM_StoreInsert10kMessages",
