@@ -219,8 +219,8 @@ const OwnLook kOwnLooks[] = {
 };
 
 // The look depends on the view's class alone: found once per class (and thread), not by trying
-// each on every view of every frame.
-void drawOwnLook(View& view, GraphicsContext& c) {
+// each on every view of every frame. None for a class without one (a plain view).
+DrawLook ownLookOf(View& view) {
     thread_local std::unordered_map<std::type_index, DrawLook> looks;
     const auto [it, added] = looks.try_emplace(std::type_index(typeid(view)), nullptr);
     if (added) {
@@ -231,7 +231,7 @@ void drawOwnLook(View& view, GraphicsContext& c) {
             }
         }
     }
-    if (it->second) it->second(view, c);
+    return it->second;
 }
 
 void drawShape(const ShapeLayer& shape, GraphicsContext& c) {
@@ -485,11 +485,14 @@ void renderContents(View& view, GraphicsContext& c, const std::optional<Color>& 
     for (const auto& shape : layer.shapeSublayers) {
         if (shape) drawShape(*shape, c);
     }
-    c.save();
-    // An image view that draws only its image draws it first over the colour it lies on.
-    if (backdrop && drawsOnlyItsImage(view)) c.setKnownBackdrop(*backdrop, b);
-    drawOwnLook(view, c);
-    c.restore();
+    // A view without a look of its own saves no state for it.
+    if (const DrawLook look = ownLookOf(view)) {
+        c.save();
+        // An image view that draws only its image draws it first over the colour it lies on.
+        if (backdrop && drawsOnlyItsImage(view)) c.setKnownBackdrop(*backdrop, b);
+        look(view, c);
+        c.restore();
+    }
     c.save();
     view.draw(c, b);
     c.restore();
