@@ -264,7 +264,7 @@ private:
     toolkit::Size messageSizeOf(toolkit::IndexPath indexPath, const std::optional<HX_Message>& message,
                                 foundation::Dictionary& sizes);
     std::string dateLineOf(toolkit::IndexPath indexPath, const std::optional<HX_Message>& message,
-                           foundation::Dictionary& sizes);
+                           foundation::Dictionary* sizes);
     // The bubble of a sent or a received row (a template tinted by the view that shows it), made
     // on first use.
     graphics::ImagePtr bubbleImage(bool sent);

@@ -188,11 +188,11 @@ std::string VC_Conversation::dateLabelForRow(toolkit::IndexPath indexPath) {
 
 std::string VC_Conversation::dateLineForRow(toolkit::IndexPath indexPath) {
     auto message = conversationType() == 1 && indexPath.row == 0 ? messageAt(indexPath.section) : std::nullopt;
-    return dateLineOf(indexPath, message, rowTexts_.sizesOf(message, indexPath.section));
+    return dateLineOf(indexPath, message, message ? &rowTexts_.sizesOf(message, indexPath.section) : nullptr);
 }
 
 std::string VC_Conversation::dateLineOf(toolkit::IndexPath indexPath, const std::optional<HX_Message>& message,
-                                        foundation::Dictionary& sizes) {
+                                        foundation::Dictionary* sizes) {
     if (conversationType() != 1) {
         foundation::DateFormatter formatter;
         formatter.setDateStyle(foundation::DateFormatter::Style::Medium);
@@ -200,7 +200,7 @@ std::string VC_Conversation::dateLineOf(toolkit::IndexPath indexPath, const std:
         auto last = conversation_ ? conversation_->lastdate() : std::nullopt;
         return last ? formatter.string(*last) : std::string();
     }
-    if (indexPath.row != 0 || !message) return {};
+    if (indexPath.row != 0 || !message || !sizes) return {};
     std::string prefix;
     if (isGroup() && !message->isOutgoing()) {
         const std::string number = message->senderNumber();
@@ -209,7 +209,7 @@ std::string VC_Conversation::dateLineOf(toolkit::IndexPath indexPath, const std:
             prefix = (name.empty() ? number : name) + " \u2013 ";
         }
     }
-    std::string line = prefix + HXConversationRowTexts::dateLabel(message, sizes);
+    std::string line = prefix + HXConversationRowTexts::dateLabel(message, *sizes);
     if (indexPath.section > 0 && line == dateLabelForRow({indexPath.section - 1, 0})) return {};
     return line;
 }
@@ -307,7 +307,7 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
                                                               : toolkit::TextAlignment::left);
         cell->messageView().setText(text.text);
     }
-    if (signedIn()) cell->dateLabel().setText(dateLineOf(indexPath, message, sizes));
+    if (signedIn()) cell->dateLabel().setText(dateLineOf(indexPath, message, &sizes));
     cell->accessibility().label = accessibilityLabelForRow(indexPath, *cell, shown.description);
     // Laid out again for the date line the row shows.
     cell->setNeedsLayout();

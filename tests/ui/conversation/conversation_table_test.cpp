@@ -1,6 +1,8 @@
 // The bubble table: a section per message with its text and attachment rows, the date lines, the
 // call-history row, new and older messages as section changes (the bubbles in view stay put), and
 // a swipe deleting one message.
+#include <array>
+
 #include "model/cache.h"
 #include "platform/foundation/json.h"
 #include "platform/graphics/bitmap_compare.h"
@@ -25,7 +27,20 @@ Value attachment(const std::string& id, const std::string& mime) {
     return Value(Dictionary{{"id", id}, {"mimeType", mime}});
 }
 
-struct ConversationTable : hxtest::ConversationFixture {};
+struct ConversationTable : hxtest::ConversationFixture {
+    // Sixty texts in thread "t1": the four given in turn, each numbered, a minute apart, every
+    // third one sent.
+    void storeSixtyTexts(const std::array<const char*, 4>& texts) {
+        auto c = storeConversation("t1", 10);
+        std::vector<StoredMessage> messages;
+        for (int i = 0; i < 60; ++i)
+            messages.push_back({.id = "m" + std::to_string(i),
+                                .number = 1'700'000'000'000 + int64_t{60'000} * i,
+                                .text = std::string(texts[static_cast<size_t>(i % 4)]) + " #" + std::to_string(i),
+                                .outgoing = i % 3 == 0});
+        storeMessages(c, messages);
+    }
+};
 
 // The window laid out and drawn at 2x in its appearance.
 std::shared_ptr<graphics::Bitmap> drawnAt2x(toolkit::Window& window) {
@@ -558,17 +573,9 @@ struct LayoutsInFont : toolkit::TextMeasurer {
 // frame that draws it: not the text emptied first, nor again for the frame the row gives it.
 TEST_F(ConversationTable, AReusedCellLaysItsNewTextOutOnceFromDequeueToDrawing) {
     hxtest::UsingFonts fonts;
-    auto c = storeConversation("t1", 10);
-    const char* const texts[] = {"On my way", "See you tomorrow at the station, bring the tickets please", "Sure",
-                                 "Can you call the office before five? They asked about the invoice from last week "
-                                 "and whether the delivery address changed."};
-    std::vector<StoredMessage> messages;
-    for (int i = 0; i < 60; ++i)
-        messages.push_back({.id = "m" + std::to_string(i),
-                            .number = 1'700'000'000'000 + int64_t{60'000} * i,
-                            .text = std::string(texts[i % 4]) + " #" + std::to_string(i),
-                            .outgoing = i % 3 == 0});
-    storeMessages(c, messages);
+    storeSixtyTexts({"On my way", "See you tomorrow at the station, bring the tickets please", "Sure",
+                     "Can you call the office before five? They asked about the invoice from last week "
+                     "and whether the delivery address changed."});
     auto& window = harness.window();
     auto& table = open("t1").tableView();
     const double top = -table.adjustedContentInset().top;
@@ -595,22 +602,14 @@ TEST_F(ConversationTable, AReusedCellLaysItsNewTextOutOnceFromDequeueToDrawing) 
 }
 
 // Rows brought into view by a jump: each looks its message up once (and the one above it once,
-// for its date line), the layout looks only at the sections in view, and a text's language is told the first time its
-// row is shown, not again when the row comes back; a right-to-left text comes back aligned right all the same.
+// for its date line), the layout looks only at the sections in view, and a text's language is
+// told the first time its row is shown, not again when the row comes back; a right-to-left text
+// comes back aligned right all the same.
 TEST_F(ConversationTable, ARowShownAgainReadsWhatItsMessageGaveTheFirstTime) {
     hxtest::UsingFonts fonts;
-    auto c = storeConversation("t1", 10);
-    const char* const texts[] = {"On my way", "See you tomorrow at the station, bring the tickets please",
-                                 "\u05e9\u05dc\u05d5\u05dd, \u05de\u05d4 \u05e9\u05dc\u05d5\u05de\u05da "
-                                 "\u05d4\u05d9\u05d5\u05dd?",
-                                 "Can you call the office before five? They asked about the invoice."};
-    std::vector<StoredMessage> messages;
-    for (int i = 0; i < 60; ++i)
-        messages.push_back({.id = "m" + std::to_string(i),
-                            .number = 1'700'000'000'000 + int64_t{60'000} * i,
-                            .text = std::string(texts[i % 4]) + " #" + std::to_string(i),
-                            .outgoing = i % 3 == 0});
-    storeMessages(c, messages);
+    storeSixtyTexts({"On my way", "See you tomorrow at the station, bring the tickets please",
+                     "\u05e9\u05dc\u05d5\u05dd, \u05de\u05d4 \u05e9\u05dc\u05d5\u05de\u05da \u05d4\u05d9\u05d5\u05dd?",
+                     "Can you call the office before five? They asked about the invoice."});
     auto& window = harness.window();
     auto& s = open("t1");
     auto& table = s.tableView();
