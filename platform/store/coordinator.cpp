@@ -242,13 +242,17 @@ Status Coordinator::bindValue(sqlite3_stmt* stmt, int index, const Value& v) {
             rc = sqlite3_bind_blob64(stmt, index, v.ifData()->data(), v.ifData()->size(), SQLITE_STATIC);
             break;
         case Value::Type::Array:
-        case Value::Type::Dictionary: {
-            auto bytes = encodeValue(v);
-            rc = sqlite3_bind_blob64(stmt, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
-            break;
-        }
+        case Value::Type::Dictionary:
+            return bindEncoded(stmt, index, v);
     }
     if (rc != SQLITE_OK) return sqliteErrorLocked(rc, "Cannot bind a value");
+    return {};
+}
+
+Status Coordinator::bindEncoded(sqlite3_stmt* stmt, int index, const Value& v) {
+    auto bytes = encodeValue(v);
+    if (int rc = sqlite3_bind_blob64(stmt, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT); rc != SQLITE_OK)
+        return sqliteErrorLocked(rc, "Cannot bind a value");
     return {};
 }
 
@@ -590,10 +594,20 @@ Row Coordinator::readRowLocked(const Entity& entity, sqlite3_stmt* stmt, int fir
                 break;
             case AttributeType::Transformable: {
                 auto& value = row.values.emplace_back();
-                if (t != SQLITE_BLOB) break;
-                auto p = static_cast<const uint8_t*>(sqlite3_value_blob(v));
-                auto decoded = decodeValue({p, static_cast<size_t>(sqlite3_value_bytes(v))});
-                if (decoded) value = std::move(decoded.value());
+                // Every value is written in its byte form; a file written before texts and
+                // numbers were holds them as plain columns, read as what they are.
+                if (t == SQLITE_TEXT) {
+                    value = std::string(reinterpret_cast<const char*>(sqlite3_value_text(v)),
+                                        static_cast<size_t>(sqlite3_value_bytes(v)));
+                } else if (t == SQLITE_INTEGER) {
+                    value = static_cast<int64_t>(sqlite3_value_int64(v));
+                } else if (t == SQLITE_FLOAT) {
+                    value = sqlite3_value_double(v);
+                } else {
+                    auto p = static_cast<const uint8_t*>(sqlite3_value_blob(v));
+                    auto decoded = decodeValue({p, static_cast<size_t>(sqlite3_value_bytes(v))});
+                    if (decoded) value = std::move(decoded.value());
+                }
                 break;
             }
             default:
@@ -815,8 +829,17 @@ Status Coordinator::commit(SaveBatch& batch) {
         // Both branches name a living value: SQLite reads the texts in place until the reset.
         static const Value kNull;
         for (size_t i = 0; i < e.attributes().size(); ++i) {
-            Status s = row.packed ? bindPacked(stmt, index++, row.packed.view(i))
-                                  : bindValue(stmt, index++, i < row.values.size() ? row.values[i] : kNull);
+            const Value::Type type = row.packed              ? row.packed.view(i).type
+                                     : i < row.values.size() ? row.values[i].type()
+                                                             : Value::Type::Null;
+            // A transformable value reads back only from its byte form, which an array or a
+            // dictionary already has: a text, a number, a date or a flag is given it here.
+            const bool encode = e.attributes()[i].type == AttributeType::Transformable && type != Value::Type::Null &&
+                                type != Value::Type::Array && type != Value::Type::Dictionary;
+            Status s = encode       ? bindEncoded(stmt, index, row.packed ? row.packed.at(i) : row.values[i])
+                             : row.packed ? bindPacked(stmt, index, row.packed.view(i))
+                                    : bindValue(stmt, index, i < row.values.size() ? row.values[i] : kNull);
+            ++index;
             if (!s) return s;
         }
         for (size_t i = 0; i < e.relationships().size(); ++i) {

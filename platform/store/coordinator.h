@@ -115,6 +115,8 @@ private:
     Row readRowLocked(const Entity& entity, sqlite3_stmt* stmt, int firstColumn);
     foundation::Status bindValue(sqlite3_stmt* stmt, int index, const foundation::Value& value);
     foundation::Status bindPacked(sqlite3_stmt* stmt, int index, const PackedValues::View& value);
+    // The value in a transformable attribute's byte form (SQLite keeps its own copy).
+    foundation::Status bindEncoded(sqlite3_stmt* stmt, int index, const foundation::Value& value);
     // The plan's values, in order, into the statement's parameters.
     foundation::Status bindPlanParameters(sqlite3_stmt* stmt, const SqlPlan& plan);
     ObjectID identityForLocked(const Entity& entity, int64_t primaryKey);
