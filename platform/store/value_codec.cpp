@@ -242,8 +242,8 @@ uint32_t read32(const uint8_t* p) {
 
 void write32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
-// The payload of v as packed: its bytes, or (for an array or a dictionary) its byte form in
-// encoded, which the caller keeps until the payload is copied.
+// The payload of v as packed: its bytes, a number's in scalar, or (for an array or a dictionary)
+// its byte form in encoded; the caller keeps both until the payload is copied.
 std::string_view payloadOf(const foundation::Value& v, foundation::Data& encoded, uint8_t (&scalar)[8]) {
     switch (v.type()) {
         case ValueType::Null:
@@ -282,46 +282,15 @@ PackedValues PackedValues::pack(std::span<const foundation::Value* const> values
     thread_local std::vector<uint8_t> scratch;
     scratch.resize(header);
     write32(scratch.data(), static_cast<uint32_t>(count));
-    auto append = [](const void* p, size_t n) {
-        const auto* b = static_cast<const uint8_t*>(p);
-        scratch.insert(scratch.end(), b, b + n);
-    };
+    uint8_t scalar[8];
+    foundation::Data encoded;
     for (size_t i = 0; i < count; ++i) {
         write32(scratch.data() + 4 + 4 * i, static_cast<uint32_t>(scratch.size()));
-        if (!values[i]) {
-            scratch[4 + 4 * (count + 1) + i] = static_cast<uint8_t>(ValueType::Null);
-            continue;
-        }
-        const foundation::Value& v = *values[i];
-        scratch[4 + 4 * (count + 1) + i] = static_cast<uint8_t>(v.type());
-        switch (v.type()) {
-            case ValueType::Null:
-                break;
-            case ValueType::Bool:
-                scratch.push_back(*v.ifBool() ? 1 : 0);
-                break;
-            case ValueType::Int:
-                append(v.ifInt(), 8);
-                break;
-            case ValueType::Double:
-                append(v.ifDouble(), 8);
-                break;
-            case ValueType::Date:
-                append(&v.ifDate()->secondsSince1970, 8);
-                break;
-            case ValueType::String:
-                append(v.ifString()->data(), v.ifString()->size());
-                break;
-            case ValueType::Data:
-                append(v.ifData()->data(), v.ifData()->size());
-                break;
-            case ValueType::Array:
-            case ValueType::Dictionary: {
-                const foundation::Data bytes = encodeValue(v);
-                append(bytes.data(), bytes.size());
-                break;
-            }
-        }
+        const foundation::Value* v = values[i];
+        scratch[4 + 4 * (count + 1) + i] = static_cast<uint8_t>(v ? v->type() : ValueType::Null);
+        if (!v) continue;
+        const std::string_view payload = payloadOf(*v, encoded, scalar);
+        scratch.insert(scratch.end(), payload.begin(), payload.end());
     }
     write32(scratch.data() + 4 + 4 * count, static_cast<uint32_t>(scratch.size()));
     PackedValues packed;
