@@ -729,8 +729,7 @@ foundation::Result<ObjectID> Context::insertNewRow(const std::string& entityName
     for (size_t i = 0; i < defaults.size(); ++i) slots[i] = &defaults[i];
     for (auto& [index, value] : values) {
         if (index < 0 || static_cast<size_t>(index) >= slots.size()) continue;
-        if (const AttributeType type = entity.attributes()[index].type; !isNormalizedAttributeValue(type, value))
-            value = normalizeAttributeValue(type, std::move(value));
+        value = normalizeAttributeValue(entity.attributes()[index].type, std::move(value));
         slots[index] = &value;
     }
     Row row{id, {}, std::vector<ObjectID>(relationships.size()), PackedValues::pack(slots)};

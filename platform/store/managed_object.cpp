@@ -49,8 +49,6 @@ bool isNormalized(AttributeType type, const Value& v) {
 
 }  // namespace
 
-bool isNormalizedAttributeValue(AttributeType type, const Value& value) { return isNormalized(type, value); }
-
 Value normalizeAttributeValue(AttributeType type, Value v) {
     if (isNormalized(type, v)) return v;
     switch (type) {

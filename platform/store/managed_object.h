@@ -73,8 +73,6 @@ Row unpackedCopy(const Row& row);
 // The value an attribute of this type holds: numbers for booleans and integers are normalised
 // so that memory and disk compare alike. Values that cannot be held give a null value.
 foundation::Value normalizeAttributeValue(AttributeType type, foundation::Value value);
-// Whether value is already what an attribute of type holds (normalizing it would change nothing).
-bool isNormalizedAttributeValue(AttributeType type, const foundation::Value& value);
 
 // The object is its own key-value source for predicates (a base rather than a member: a list's
 // parse makes a hundred thousand objects, and every word of them counts).
