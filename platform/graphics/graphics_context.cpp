@@ -1264,6 +1264,9 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect, double
                 const int* cy = key->cutY;
                 cairo_save(cr_);
                 cairo_identity_matrix(cr_);
+                // Composed at full alpha, a pixel gives its own value whatever lies under it: an
+                // opaque picture is copied (the clip is whole pixels).
+                if (picture->opaque) cairo_set_operator(cr_, CAIRO_OPERATOR_SOURCE);
                 cairo_set_source_surface(cr_, picture->surface, x0, y0);
                 if (middle) {
                     cairo_rectangle(cr_, x0, y0, key->width, cy[1]);
@@ -1271,6 +1274,7 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect, double
                     cairo_rectangle(cr_, x0, y0 + cy[1], cx[1], cy[2] - cy[1]);
                     cairo_rectangle(cr_, x0 + cx[2], y0 + cy[1], key->width - cx[2], cy[2] - cy[1]);
                     cairo_fill(cr_);
+                    cairo_set_operator(cr_, CAIRO_OPERATOR_OVER);
                     cairo_rectangle(cr_, x0 + cx[1], y0 + cy[1], cx[2] - cx[1], cy[2] - cy[1]);
                     cairo_clip(cr_);
                     paintOneColour(*middle);

@@ -333,6 +333,19 @@ void findPlainMiddle(ResampledPiece& picture, const WholePictureKey& key) {
     picture.plainTop = from, picture.plainBottom = to, picture.plainValue = value;
 }
 
+// Whether every pixel of the picture is at full alpha.
+bool allOpaque(const ResampledPiece& picture) {
+    cairo_surface_t* surface = picture.surface;
+    if (cairo_image_surface_get_format(surface) != CAIRO_FORMAT_ARGB32) return false;
+    const unsigned char* data = cairo_image_surface_get_data(surface);
+    const int stride = cairo_image_surface_get_stride(surface), width = cairo_image_surface_get_width(surface);
+    for (int y = 0; y < cairo_image_surface_get_height(surface); ++y) {
+        const auto* row = reinterpret_cast<const uint32_t*>(data + ptrdiff_t{stride} * y);
+        if (!std::all_of(row, row + width, [](uint32_t p) { return (p >> 24) == 0xff; })) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::shared_ptr<const ResampledPiece> wholePicture(const Bitmap& source, const WholePictureKey& key,
@@ -353,6 +366,7 @@ std::shared_ptr<const ResampledPiece> wholePicture(const Bitmap& source, const W
     cairo_surface_flush(surface);
     auto made = std::make_shared<ResampledPiece>(surface);
     if (key.overBackdrop) findPlainMiddle(*made, key);
+    made->opaque = allOpaque(*made);
     ++kept.drawn;
     kept.keep(hash, stamp, key, made, bytes);
     return made;

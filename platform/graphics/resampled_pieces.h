@@ -42,6 +42,8 @@ struct ResampledPiece {
     // middle in which the middle's columns all hold the middle's one value (none: equal).
     int plainTop = 0, plainBottom = 0;
     uint32_t plainValue = 0;
+    // Of a whole picture: every pixel at full alpha (composed over anything, it gives its own).
+    bool opaque = false;
     explicit ResampledPiece(cairo_surface_t* made);
     ~ResampledPiece();
     ResampledPiece(const ResampledPiece&) = delete;

@@ -313,7 +313,10 @@ void placeSubview(const View& sub, GraphicsContext& c) {
     c.translate(-anchor.x * sb.width() - sb.minX(), -anchor.y * sb.height() - sb.minY());
 }
 
-void renderViewOver(View& view, GraphicsContext& c, const std::optional<Color>& backdrop);
+// notOver: where, in the view's bounds coordinates, what lies under it is not known to be the
+// backdrop (what earlier siblings of a view that draws nothing of its own painted there).
+void renderViewOver(View& view, GraphicsContext& c, const std::optional<Color>& backdrop,
+                    const std::vector<Rect>& notOver = {});
 
 // The opaque plain colour a background fills with, as the context draws it; none for a clear,
 // translucent or patterned one.
@@ -438,16 +441,65 @@ bool onWholePixels(const Rect& r, const GraphicsContext& c) {
            onWholePixel(m.d * r.minY() + m.ty) && onWholePixel(m.d * r.maxY() + m.ty);
 }
 
+// A plain view that draws nothing of its own (no background, border, layers or mask; upright and
+// unmoved, at full alpha, without shadow): what lies under it shows wherever its subviews do not
+// paint.
+bool drawsNothingOfItsOwn(const View& view) {
+    const Layer& layer = view.layer();
+    return typeid(view) == typeid(View) && !view.backgroundColor() && layer.borderWidth <= 0 && !layer.mask &&
+           layer.shapeSublayers.empty() && layer.gradientSublayers.empty() && !view.maskView() &&
+           layer.shadowOpacity <= 0 && presentedTransform(view).isIdentity() && !hasPresentationAnimation(view) &&
+           presentedAlpha(view) >= 1;
+}
+
+// Where a subview's drawing, its subviews' included, is known to lie, in its superview's bounds
+// coordinates: its frame when it stays there or is an image view drawing only its image (clipped to
+// its bounds); for a view that draws nothing of its own, what its shown subviews paint, each known
+// the same way (empty: nothing). Unknown otherwise.
+std::optional<Rect> paintedExtent(const View& sub, int depth = 0) {
+    if (staysInFrame(sub)) return sub.frame();
+    const bool upright =
+        presentedTransform(sub).isIdentity() && !hasPresentationAnimation(sub) && sub.layer().shadowOpacity <= 0;
+    if (upright && drawsOnlyItsImage(sub)) return sub.frame();
+    if (depth > 4 || !drawsNothingOfItsOwn(sub)) return std::nullopt;
+    const Rect frame = sub.frame(), bounds = sub.bounds();
+    std::optional<Rect> extent;
+    for (const ViewPtr& inner : sub.subviews()) {
+        if (!inner || inner->isHidden() || presentedAlpha(*inner) < 0.01) continue;
+        const auto painted = paintedExtent(*inner, depth + 1);
+        if (!painted) return std::nullopt;
+        if (painted->isEmpty()) continue;
+        const Rect placed = painted->offsetBy(frame.minX() - bounds.minX(), frame.minY() - bounds.minY());
+        extent = extent ? extent->unionWith(placed) : placed;
+    }
+    return extent.value_or(Rect{});
+}
+
+// The rectangle grown by a pixel of the context all round (whatever it turns or scales), so that a
+// rectangle whose inside does not meet it shares no pixel with it, not even an antialiased edge.
+std::optional<Rect> grownByAPixel(const Rect& r, const GraphicsContext& c) {
+    const graphics::AffineTransform m = c.ctm();
+    const double det = std::abs(m.a * m.d - m.b * m.c);
+    // Upright, a pixel is 1/scale points each way; turned, its diagonal reaches no further than the
+    // inverse transform's norm, which is at most the transform's own (Frobenius) norm over its
+    // determinant, times the diagonal's length.
+    const double reach = m.b == 0 && m.c == 0 ? 1 / std::min(std::abs(m.a), std::abs(m.d))
+                                              : std::sqrt(2 * (m.a * m.a + m.b * m.b + m.c * m.c + m.d * m.d)) / det;
+    if (!std::isfinite(reach)) return std::nullopt;
+    return r.insetBy(-reach, -reach);
+}
+
 // backdrop: the plain opaque colour the view's whole frame is known to lie on (its superview's
 // background, with nothing drawn over it there yet), if any. A background of that colour would
 // change no pixel and is not filled again (a table's rows over the table's own background).
-void renderContents(View& view, GraphicsContext& c, const std::optional<Color>& backdrop) {
+void renderContents(View& view, GraphicsContext& c, const std::optional<Color>& backdrop,
+                    const std::vector<Rect>& notOver = {}) {
     // Geometry and alpha as the screen shows them now (their model values unless animating).
     const Rect b = presentedBounds(view);
     const Layer& layer = view.layer();
     const double radius = std::max(0.0, layer.cornerRadius);
     const std::optional<Color> fill = opaqueFill(view.backgroundColor(), c);
-    const bool alreadyThere = backdrop && fill && *fill == *backdrop && layer.shadowOpacity <= 0;
+    const bool alreadyThere = backdrop && notOver.empty() && fill && *fill == *backdrop && layer.shadowOpacity <= 0;
     if (layer.mask) {
         c.addPath(layer.mask->path);
         c.clip();
@@ -489,7 +541,7 @@ void renderContents(View& view, GraphicsContext& c, const std::optional<Color>& 
     if (const DrawLook look = ownLookOf(view)) {
         c.save();
         // An image view that draws only its image draws it first over the colour it lies on.
-        if (backdrop && drawsOnlyItsImage(view)) c.setKnownBackdrop(*backdrop, b);
+        if (backdrop && notOver.empty() && drawsOnlyItsImage(view)) c.setKnownBackdrop(*backdrop, b);
         look(view, c);
         c.restore();
     }
@@ -501,16 +553,18 @@ void renderContents(View& view, GraphicsContext& c, const std::optional<Color>& 
     // table or cell (which draw nothing else of their own here) fills it with a plain opaque
     // colour; or what the view lies on, when it has no background.
     std::optional<Color> under;
+    // Frames of the subviews drawn so far (where they may have drawn over that background).
+    std::vector<Rect> drawnOver;
     const auto* cell = dynamic_cast<const TableViewCell*>(&view);
     if (radius <= 0 && !layer.mask && layer.gradientSublayers.empty() && layer.shapeSublayers.empty() &&
         (typeid(view) == typeid(View) || typeid(view) == typeid(TableView) || (cell && cellLookDrawsNothing(*cell)))) {
-        if (fill && !covered && !partly)
+        if (fill && !covered && !partly) {
             under = fill;
-        else if (!view.backgroundColor())
+        } else if (!view.backgroundColor()) {
             under = backdrop;
+            drawnOver = notOver;
+        }
     }
-    // Frames of the subviews drawn so far (where they may have drawn over that background).
-    std::vector<Rect> drawnOver;
     // Under a card, what presented it is pushed back: on black, a little narrower, from the bottom
     // of the status bar down, with round corners; the dimming and the card lie over it.
     bool pushedBack = window && showsCard(*window);
@@ -568,15 +622,36 @@ void renderContents(View& view, GraphicsContext& c, const std::optional<Color>& 
             c.clip();
         }
         std::optional<Color> subBackdrop;
-        if (under && liesOnItsFrame(*sub) && (view.clipsToBounds() || b.contains(sub->frame())) &&
-            std::none_of(drawnOver.begin(), drawnOver.end(), [&](const Rect& r) { return r.intersects(sub->frame()); }))
-            subBackdrop = under;
+        // A view that draws nothing of its own passes what it lies on to its subviews, but for
+        // where earlier subviews drew (in its coordinates).
+        std::vector<Rect> subNotOver;
+        if (under && liesOnItsFrame(*sub) && (view.clipsToBounds() || b.contains(sub->frame()))) {
+            const bool passes = drawsNothingOfItsOwn(*sub);
+            const Rect f = sub->frame(), sb = sub->bounds();
+            bool clear = true;
+            for (const Rect& r : drawnOver) {
+                if (!r.intersects(f)) continue;
+                clear = false;
+                if (passes) subNotOver.push_back(r.offsetBy(sb.minX() - f.minX(), sb.minY() - f.minY()));
+            }
+            if (clear || passes) subBackdrop = under;
+        }
         placeSubview(*sub, c);
-        renderViewOver(*sub, c, subBackdrop);
+        renderViewOver(*sub, c, subBackdrop, subNotOver);
         c.restore();
-        // A subview whose drawing may reach anywhere leaves nothing known of what lies below.
-        if (!staysInFrame(*sub)) under.reset();
-        drawnOver.push_back(sub->frame());
+        // A subview whose drawing may reach anywhere leaves nothing known of what lies below; one
+        // that stays in its frame is known to have drawn only there, and one that draws nothing of
+        // its own only where its subviews did (to the pixel).
+        if (staysInFrame(*sub)) {
+            drawnOver.push_back(sub->frame());
+        } else if (const auto painted = under ? paintedExtent(*sub) : std::nullopt; !painted) {
+            under.reset();
+        } else if (!painted->isEmpty()) {
+            if (const auto grown = grownByAPixel(*painted, c))
+                drawnOver.push_back(*grown);
+            else
+                under.reset();
+        }
     }
     // A cell's separator lies over its content.
     if (auto* cell = dynamic_cast<TableViewCell*>(&view)) drawCellSeparator(*cell, c);
@@ -658,7 +733,8 @@ void renderView(View& view, GraphicsContext& c) { renderViewOver(view, c, std::n
 
 namespace {
 
-void renderViewOver(View& view, GraphicsContext& c, const std::optional<Color>& backdrop) {
+void renderViewOver(View& view, GraphicsContext& c, const std::optional<Color>& backdrop,
+                    const std::vector<Rect>& notOver) {
     if (auto* entry = raster::entryOf(view); entry && drawnFromPixels(view, *entry, c)) return;
     c.save();
     const Layer& layer = view.layer();
@@ -697,7 +773,7 @@ void renderViewOver(View& view, GraphicsContext& c, const std::optional<Color>& 
         c.restore();
         c.endTransparencyLayer();
     } else {
-        renderContents(view, c, backdrop);
+        renderContents(view, c, backdrop, notOver);
     }
     if (group) c.endTransparencyLayer();
     c.restore();

@@ -569,7 +569,8 @@ TEST(GraphicsContext, AStretchedPictureOnWholePixelsIsTheSameWhereverAndWhenever
     for (double scale : {1.0, 2.0, 3.0}) {
         for (const Case& k : cases) {
             for (Size size : sizes) {
-                SCOPED_TRACE(testing::Message() << k.name << " " << size.width << "x" << size.height << " @" << scale);
+                SCOPED_TRACE(::testing::Message()
+                             << k.name << " " << size.width << "x" << size.height << " @" << scale);
                 const int w = static_cast<int>(size.width * scale), h = static_cast<int>(size.height * scale);
                 auto draw = [&](Point at) {
                     auto c = context(80, 60, scale);
@@ -789,6 +790,62 @@ std::shared_ptr<Bitmap> balloon() {
 }
 
 }  // namespace
+
+TEST(GraphicsContext, AnOpaqueStretchedPictureKeptWholeGivesWhatBlendingItsPiecesGives) {
+    // A bar's background: a stretched picture with no see-through pixel, kept whole and copied
+    // rather than composed. Over a canvas of many colours, within a clip of whole pixels, it must
+    // give what blending its pieces gives (the oracle: no picture kept whole); a picture with one
+    // pixel short of full alpha must still be blended.
+    auto opaque = [](bool plainMiddle, uint8_t lastAlpha) {
+        auto b = Bitmap::make(12, 10).value();
+        for (int y = 0; y < 10; ++y)
+            for (int x = 0; x < 12; ++x) {
+                const bool middle = plainMiddle && x >= 3 && x < 9 && y >= 2 && y < 8;
+                b->setRGBA(x, y, middle ? 200 : static_cast<uint8_t>(20 * x),
+                           middle ? 210 : static_cast<uint8_t>(25 * y), 180, 255);
+            }
+        b->setRGBA(11, 9, 40, 40, 40, lastAlpha);
+        return Image::fromBitmap(b, 2);
+    };
+    const EdgeInsets caps{1, 2, 1, 2};
+    const struct {
+        const char* name;
+        ImagePtr image;
+        double alpha;
+    } cases[] = {
+        {"a plain middle", opaque(true, 255)->resizableWithCapInsets(caps), 1},
+        {"a middle of many colours", opaque(false, 255)->resizableWithCapInsets(caps), 1},
+        {"tinted", opaque(false, 255)->resizableWithCapInsets(caps)->withTintColor(Color::systemGray6()), 1},
+        {"one pixel see-through", opaque(true, 254)->resizableWithCapInsets(caps), 1},
+        {"faded", opaque(true, 255)->resizableWithCapInsets(caps), 0.8},
+    };
+    for (const double scale : {1.0, 2.0, 3.0}) {
+        for (const auto& k : cases) {
+            SCOPED_TRACE(::testing::Message() << k.name << " at " << scale);
+            auto draw = [&](bool whole) {
+                forgetWholePictures();
+                setDrawsWholePictures(whole);
+                auto c = context(80, 60, scale);
+                for (int i = 0; i < 8; ++i) {
+                    c->setFillColor(Color::rgb(0.1 * i, 0.9 - 0.1 * i, 0.5, i % 3 ? 1 : 0.6));
+                    c->fillRect({10.0 * i, 0, 10, 60});
+                }
+                c->save();
+                c->clipToRect({5, 7, 60, 40});
+                c->drawImage(*k.image, Rect{3, 4, 41, 23}, BlendMode::normal, k.alpha);
+                c->restore();
+                setDrawsWholePictures(true);
+                return pixelsIn(*c, 0, 0, c->pixelWidth(), c->pixelHeight());
+            };
+            const auto oracle = draw(false);
+            const uint64_t made = wholePicturesDrawn();
+            const auto shown = draw(true);
+            EXPECT_EQ(wholePicturesDrawn() - made, 1u) << "kept whole";
+            const auto differing = std::mismatch(shown.begin(), shown.end(), oracle.begin());
+            EXPECT_TRUE(differing.first == shown.end()) << "pixel " << (differing.first - shown.begin());
+        }
+    }
+}
 
 TEST(GraphicsContext, AStretchedPictureOverAKnownPlainColourIsCopiedAsBlendingItThereGives) {
     // A sent bubble is see-through and lies on its row's plain colour. Composed over that colour

@@ -340,3 +340,58 @@ TEST(Renderer, ASeeThroughBubbleOnItsRowsPlainColourIsCopiedAsBlendingItGives) {
         EXPECT_EQ(graphics::compareBitmaps(*shown, *oracle, 0).differingPixels, 0);
     }
 }
+
+// A conversation row's date line: a label of the row's colour in the row's content view, after
+// the background view that holds the bubble. Where the label shares no pixel with the bubble it
+// lies on the row's colour and its background changes nothing; where an antialiased edge of the
+// bubble reaches one of its pixels it must still be painted there. The oracle holds the bubble in
+// a view of a class of its own, which tells the renderer nothing of where it draws.
+TEST(Renderer, ALabelBesideTheBubbleHeldInItsRowIsDrawnAsOverItsOwnBackground) {
+    class OpaqueHolder : public View {
+    public:
+        using View::View;
+    };
+    auto bits = graphics::Bitmap::make(12, 10).value();
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 12; ++x) bits->setRGBA(x, y, 0, 0, 0, static_cast<uint8_t>(x == 0 || y == 0 ? 90 : 255));
+    const ImagePtr bubble = graphics::Image::fromBitmap(bits, 2)
+                                ->resizableWithCapInsets({2, 3, 2, 3})
+                                ->withRenderingMode(graphics::RenderingMode::alwaysTemplate);
+    const Color row = Color::rgb(0.94, 0.94, 0.96);
+    // How far below the label's bottom edge the bubble starts (negative: they overlap).
+    const double gaps[] = {-0.5, 0, 0.2, 1.0 / 3, 0.5, 1, 2};
+    for (double scale : {1.0, 2.0, 3.0}) {
+        for (double gap : gaps) {
+            SCOPED_TRACE(::testing::Message() << "scale " << scale << ", gap " << gap);
+            auto picture = [&](bool told) {
+                auto cell = std::make_shared<TableViewCell>(TableViewCellStyle::Default, "row");
+                cell->setFrame({0, 0, 120, 60});
+                cell->setBackgroundColor(row);
+                cell->setSelectionStyle(CellSelectionStyle::None);
+                auto holder =
+                    told ? View::make(Rect(0, 0, 120, 60)) : std::make_shared<OpaqueHolder>(Rect(0, 0, 120, 60));
+                auto view = std::make_shared<ImageView>(bubble);
+                view->setFrame({10.25, 17.3 + gap, 71, 31});
+                view->setTintColor(Color::systemBlue());
+                view->setAlpha(0.7);
+                holder->addSubview(view);
+                cell->setBackgroundView(holder);
+                auto label = std::make_shared<Label>();
+                label->setText("Today, 2:48 PM");
+                label->setTextColor(Color::secondaryLabel());
+                label->setBackgroundColor(row);
+                cell->contentView().addSubview(label);
+                cell->layoutIfNeeded();
+                label->setFrame({6.5, 3.1, 100, 14.2});
+                auto window = View::make(Rect(0, 0, 120, 60));
+                window->addSubview(cell);
+                auto c = graphics::GraphicsContext::image({120, 60}, false, scale).value();
+                renderView(*window, *c);
+                return graphics::GraphicsContext::finishBitmap(std::move(c));
+            };
+            const auto oracle = picture(false), shown = picture(true);
+            ASSERT_TRUE(oracle && shown);
+            EXPECT_EQ(graphics::compareBitmaps(*shown, *oracle, 0).differingPixels, 0);
+        }
+    }
+}
