@@ -1011,8 +1011,9 @@ TEST_F(ContextTest, HeldRowsTakeTheHeapTheirValuesNeedAndHeldBytesSaysSo) {
         ASSERT_TRUE(made.ok());
         ids.push_back(std::move(made.value()));
     }
-    // The identities are the caller's; the rows, their list and index are the context's.
-    const size_t heap = heapInUse() - before - kRows * (sizeof(store::ObjectIdentity) + 32);
+    // The identities are the caller's (each in one block with its count); the rows, their list and
+    // index are the context's.
+    const size_t heap = heapInUse() - before - kRows * (sizeof(store::ObjectIdentity) + 24);
     EXPECT_LT(heap, kRows * (sizeof(store::Row) + e.attributes().size() * sizeof(Value)))
         << heap / kRows << " bytes a row";
     EXPECT_NEAR(static_cast<double>(main->heldBytes()), static_cast<double>(heap), 0.25 * static_cast<double>(heap));
