@@ -14,7 +14,7 @@ using foundation::Value;
 namespace {
 
 // The entity named name in the coordinator's model, or why there is none.
-foundation::Result<const Entity*> entityNamed(const CoordinatorPtr& coordinator, const std::string& name) {
+foundation::Result<const Entity*> entityNamed(const Coordinator* coordinator, const std::string& name) {
     if (!coordinator) return makeError(kNoStoreError, "The context has no coordinator.");
     const Entity* entity = coordinator->model().entityNamed(name);
     if (!entity) return makeError(kInvalidRequestError, "No entity named " + name + ".");
@@ -493,7 +493,7 @@ struct ResolvedRequest {
 };
 
 foundation::Result<ResolvedRequest> resolveRequest(CoordinatorPtr coordinator, const FetchRequest& request) {
-    auto entity = entityNamed(coordinator, request.entityName);
+    auto entity = entityNamed(coordinator.get(), request.entityName);
     if (!entity) return entity.error();
     std::optional<Predicate> bound;
     if (request.predicate) {
@@ -667,7 +667,18 @@ void Context::setToOneLocked(ManagedObject& object, const Relationship& rel, con
 }
 
 foundation::Result<ObjectID> Context::newIdentity(const std::string& entityName) const {
-    auto coordinator = persistentStoreCoordinator();
+    std::lock_guard lock(mutex_);
+    return newIdentityLocked(entityName);
+}
+
+foundation::Result<ObjectID> Context::newIdentityLocked(const std::string& entityName) const {
+    // A root context asks its own coordinator, without taking a count of it.
+    Coordinator* coordinator = coordinator_.get();
+    CoordinatorPtr inherited;
+    if (!coordinator) {
+        inherited = persistentStoreCoordinator();
+        coordinator = inherited.get();
+    }
     auto entity = entityNamed(coordinator, entityName);
     if (!entity) return entity.error();
     return coordinator->newTemporaryIdentity(**entity);
@@ -676,7 +687,9 @@ foundation::Result<ObjectID> Context::newIdentity(const std::string& entityName)
 ManagedObjectPtr Context::insertNewLocked(const ObjectID& id) {
     const Entity& entity = id->entity();
     // A new identity is neither registered nor held.
-    std::vector<Value> values = entity.initialValues();
+    // Nulls, then the few attributes that start with a value (flags and counts, mostly).
+    std::vector<Value> values(entity.attributes().size());
+    for (int i : entity.givenInitialValues()) values[i] = entity.initialValues()[i];
     auto object = registerNewLocked(registry_[id.get()], id, false, &values);
     for (const auto& r : entity.relationships())
         if (r.toMany) object->toMany_[r.index].emplace();
@@ -688,7 +701,7 @@ ManagedObjectPtr Context::insertNewLocked(const ObjectID& id) {
 foundation::Result<ManagedObjectPtr> Context::insertNewObject(const std::string& entityName) {
     // Under one hold of the lock (the identity's coordinator is found under it too).
     std::lock_guard lock(mutex_);
-    auto id = newIdentity(entityName);
+    auto id = newIdentityLocked(entityName);
     if (!id.ok()) return id.error();
     return insertNewLocked(id.value());
 }

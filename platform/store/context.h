@@ -167,8 +167,6 @@ private:
     friend class ManagedObject;
     Context(ConcurrencyType type, dispatch::QueuePtr queue);
 
-    using Lock = std::unique_lock<std::recursive_mutex>;
-
     ManagedObjectPtr registeredLocked(const ObjectIdentity* id) const HX_REQUIRES(mutex_);
     // The registered object of id, made (as a fault or not) when none is alive; created tells
     // which of the two happened. A made object takes values as its storage when given them (a
@@ -230,6 +228,7 @@ private:
     void linkHeldLocked(const Row& row, bool notify, bool markChanged = false) HX_REQUIRES(mutex_);
     // A new identity of entityName from the coordinator, or why there is none.
     foundation::Result<ObjectID> newIdentity(const std::string& entityName) const;
+    foundation::Result<ObjectID> newIdentityLocked(const std::string& entityName) const HX_REQUIRES(mutex_);
     // Registers a new inserted object of id with its entity's defaults.
     ManagedObjectPtr insertNewLocked(const ObjectID& id) HX_REQUIRES(mutex_);
     // The object on the other side of a relationship whose change must reach it: a held row

@@ -556,8 +556,9 @@ ObjectID Coordinator::newTemporaryIdentity(const Entity& entity) {
         std::lock_guard lock(mutex_);
         storeId = store_ ? store_->identifier_ : std::make_shared<const std::string>();
     }
-    // Not make_shared: once saved, the identity is tracked by a weak entry (identityForLocked).
-    return ObjectID(new ObjectIdentity(&entity, 0, nextTemporary_++, std::move(storeId)));
+    // One allocation with its count, as a stored row's identity (identityForLocked): an insert
+    // makes one per object, and the commit then reads the count beside the identity.
+    return std::make_shared<ObjectIdentity>(&entity, 0, nextTemporary_++, std::move(storeId));
 }
 
 // ---------------------------------------------------------------- reading
@@ -977,15 +978,12 @@ Status Coordinator::commit(SaveBatch& batch) {
     // An identity that only the batch holds can never be met again: a later read of its row makes
     // a new one. Only those someone else holds (an object, a to-many set, a caller) are registered,
     // so that a read of their row finds them; a large import's rows then cost the table nothing.
-    size_t held = 0;
+    // In one pass: the objects' rows (those before disposableFrom) are held by their objects, so
+    // the table is made room for them at once, and grows only for held rows that someone holds.
+    identities_.reserve(identities_.size() + std::min(batch.disposableFrom, n));
     for (size_t i = 0; i < n; ++i) {
         const ObjectID& id = batch.inserted[i].id;
         id->setPrimaryKey(assigned[i]);
-        held += id.use_count() > 1;
-    }
-    if (held) identities_.reserve(identities_.size() + held);
-    for (size_t i = 0; i < n && held; ++i) {
-        const ObjectID& id = batch.inserted[i].id;
         if (id.use_count() > 1) identities_[std::make_pair(id->entity().number(), assigned[i])] = id;
     }
     return {};

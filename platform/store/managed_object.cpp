@@ -162,7 +162,7 @@ void ManagedObject::ensureStorageLocked() const HX_NO_THREAD_SAFETY_ANALYSIS {
     if (toOne_.size() != e.toOneSlots()) toOne_.resize(e.toOneSlots());
 }
 
-void ManagedObject::fireFaultLocked() const HX_NO_THREAD_SAFETY_ANALYSIS {
+void ManagedObject::loadFaultLocked() const HX_NO_THREAD_SAFETY_ANALYSIS {
     ensureStorageLocked();
     if (!fault_ || !context_) return;
     auto row = context_->rowForLocked(id_);

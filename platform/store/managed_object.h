@@ -146,7 +146,12 @@ private:
     class ContextLock;
 
     // These run with the context's lock held (when there is a context).
-    void fireFaultLocked() const;
+    // An object whose data is loaded (which every access to a new object finds) returns at once.
+    void fireFaultLocked() const {
+        if (fault_ || values_.empty()) loadFaultLocked();
+    }
+    // Sizes the storage and, for a fault, reads the row.
+    void loadFaultLocked() const;
     // Sizes the attribute and to-one storage for the entity (an object whose state was given
     // away holds none).
     void ensureStorageLocked() const;

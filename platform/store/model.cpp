@@ -30,6 +30,7 @@ const char* attributeTypeName(AttributeType type) {
 Entity& Entity::attribute(std::string name, AttributeType type, foundation::Value defaultValue, bool indexed) {
     attributeIndexes_.clear();  // the names may move
     initialValues_.push_back(normalizeAttributeValue(type, defaultValue));
+    if (!initialValues_.back().isNull()) givenInitialValues_.push_back(static_cast<int>(initialValues_.size() - 1));
     attributes_.push_back(Attribute{std::move(name), type, std::move(defaultValue), indexed});
     return *this;
 }
@@ -71,8 +72,12 @@ int Entity::attributeIndex(std::string_view name) const {
         auto found = attributeIndexes_.find(name);
         return found == attributeIndexes_.end() ? -1 : found->second;
     }
-    for (size_t i = 0; i < attributes_.size(); ++i)
-        if (attributes_[i].name.size() == name.size() && attributes_[i].name == name) return static_cast<int>(i);
+    // Lengths first, then the first letters, and only then the names whole.
+    for (size_t i = 0; i < attributes_.size(); ++i) {
+        const std::string& candidate = attributes_[i].name;
+        if (candidate.size() == name.size() && (name.empty() || candidate[0] == name[0]) && candidate == name)
+            return static_cast<int>(i);
+    }
     return -1;
 }
 

@@ -69,6 +69,9 @@ public:
     // What a new object of the entity starts with: each attribute's default, normalised to the
     // attribute's type (null where there is none).
     const std::vector<foundation::Value>& initialValues() const { return initialValues_; }
+    // The positions of the attributes whose initial value is not null: a new object starts with
+    // nulls and takes these alone.
+    const std::vector<int>& givenInitialValues() const { return givenInitialValues_; }
     // The to-one slots an object of the entity keeps, by relationship number: all of them when
     // any relationship is to-one, none otherwise (a conversation needs no array for them).
     size_t toOneSlots() const { return toOneSlots_; }
@@ -87,6 +90,7 @@ private:
     std::unordered_map<std::string_view, int> attributeIndexes_;
     // Kept as attributes and relationships are declared: every new object reads them.
     std::vector<foundation::Value> initialValues_;
+    std::vector<int> givenInitialValues_;
     size_t toOneSlots_ = 0;
     bool hasToMany_ = false;
 };

@@ -832,6 +832,67 @@ TEST_F(ContextTest, RegistrationsAcrossSweepsKeepOneObjectPerRowAndForgetDeadOne
     EXPECT_TRUE((*theirs)[21]->value("note").isNull());
 }
 
+// The identity an object hands out while it is new stays the row's identity once saved, in the root
+// and from a child, whether or not the object is still held: the same object comes back for it in
+// its context, a fetch of the row names it, and the store numbers the row as it says; another
+// object of the same save, still held, stays itself.
+TEST_F(ContextTest, AnIdentityHandedOutBeforeItsSaveNamesTheRowAfterIt) {
+    for (bool inChild : {false, true}) {
+        SCOPED_TRACE(inChild ? "in a child" : "in the root");
+        auto ctx = inChild ? child() : main;
+        const int64_t number = inChild ? 2042 : 1042;
+        store::ObjectID id, conversationID;
+        store::ManagedObjectPtr kept;
+        ctx->performAndWait([&] {
+            auto c = conversation(ctx, inChild ? "child-ids" : "root-ids");
+            for (int i = 0; i < 40; ++i) {
+                auto m = message(ctx, c, number + 1 + i);
+                if (i == 20) kept = m;
+            }
+            auto m = message(ctx, c, number);
+            ASSERT_TRUE(m->setValue("message", "the one asked about, long enough to be kept apart").ok());
+            id = m->objectID();
+            conversationID = c->objectID();
+            EXPECT_TRUE(id->isTemporary());
+            ASSERT_TRUE(ctx->save().ok());
+        });
+        if (inChild) {
+            ASSERT_TRUE(main->save().ok());
+        }
+        ASSERT_FALSE(id->isTemporary());
+        EXPECT_EQ(storetest::sqlite(path, "SELECT Z_PK || ':' || message FROM HX_Message WHERE number = " +
+                                              std::to_string(number)),
+                  std::to_string(id->primaryKey()) + ":the one asked about, long enough to be kept apart");
+        EXPECT_NE(id->uriRepresentation().find("/p" + std::to_string(id->primaryKey())), std::string::npos);
+        ctx->performAndWait([&] {
+            auto again = ctx->objectWithID(id);
+            ASSERT_TRUE(again);
+            EXPECT_EQ(again->value("number"), Value(number));
+            ASSERT_TRUE(again->object("Conversation"));
+            EXPECT_EQ(again->object("Conversation")->objectID(), conversationID);
+            FetchRequest request("HX_Message");
+            request.predicate = Predicate::parse("number == %@", {Value(number)}).value();
+            auto fetched = ctx->fetch(request);
+            ASSERT_TRUE(fetched.ok());
+            ASSERT_EQ(fetched->size(), 1u);
+            EXPECT_EQ((*fetched)[0], again);
+            EXPECT_EQ((*fetched)[0]->objectID(), id);
+            // The object still held is itself, with what it was given.
+            EXPECT_EQ(ctx->objectWithID(kept->objectID()), kept);
+            EXPECT_EQ(kept->value("number"), Value(number + 21));
+            EXPECT_FALSE(kept->hasChanges());
+        });
+        // Another context makes its own object for the row, of the same identity.
+        auto other = Context::create(ConcurrencyType::MainQueue);
+        other->setPersistentStoreCoordinator(coordinator);
+        auto theirs = other->existingObjectWithID(id);
+        ASSERT_TRUE(theirs.ok());
+        EXPECT_EQ(theirs.value()->objectID(), id);
+        EXPECT_EQ(theirs.value()->value("message"), Value("the one asked about, long enough to be kept apart"));
+    }
+    EXPECT_EQ(storetest::sqlite(path, "SELECT count(*) FROM HX_Message"), "82");
+}
+
 // A context that wrote many objects nobody holds afterwards gives the registry's memory back once
 // the save ends, instead of keeping its nodes and buckets (and every smaller bucket array it went
 // through) for as long as the context lives; an object still held stays registered.
@@ -883,6 +944,7 @@ TEST(ContextUnfinishedModelTest, NewObjectsStartWithDefaultsAndRelationshipSlots
         .attribute("isRead", storetest::AttributeType::Boolean, false)
         .attribute("type", storetest::AttributeType::Integer32, "7")
         .attribute("note", storetest::AttributeType::String)
+        .attribute("label", storetest::AttributeType::String, "none")
         .toMany("Messages", "HX_Message", "Conversation");
     model->entity("HX_Message")
         .attribute("from", storetest::AttributeType::Boolean, 1)
@@ -895,6 +957,21 @@ TEST(ContextUnfinishedModelTest, NewObjectsStartWithDefaultsAndRelationshipSlots
     EXPECT_EQ(c.value()->value("type"), Value(int64_t{7}));
     EXPECT_TRUE(c.value()->value("note").isNull());
     EXPECT_TRUE(c.value()->objects("Messages").empty());
+    // Every object starts from the same defaults, and what one changes stays its own: neither
+    // another object nor the next new one sees it.
+    auto d = context->insertNewObject("HX_Conversation");
+    ASSERT_TRUE(d.ok());
+    ASSERT_TRUE(c.value()->setValue("label", "mine").ok());
+    ASSERT_TRUE(c.value()->setValue("isRead", true).ok());
+    ASSERT_TRUE(c.value()->setValue("type", 9).ok());
+    EXPECT_EQ(d.value()->value("label"), Value("none"));
+    EXPECT_EQ(d.value()->value("isRead"), Value(false));
+    EXPECT_EQ(d.value()->value("type"), Value(int64_t{7}));
+    auto e = context->insertNewObject("HX_Conversation");
+    ASSERT_TRUE(e.ok());
+    EXPECT_EQ(e.value()->value("label"), Value("none"));
+    EXPECT_EQ(e.value()->value("isRead"), Value(false));
+    EXPECT_EQ(c.value()->value("label"), Value("mine"));
     auto m = context->insertNewObject("HX_Message");
     ASSERT_TRUE(m.ok());
     EXPECT_EQ(m.value()->value("from"), Value(true));
@@ -934,8 +1011,9 @@ TEST_F(ContextTest, HeldRowsTakeTheHeapTheirValuesNeedAndHeldBytesSaysSo) {
         ASSERT_TRUE(made.ok());
         ids.push_back(std::move(made.value()));
     }
-    // The identities are the caller's; the rows, their list and index are the context's.
-    const size_t heap = heapInUse() - before - kRows * (sizeof(store::ObjectIdentity) + 32);
+    // The identities are the caller's (each in one block with its count); the rows, their list and
+    // index are the context's.
+    const size_t heap = heapInUse() - before - kRows * (sizeof(store::ObjectIdentity) + 24);
     EXPECT_LT(heap, kRows * (sizeof(store::Row) + e.attributes().size() * sizeof(Value)))
         << heap / kRows << " bytes a row";
     EXPECT_NEAR(static_cast<double>(main->heldBytes()), static_cast<double>(heap), 0.25 * static_cast<double>(heap));
