@@ -270,18 +270,21 @@ const TextBox& Label::textBox(double width) const {
     const TextMeasurer* measurer = &textMeasurer();
     if (keptBox_ && keptBox_->revision == textRevision_ && keptBox_->measurer == measurer &&
         (keptBox_->width == width || (std::isnan(width) && std::isnan(keptBox_->width))))
-        return keptBox_->box;
-    TextBox box;
+        return *keptBox_->box;
+    std::shared_ptr<const TextBox> box;
     if (!text_.empty()) {
         TextLayoutOptions options;
         options.width = width;
         options.maximumLines = numberOfLines_;
         options.lineBreakMode = lineBreakMode_;
         options.alignment = textAlignment_;
-        box = measurer->layout(displayedText(width), options);
+        box = measurer->sharedLayout(displayedText(width), options);
+    } else {
+        static const auto kNone = std::make_shared<const TextBox>();
+        box = kNone;
     }
     keptBox_ = KeptBox{textRevision_, measurer, width, std::move(box)};
-    return keptBox_->box;
+    return *keptBox_->box;
 }
 
 Size Label::sizeThatFits(Size size) const {

@@ -186,7 +186,7 @@ private:
         uint64_t revision = 0;
         const TextMeasurer* measurer = nullptr;
         double width = 0;
-        TextBox box;
+        std::shared_ptr<const TextBox> box;
     };
     uint64_t textRevision_ = 0;
     mutable std::optional<KeptBox> keptBox_;

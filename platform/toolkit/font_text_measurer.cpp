@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <type_traits>
 
 namespace {
@@ -182,7 +183,12 @@ std::vector<std::string> FontTextMeasurer::lines(const std::string& text, const 
     return out;
 }
 
-TextBox FontTextMeasurer::layout(const AttributedString& text, const TextLayoutOptions& given) const {
+TextBox FontTextMeasurer::layout(const AttributedString& text, const TextLayoutOptions& options) const {
+    return *sharedLayout(text, options);
+}
+
+std::shared_ptr<const TextBox> FontTextMeasurer::sharedLayout(const AttributedString& text,
+                                                              const TextLayoutOptions& given) const {
     TextLayoutOptions options = given;
     // Any number of lines in a truncating mode wraps by words: only a limit of lines truncates.
     const bool truncating = options.lineBreakMode == LineBreakMode::truncateHead ||
@@ -196,14 +202,14 @@ TextBox FontTextMeasurer::layout(const AttributedString& text, const TextLayoutO
         (options.lineBreakMode == LineBreakMode::wordWrap || options.lineBreakMode == LineBreakMode::charWrap ||
          options.lineBreakMode == LineBreakMode::clip);
     const bool kept = text.string().size() <= kKeptTextBytes;
-    if (!kept && wrapsAll) return layoutLong(text, options);
+    if (!kept && wrapsAll) return std::make_shared<const TextBox>(layoutLong(text, options));
     std::string key = kept ? layoutKey(text, options) : std::string();
     if (kept) {
         std::lock_guard lock(mutex_);
         if (auto it = layouts_.find(key); it != layouts_.end()) return it->second;
         // A layout of the previous generation still in use moves to the current one.
         if (auto it = olderLayouts_.find(key); it != olderLayouts_.end()) {
-            TextBox box = it->second;
+            std::shared_ptr<const TextBox> box = it->second;
             keepLayout(std::move(key), box);
             return box;
         }
@@ -213,8 +219,9 @@ TextBox FontTextMeasurer::layout(const AttributedString& text, const TextLayoutO
     if (fromTheLeft) {
         std::lock_guard lock(mutex_);
         if (auto box = narrowerWrap(sizing, text, options.width)) {
-            keepLayout(std::move(key), *box);
-            return *std::move(box);
+            auto shared = std::make_shared<const TextBox>(*std::move(box));
+            keepLayout(std::move(key), shared);
+            return shared;
         }
     }
     TextBox box = wrapsAll && text.string().size() > kLongTextBytes ? layoutLong(text, options) : TextBox{};
@@ -224,11 +231,12 @@ TextBox FontTextMeasurer::layout(const AttributedString& text, const TextLayoutO
         std::lock_guard lock(mutex_);
         ++layoutsMade_;
     }
-    if (!kept) return box;
+    auto shared = std::make_shared<const TextBox>(std::move(box));
+    if (!kept) return shared;
     std::lock_guard lock(mutex_);
-    keepLayout(std::move(key), box);
-    if (fromTheLeft && !box.truncated) keepWrapped(std::move(sizing), options.width, box);
-    return box;
+    keepLayout(std::move(key), shared);
+    if (fromTheLeft && !shared->truncated) keepWrapped(std::move(sizing), options.width, *shared);
+    return shared;
 }
 
 TextBox FontTextMeasurer::layoutLong(const AttributedString& text, const TextLayoutOptions& options) const {
@@ -348,7 +356,7 @@ size_t FontTextMeasurer::layoutsMade() const {
 size_t FontTextMeasurer::keptBytes() const {
     std::lock_guard lock(mutex_);
     size_t bytes = widthBytes_ + layoutBytes_ + wrappedBytes_;
-    for (const auto& [key, box] : olderLayouts_) bytes += key.size() + boxBytes(box);
+    for (const auto& [key, box] : olderLayouts_) bytes += key.size() + boxBytes(*box);
     for (const auto& [key, widths] : olderWrapped_) {
         for (const Wrapped& w : widths) bytes += key.size() + boxBytes(w.box);
     }
@@ -356,7 +364,7 @@ size_t FontTextMeasurer::keptBytes() const {
     return bytes;
 }
 
-void FontTextMeasurer::keepLayout(std::string key, const TextBox& box) const {
+void FontTextMeasurer::keepLayout(std::string key, std::shared_ptr<const TextBox> box) const {
     // Two generations: a full one becomes the older and the older is let go, so what was laid out
     // lately stays (a table's rows scrolled through again are not all laid out anew).
     if (layouts_.size() >= kMaxCachedLayouts || layoutBytes_ >= kLayoutGenerationBytes) {
@@ -364,8 +372,8 @@ void FontTextMeasurer::keepLayout(std::string key, const TextBox& box) const {
         layouts_.clear();
         layoutBytes_ = 0;
     }
-    layoutBytes_ += key.size() + boxBytes(box);
-    layouts_.insert_or_assign(std::move(key), box);
+    layoutBytes_ += key.size() + boxBytes(*box);
+    layouts_.insert_or_assign(std::move(key), std::move(box));
 }
 
 double FontTextMeasurer::caretOffset(const AttributedString& line, size_t offset) const {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -24,6 +25,8 @@ public:
     std::vector<std::string> lines(const std::string& text, const Font& font, double width, int maxLines,
                                    LineBreakMode mode) const override;
     TextBox layout(const AttributedString& text, const TextLayoutOptions& options) const override;
+    std::shared_ptr<const TextBox> sharedLayout(const AttributedString& text,
+                                                const TextLayoutOptions& options) const override;
     double caretOffset(const AttributedString& line, size_t offset) const override;
     size_t offsetAt(const AttributedString& line, double x) const override;
     // The process's instance, for setTextMeasurer.
@@ -38,9 +41,9 @@ private:
     void keepWidth(std::string key, double width) const HX_REQUIRES(mutex_);
     mutable std::unordered_map<std::string, double> widths_ HX_GUARDED_BY(mutex_);
     mutable size_t widthBytes_ HX_GUARDED_BY(mutex_) = 0;
-    void keepLayout(std::string key, const TextBox& box) const HX_REQUIRES(mutex_);
-    mutable std::unordered_map<std::string, TextBox> layouts_ HX_GUARDED_BY(mutex_);
-    mutable std::unordered_map<std::string, TextBox> olderLayouts_ HX_GUARDED_BY(mutex_);
+    void keepLayout(std::string key, std::shared_ptr<const TextBox> box) const HX_REQUIRES(mutex_);
+    mutable std::unordered_map<std::string, std::shared_ptr<const TextBox>> layouts_ HX_GUARDED_BY(mutex_);
+    mutable std::unordered_map<std::string, std::shared_ptr<const TextBox>> olderLayouts_ HX_GUARDED_BY(mutex_);
     mutable size_t layoutBytes_ HX_GUARDED_BY(mutex_) = 0;
     // Long texts wrapped whole, the latest first: a text of the same options is laid out from the
     // closest one's lines.

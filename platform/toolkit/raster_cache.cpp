@@ -1,6 +1,7 @@
 #include "platform/toolkit/raster_cache.h"
 
 #include <cmath>
+#include <typeinfo>
 #include <unordered_map>
 
 #include "platform/graphics/clip_pixels.h"
@@ -26,6 +27,36 @@ void sweep() {
     std::erase_if(entries(), [](const auto& item) { return item.second.view.expired(); });
 }
 
+// What of a view's kind its key looks at, found once for each class of view (the key is made for
+// every kept row in every frame: a handful of casts for each of their views would add up).
+enum KindBits : unsigned {
+    kImageView = 1,
+    kSpinner = 2,
+    kTextView = 4,
+    kTextField = 8,
+    kCell = 16,
+};
+
+unsigned kindOf(const View& view) {
+    struct Known {
+        const std::type_info* type;
+        unsigned bits;
+    };
+    // By the address of the class's type information (two addresses for one class would only
+    // be found twice).
+    thread_local std::vector<Known> known;
+    const std::type_info* type = &typeid(view);
+    for (const Known& k : known)
+        if (k.type == type) return k.bits;
+    const unsigned bits = (dynamic_cast<const ImageView*>(&view) ? kImageView : 0u) |
+                          (dynamic_cast<const ActivityIndicatorView*>(&view) ? kSpinner : 0u) |
+                          (dynamic_cast<const TextView*>(&view) ? kTextView : 0u) |
+                          (dynamic_cast<const TextField*>(&view) ? kTextField : 0u) |
+                          (dynamic_cast<const TableViewCell*>(&view) ? kCell : 0u);
+    known.push_back({type, bits});
+    return bits;
+}
+
 void addRect(std::vector<double>& out, const Rect& r) {
     out.insert(out.end(), {r.minX(), r.minY(), r.width(), r.height()});
 }
@@ -47,7 +78,9 @@ bool addView(const View& view, bool root, std::optional<Point> offset, double sc
     // A stretched picture is sampled where its pieces fall within pixels; drawn again a whole
     // number of pixels away, those samples are rounded apart (the pixels differ by a shade), so
     // only pictures stretched over whole pixels are kept.
-    if (auto* image = dynamic_cast<const ImageView*>(&view); image && image->image() && image->image()->isResizable()) {
+    const unsigned kind = kindOf(view);
+    if (auto* image = kind & kImageView ? static_cast<const ImageView*>(&view) : nullptr;
+        image && image->image() && image->image()->isResizable()) {
         const Rect b = view.bounds();
         if (!offset || view.contentMode() != ContentMode::ScaleToFill) return false;
         for (double v : {offset->x + b.minX(), offset->x + b.maxX(), offset->y + b.minY(), offset->y + b.maxY()})
@@ -56,10 +89,9 @@ bool addView(const View& view, bool root, std::optional<Point> offset, double sc
         const EdgeInsets caps = image->image()->capInsets();
         if (b.width() < caps.left + caps.right || b.height() < caps.top + caps.bottom) return false;
     }
-    if (auto* spinner = dynamic_cast<const ActivityIndicatorView*>(&view); spinner && spinner->isAnimating())
-        return false;
-    if (auto* text = dynamic_cast<const TextView*>(&view); text && text->isEditing()) return false;
-    if (auto* field = dynamic_cast<const TextField*>(&view); field && field->isEditing()) return false;
+    if ((kind & kSpinner) && static_cast<const ActivityIndicatorView&>(view).isAnimating()) return false;
+    if ((kind & kTextView) && static_cast<const TextView&>(view).isEditing()) return false;
+    if ((kind & kTextField) && static_cast<const TextField&>(view).isEditing()) return false;
     auto& n = key.numbers;
     n.push_back(static_cast<double>(reinterpret_cast<uintptr_t>(&view)));
     n.push_back(static_cast<double>(view.displayGeneration()));
@@ -77,7 +109,7 @@ bool addView(const View& view, bool root, std::optional<Point> offset, double sc
                        {view.backgroundColor(), layer.borderColor, layer.shadowColor, view.tintColor()});
     if (layer.shadowPath) n.push_back(static_cast<double>(reinterpret_cast<uintptr_t>(&*layer.shadowPath)));
     // A row's separator is the table's to show and colour.
-    if (auto* cell = dynamic_cast<const TableViewCell*>(&view)) {
+    if (auto* cell = kind & kCell ? static_cast<const TableViewCell*>(&view) : nullptr) {
         const auto* table = dynamic_cast<const TableView*>(cell->superview());
         const auto& path = cell->indexPath();
         n.push_back(table && path && table->showsSeparatorBelow(*path) ? 1 : 0);
@@ -117,6 +149,7 @@ namespace raster {
 std::optional<Key> keyOf(const View& view, graphics::UserInterfaceStyle style, double scale) {
     Key key;
     key.numbers.reserve(256);
+    key.colours.reserve(48);
     key.numbers.insert(key.numbers.end(), {static_cast<double>(style), scale});
     if (!addView(view, true, Point{0, 0}, scale, key)) return std::nullopt;
     return key;

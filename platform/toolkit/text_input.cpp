@@ -719,16 +719,17 @@ const TextBox& TextView::textBox() const {
                             keptBox_->detectorTypes == dataDetectorTypes_ && keptBox_->linkLook == linkTextAttributes &&
                             keptBox_->tint == tint;
     if (sameLayout && keptBox_->container == container && keptBox_->alignment == textAlignment_)
-        return keptBox_->placed ? *keptBox_->placed : keptBox_->laidOut;
+        return keptBox_->placed ? *keptBox_->placed : *keptBox_->laidOut;
     if (!sameLayout) {
-        TextBox laidOut;
+        std::shared_ptr<const TextBox> laidOut;
         if (storage_.string().empty()) {
             // An empty text still has the line the caret stands on.
-            laidOut = measurer->layout(AttributedString(" ", typing_), options);
-            for (TextLine& line : laidOut.lines) line.content = {}, line.end = 0, line.frame.size.width = 0;
-            laidOut.size.width = 0;
+            TextBox caretLine = measurer->layout(AttributedString(" ", typing_), options);
+            for (TextLine& line : caretLine.lines) line.content = {}, line.end = 0, line.frame.size.width = 0;
+            caretLine.size.width = 0;
+            laidOut = std::make_shared<const TextBox>(std::move(caretLine));
         } else {
-            laidOut = measurer->layout(displayedText(), options);
+            laidOut = measurer->sharedLayout(displayedText(), options);
         }
         keptBox_ = KeptBox{textRevision_,      measurer,           options.width, options.alignment,
                            dataDetectorTypes_, linkTextAttributes, tint,          std::move(laidOut)};
@@ -737,8 +738,8 @@ const TextBox& TextView::textBox() const {
     keptBox_->alignment = textAlignment_;
     keptBox_->placed.reset();
     if (!ownRoom || (textAlignment_ != TextAlignment::center && textAlignment_ != TextAlignment::right))
-        return keptBox_->laidOut;
-    TextBox box = keptBox_->laidOut;
+        return *keptBox_->laidOut;
+    TextBox box = *keptBox_->laidOut;
     for (TextLine& line : box.lines) {
         const double free = container - line.frame.width();
         line.frame.origin.x = textAlignment_ == TextAlignment::center ? free / 2 : free;

@@ -358,7 +358,7 @@ private:
         unsigned detectorTypes = kDataDetectorNone;
         std::optional<TextAttributes> linkLook;
         Color tint;
-        TextBox laidOut;
+        std::shared_ptr<const TextBox> laidOut;
         double container = 0;
         TextAlignment alignment = TextAlignment::natural;
         // The lines placed again in the container (centred or right-aligned in a room of the

@@ -5,6 +5,7 @@
 // the drawing layer installs a font-backed measurer behind the same interface.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,12 @@ public:
     // Here the plain wrapping above in the font of the text's start, runs kept where lines show
     // the text as it is.
     virtual TextBox layout(const AttributedString& text, const TextLayoutOptions& options) const;
+    // The same layout, shared: a measurer that keeps its layouts hands out the one it keeps
+    // rather than a copy of its lines (a view keeps it as long as its text and room stay).
+    virtual std::shared_ptr<const TextBox> sharedLayout(const AttributedString& text,
+                                                        const TextLayoutOptions& options) const {
+        return std::make_shared<const TextBox>(layout(text, options));
+    }
     // Where the caret before a byte offset of a line's text sits, from the line's left edge, and
     // the byte offset nearest to an x.
     virtual double caretOffset(const AttributedString& line, size_t offset) const;

@@ -243,12 +243,24 @@ public:
         std::string identifier;
         bool ignoresInvertColors = false;
     };
-    Accessibility& accessibility() { return accessibility_; }
-    const Accessibility& accessibility() const { return accessibility_; }
+    // (A label still to be made is made first: see setAccessibilityLabelMadeWhenAsked.)
+    Accessibility& accessibility() {
+        settleAccessibilityLabel();
+        return accessibility_;
+    }
+    const Accessibility& accessibility() const {
+        settleAccessibilityLabel();
+        return accessibility_;
+    }
     // What a control says about itself when no label was set (its title or text).
-    virtual std::string accessibilityLabel() const { return accessibility_.label; }
+    virtual std::string accessibilityLabel() const { return accessibility().label; }
     virtual unsigned accessibilityTraits() const { return accessibility_.traits.value_or(kTraitNone); }
     virtual bool isAccessibilityElement() const { return accessibility_.isElement.value_or(false); }
+
+    // The label is made by makeAccessibilityLabel when it is next asked for (through
+    // accessibility()), from what the view shows then, rather than now: for a view that would
+    // otherwise put a label together on every reuse (a table's row) and is seldom asked.
+    void setAccessibilityLabelMadeWhenAsked() { labelToMake_ = true; }
 
     // The text, state and value the outline prints for this view (empty: nothing to say).
     virtual std::string outlineText() const { return {}; }
@@ -288,8 +300,15 @@ protected:
     }
     // Called after a property set through setProperty changed.
     virtual void propertyDidChange() {}
+    // The label of a view that set setAccessibilityLabelMadeWhenAsked.
+    virtual std::string makeAccessibilityLabel() const { return accessibility_.label; }
 
 private:
+    void settleAccessibilityLabel() const {
+        if (!labelToMake_) return;
+        labelToMake_ = false;
+        accessibility_.label = makeAccessibilityLabel();
+    }
     friend class ViewController;
     friend class Window;
     friend void flushLayout();
@@ -343,7 +362,9 @@ private:
     std::shared_ptr<View> maskView_;
     EdgeInsets additionalSafeArea_;
     EdgeInsets layoutMargins_{8, 8, 8, 8};
-    Accessibility accessibility_;
+    // Made when asked for (the label, lazily): kept in a view asked through a const reference.
+    mutable Accessibility accessibility_;
+    mutable bool labelToMake_ = false;
     uint64_t displayGeneration_ = 0;
     ViewController* controller_ = nullptr;
     bool appearanceApplied_ = false;

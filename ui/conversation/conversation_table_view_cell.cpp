@@ -6,6 +6,7 @@
 
 #include "app/roles/screen_roles.h"
 #include "model/phone_extensions.h"
+#include "platform/foundation/bundle.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/strings.h"
 #include "platform/graphics/color.h"
@@ -99,7 +100,7 @@ ConversationTableViewCell::ConversationTableViewCell()
     contentView().addSubview(messageView_);
     contentView().addSubview(dateLabel_);
     dateLabel_->setTextColor(graphics::Color::secondaryLabel());
-    dateLabel_->setBackgroundColor(graphics::Color::systemGroupedBackground());
+    // The date line lies on the row's own colour, above the bubble: it fills nothing of its own.
     setBackgroundColor(graphics::Color::systemGroupedBackground());
     setSelectionStyle(toolkit::CellSelectionStyle::None);
     setActionHandler("callViaHX:", [this](toolkit::Responder*) { callViaHX(); });
@@ -135,6 +136,28 @@ void ConversationTableViewCell::selectForMenu(toolkit::Point pointInText) {
 void ConversationTableViewCell::setMessageData(foundation::Dictionary data) {
     messageData_ = std::move(data);
     setNeedsLayout();
+}
+
+void ConversationTableViewCell::setAccessibilityParts(HXRowLabelParts parts) {
+    labelParts_ = std::move(parts);
+    setAccessibilityLabelMadeWhenAsked();
+}
+
+std::string ConversationTableViewCell::makeAccessibilityLabel() const {
+    const HXRowLabelParts& p = labelParts_;
+    std::string label = p.direction ? foundation::localizedString(p.sent ? "Outgoing: " : "Incoming: ") : p.description;
+    if (p.image)
+        label += foundation::format(foundation::localizedString("Attachment: %d image%@"), 1, "");
+    else if (!p.textLeftOut)
+        label += messageView_->text();
+    label += '\n';
+    label += dateLabel_->text();
+    if (p.direction && p.messages >= 2)
+        label += " (" +
+                 foundation::format(foundation::localizedString("message %ld of %ld"), int64_t{p.message},
+                                    int64_t{p.messages}) +
+                 ")";
+    return label;
 }
 
 double ConversationTableViewCell::dateLineHeight() {

@@ -50,6 +50,21 @@ HXBubbleText hxBubbleText(const std::string& message);
 // the width in whole points.
 std::string hxRowSizeKey(long row, double width);
 
+// What a row's accessibility label says besides the text and the date line the row shows: taken
+// when the row is set up, the label put together only when it is asked for.
+struct HXRowLabelParts {
+    // Said first, in place of "Incoming: " or "Outgoing: " (an attachment's own words, say).
+    std::string description;
+    // Whether it leads with "Incoming: " or "Outgoing: " (a message's row without a description),
+    // and then ends in " (message N of M)" when the thread holds two messages or more.
+    bool direction = false;
+    bool sent = false;
+    long message = 0, messages = 0;
+    // A picture's row says so; a described message row leaves its text out.
+    bool image = false;
+    bool textLeftOut = false;
+};
+
 class ConversationTableViewCell : public toolkit::TableViewCell {
 public:
     ConversationTableViewCell();
@@ -64,6 +79,9 @@ public:
     void setIsImage(bool image) { isImage_ = image; }
     bool isSent() const { return isSent_; }
     void setIsSent(bool sent) { isSent_ = sent; }
+    // The row's accessibility label is made from these, with the text and date line the row then
+    // shows, when it is next asked for.
+    void setAccessibilityParts(HXRowLabelParts parts);
     // Where a call or text found in the message goes.
     void setActions(std::weak_ptr<HXConversationActionsRole> actions) { actions_ = std::move(actions); }
 
@@ -82,6 +100,9 @@ public:
     // the edit menu over the selection with the cell as first responder.
     void selectForMenu(toolkit::Point pointInText);
 
+protected:
+    std::string makeAccessibilityLabel() const override;
+
 private:
     // The one number of the candidate, reduced, or none (the menu is then hidden).
     std::optional<std::string> extractNumber();
@@ -91,6 +112,7 @@ private:
     foundation::Dictionary messageData_;
     bool isImage_ = false;
     bool isSent_ = false;
+    HXRowLabelParts labelParts_;
     std::weak_ptr<HXConversationActionsRole> actions_;
     std::shared_ptr<toolkit::GestureRecognizer> selectPress_;
 };

@@ -233,31 +233,19 @@ std::string VC_Conversation::callRowText() const {
     return text;
 }
 
-std::string VC_Conversation::accessibilityLabelForRow(toolkit::IndexPath indexPath,
-                                                      const ConversationTableViewCell& cell,
-                                                      const std::string& description) const {
-    std::string lead, tail;
-    const long count = rows_ ? static_cast<long>(rows_->count()) : 0;
-    bool hidden = false;
-    if (conversationType() == 1) {
-        if (description.empty()) {
-            lead = cell.isSent() ? localizedString("Outgoing: ") : localizedString("Incoming: ");
-            if (count >= 2)
-                tail = " (" +
-                       foundation::format(localizedString("message %ld of %ld"), int64_t{indexPath.section + 1},
-                                          int64_t{count}) +
-                       ")";
-        } else {
-            lead = description;
-            hidden = true;
-        }
-    } else {
-        lead = description;
-    }
-    const std::string content = cell.isImage() ? foundation::format(localizedString("Attachment: %d image%@"), 1, "")
-                                : hidden       ? std::string()
-                                               : cell.messageView().text();
-    return lead + content + '\n' + cell.dateLabel().text() + tail;
+HXRowLabelParts VC_Conversation::accessibilityPartsForRow(toolkit::IndexPath indexPath,
+                                                          const ConversationTableViewCell& cell,
+                                                          std::string description) const {
+    HXRowLabelParts parts;
+    // A message's row without a description says which way it went and where it stands.
+    parts.direction = conversationType() == 1 && description.empty();
+    parts.textLeftOut = conversationType() == 1 && !description.empty();
+    parts.description = std::move(description);
+    parts.sent = cell.isSent();
+    parts.message = indexPath.section + 1;
+    parts.messages = rows_ ? static_cast<long>(rows_->count()) : 0;
+    parts.image = cell.isImage();
+    return parts;
 }
 
 toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table, toolkit::IndexPath indexPath) {
@@ -308,7 +296,7 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
         cell->messageView().setText(text.text);
     }
     if (signedIn()) cell->dateLabel().setText(dateLineOf(indexPath, message, &sizes));
-    cell->accessibility().label = accessibilityLabelForRow(indexPath, *cell, shown.description);
+    cell->setAccessibilityParts(accessibilityPartsForRow(indexPath, *cell, std::move(shown.description)));
     // Laid out again for the date line the row shows.
     cell->setNeedsLayout();
     return cell;
@@ -324,7 +312,7 @@ void VC_Conversation::configureCallRow(ConversationTableViewCell& cell, toolkit:
     data.set("row", int64_t{indexPath.row});
     cell.setMessageData(std::move(data));
     cell.dateLabel().setText(dateLineForRow(indexPath));
-    cell.accessibility().label = accessibilityLabelForRow(indexPath, cell, std::string());
+    cell.setAccessibilityParts(accessibilityPartsForRow(indexPath, cell, std::string()));
 }
 
 void VC_Conversation::setBubble(ConversationTableViewCell& cell, const HXAttachment* attachment, bool sent,

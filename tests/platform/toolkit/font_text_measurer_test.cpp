@@ -102,6 +102,11 @@ TEST(FontTextMeasurer, ACachedLayoutAnswersOnlyForTheTextAndAttributesItWasMadeF
                 EXPECT_EQ(box.lines[i].content.attributesAt(0), attributes) << c.what;
             }
         }
+        // A view keeps the very layout the measurer keeps (no copy of its lines), the same one
+        // for as long as it is kept.
+        const auto shared = m.sharedLayout(asked, options);
+        EXPECT_EQ(shared, m.sharedLayout(asked, options)) << c.what;
+        toolkit_text::expectSameBox(*shared, m.layout(asked, options));
     }
     // Two runs that split the same text differently are different texts.
     AttributedString split("Meet me", attributes);

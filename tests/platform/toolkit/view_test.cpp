@@ -6,6 +6,7 @@
 
 #include "platform/dispatch/dispatch.h"
 #include "platform/toolkit/layout_constraint.h"
+#include "platform/toolkit/outline.h"
 #include "platform/toolkit/window.h"
 
 using namespace toolkit;
@@ -286,4 +287,46 @@ TEST(ToolkitView, LayoutPassesSkipCleanBranchesButReachMarkedAndNewViews) {
     EXPECT_NEAR(c->convertPointFrom(scaled, nullptr).x, 1, 1e-9);
     EXPECT_NEAR(c->convertPointFrom(scaled, nullptr).y, 2, 1e-9);
     EXPECT_EQ(c->convertRectTo(Rect(0, 0, 10, 10), sibling.get()), Rect(scaled.x - 2 - 0, scaled.y - 4, 20, 20));
+}
+
+namespace {
+
+// A view whose label says what it shows, made when asked for.
+class ShowsAWord : public View {
+public:
+    using View::View;
+    std::string word;
+    mutable int made = 0;
+    void show(std::string w) {
+        word = std::move(w);
+        setAccessibilityLabelMadeWhenAsked();
+    }
+
+protected:
+    std::string makeAccessibilityLabel() const override {
+        ++made;
+        return "shows " + word;
+    }
+};
+
+}  // namespace
+
+// A label made when asked for says what the view shows when it is asked, once for each change;
+// a label set outright afterwards replaces the one still to be made, and the outline prints it.
+TEST(ToolkitView, ALabelMadeWhenAskedSaysWhatTheViewShowsThen) {
+    Window window(ScreenProfile::iPhone8());
+    auto v = std::make_shared<ShowsAWord>(Rect(0, 0, 50, 20));
+    window.addSubview(v);
+    v->show("one");
+    v->show("two");
+    EXPECT_EQ(v->made, 0) << "made before anyone asked";
+    EXPECT_EQ(v->accessibilityLabel(), "shows two");
+    EXPECT_EQ(static_cast<const View&>(*v).accessibility().label, "shows two");
+    EXPECT_EQ(v->made, 1);
+    v->show("three");
+    EXPECT_NE(outline(window).find("label=\"shows three\""), std::string::npos) << outline(window);
+    v->show("four");
+    v->accessibility().label = "set outright";
+    EXPECT_EQ(v->accessibilityLabel(), "set outright");
+    EXPECT_EQ(v->accessibility().label, "set outright");
 }

@@ -650,6 +650,45 @@ TEST_F(ConversationTable, ARowShownAgainReadsWhatItsMessageGaveTheFirstTime) {
     }
 }
 
+// A row's accessibility label, put together only when asked for, says what the row shows then:
+// asked after its cell was taken back for rows far away, it names the new row's way, text, date
+// line and place, not what the cell said for a row before (asked then or not).
+TEST_F(ConversationTable, ARowsAccessibilityLabelSaysWhatTheRowShowsWhenAskedAfterItsCellWasReused) {
+    hxtest::UsingFonts fonts;
+    const std::array<const char*, 4> texts{"On my way", "See you tomorrow at the station", "Sure",
+                                           "Can you call the office before five?"};
+    storeSixtyTexts(texts);
+    auto& window = harness.window();
+    auto& s = open("t1");
+    auto& table = s.tableView();
+    const double top = -table.adjustedContentInset().top;
+    const double jump = std::round(table.bounds().height() * 1.3);
+    for (int step = 0; step <= 4; ++step) {
+        SCOPED_TRACE("jump " + std::to_string(step));
+        table.setContentOffset({0, top + jump * step}, false);
+        (void)drawnAt2x(window);
+        // Rows left unasked at the odd jumps: their cells are asked only after their next reuse.
+        if (step % 2 == 1) continue;
+        size_t asked = 0;
+        for (const auto& shown : table.visibleCells()) {
+            auto* cell = dynamic_cast<ConversationTableViewCell*>(shown.get());
+            if (!cell || !cell->indexPath()) continue;
+            // The newest messages are shown, oldest first.
+            const long section = cell->indexPath()->section, count = table.numberOfSections();
+            const long i = 60 - count + section;
+            const std::string expected = std::string(i % 3 == 0 ? "Outgoing: " : "Incoming: ") +
+                                         texts[static_cast<size_t>(i % 4)] + " #" + std::to_string(i) + "\n" +
+                                         s.dateLineForRow({section, 0}) + " (message " + std::to_string(section + 1) +
+                                         " of " + std::to_string(count) + ")";
+            EXPECT_EQ(cell->accessibilityLabel(), expected);
+            // The outline reads the same label.
+            EXPECT_EQ(cell->accessibility().label, expected);
+            ++asked;
+        }
+        EXPECT_GE(asked, 3u);
+    }
+}
+
 // A frame drawn after the thread scrolled a little lays out no label it drew before: the reply
 // bar's placeholder and the date lines that stay in view read the lines they were laid out in.
 TEST_F(ConversationTable, AFrameLaysOutNoLabelThatItDrewUnchangedBefore) {
