@@ -72,12 +72,8 @@ int Entity::attributeIndex(std::string_view name) const {
         auto found = attributeIndexes_.find(name);
         return found == attributeIndexes_.end() ? -1 : found->second;
     }
-    // Lengths first, then the first letters, and only then the names whole.
-    for (size_t i = 0; i < attributes_.size(); ++i) {
-        const std::string& candidate = attributes_[i].name;
-        if (candidate.size() == name.size() && (name.empty() || candidate[0] == name[0]) && candidate == name)
-            return static_cast<int>(i);
-    }
+    for (size_t i = 0; i < attributes_.size(); ++i)
+        if (attributes_[i].name.size() == name.size() && attributes_[i].name == name) return static_cast<int>(i);
     return -1;
 }
 

@@ -145,8 +145,9 @@ void ConversationTableViewCell::setAccessibilityParts(HXRowLabelParts parts) {
 
 std::string ConversationTableViewCell::makeAccessibilityLabel() const {
     const HXRowLabelParts& p = labelParts_;
-    std::string label = p.direction ? foundation::localizedString(p.sent ? "Outgoing: " : "Incoming: ") : p.description;
-    if (p.image)
+    std::string label =
+        p.direction ? foundation::localizedString(isSent_ ? "Outgoing: " : "Incoming: ") : p.description;
+    if (isImage_)
         label += foundation::format(foundation::localizedString("Attachment: %d image%@"), 1, "");
     else if (!p.textLeftOut)
         label += messageView_->text();

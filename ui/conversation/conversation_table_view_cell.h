@@ -58,10 +58,8 @@ struct HXRowLabelParts {
     // Whether it leads with "Incoming: " or "Outgoing: " (a message's row without a description),
     // and then ends in " (message N of M)" when the thread holds two messages or more.
     bool direction = false;
-    bool sent = false;
     long message = 0, messages = 0;
-    // A picture's row says so; a described message row leaves its text out.
-    bool image = false;
+    // A described message row leaves its text out (a picture's row says it is one, from the cell).
     bool textLeftOut = false;
 };
 

@@ -223,8 +223,7 @@ private:
     void updateTitle();
     void openReply(const foundation::Notification& notification);
     // What the accessibility label of a row's cell says besides its text and date line.
-    HXRowLabelParts accessibilityPartsForRow(toolkit::IndexPath indexPath, const ConversationTableViewCell& cell,
-                                             std::string attachmentDescription) const;
+    HXRowLabelParts accessibilityPartsForRow(toolkit::IndexPath indexPath, std::string attachmentDescription) const;
     std::shared_ptr<toolkit::View> noteView();
     static void resetDateFormatters();
     // The swipe's action: the message of the row's section is deleted on the service.

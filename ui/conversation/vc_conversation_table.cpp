@@ -233,18 +233,14 @@ std::string VC_Conversation::callRowText() const {
     return text;
 }
 
-HXRowLabelParts VC_Conversation::accessibilityPartsForRow(toolkit::IndexPath indexPath,
-                                                          const ConversationTableViewCell& cell,
-                                                          std::string description) const {
+HXRowLabelParts VC_Conversation::accessibilityPartsForRow(toolkit::IndexPath indexPath, std::string description) const {
     HXRowLabelParts parts;
     // A message's row without a description says which way it went and where it stands.
     parts.direction = conversationType() == 1 && description.empty();
     parts.textLeftOut = conversationType() == 1 && !description.empty();
     parts.description = std::move(description);
-    parts.sent = cell.isSent();
     parts.message = indexPath.section + 1;
     parts.messages = rows_ ? static_cast<long>(rows_->count()) : 0;
-    parts.image = cell.isImage();
     return parts;
 }
 
@@ -296,7 +292,7 @@ toolkit::TableViewCellPtr VC_Conversation::cellForRow(toolkit::TableView& table,
         cell->messageView().setText(text.text);
     }
     if (signedIn()) cell->dateLabel().setText(dateLineOf(indexPath, message, &sizes));
-    cell->setAccessibilityParts(accessibilityPartsForRow(indexPath, *cell, std::move(shown.description)));
+    cell->setAccessibilityParts(accessibilityPartsForRow(indexPath, std::move(shown.description)));
     // Laid out again for the date line the row shows.
     cell->setNeedsLayout();
     return cell;
@@ -312,7 +308,7 @@ void VC_Conversation::configureCallRow(ConversationTableViewCell& cell, toolkit:
     data.set("row", int64_t{indexPath.row});
     cell.setMessageData(std::move(data));
     cell.dateLabel().setText(dateLineForRow(indexPath));
-    cell.setAccessibilityParts(accessibilityPartsForRow(indexPath, cell, std::string()));
+    cell.setAccessibilityParts(accessibilityPartsForRow(indexPath, std::string()));
 }
 
 void VC_Conversation::setBubble(ConversationTableViewCell& cell, const HXAttachment* attachment, bool sent,
