@@ -217,10 +217,15 @@ TEST(PoolOnTwoProcessorsChild, NoWorkerLooksForWorkWhileOneRunsAndTheProducerHas
     ASSERT_TRUE(longBlock.waitFor(1));
     EXPECT_EQ(looks, 0u) << "workers looked for work " << looks << " times while the other processors were busy";
     // Once the long block is done, a worker that runs out of work looks again: bursts keep it.
+    // The last block's hit comes before its worker counts itself idle and looks, so the look is
+    // awaited (on a loaded machine that worker may be off its processor for a while).
     const uint64_t looksIdle = pool.counts().looks;
     Finished burst;
     for (int i = 0; i < 1000; ++i) global->async([&burst] { burst.hit(); });
     ASSERT_TRUE(burst.waitFor(1000));
+    auto lookUntil = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (pool.counts().looks == looksIdle && std::chrono::steady_clock::now() < lookUntil)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_GT(pool.counts().looks, looksIdle) << "no worker looked for work with a processor to spare";
 }
 
