@@ -13,6 +13,7 @@
 #include "emulator/media_pictures.h"
 #include "platform/clock/clock.h"
 #include "platform/foundation/strings.h"
+#include "platform/foundation/url.h"
 #include "service/proto/hxcpb.h"
 
 namespace emulator {
@@ -652,6 +653,41 @@ ServiceReply mediaRoute(Emulator& emulator, const RecordedRequest& request) {
 
 // ---- sign-in pages
 
+// The provider's footer pages. The sign-in panel follows any link its page offers and has no back
+// button of its own (nor a Cancel on a first sign-in), so each page leads back to the sign-in
+// with the service page it was to continue to.
+struct FooterPage {
+    std::string_view path, title, text;
+};
+constexpr FooterPage kFooterPages[] = {
+    {"/signin/help", "Help", "Sign in with the name of your account here. The service names them under the field."},
+    {"/signin/privacy", "Privacy", "This provider keeps the name you sign in with and a session cookie."},
+    {"/signin/terms", "Terms", "Signing in here lets the app use the service on your behalf."},
+};
+
+std::string continueQuery(const std::string& continueURL) {
+    return "?continue=" + foundation::queryItemEncoded(continueURL);
+}
+
+std::string footerLinks(const std::string& continueURL) {
+    std::string links;
+    for (const auto& page : kFooterPages)
+        links += "<a href=\"" + std::string(page.path) + foundation::htmlEscaped(continueQuery(continueURL)) + "\">" +
+                 std::string(page.title) + "</a>";
+    return links;
+}
+
+std::optional<ServiceReply> footerPage(const std::string& path, const std::string& continueURL) {
+    for (const auto& page : kFooterPages)
+        if (path == page.path)
+            return textReply(200, "<html><head><title>" + std::string(page.title) + "</title></head><body><h1>" +
+                                      std::string(page.title) + "</h1><p>" + std::string(page.text) +
+                                      "</p><a id=\"back\" href=\"/signin/identify" +
+                                      foundation::htmlEscaped(continueQuery(continueURL)) +
+                                      "\">Back to sign in</a></body></html>");
+    return std::nullopt;
+}
+
 // The identify page: the account-name form (the app fills and submits it; the password is the
 // provider's business and any will do here), a sign-up link and a "Create account" offer, the
 // two elements the app's sign-in panel hides, and the provider's footer. Under its field it names
@@ -680,9 +716,8 @@ ServiceReply signInForm(Emulator& emulator, const std::string& action, const std
                               foundation::htmlEscaped(continueURL) +
                               "\"/><input type=\"submit\" id=\"next\" value=\"Next\"/></form>"
                               "<a id=\"link-signup\" href=\"/signup\">Sign up</a>"
-                              "<span>Create account</span><p>English (United States)</p>"
-                              "<a href=\"/help\">Help</a><a href=\"/privacy\">Privacy</a><a href=\"/terms\">Terms</a>"
-                              "</body></html>");
+                              "<span>Create account</span><p>English (United States)</p>" +
+                              footerLinks(continueURL) + "</body></html>");
 }
 
 std::string consentToken(Emulator& emulator) { return "consent-" + emulator.sessionValue(); }
@@ -733,6 +768,7 @@ ServiceReply signInHost(Emulator& emulator, const RecordedRequest& request, cons
         std::string next = queryValue(request.target, "continue");
         return signInForm(emulator, "/signin/challenge", next.empty() ? hostOrigin(request) + "/voice/" : next);
     }
+    if (auto page = footerPage(path, queryValue(request.target, "continue"))) return *page;
     if (path == "/signin/challenge" && request.method == "POST") {
         std::optional<std::string> email, identifier;
         std::string next;

@@ -202,6 +202,31 @@ TEST_F(SignIn, ATokenRequestLeftFromBeforeTheSignInDoesNotHoldUpTheNewAccount) {
     service->releaseHeld();
 }
 
+// A first sign-in has no Cancel and the panel no back button: each of the provider's footer
+// pages has to lead back to the form, which then still signs in into the service page.
+TEST_F(SignIn, EveryFooterPageOfTheProviderLeadsBackToAFormThatStillSignsIn) {
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(waitForPage());
+    ASSERT_EQ(panel()->navigationItem().rightBarButtonItem(), nullptr);
+    for (const std::string page : {"Help", "Privacy", "Terms"}) {
+        SCOPED_TRACE(page);
+        auto* link = harness.find(page);
+        ASSERT_NE(link, nullptr) << harness.outline();
+        ASSERT_TRUE(harness.tap(*link));
+        ASSERT_TRUE(waitForPage("/signin/" + foundation::asciiLowercase(page))) << trace();
+        EXPECT_EQ(harness.find("Next"), nullptr);
+        auto* back = harness.find("Back to sign in");
+        ASSERT_NE(back, nullptr) << harness.outline();
+        ASSERT_TRUE(harness.tap(*back));
+        ASSERT_TRUE(waitForPage()) << trace();
+    }
+    // The way back kept the service page to continue to: the sign-in completes there.
+    typeAndSubmit("Email", user());
+    ASSERT_TRUE(harness.clock().runUntil([&] { return app->account()->authV2().has_value(); }, 30)) << trace();
+    EXPECT_EQ(requestsTo("/voice/").size(), 1u);
+    EXPECT_EQ(app->account()->username(), user());
+}
+
 TEST_F(SignIn, CancelClearsTheWebCookiesAndLeavesTheAccountAlone) {
     ASSERT_TRUE(launch());
     // An account is stored by the time the panel appears: it may be cancelled.
