@@ -940,22 +940,26 @@ Status Coordinator::commit(SaveBatch& batch) {
 
     if (Status s = execLocked("COMMIT"); !s) return fail(s.error());
 
-    // What only the writes needed goes before the identities are registered: a large save would
-    // otherwise hold both at once.
-    pending.clear();
-    for (size_t i = std::min(batch.disposableFrom, n); i < n; ++i) {
-        std::vector<Value>().swap(batch.inserted[i].values);
-        batch.inserted[i].packed = {};
-        std::vector<ObjectID>().swap(batch.inserted[i].toOne);
-    }
     // An identity that only the batch holds can never be met again: a later read of its row makes
     // a new one. Only those someone else holds (an object, a to-many set, a caller) are registered,
     // so that a read of their row finds them; a large import's rows then cost the table nothing.
-    // In one pass: the objects' rows (those before disposableFrom) are held by their objects, so
-    // the table is made room for them at once, and grows only for held rows that someone holds.
-    identities_.reserve(identities_.size() + std::min(batch.disposableFrom, n));
-    for (size_t i = 0; i < n; ++i) {
-        const ObjectID& id = batch.inserted[i].id;
+    // The table is made room for all of them at once, counted first (the identities are read
+    // again at once, from the cache); one pass then also frees what only the write needed of the
+    // rows nobody takes back.
+    pending.clear();
+    size_t held = 0;
+    for (const Row& row : batch.inserted) held += row.id.use_count() > 1;
+    identities_.reserve(identities_.size() + held);
+    for (size_t i = 0, k = 0; i < n; ++i) {
+        Row& row = batch.inserted[i];
+        if (k < batch.kept.size() && batch.kept[k] == i) {
+            ++k;
+        } else {
+            std::vector<Value>().swap(row.values);
+            row.packed = {};
+            std::vector<ObjectID>().swap(row.toOne);
+        }
+        const ObjectID& id = row.id;
         id->setPrimaryKey(assigned[i]);
         if (id.use_count() > 1) identities_[std::make_pair(id->entity().number(), assigned[i])] = id;
     }
