@@ -38,6 +38,25 @@ struct StatementUse {
     }
 };
 
+// Resets a statement that is stepped again for the next row, which binds every parameter anew:
+// its bindings are cleared once, when the operation is done with it (StatementsUse).
+struct RowUse {
+    sqlite3_stmt* stmt;
+    ~RowUse() { sqlite3_reset(stmt); }
+};
+
+// Clears the bindings of the statements an operation stepped row by row (RowUse), before the
+// values they name go away.
+struct StatementsUse {
+    const std::vector<sqlite3_stmt*>& first;
+    const std::vector<sqlite3_stmt*>& second;
+    ~StatementsUse() {
+        for (const auto* list : {&first, &second})
+            for (sqlite3_stmt* stmt : *list)
+                if (stmt) sqlite3_clear_bindings(stmt);
+    }
+};
+
 const char* columnType(AttributeType type) {
     switch (type) {
         case AttributeType::String:
@@ -864,6 +883,7 @@ Status Coordinator::commit(SaveBatch& batch) {
     };
     // One statement per entity and kind for the whole save.
     std::vector<sqlite3_stmt*> inserts(model_->entities().size()), updates(model_->entities().size());
+    const StatementsUse statementsUse{inserts, updates};
     auto cached = [&](std::vector<sqlite3_stmt*>& slot, const std::vector<std::string>& sql,
                       const Entity& e) -> foundation::Result<sqlite3_stmt*> {
         auto& stmt = slot[e.number()];
@@ -901,7 +921,7 @@ Status Coordinator::commit(SaveBatch& batch) {
         auto statement = cached(inserts, insertSql_, row.id->entity());
         if (!statement) return statement.error();
         sqlite3_stmt* stmt = *statement;
-        StatementUse use{stmt};
+        const RowUse use{stmt};
         if (Status s = bindRow(stmt, row, index); !s) return s;
         if (Status s = step(stmt, "Cannot insert a row"); !s) return s;
         assigned[index] = sqlite3_last_insert_rowid(db_);
@@ -929,7 +949,7 @@ Status Coordinator::commit(SaveBatch& batch) {
         auto statement = cached(updates, updateSql_, e);
         if (!statement) return fail(statement.error());
         sqlite3_stmt* stmt = *statement;
-        StatementUse use{stmt};
+        const RowUse use{stmt};
         if (Status s = bindRow(stmt, row, SIZE_MAX); !s) return fail(s.error());
         int last = static_cast<int>(e.attributes().size()) + 1;
         for (const auto& r : e.relationships())
