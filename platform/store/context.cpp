@@ -202,19 +202,27 @@ void Context::takeAllHeldLocked(const Entity* entity) {
         if (row.id) adoptHeldRowLocked(std::move(row));
 }
 
+bool Context::unreferencedLocked(const ManagedObjectPtr& object, const Watched& watched) const {
+    // Only the list of inserted objects holds it: nobody can tell the object from the one its row
+    // makes later. Listeners of its entity want objects (a save would make them objects again).
+    return object.use_count() == 1 && object->inserted_ && !object->deleted_ && !object->turningIntoFault_ &&
+           !object->isObservedLocked() && !watched.covers(object->entity());
+}
+
+Row Context::releaseUnreferencedLocked(ManagedObjectPtr& object) {
+    registry_.erase(object->id_.get());
+    Row row = object->handOverLocked();
+    object.reset();
+    return row;
+}
+
 void Context::holdUnreferencedInserted(std::string_view entityName) {
     std::lock_guard lock(mutex_);
-    // Listeners of the entity want its objects (a save would make them objects again at once).
     const Watched w = watched();
     bool held = false;
     for (ManagedObjectPtr& object : inserted_) {
-        // Only this list holds it: nobody can tell the object from the one its row makes later.
-        if (object.use_count() != 1 || !object->inserted_ || object->deleted_ || object->turningIntoFault_ ||
-            object->isObservedLocked() || object->entity().name() != entityName || w.covers(object->entity()))
-            continue;
-        registry_.erase(object->id_.get());
-        holdRowLocked(object->handOverLocked());
-        object.reset();
+        if (object->entity().name() != entityName || !unreferencedLocked(object, w)) continue;
+        holdRowLocked(releaseUnreferencedLocked(object));
         held = true;
     }
     if (held) std::erase(inserted_, nullptr);
@@ -820,11 +828,13 @@ bool Context::hasChanges() const {
 
 // Each list holds an object at most once (its flag is set when it joins and cleared only when
 // the list is emptied), so filtering by the flags is enough.
-Context::Changes Context::changesLocked() const {
+Context::Changes Context::changesLocked(bool withInserted) const {
     Changes c;
-    c.inserted.reserve(inserted_.size());
-    for (const auto& o : inserted_)
-        if (o->inserted_ && !o->deleted_) c.inserted.push_back(o);
+    if (withInserted) {
+        c.inserted.reserve(inserted_.size());
+        for (const auto& o : inserted_)
+            if (o->inserted_ && !o->deleted_) c.inserted.push_back(o);
+    }
     for (const auto& o : updated_)
         if (o->updated_ && !o->inserted_ && !o->deleted_) c.updated.push_back(o);
     for (const auto& o : deleted_)
@@ -962,75 +972,94 @@ foundation::Status Context::save() {
     Changes changes;
     std::vector<ObjectID> heldInserted;
     std::shared_ptr<Context> parent;
+    size_t released = 0;  // objects that went as rows, and their registry entries with them
     {
         std::lock_guard lock(mutex_);
         if (!hasChangesLocked()) return {};
         // Listeners hear of the objects they watch, so those must be objects by now.
         takeWatchedLocked();
-        changes = changesLocked();
+        changes = changesLocked(false);
         parent = parent_;
         std::vector<Row> inserted, updated;
         std::vector<ObjectID> deleted;
-        inserted.reserve(changes.inserted.size() + heldIndex_.size());
+        // The positions in inserted of the rows of objects that stay, ascending.
+        std::vector<uint32_t> kept;
+        inserted.reserve(inserted_.size() + heldIndex_.size());
         updated.reserve(changes.updated.size());
         for (const auto& o : changes.deleted) deleted.push_back(o->id_);
+        // One pass over the inserted objects, in the order they were inserted. An object that only
+        // this context holds gives its state to the batch as a row and goes now, while it is at hand,
+        // rather than after the save (nobody could tell it from the object the row makes if the save
+        // fails and someone asks). An object someone holds lends its storage to the write (root),
+        // which the object takes back afterwards, or hands it to the parent (child).
+        const Watched w = watched();
+        for (ManagedObjectPtr& o : inserted_) {
+            if (!o->inserted_ || o->deleted_) continue;
+            if (unreferencedLocked(o, w)) {
+                inserted.push_back(releaseUnreferencedLocked(o));
+                ++released;
+                continue;
+            }
+            kept.push_back(static_cast<uint32_t>(inserted.size()));
+            inserted.push_back(parent ? o->handOverLocked() : Row{o->id_, std::move(o->values_), std::move(o->toOne_)});
+            changes.inserted.push_back(o);
+        }
+        if (released) std::erase(inserted_, nullptr);
         // Held rows travel on as they are, after the objects' rows.
-        auto addHeld = [&]() HX_REQUIRES(mutex_) {
-            for (auto& row : held_)
-                if (row.id) inserted.push_back(std::move(row));
-        };
-        // The held rows' identities, for the announcement, from the rows that carried them.
-        auto heldIdentities = [&](std::vector<Row>& rows, size_t from) {
-            heldInserted.reserve(rows.size() - from);
-            for (size_t i = from; i < rows.size(); ++i) heldInserted.push_back(rows[i].id);
-        };
+        for (auto& row : held_)
+            if (row.id) inserted.push_back(std::move(row));
+        // The held rows travel in the batch now: their list and index give their room back before
+        // the write (which is when a list's save holds the most); a write that fails holds them again.
+        std::vector<Row>().swap(held_);
+        heldIndex_.clear();
         if (!parent) {
-            // The root lends its objects' storage to the write instead of copying it; the lock
-            // keeps everyone else out until it is handed back.
-            for (const auto& o : changes.inserted)
-                inserted.push_back(Row{o->id_, std::move(o->values_), std::move(o->toOne_)});
             for (const auto& o : changes.updated) {
                 o->fireFaultLocked();
                 updated.push_back(Row{o->id_, std::move(o->values_), std::move(o->toOne_)});
             }
-            addHeld();
-            // The held rows travel in the batch now: their list and index give their room back
-            // before the write (which is when a list's save holds the most), and a write that
-            // fails holds the rows again.
-            std::vector<Row>().swap(held_);
-            heldIndex_.clear();
             auto coordinator = persistentStoreCoordinator();
-            // The held rows, after the objects' ones, are saved and forgotten.
-            Coordinator::SaveBatch batch{std::move(inserted), std::move(updated), std::move(deleted),
-                                         changes.inserted.size()};
+            Coordinator::SaveBatch batch{std::move(inserted), std::move(updated), std::move(deleted), std::move(kept)};
             foundation::Status written =
                 coordinator ? coordinator->commit(batch)
                             : foundation::Status(makeError(kNoStoreError, "The context has no coordinator."));
-            for (size_t i = 0; i < changes.inserted.size(); ++i) {
-                changes.inserted[i]->values_ = std::move(batch.inserted[i].values);
-                changes.inserted[i]->toOne_ = std::move(batch.inserted[i].toOne);
+            // The objects take their storage back; the other rows are held again when the write
+            // failed, else only their identities stay, for the announcement (the write freed the
+            // rest). While the batch was written, the rows were all that held those identities, so
+            // the coordinator did not keep them.
+            if (!written) {
+                held_.reserve(batch.inserted.size() - batch.kept.size());
+                heldIndex_.reserve(held_.capacity());
+            } else {
+                heldInserted.reserve(batch.inserted.size() - batch.kept.size());
+            }
+            for (size_t i = 0, k = 0; i < batch.inserted.size(); ++i) {
+                Row& row = batch.inserted[i];
+                if (k < batch.kept.size() && batch.kept[k] == i) {
+                    ManagedObject& o = *changes.inserted[k++];
+                    o.values_ = std::move(row.values);
+                    o.toOne_ = std::move(row.toOne);
+                } else if (!written) {
+                    holdRowLocked(std::move(row));
+                } else {
+                    heldInserted.push_back(std::move(row.id));
+                }
             }
             for (size_t i = 0; i < changes.updated.size(); ++i) {
                 changes.updated[i]->values_ = std::move(batch.updated[i].values);
                 changes.updated[i]->toOne_ = std::move(batch.updated[i].toOne);
             }
-            if (!written) {
-                held_.reserve(batch.inserted.size() - changes.inserted.size());
-                heldIndex_.reserve(held_.capacity());
-                for (size_t i = changes.inserted.size(); i < batch.inserted.size(); ++i)
-                    holdRowLocked(std::move(batch.inserted[i]));
-                return written;
-            }
-            // Taken only now: while the batch was written, the rows were all that held these
-            // identities, so the coordinator did not keep them.
-            heldIdentities(batch.inserted, changes.inserted.size());
+            if (!written) return written;
         } else {
             // The parent takes the changed objects' state over rather than a copy of it; here
             // they become faults that read it back from the parent when used again.
-            for (const auto& o : changes.inserted) inserted.push_back(o->handOverLocked());
             for (const auto& o : changes.updated) updated.push_back(o->handOverLocked());
-            addHeld();
-            heldIdentities(inserted, changes.inserted.size());
+            heldInserted.reserve(inserted.size() - kept.size());
+            for (size_t i = 0, k = 0; i < inserted.size(); ++i) {
+                if (k < kept.size() && kept[k] == i)
+                    ++k;
+                else
+                    heldInserted.push_back(inserted[i].id);
+            }
             parent->mergeFromChild(std::move(inserted), std::move(updated), deleted);
         }
         clearChangesLocked();
@@ -1038,11 +1067,13 @@ foundation::Status Context::save() {
     announce(ChangeKind::DidSave, changes, heldInserted);
     // What the save wrote no longer needs to stay here: when nobody else holds its objects, their
     // entries (and the registry's room for them) go now rather than at the next sweep. A page of
-    // a list is worth it; a save of a few objects is not.
+    // a list is worth it; a save of a few objects is not. The entries of the objects that went as
+    // rows are gone already, but their room is not.
     constexpr size_t kSweepAfterSave = 256;
     changes = Changes{};
     std::lock_guard lock(mutex_);
-    if (registry_.size() >= kSweepAfterSave && registry_.size() >= 2 * registrySwept_) {
+    if (released >= kSweepAfterSave ||
+        (registry_.size() >= kSweepAfterSave && registry_.size() >= 2 * registrySwept_)) {
         sweepRegistryLocked();
         registrySweepAt_ = std::max<size_t>(1024, 2 * registry_.size());
     }
@@ -1163,6 +1194,9 @@ void Context::mergeFromChild(std::vector<Row>&& inserted, std::vector<Row>&& upd
 
 void Context::rollback() {
     std::lock_guard lock(mutex_);
+    // Held rows are unsaved inserts as much as inserted objects are.
+    std::vector<Row>().swap(held_);
+    heldIndex_.clear();
     for (auto* list : {&inserted_, &updated_, &deleted_}) {
         for (auto& o : *list) {
             if (o->inserted_) {

@@ -195,7 +195,9 @@ private:
     bool touchesLocked(const Entity& entity) const HX_REQUIRES(mutex_);
     bool chainTouches(const Entity& entity) const;
     bool hasChangesLocked() const HX_REQUIRES(mutex_);
-    Changes changesLocked() const HX_REQUIRES(mutex_);
+    // The changed objects; without the inserted ones when withInserted is false (a save lists
+    // those as it takes their rows).
+    Changes changesLocked(bool withInserted = true) const HX_REQUIRES(mutex_);
     void clearChangesLocked() HX_REQUIRES(mutex_);
     void applyRowLocked(ManagedObject& object, const Row& row, bool notify) HX_REQUIRES(mutex_);
     // The same, taking the row's values over (a child's snapshot, made for this merge alone).
@@ -241,6 +243,11 @@ private:
         bool covers(const Entity& entity) const;
     };
     Watched watched();
+    // Whether only the list of inserted objects holds object, which nobody observes and no
+    // listener watches: it can then wait as a row, as holdUnreferencedInserted makes it one.
+    bool unreferencedLocked(const ManagedObjectPtr& object, const Watched& watched) const HX_REQUIRES(mutex_);
+    // The row of such an object, which goes (with its registry entry) and leaves its list's slot null.
+    Row releaseUnreferencedLocked(ManagedObjectPtr& object) HX_REQUIRES(mutex_);
     // A save or merge also announces the URIs of the held rows it inserted (heldInserted).
     void announce(ChangeKind kind, const Changes& changes, const std::vector<ObjectID>& heldInserted = {});
 

@@ -38,6 +38,25 @@ struct StatementUse {
     }
 };
 
+// Resets a statement that is stepped again for the next row, which binds every parameter anew:
+// its bindings are cleared once, when the operation is done with it (StatementsUse).
+struct RowUse {
+    sqlite3_stmt* stmt;
+    ~RowUse() { sqlite3_reset(stmt); }
+};
+
+// Clears the bindings of the statements an operation stepped row by row (RowUse), before the
+// values they name go away.
+struct StatementsUse {
+    const std::vector<sqlite3_stmt*>& first;
+    const std::vector<sqlite3_stmt*>& second;
+    ~StatementsUse() {
+        for (const auto* list : {&first, &second})
+            for (sqlite3_stmt* stmt : *list)
+                if (stmt) sqlite3_clear_bindings(stmt);
+    }
+};
+
 const char* columnType(AttributeType type) {
     switch (type) {
         case AttributeType::String:
@@ -864,6 +883,7 @@ Status Coordinator::commit(SaveBatch& batch) {
     };
     // One statement per entity and kind for the whole save.
     std::vector<sqlite3_stmt*> inserts(model_->entities().size()), updates(model_->entities().size());
+    const StatementsUse statementsUse{inserts, updates};
     auto cached = [&](std::vector<sqlite3_stmt*>& slot, const std::vector<std::string>& sql,
                       const Entity& e) -> foundation::Result<sqlite3_stmt*> {
         auto& stmt = slot[e.number()];
@@ -901,7 +921,7 @@ Status Coordinator::commit(SaveBatch& batch) {
         auto statement = cached(inserts, insertSql_, row.id->entity());
         if (!statement) return statement.error();
         sqlite3_stmt* stmt = *statement;
-        StatementUse use{stmt};
+        const RowUse use{stmt};
         if (Status s = bindRow(stmt, row, index); !s) return s;
         if (Status s = step(stmt, "Cannot insert a row"); !s) return s;
         assigned[index] = sqlite3_last_insert_rowid(db_);
@@ -929,7 +949,7 @@ Status Coordinator::commit(SaveBatch& batch) {
         auto statement = cached(updates, updateSql_, e);
         if (!statement) return fail(statement.error());
         sqlite3_stmt* stmt = *statement;
-        StatementUse use{stmt};
+        const RowUse use{stmt};
         if (Status s = bindRow(stmt, row, SIZE_MAX); !s) return fail(s.error());
         int last = static_cast<int>(e.attributes().size()) + 1;
         for (const auto& r : e.relationships())
@@ -940,22 +960,26 @@ Status Coordinator::commit(SaveBatch& batch) {
 
     if (Status s = execLocked("COMMIT"); !s) return fail(s.error());
 
-    // What only the writes needed goes before the identities are registered: a large save would
-    // otherwise hold both at once.
-    pending.clear();
-    for (size_t i = std::min(batch.disposableFrom, n); i < n; ++i) {
-        std::vector<Value>().swap(batch.inserted[i].values);
-        batch.inserted[i].packed = {};
-        std::vector<ObjectID>().swap(batch.inserted[i].toOne);
-    }
     // An identity that only the batch holds can never be met again: a later read of its row makes
     // a new one. Only those someone else holds (an object, a to-many set, a caller) are registered,
     // so that a read of their row finds them; a large import's rows then cost the table nothing.
-    // In one pass: the objects' rows (those before disposableFrom) are held by their objects, so
-    // the table is made room for them at once, and grows only for held rows that someone holds.
-    identities_.reserve(identities_.size() + std::min(batch.disposableFrom, n));
-    for (size_t i = 0; i < n; ++i) {
-        const ObjectID& id = batch.inserted[i].id;
+    // The table is made room for all of them at once, counted first (the identities are read
+    // again at once, from the cache); one pass then also frees what only the write needed of the
+    // rows nobody takes back.
+    pending.clear();
+    size_t held = 0;
+    for (const Row& row : batch.inserted) held += row.id.use_count() > 1;
+    identities_.reserve(identities_.size() + held);
+    for (size_t i = 0, k = 0; i < n; ++i) {
+        Row& row = batch.inserted[i];
+        if (k < batch.kept.size() && batch.kept[k] == i) {
+            ++k;
+        } else {
+            std::vector<Value>().swap(row.values);
+            row.packed = {};
+            std::vector<ObjectID>().swap(row.toOne);
+        }
+        const ObjectID& id = row.id;
         id->setPrimaryKey(assigned[i]);
         if (id.use_count() > 1) identities_[std::make_pair(id->entity().number(), assigned[i])] = id;
     }

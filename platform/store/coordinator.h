@@ -94,9 +94,10 @@ public:
         std::vector<Row> inserted;
         std::vector<Row> updated;
         std::vector<ObjectID> deleted;
-        // The inserted rows from this one on are wanted by nobody once written: a successful
-        // commit frees their values and to-ones (their ids stay).
-        size_t disposableFrom = SIZE_MAX;
+        // The positions of the inserted rows (ascending) whose values and to-ones the caller takes
+        // back; the others are wanted by nobody once written, and a successful commit frees them
+        // (their ids stay).
+        std::vector<uint32_t> kept;
     };
     // Writes the batch in one SQLite transaction; on success the inserted identities become
     // permanent. On failure nothing is written and nothing changes.

@@ -893,6 +893,90 @@ TEST_F(ContextTest, AnIdentityHandedOutBeforeItsSaveNamesTheRowAfterIt) {
     EXPECT_EQ(storetest::sqlite(path, "SELECT count(*) FROM HX_Message"), "82");
 }
 
+// A save lets the objects nobody holds go as rows, in their places among the others: the file gets
+// every row in the order the objects were inserted, the objects still held keep what they were
+// given, and one let go reads back from the file as it was written. A write that fails keeps them
+// all for the next one, reading as the objects did; a rollback forgets them as it forgets objects.
+TEST_F(ContextTest, ObjectsNobodyHoldsGoAtTheSaveInTheirPlacesAndAFailedSaveOrARollbackTreatsThemAsObjects) {
+    std::vector<std::string> savedURIs;
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.addObserver(this, store::kContextDidSaveNotification, [&](const foundation::Notification& n) {
+        if (n.object.get() != main.get()) return;
+        for (const auto& uri : n.userInfo.get(store::kInsertedObjectsKey).asArray())
+            savedURIs.push_back(uri.stringValue());
+    });
+    inRootAndChild(
+        [&](const store::ContextPtr& ctx, const std::string& id) {
+            auto conv = conversation(ctx, id);
+            std::vector<store::ManagedObjectPtr> kept;
+            std::vector<store::ObjectID> ids;
+            for (int64_t i = 1; i <= 6; ++i) {
+                auto m = message(ctx, conv, i);
+                EXPECT_TRUE(m->setValue("message", id + std::to_string(i)).ok());
+                ids.push_back(m->objectID());
+                if (i % 2) kept.push_back(m);
+            }
+            // The text of the one before is not written again for a message with none.
+            (void)message(ctx, conv, 7);
+            conv.reset();
+            ASSERT_TRUE(ctx->save().ok());
+            for (size_t i = 0; i < kept.size(); ++i) {
+                const int64_t number = 2 * static_cast<int64_t>(i) + 1;
+                EXPECT_FALSE(kept[i]->hasChanges());
+                EXPECT_EQ(kept[i]->value("number"), Value(number));
+                EXPECT_EQ(kept[i]->value("message"), Value(id + std::to_string(number)));
+                EXPECT_EQ(kept[i]->object("Conversation")->value("conversationID"), Value(id));
+            }
+            auto again = ctx->objectWithID(ids[3]);
+            EXPECT_FALSE(again->hasChanges());
+            EXPECT_EQ(again->value("message"), Value(id + "4"));
+            EXPECT_EQ(numbers(again->object("Conversation")), (std::vector<int64_t>{1, 2, 3, 4, 5, 6, 7}));
+        },
+        "substr(m.message, 2)", "1,2,3,4,5,6");
+    // In the order inserted, each conversation before its messages.
+    EXPECT_EQ(
+        storetest::sqlite(path, "SELECT group_concat(message) FROM (SELECT message FROM HX_Message ORDER BY Z_PK)"),
+        "r1,r2,r3,r4,r5,r6,c1,c2,c3,c4,c5,c6");
+    EXPECT_EQ(storetest::sqlite(path, "SELECT group_concat(number) FROM HX_Message WHERE message IS NULL"), "7,7");
+    ASSERT_EQ(savedURIs.size(), 16u);
+    for (const auto& uri : savedURIs) EXPECT_NE(uri.find("/p"), std::string::npos) << uri;
+
+    // A write refused at its commit, after every row went in: a reader holds the file.
+    auto conv = conversation(main, "f");
+    std::vector<store::ObjectID> ids;
+    for (int64_t i = 1; i <= 4; ++i) ids.push_back(message(main, conv, 10 * i)->objectID());
+    auto refusedSave = [&] {
+        sqlite3* other = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(other, "BEGIN; SELECT count(*) FROM HX_Message;", nullptr, nullptr, nullptr), SQLITE_OK);
+        EXPECT_FALSE(main->save().ok());
+        sqlite3_exec(other, "ROLLBACK;", nullptr, nullptr, nullptr);
+        sqlite3_close(other);
+        EXPECT_TRUE(main->hasChanges());
+    };
+    refusedSave();
+    EXPECT_TRUE(ids[0]->isTemporary());
+    EXPECT_EQ(numbers(conv), (std::vector<int64_t>{10, 20, 30, 40}));
+    EXPECT_EQ(count(main, "HX_Message", "number >= 20"), 3u);
+    auto second = main->objectWithID(ids[1]);
+    EXPECT_TRUE(second->isInserted());
+    EXPECT_EQ(second->value("number"), Value(int64_t{20}));
+    EXPECT_EQ(second->object("Conversation"), conv);
+    second.reset();
+    // Forgotten by a rollback, whether they went back to being objects or not: a later save writes none.
+    refusedSave();
+    (void)main->objectWithID(ids[2]);
+    main->rollback();
+    EXPECT_FALSE(main->hasChanges());
+    EXPECT_EQ(count(main, "HX_Message", "number >= 10"), 0u);
+    (void)conversation(main, "after");
+    ASSERT_TRUE(main->save().ok());
+    EXPECT_EQ(storetest::sqlite(path, "SELECT count(*) FROM HX_Message WHERE number >= 10 OR Conversation IS NULL"),
+              "0");
+    EXPECT_EQ(storetest::sqlite(path, "SELECT count(*) FROM HX_Conversation WHERE conversationID = 'f'"), "0");
+    center.removeObserver(this);
+}
+
 // A context that wrote many objects nobody holds afterwards gives the registry's memory back once
 // the save ends, instead of keeping its nodes and buckets (and every smaller bucket array it went
 // through) for as long as the context lives; an object still held stays registered.
