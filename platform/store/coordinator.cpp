@@ -225,6 +225,16 @@ sqlite3_stmt* Coordinator::statementLocked(const std::string& sql, Error* error)
     return stmt;
 }
 
+Status Coordinator::stepCachedLocked(const std::string& sql) {
+    Error err;
+    sqlite3_stmt* stmt = statementLocked(sql, &err);
+    if (!stmt) return err;
+    StatementUse use{stmt};
+    if (int rc = sqlite3_step(stmt); rc != SQLITE_DONE && rc != SQLITE_ROW)
+        return sqliteErrorLocked(rc, "Cannot run \"" + sql.substr(0, 60) + "\"");
+    return {};
+}
+
 Status Coordinator::execLocked(const std::string& sql) {
     char* message = nullptr;
     int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message);
@@ -895,7 +905,8 @@ Status Coordinator::commit(SaveBatch& batch) {
         return stmt;
     };
 
-    if (Status s = execLocked("BEGIN IMMEDIATE"); !s) return s;
+    // A save's transaction brackets are prepared once, like its inserts: every save runs them.
+    if (Status s = stepCachedLocked("BEGIN IMMEDIATE"); !s) return s;
 
     for (const auto& id : batch.deleted) {
         if (id->isTemporary()) continue;
@@ -958,7 +969,7 @@ Status Coordinator::commit(SaveBatch& batch) {
         if (Status s = step(stmt, "Cannot update a row"); !s) return fail(s.error());
     }
 
-    if (Status s = execLocked("COMMIT"); !s) return fail(s.error());
+    if (Status s = stepCachedLocked("COMMIT"); !s) return fail(s.error());
 
     // An identity that only the batch holds can never be met again: a later read of its row makes
     // a new one. Only those someone else holds (an object, a to-many set, a caller) are registered,

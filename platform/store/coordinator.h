@@ -111,6 +111,8 @@ private:
     void trimStatementsLocked();
     foundation::Error sqliteErrorLocked(int code, const std::string& what) const;
     foundation::Status execLocked(const std::string& sql);
+    // Runs one statement without results through the statement cache (prepared once).
+    foundation::Status stepCachedLocked(const std::string& sql);
     foundation::Status prepareSchemaLocked(const StoreOptions& options);
     void closeLocked();
     Row readRowLocked(const Entity& entity, sqlite3_stmt* stmt, int firstColumn);

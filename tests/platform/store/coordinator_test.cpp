@@ -128,6 +128,55 @@ TEST_F(StoreFile, ASaveThatMeetsTheStatementCachesBoundKeepsTheStatementsItHolds
     }
 }
 
+// A save's transaction runs through statements prepared once: one whose commit finds the file
+// busy writes nothing and leaves no transaction open, so the saves after it (on the same prepared
+// statements, also once the cache has been emptied at its bound) write everything, once.
+TEST_F(StoreFile, ASaveRefusedAtItsCommitWritesNothingAndTheNextSavesWriteEverythingOnce) {
+    auto coordinator = storetest::openStore(path);
+    auto root = rootContext(coordinator);
+    int next = 0;
+    auto addThread = [&] {
+        auto c = root->insertNewObject("HX_Conversation").value();
+        ASSERT_TRUE(c->setValue("conversationID", "t" + std::to_string(next++)).ok());
+        for (int i = 0; i < 2; ++i) {
+            auto m = root->insertNewObject("HX_Message").value();
+            ASSERT_TRUE(m->setValue("message", "text").ok());
+            ASSERT_TRUE(m->setObject("Conversation", c).ok());
+        }
+    };
+    addThread();
+    ASSERT_TRUE(root->save().ok());
+
+    // A reader elsewhere holds the file: the commit cannot take it.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN; SELECT count(*) FROM HX_Message;", nullptr, nullptr, nullptr), SQLITE_OK);
+    addThread();
+    auto refused = root->save();
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().code, store::kStoreTimeoutError) << refused.error().description();
+    EXPECT_TRUE(root->hasChanges());
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    EXPECT_EQ(sqlite(path, "SELECT count(*) FROM HX_Conversation"), "1");
+
+    // The changes kept are written by the next save, then another thread by the one after, also
+    // after the statement cache has met its bound.
+    auto saved = root->save();
+    ASSERT_TRUE(saved.ok()) << saved.error().description();
+    for (size_t limit = 1; limit <= 300; ++limit) {
+        store::FetchRequest request("HX_Conversation");
+        request.fetchLimit = limit;
+        ASSERT_TRUE(root->fetch(request).ok());
+    }
+    addThread();
+    saved = root->save();
+    ASSERT_TRUE(saved.ok()) << saved.error().description();
+    EXPECT_EQ(sqlite(path, "SELECT group_concat(conversationID) FROM HX_Conversation"), "t0,t1,t2");
+    EXPECT_EQ(sqlite(path, "SELECT count(*) FROM HX_Message m JOIN HX_Conversation c ON m.Conversation = c.Z_PK"), "6");
+    EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
+}
+
 // A fetch reads its rows into a vector made for them: the size the same statement read last time,
 // else its limit. Grown one row at a time, it would move every row read so far at each doubling
 // and hand back up to twice the room the rows need.
