@@ -41,6 +41,17 @@ std::shared_ptr<Bitmap> distinct(int w, int h) {
     return b;
 }
 
+// A picture drawn into a rectangle of a canvas, and how.
+struct PictureDrawing {
+    ImagePtr image;
+    Size size{23, 11};
+    double scale = 2;
+    UserInterfaceStyle style = UserInterfaceStyle::light;
+    double alpha = 1;
+    // Through a clip of the rectangle with round ends.
+    bool round = false;
+};
+
 }  // namespace
 
 TEST(GraphicsContext, ImageContextsHaveTheirPixelSizeAndScale) {
@@ -686,13 +697,7 @@ TEST(GraphicsContext, AStretchedPictureKeptWholeIsDrawnAgainForEverythingItIsDra
     auto b = shaded();
     const EdgeInsets caps{2, 2, 1, 3};
     const Color tint = Color::dynamic(Color::rgb(0.1, 0.4, 0.9, 0.8), Color::rgb(0.9, 0.5, 0.2));
-    struct Drawing {
-        ImagePtr image;
-        Size size{23, 11};
-        double scale = 2;
-        UserInterfaceStyle style = UserInterfaceStyle::light;
-        double alpha = 1;
-    };
+    using Drawing = PictureDrawing;
     const ImagePtr base = Image::fromBitmap(b, 2);
     const Drawing first{base->resizableWithCapInsets(caps)->withTintColor(tint)};
     auto with = [&](auto edit) {
@@ -1008,14 +1013,8 @@ TEST(GraphicsContext, AScaledPictureIsKeptAtItsPixelsUntilItsSizeScaleTintOrSour
     const ImagePtr photo = Image::fromBitmap(photoPixels, 2);
     const Color tint = Color::dynamic(Color::rgb(0.1, 0.4, 0.9), Color::rgb(0.9, 0.7, 0.1));
     const ImagePtr icon = Image::fromBitmap(shapePixels, 2)->withTintColor(tint);
-    struct Drawing {
-        ImagePtr image;
-        Size size{23, 17};
-        double scale = 2;
-        UserInterfaceStyle style = UserInterfaceStyle::light;
-        double alpha = 1;
-        bool round = false;
-    };
+    using Drawing = PictureDrawing;
+    const Size size{23, 17};
     auto draw = [](const Drawing& d, Point at, bool kept) {
         if (!kept) forgetResampledPieces();
         auto c = context(90, 70, d.scale);
@@ -1037,7 +1036,7 @@ TEST(GraphicsContext, AScaledPictureIsKeptAtItsPixelsUntilItsSizeScaleTintOrSour
     for (const ImagePtr& image : {photo, icon}) {
         const bool tinted = image == icon;
         SCOPED_TRACE(tinted ? "a template icon" : "a photo");
-        const Drawing first{image};
+        const Drawing first{image, size};
         auto with = [&](auto edit) {
             Drawing d = first;
             edit(d);
@@ -1080,7 +1079,7 @@ TEST(GraphicsContext, AScaledPictureIsKeptAtItsPixelsUntilItsSizeScaleTintOrSour
     }
     // The source's pixels changed where they lie (the same image): drawn anew from them.
     for (const ImagePtr& image : {photo, icon}) {
-        const Drawing d{image};
+        const Drawing d{image, size};
         const auto before = draw(d, {10, 20}, true);
         auto& pixels = image == photo ? photoPixels : shapePixels;
         for (int y = 0; y < 29; ++y) pixels->row(y)[y] = Bitmap::premultiplied(255, 0, 255, y % 2 ? 255 : 0);
