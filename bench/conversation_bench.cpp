@@ -249,6 +249,7 @@ void scrollDown(benchmark::State& state, const char* name, toolkit::testing::Har
     }
     const uint64_t copiesBefore = toolkit::rasterCopies();
     const uint64_t picturesBefore = graphics::wholePicturesDrawn();
+    const uint64_t resampledBefore = graphics::piecesResampled();
     for (auto _ : state) {
         const double top = -table.adjustedContentInset().top;
         const double bottom =
@@ -298,6 +299,9 @@ void scrollDown(benchmark::State& state, const char* name, toolkit::testing::Har
     state.counters["rows_copied"] = static_cast<double>(toolkit::rasterCopies() - copiesBefore) / steps;
     // Stretched pictures drawn anew rather than found kept: none once the pass before made them.
     state.counters["pictures_drawn"] = static_cast<double>(graphics::wholePicturesDrawn() - picturesBefore) / steps;
+    // Pictures scaled to their pixels (a contact's picture, icons, bubbles' pieces) resampled anew
+    // rather than found kept: none either.
+    state.counters["pictures_resampled"] = static_cast<double>(graphics::piecesResampled() - resampledBefore) / steps;
 }
 
 void BM_ScrollThousandMessageThread(benchmark::State& state) {

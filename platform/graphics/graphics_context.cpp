@@ -1302,10 +1302,30 @@ void GraphicsContext::drawImageCore(const Image& image, const Rect& rect, double
         cairo_surface_destroy(s);
         return;
     }
+    const Rect d = rect.standardized();
+    // Upright and scaled onto whole pixels, a picture small enough to keep is resampled where the
+    // result is the same wherever it lies, and kept: a contact's picture or an icon drawn at this
+    // size again (the next frame of a scroll) is composed from what was kept, through whatever clip
+    // is in force. (At its own size it is copied as it is.)
+    if (image.orientation() == ImageOrientation::up && !patternTint) {
+        if (const auto placed = placedOnPixels(Rect{0, 0, pw, ph}, d, *bitmap);
+            placed && (placed->width != bitmap->width() || placed->height != bitmap->height()) &&
+            keepsResampledPiece(placed->piece, placed->width, placed->height, image.tintColor().has_value())) {
+            const auto resampled =
+                resampledPiece(s, *bitmap, placed->piece, placed->width, placed->height, image.tintColor().has_value());
+            cairo_save(cr_);
+            cairo_identity_matrix(cr_);
+            cairo_rectangle(cr_, placed->x, placed->y, placed->width, placed->height);
+            cairo_clip(cr_);
+            paintResampled(*resampled, placed->x, placed->y);
+            cairo_restore(cr_);
+            cairo_surface_destroy(s);
+            return;
+        }
+    }
     const bool turned = sideways(image.orientation());
     const double uw = turned ? ph : pw, uh = turned ? pw : ph;
     cairo_save(cr_);
-    const Rect d = rect.standardized();
     cairo_rectangle(cr_, d.minX(), d.minY(), d.width(), d.height());
     cairo_clip(cr_);
     cairo_translate(cr_, d.minX(), d.minY());

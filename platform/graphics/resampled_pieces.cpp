@@ -66,6 +66,13 @@ struct Kept {
     }
 };
 
+// The bytes a kept piece holds but for its runs of rows: its pixels and what it was resampled to.
+size_t pixelBytes(const PieceShape& s) {
+    const int stride = cairo_format_stride_for_width(s.coverageOnly ? CAIRO_FORMAT_A8 : CAIRO_FORMAT_ARGB32, s.width);
+    return static_cast<size_t>(stride) * static_cast<size_t>(s.height) +
+           static_cast<size_t>(s.pieceWidth) * static_cast<size_t>(s.pieceHeight) * sizeof(uint32_t);
+}
+
 uint64_t mixed(uint64_t h, uint64_t v) {
     h = (h ^ v) * 0x9e3779b97f4a7c15ull;
     return h ^ (h >> 29);
@@ -116,8 +123,7 @@ public:
     void keep(uint64_t hash, const PieceShape& shape, const PieceView& view,
               std::shared_ptr<const ResampledPiece> resampled) {
         const size_t w = static_cast<size_t>(shape.pieceWidth), h = static_cast<size_t>(shape.pieceHeight);
-        const size_t bytes = static_cast<size_t>(cairo_image_surface_get_stride(resampled->surface)) * shape.height +
-                             w * h * sizeof(uint32_t) + resampled->rows.size() * sizeof(ResampledPiece::Rows);
+        const size_t bytes = pixelBytes(shape) + resampled->rows.size() * sizeof(ResampledPiece::Rows);
         if (bytes > kBudgetBytes / 8) return;
         // Another piece of the same hash (a collision) gives way to this one.
         if (auto it = index_.find(hash); it != index_.end()) drop(it->second);
@@ -237,6 +243,10 @@ std::shared_ptr<const ResampledPiece> resampledPiece(cairo_surface_t* source, co
     ++kept.made;
     kept.keep(hash, shape, view, made);
     return made;
+}
+
+bool keepsResampledPiece(const PixelPiece& piece, int width, int height, bool coverageOnly) {
+    return pixelBytes(PieceShape{piece.width, piece.height, width, height, coverageOnly, {}}) < kBudgetBytes / 8;
 }
 
 uint64_t piecesResampled() { return keptPieces().made; }

@@ -57,6 +57,9 @@ std::shared_ptr<const ResampledPiece> resampledPiece(cairo_surface_t* source, co
                                                      const PixelPiece& piece, int width, int height, bool coverageOnly,
                                                      const PieceFill& fill = {});
 
+// Whether such a piece is small enough to be kept (a larger one is resampled at every drawing).
+bool keepsResampledPiece(const PixelPiece& piece, int width, int height, bool coverageOnly);
+
 // How many pieces this thread has resampled (not taken from what it kept), and forgetting them.
 uint64_t piecesResampled();
 void forgetResampledPieces();

@@ -41,6 +41,17 @@ std::shared_ptr<Bitmap> distinct(int w, int h) {
     return b;
 }
 
+// A picture drawn into a rectangle of a canvas, and how.
+struct PictureDrawing {
+    ImagePtr image;
+    Size size{23, 11};
+    double scale = 2;
+    UserInterfaceStyle style = UserInterfaceStyle::light;
+    double alpha = 1;
+    // Through a clip of the rectangle with round ends.
+    bool round = false;
+};
+
 }  // namespace
 
 TEST(GraphicsContext, ImageContextsHaveTheirPixelSizeAndScale) {
@@ -686,13 +697,7 @@ TEST(GraphicsContext, AStretchedPictureKeptWholeIsDrawnAgainForEverythingItIsDra
     auto b = shaded();
     const EdgeInsets caps{2, 2, 1, 3};
     const Color tint = Color::dynamic(Color::rgb(0.1, 0.4, 0.9, 0.8), Color::rgb(0.9, 0.5, 0.2));
-    struct Drawing {
-        ImagePtr image;
-        Size size{23, 11};
-        double scale = 2;
-        UserInterfaceStyle style = UserInterfaceStyle::light;
-        double alpha = 1;
-    };
+    using Drawing = PictureDrawing;
     const ImagePtr base = Image::fromBitmap(b, 2);
     const Drawing first{base->resizableWithCapInsets(caps)->withTintColor(tint)};
     auto with = [&](auto edit) {
@@ -980,4 +985,114 @@ TEST(GraphicsContext, ABitmapsGenerationIsNewOnceItsPixelsAreOpenedToChangeAndAC
     EXPECT_TRUE(*copy == *b);
     EXPECT_NE(std::as_const(*copy).generation(), last) << "a copy's is its own";
     EXPECT_NE(Bitmap::make(4, 3).value()->generation(), last);
+}
+
+namespace {
+
+// A picture of many colours and alphas (a photo with a see-through corner), not a multiple of
+// the sizes it is drawn at.
+std::shared_ptr<Bitmap> portrait() {
+    auto b = Bitmap::make(37, 29).value();
+    for (int y = 0; y < 29; ++y)
+        for (int x = 0; x < 37; ++x)
+            b->setRGBA(x, y, static_cast<uint8_t>(7 * x), static_cast<uint8_t>(255 - 9 * y),
+                       static_cast<uint8_t>((x * y * 13) & 0xff), x + y < 6 ? 0 : static_cast<uint8_t>(150 + 3 * x));
+    return b;
+}
+
+}  // namespace
+
+TEST(GraphicsContext, AScaledPictureIsKeptAtItsPixelsUntilItsSizeScaleTintOrSourceChanges) {
+    // A picture scaled into a rectangle on whole pixels (a contact's round picture, a template icon)
+    // is resampled once and then composed from what was kept, wherever it lies. It must give what
+    // drawing it fresh gives (the oracle: nothing kept), through a round clip and over a canvas of
+    // many colours; and after a change of its size, the canvas's scale, its tint (or the style it
+    // resolves in) or its source's pixels it must show the change, never the picture kept before.
+    auto photoPixels = portrait();
+    auto shapePixels = portrait();
+    const ImagePtr photo = Image::fromBitmap(photoPixels, 2);
+    const Color tint = Color::dynamic(Color::rgb(0.1, 0.4, 0.9), Color::rgb(0.9, 0.7, 0.1));
+    const ImagePtr icon = Image::fromBitmap(shapePixels, 2)->withTintColor(tint);
+    using Drawing = PictureDrawing;
+    const Size size{23, 17};
+    auto draw = [](const Drawing& d, Point at, bool kept) {
+        if (!kept) forgetResampledPieces();
+        auto c = context(90, 70, d.scale);
+        c->setUserInterfaceStyle(d.style);
+        for (int i = 0; i < 9; ++i) {
+            c->setFillColor(Color::rgb(0.1 * i, 0.9 - 0.1 * i, 0.5, i % 3 ? 1 : 0.6));
+            c->fillRect({0, 7.5 * i, 90, 7.5});
+        }
+        const Rect rect{at, d.size};
+        c->save();
+        if (d.round) {
+            c->addPath(Path::roundedRect(rect, d.size.height / 2));
+            c->clip();
+        }
+        c->drawImage(*d.image, rect, BlendMode::normal, d.alpha);
+        c->restore();
+        return pixelsIn(*c, 0, 0, c->pixelWidth(), c->pixelHeight());
+    };
+    for (const ImagePtr& image : {photo, icon}) {
+        const bool tinted = image == icon;
+        SCOPED_TRACE(tinted ? "a template icon" : "a photo");
+        const Drawing first{image, size};
+        auto with = [&](auto edit) {
+            Drawing d = first;
+            edit(d);
+            return d;
+        };
+        // A tint is laid over the shape's kept coverage: a photo tinted is its coverage, made anew.
+        const struct {
+            const char* name;
+            Drawing then;
+            bool anew;
+        } cases[] = {
+            {"the same elsewhere", first, false},
+            {"through a round clip", with([](Drawing& d) { d.round = true; }), false},
+            {"wider", with([](Drawing& d) { d.size.width = 24; }), true},
+            {"higher", with([](Drawing& d) { d.size.height = 16.5; }), true},
+            {"at another scale", with([](Drawing& d) { d.scale = 3; }), true},
+            {"in the dark", with([](Drawing& d) { d.style = UserInterfaceStyle::dark; }), false},
+            {"faded", with([](Drawing& d) { d.alpha = 0.55; }), false},
+            {"in another tint", with([&](Drawing& d) { d.image = image->withTintColor(Color::red()); }), !tinted},
+        };
+        for (const auto& k : cases) {
+            SCOPED_TRACE(k.name);
+            forgetResampledPieces();
+            draw(first, {4, 3}, true);
+            for (const Point at : {Point{10, 20}, Point{31.5, 40}, Point{0.5, 0}, Point{57, 1.5}}) {
+                const uint64_t before = piecesResampled();
+                const auto shown = draw(k.then, at, true);
+                const bool whole = k.then.scale == 2 || (at.x == std::round(at.x) && at.y == std::round(at.y));
+                // Made once, at the first place; elsewhere found.
+                const uint64_t made = k.anew && at.x == 10 ? 1 : 0;
+                if (whole) {
+                    EXPECT_EQ(piecesResampled() - before, made) << "at " << at.x << "," << at.y;
+                }
+                const auto oracle = draw(k.then, at, false);
+                const auto differing = std::mismatch(shown.begin(), shown.end(), oracle.begin());
+                EXPECT_TRUE(differing.first == shown.end())
+                    << "at " << at.x << "," << at.y << " pixel " << (differing.first - shown.begin());
+            }
+        }
+    }
+    // The source's pixels changed where they lie (the same image): drawn anew from them.
+    for (const ImagePtr& image : {photo, icon}) {
+        const Drawing d{image, size};
+        const auto before = draw(d, {10, 20}, true);
+        auto& pixels = image == photo ? photoPixels : shapePixels;
+        for (int y = 0; y < 29; ++y) pixels->row(y)[y] = Bitmap::premultiplied(255, 0, 255, y % 2 ? 255 : 0);
+        const auto shown = draw(d, {10, 20}, true);
+        EXPECT_TRUE(shown == draw(d, {10, 20}, false));
+        EXPECT_FALSE(shown == before);
+    }
+    // A picture drawn at its own pixels, on none whole, or too large to keep, keeps nothing.
+    const uint64_t before = piecesResampled();
+    draw({photo, {18.5, 14.5}}, {4, 3}, true);
+    draw({photo, {23, 17}}, {4.25, 3}, true);
+    const Drawing large{Image::fromBitmap(Bitmap::make(400, 400).value(), 2), {40, 30}};
+    draw(large, {4, 3}, true);
+    draw(large, {4, 3}, true);
+    EXPECT_EQ(piecesResampled(), before);
 }
