@@ -685,7 +685,8 @@ foundation::Result<std::vector<Row>> Coordinator::fetchRows(const Entity& entity
 // type narrows and walks the date's index in order instead. They are gathered once a read of many
 // rows needed a sort (a small read sorts cheaply), again when the table has grown well past them,
 // and never inside a transaction or while another connection writes (statistics are worth no
-// wait). The cost is bounded: SQLite looks at a sample of each index.
+// wait: a read that finds the file busy tries again next time). The cost is bounded: SQLite looks
+// at a sample of each index.
 void Coordinator::noteSortedReadLocked(const Entity& entity, size_t rows) {
     constexpr size_t kRowsWorthStatistics = 256, kGrowth = 4;
     if (rows < kRowsWorthStatistics || !sqlite3_get_autocommit(db_)) return;
@@ -693,10 +694,9 @@ void Coordinator::noteSortedReadLocked(const Entity& entity, size_t rows) {
     if (analyzedAt_.size() <= number) analyzedAt_.resize(number + 1, 0);
     size_t& at = analyzedAt_[number];
     if (at && rows < at * kGrowth) return;
-    at = rows;
     sqlite3_busy_timeout(db_, 0);
-    (void)execLocked("PRAGMA analysis_limit = 1000");
-    (void)execLocked("ANALYZE " + quoteIdentifier(entity.name()));
+    if (execLocked("PRAGMA analysis_limit = 1000") && execLocked("ANALYZE " + quoteIdentifier(entity.name())))
+        at = rows;
     sqlite3_busy_timeout(db_, busyTimeoutMs_);
 }
 
