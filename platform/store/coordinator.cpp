@@ -176,6 +176,7 @@ void Coordinator::closeLocked() {
     db_ = nullptr;
     store_.reset();
     identities_.clear();
+    analyzedAt_.clear();
 }
 
 Error Coordinator::sqliteErrorLocked(int code, const std::string& what) const {
@@ -331,7 +332,8 @@ foundation::Result<PersistentStorePtr> Coordinator::addPersistentStore(const std
         return e;
     }
     sqlite3_extended_result_codes(db_, 1);
-    sqlite3_busy_timeout(db_, static_cast<int>(std::max(0.0, options.busyTimeoutSeconds) * 1000));
+    busyTimeoutMs_ = static_cast<int>(std::max(0.0, options.busyTimeoutSeconds) * 1000);
+    sqlite3_busy_timeout(db_, busyTimeoutMs_);
     sqlite3_create_function_v2(db_, kStringFunction, 4, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, stringFunction,
                                nullptr, nullptr, nullptr);
     auto store = std::make_shared<PersistentStore>();
@@ -695,11 +697,36 @@ foundation::Result<std::vector<Row>> Coordinator::fetchRows(const Entity& entity
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) rows.push_back(readRowLocked(entity, stmt, 0));
     if (rc != SQLITE_DONE) return sqliteErrorLocked(rc, "Cannot fetch " + entity.name());
+    if (sqlite3_stmt_status(stmt, SQLITE_STMTSTATUS_SORT, 1) > 0) {
+        sqlite3_reset(stmt);
+        noteSortedReadLocked(entity, rows.size());
+    }
     if (orderTiesHere) orderTiesByRow(rows, plan.sortAttributes);
     expected = rows.size();
     // A statement whose parameters now match far fewer rows gives back the room it guessed.
     if (rows.capacity() / 2 > rows.size()) rows.shrink_to_fit();
     return rows;
+}
+
+// Without statistics SQLite takes any index that narrows the rows over one that gives their
+// order, so a list of most of a table (a type filter, a date order) is read through the type's
+// index and every row's columns sorted in a temporary tree. With them it knows how little the
+// type narrows and walks the date's index in order instead. They are gathered once a read of many
+// rows needed a sort (a small read sorts cheaply), again when the table has grown well past them,
+// and never inside a transaction or while another connection writes (statistics are worth no
+// wait: a read that finds the file busy tries again next time). The cost is bounded: SQLite looks
+// at a sample of each index.
+void Coordinator::noteSortedReadLocked(const Entity& entity, size_t rows) {
+    constexpr size_t kRowsWorthStatistics = 256, kGrowth = 4;
+    if (rows < kRowsWorthStatistics || !sqlite3_get_autocommit(db_)) return;
+    const auto number = static_cast<size_t>(entity.number());
+    if (analyzedAt_.size() <= number) analyzedAt_.resize(number + 1, 0);
+    size_t& at = analyzedAt_[number];
+    if (at && rows < at * kGrowth) return;
+    sqlite3_busy_timeout(db_, 0);
+    if (execLocked("PRAGMA analysis_limit = 1000") && execLocked("ANALYZE " + quoteIdentifier(entity.name())))
+        at = rows;
+    sqlite3_busy_timeout(db_, busyTimeoutMs_);
 }
 
 foundation::Result<size_t> Coordinator::countRows(const Entity& entity, const SqlPlan& plan) {

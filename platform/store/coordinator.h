@@ -123,6 +123,10 @@ private:
     // The plan's values, in order, into the statement's parameters.
     foundation::Status bindPlanParameters(sqlite3_stmt* stmt, const SqlPlan& plan);
     ObjectID identityForLocked(const Entity& entity, int64_t primaryKey);
+    // After a read of `rows` rows that SQLite had to sort: gathers the planner's statistics of
+    // the entity's table, when it has none from this connection or the table has grown well past
+    // them, so that the next read can take the rows in the order of an index instead.
+    void noteSortedReadLocked(const Entity& entity, size_t rows);
 
     ModelPtr model_;
     mutable std::mutex mutex_;
@@ -142,6 +146,10 @@ private:
     // The size at which entries of identities that are gone are swept out next (twice the size
     // left by the last sweep: a constant cost per identity).
     size_t identitiesSweepAt_ = 4096;
+    // Per entity number: the rows of the sorted read after which its statistics were last
+    // gathered (0: not on this connection).
+    std::vector<size_t> analyzedAt_;
+    int busyTimeoutMs_ = 0;
     std::atomic<uint64_t> nextTemporary_{1};
     // Per entity number: the column list of a full row, and the insert and update statements.
     std::vector<std::string> selectColumns_, insertSql_, updateSql_;

@@ -87,15 +87,22 @@ TEST_F(RunEntryPoints, AURLAShortcutAndAnActivityLandWhereTheySayAndASearchFinds
 // again. (The save chain's own kill test stops a run at many more points.)
 TEST_F(RunEntryPoints, AKilledRunsMessagesAreFoundAfterARestartAndADamagedIndexIsBuiltAgain) {
     if (!hxtest::haveProgram("sqlite3")) GTEST_SKIP() << "no sqlite3";
-    // The conversation the run opens waits for its page: the run is still at work when killed.
-    service.script("/voice/v1/voiceclient/api2thread/get", {.hold = true});
+    // The run is still at work when it is killed, however fast the machine: the thread is unread,
+    // so its message comes with the unread list the sign-in loads, and the counts that go out
+    // beside that list are held, so the sign-in still waits for them once the store holds the
+    // message. (A run left to go on would race the poll below to its own end.)
+    const std::string held = "/voice/v1/voiceclient/threadinginfo/get";
+    service.script(held, {.hold = true});
+    service.withAccount([&](emulator::Account& a) {
+        a.thread(threadID)->read = false;
+        return 0;
+    });
     const fs::path index = home / "Library/SearchIndex";
-    const std::string url = "hxconnect://reply?conversationID=" + foundation::queryItemEncoded(threadID);
     hxtest::TempDir out;
     const std::string script =
         "HXCONNECT_HOME='" + home.path().string() + "' '" + program.string() + "' --headless --seconds 60 --service " +
-        service.origin() + " --ingestion " + ingestion.baseURL() + " --out '" + out.path().string() + "' --open-url '" +
-        url + "' >/dev/null 2>&1 & pid=$!; for i in $(seq 1 600); do for db in '" + home.path().string() +
+        service.origin() + " --ingestion " + ingestion.baseURL() + " --out '" + out.path().string() +
+        "' >/dev/null 2>&1 & pid=$!; for i in $(seq 1 600); do for db in '" + home.path().string() +
         "'/Documents/*.sqlite; do [ \"$(sqlite3 -readonly \"$db\" \"SELECT count(*) FROM HX_Message WHERE message "
         "LIKE '%" +
         word +
@@ -106,6 +113,7 @@ TEST_F(RunEntryPoints, AKilledRunsMessagesAreFoundAfterARestartAndADamagedIndexI
     std::string killed;
     ASSERT_EQ(hxtest::runCommand("bash '" + (out / "run.sh").string() + "'", &killed), 0);
     ASSERT_EQ(killed, "killed 137\n") << "the run must still be at work when it is killed";
+    EXPECT_EQ(service.scriptedRequestsAwaited(held), 0u) << "the run was to wait for the held counts";
     service.releaseHeld();
 
     const std::string found = run("--search " + word, "search after a kill");

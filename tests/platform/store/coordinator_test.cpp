@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 
 #include "platform/store/sql_plan.h"
 #include "tests/platform/store/store_test_support.h"
@@ -265,6 +267,82 @@ TEST_F(StoreFile, RowsOfEqualSortKeysComeInRowOrderWithAndWithoutALimit) {
         for (const auto& row : *rows) ids += (ids.empty() ? "" : " ") + *row.values[0].ifString();
         EXPECT_EQ(ids, c.ids);
     }
+}
+
+// A list of most of a table, sorted: the first read sorts (no statistics yet) and leaves the
+// planner its statistics, with which the same read walks the date index in order. The rows come
+// in the same order either way, equal dates in row order, whether read whole or by page; a read
+// while another connection writes gathers none and waits for nothing.
+TEST_F(StoreFile, ALargeSortedReadLeavesStatisticsAndTheOrderStaysTheSame) {
+    auto coordinator = storetest::openStore(path);
+    auto root = rootContext(coordinator);
+    struct Stored {
+        int64_t pk;
+        double date;
+        int type;
+    };
+    std::vector<Stored> stored;
+    const int types[] = {10, 11, 10, 2, 11, 10, 0};
+    for (int i = 0; i < 700; ++i) {
+        // Dates repeat (every 40th value) so that the index hands equal ones over newest row first.
+        const Stored s{i + 1, 1'700'000'000.0 + static_cast<double>((i * 37) % 40), types[i % 7]};
+        stored.push_back(s);
+        auto c = root->insertNewObject("HX_Conversation").value();
+        ASSERT_TRUE(c->setValue("conversationID", std::to_string(s.pk)).ok());
+        ASSERT_TRUE(c->setValue("type", s.type).ok());
+        ASSERT_TRUE(c->setValue("lastdate", foundation::Date{s.date}).ok());
+    }
+    ASSERT_TRUE(root->save().ok());
+    // The oracle: the listed types, newest first, equal dates by row number.
+    std::vector<Stored> listed;
+    std::copy_if(stored.begin(), stored.end(), std::back_inserter(listed),
+                 [](const Stored& s) { return s.type == 10 || s.type == 11; });
+    std::stable_sort(listed.begin(), listed.end(), [](const Stored& a, const Stored& b) { return a.date > b.date; });
+    std::string expected;
+    for (const auto& s : listed) expected += std::to_string(s.pk) + " ";
+    ASSERT_GT(listed.size(), 256u);
+
+    const store::Entity& conversation = *coordinator->model().entityNamed("HX_Conversation");
+    auto predicate = store::bindPredicate(
+        store::Predicate::parse("type IN %@", {Value(foundation::Array{Value(10), Value(11)})}).value(), conversation);
+    ASSERT_TRUE(predicate.ok());
+    const auto plan = store::planQuery(conversation, *predicate, {{"lastdate", false}});
+    auto read = [&](size_t limit, size_t offset) {
+        auto rows = coordinator->fetchRows(conversation, plan, limit, offset);
+        EXPECT_TRUE(rows.ok());
+        std::string ids;
+        if (rows.ok())
+            for (const auto& row : *rows) ids += *row.values[0].ifString() + " ";
+        return ids;
+    };
+    const std::string listSql =
+        "EXPLAIN QUERY PLAN SELECT * FROM HX_Conversation t0 WHERE t0.type IN (10, 11) ORDER BY t0.lastdate DESC";
+    auto statistics = [&] { return sqlite(path, "SELECT count(*) FROM sqlite_stat1 WHERE tbl = 'HX_Conversation'"); };
+
+    // A small sorted read gathers nothing; nor does one while another connection holds the write lock.
+    std::string firstTen;
+    for (size_t i = 0; i < 10; ++i) firstTen += std::to_string(listed[i].pk) + " ";
+    EXPECT_EQ(read(10, 0), firstTen);
+    sqlite3* writer = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &writer), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(writer, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_EQ(read(0, 0), expected);
+    sqlite3_exec(writer, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(writer);
+    EXPECT_NE(sqlite(path, "SELECT name FROM sqlite_master WHERE name = 'sqlite_stat1'"), "sqlite_stat1");
+    EXPECT_NE(sqlite(path, listSql).find("TEMP B-TREE"), std::string::npos);
+
+    // The next large sorted read leaves statistics, with which the list is read in index order.
+    EXPECT_EQ(read(0, 0), expected);
+    EXPECT_NE(statistics(), "0");
+    const std::string after = sqlite(path, listSql);
+    EXPECT_NE(after.find("USING INDEX HX_Conversation_lastdate"), std::string::npos) << after;
+    EXPECT_EQ(after.find("TEMP B-TREE"), std::string::npos) << after;
+    EXPECT_EQ(read(0, 0), expected);
+    // A page cut by SQL still takes equal dates in row order.
+    std::string pages;
+    for (size_t offset = 0; offset < listed.size(); offset += 64) pages += read(64, offset);
+    EXPECT_EQ(pages, expected);
 }
 
 TEST_F(StoreFile, AnIncompatibleModelGives134100AndAnAdditiveOneMigrates) {
