@@ -1032,10 +1032,11 @@ foundation::Status Context::save() {
             } else {
                 heldInserted.reserve(batch.inserted.size() - batch.kept.size());
             }
-            for (size_t i = 0, k = 0; i < batch.inserted.size(); ++i) {
+            Coordinator::KeptCursor keptRows{batch.kept};
+            for (size_t i = 0; i < batch.inserted.size(); ++i) {
                 Row& row = batch.inserted[i];
-                if (k < batch.kept.size() && batch.kept[k] == i) {
-                    ManagedObject& o = *changes.inserted[k++];
+                if (const auto k = keptRows.at(i)) {
+                    ManagedObject& o = *changes.inserted[*k];
                     o.values_ = std::move(row.values);
                     o.toOne_ = std::move(row.toOne);
                 } else if (!written) {
@@ -1054,12 +1055,9 @@ foundation::Status Context::save() {
             // they become faults that read it back from the parent when used again.
             for (const auto& o : changes.updated) updated.push_back(o->handOverLocked());
             heldInserted.reserve(inserted.size() - kept.size());
-            for (size_t i = 0, k = 0; i < inserted.size(); ++i) {
-                if (k < kept.size() && kept[k] == i)
-                    ++k;
-                else
-                    heldInserted.push_back(inserted[i].id);
-            }
+            Coordinator::KeptCursor keptRows{kept};
+            for (size_t i = 0; i < inserted.size(); ++i)
+                if (!keptRows.at(i)) heldInserted.push_back(inserted[i].id);
             parent->mergeFromChild(std::move(inserted), std::move(updated), deleted);
         }
         clearChangesLocked();

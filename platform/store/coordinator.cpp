@@ -1008,11 +1008,10 @@ Status Coordinator::commit(SaveBatch& batch) {
     size_t held = 0;
     for (const Row& row : batch.inserted) held += row.id.use_count() > 1;
     identities_.reserve(identities_.size() + held);
-    for (size_t i = 0, k = 0; i < n; ++i) {
+    KeptCursor keptRows{batch.kept};
+    for (size_t i = 0; i < n; ++i) {
         Row& row = batch.inserted[i];
-        if (k < batch.kept.size() && batch.kept[k] == i) {
-            ++k;
-        } else {
+        if (!keptRows.at(i)) {
             std::vector<Value>().swap(row.values);
             row.packed = {};
             std::vector<ObjectID>().swap(row.toOne);

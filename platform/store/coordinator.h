@@ -99,6 +99,15 @@ public:
         // (their ids stay).
         std::vector<uint32_t> kept;
     };
+    // Asked for the rows' positions in order, says whether each is kept, with its place in kept.
+    struct KeptCursor {
+        const std::vector<uint32_t>& kept;
+        size_t next = 0;
+        std::optional<size_t> at(size_t position) {
+            if (next < kept.size() && kept[next] == position) return next++;
+            return std::nullopt;
+        }
+    };
     // Writes the batch in one SQLite transaction; on success the inserted identities become
     // permanent. On failure nothing is written and nothing changes.
     foundation::Status commit(SaveBatch& batch);

@@ -67,14 +67,22 @@ struct Latch {
     }
 };
 
-bool poolBackAtTarget(detail::Pool& pool, std::chrono::seconds within) {
+// Whether holds() comes true within the time, asked every few milliseconds.
+template <class Holds>
+bool comesTrueWithin(std::chrono::seconds within, Holds holds) {
     auto until = std::chrono::steady_clock::now() + within;
-    while (std::chrono::steady_clock::now() < until) {
-        auto c = pool.counts();
-        if (c.threads == c.target) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (!holds()) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    return false;
+    return true;
+}
+
+bool poolBackAtTarget(detail::Pool& pool, std::chrono::seconds within) {
+    return comesTrueWithin(within, [&] {
+        auto c = pool.counts();
+        return c.threads == c.target;
+    });
 }
 
 }  // namespace
@@ -223,9 +231,7 @@ TEST(PoolOnTwoProcessorsChild, NoWorkerLooksForWorkWhileOneRunsAndTheProducerHas
     Finished burst;
     for (int i = 0; i < 1000; ++i) global->async([&burst] { burst.hit(); });
     ASSERT_TRUE(burst.waitFor(1000));
-    auto lookUntil = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (pool.counts().looks == looksIdle && std::chrono::steady_clock::now() < lookUntil)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    comesTrueWithin(std::chrono::seconds(10), [&] { return pool.counts().looks > looksIdle; });
     EXPECT_GT(pool.counts().looks, looksIdle) << "no worker looked for work with a processor to spare";
 }
 
