@@ -655,8 +655,7 @@ void FrontEnd::playScript() {
             idleFrames_ = !options_.idle || options_.idle() ? idleFrames_ + 1 : 0;
             done = idleFrames_ >= kIdleFrames;
         } else {
-            done = toolkit::testing::findClickPoint(toolkitWindow_, step.text).has_value() ==
-                   (step.kind == InputStep::WaitFor);
+            done = toolkit::testing::isShown(toolkitWindow_, step.text) == (step.kind == InputStep::WaitFor);
         }
         const double now = dispatch::clock().now();
         if (done) {
@@ -683,7 +682,7 @@ void FrontEnd::playScript() {
     if (step.kind == InputStep::ClickOn) {
         // A menu's item, else a view (see findClickPoint).
         const auto at = toolkit::testing::findClickPoint(toolkitWindow_, step.text);
-        if (!at) return stopScript(step, "no visible view \"" + step.text + "\"");
+        if (!at.ok()) return stopScript(step, at.error().localizedDescription());
         step.point = *at;
     }
     if (step.kind == InputStep::Drag || step.kind == InputStep::Swipe) {

@@ -148,36 +148,114 @@ foundation::Result<std::vector<InputStep>> parseInputScript(const std::string& t
     return steps;
 }
 
-View* findVisible(Window& window, const std::string& label) {
+namespace {
+
+// The views showing label, front-most first: those whose text, accessibility label or identifier
+// it is; when none, a tab's button of that title or an empty field with that placeholder.
+std::vector<View*> viewsShowing(Window& window, const std::string& label) {
     flushLayout();
-    View* found = nullptr;
+    std::vector<View*> found;
     std::function<void(View&)> visit = [&](View& view) {
         if (view.isHidden() || view.alpha() < 0.01) return;
         if (view.outlineText() == label || view.accessibilityLabel() == label ||
             view.accessibility().identifier == label)
-            found = &view;
+            found.push_back(&view);
         // Later subviews are in front.
         for (const auto& sub : std::vector<ViewPtr>(view.subviews())) visit(*sub);
     };
     visit(window);
-    if (found) return found;
-    // A tab's button shows its title with its badge and selection; an empty field its placeholder.
-    std::function<void(View&)> visitNamed = [&](View& view) {
-        if (view.isHidden() || view.alpha() < 0.01) return;
-        if (auto* item = dynamic_cast<BarItemView*>(&view)) {
-            const BarItemLook look = item->look();
-            if (look.kind == BarItemLook::Kind::tab && look.title == label) found = &view;
-        }
-        if (auto* field = dynamic_cast<TextField*>(&view);
-            field && field->text().empty() && !label.empty() && field->placeholder() == label)
-            found = &view;
-        for (const auto& sub : std::vector<ViewPtr>(view.subviews())) visitNamed(*sub);
-    };
-    visitNamed(window);
+    if (found.empty()) {
+        // A tab's button shows its title with its badge and selection; an empty field its placeholder.
+        std::function<void(View&)> visitNamed = [&](View& view) {
+            if (view.isHidden() || view.alpha() < 0.01) return;
+            if (auto* item = dynamic_cast<BarItemView*>(&view)) {
+                const BarItemLook look = item->look();
+                if (look.kind == BarItemLook::Kind::tab && look.title == label) found.push_back(&view);
+            }
+            if (auto* field = dynamic_cast<TextField*>(&view);
+                field && field->text().empty() && !label.empty() && field->placeholder() == label)
+                found.push_back(&view);
+            for (const auto& sub : std::vector<ViewPtr>(view.subviews())) visitNamed(*sub);
+        };
+        visitNamed(window);
+    }
+    std::reverse(found.begin(), found.end());
     return found;
 }
 
-std::optional<Point> findClickPoint(Window& window, const std::string& label) {
+// A view as the outline names it: its class, then its text (or accessibility label) if it has one.
+std::string outlineName(const View& view) {
+    std::string text = view.outlineText();
+    if (text.empty()) text = view.accessibilityLabel();
+    return text.empty() ? view.className() : view.className() + " \"" + text + "\"";
+}
+
+// Whether a is drawn in front of b, neither holding the other: where their lines of superviews
+// part, the later subview is in front.
+bool drawnInFront(const View& a, const View& b) {
+    for (const View* top = &a; top->superview(); top = top->superview()) {
+        const View* common = top->superview();
+        if (!b.isDescendantOf(common)) continue;
+        const View* other = &b;
+        while (other->superview() != common) other = other->superview();
+        const auto& subs = common->subviews();
+        auto index = [&](const View* v) {
+            return std::find_if(subs.begin(), subs.end(), [v](const ViewPtr& s) { return s.get() == v; });
+        };
+        return index(top) > index(other);
+    }
+    return false;
+}
+
+// What a user sees over view where a touch lands on hit: of hit and its superviews below the
+// view they share with view, the outermost with a class of its own (a bar, the keyboard), else
+// the outermost.
+const View& coveringView(const View& hit, const View& view) {
+    const View* outermost = &hit;
+    const View* named = hit.className() != "View" ? &hit : nullptr;
+    for (const View* v = hit.superview(); v && !view.isDescendantOf(v); v = v->superview()) {
+        outermost = v;
+        if (v->className() != "View") named = v;
+    }
+    return named ? *named : *outermost;
+}
+
+// Why a tap at middle (window coordinates) would not reach view; empty when it would.
+std::string whyUntappable(Window& window, View& view, Point middle) {
+    // Views that clip what they hold (scroll views) and the screen itself must hold the middle.
+    for (View* v = view.superview(); v; v = v->superview()) {
+        if (v != &window && !v->clipsToBounds()) continue;
+        if (!v->convertRectTo(v->bounds(), nullptr).contains(middle))
+            return v == &window ? "is off the screen" : "is scrolled out of view";
+    }
+    if (MenuPanel* panel = MenuPanel::shown(&window); panel && panel->panelFrame().contains(middle))
+        return std::string("is covered by ") + (panel->style() == MenuPanel::Style::context ? "ContextMenu" : "Menu");
+    if (auto& editMenu = MenuController::shared(); editMenu.window() == &window && editMenu.barFrame().contains(middle))
+        return "is covered by EditMenu";
+    View* hit = window.hitTest(middle, nullptr);
+    // A label that takes no touches lets them through to what lies behind it, as it does a finger's.
+    if (!hit || hit->isDescendantOf(&view) || view.isDescendantOf(hit) || !drawnInFront(*hit, view)) return {};
+    return "is covered by " + outlineName(coveringView(*hit, view));
+}
+
+}  // namespace
+
+View* findVisible(Window& window, const std::string& label) {
+    const auto views = viewsShowing(window, label);
+    return views.empty() ? nullptr : views.front();
+}
+
+bool isShown(Window& window, const std::string& label) {
+    flushLayout();
+    if (MenuPanel* panel = MenuPanel::shown(&window))
+        for (const auto& row : panel->rows())
+            if (row.title == label && panel->rowAt({row.frame.midX(), row.frame.midY()})) return true;
+    auto& editMenu = MenuController::shared();
+    if (editMenu.window() == &window && editMenu.pointOfEntry(label)) return true;
+    return findVisible(window, label) != nullptr;
+}
+
+foundation::Result<Point> findClickPoint(Window& window, const std::string& label) {
     flushLayout();
     // Menus lie over every view.
     if (MenuPanel* panel = MenuPanel::shown(&window)) {
@@ -189,10 +267,21 @@ std::optional<Point> findClickPoint(Window& window, const std::string& label) {
     }
     auto& editMenu = MenuController::shared();
     if (editMenu.window() == &window)
-        if (auto at = editMenu.pointOfEntry(label)) return at;
-    if (View* view = findVisible(window, label))
-        return view->convertPointTo({view->bounds().midX(), view->bounds().midY()}, nullptr);
-    return std::nullopt;
+        if (auto at = editMenu.pointOfEntry(label)) return *at;
+    const auto views = viewsShowing(window, label);
+    if (views.empty())
+        return foundation::Error::withDescription(kInputScriptErrorDomain, kInputScriptNotPlayable,
+                                                  "no visible view \"" + label + "\"");
+    // The front-most one a finger reaches; else why the front-most one cannot be reached.
+    std::string why;
+    for (View* view : views) {
+        const Point middle = view->convertPointTo({view->bounds().midX(), view->bounds().midY()}, nullptr);
+        std::string untappable = whyUntappable(window, *view, middle);
+        if (untappable.empty()) return middle;
+        if (why.empty()) why = std::move(untappable);
+    }
+    return foundation::Error::withDescription(kInputScriptErrorDomain, kInputScriptNotPlayable,
+                                              "\"" + label + "\" " + why);
 }
 
 std::vector<Point> fingerPoints(Point centre, int fingers, Point from, Point to) {
@@ -328,8 +417,7 @@ foundation::Status playInputScript(Harness& harness, const std::vector<InputStep
             case InputStep::ClickOn: {
                 harness.settle();
                 auto at = findClickPoint(window, step.text);
-                if (!at)
-                    return scriptError(kInputScriptNotPlayable, step.line, "no visible view \"" + step.text + "\"");
+                if (!at.ok()) return scriptError(kInputScriptNotPlayable, step.line, at.error().localizedDescription());
                 last = *at;
                 harness.tap(*at);
                 break;
@@ -365,8 +453,7 @@ foundation::Status playInputScript(Harness& harness, const std::vector<InputStep
             case InputStep::WaitFor:
             case InputStep::WaitGone: {
                 const bool wanted = step.kind == InputStep::WaitFor;
-                if (!harness.clock().runUntil([&] { return findClickPoint(window, step.text).has_value() == wanted; },
-                                              waitSeconds))
+                if (!harness.clock().runUntil([&] { return isShown(window, step.text) == wanted; }, waitSeconds))
                     return scriptError(kInputScriptWaitExpired, step.line,
                                        "\"" + step.text + (wanted ? "\" did not appear" : "\" did not go"));
                 harness.settle();

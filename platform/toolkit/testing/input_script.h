@@ -5,14 +5,17 @@
 //   click-on LABEL   the same at the centre of the front-most visible view whose text,
 //                    accessibility label or identifier is LABEL (the rest of the line); an item
 //                    of a menu on screen (a menu panel's row, the edit menu's entry) goes first,
-//                    a tab bar item's title and an empty text field's placeholder come last
+//                    a tab bar item's title and an empty text field's placeholder come last.
+//                    Only a view a user could tap: one scrolled out of view or covered (by a bar,
+//                    the keyboard, a menu) stops the script saying so, never tapping what covers it
 //   press X Y        press (a hold is a long press); release X Y lets go there
 //   scroll DX DY     turn the wheel, DY > 0 away from the user, at the point of the last click or press
 //   press-key [MODS+]NAME  a key by its name ("F6", "Return", "a"), MODS from ctrl, cmd (the
 //                    desktop's Super), alt, shift; a ctrl chord no key command takes is tried as cmd
 //   type TEXT        type the text (the rest of the line)
 //   wait-frames N    let N frames pass (at most 600)
-//   wait-for LABEL   wait until such a view (or menu item, as click-on finds them) is visible;
+//   wait-for LABEL   wait until such a view (or menu item, as click-on finds them) is visible,
+//                    covered or not (isShown);
 //                    wait-gone LABEL until none is
 //   wait-idle        wait until the application says it is idle
 //   text-arrives [new]  a text arrives at the service (the window's F9; "new": from a new number, F10)
@@ -95,9 +98,18 @@ foundation::Result<std::vector<InputStep>> parseInputScript(const std::string& t
 // When no view shows that, the tab bar item of that title or the empty text field whose
 // placeholder it is.
 View* findVisible(Window& window, const std::string& label);
+// Whether wait-for LABEL sees it: a menu item of that title on screen, or a view findVisible finds.
+bool isShown(Window& window, const std::string& label);
 // Where click-on LABEL clicks: the middle of a menu item of that title on screen (a menu panel's
-// row that can be chosen, an entry of the edit menu's bar), else of the view findVisible finds.
-std::optional<Point> findClickPoint(Window& window, const std::string& label);
+// row that can be chosen, an entry of the edit menu's bar), else of the front-most view showing
+// the label (as findVisible finds them) that a finger reaches there: its middle inside every view
+// that clips it (scroll views) and on the screen, and a touch there hit-tested to the view, a view
+// inside it or one holding it (a view drawn behind a label that takes no touches gets them, as
+// from a finger). Otherwise the error (kInputScriptNotPlayable) says why for the front-most one:
+// "no visible view "LABEL"", ""LABEL" is scrolled out of view" (or "is off the screen"), or
+// ""LABEL" is covered by NavigationBar": the covering view as the outline names it (its class,
+// then its text if it has one).
+foundation::Result<Point> findClickPoint(Window& window, const std::string& label);
 
 // A desktop keyboard's Control chord that no key command takes is tried again as the Command
 // chord (desktops often keep their own command key, Super, for themselves): the modifiers to try,

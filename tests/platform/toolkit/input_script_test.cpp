@@ -3,6 +3,8 @@
 // the virtual clock, and errors that name the step's line.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "platform/dispatch/dispatch.h"
 #include "platform/toolkit/controls.h"
 #include "platform/toolkit/scroll_view.h"
@@ -126,4 +128,90 @@ TEST(InputScript, WaitIdleNeedsTheApplicationIdleForSeveralFramesRunning) {
     ASSERT_TRUE(played.ok()) << played.error().localizedDescription();
     EXPECT_GE(h.clock().now(), busyUntil + 5.0 / 60);
     EXPECT_GE(asked, 6);
+}
+
+namespace {
+
+// A strip drawn over part of the screen (as a bar or the keyboard is), taking the touches there.
+class Shade : public View {
+public:
+    using View::View;
+    std::string className() const override { return "Shade"; }
+    std::string outlineText() const override { return "Notice"; }
+    void touchesEnded(const TouchSet&, const Event*) override { ++touched; }
+    int touched = 0;
+};
+
+// Buttons a finger reaches and buttons it does not: one below a scroll view's visible part, one
+// past the screen's edge, one under the shade (with a twin of the same title in the open), and
+// a caption that takes no touches lying over a button.
+class Covered : public ViewController {
+public:
+    std::map<std::string, std::shared_ptr<Button>> buttons;
+    std::map<std::string, int> taps;
+    std::shared_ptr<ScrollView> scroll = std::make_shared<ScrollView>(Rect(0, 300, 320, 200));
+    std::shared_ptr<Shade> shade = std::make_shared<Shade>(Rect(0, 0, 320, 80));
+
+    std::shared_ptr<Button> button(const std::string& key, const std::string& title, const Rect& frame, View& in) {
+        auto b = std::make_shared<Button>(ButtonType::System);
+        b->setTitle(title, 0);
+        b->setFrame(frame);
+        b->addAction([this, key](Control&, const Event*) { ++taps[key]; }, kTouchUpInside);
+        in.addSubview(b);
+        buttons[key] = b;
+        return b;
+    }
+    void viewDidLoad() override {
+        scroll->setContentSize({320, 1000});
+        view()->addSubview(scroll);
+        button("near", "Near", Rect(20, 20, 100, 30), *scroll);
+        button("far", "Far", Rect(20, 600, 100, 30), *scroll);
+        button("edge", "Edge", Rect(500, 200, 100, 30), *view());
+        button("open twin", "Twice", Rect(20, 200, 100, 30), *view());
+        button("covered twin", "Twice", Rect(20, 30, 100, 30), *view());
+        button("under", "Under", Rect(150, 30, 100, 30), *view());
+        button("go", "Go", Rect(150, 200, 120, 40), *view());
+        auto caption = std::make_shared<Label>(Rect(160, 210, 100, 20));
+        caption->setText("Caption");
+        view()->addSubview(caption);
+        view()->addSubview(shade);
+    }
+};
+
+}  // namespace
+
+TEST(InputScript, ClickOnTapsOnlyWhatAFingerReachesAndSaysWhatHidesTheRest) {
+    const struct {
+        const char* label;
+        const char* failure;  // empty: the tap lands on tapped
+        const char* tapped;
+    } cases[] = {
+        {"Near", "", "near"},
+        {"Far", "line 1: \"Far\" is scrolled out of view", ""},
+        {"Edge", "line 1: \"Edge\" is off the screen", ""},
+        {"Under", "line 1: \"Under\" is covered by Shade \"Notice\"", ""},
+        // The front-most of two is under the shade: the one in the open is tapped.
+        {"Twice", "", "open twin"},
+        // A caption lets touches through to the button under it, as it does a finger's.
+        {"Caption", "", "go"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        Harness h;
+        auto screen = std::make_shared<Covered>();
+        h.setRoot(screen);
+        const auto played = play(h, std::string("click-on ") + c.label + "\n");
+        if (*c.failure) {
+            ASSERT_FALSE(played.ok());
+            EXPECT_EQ(played.error().code, toolkit::testing::kInputScriptNotPlayable);
+            EXPECT_EQ(played.error().localizedDescription(), c.failure);
+        } else {
+            ASSERT_TRUE(played.ok()) << played.error().localizedDescription();
+        }
+        // Nothing else was touched: no other button, not the shade.
+        std::map<std::string, int> expected;
+        if (*c.tapped) expected[c.tapped] = 1;
+        EXPECT_EQ(screen->taps, expected);
+        EXPECT_EQ(screen->shade->touched, 0);
+    }
 }

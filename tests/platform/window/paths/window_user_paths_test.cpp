@@ -3,7 +3,8 @@
 // (a number copied from a conversation and pasted into the dial pad, keys, pages, a touch
 // outside, a bubble's number held), several fingers (a two- and three-finger caret move by a
 // script's swipe and by an Alt drag), a favourite reordered by a script's drag, and click-on
-// finding a tab, a menu's item and a search field by its placeholder.
+// finding a tab, a menu's item and a search field by its placeholder, and refusing one under the
+// navigation bar or the keyboard.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include "platform/toolkit/pasteboard.h"
 #include "platform/toolkit/renderer.h"
 #include "platform/toolkit/testing/input_script.h"
+#include "platform/toolkit/text_input.h"
 #include "platform/window/front_end.h"
 #include "platform/window/input_script.h"
 #include "tests/platform/window/window_play.h"
@@ -100,6 +102,14 @@ struct UserPaths : hxtest::PlaybackFixture<HX_ConnectAppDelegate_iPhone> {
         return window.scriptFinished() ? "" : "the script did not end: " + harness.outline();
     }
     VC_Call& dialPad() { return dynamic_cast<VC_Call&>(*app->viewControllerForIndex(0)); }
+    // Until a list's first page is in (20 s of the clock at most).
+    bool firstRowsIn(toolkit::TableView& table) {
+        for (int turn = 0; turn < 200 && (table.numberOfSections() == 0 || table.numberOfRows(0) == 0); ++turn) {
+            if (!settleRequests()) return false;
+            harness.advance(0.1);
+        }
+        return table.numberOfSections() > 0 && table.numberOfRows(0) > 0;
+    }
     // What the window shows is what the renderer draws, bar and all.
     void expectWindowShowsTheRenderer() {
         ASSERT_TRUE(frontEnd->drawFrame().ok());
@@ -139,11 +149,7 @@ TEST_F(UserPaths, TheNumberCopiedFromTheDrawnEditMenuIsPastedIntoTheDialPad) {
     auto list = std::dynamic_pointer_cast<VC_Messages>(app->viewControllerForIndex(1));
     ASSERT_TRUE(list && list->isViewLoaded() && list->view()->window()) << harness.outline();
     auto& table = *list->tableView();
-    for (int turn = 0; turn < 200 && (table.numberOfSections() == 0 || table.numberOfRows(0) == 0); ++turn) {
-        ASSERT_TRUE(settleRequests());
-        harness.advance(0.1);
-    }
-    ASSERT_GT(table.numberOfRows(0), 0);
+    ASSERT_TRUE(firstRowsIn(table));
     ASSERT_EQ(runScript("click " + at(table.convertPointTo(centre(table.rectForRow({0, 0})), nullptr)) +
                         "\nwait-frames 40\nwait-idle\n"),
               "");
@@ -454,10 +460,7 @@ TEST_F(UserPaths, ClickOnFindsATabByItsTitleAndTheListsSearchFieldByItsPlacehold
     auto list = std::dynamic_pointer_cast<VC_Messages>(app->viewControllerForIndex(1));
     ASSERT_TRUE(list && list->view()->window()) << harness.outline();
     auto& table = *list->tableView();
-    for (int turn = 0; turn < 200 && (table.numberOfSections() == 0 || table.numberOfRows(0) == 0); ++turn) {
-        ASSERT_TRUE(settleRequests());
-        harness.advance(0.1);
-    }
+    ASSERT_TRUE(firstRowsIn(table));
     ASSERT_EQ(runScript("click-on SMS\n"), "") << "found while selected";
     const std::string placeholder = list->searchBar()->placeholder();
     ASSERT_FALSE(placeholder.empty());
@@ -467,6 +470,29 @@ TEST_F(UserPaths, ClickOnFindsATabByItsTitleAndTheListsSearchFieldByItsPlacehold
                         placeholder + "\ntype Ann\n"),
               "");
     EXPECT_EQ(list->searchBar()->text(), "Ann") << placeholder << harness.outline();
+}
+
+TEST_F(UserPaths, ClickOnTapsNoLabelUnderTheBarOrTheKeyboardAndNamesWhatCoversIt) {
+    ASSERT_EQ(runScript("click-on History\nwait-idle\n"), "");
+    auto list = std::dynamic_pointer_cast<VC_Messages>(app->viewControllerForIndex(3));
+    ASSERT_TRUE(list && list->view()->window()) << harness.outline();
+    auto& table = *list->tableView();
+    ASSERT_TRUE(firstRowsIn(table)) << harness.outline();
+    // The list keeps its search field scrolled up under the navigation bar: the bar's filter menu
+    // lies over it, and a click there would open that menu. Nothing is clicked.
+    const std::string before = harness.outline();
+    EXPECT_EQ(runScript("click-on Search History\n"), "line 1: \"Search History\" is covered by NavigationBar");
+    EXPECT_EQ(harness.outline(), before);
+    // Brought down by the wheel, it is tapped: the keyboard comes up over the tab bar.
+    const Point below = table.convertPointTo({table.bounds().midX(), table.bounds().maxY() - 80}, nullptr);
+    ASSERT_EQ(runScript("press " + at(below) + "\nrelease " + at(below) +
+                        "\nscroll 0 3\nwait-frames 5\nclick-on Search History\nwait-frames 30\n"),
+              "");
+    auto* keyboard = lastOfKind<toolkit::KeyboardView>(harness.window());
+    ASSERT_TRUE(keyboard && !keyboard->isHidden()) << harness.outline();
+    // The SMS tab's button lies under the keyboard: the click does not reach through it.
+    EXPECT_EQ(runScript("click-on SMS\n"), "line 1: \"SMS\" is covered by Keyboard");
+    EXPECT_EQ(app->currentViewIndex(), 3);
 }
 
 TEST_F(UserPaths, AScriptEndingInAWaitForFramesEnds) {
