@@ -485,7 +485,8 @@ TEST_F(WindowFrontEnd, AnIdleWindowDrawsNoFramesUntilSomethingAsksForOne) {
     };
     const std::vector<Case> cases{
         {"a view's look", [&] { screen->view()->setBackgroundColor(toolkit::Color::rgb(0, 0, 1)); }, 1, 2, {}},
-        {"a block run by the loop", [] { dispatch::RunLoop::main().performAtNextTurn([] {}); }, 1, 2, {}},
+        // Work the loop runs draws only what it changed: a block that changes no view, nothing.
+        {"a block run by the loop", [] { dispatch::RunLoop::main().performAtNextTurn([] {}); }, 0, 0, {}},
         {"a click", [&] { play("click 50 20"); }, 1, 2, {}},
         {"a turning spinner", [&] { spinner->startAnimating(); }, 60, 60, [&] { spinner->stopAnimating(); }},
     };
