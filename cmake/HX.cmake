@@ -70,6 +70,12 @@ function(hx_library name)
   endif()
 endfunction()
 
+# The test executables' own code (the cases, fixtures and oracles, most of it gtest's macros and
+# templates) is compiled at -O1 in the default build: about a third less compile time than -O2
+# (the second largest share of a cold build, after the libraries), while the libraries the tests
+# exercise keep the build's -O2.
+set(HX_TEST_OPTIMIZATION $<$<CONFIG:RelWithDebInfo>:-O1>)
+
 # hx_test(AREA [LIBS targets...]): one gtest executable for an area from tests/AREA/*_test.cpp,
 # each test case registered with CTest and labelled by area.
 include(GoogleTest)
@@ -80,6 +86,7 @@ function(hx_test area)
   add_executable(${exe} ${srcs} ${ARG_SOURCES})
   target_link_libraries(${exe} PRIVATE ${ARG_LIBS} hx_test_support GTest::gtest GTest::gmock)
   target_compile_definitions(${exe} PRIVATE HX_SOURCE_DIR="${CMAKE_SOURCE_DIR}" HX_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  target_compile_options(${exe} PRIVATE ${HX_TEST_OPTIMIZATION})
   # GCC warns when a TEST_F class derives from a fixture in an anonymous namespace of an included
   # file; in a batch that is how every file is included, and the warning means nothing there.
   if(HX_UNITY)
