@@ -6,6 +6,7 @@
 #include <functional>
 #include <mutex>
 
+#include "platform/clock/clock.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/application.h"
 #include "platform/foundation/files.h"
@@ -698,6 +699,8 @@ void FrontEnd::playScript() {
     }
 }
 
+int64_t FrontEnd::wallMinute() { return static_cast<int64_t>(std::floor(clocks::wallNow() / 60)); }
+
 bool FrontEnd::frameWanted(bool scripted) const {
     // A played script draws every frame, as its waits and screenshots count on.
     if (framesDrawn_ == 0 || scripted || screenshotRequested_) return true;
@@ -707,6 +710,8 @@ bool FrontEnd::frameWanted(bool scripted) const {
     // does); work the loop ran that changed no view (a timer, a reply with nothing new, a location
     // fix) draws nothing.
     if (toolkit::redrawRequests() != drawnRedrawRequests_) return true;
+    // The status bar's clock shows the minute.
+    if (wallMinute() != drawnMinute_) return true;
     // Presentation animations and spinners move with the clock alone.
     if (toolkit::presentationAnimating()) return true;
     return toolkit::Animations::timed() && toolkit::ActivityIndicatorView::spinning() > 0;
@@ -773,6 +778,7 @@ void FrontEnd::frame() {
     ++framesDrawn_;
     drawnEvents_ = eventsHandled_;
     drawnRedrawRequests_ = toolkit::redrawRequests();
+    drawnMinute_ = wallMinute();
 }
 
 void FrontEnd::pollInput() { pumpEvents(); }
@@ -790,6 +796,11 @@ void FrontEnd::tick() {
     if (!frameWanted(!scriptFinished())) {
         linkPaused_ = true;
         link_->setPaused(true);
+        // Asleep until something changes, or until the status bar's clock turns to the next minute.
+        if (minuteTurn_) minuteTurn_->invalidate();
+        const double now = clocks::wallNow();
+        minuteTurn_ = dispatch::Timer::scheduled(60 * static_cast<double>(wallMinute() + 1) - now + 0.01, false,
+                                                 [this](dispatch::Timer&) { startLinkIfWanted(); });
     }
 }
 
@@ -826,6 +837,8 @@ void FrontEnd::stopTicking() {
     inputWatch_ = 0;
     if (inputPoll_) inputPoll_->invalidate();
     inputPoll_.reset();
+    if (minuteTurn_) minuteTurn_->invalidate();
+    minuteTurn_.reset();
     link_->invalidate();
     link_.reset();
 }

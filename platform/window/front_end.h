@@ -146,6 +146,7 @@ private:
     void stopScript(const InputStep& step, const std::string& why);
     foundation::Status saveScreenshot();
     bool frameWanted(bool scripted) const;
+    static int64_t wallMinute();
     void tick();
     void pollInput();
     void startLinkIfWanted();
@@ -196,6 +197,10 @@ private:
     uint64_t eventsHandled_ = 0;
     uint64_t drawnEvents_ = 0;
     uint64_t drawnRedrawRequests_ = 0;
+    // The wall-clock minute the last drawn frame's status bar showed, and the wake-up at the turn
+    // of the next one while the link is paused.
+    int64_t drawnMinute_ = 0;
+    dispatch::TimerPtr minuteTurn_;
     NotificationBanners banners_;
     Notice notice_;
     std::shared_ptr<OpenedURLs> opened_;
