@@ -130,11 +130,13 @@ void HX_ConnectAppDelegate_iPhone::setUnreadCount(int64_t count, int forViewInde
         const auto& tabs = controller.viewControllers();
         if (forViewIndex >= 0 && forViewIndex < kViewCount) {
             auto& item = tabs[forViewIndex]->tabBarItem();
-            if (count > 0)
-                item.badgeValue = std::to_string(count);
-            else
-                item.badgeValue.reset();
-            controller.tabBar().update();
+            std::optional<std::string> badge;
+            if (count > 0) badge = std::to_string(count);
+            // The same count again (a refresh that found nothing new) leaves the bar as drawn.
+            if (item.badgeValue != badge) {
+                item.badgeValue = std::move(badge);
+                controller.tabBar().update();
+            }
         }
         auto badgeOf = [&](int index) -> int64_t {
             const auto& badge = tabs[index]->tabBarItem().badgeValue;

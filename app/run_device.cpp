@@ -150,8 +150,9 @@ std::vector<services::RoutePoint> demoRoute() {
         return p;
     };
     std::vector<services::RoutePoint> route{at(0, 0)};
-    // Away at 120 s, back at 240 s, away at 360 s, ... for an hour; a fix every 30 s between.
-    for (double t = 30; t <= 3600; t += 30) route.push_back(at(t, static_cast<int>(t / 120) % 2 ? 700 : 0));
+    // Away at 120 s, back at 240 s, away at 360 s, ... for an hour: a fix where the device moves
+    // only, so that a device standing still wakes nobody.
+    for (double t = 120; t <= 3600; t += 120) route.push_back(at(t, static_cast<int>(t / 120) % 2 ? 700 : 0));
     return route;
 }
 

@@ -1,7 +1,7 @@
 // Live report of a process with 20 threads parked 50 frames deep, one thread's 50-frame walk by the
 // frame-pointer cursor (and by the whole cursor, its table readers first) against libunwind and glibc's backtrace()
-// over the same frames, and the listing of this process's images with and without building their FDE indexes on the
-// spot.
+// over the same frames (checked frame by frame), and the listing of this process's images with and without building
+// their FDE indexes on the spot.
 #include <atomic>
 #include <benchmark/benchmark.h>
 #include <execinfo.h>
@@ -16,6 +16,7 @@
 #include <libunwind.h>
 
 #include "bench/bench_images.h"
+#include "bench/bench_walks.h"
 #include "crashreporter/crash_reporter.h"
 #include "crashreporter/frame_cursor.h"
 #include "crashreporter/image_list.h"
@@ -58,39 +59,56 @@ BENCHMARK(BM_LiveReport20Threads)->Unit(benchmark::kMillisecond);
 
 enum class Walker { FramePointer, WholeCursor, Libunwind, Backtrace };
 
+constexpr size_t kDepth = 50;  // the recursion's frames
+
 struct WalkJob {
     benchmark::State* state;
     Walker walker;
     size_t frames = 0;
 };
 
+// One walk of at most `limit` frames from the function it is inlined in (whose frame comes first on
+// every side), each frame's address kept.
+__attribute__((always_inline)) inline void walkFrom(Walker walker, hxbench::Walk& walk, size_t limit) {
+    size_t n = 0;
+    if (walker == Walker::FramePointer || walker == Walker::WholeCursor) {
+        // The whole cursor: the table readers first (DWARF here), frame records last.
+        zvcrash_async_thread_state s;
+        zvcrash_async_thread_state_capture(&s);
+        zvcrash_frame_cursor cursor;
+        zvcrash_frame_cursor_init(&cursor, kernel::task_self(), &s,
+                                  walker == Walker::WholeCursor ? hxbench::imageList() : nullptr);
+        while (n < limit && zvcrash_frame_cursor_next(&cursor) == ZVCRASH_FRAME_ESUCCESS)
+            walk.pcs[n++] = zvcrash_async_thread_state_get_reg(&cursor.states[cursor.current], ZVCRASH_REG_IP);
+    } else {
+        void* frames[hxbench::kMaxWalkFrames];
+        const int size = static_cast<int>(limit);
+        n = static_cast<size_t>(walker == Walker::Libunwind ? unw_backtrace(frames, size) : backtrace(frames, size));
+        for (size_t i = 0; i < n; ++i) walk.pcs[i] = reinterpret_cast<uintptr_t>(frames[i]);
+    }
+    walk.frames = n;
+}
+
 void walkHere(void* context) {
     auto* job = static_cast<WalkJob*>(context);
+    // Every side walks the frames the frame records and libunwind both walk alike: the recursion,
+    // its caller, and on up to where the frame records end.
+    hxbench::Walk mine, records, libunwind;
+    walkFrom(job->walker, mine, hxbench::kMaxWalkFrames);
+    walkFrom(Walker::FramePointer, records, hxbench::kMaxWalkFrames);
+    walkFrom(Walker::Libunwind, libunwind, hxbench::kMaxWalkFrames);
+    const size_t limit = hxbench::framesAlike({&mine, &records, &libunwind});
+    if (!hxbench::walksAgree(*job->state, limit, 1 + kDepth + 1)) return;
     for (auto _ : *job->state) {
-        size_t n = 0;
-        if (job->walker == Walker::FramePointer || job->walker == Walker::WholeCursor) {
-            // The whole cursor: the table readers first (DWARF here), frame records last.
-            zvcrash_async_thread_state s;
-            zvcrash_async_thread_state_capture(&s);
-            zvcrash_frame_cursor cursor;
-            zvcrash_frame_cursor_init(&cursor, kernel::task_self(), &s,
-                                      job->walker == Walker::WholeCursor ? hxbench::imageList() : nullptr);
-            while (n < 64 && zvcrash_frame_cursor_next(&cursor) == ZVCRASH_FRAME_ESUCCESS) ++n;
-        } else if (job->walker == Walker::Libunwind) {
-            void* frames[64];
-            n = static_cast<size_t>(unw_backtrace(frames, 64));
-        } else {
-            void* frames[64];
-            n = static_cast<size_t>(backtrace(frames, 64));
-        }
-        benchmark::DoNotOptimize(n);
-        job->frames = n;
+        walkFrom(job->walker, mine, limit);
+        benchmark::DoNotOptimize(mine.frames);
     }
+    job->frames = mine.frames;
 }
 
 void runWalk(benchmark::State& state, Walker walker) {
     WalkJob job{&state, walker};
-    hx_fixture_recurse(50, &walkHere, &job);
+    hx_fixture_recurse(kDepth, &walkHere, &job);
     state.counters["frames"] = static_cast<double>(job.frames);
 }
 
@@ -139,4 +157,4 @@ BENCHMARK(BM_ListImages_DeferredThenIndexPass)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return hxbench::runWalkBenchmarks(argc, argv); }

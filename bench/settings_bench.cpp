@@ -223,8 +223,9 @@ void BM_FixesPlainLoop(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_DragHeader)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_DragPlainCairo)->Unit(benchmark::kMillisecond);
+// The map's tiles may be drawn off the calling thread: the CPU time is the whole process's.
+BENCHMARK(BM_DragHeader)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+BENCHMARK(BM_DragPlainCairo)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 BENCHMARK(BM_PresetsListed)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PresetsUnarchived)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FixesThroughManager)->Unit(benchmark::kMillisecond);

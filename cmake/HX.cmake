@@ -70,6 +70,12 @@ function(hx_library name)
   endif()
 endfunction()
 
+# The test executables' own code (the cases, fixtures and oracles, most of it gtest's macros and
+# templates) and the corpus replays' entry points are compiled at -O1 in the default build: about
+# a third less compile time than -O2 (the tests' objects are the second largest share of a cold
+# build, after the libraries), while the libraries they exercise keep the build's -O2.
+set(HX_TEST_OPTIMIZATION $<$<CONFIG:RelWithDebInfo>:-O1>)
+
 # hx_test(AREA [LIBS targets...]): one gtest executable for an area from tests/AREA/*_test.cpp,
 # each test case registered with CTest and labelled by area.
 include(GoogleTest)
@@ -80,6 +86,7 @@ function(hx_test area)
   add_executable(${exe} ${srcs} ${ARG_SOURCES})
   target_link_libraries(${exe} PRIVATE ${ARG_LIBS} hx_test_support GTest::gtest GTest::gmock)
   target_compile_definitions(${exe} PRIVATE HX_SOURCE_DIR="${CMAKE_SOURCE_DIR}" HX_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  target_compile_options(${exe} PRIVATE ${HX_TEST_OPTIMIZATION})
   # GCC warns when a TEST_F class derives from a fixture in an anonymous namespace of an included
   # file; in a batch that is how every file is included, and the warning means nothing there.
   if(HX_UNITY)
@@ -106,6 +113,7 @@ function(hx_fuzz name source)
     endif()
     add_executable(replay_${name} ${source} $<TARGET_OBJECTS:hx_replay_main>)
     target_link_libraries(replay_${name} PRIVATE ${ARG_LIBS})
+    target_compile_options(replay_${name} PRIVATE ${HX_TEST_OPTIMIZATION})
     add_test(NAME fuzz_replay.${name} COMMAND replay_${name} ${CMAKE_SOURCE_DIR}/fuzz/corpus/${name})
     set_tests_properties(fuzz_replay.${name} PROPERTIES LABELS fuzz)
     if(NOT TARGET fuzz_replays)

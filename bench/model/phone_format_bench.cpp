@@ -1,7 +1,10 @@
 // HXCPhoneFormat's format: over 100,000 mixed numbers, beside the phone-number library's parse
-// and format of the same numbers (and its format alone, of numbers parsed beforehand).
+// and format of the same numbers (and its format alone, of numbers parsed beforehand). Before any
+// timing, both sides' output over a sample of the numbers is checked to be the same number: a run
+// whose inputs either side cannot read measures nothing and fails.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -22,7 +25,13 @@ const std::vector<std::string>& mixedNumbers() {
         std::vector<std::string> examples;
         std::ifstream in(std::string(HX_MODEL_TEST_DATA_DIR) + "/phone_format_examples.tsv");
         std::string line;
-        while (std::getline(in, line)) examples.push_back(line.substr(0, line.find('\t')));
+        // The table's second column: the example number as "+<calling code><national number>"
+        // (the first is its region's name).
+        while (std::getline(in, line)) {
+            const size_t from = line.find('\t') + 1, to = line.find('\t', from);
+            if (from == 0 || to == std::string::npos) continue;
+            examples.push_back(line.substr(from, to - from));
+        }
         std::mt19937 rng(7);
         std::vector<std::string> out;
         out.reserve(100000);
@@ -52,6 +61,13 @@ const std::vector<std::string>& mixedNumbers() {
         return out;
     }();
     return numbers;
+}
+
+std::string digitsOf(const std::string& s) {
+    std::string out;
+    for (char c : s)
+        if (c >= '0' && c <= '9') out += c;
+    return out;
 }
 
 foundation::Data ruleFile() {
@@ -104,6 +120,43 @@ void BM_libphonenumber_format_only(benchmark::State& state) {
 }
 BENCHMARK(BM_libphonenumber_format_only)->Unit(benchmark::kMillisecond);
 
+// Every 97th number: the library reads it, and our form ends with the national number the library
+// read (the calling code and any access prefix are shown before it, each side its own way); a
+// number given with "+" reads on both sides as the same calling code and national number. Empty
+// when they agree, else what differs first.
+std::string sampleDisagreement() {
+    const PhoneNumberUtil* util = PhoneNumberUtil::GetInstance();
+    HXCPhoneFormat formatter(ruleFile(), "us");
+    const auto& numbers = mixedNumbers();
+    size_t checked = 0;
+    for (size_t i = 0; i < numbers.size(); i += 97, ++checked) {
+        const std::string& n = numbers[i];
+        PhoneNumber parsed;
+        if (util->Parse(n, "US", &parsed) != PhoneNumberUtil::NO_PARSING_ERROR)
+            return "the phone-number library cannot read \"" + n + "\"";
+        std::string national, international;
+        util->GetNationalSignificantNumber(parsed, &national);
+        util->Format(parsed, PhoneNumberUtil::INTERNATIONAL, &international);
+        const std::string ours = digitsOf(formatter.format(n));
+        const bool endsWithNational = ours.size() >= national.size() &&
+                                      ours.compare(ours.size() - national.size(), national.size(), national) == 0;
+        if (!endsWithNational || (n[0] == '+' && ours != digitsOf(international)))
+            return "\"" + n + "\": ours \"" + formatter.format(n) + "\", the library's \"" + international + "\"";
+    }
+    std::printf("both sides read the same number for each of %zu sampled inputs\n", checked);
+    return {};
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    if (const std::string why = sampleDisagreement(); !why.empty()) {
+        std::fprintf(stderr, "bench_phone_format: the two sides disagree: %s\n", why.c_str());
+        return 1;
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

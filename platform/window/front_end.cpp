@@ -6,6 +6,7 @@
 #include <functional>
 #include <mutex>
 
+#include "platform/clock/clock.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/application.h"
 #include "platform/foundation/files.h"
@@ -697,22 +698,23 @@ void FrontEnd::playScript() {
     }
 }
 
-bool FrontEnd::frameWanted(bool scripted, bool fromDisplayLink) const {
+int64_t FrontEnd::wallMinute() { return static_cast<int64_t>(std::floor(clocks::wallNow() / 60)); }
+
+bool FrontEnd::frameWanted(bool scripted) const {
     // A played script draws every frame, as its waits and screenshots count on.
     if (framesDrawn_ == 0 || scripted || screenshotRequested_) return true;
     // Input, resizes and exposures come as events.
     if (eventsHandled_ != drawnEvents_) return true;
+    // A view whose look or layout changed asked to be drawn (every setter that changes the look
+    // does); work the loop ran that changed no view (a timer, a reply with nothing new, a location
+    // fix) draws nothing.
     if (toolkit::redrawRequests() != drawnRedrawRequests_) return true;
-    // Blocks, timers and replies may change what is drawn without a view being told; the display
-    // link's own fire that called this frame is the one piece of work that changes nothing.
-    const uint64_t ownFire = fromDisplayLink ? 1 : 0;
-    if (dispatch::RunLoop::main().served() > drawnServed_ + ownFire) return true;
+    // The status bar's clock shows the minute.
+    if (wallMinute() != drawnMinute_) return true;
     // Presentation animations and spinners move with the clock alone.
     if (toolkit::presentationAnimating()) return true;
     return toolkit::Animations::timed() && toolkit::ActivityIndicatorView::spinning() > 0;
 }
-
-void FrontEnd::frame() { frame(false); }
 
 void FrontEnd::serveSystem() {
     const double now = dispatch::clock().now();
@@ -761,17 +763,13 @@ void FrontEnd::openPrompt(DeviceCommand command) {
     prompt_ = Prompt::open(toolkitWindow_, std::move(setup));
 }
 
-void FrontEnd::frame(bool fromDisplayLink) {
+void FrontEnd::frame() {
     const bool scripted = !scriptFinished();
     playScript();
     pumpEvents();
     if (closed_) return;
     serveSystem();
-    if (!frameWanted(scripted, fromDisplayLink)) {
-        // Nothing but this frame's own fire ran: the next frame compares against the same state.
-        if (fromDisplayLink) ++drawnServed_;
-        return;
-    }
+    if (!frameWanted(scripted)) return;
     if (auto status = drawFrame(); !status) {
         std::fprintf(stderr, "hx window: %s\n", status.error().localizedDescription().c_str());
         if (!options_.script.empty() && !failure_) failure_ = status.error();
@@ -779,19 +777,14 @@ void FrontEnd::frame(bool fromDisplayLink) {
     ++framesDrawn_;
     drawnEvents_ = eventsHandled_;
     drawnRedrawRequests_ = toolkit::redrawRequests();
-    drawnServed_ = dispatch::RunLoop::main().served();
+    drawnMinute_ = wallMinute();
 }
 
-void FrontEnd::pollInput() {
-    const uint64_t before = eventsHandled_;
-    pumpEvents();
-    // A look that found no input changed nothing: it does not ask for a frame.
-    if (eventsHandled_ == before) ++drawnServed_;
-}
+void FrontEnd::pollInput() { pumpEvents(); }
 
 void FrontEnd::tick() {
     ++ticks_;
-    frame(true);
+    frame();
     // Events the drawing read off the connection wait in SDL's queue, where the loop's watch on
     // the descriptor would not see them.
     if (!closed_) pumpEvents();
@@ -799,14 +792,22 @@ void FrontEnd::tick() {
         dispatch::RunLoop::main().stop();
         return;
     }
-    if (!frameWanted(!scriptFinished(), false)) {
+    if (!frameWanted(!scriptFinished())) {
         linkPaused_ = true;
         link_->setPaused(true);
+        // Asleep until something changes, or until the status bar's clock turns to the next minute.
+        if (minuteTurn_) minuteTurn_->invalidate();
+        const double now = clocks::wallNow();
+        minuteTurn_ = dispatch::Timer::scheduled(60 * static_cast<double>(wallMinute() + 1) - now + 0.01, false,
+                                                 [this](dispatch::Timer&) { startLinkIfWanted(); });
     }
 }
 
 void FrontEnd::startLinkIfWanted() {
-    if (!link_ || !linkPaused_ || !frameWanted(!scriptFinished(), false)) return;
+    if (!link_ || !linkPaused_) return;
+    // Events the loop's work pushed (a played step, a key the app sends itself) wait in SDL's
+    // queue, which no descriptor watch sees: the next tick handles them.
+    if (!frameWanted(!scriptFinished()) && !sdl_->HasEvents(SDL_FIRSTEVENT, SDL_LASTEVENT)) return;
     linkPaused_ = false;
     link_->setPaused(false);
 }
@@ -835,6 +836,8 @@ void FrontEnd::stopTicking() {
     inputWatch_ = 0;
     if (inputPoll_) inputPoll_->invalidate();
     inputPoll_.reset();
+    if (minuteTurn_) minuteTurn_->invalidate();
+    minuteTurn_.reset();
     link_->invalidate();
     link_.reset();
 }

@@ -145,8 +145,8 @@ private:
     void playScript();
     void stopScript(const InputStep& step, const std::string& why);
     foundation::Status saveScreenshot();
-    void frame(bool fromDisplayLink);
-    bool frameWanted(bool scripted, bool fromDisplayLink) const;
+    bool frameWanted(bool scripted) const;
+    static int64_t wallMinute();
     void tick();
     void pollInput();
     void startLinkIfWanted();
@@ -192,12 +192,15 @@ private:
     toolkit::Point scriptPoint_;
     std::optional<foundation::Error> failure_;
     bool previousTimedAnimations_ = false;
-    // What the last drawn frame saw: events handled, views' redraw requests, run-loop work.
+    // What the last drawn frame saw: events handled, views' redraw requests.
     uint64_t framesDrawn_ = 0;
     uint64_t eventsHandled_ = 0;
     uint64_t drawnEvents_ = 0;
     uint64_t drawnRedrawRequests_ = 0;
-    uint64_t drawnServed_ = 0;
+    // The wall-clock minute the last drawn frame's status bar showed, and the wake-up at the turn
+    // of the next one while the link is paused.
+    int64_t drawnMinute_ = 0;
+    dispatch::TimerPtr minuteTurn_;
     NotificationBanners banners_;
     Notice notice_;
     std::shared_ptr<OpenedURLs> opened_;

@@ -41,6 +41,7 @@ namespace windowing {
     X(GetWindowID)                                                                                                     \
     X(GetWindowSize)                                                                                                   \
     X(GetWindowWMInfo)                                                                                                 \
+    X(HasEvents)                                                                                                       \
     X(InitSubSystem)                                                                                                   \
     X(PollEvent)                                                                                                       \
     X(PushEvent)                                                                                                       \

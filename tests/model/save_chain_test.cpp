@@ -233,8 +233,9 @@ TEST_F(SaveChain, NotificationTypesSelectKindsAndShapeTheContent) {
 }
 
 // A name the service gives is isolated in the title, so its U+202E reverses nothing beyond it (a
-// closing U+2069 it carries cannot end the isolate early); a body of 100,000 characters is cut to
-// 4,000 with "…", never inside a character (a surrogate pair, a letter and its accent).
+// closing U+2069 it carries cannot end the isolate early); a body over 4,000 characters (one more,
+// or 100,000 more) is cut to 4,000 with "…", never inside a character (a surrogate pair, a letter
+// and its accent).
 TEST_F(SaveChain, ANotificationIsolatesTheNameAndBoundsTheBody) {
     const std::string a3998(3998, 'a');
     const std::string tail(100'000, 'z');
@@ -244,6 +245,7 @@ TEST_F(SaveChain, ANotificationIsolatesTheNameAndBoundsTheBody) {
         add(ctx, "pair", 10, {{2, false, a3998 + "\U0001F600" + tail}}, {{"sender", "Bo"}});
         add(ctx, "mark", 10, {{3, false, a3998 + "e\u0301" + tail}}, {{"sender", "Cy"}});
         add(ctx, "short", 10, {{4, false, a3998 + "bc"}}, {{"sender", "Di"}});
+        add(ctx, "over", 10, {{5, false, a3998 + "bcd"}}, {{"sender", "Ed"}});
     });
     const auto* rlo = request("rlo_1");
     ASSERT_TRUE(rlo);
@@ -254,6 +256,8 @@ TEST_F(SaveChain, ANotificationIsolatesTheNameAndBoundsTheBody) {
     EXPECT_EQ(request("pair_2")->content.body, a3998 + "\u2026");
     EXPECT_EQ(request("mark_3")->content.body, a3998 + "\u2026");
     EXPECT_EQ(request("short_4")->content.body, a3998 + "bc") << "4,000 characters stay whole";
+    ASSERT_TRUE(request("over_5"));
+    EXPECT_EQ(request("over_5")->content.body, a3998 + "b\u2026") << "4,001 characters are cut";
 }
 
 TEST_F(SaveChain, APictureShowsWithAnEmptyBodyOnlyWhenCached) {

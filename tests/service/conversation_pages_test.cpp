@@ -1,7 +1,8 @@
 // A conversation's pages against the loopback service: every caller of the loader hears exactly
 // once, also when its request was replaced under the tag every newest page shares, never started
-// (offline) or was cancelled; a page that cannot be read still answers the conversation asked for;
-// and an older page never stands for the newest one (which would withdraw the newer messages).
+// (offline) or was cancelled; a page that cannot be read, or that names another conversation, still
+// answers the conversation asked for; and an older page never stands for the newest one (which
+// would withdraw the newer messages).
 #include <gtest/gtest.h>
 
 #include <map>
@@ -141,6 +142,16 @@ TEST_F(ConversationPages, AnUnreadableNewestPageAnswersTheConversationAskedFor) 
         EXPECT_EQ(heard["A"][0].conversationID, kA);
         EXPECT_FALSE(heard["A"][0].parsed);
     }
+}
+
+// A newest page that calls itself another conversation (the service answered for another thread)
+// still answers the callers of the one asked for, once; the other's callers hear of their own.
+TEST_F(ConversationPages, ANewestPageNamingAnotherConversationAnswersTheOneAskedFor) {
+    service->script(kGet, {.body = pageJSON(kB, {"b1"}, nowMs() - 60'000)});
+    pages->loadNewest(kA, caller("A"));
+    expectEachAnsweredOnce("another conversation's page");
+    ASSERT_EQ(heard["A"].size(), 1u);
+    EXPECT_EQ(heard["A"][0].conversationID, kB) << "the answer says what the page holds";
 }
 
 // An older page covers only its own span: the newer messages stay. Taken for the newest page it

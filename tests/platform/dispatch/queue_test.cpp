@@ -102,6 +102,42 @@ TEST_F(QueueTest, QueueDroppedByItsOwnerStillRunsWhatWasQueued) {
     EXPECT_TRUE(weak.expired());
 }
 
+namespace {
+
+// A queue whose target never runs what it is given, then lets it go: the queues above it never
+// run again.
+class HeldTarget final : public detail::QueueBase {
+public:
+    HeldTarget() : QueueBase("held.target") {}
+    void async(Block block) override { held.push_back(std::move(block)); }
+    void sync(const Block&) override {}
+    void after(Seconds, Block) override {}
+    void barrierAsync(Block block) override { async(std::move(block)); }
+    void barrierSync(const Block&) override {}
+    std::vector<Block> held;
+};
+
+}  // namespace
+
+// A serial queue that goes with blocks it never ran (over several chunks of them) lets go of what
+// they captured.
+TEST_F(QueueTest, AQueueGoneWithBlocksNotRunLetsGoOfTheirCaptures) {
+    auto target = std::make_shared<HeldTarget>();
+    std::weak_ptr<int> captured;
+    int ran = 0;
+    {
+        auto serial = Queue::serial("never.run", target);
+        auto token = std::make_shared<int>(1);
+        captured = token;
+        for (int i = 0; i < 300; ++i) serial->async([token, &ran] { ran += *token; });
+    }
+    ASSERT_EQ(target->held.size(), 1u) << "one drain of the queue waits on its target";
+    EXPECT_FALSE(captured.expired()) << "the waiting drain keeps the queue";
+    target->held.clear();
+    EXPECT_TRUE(captured.expired());
+    EXPECT_EQ(ran, 0);
+}
+
 TEST_F(QueueTest, BlockEnqueuingOntoItsOwnQueueRunsAfterTheCurrentOne) {
     auto queue = Queue::serial("reentrant");
     std::vector<std::string> order;

@@ -346,8 +346,8 @@ TEST_F(ContextTest, NewRowsFromAChildStayRowsUntilUsedAndReachTheStoreEitherWay)
     center.removeObserver(this);
 }
 
-// Objects an import is done with wait as rows: only those nobody holds or observes, and they
-// read, fetch, count and save as the objects would have.
+// Objects an import is done with wait as rows: only those nobody holds or observes (and not one
+// deleted before its first save), and they read, fetch, count and save as the objects would have.
 TEST_F(ContextTest, InsertedObjectsNobodyHoldsWaitAsRowsAndReadAsTheObjectsWould) {
     inRootAndChild(
         [&](const store::ContextPtr& ctx, const std::string& id) {
@@ -360,6 +360,8 @@ TEST_F(ContextTest, InsertedObjectsNobodyHoldsWaitAsRowsAndReadAsTheObjectsWould
             const store::ObjectID observedID = observed->objectID();
             observed.reset();
             (void)message(ctx, conv, 4);
+            // Inserted and deleted before any save, then let go: nothing of it is ever written.
+            ctx->deleteObject(message(ctx, conv, 5));
             const size_t atLeastTwo = count(ctx, "HX_Message", "number >= 2");  // this one's 2, 3, 4 and the store's
             const size_t before = ctx->insertedObjects().size();
             ctx->holdUnreferencedInserted("HX_Message");

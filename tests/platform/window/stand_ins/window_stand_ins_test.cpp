@@ -1,21 +1,24 @@
 // What the system does for the app in its window, on SDL's offscreen driver, as a user meets it:
 // a picture file dropped on the window lands where the pointer is (the new message screen attaches
-// it; a file that is no picture is refused with a notice), a picture bubble held and moved is
-// dragged into the reply's pictures, the mail composer shows what it will send, a tapped number
-// in a bubble shows the call it started, and a banner being typed into closes on Escape or goes
-// once left alone.
+// it; a file that is no picture, or too large, is refused with a notice), a picture bubble held and
+// moved is dragged into the reply's pictures, the mail composer shows what it will send, a tapped
+// number in a bubble shows the call it started, a banner being typed into closes on Escape or goes
+// once left alone, and a window left alone draws nothing.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 
+#include "platform/clock/clock.h"
 #include "platform/foundation/application.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/url.h"
 #include "platform/graphics/bitmap.h"
 #include "platform/graphics/codecs.h"
 #include "platform/mail/mail_compose_controller.h"
+#include "platform/services/location_route.h"
 #include "platform/services/url_opener.h"
 #include "platform/services/user_notifications.h"
 #include "platform/toolkit/controls.h"
@@ -162,6 +165,21 @@ TEST_F(StandInsWindow, APictureFileDroppedOnTheNewMessageScreenIsAttachedAndAnot
     EXPECT_EQ(compose->images().size(), 1u);
     frames(windowing::Notice::kShownFor + 0.5);
     EXPECT_EQ(frontEnd->notice().card(), nullptr) << "the notice goes by itself";
+
+    // A picture padded past the bound (a sparse file: nothing is written) is refused unread, one
+    // at the bound is attached.
+    const auto padded = [&](const char* name, uintmax_t size) {
+        const auto path = writePNG(files / name);
+        std::filesystem::resize_file(path, size);
+        return path;
+    };
+    dropFile(padded("huge.png", windowing::FrontEnd::kMaxDroppedFileBytes + 1), middle);
+    EXPECT_EQ(compose->images().size(), 1u);
+    ASSERT_NE(frontEnd->notice().card(), nullptr);
+    EXPECT_NE(frontEnd->notice().text().find("\u201chuge.png\u201d is too large to drop"), std::string::npos)
+        << frontEnd->notice().text();
+    dropFile(padded("bound.png", windowing::FrontEnd::kMaxDroppedFileBytes), middle);
+    EXPECT_EQ(compose->images().size(), 2u) << frontEnd->notice().text();
 }
 
 TEST_F(StandInsWindow, APictureBubbleHeldAndMovedIsDraggedIntoTheRepliesPicturesAndAFileDropJoinsIt) {
@@ -316,4 +334,44 @@ TEST_F(StandInsWindow, ABannerBeingTypedIntoClosesOnEscapeAndGoesWhenLeftAlone) 
     ASSERT_TRUE(frontEnd->banners().shown()) << "the third banner";
     EXPECT_NE(frontEnd->banners().shown()->request.content.body, second);
     EXPECT_FALSE(frontEnd->banners().isTyping());
+}
+
+// Left alone, the signed-in window draws only its status bar's new minute and asks the service only
+// for the unread refresh the app runs every minute; the device's default walk (as the program replays it) gives a fix
+// only where the device moves, and that move redraws nothing either.
+TEST_F(StandInsWindow, AnIdleWindowDrawsOnlyItsClockAndAsksTheServiceOnlyForTheMinutesRefresh) {
+    const auto route = hxrun::demoRoute();
+    for (size_t i = 1; i < route.size(); ++i)
+        EXPECT_NE(route[i].location.coordinate.longitude, route[i - 1].location.coordinate.longitude)
+            << "a fix at " << route[i].seconds << " s where the device stood still";
+    openWindow();
+    services::replayLocationRoute(route);
+    ASSERT_TRUE(settleQuietly());
+    // Display frames over `seconds`, the replies of what goes out answered as they come.
+    auto idle = [&](double seconds) {
+        for (double t = 0; t < seconds; t += 0.25) {
+            harness.advance(0.25);
+            ASSERT_TRUE(settleRequests());
+            frontEnd->frame();
+        }
+    };
+    // The first refresh after the launch's load ends the SMS list's loading look once.
+    idle(65);
+    const uint64_t drawn = frontEnd->framesDrawn();
+    const size_t before = service->requestCount();
+    auto minute = [] { return static_cast<uint64_t>(std::floor(clocks::wallNow() / 60)); };
+    const uint64_t firstMinute = minute();
+    idle(125);  // two more refreshes, and the device's move at 120 s
+    EXPECT_EQ(frontEnd->framesDrawn() - drawn, minute() - firstMinute)
+        << "an idle window draws once a minute, for its status bar's clock, and for nothing else";
+    const auto requests = service->requests();
+    int refreshes = 0;
+    for (size_t i = before; i < requests.size(); ++i) {
+        const std::string& path = requests[i].path;
+        if (path.find("/api2thread/list") != std::string::npos)
+            ++refreshes;
+        else
+            EXPECT_NE(path.find("/threadinginfo/get"), std::string::npos) << path << " asked of an idle app";
+    }
+    EXPECT_EQ(refreshes, 2) << "the unread list is refreshed every minute";
 }
