@@ -343,7 +343,7 @@ TEST_F(Taps, APathWithSpacesAndAHashStillPlays) {
     const auto path = folder / "my video.mov";
     std::ofstream(path, std::ios::binary) << emulator::movieClip();
     system_screens::PlayerViewController::resetPresentations();
-    screen->attachmentRows()->showPlayer(path.string());
+    screen->attachmentRows()->showAVPlayerForLocalMediaAtPath(path.string());
     ASSERT_TRUE(
         harness.clock().runUntil([&] { return !system_screens::PlayerViewController::presentations().empty(); }, 10));
     auto* player = system_screens::PlayerViewController::onScreen();
