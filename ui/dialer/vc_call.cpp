@@ -143,7 +143,7 @@ void VC_Call::loadView() {
     forwardingLabel->setFont(toolkit::Font::system(13));
     forwardingLabel->setTextAlignment(toolkit::TextAlignment::center);
     forwardingLabel->setAdjustsFontSizeToFitWidth(true);
-    forwardingLabel->setMinimumScaleFactor(0.6);
+    forwardingLabel->setMinimumScaleFactor(0.5);
     callStarted = std::make_shared<toolkit::ActivityIndicatorView>(toolkit::ActivityIndicatorStyle::WhiteLarge);
     pad_ = std::make_shared<toolkit::View>();
     root->addSubview(pad_);
@@ -249,10 +249,14 @@ void VC_Call::viewDidLayoutSubviews() {
                 const auto methodFont = toolkit::Font::system(std::clamp(std::round(side * 0.17), 9.0, 13.0));
                 forwardingLabel->setFont(methodFont);
                 const double methodHeight = std::ceil(methodFont.pointSize() * 1.25);
-                // Within the round key's chord at that height.
-                forwardingLabel->setFrame({frame.origin.x + std::round(side * 0.13),
-                                           frame.origin.y + std::round(side * 0.56), side - 2 * std::round(side * 0.13),
-                                           methodHeight});
+                // Within the round key's face: as wide as its chord at the label's edge farther
+                // from the middle.
+                const double top = std::round(side * 0.55);
+                const double dy = std::max(std::abs(top - side / 2), std::abs(top + methodHeight - side / 2));
+                const double width =
+                    std::max(0.0, std::floor(2 * std::sqrt(std::max(0.0, side * side / 4 - dy * dy))) - 2);
+                forwardingLabel->setFrame(
+                    {frame.origin.x + (side - width) / 2, frame.origin.y + top, width, methodHeight});
                 // "Call" pressed into the key, at the key's size.
                 k->setAttributedTitle(hxLetterpressed(localizedString("Call"), font, Color::groupTableViewBackground()),
                                       toolkit::kStateNormal);
