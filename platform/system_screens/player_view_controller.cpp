@@ -145,6 +145,7 @@ void PlayerViewController::loadView() {
     total_ = timeLabel(toolkit::TextAlignment::right);
     progress_ = std::make_shared<toolkit::ProgressView>();
     progress_->setTintColor(graphics::Color::whiteColor());
+    progress_->trackTintColor = graphics::Color::white(1, 0.3);
     root->addSubview(progress_);
     done_ = std::make_shared<toolkit::Button>(toolkit::ButtonType::System);
     done_->setTitle("Done", toolkit::kStateNormal);
