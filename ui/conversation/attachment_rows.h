@@ -192,6 +192,8 @@ private:
 
     Setup setup_;
     std::vector<std::string> thumbnailsRequested_;
+    // Videos whose film came before their picture: their rows waited once more for it.
+    std::vector<std::string> filmsFirst_;
     std::vector<std::string> awaitedMedia_;
     bool gesturesInstalled_ = false;
 };
