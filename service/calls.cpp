@@ -329,6 +329,12 @@ bool HXCalls::directCallReply(const HXRoutedReply& reply) {
     return true;
 }
 
+void HXCalls::directCallFailed() {
+    pendingCallNumber_.reset();
+    setDirectCallPending(false);
+    post("kCallButtonUpdateNotification");
+}
+
 void HXCalls::determineThisPhoneIDWithTag(int) {
     auto a = app();
     if (!a || !a->account() || a->account()->phones().empty()) return;

@@ -39,6 +39,9 @@ public:
     bool callRequestInFlight() const override;
     // The "DIRECT_CALL" reply; false when the router's common tail must not run.
     bool directCallReply(const HXRoutedReply& reply);
+    // The direct call's request ended without a reply (no network, a cut connection): no call
+    // is starting any more, and the call key hears so.
+    void directCallFailed();
 
     const std::optional<std::string>& pendingCallNumber() const { return pendingCallNumber_; }
     // The application's flags (HXApplicationWebClient::callPlaced, callHandOver).

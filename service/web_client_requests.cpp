@@ -664,6 +664,9 @@ void HXApplicationWebClient::connectionDidFailWithError(AsyncURLConnection& conn
         if (auto list = currentMessageList()) list->abortLoading();
     }
 
+    // The call key shows a spinner while a direct call's request is out: it comes back now.
+    if (tag == "DIRECT_CALL")
+        if (auto self = weakWebClient().lock()) HXCalls::of(self)->directCallFailed();
     removeOverlay(*this);
     // The one who asked (a waiting list) hears of the end.
     if (auto answer = std::exchange(connection.answer_, {}))

@@ -18,6 +18,7 @@ constexpr uint32_t fourCC(const char (&code)[5]) {
            static_cast<uint32_t>(static_cast<uint8_t>(code[3]));
 }
 constexpr uint32_t kMovieBox = fourCC("moov");
+constexpr uint32_t kMovieHeaderBox = fourCC("mvhd");
 constexpr uint32_t kTrackBox = fourCC("trak");
 constexpr uint32_t kTrackHeaderBox = fourCC("tkhd");
 constexpr uint32_t kMediaBox = fourCC("mdia");
@@ -50,6 +51,7 @@ public:
 
     std::optional<foundation::Error> error;
     std::vector<MediaTrack> tracks;
+    double duration = 0;
     bool sawMovie = false;
 
     // The boxes directly inside `bytes` (which starts at file offset `base`).
@@ -98,8 +100,14 @@ public:
 
 private:
     void movie(const Box& moov) {
+        bool header = false;
         for (const Box& box : children(moov.body, bodyOffset(moov))) {
             if (error) return;
+            if (box.type == kMovieHeaderBox && !header) {
+                header = true;
+                movieHeader(box);
+                continue;
+            }
             if (box.type != kTrackBox) continue;
             if (tracks.size() == kMediaTrackMaximumTracks) {
                 fail("track count", box.offset, "the movie has too many tracks");
@@ -107,6 +115,20 @@ private:
             }
             track(box);
         }
+    }
+
+    void movieHeader(const Box& box) {
+        foundation::ByteReader r(box.body);
+        const uint8_t version = r.u8("mvhd version");
+        r.skip(3, "mvhd flags");
+        r.skip(version == 1 ? 16 : 8, "mvhd dates");
+        const uint32_t timeScale = r.u32be("mvhd time scale");
+        const uint64_t length = version == 1 ? r.u64be("mvhd duration") : r.u32be("mvhd duration");
+        if (!r.ok()) return fail(r.fault().field, bodyOffset(box) + r.fault().offset, "a movie header is cut short");
+        if (version > 1) return fail("mvhd version", box.offset, "a movie header has an unknown version");
+        // All ones: a length the writer did not know.
+        const bool unknown = version == 1 ? length == UINT64_MAX : length == UINT32_MAX;
+        if (timeScale > 0 && !unknown) duration = static_cast<double>(length) / timeScale;
     }
 
     void track(const Box& trak) {
@@ -188,14 +210,20 @@ MediaSize applyTransform(MediaSize size, const AffineTransform& t) {
             std::fabs(t.b * size.width) + std::fabs(t.d * size.height)};
 }
 
-foundation::Result<std::vector<MediaTrack>> readMediaTracks(std::span<const uint8_t> bytes) {
+foundation::Result<MediaMovie> readMediaMovie(std::span<const uint8_t> bytes) {
     Walk walk(bytes);
     walk.file();
     if (walk.error) return *walk.error;
     if (!walk.sawMovie)
         return foundation::Error::withDescription(kMediaTrackErrorDomain, kMediaTrackNoMovie,
                                                   "The media file has no movie box.");
-    return std::move(walk.tracks);
+    return MediaMovie{std::move(walk.tracks), walk.duration};
+}
+
+foundation::Result<std::vector<MediaTrack>> readMediaTracks(std::span<const uint8_t> bytes) {
+    auto movie = readMediaMovie(bytes);
+    if (!movie) return movie.error();
+    return std::move(movie.value().tracks);
 }
 
 foundation::Result<std::vector<MediaTrack>> readMediaTracksOfFile(const std::filesystem::path& path) {

@@ -1,9 +1,9 @@
 // Reads the tracks of an ISO base-media file (a QuickTime movie or an MPEG-4 file): for each
 // track its kind (the handler: "vide", "soun", ...), the natural size from its track header and
 // the preferred transform (the header's matrix), so that a video's upright size can be worked
-// out. Only the boxes on the way to the track headers are read (file, movie, track, media: the
-// nesting never goes deeper than that path). The input is outside data: box sizes are checked
-// against what encloses them, the boxes and tracks read are counted against limits, and a
+// out, and the movie's length from its movie header. Only the boxes on the way to the track
+// headers are read (file, movie, track, media: the nesting never goes deeper than that path). The input is outside
+// data: box sizes are checked against what encloses them, the boxes and tracks read are counted against limits, and a
 // malformed file fails with an error naming the box and offset, never a read past the bytes.
 #pragma once
 
@@ -48,6 +48,14 @@ inline constexpr size_t kMediaTrackMaximumBoxes = 4096;
 inline constexpr size_t kMediaTrackMaximumTracks = 64;
 
 foundation::Result<std::vector<MediaTrack>> readMediaTracks(std::span<const uint8_t> bytes);
+
+// The movie as a whole: its tracks and its length in seconds (the movie header's duration over
+// its time scale; 0 when the movie has no header or no time scale).
+struct MediaMovie {
+    std::vector<MediaTrack> tracks;
+    double duration = 0;
+};
+foundation::Result<MediaMovie> readMediaMovie(std::span<const uint8_t> bytes);
 foundation::Result<std::vector<MediaTrack>> readMediaTracksOfFile(const std::filesystem::path& path);
 
 // The first video track, if the file has one.

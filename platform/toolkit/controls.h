@@ -348,6 +348,8 @@ public:
     std::string className() const override { return "ProgressView"; }
     double progress() const { return progress_; }
     void setProgress(double p, bool animated = false);
+    // The part not yet done (system grey 5 when none).
+    std::optional<Color> trackTintColor;
     std::string outlineText() const override;
 
 private:

@@ -124,7 +124,7 @@ void drawProgress(const ProgressView& p, GraphicsContext& c) {
     const Rect b = p.bounds();
     const double h = std::max(2.0, std::min(4.0, b.height()));
     const Rect track{b.minX(), b.midY() - h / 2, b.width(), h};
-    c.setFillColor(Color::systemGray5());
+    c.setFillColor(p.trackTintColor.value_or(Color::systemGray5()));
     c.addPath(graphics::Path::roundedRect(track, h / 2));
     c.fillPath();
     c.setFillColor(p.tintColor());

@@ -142,9 +142,10 @@ void HXAttachmentRows::askForThumbnail(const HXAttachment& a) {
 }
 
 void HXAttachmentRows::forgetAskedThumbnails(const std::string& mediaID) {
-    if (mediaID.empty())
+    if (mediaID.empty()) {
         thumbnailsRequested_.clear();
-    else
+        filmsFirst_.clear();
+    } else
         std::erase(thumbnailsRequested_, mediaID);
 }
 
@@ -152,9 +153,24 @@ void HXAttachmentRows::mediaArrived(const std::string& mediaID) {
     auto tableView = table();
     if (!tableView || !setup_.textConversation) return;
     std::vector<toolkit::IndexPath> rows;
+    std::optional<HXAttachment> video;
     for (long section = 0; section < tableView->numberOfSections(); ++section)
         for (long item = 0; item < tableView->numberOfRows(section); ++item)
-            if (auto a = setup_.attachmentAt({section, item}); a && a->id == mediaID) rows.push_back({section, item});
+            if (auto a = setup_.attachmentAt({section, item}); a && a->id == mediaID) {
+                rows.push_back({section, item});
+                if (a->kind == HXAttachmentKind::Video) video = a;
+            }
+    // A video's film and its preview picture are both announced by the video's id, and the film
+    // (the list's prefetch asks for it too) may come first: its row then waits once more for the
+    // picture. Once only, so a picture that is no picture is not asked for over and over.
+    auto r = role();
+    auto cache = r ? r->mediaCache() : nullptr;
+    if (video && cache && !cache->objectForKey(mediaID) &&
+        foundation::files::exists(r->localURLForMedia(mediaID, video->mimeType)) &&
+        std::find(filmsFirst_.begin(), filmsFirst_.end(), mediaID) == filmsFirst_.end()) {
+        filmsFirst_.push_back(mediaID);
+        forgetAskedThumbnails(mediaID);
+    }
     if (!rows.empty()) tableView->reloadRows(rows, toolkit::RowAnimation::None);
 }
 

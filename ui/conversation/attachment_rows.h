@@ -110,7 +110,9 @@ public:
     void press(toolkit::Point inTable);
     toolkit::ContextMenuConfigurationPtr contextMenu(toolkit::IndexPath indexPath, toolkit::Point point);
     void willPerformPreviewAction(toolkit::ContextMenuCommitAnimator& animator);
-    void showPlayer(const std::string& path);
+    // The system player for the file at path, over the screen (one at a time), with the film's
+    // still as its poster when there is one.
+    void showAVPlayerForLocalMediaAtPath(const std::string& path, graphics::ImagePtr poster = nullptr);
     // The attachment ids whose download is waited for to open the player.
     const std::vector<std::string>& awaitedMedia() const { return awaitedMedia_; }
     // Leaving the screen: no player opens for a download that comes later.
@@ -169,6 +171,8 @@ private:
     std::optional<Row> row(toolkit::IndexPath indexPath);
     void openPicture(const HXAttachment& a, toolkit::Point inTable);
     void awaitPlayer(const HXAttachment& a, const std::string& path);
+    // A video's still (its preview picture), for the player's poster; none for other kinds.
+    graphics::ImagePtr posterFor(const HXAttachment& a);
     void openVCard(const std::string& path);
     std::shared_ptr<toolkit::ViewController> makeImagePreview(const std::string& mediaID, graphics::ImagePtr still,
                                                               std::shared_ptr<graphics::HXCAnimatedImage> animated);
@@ -188,6 +192,8 @@ private:
 
     Setup setup_;
     std::vector<std::string> thumbnailsRequested_;
+    // Videos whose film came before their picture: their rows waited once more for it.
+    std::vector<std::string> filmsFirst_;
     std::vector<std::string> awaitedMedia_;
     bool gesturesInstalled_ = false;
 };

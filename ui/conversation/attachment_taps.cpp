@@ -152,19 +152,20 @@ std::shared_ptr<toolkit::ViewController> picturePreview(const foundation::Data& 
     return controller;
 }
 
-// The live preview of a video's menu: the film playing, at its upright size doubled (or its
-// preview's size while the film tells none).
-std::shared_ptr<toolkit::ViewController> videoPreview(const std::string& url, std::optional<toolkit::Size> thumbnail) {
+// The live preview of a video's menu: the film playing (its still as the poster), at its upright
+// size doubled (or its still's size while the film tells none).
+std::shared_ptr<toolkit::ViewController> videoPreview(const std::string& url, graphics::ImagePtr poster) {
     auto controller = std::make_shared<system_screens::PlayerViewController>();
     controller->showsPlaybackControls = false;
+    controller->posterImage = poster;
     controller->player = system_screens::Player::withURL(url);
     controller->player->play();
     toolkit::Size size;
     if (controller->player->hasVideo()) {
         const auto upright = controller->player->presentationSize();
         size = {upright.width * 2, upright.height * 2};
-    } else if (thumbnail) {
-        size = *thumbnail;
+    } else if (poster) {
+        size = poster->size();
     }
     if (size.width > 0) controller->setPreferredContentSize(size);
     return controller;
@@ -249,7 +250,7 @@ void HXAttachmentRows::tap(toolkit::Point inTable) {
     if (foundation::hasPrefix(a.mimeType, "image/")) return openPicture(a, inTable);
     const std::string path = r->localURLForMedia(a.id, a.mimeType);
     if (a.mimeType == "text/x-vcard") return openVCard(path);
-    if (foundation::files::exists(path)) return showPlayer(path);
+    if (foundation::files::exists(path)) return showAVPlayerForLocalMediaAtPath(path, posterFor(a));
     awaitPlayer(a, path);
     r->downloadMediaIfNeeded(a.id, a.mimeType, false);
 }
@@ -277,12 +278,12 @@ void HXAttachmentRows::awaitPlayer(const HXAttachment& a, const std::string& pat
     if (std::find(awaitedMedia_.begin(), awaitedMedia_.end(), a.id) != awaitedMedia_.end()) return;
     awaitedMedia_.push_back(a.id);
     foundation::NotificationCenter::defaultCenter().addObserver(
-        this, a.id, [weak = weak_from_this(), id = a.id, path](const foundation::Notification&) {
+        this, a.id, [weak = weak_from_this(), id = a.id, a, path](const foundation::Notification&) {
             auto self = weak.lock();
             if (!self) return;
             foundation::NotificationCenter::defaultCenter().removeObserver(self.get(), id);
             std::erase(self->awaitedMedia_, id);
-            if (foundation::files::exists(path)) self->showPlayer(path);
+            if (foundation::files::exists(path)) self->showAVPlayerForLocalMediaAtPath(path, self->posterFor(a));
         });
 }
 
@@ -328,7 +329,13 @@ void HXAttachmentRows::openVCard(const std::string& path) {
     if (auto* nav = screen->navigationController()) nav->pushViewController(shown, true);
 }
 
-void HXAttachmentRows::showPlayer(const std::string& path) {
+graphics::ImagePtr HXAttachmentRows::posterFor(const HXAttachment& a) {
+    if (a.kind != HXAttachmentKind::Video) return nullptr;
+    auto thumbnail = thumbnailFor(a.id);
+    return thumbnail ? thumbnail->image : nullptr;
+}
+
+void HXAttachmentRows::showAVPlayerForLocalMediaAtPath(const std::string& path, graphics::ImagePtr poster) {
     auto screen = setup_.screen.lock();
     auto* nav = screen ? screen->navigationController() : nullptr;
     if (!nav) return;
@@ -336,6 +343,7 @@ void HXAttachmentRows::showPlayer(const std::string& path) {
     auto controller = std::make_shared<system_screens::PlayerViewController>();
     // A path with a space, "#" or "%" is a file URL only when encoded as one.
     controller->player = system_screens::Player::withURL(foundation::URL::fileURL(path).string());
+    controller->posterImage = std::move(poster);
     controller->modalPresentationStyle = toolkit::ModalPresentationStyle::OverFullScreen;
     nav->present(controller, true, [player = controller->player] {
         auto& session = services::AudioSession::shared();
@@ -450,9 +458,9 @@ toolkit::ContextMenuConfigurationPtr HXAttachmentRows::videoMenu(const HXAttachm
         r->downloadMediaIfNeeded(a.id, a.mimeType, false);
         return nullptr;
     }
-    std::optional<toolkit::Size> thumbnail;
-    if (auto shown = thumbnailFor(a.id)) thumbnail = shown->image->size();
-    auto preview = [url = foundation::URL::fileURL(path).string(), thumbnail] { return videoPreview(url, thumbnail); };
+    auto preview = [url = foundation::URL::fileURL(path).string(), poster = posterFor(a)] {
+        return videoPreview(url, poster);
+    };
     auto actions = [weak = weak_from_this(), path, a, indexPath](const std::vector<toolkit::MenuElementPtr>&) {
         return videoActions(weak, path, a, indexPath);
     };

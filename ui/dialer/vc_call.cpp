@@ -139,7 +139,11 @@ void VC_Call::loadView() {
     contactLabel = label(15, toolkit::TextAlignment::center);
     localtimeLabel = label(12, toolkit::TextAlignment::center);
     creditLabel = label(12, toolkit::TextAlignment::right);
-    forwardingLabel = label(13, toolkit::TextAlignment::center);
+    forwardingLabel = std::make_shared<toolkit::Label>();
+    forwardingLabel->setFont(toolkit::Font::system(13));
+    forwardingLabel->setTextAlignment(toolkit::TextAlignment::center);
+    forwardingLabel->setAdjustsFontSizeToFitWidth(true);
+    forwardingLabel->setMinimumScaleFactor(0.5);
     callStarted = std::make_shared<toolkit::ActivityIndicatorView>(toolkit::ActivityIndicatorStyle::WhiteLarge);
     pad_ = std::make_shared<toolkit::View>();
     root->addSubview(pad_);
@@ -183,6 +187,9 @@ void VC_Call::loadView() {
     addKey(kTagDelete, "");
     auto call = addKey(kTagCall, "");
     call->setBackgroundColor(Color::systemGreen());
+    // The call method is pressed into the call key under its title (the key's own colours), so
+    // the user sees which phone rings before pressing it.
+    pad_->addSubview(forwardingLabel);
     pad_->addSubview(callStarted);
     setView(root);
 }
@@ -236,6 +243,20 @@ void VC_Call::viewDidLayoutSubviews() {
             if (t == kTagCall) {
                 const auto font = toolkit::Font::system(std::clamp(std::round(side * 0.3), 12.0, 32.0));
                 k->titleLabel()->setFont(font);
+                // With a method shown under it, the title moves up to leave it the key's lower part.
+                const bool method = !forwardingLabel->text().empty();
+                k->setTitleEdgeInsets({0, 0, method ? std::round(side * 0.26) : 0.0, 0});
+                const auto methodFont = toolkit::Font::system(std::clamp(std::round(side * 0.17), 9.0, 13.0));
+                forwardingLabel->setFont(methodFont);
+                const double methodHeight = std::ceil(methodFont.pointSize() * 1.25);
+                // Within the round key's face: as wide as its chord at the label's edge farther
+                // from the middle.
+                const double top = std::round(side * 0.55);
+                const double dy = std::max(std::abs(top - side / 2), std::abs(top + methodHeight - side / 2));
+                const double width =
+                    std::max(0.0, std::floor(2 * std::sqrt(std::max(0.0, side * side / 4 - dy * dy))) - 2);
+                forwardingLabel->setFrame(
+                    {frame.origin.x + (side - width) / 2, frame.origin.y + top, width, methodHeight});
                 // "Call" pressed into the key, at the key's size.
                 k->setAttributedTitle(hxLetterpressed(localizedString("Call"), font, Color::groupTableViewBackground()),
                                       toolkit::kStateNormal);
@@ -249,12 +270,7 @@ void VC_Call::viewDidLayoutSubviews() {
             }
         }
     }
-    if (auto* call = key(kTagCall)) {
-        callStarted->setFrame(call->frame());
-        forwardingLabel->setFrame(landscape
-                                      ? toolkit::Rect{x0, infoTop + 102, infoWidth, 18}
-                                      : toolkit::Rect{x0, padTop + call->frame().origin.y + side + 2, usable, 18});
-    }
+    if (auto* call = key(kTagCall)) callStarted->setFrame(call->frame());
 }
 
 void VC_Call::viewDidLoad() {
@@ -648,9 +664,16 @@ void VC_Call::updateCreditAndForwardingLabel() {
                 break;
             }
     }
-    key(kTagCall)->accessibility().label =
-        (foundation::format("%@. . %@", key(kTagCall)->titleForState(toolkit::kStateNormal).value_or(""), method));
+    showCallMethod(method);
+}
+
+void VC_Call::showCallMethod(const std::string& method) {
+    auto* call = key(kTagCall);
+    call->accessibility().label =
+        foundation::format("%@. . %@", call->titleForState(toolkit::kStateNormal).value_or(""), method);
     forwardingLabel->setText(method);
+    // The key's title makes room for the method, or takes the key's middle again.
+    view()->setNeedsLayout();
 }
 
 void VC_Call::changeForwardingNumber(toolkit::GestureRecognizer* recognizer) {
@@ -676,10 +699,7 @@ void VC_Call::changeForwardingNumber(toolkit::GestureRecognizer* recognizer) {
                 auto r = self->callChoice();
                 const bool proposed = std::exchange(self->proposedMethod_, std::nullopt).has_value();
                 if (r && r->isNewForwardingPhoneID(id)) {
-                    self->forwardingLabel->setText(name);
-                    auto* call = self->key(kTagCall);
-                    call->accessibility().label =
-                        (foundation::format("%@. . %@", call->titleForState(toolkit::kStateNormal).value_or(""), name));
+                    self->showCallMethod(name);
                     foundation::NotificationCenter::defaultCenter().post("kChangedCallbackNumberNotification");
                 } else if (proposed) {
                     self->updateCreditAndForwardingLabel();

@@ -123,6 +123,8 @@ private:
     void playTone(int keyValue);
     void appendCharacter(const std::string& c);
     void callKeyPressed();
+    // The method's name under the call key and in the key's accessibility label.
+    void showCallMethod(const std::string& method);
     void lookUpContact(const std::string& number);
     void publishUserActivity();
     void observe(const char* name, void (VC_Call::*handler)());

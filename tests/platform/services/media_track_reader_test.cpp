@@ -215,3 +215,52 @@ TEST(MediaTracks, ABoxRunningToTheEndAndAMovieWithoutTracksRead) {
     EXPECT_TRUE(empty.value().empty());
     EXPECT_EQ(firstVideoTrack(empty.value()), nullptr);
 }
+
+TEST(MediaTracks, AMoviesLengthIsItsHeadersDurationOverItsTimeScale) {
+    // A movie header: version, flags, two dates, the time scale and the duration (32 or 64 bits).
+    auto mvhd = [](uint8_t version, uint32_t scale, uint64_t duration) {
+        foundation::Data body{version, 0, 0, 0};
+        body.resize(body.size() + (version == 1 ? 16 : 8), 0);
+        put32(body, scale);
+        if (version == 1) put32(body, static_cast<uint32_t>(duration >> 32));
+        put32(body, static_cast<uint32_t>(duration));
+        body.resize(body.size() + 80, 0);
+        return box("mvhd", body);
+    };
+    auto movie = [](const foundation::Data& header) {
+        return cat({kFileType, box("moov", cat({header, track(1, "vide", {kOne, 0, 0, kOne, 0, 0}, 8, 6)}))});
+    };
+    struct Case {
+        const char* what;
+        foundation::Data bytes;
+        double seconds;
+    };
+    auto file = [](const char* name) {
+        auto bytes = foundation::files::readData(media(name));
+        return bytes ? bytes.value() : foundation::Data{};
+    };
+    const Case cases[] = {
+        {"the emulator's MPEG-4 video", file("video.mp4"), 3.0},
+        {"the emulator's QuickTime movie", file("video.mov"), 3.0},
+        {"version 0", movie(mvhd(0, 600, 1500)), 2.5},
+        {"version 1, 64-bit duration", movie(mvhd(1, 90000, 5'400'000'000ull)), 60000.0},
+        {"a length the writer did not know", movie(mvhd(0, 1000, 0xFFFFFFFFu)), 0},
+        {"no time scale", movie(mvhd(0, 0, 1500)), 0},
+        {"no movie header", movie({}), 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto read = readMediaMovie(c.bytes);
+        ASSERT_TRUE(read.ok()) << read.error().description();
+        EXPECT_DOUBLE_EQ(read.value().duration, c.seconds);
+        EXPECT_FALSE(read.value().tracks.empty());
+    }
+    // A header cut short or of an unknown version is a malformed file, as a track header is.
+    foundation::Data cut{0, 0, 0, 0, 0, 0, 0, 0};
+    auto shortHeader = readMediaMovie(movie(box("mvhd", cut)));
+    ASSERT_FALSE(shortHeader.ok());
+    EXPECT_TRUE(shortHeader.error().userInfo.get("field").stringValue().starts_with("mvhd"));
+    auto unknown = readMediaMovie(movie(mvhd(2, 600, 1500)));
+    ASSERT_FALSE(unknown.ok());
+    EXPECT_EQ(unknown.error().userInfo.get("field").stringValue(), "mvhd version");
+}

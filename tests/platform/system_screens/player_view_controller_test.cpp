@@ -6,7 +6,9 @@
 
 #include "platform/foundation/files.h"
 #include "platform/foundation/url.h"
+#include "platform/graphics/image.h"
 #include "platform/toolkit/testing/harness.h"
+#include "tests/support/goldens.h"
 #include "tests/support/test_support.h"
 
 using system_screens::Player;
@@ -154,4 +156,50 @@ TEST(PlayerScreens, ThePlayButtonFollowsThePlayersStateWhoeverChangesIt) {
     EXPECT_EQ(title(*second), "Play");
     second->player->play();
     EXPECT_EQ(title(*second), "Pause");
+}
+
+// The screen shows the film's still, the time played and the length with a progress between them;
+// they follow the clock while it plays and stand while it is paused; at the end the player stops,
+// the button offers Play again, and Play starts from the beginning.
+TEST(PlayerScreens, TimeAndProgressFollowTheClockAndTheEndOffersPlayAgain) {
+    hxtest::UsingFonts fonts;
+    toolkit::testing::Harness h;
+    auto root = std::make_shared<toolkit::ViewController>();
+    h.setRoot(root);
+    PlayerViewController::resetPresentations();
+    auto screen = std::make_shared<PlayerViewController>();
+    screen->player = Player::withURL(mediaURL("video.mov"));
+    ASSERT_DOUBLE_EQ(screen->player->duration(), 3.0);
+    auto poster = graphics::Image::fromEncoded(
+        foundation::files::readData(hxtest::sourceDir() / "emulator/media/video_preview.jpg").value());
+    ASSERT_TRUE(poster.ok());
+    screen->posterImage = poster.value();
+    screen->modalPresentationStyle = toolkit::ModalPresentationStyle::OverFullScreen;
+    root->present(screen, false);
+    h.settle();
+    EXPECT_EQ(screen->pictureView()->image(), poster.value()) << "the still stands for the picture";
+    auto shown = [&] {
+        return screen->elapsedLabel()->text() + " " + screen->durationLabel()->text() + " " +
+               screen->playPauseButton()->currentTitle().value_or("");
+    };
+    EXPECT_EQ(shown(), "0:00 0:03 Play");
+    screen->player->play();
+    h.advance(1.1);
+    EXPECT_EQ(shown(), "0:01 0:03 Pause");
+    EXPECT_NEAR(screen->progressView()->progress(), 1.0 / 3, 0.1);
+    ASSERT_TRUE(h.tap(*screen->playPauseButton()));
+    h.advance(5);
+    EXPECT_EQ(shown(), "0:01 0:03 Play") << "paused, the time stands";
+    ASSERT_TRUE(h.tap(*screen->playPauseButton()));
+    h.advance(2.5);
+    EXPECT_EQ(screen->player->rate(), 0.0) << "the film ended";
+    EXPECT_EQ(shown(), "0:03 0:03 Play");
+    EXPECT_DOUBLE_EQ(screen->progressView()->progress(), 1.0);
+    h.advance(10);
+    EXPECT_DOUBLE_EQ(screen->player->currentTime(), 3.0);
+    ASSERT_TRUE(h.tap(*screen->playPauseButton()));
+    h.advance(1.2);
+    EXPECT_EQ(shown(), "0:01 0:03 Pause") << "Play at the end starts again";
+    h.settle();
+    hxtest::expectSnapshot(*screen->view(), "player_playing");
 }

@@ -259,6 +259,12 @@ TEST_F(Taps, AVideosMenuPreviewsItUprightAtTwiceItsSizeAndTwoTapsOpenOnePlayer) 
             quarter ? toolkit::Size{field("height"), field("width")} : toolkit::Size{field("width"), field("height")};
     }
     EXPECT_EQ(session->preview->preferredContentSize(), (toolkit::Size{upright.width * 2, upright.height * 2}));
+    // The preview shows the film's still (its preview picture), not an empty box.
+    auto still = [](const system_screens::PlayerViewController* p) {
+        return p && p->posterImage ? p->posterImage->size() : toolkit::Size{};
+    };
+    EXPECT_EQ(still(dynamic_cast<system_screens::PlayerViewController*>(session->preview.get())),
+              (toolkit::Size{96, 64}));
     ASSERT_TRUE(menuAction("Copy Video"));
     EXPECT_EQ(toolkit::Pasteboard::general().dataForType("public.mpeg-4").value_or(foundation::Data{}).size(),
               emulator::videoClip().size());
@@ -273,6 +279,14 @@ TEST_F(Taps, AVideosMenuPreviewsItUprightAtTwiceItsSizeAndTwoTapsOpenOnePlayer) 
     ASSERT_NE(system_screens::PlayerViewController::onScreen(), nullptr);
     EXPECT_EQ(system_screens::PlayerViewController::presentations()[0].url,
               foundation::URL::fileURL(pathOf(kVideo, "video/mp4")).string());
+    auto* player = system_screens::PlayerViewController::onScreen();
+    EXPECT_EQ(still(player), (toolkit::Size{96, 64}));
+    // The three-second clip plays to its end, and the button offers to play it again.
+    EXPECT_EQ(player->playPauseButton()->currentTitle().value_or(""), "Pause");
+    harness.advance(4);
+    EXPECT_EQ(player->player->rate(), 0.0);
+    EXPECT_EQ(player->playPauseButton()->currentTitle().value_or(""), "Play");
+    EXPECT_EQ(player->elapsedLabel()->text(), "0:03");
 }
 
 TEST_F(Taps, AudioTappedBeforeItsFileIsThereOpensThePlayerOnceWhenItComes) {
@@ -343,7 +357,7 @@ TEST_F(Taps, APathWithSpacesAndAHashStillPlays) {
     const auto path = folder / "my video.mov";
     std::ofstream(path, std::ios::binary) << emulator::movieClip();
     system_screens::PlayerViewController::resetPresentations();
-    screen->attachmentRows()->showPlayer(path.string());
+    screen->attachmentRows()->showAVPlayerForLocalMediaAtPath(path.string());
     ASSERT_TRUE(
         harness.clock().runUntil([&] { return !system_screens::PlayerViewController::presentations().empty(); }, 10));
     auto* player = system_screens::PlayerViewController::onScreen();

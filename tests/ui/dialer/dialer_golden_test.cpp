@@ -2,6 +2,9 @@
 // tablet.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "app/connect_app_delegate_ipad.h"
 #include "app/connect_app_delegate_iphone.h"
 #include "model/account.h"
@@ -41,6 +44,10 @@ protected:
             p->keyPressed(p->key(tag == 0 ? VC_Call::kTagZero : tag));
         this->harness.settle();
         p->contactLabel->setText("Ann Lee (mobile)");
+        // The phone that rings: shown under "Call".
+        this->app->account()->setForwardingPhoneID(-1);
+        foundation::NotificationCenter::defaultCenter().post("kSettingsUpdateNotification");
+        this->harness.settle();
     }
     void busy() {
         HXWebClientOf(*this->app)
@@ -191,10 +198,12 @@ protected:
 
 TEST_P(PadGeometry, EveryKeyIsWholeReachableAndApart) {
     ASSERT_TRUE(launch());
+    app->account()->setForwardingPhoneID(-1);
     app->selectViewForIndex(0);
     harness.settle();
     auto pad = std::dynamic_pointer_cast<VC_Call>(app->viewControllerForIndex(0));
     ASSERT_TRUE(pad);
+    ASSERT_EQ(pad->forwardingLabel->text(), "Direct Call");
     const long tags[] = {1,
                          2,
                          3,
@@ -237,6 +246,33 @@ TEST_P(PadGeometry, EveryKeyIsWholeReachableAndApart) {
             bool onKey = false;
             for (toolkit::View* v = hit; v; v = v->superview()) onKey = onKey || v == k;
             EXPECT_TRUE(onKey) << "covered";
+        }
+        // The call method is drawn on the call key, in front of it and inside its round face, where
+        // nothing else is drawn over it.
+        {
+            auto* call = pad->key(VC_Call::kTagCall);
+            auto& method = *pad->forwardingLabel;
+            ASSERT_FALSE(method.isHidden());
+            const toolkit::Rect m = method.convertRectTo(method.bounds(), root);
+            const toolkit::Rect k = call->convertRectTo(call->bounds(), root);
+            const double r = k.width() / 2;
+            for (double y : {m.minY(), m.maxY()}) {
+                const double half = std::sqrt(std::max(0.0, r * r - (y - k.midY()) * (y - k.midY())));
+                EXPECT_GE(m.minX(), k.midX() - half - 0.5) << "the method leaves the key's face at y " << y;
+                EXPECT_LE(m.maxX(), k.midX() + half + 0.5) << "the method leaves the key's face at y " << y;
+            }
+            EXPECT_GT(m.width(), 0.5 * k.width());
+            const auto& siblings = method.superview()->subviews();
+            auto index = [&](const toolkit::View* v) {
+                return std::find_if(siblings.begin(), siblings.end(), [&](const auto& s) { return s.get() == v; }) -
+                       siblings.begin();
+            };
+            ASSERT_EQ(method.superview(), call->superview());
+            EXPECT_GT(index(&method), index(call)) << "the key would hide its method";
+            // Nothing but the spinner (hidden while no call starts) comes after it.
+            for (auto i = static_cast<size_t>(index(&method)) + 1; i < siblings.size(); ++i)
+                EXPECT_TRUE(siblings[i]->isHidden() || !siblings[i]->frame().intersects(method.frame()))
+                    << siblings[i]->className();
         }
         // The number, its contact and local time stay clear of the keys.
         const toolkit::Rect number = pad->phoneNumber->convertRectTo(pad->phoneNumber->bounds(), root);
