@@ -57,6 +57,7 @@
 #include "app/run_device.h"
 #include "app/views.h"
 #include "model/account.h"
+#include "model/phone_extensions.h"
 #include "platform/clock/clock.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/dispatch/run_loop.h"
@@ -71,6 +72,7 @@
 #include "platform/services/local_authentication.h"
 #include "platform/services/location_route.h"
 #include "platform/services/search_index.h"
+#include "platform/services/url_opener.h"
 #include "platform/services/user_notifications.h"
 #include "platform/toolkit/font_text_measurer.h"
 #include "platform/toolkit/navigation_controller.h"
@@ -646,6 +648,9 @@ int runInWindow(HX_ConnectAppDelegate& app, toolkit::Window& window, const Optio
     frontEndOptions.title = foundation::Bundle::main().objectForInfoDictionaryKey("CFBundleDisplayName").stringValue();
     frontEndOptions.screenshotDirectory = options.out;
     frontEndOptions.timedAnimations = true;
+    // The notice of a number called writes it as the app's screens do.
+    services::URLOpener::setNumberFormat(
+        [](const std::string& number) { return PhoneExtensions::formattedPhoneNumberFromString(number); });
     frontEndOptions.hooks = {
         [&app] { app.applicationDidReceiveMemoryWarning(); },
         [&app] { app.applicationDidEnterBackground(); },

@@ -545,8 +545,59 @@ void BM_TypeSixThousandKeysIntoBareExpandingTextView(benchmark::State& state) {
     typeSixThousandKeys(state, harness, *focusedBareField(state, harness));
 }
 
+// The process's resident memory now (not its peak), in MB.
+double residentMb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::strtod(line.c_str() + 6, nullptr) / 1024;
+    return 0;
+}
+
+// Keys typed one at a time into the open thread's reply bar up to 20,000 characters, each laid
+// out and every tenth drawn as the window draws a frame (a frame comes after a few keys at the
+// fastest typing): how much the process has grown since the first key at 2,000, 6,000 and 20,000
+// keys, beside what the shared measurer keeps and how many lines the drawing layer keeps shaped.
+void BM_ReplyBarMemoryAsKeysAreTyped(benchmark::State& state) {
+    OpenThread open;
+    auto* field = replyField(*open.screen->view());
+    if (!field || !field->internalTextView()->becomeFirstResponder()) {
+        state.SkipWithError("the screen has no reply bar to type into");
+        return;
+    }
+    auto& harness = open.harness;
+    const std::string typed = kTyped;
+    auto frame = graphics::GraphicsContext::image(harness.window().bounds().size, true, 2).value();
+    for (auto _ : state) {
+        field->setText({});
+        harness.settle();
+        toolkit::renderWindow(harness.window(), *frame);
+        const double before = residentMb();
+        state.counters["rss_mb_before"] = before;
+        for (int i = 1; i <= 20'000; ++i) {
+            field->internalTextView()->insertText(std::string(1, typed[static_cast<size_t>(i) % typed.size()]));
+            harness.window().layoutIfNeeded();
+            if (i % 10 == 0) toolkit::renderWindow(harness.window(), *frame);
+            if (i == 2'000 || i == 6'000 || i == 20'000) {
+                const std::string at = std::to_string(i);
+                harness.settle();
+                state.counters["rss_growth_mb_at_" + at] = residentMb() - before;
+                state.counters["measurer_kept_mb_at_" + at] =
+                    static_cast<double>(toolkit::FontTextMeasurer::shared().keptBytes()) / (1 << 20);
+                const graphics::TextWork work = graphics::textWork();
+                state.counters["shaped_lines_at_" + at] = static_cast<double>(work.shapedLinesKept);
+                state.counters["shaped_text_kb_at_" + at] = static_cast<double>(work.shapedBytesKept) / 1024;
+            }
+        }
+        if (field->text().size() != 20'000u) state.SkipWithError("the keys did not all arrive");
+    }
+    open.harness.setRoot(nullptr);
+    open.harness.settle();
+}
+
 }  // namespace
 
+BENCHMARK(BM_ReplyBarMemoryAsKeysAreTyped)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OpenThousandMessageThread)->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MeasureThousandTextsPlainLoop)->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RelayoutOpenThread)->Iterations(5)->Unit(benchmark::kMillisecond);

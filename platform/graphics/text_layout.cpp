@@ -1103,7 +1103,11 @@ double caretOffsetInLine(const AttributedString& line, size_t offset) {
 TextWork textWork() {
     TextSystem& s = textSystem();
     std::lock_guard<std::mutex> lock(s.mutex);
-    return s.work;
+    TextWork work = s.work;
+    work.shapedLinesKept = s.shaped.size() + s.olderShaped.size();
+    for (const auto* generation : {&s.shaped, &s.olderShaped})
+        for (const auto& [key, layout] : *generation) work.shapedBytesKept += key.text.string().size();
+    return work;
 }
 
 void resetTextWork() {

@@ -157,6 +157,9 @@ struct TextWork {
     uint64_t breakMarkBytes = 0;
     // Of long unbroken runs shaped on one line to find where their lines end (not in `bytes`).
     uint64_t breakProbeBytes = 0;
+    // Lines kept shaped now (both generations), and the bytes of their texts.
+    uint64_t shapedLinesKept = 0;
+    uint64_t shapedBytesKept = 0;
 };
 TextWork textWork();
 // Starts the count again (tests and benchmarks).

@@ -13,6 +13,7 @@ std::mutex gSharedMutex;
 std::shared_ptr<URLOpener> gShared;
 std::mutex gObserverMutex;
 URLOpener::OpenedObserver gObserver;
+URLOpener::NumberFormat gNumberFormat;
 
 std::string schemeOf(const std::string& url) {
     size_t colon = url.find(':');
@@ -87,6 +88,11 @@ void URLOpener::openURL(const std::string& url, const foundation::Dictionary&, C
     if (completion) dispatch::Queue::main()->async([completion, success] { completion(success); });
 }
 
+void URLOpener::setNumberFormat(NumberFormat format) {
+    std::lock_guard lock(gObserverMutex);
+    gNumberFormat = std::move(format);
+}
+
 void URLOpener::setOpenedObserver(OpenedObserver observer) {
     std::lock_guard lock(gObserverMutex);
     gObserver = std::move(observer);
@@ -95,8 +101,15 @@ void URLOpener::setOpenedObserver(OpenedObserver observer) {
 std::string URLOpener::describeOpenedURL(const std::string& url) {
     const std::string scheme = schemeOf(url);
     if (scheme == "tel") {
-        auto number = foundation::percentDecode(std::string_view(url).substr(4));
-        return "Calling " + (number ? *number : url.substr(4));
+        auto decoded = foundation::percentDecode(std::string_view(url).substr(4));
+        const std::string number = decoded ? *decoded : url.substr(4);
+        NumberFormat format;
+        {
+            std::lock_guard lock(gObserverMutex);
+            format = gNumberFormat;
+        }
+        const std::string written = format && decoded ? format(number) : std::string();
+        return "Calling " + (written.empty() ? number : written);
     }
     if (scheme == "http" || scheme == "https") return url;
     if (url == kOpenSettingsURLString) return "Opening Settings";

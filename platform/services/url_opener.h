@@ -49,10 +49,15 @@ public:
     // Process-wide, as the system is; an empty function stops it.
     using OpenedObserver = std::function<void(const std::string& url)>;
     static void setOpenedObserver(OpenedObserver observer);
-    // What the device shows for an opened URL: "Calling +44 20 7946 0000" for a number, the
-    // address for a page, "Opening Settings" for the app's settings page, "Opening " and the URL
-    // for any other scheme.
+    // What the device shows for an opened URL: "Calling " and the number (as the number format
+    // writes it), the address for a page, "Opening Settings" for the app's settings page,
+    // "Opening " and the URL for any other scheme.
     static std::string describeOpenedURL(const std::string& url);
+    // How the device writes a number it calls: the user's way of writing numbers, which the app
+    // that runs on it hands over at launch ("(555) 123-4567"); as dialled while none is set or
+    // when it gives nothing. Process-wide; an empty function sets none.
+    using NumberFormat = std::function<std::string(const std::string& number)>;
+    static void setNumberFormat(NumberFormat format);
 
     std::vector<std::string> openedURLs() const;
     void clear();

@@ -4,6 +4,7 @@
 
 #include "platform/graphics/path.h"
 #include "platform/toolkit/main_thread.h"
+#include "platform/toolkit/navigation_controller.h"
 #include "platform/toolkit/responder.h"
 #include "platform/toolkit/text_metrics.h"
 #include "platform/toolkit/view.h"
@@ -97,7 +98,11 @@ bool MenuController::performItem(const std::string& title) {
             std::string action = item.action;
             Responder* from = start();
             close();
-            return from && sendAction(action, nullptr, nullptr, from);
+            if (!from) return false;
+            performing_ = true;
+            const bool performed = sendAction(action, nullptr, nullptr, from);
+            performing_ = false;
+            return performed;
         }
     return false;
 }
@@ -282,7 +287,10 @@ std::string MenuController::editActionForKey(const std::string& input, unsigned 
 
 bool MenuController::performEditKey(const std::string& input, unsigned modifiers) {
     const std::string action = editActionForKey(input, modifiers);
+    // With nothing focused, the screen on top answers (the dial pad pastes a number).
     Responder* from = firstResponder();
+    if (!from)
+        if (Window* key = Window::keyWindow()) from = visibleKeyResponder(*key);
     if (action.empty() || !from || !from->targetForAction(action, nullptr)) return false;
     return sendAction(action, nullptr, nullptr, from);
 }

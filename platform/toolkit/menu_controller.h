@@ -50,6 +50,8 @@ public:
     const std::vector<MenuItem>& visibleItems() const { return shown_; }
     // A tap on a shown item: sends its action along the chain and hides the menu.
     bool performItem(const std::string& title);
+    // Whether a chosen item's action is running now.
+    bool isPerformingItem() const { return performing_; }
     // The system's commands, in the order they appear.
     static const std::vector<MenuItem>& systemItems();
     void reset();
@@ -107,6 +109,7 @@ private:
     View* view_ = nullptr;
     std::weak_ptr<Responder> viewAlive_;
     bool visible_ = false;
+    bool performing_ = false;
     // The bar as laid out: the first item of each page, the entries of the page shown.
     std::vector<size_t> pageStarts_;
     std::vector<Entry> entries_;

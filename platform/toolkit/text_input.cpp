@@ -10,6 +10,8 @@
 #include "platform/services/url_opener.h"
 #include "platform/toolkit/event.h"
 #include "platform/toolkit/main_thread.h"
+#include "platform/toolkit/menu_controller.h"
+#include "platform/toolkit/pasteboard.h"
 #include "platform/toolkit/window.h"
 
 namespace toolkit {
@@ -93,9 +95,126 @@ void TextInput::setSelectedTextRange(TextRange range) {
     selectRangeFromInput({range.start.offset, range.end.offset - range.start.offset});
 }
 
+// ---- Edit commands
+
+bool TextInput::isTextEditAction(const std::string& action) {
+    return action == "copy:" || action == "cut:" || action == "paste:" || action == "select:" || action == "selectAll:";
+}
+
+bool TextInput::canPerformTextEditAction(const std::string& action) const {
+    const TextEditingModel& model = inputModel();
+    const Range selected = model.clamp(model.selectedRange());
+    if (action == "copy:") return selected.length > 0 && !isTextSecure();
+    if (action == "cut:") return selected.length > 0 && !isTextSecure() && isTextEditable();
+    if (action == "paste:") return isTextEditable() && Pasteboard::general().hasStrings();
+    if (action == "select:") return model.length() > 0 && selected.length == 0;
+    if (action == "selectAll:") return model.length() > 0 && selected.length < model.length();
+    return false;
+}
+
+bool TextInput::performTextEditAction(const std::string& action) {
+    if (!canPerformTextEditAction(action)) return false;
+    const TextEditingModel& model = inputModel();
+    const Range selected = model.clamp(model.selectedRange());
+    if (action == "copy:" || action == "cut:") {
+        Pasteboard::general().setString(foundation::substringUtf16(model.text(), selected));
+        if (action == "cut:") replaceFromInput(selected, "");
+        return true;
+    }
+    if (action == "paste:") {
+        replaceFromInput(selected, Pasteboard::general().string().value_or(""));
+        return true;
+    }
+    selectRangeFromInput(action == "selectAll:" ? Range{0, model.length()}
+                                                : wordRangeAround(model.text(), selected.location));
+    // Chosen from the edit menu, a selection brings the menu back with what it can do now.
+    if (MenuController::shared().isPerformingItem()) showEditMenu();
+    return true;
+}
+
+Range TextInput::wordRangeAround(const std::string& text, size_t caret) {
+    const std::u16string u = foundation::toUtf16(text);
+    caret = std::min(caret, u.size());
+    auto inWord = [](char16_t c) {
+        if (c >= 0x80) return c != 0x00A0 && !(c >= 0x2000 && c <= 0x206F) && c != 0x3000;
+        return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '\'';
+    };
+    size_t from = caret, to = caret;
+    // At a space after a word, the word before it.
+    if (to < u.size() && !inWord(u[to])) {
+        while (from > 0 && !inWord(u[from - 1]) && u[from - 1] != '\n') --from;
+        to = from;
+    }
+    while (from > 0 && inWord(u[from - 1])) --from;
+    while (to < u.size() && inWord(u[to])) ++to;
+    if (to > from) return {from, to - from};
+    if (caret > 0) return {caret - 1, 1};
+    return {0, std::min<size_t>(1, u.size())};
+}
+
+void TextInput::showEditMenu() {
+    View& view = editMenuView();
+    if (!view.window()) return;
+    auto& menu = MenuController::shared();
+    // A field's menu has the text's commands alone.
+    menu.menuItems.clear();
+    menu.setTargetRect(editMenuTarget(), &view);
+    menu.showMenu(true);
+}
+
+void TextInput::showEditMenuForHold(Point pointInView) {
+    View& view = editMenuView();
+    if (!view.isFirstResponder() && !view.becomeFirstResponder()) return;
+    if (inputModel().selectedRange().length == 0) placeCaretFromHold(pointInView);
+    showEditMenu();
+}
+
+std::shared_ptr<GestureRecognizer> TextInput::makeEditMenuPress() {
+    return std::make_shared<LongPressGestureRecognizer>([this](GestureRecognizer& press) {
+        if (press.state() == GestureState::Began) showEditMenuForHold(press.locationInView(&editMenuView()));
+    });
+}
+
 // ---- Text field
 
-TextField::TextField() { setFrame(Rect(0, 0, 100, 30)); }
+TextField::TextField() {
+    setFrame(Rect(0, 0, 100, 30));
+    editMenuPress_ = makeEditMenuPress();
+    addGestureRecognizer(editMenuPress_);
+}
+
+bool TextField::canPerformAction(const std::string& action, Responder* sender) const {
+    if (isTextEditAction(action) && !handlesAction(action)) return canPerformTextEditAction(action);
+    return Control::canPerformAction(action, sender);
+}
+
+bool TextField::perform(const std::string& action, Responder* sender) {
+    if (isTextEditAction(action) && !handlesAction(action)) return performTextEditAction(action);
+    return Control::perform(action, sender);
+}
+
+void TextField::placeCaretFromHold(Point pointInView) {
+    // Bullets tell nothing of where the characters are: a hold in secure entry leaves the caret.
+    if (secureTextEntry_ || model_.text().empty()) return;
+    const Rect r = editingRectForBounds(bounds());
+    const TextMeasurer& m = textMeasurer();
+    const double width = m.lineWidth(model_.text(), font_);
+    double x = r.minX();
+    if (textAlignment_ == TextAlignment::center) x += (r.width() - width) / 2;
+    if (textAlignment_ == TextAlignment::right) x += r.width() - width;
+    TextAttributes a;
+    a.font = font_;
+    const size_t byte =
+        std::min(m.offsetAt(AttributedString(model_.text(), a), pointInView.x - x), model_.text().size());
+    setSelectedRange({foundation::utf16Length(model_.text().substr(0, byte)), 0});
+}
+
+Rect TextField::editMenuTarget() const {
+    const Range r = selectedRange();
+    const Rect start = caretRectForPosition({r.location});
+    if (r.length == 0) return start;
+    return start.unionWith(caretRectForPosition({r.end()}));
+}
 
 void TextField::setText(std::string text) {
     model_.setText(std::move(text));
@@ -487,6 +606,27 @@ TextView::TextView() : ScrollView(Rect(0, 0, 100, 100)) {
     contentInsetAdjustmentBehavior = ContentInsetAdjustment::Never;
     alwaysBounceVertical = true;
     showsHorizontalScrollIndicator = false;
+    // Text that cannot be edited leaves a hold to whoever shows it (a bubble selects its words).
+    editMenuPress_ = makeEditMenuPress();
+    addGestureRecognizer(editMenuPress_);
+}
+
+bool TextView::canPerformAction(const std::string& action, Responder* sender) const {
+    if (isTextEditAction(action) && !handlesAction(action)) return canPerformTextEditAction(action);
+    return ScrollView::canPerformAction(action, sender);
+}
+
+bool TextView::perform(const std::string& action, Responder* sender) {
+    if (isTextEditAction(action) && !handlesAction(action)) return performTextEditAction(action);
+    return ScrollView::perform(action, sender);
+}
+
+Rect TextView::editMenuTarget() const {
+    const Range r = selectedRange();
+    if (r.length == 0) return caretRectForPosition({r.location});
+    Rect target;
+    for (const Rect& line : selectionRectsForRange(r)) target = target.isEmpty() ? line : target.unionWith(line);
+    return target;
 }
 
 std::shared_ptr<TextViewDelegate> TextView::textDelegate() const {
@@ -549,6 +689,7 @@ void TextView::setTextAlignment(TextAlignment alignment) {
 
 void TextView::setEditable(bool editable) {
     editable_ = editable;
+    editMenuPress_->setEnabled(editable);
     if (!editable_ && isFirstResponder()) resignFirstResponder();
     setNeedsDisplay();
 }

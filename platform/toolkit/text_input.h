@@ -99,9 +99,36 @@ public:
     // Clamped into the text and widened to whole characters, like a selected range.
     void setSelectedTextRange(TextRange range);
 
+    // The edit commands on the text: "copy:" and "cut:" with a selection (neither in secure
+    // entry, cut only where the text can be edited), "paste:" of plain text from the pasteboard at
+    // the selection where it can be edited, "select:" (the word at the caret) with text and no
+    // selection, "selectAll:" with text not all selected. What is pasted or cut goes through the
+    // delegate's question and change events as typing does; a pasteboard without text leaves
+    // "paste:" to the responders further up (a picture goes to the screen's own paste).
+    static bool isTextEditAction(const std::string& action);
+    bool canPerformTextEditAction(const std::string& action) const;
+    bool performTextEditAction(const std::string& action);
+    // The range "select:" takes: the word at or before the caret, else the character before it.
+    static Range wordRangeAround(const std::string& text, size_t caret);
+
 protected:
     virtual const TextEditingModel& inputModel() const = 0;
     virtual void selectRangeFromInput(Range range) = 0;
+    // Whether the text can change by the edit commands, and whether it shows as bullets.
+    virtual bool isTextEditable() const = 0;
+    virtual bool isTextSecure() const { return false; }
+    // Replaces range with text as typing would (the delegate asked, the change told).
+    virtual void replaceFromInput(Range range, const std::string& text) = 0;
+    // The view the edit menu points at, and where in it: the selection, else the caret.
+    virtual View& editMenuView() = 0;
+    virtual Rect editMenuTarget() const = 0;
+    // A hold in the input: it takes the focus, the caret moves under the finger (over no
+    // selection), and the edit menu shows what can be done there.
+    void showEditMenuForHold(Point pointInView);
+    virtual void placeCaretFromHold(Point pointInView) = 0;
+    // The edit menu over the selection or caret, with the text's commands.
+    void showEditMenu();
+    std::shared_ptr<GestureRecognizer> makeEditMenuPress();
 };
 
 class TextField : public Control, public TextInput {
@@ -179,13 +206,23 @@ public:
     std::string displayedText() const;
     Rect caretRectForPosition(TextPosition position) const;
 
+    bool canPerformAction(const std::string& action, Responder* sender) const override;
+    bool perform(const std::string& action, Responder* sender) override;
+
 protected:
     const TextEditingModel& inputModel() const override { return model_; }
     void selectRangeFromInput(Range range) override { setSelectedRange(range); }
+    bool isTextEditable() const override { return isEnabled(); }
+    bool isTextSecure() const override { return secureTextEntry_; }
+    void replaceFromInput(Range range, const std::string& text) override { change(range, text); }
+    View& editMenuView() override { return *this; }
+    Rect editMenuTarget() const override;
+    void placeCaretFromHold(Point pointInView) override;
 
 private:
     void change(Range range, const std::string& s);
     void sideViewsChanged();
+    std::shared_ptr<GestureRecognizer> editMenuPress_;
     TextEditingModel model_;
     bool editing_ = false;
     std::string placeholder_;
@@ -316,13 +353,24 @@ public:
     void touchesEnded(const TouchSet& touches, const Event* event) override;
     std::string outlineText() const override { return model_.text(); }
 
+    bool canPerformAction(const std::string& action, Responder* sender) const override;
+    bool perform(const std::string& action, Responder* sender) override;
+
 protected:
     const TextEditingModel& inputModel() const override { return model_; }
     void selectRangeFromInput(Range range) override { setSelectedRange(range); }
+    bool isTextEditable() const override { return editable_; }
+    void replaceFromInput(Range range, const std::string& text) override { change(range, text); }
+    View& editMenuView() override { return *this; }
+    Rect editMenuTarget() const override;
+    void placeCaretFromHold(Point pointInView) override {
+        setSelectedRange({closestPositionToPoint(pointInView).offset, 0});
+    }
 
 private:
     void change(Range range, const std::string& s);
     void textDidChange();
+    std::shared_ptr<GestureRecognizer> editMenuPress_;
     void updateContentSize();
     std::shared_ptr<TextViewDelegate> textDelegate() const;
     TextEditingModel model_;

@@ -274,7 +274,7 @@ void VC_Messages::viewWillAppear(bool animated) {
     if (searchBar_ && !searchBar_->showsScopeBar()) {
         auto table = tableView();
         if (table->window()) table->layoutIfNeeded();
-        const double hidden = searchBar_->frame().height() - barsHeight();
+        const double hidden = *hiddenSearchOffset();
         if (table->contentOffset().y < hidden)
             table->setContentOffset(toolkit::Point{table->contentOffset().x, hidden});
     }
@@ -388,6 +388,24 @@ void VC_Messages::setDropdownInsets() {
     }();
     navBarMenu_->fullScreenInsetLeft = bothColumns ? 318 : 0;
     navBarMenu_->fullScreenInsetRight = bothColumns ? 60 : 0;
+}
+
+std::optional<double> VC_Messages::hiddenSearchOffset() {
+    if (!searchBar_ || searchBar_->showsScopeBar()) return std::nullopt;
+    return searchBar_->frame().height() - barsHeight();
+}
+
+void VC_Messages::viewDidLayoutSubviews() {
+    toolkit::TableViewController::viewDidLayoutSubviews();
+    auto table = tableView();
+    if (!table->window()) return;
+    const std::optional<double> hidden = hiddenSearchOffset();
+    // The bars grew or shrank (the status bar and the bar's height change with the orientation)
+    // under a list resting with its search bar just hidden: it rests hidden under the new ones.
+    if (hidden && lastHiddenSearchOffset_ && *hidden != *lastHiddenSearchOffset_ && !table->isDragging() &&
+        !table->isDecelerating() && std::abs(table->contentOffset().y - *lastHiddenSearchOffset_) < 0.5)
+        table->setContentOffset(toolkit::Point{table->contentOffset().x, *hidden});
+    lastHiddenSearchOffset_ = hidden;
 }
 
 void VC_Messages::viewWillTransitionToSize(toolkit::Size size, toolkit::TransitionCoordinator* coordinator) {

@@ -80,6 +80,8 @@ public:
     void viewDidDisappear(bool animated) override;
     // The dropdown's side insets follow the split view.
     void viewWillTransitionToSize(toolkit::Size size, toolkit::TransitionCoordinator* coordinator) override;
+    // A search bar hidden under the bars stays hidden when their height changes (a rotation).
+    void viewDidLayoutSubviews() override;
     bool canBecomeFirstResponder() const override;
     void motionEnded() override;
 
@@ -206,6 +208,8 @@ private:
     void observeUnreadItems();
     // What the bars above cover of the table: its top inset.
     double barsHeight();
+    // The table's offset that hides the search bar under the bars, when it has one to hide.
+    std::optional<double> hiddenSearchOffset();
     void openConversation(const std::optional<HX_Conversation>& conversation);
     void loadMore(toolkit::IndexPath indexPath);
     HXConversationSetup setupFor(const HX_Conversation& conversation, bool peeking) const;
@@ -234,4 +238,6 @@ private:
     std::optional<std::string> titleBeforeRefresh_;
     // Read by parses off the main thread.
     std::atomic<bool> shown_{false};
+    // The offset that hid the search bar at the last layout in the window.
+    std::optional<double> lastHiddenSearchOffset_;
 };

@@ -431,6 +431,39 @@ TEST(TextLayout, ALongWordGetsBreakOpportunitiesOnlyNearItsLineEnds) {
     }
 }
 
+// A long word after other text on its line goes to a line of its own, as the engine lays the
+// text out without the break opportunities put into the word: the oracle is that rule measured
+// by hand, the first line "See " and then each line of the word as many characters as fit the
+// room (one line measured whole per guess). In a narrow and a wide room.
+TEST(TextLayout, ALongWordAfterOtherTextStartsItsOwnLine) {
+    std::string word;
+    for (size_t i = 0; i < 2'000; ++i) word += "iWmjlMfwabcdefgh"[(i * 7 + i / 16) % 16];
+    const std::string text = "See " + word;
+    const TextAttributes a = in(Font::system(17));
+    for (const double width : {250.0, 120.5}) {
+        SCOPED_TRACE(width);
+        TextLayoutOptions o;
+        o.width = width;
+        const TextLayout layout(AttributedString(text, a), o);
+        std::vector<size_t> expected{0};
+        for (size_t at = 4; at < text.size();) {
+            expected.push_back(at);
+            size_t lo = at + 1, hi = text.size();  // the last end that fits, at least one character
+            while (lo < hi) {
+                const size_t mid = (lo + hi + 1) / 2;
+                if (sizeOfText(text.substr(at, mid - at), a.font).width <= width)
+                    lo = mid;
+                else
+                    hi = mid - 1;
+            }
+            at = lo;
+        }
+        std::vector<size_t> starts;
+        for (const TextLine& line : layout.lines()) starts.push_back(line.start);
+        EXPECT_EQ(starts, expected);
+    }
+}
+
 // A text changed in a few places and laid out from its earlier layout gets the lines it would
 // get laid out afresh, whatever the change: typed at the end, in the middle, a word shortened at
 // a line's start (it may move up a line), a newline, a paste, a run of another colour, a removal.

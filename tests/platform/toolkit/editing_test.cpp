@@ -6,10 +6,13 @@
 #include "platform/foundation/notification_center.h"
 #include "platform/foundation/strings.h"
 #include "platform/toolkit/gesture_recognizer.h"
+#include "platform/toolkit/menu_controller.h"
 #include "platform/toolkit/navigation_controller.h"
+#include "platform/toolkit/pasteboard.h"
 #include "platform/toolkit/testing/harness.h"
 #include "platform/toolkit/text_input.h"
 #include "tests/support/goldens.h"
+#include "tests/support/pixels.h"
 
 using namespace toolkit;
 using Harness = toolkit::testing::Harness;
@@ -148,6 +151,105 @@ TEST(ToolkitText, FieldsShowSecureTextSideViewsAndRefuseWhenDisabled) {
     EXPECT_FALSE(h.tap(*field));
     EXPECT_FALSE(field->isFirstResponder());
     EXPECT_FALSE(field->becomeFirstResponder());
+}
+
+// The edit commands a text input answers, by what its text, selection, editability and the
+// pasteboard allow; a paste and a cut are changes the delegate is asked about as typing is (a
+// limit refuses a paste that passes it); a hold on a field focuses it and shows its commands
+// alone, whatever items another screen left on the shared menu.
+TEST(ToolkitText, EditCommandsFollowTheTextAndGoThroughTheDelegate) {
+    Harness h(ScreenProfile::iPhone8(), 15);
+    auto root = std::make_shared<ViewController>();
+    h.setRoot(root);
+    auto view = std::make_shared<TextView>(Rect(10, 100, 200, 100));
+    auto field = std::make_shared<TextField>(Rect(10, 300, 300, 30));
+    root->view()->addSubview(view);
+    root->view()->addSubview(field);
+    auto& pasteboard = Pasteboard::general();
+    const std::vector<std::string> actions{"cut:", "copy:", "paste:", "select:", "selectAll:"};
+    auto can = [&](const Responder& r) {
+        std::string out;
+        for (const auto& a : actions) out += r.canPerformAction(a, nullptr) ? "1" : "0";
+        return out;
+    };
+    struct Case {
+        const char* what;
+        std::string text;
+        Range selection;
+        bool editable, secure, strings;
+        const char* view;   // cut copy paste select selectAll
+        const char* field;  // the same for a field
+    };
+    const Case cases[] = {
+        {"empty, nothing to paste", "", {0, 0}, true, false, false, "00000", "00000"},
+        {"empty, text to paste", "", {0, 0}, true, false, true, "00100", "00100"},
+        {"a caret in text", "hello world", {3, 0}, true, false, true, "00111", "00111"},
+        {"a word selected", "hello world", {0, 5}, true, false, true, "11101", "11101"},
+        {"all selected", "hello world", {0, 11}, true, false, false, "11000", "11000"},
+        {"not editable (disabled)", "hello world", {0, 5}, false, false, true, "01001", "01001"},
+        {"secure entry", "hello world", {0, 5}, true, true, true, "11101", "00101"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.strings)
+            pasteboard.setString("pasted");
+        else
+            pasteboard.setData(hxtest::pngOf(2, 2, 0xff0000ffu), kTypePNG);
+        view->setEditable(true);
+        view->setText(c.text);
+        view->setSelectedRange(c.selection);
+        view->setEditable(c.editable);
+        field->setEnabled(true);
+        field->setText(c.text);
+        field->setSelectedRange(c.selection);
+        field->setSecureTextEntry(c.secure);
+        field->setEnabled(c.editable);
+        EXPECT_EQ(can(*view), c.view);
+        EXPECT_EQ(can(*field), c.field);
+    }
+    field->setSecureTextEntry(false);
+    field->setEnabled(true);
+
+    // Through the delegate: a paste passing the limit is refused, one within it lands at the
+    // selection; a cut is asked about too and tells the change.
+    view->setEditable(true);
+    view->setText("Hi");
+    auto d = std::make_shared<ViewLog>();
+    view->delegate = d;
+    ASSERT_TRUE(view->becomeFirstResponder());
+    view->setSelectedRange({0, 2});
+    d->limit = 5;
+    d->log.clear();
+    pasteboard.setString("hello world");
+    EXPECT_TRUE(sendAction("paste:", nullptr, nullptr));
+    EXPECT_EQ(view->text(), "Hi") << "eleven characters pass the limit of 5";
+    pasteboard.setString("Yo!");
+    EXPECT_TRUE(sendAction("paste:", nullptr, nullptr));
+    EXPECT_EQ(view->text(), "Yo!");
+    EXPECT_EQ(view->selectedRange(), (Range{3, 0}));
+    view->setSelectedRange({0, 2});
+    EXPECT_TRUE(sendAction("cut:", nullptr, nullptr));
+    EXPECT_EQ(view->text(), "!");
+    EXPECT_EQ(pasteboard.string().value_or(""), "Yo");
+    EXPECT_EQ(d->log, (Log{"change (0,2) 'hello world'", "change (0,2) 'Yo!'", "didChange 'Yo!'", "selection (0,2)",
+                           "change (0,2) ''", "didChange '!'"}));
+
+    // A hold on the field: focused, its own commands only.
+    auto& menu = MenuController::shared();
+    menu.menuItems = {{"Left Behind", "selectAll:"}};
+    field->setText("abc def");
+    h.longPress(field->convertPointTo({150, 15}, nullptr), 0.8);
+    EXPECT_TRUE(field->isFirstResponder());
+    ASSERT_TRUE(menu.isMenuVisible());
+    std::vector<std::string> titles;
+    for (const auto& item : menu.visibleItems()) titles.push_back(item.title);
+    EXPECT_EQ(titles, (std::vector<std::string>{"Paste", "Select", "Select All"}));
+    ASSERT_TRUE(menu.performItem("Select All"));
+    EXPECT_EQ(field->selectedRange(), (Range{0, 7}));
+    EXPECT_TRUE(menu.isMenuVisible()) << "shown again for the selection";
+    menu.hideMenu(false);
+    menu.reset();
+    pasteboard.clear();
 }
 
 TEST(ToolkitGesture, PansReportTranslationAndDelegatesFilterTouches) {

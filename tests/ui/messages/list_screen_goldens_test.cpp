@@ -133,6 +133,26 @@ TEST_F(PhoneListPictures, TheListItsOpenDropdownAndASwipedRowInLightAndDark) {
     expectSnapshot("list_swiped", {.lightAndDark = true});
 }
 
+// Turned to landscape, the phone hides the status bar and shortens the navigation bar: the list
+// resting with its search bar hidden keeps it hidden under the shorter bar, not half under it.
+TEST_F(PhoneListPictures, TurnedToLandscapeTheSearchBarStaysHiddenUnderTheBar) {
+    auto& l = show();
+    auto& bar = l.navigationController()->navigationBar();
+    auto hiddenUnderTheBar = [&] {
+        const toolkit::Rect search = l.searchBar()->convertRectTo(l.searchBar()->bounds(), nullptr);
+        const toolkit::Rect under = bar.convertRectTo(bar.bounds(), nullptr);
+        return search.maxY() <= under.maxY() + 0.5;
+    };
+    ASSERT_TRUE(hiddenUnderTheBar());
+    harness.rotate(toolkit::Orientation::LandscapeLeft);
+    harness.settle();
+    EXPECT_TRUE(hiddenUnderTheBar()) << harness.outline();
+    expectSnapshot("list_sms_landscape");
+    harness.rotate(toolkit::Orientation::Portrait);
+    harness.settle();
+    EXPECT_TRUE(hiddenUnderTheBar()) << harness.outline();
+}
+
 // A pull shows the refresh control above the rows: its spinner and the date of the last update.
 TEST_F(PhoneListPictures, AListPulledDownShowsItsRefreshControl) {
     auto& l = show();

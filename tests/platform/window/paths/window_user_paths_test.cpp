@@ -23,6 +23,7 @@
 #include "platform/window/front_end.h"
 #include "platform/window/input_script.h"
 #include "tests/platform/window/window_play.h"
+#include "tests/support/pixels.h"
 #include "tests/ui/conversation/playback_support.h"
 #include "ui/conversation/conversation_table_view_cell.h"
 #include "ui/dialer/vc_call.h"
@@ -110,6 +111,29 @@ struct UserPaths : hxtest::PlaybackFixture<HX_ConnectAppDelegate_iPhone> {
         }
         return table.numberOfSections() > 0 && table.numberOfRows(0) > 0;
     }
+    // The SMS tab by its title (its button also shows the unread count), then its first
+    // conversation by a click on its row; none when it did not open.
+    VC_Conversation* openFirstConversation() {
+        if (!runScript("click-on SMS\nwait-idle\n").empty()) return nullptr;
+        auto list = std::dynamic_pointer_cast<VC_Messages>(app->viewControllerForIndex(1));
+        if (!list || !list->isViewLoaded() || !list->view()->window()) return nullptr;
+        auto& table = *list->tableView();
+        if (!firstRowsIn(table)) return nullptr;
+        if (!runScript("click " + at(table.convertPointTo(centre(table.rectForRow({0, 0})), nullptr)) +
+                       "\nwait-frames 40\nwait-idle\n")
+                 .empty())
+            return nullptr;
+        auto* conversation = dynamic_cast<VC_Conversation*>(list->navigationController()->topViewController());
+        if (!conversation || !settleRequests()) return nullptr;
+        harness.settle();
+        return conversation;
+    }
+    // A long press at a point in the open window.
+    void hold(Point p) {
+        play("press " + at(p));
+        harness.advance(0.8);
+        play("release " + at(p));
+    }
     // What the window shows is what the renderer draws, bar and all.
     void expectWindowShowsTheRenderer() {
         ASSERT_TRUE(frontEnd->drawFrame().ok());
@@ -144,19 +168,8 @@ private:
 }  // namespace
 
 TEST_F(UserPaths, TheNumberCopiedFromTheDrawnEditMenuIsPastedIntoTheDialPad) {
-    // The SMS tab by its title (its button also shows the unread count), then the conversation.
-    ASSERT_EQ(runScript("click-on SMS\nwait-idle\n"), "");
-    auto list = std::dynamic_pointer_cast<VC_Messages>(app->viewControllerForIndex(1));
-    ASSERT_TRUE(list && list->isViewLoaded() && list->view()->window()) << harness.outline();
-    auto& table = *list->tableView();
-    ASSERT_TRUE(firstRowsIn(table));
-    ASSERT_EQ(runScript("click " + at(table.convertPointTo(centre(table.rectForRow({0, 0})), nullptr)) +
-                        "\nwait-frames 40\nwait-idle\n"),
-              "");
-    auto* conversation = dynamic_cast<VC_Conversation*>(list->navigationController()->topViewController());
+    auto* conversation = openFirstConversation();
     ASSERT_NE(conversation, nullptr) << harness.outline();
-    ASSERT_TRUE(settleRequests());
-    harness.settle();
     const std::string number = conversation->conversation()->phoneNumber();
     ASSERT_FALSE(number.empty());
 
@@ -164,9 +177,7 @@ TEST_F(UserPaths, TheNumberCopiedFromTheDrawnEditMenuIsPastedIntoTheDialPad) {
     auto* name = conversation->contactHeader()->contactName();
     ASSERT_NE(name, nullptr);
     openWindow();
-    play("press " + at(middleOf(*name)));
-    harness.advance(0.8);
-    play("release " + at(middleOf(*name)));
+    hold(middleOf(*name));
     ASSERT_TRUE(MenuController::shared().isMenuVisible());
     EXPECT_EQ(shownTitles(), std::vector<std::string>{"Copy Number"});
     const Rect bar = MenuController::shared().barFrame();
@@ -185,14 +196,106 @@ TEST_F(UserPaths, TheNumberCopiedFromTheDrawnEditMenuIsPastedIntoTheDialPad) {
     VC_Call& pad = dialPad();
     ASSERT_TRUE(pad.view()->window()) << harness.outline();
     openWindow();
-    play("press " + at(middleOf(*pad.phoneNumberArea)));
-    harness.advance(0.8);
-    play("release " + at(middleOf(*pad.phoneNumberArea)));
+    hold(middleOf(*pad.phoneNumberArea));
     ASSERT_TRUE(MenuController::shared().isMenuVisible());
     EXPECT_EQ(shownTitles(), std::vector<std::string>{"Paste"}) << "nothing to copy or clear yet";
     ASSERT_EQ(runScript("wait-for Paste\nclick-on Paste\n"), "");
     EXPECT_EQ(pad.phoneNumber->text(), PhoneExtensions::formattedPhoneNumberFromString(number));
     EXPECT_FALSE(MenuController::shared().isMenuVisible());
+}
+
+// The reply field edits by keys and by its edit menu as a platform's field does: typed text is
+// selected, cut (the field empty, the send key off, the pasteboard holding it) and pasted back
+// (the send key on again); a number copied from the header pastes into it; a picture on the
+// pasteboard still goes to the conversation's own paste and leaves the text; and the dial pad,
+// with nothing focused, takes Ctrl-V.
+TEST_F(UserPaths, TheReplyFieldSelectsCutsAndPastesByKeysAndByItsMenu) {
+    auto* conversation = openFirstConversation();
+    ASSERT_NE(conversation, nullptr) << harness.outline();
+    auto* toolbar = conversation->inputToolbar();
+    ASSERT_NE(toolbar, nullptr);
+    auto& field = *toolbar->textView()->internalTextView();
+    auto& pasteboard = toolkit::Pasteboard::general();
+    const std::string placeholder = toolbar->textView()->placeholder();
+    ASSERT_EQ(runScript("click-on " + placeholder + "\ntype hello world\n"), "");
+    ASSERT_EQ(field.text(), "hello world") << harness.outline();
+    EXPECT_TRUE(toolbar->inputButton()->isEnabled());
+
+    // By keys: all of it selected, cut and pasted back, and Super works as Ctrl does.
+    ASSERT_EQ(runScript("press-key ctrl+a\npress-key ctrl+x\n"), "");
+    EXPECT_EQ(field.text(), "");
+    EXPECT_EQ(pasteboard.string().value_or(""), "hello world");
+    EXPECT_FALSE(toolbar->inputButton()->isEnabled()) << "the toolbar was told of the cut";
+    ASSERT_EQ(runScript("press-key ctrl+v\n"), "");
+    EXPECT_EQ(field.text(), "hello world");
+    EXPECT_TRUE(toolbar->inputButton()->isEnabled()) << "the toolbar was told of the paste";
+    ASSERT_EQ(runScript("press-key cmd+v\n"), "");
+    EXPECT_EQ(field.text(), "hello worldhello world") << "pasted at the caret";
+    ASSERT_EQ(runScript("press-key cmd+a\npress-key cmd+c\npress-key ctrl+v\n"), "");
+    EXPECT_EQ(field.text(), "hello worldhello world") << "the selection replaced by itself";
+    EXPECT_EQ(pasteboard.string().value_or(""), "hello worldhello world");
+    field.setSelectedRange({0, field.text().size()});
+    field.insertText("hello world");
+
+    // By the menu: a hold over the text with no selection offers to select or paste; "Select
+    // All" brings the menu back with what a selection can do.
+    openWindow();
+    const Point inField = middleOf(field);
+    hold(inField);
+    ASSERT_TRUE(MenuController::shared().isMenuVisible());
+    EXPECT_EQ(shownTitles(), (std::vector<std::string>{"Paste", "Select", "Select All"}));
+    expectWindowShowsTheRenderer();
+    ASSERT_EQ(runScript("click-on Select All\n"), "");
+    EXPECT_EQ(field.selectedRange().length, 11u);
+    ASSERT_TRUE(MenuController::shared().isMenuVisible());
+    EXPECT_EQ(shownTitles(), (std::vector<std::string>{"Cut", "Copy", "Paste"}));
+    pasteboard.setString("");
+    ASSERT_EQ(runScript("click-on Cut\n"), "");
+    EXPECT_EQ(field.text(), "");
+    EXPECT_EQ(pasteboard.string().value_or(""), "hello world");
+    EXPECT_FALSE(toolbar->inputButton()->isEnabled());
+    openWindow();
+    hold(inField);
+    EXPECT_EQ(shownTitles(), std::vector<std::string>{"Paste"}) << "nothing to select in an empty field";
+    ASSERT_EQ(runScript("click-on Paste\n"), "");
+    EXPECT_EQ(field.text(), "hello world");
+    EXPECT_TRUE(toolbar->inputButton()->isEnabled());
+    // "Select" takes the word the hold put the caret after (right of the text: its end).
+    openWindow();
+    hold(inField);
+    ASSERT_EQ(runScript("click-on Select\n"), "");
+    EXPECT_EQ(field.selectedRange(), (foundation::Range{6, 5}));
+    EXPECT_EQ(shownTitles(), (std::vector<std::string>{"Cut", "Copy", "Paste", "Select All"}));
+    MenuController::shared().hideMenu(false);
+
+    // The number copied from the header replaces the text.
+    auto* name = conversation->contactHeader()->contactName();
+    ASSERT_NE(name, nullptr);
+    openWindow();
+    hold(middleOf(*name));
+    ASSERT_EQ(runScript("click-on Copy Number\n"), "");
+    const std::string number = conversation->conversation()->phoneNumber();
+    ASSERT_EQ(pasteboard.string().value_or(""), number);
+    // The screen took the focus for its item and the keyboard went: the field is lower now.
+    ASSERT_FALSE(field.isFirstResponder());
+    ASSERT_EQ(runScript("click " + at(middleOf(field)) + "\npress-key ctrl+a\npress-key ctrl+v\n"), "");
+    EXPECT_EQ(field.text(), number);
+
+    // A picture goes to the conversation's pictures; the text stays.
+    pasteboard.setData(hxtest::pngOf(2, 2, 0x000000ffu), toolkit::kTypePNG);
+    ASSERT_TRUE(field.isFirstResponder());
+    ASSERT_EQ(runScript("press-key ctrl+v\n"), "");
+    EXPECT_EQ(conversation->images().size(), 1u);
+    EXPECT_EQ(field.text(), number);
+
+    // With nothing focused, the dial pad takes the pasted number.
+    pasteboard.setString(number);
+    ASSERT_TRUE(harness.tapBack());
+    harness.advance(0.5);
+    ASSERT_EQ(runScript("click-on Call\nwait-idle\n"), "");
+    ASSERT_EQ(toolkit::firstResponder(), nullptr);
+    ASSERT_EQ(runScript("press-key ctrl+v\n"), "");
+    EXPECT_EQ(dialPad().phoneNumber->text(), PhoneExtensions::formattedPhoneNumberFromString(number));
 }
 
 TEST_F(UserPaths, TheBarIsChosenFromByKeysPagesOnAndBackAndHidesOnEscapeOrATouchOutside) {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "model/phone_extensions.h"
 #include "platform/clock/clock.h"
 #include "platform/foundation/application.h"
 #include "platform/foundation/files.h"
@@ -28,6 +29,7 @@
 #include "platform/toolkit/table_view.h"
 #include "platform/toolkit/text_input.h"
 #include "platform/window/front_end.h"
+#include "tests/support/goldens.h"
 #include "tests/support/service_threads.h"
 #include "tests/support/test_support.h"
 #include "tests/support/window_fixture.h"
@@ -212,6 +214,26 @@ TEST_F(StandInsWindow, APictureBubbleHeldAndMovedIsDraggedIntoTheRepliesPictures
     // A file dropped on the conversation joins them too.
     dropFile(writePNG(files / "plan.png"), to);
     EXPECT_EQ(conversation->images().size(), 2u);
+}
+
+// A number the app calls shows in the notice as the app writes numbers (the program hands the
+// stand-in its way of writing them), not as the digits dialled; without one, the digits.
+TEST_F(StandInsWindow, ACalledNumberShowsInTheNoticeAsTheAppWritesNumbers) {
+    openWindow();
+    services::URLOpener::shared()->openURL("tel:5551234567");
+    frontEnd->frame();
+    EXPECT_EQ(frontEnd->notice().text(), "Calling 5551234567");
+    frames(windowing::Notice::kShownFor + 0.5);
+    services::URLOpener::setNumberFormat(
+        [](const std::string& number) { return PhoneExtensions::formattedPhoneNumberFromString(number); });
+    services::URLOpener::shared()->openURL("tel:5551234567");
+    frontEnd->frame();
+    EXPECT_EQ(frontEnd->notice().text(), "Calling (555) 123-4567");
+    ASSERT_TRUE(frontEnd->drawFrame().ok());
+    auto shown = frontEnd->readRenderTarget();
+    ASSERT_TRUE(shown.ok());
+    hxtest::expectSnapshot(**shown, "notice_calling");
+    services::URLOpener::setNumberFormat({});
 }
 
 TEST_F(StandInsWindow, TheMailComposerShowsWhatItSendsAndATappedNumberShowsTheCallItStarted) {
