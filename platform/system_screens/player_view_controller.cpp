@@ -170,8 +170,10 @@ void PlayerViewController::loadView() {
 void PlayerViewController::viewDidLayoutSubviews() {
     const auto b = view()->bounds();
     const auto insets = view()->safeAreaInsets();
+    // The poster in its own proportions; without one, the film's upright frame on dark grey.
     services::MediaSize size = player ? player->presentationSize() : services::MediaSize{};
-    if ((size.width <= 0 || size.height <= 0) && posterImage) size = {posterImage->width(), posterImage->height()};
+    if (posterImage && posterImage->width() > 0 && posterImage->height() > 0)
+        size = {posterImage->width(), posterImage->height()};
     if (size.width <= 0 || size.height <= 0) size = {b.size.width, b.size.height / 3};
     if (picture_->image() != posterImage) picture_->setImage(posterImage);
     const double scale = std::min(b.size.width / size.width, b.size.height / size.height);
