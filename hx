@@ -11,7 +11,9 @@
 #                                               in emulator/run_options): in a window when a display
 #                                               is present, else (or with --headless) it prints
 #                                               where its snapshots and outlines are; --help lists
-#                                               the run's options and window keys
+#                                               the run's options and window keys. SIGTERM or SIGINT
+#                                               to it ends the app (its state kept), then the
+#                                               emulator; HX_RUN_BUILT=DIR runs DIR's build as it is
 #   ./hx deps                                   only install the Debian packages listed below
 #   ./hx lint [--all | FILES...]                clang-tidy (.clang-tidy) over the files changed since
 #                                               main (committed or not), the given ones, or all
@@ -89,12 +91,17 @@ case "$cmd" in
     configure_and_build "$@"
     ;;
   run)
-    install_packages
     app_args=("$@")
-    # The first build takes minutes: its progress shows (on standard error, so what the app
-    # prints stays alone on standard output); a build with nothing to do says nothing.
-    configure_and_build --target hx_connect hx_emulator_server |
-      sed -u -e '/^ninja: no work to do\.$/d' -e '/Re-checking globbed directories/d' >&2
+    if [ -n "${HX_RUN_BUILT:-}" ]; then
+      # Tests run what their own build holds (HX_RUN_BUILT names its folder), building nothing.
+      build_dir=$HX_RUN_BUILT
+    else
+      install_packages
+      # The first build takes minutes: its progress shows (on standard error, so what the app
+      # prints stays alone on standard output); a build with nothing to do says nothing.
+      configure_and_build --target hx_connect hx_emulator_server |
+        sed -u -e '/^ninja: no work to do\.$/d' -e '/Re-checking globbed directories/d' >&2
+    fi
     # --help: the run's options, window keys and entry points, with nothing started.
     for arg in "${app_args[@]}"; do
       case "$arg" in --help | -h) exec "$build_dir/app/hx_connect" --help ;; esac
@@ -129,7 +136,27 @@ case "$cmd" in
     # logs and crash reports go there instead of to the telemetry service.
     "$build_dir/emulator/hx_emulator" "${emulator_options[@]}" --state "$app_home/emulator-state.json" >"$origin_file" &
     emulator_pid=$!
-    trap 'kill "$emulator_pid" 2>/dev/null; wait "$emulator_pid" 2>/dev/null; rm -f "$origin_file"' EXIT
+    # The emulator writes its state as it stops; what the clean-up's commands return leaves the
+    # run's status alone.
+    trap 'kill "$emulator_pid" 2>/dev/null || true; wait "$emulator_pid" 2>/dev/null || true; rm -f "$origin_file"' EXIT
+    # A stop signal sent to this script (kill, timeout) goes on to the app, which ends through its
+    # own termination with its state written; the run then ends with the app's status, and the
+    # clean-up above stops the emulator. Bash runs a trap only between commands, so the app runs
+    # in the background of a wait, which a signal ends.
+    app_pid=""
+    stop_run() {
+      trap '' TERM INT
+      if [ -z "$app_pid" ]; then exit $((128 + $(kill -l "$1"))); fi
+      kill -"$1" "$app_pid" 2>/dev/null || true
+      wait_for_app
+    }
+    wait_for_app() {
+      local status=0
+      wait "$app_pid" || status=$?
+      exit "$status"
+    }
+    trap 'stop_run TERM' TERM
+    trap 'stop_run INT' INT
     # Both lines come from one read of the file, once both are whole: read apart, the first could
     # be read before the emulator wrote it and the second after, and the app given no service.
     origin=""
@@ -148,9 +175,11 @@ case "$cmd" in
     done
     if [ -z "$origin" ] || [ -z "$ingestion" ]; then echo "hx: the emulator did not start" >&2; exit 1; fi
     echo "hx: the local service's accounts (sign in with either name, no password): ${demo_accounts[*]}" >&2
-    # The app runs in the foreground of this shell: Ctrl-C reaches it (and the emulator) and the app
-    # ends through its own termination, its state written; its status is the run's.
-    "$build_dir/app/hx_connect" --service "$origin" --ingestion "$ingestion" "${app_args[@]}"
+    # The app stays in this shell's process group, so Ctrl-C reaches it (and the emulator) at once;
+    # it keeps the terminal's input. Its status is the run's.
+    "$build_dir/app/hx_connect" --service "$origin" --ingestion "$ingestion" "${app_args[@]}" <&0 &
+    app_pid=$!
+    wait_for_app
     ;;
   deps)
     install_packages

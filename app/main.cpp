@@ -84,7 +84,6 @@
 #include "platform/toolkit/window.h"
 #include "platform/window/front_end.h"
 #include "platform/window/sdl_audio_output.h"
-#include "service/reachability.h"
 #include "service/request_machinery.h"
 #include "ui/shell/ui_screens.h"
 #include "ui/signin/login_panel.h"
@@ -230,14 +229,6 @@ std::optional<toolkit::ScreenProfile> profileFor(const std::string& device) {
 std::shared_ptr<HX_ConnectAppDelegate> makeApplication(const std::string& device) {
     if (device == "tablet") return std::make_shared<HX_ConnectAppDelegate_iPad>();
     return std::make_shared<HX_ConnectAppDelegate_iPhone>();
-}
-
-// What waits for the app wait for: it has heard the service's first reachability report and no
-// request is under way, and a signed-in account is settled once its own number has arrived.
-bool applicationIdle(HX_ConnectAppDelegate& app) {
-    const auto account = app.account();
-    if (account && account->authV2() && !account->HXnumber()) return false;
-    return HXWebClientOf(app).firstReachabilityHandled && app.isIdle();
 }
 
 bool signedIn(HX_ConnectAppDelegate& app) {
@@ -468,7 +459,7 @@ bool signInThroughPanel(HX_ConnectAppDelegate& app, toolkit::testing::Harness& h
         std::fprintf(stderr, "hx_connect: the sign-in of %s did not complete within %.1f s\n", user.c_str(), seconds);
         return false;
     }
-    if (!clock.runUntil([&] { return applicationIdle(app); }, seconds))
+    if (!clock.runUntil([&] { return hxrun::applicationIdle(app); }, seconds))
         std::fprintf(stderr, "hx_connect: the account's data did not arrive within %.1f s\n", seconds);
     harness.settle();
     return true;
@@ -491,7 +482,7 @@ int visitViews(HX_ConnectAppDelegate& app, toolkit::testing::Harness& harness, c
         // a list asks for its first page half a second after it appears, so that time passes first.
         harness.settle();
         harness.clock().advance(kAppearingViewsLoadWithin);
-        harness.clock().runUntil([&] { return applicationIdle(app); }, options.seconds);
+        harness.clock().runUntil([&] { return hxrun::applicationIdle(app); }, options.seconds);
         harness.settle();
         const auto stem = options.out / (std::to_string(index) + "-" + names[index]);
         if (auto status = toolkit::snapshotPNG(harness.window(), stem.string() + ".png"); !status) {
@@ -566,7 +557,7 @@ int runHeadless(HX_ConnectAppDelegate& app, toolkit::testing::Harness& harness, 
             harness, input,
             [&app] {
                 return app.lockShown || !HXWebClientOf(app).firstReachabilityHandled ? app.isIdle()
-                                                                                     : applicationIdle(app);
+                                                                                     : hxrun::applicationIdle(app);
             },
             options.seconds);
         if (!played) {
@@ -592,7 +583,7 @@ int runHeadless(HX_ConnectAppDelegate& app, toolkit::testing::Harness& harness, 
         // its panel comes up once the service has refused the session.
         // Its first loads go out a second apart: the service may refuse the first or a later one.
         for (int round = 0; round < 2 && signedIn(app) && !shownLoginPanel(harness.window()); ++round) {
-            harness.clock().runUntil([&] { return shownLoginPanel(harness.window()) || applicationIdle(app); },
+            harness.clock().runUntil([&] { return shownLoginPanel(harness.window()) || hxrun::applicationIdle(app); },
                                      options.seconds);
             harness.settle();
             if (!shownLoginPanel(harness.window())) harness.clock().advance(kAppearingViewsLoadWithin);
@@ -611,7 +602,7 @@ int runHeadless(HX_ConnectAppDelegate& app, toolkit::testing::Harness& harness, 
     }
     if (!input.empty() && !inputPlayed) {
         auto played = toolkit::testing::playInputScript(
-            harness, input, [&app] { return applicationIdle(app); }, options.seconds);
+            harness, input, [&app] { return hxrun::applicationIdle(app); }, options.seconds);
         if (!played) {
             std::fprintf(stderr, "hx_connect: %s: %s\n", options.input.c_str(),
                          played.error().localizedDescription().c_str());
@@ -624,7 +615,7 @@ int runHeadless(HX_ConnectAppDelegate& app, toolkit::testing::Harness& harness, 
         // What the entry opened has loaded and its delayed steps (a focus, a scroll) have run.
         harness.settle();
         harness.clock().advance(kAppearingViewsLoadWithin);
-        harness.clock().runUntil([&] { return applicationIdle(app); }, options.seconds);
+        harness.clock().runUntil([&] { return hxrun::applicationIdle(app); }, options.seconds);
         harness.settle();
         const auto stem = options.out / "entry";
         if (auto status = toolkit::snapshotPNG(harness.window(), stem.string() + ".png"); !status) {
@@ -687,7 +678,7 @@ int runInWindow(HX_ConnectAppDelegate& app, toolkit::Window& window, const Optio
             return 2;
         }
         frontEndOptions.script = std::move(*script);
-        frontEndOptions.idle = [&app] { return applicationIdle(app); };
+        frontEndOptions.idle = [&app] { return hxrun::applicationIdle(app); };
         frontEndOptions.waitTimeout = options.seconds;
     }
     auto frontEnd = windowing::FrontEnd::open(window, std::move(frontEndOptions));
@@ -910,11 +901,9 @@ int main(int argc, char** argv) {
     if (!harness) deliverEntryPoints(*app, options);
     services::replayLocationRoute(route);
 
-    // The first data load starts at the first reachability report of the service host; the
-    // platform reports the host's status once when monitoring starts (behind a passcode lock, when
-    // the unlock starts it).
-    if (auto reach = Reachability::reachabilityWithHostName(app->serviceHost()); reach && !app->lockShown)
-        dispatch::Queue::main()->async([app, reach] { app->reachabilityChanged(reach->currentReachabilityStatus()); });
+    // The first data load starts at the first reachability report of the service host: its monitor
+    // reports the host's status once as it starts (behind a passcode lock, when the unlock starts
+    // it), and again each time the app comes back to the foreground.
     if (harness)
         // Headless, the run ends where it stands: the app's termination, the kept index, the status.
         setEndRun([](int signal) {

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <tuple>
 
+#include "app/connect_app_delegate.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/files.h"
@@ -21,6 +22,7 @@
 #include "platform/services/photos.h"
 #include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/window.h"
+#include "service/request_machinery.h"
 
 namespace hxrun {
 
@@ -264,6 +266,12 @@ void installConnection() {
     connection() = std::make_shared<net::FakeReachabilityBackend>();
     connection()->setFlags(net::kReachabilityReachable | net::kReachabilityIsLocalAddress);
     net::ReachabilityBackend::setShared(connection());
+}
+
+bool applicationIdle(HX_ConnectAppDelegate& app) {
+    const auto account = app.account();
+    if (account && account->authV2() && !account->HXnumber()) return false;
+    return HXWebClientOf(app).firstReachabilityHandled && app.isIdle();
 }
 
 bool connectionOn() {

@@ -18,6 +18,8 @@
 #include "platform/services/local_authentication.h"
 #include "platform/services/location_route.h"
 
+class HX_ConnectAppDelegate;
+
 namespace toolkit {
 class Window;
 }
@@ -66,6 +68,11 @@ void askServiceForText(const std::string& serviceOrigin, bool fromNewNumber,
 // "no WHAT within N s" (`what`: "answer from the service", say).
 foundation::Status waitInRealTime(dispatch::VirtualClock& clock, const std::function<bool()>& done, double seconds,
                                   const std::string& what);
+
+// What the run's waits wait for (wait-idle, the headless run's steps): the app has heard the
+// service's first reachability report and no request is under way, and a signed-in account is
+// settled once its own number has arrived.
+bool applicationIdle(HX_ConnectAppDelegate& app);
 
 // The device's network: installConnection() puts the reachability stand-in in place before the
 // app launches (reachable); setConnectionOn(false) makes every host unreachable, so the app hears a

@@ -282,20 +282,25 @@ bool ReachabilityTarget::setCallback(std::function<void(uint32_t)> callback) {
 
 bool ReachabilityTarget::scheduleWithLoop(EventLoop& loop) {
     unschedule();
+    // A report posted for an earlier scheduling says nothing once the target was unscheduled.
+    const uint64_t scheduling = ++scheduling_;
     std::weak_ptr<ReachabilityTarget> weak = weak_from_this();
+    auto report = [weak, scheduling] {
+        auto self = weak.lock();
+        if (!self || self->scheduling_ != scheduling || !self->listener_ || !self->callback_) return;
+        self->callback_(self->getFlags().value_or(0));
+    };
     EventLoop* target = &loop;
-    listener_ = backend_->addListener([weak, target] {
-        // Delivered on the loop the target is scheduled on, whatever thread saw the change.
-        target->post([weak] {
-            auto self = weak.lock();
-            if (!self || !self->listener_ || !self->callback_) return;
-            self->callback_(self->getFlags().value_or(0));
-        });
-    });
+    // Delivered on the loop the target is scheduled on, whatever thread saw the change.
+    listener_ = backend_->addListener([target, report] { target->post(report); });
+    // Where the network stands now, once, at the loop's next turn: a watcher that starts learns
+    // it without waiting for a change.
+    if (backend_->reportsWhenWatched()) loop.post(report);
     return true;
 }
 
 void ReachabilityTarget::unschedule() {
+    ++scheduling_;
     if (!listener_) return;
     backend_->removeListener(*listener_);
     listener_.reset();

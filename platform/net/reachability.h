@@ -6,6 +6,7 @@
 
 #include <sys/socket.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -46,6 +47,9 @@ public:
     // Calls listener (on the backend's loop) whenever the network may have changed.
     virtual uint64_t addListener(std::function<void()> listener) = 0;
     virtual void removeListener(uint64_t id) = 0;
+    // Whether a target scheduled on a loop reports the flags once as it starts (the platform's
+    // backends do; a test's device that has no network to report may not).
+    virtual bool reportsWhenWatched() const { return true; }
 
     // The Linux backend on the main run loop, unless a test installed another.
     static std::shared_ptr<ReachabilityBackend> shared();
@@ -102,8 +106,8 @@ private:
     std::vector<std::pair<uint64_t, std::function<void()>>> listeners_;
 };
 
-// One target: flags on demand, and a callback with the new flags on every change while
-// scheduled on a loop.
+// One target: flags on demand, and a callback with the flags as it starts watching and on every
+// change while scheduled on a loop.
 class ReachabilityTarget : public std::enable_shared_from_this<ReachabilityTarget> {
 public:
     // None for an empty or malformed host name.
@@ -120,6 +124,9 @@ public:
     // The callback gets the flags after each change (a change the backend reports; the flags
     // may be the same as before).
     bool setCallback(std::function<void(uint32_t flags)> callback);
+    // From now on the callback runs on loop: once with the current flags at the loop's next turn
+    // (unless the backend says otherwise), then after each change. Scheduling again, or
+    // unscheduling, drops what an earlier scheduling had posted and not yet delivered.
     bool scheduleWithLoop(EventLoop& loop);
     void unschedule();
 
@@ -129,6 +136,7 @@ private:
     std::shared_ptr<ReachabilityBackend> backend_;
     std::function<void(uint32_t)> callback_;
     std::optional<uint64_t> listener_;
+    std::atomic<uint64_t> scheduling_{0};
 };
 
 }  // namespace net

@@ -386,5 +386,118 @@ TEST_F(RunProgram, StopSignalsEndAWindowRunAndAHeadlessRunAtOnceWithTheirStateKe
     }
 }
 
+// The processes whose command line holds needle (the emulator ./hx run starts names the home's
+// state file).
+std::vector<pid_t> processesNaming(const std::string& needle) {
+    std::vector<pid_t> found;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+        const std::string name = entry.path().filename();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream file(entry.path() / "cmdline", std::ios::binary);
+        const std::string line((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        if (line.find(needle) != std::string::npos) found.push_back(std::stoi(name));
+    }
+    return found;
+}
+
+// `./hx run` itself, as a user ends it: a stop signal sent to the script (not to the app), or the
+// one `timeout` sends, ends the app through its termination (the tab the script chose is kept)
+// and then the emulator, at once; the next run finds the account still signed in.
+TEST_F(RunProgram, AStopSignalToHxRunEndsTheAppWithItsStateKeptAndLeavesNoEmulator) {
+    keepHome();
+    const fs::path hx = fs::path(HX_SOURCE_DIR) / "hx";
+    const std::string state = (home / "emulator-state.json").string();
+    constexpr int kTimeout = 10;
+    const struct {
+        const char* how;
+        int signal;       // sent to ./hx once the script has run; 0: `timeout` sends it
+        const char* tab;  // chosen by the script, kept by the termination
+        int tabIndex;
+        int status;  // the run's
+    } cases[] = {
+        {"kill -TERM", SIGTERM, "Voicemail", 2, 128 + SIGTERM},
+        {"kill -INT", SIGINT, "History", 3, 128 + SIGINT},
+        {"timeout", 0, "SMS", 1, 124},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        const fs::path log = out / (std::string(c.tab) + ".log");
+        std::ofstream(out / "input.txt", std::ios::trunc) << "click-on " << c.tab << "\nwait-idle\npress-key F6\n";
+        const std::string script = (out / "input.txt").string();
+        const std::string shots = (out / c.tab).string();
+        const auto started = std::chrono::steady_clock::now();
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            setenv("HXCONNECT_HOME", home.path().c_str(), 1);
+            setenv("HX_RUN_BUILT", HX_BINARY_DIR, 1);
+            setenv("SDL_VIDEODRIVER", "offscreen", 1);
+            setenv("DISPLAY", ":hx-offscreen", 1);
+            std::FILE* f = std::freopen(log.c_str(), "w", stderr);
+            if (!f) _exit(120);
+            dup2(fileno(stderr), STDOUT_FILENO);
+            const char* args[] = {"run", "--input", script.c_str(), "--out", shots.c_str(), "--seconds", "60"};
+            if (c.signal)
+                execl(hx.c_str(), hx.c_str(), args[0], args[1], args[2], args[3], args[4], args[5], args[6],
+                      static_cast<char*>(nullptr));
+            else
+                execlp("timeout", "timeout", std::to_string(kTimeout).c_str(), hx.c_str(), args[0], args[1], args[2],
+                       args[3], args[4], args[5], args[6], static_cast<char*>(nullptr));
+            _exit(121);
+        }
+        auto logText = [&] {
+            auto text = foundation::files::readString(log);
+            return text.ok() ? *text : std::string();
+        };
+        // The script has chosen the tab once its screenshot is taken (under `timeout`, on a loaded
+        // machine, the time may run out first).
+        bool shot = false;
+        int status = 0;
+        pid_t ended = 0;
+        for (int i = 0; i < 1200 && !shot && ended == 0; ++i) {
+            shot = logText().find("screenshot-1.png") != std::string::npos;
+            if (!shot) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (!c.signal) ended = waitpid(pid, &status, WNOHANG);
+        }
+        if (c.signal) {
+            ASSERT_TRUE(shot) << logText();
+            EXPECT_EQ(processesNaming(state).size(), 1u) << "the run's emulator";
+            ASSERT_EQ(kill(pid, c.signal), 0);
+        }
+        const auto sent = c.signal ? std::chrono::steady_clock::now() : started + std::chrono::seconds(kTimeout);
+        for (int i = 0; i < 600 && ended == 0; ++i) {
+            ended = waitpid(pid, &status, WNOHANG);
+            if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (ended == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+        }
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+        EXPECT_LT(seconds, 5.0) << logText();
+        ASSERT_TRUE(WIFEXITED(status)) << logText();
+        EXPECT_EQ(WEXITSTATUS(status), c.status) << logText();
+        EXPECT_NE(logText().find(c.signal == SIGINT ? "ended by SIGINT" : "ended by SIGTERM"), std::string::npos)
+            << logText();
+        // Nothing of the run is left: no emulator (it names the state file), no app (it names the
+        // script).
+        for (const std::string& named : {state, script})
+            for (pid_t left : processesNaming(named)) {
+                ADD_FAILURE() << "left running: " << left << " naming " << named;
+                kill(left, SIGKILL);
+            }
+        auto prefs = foundation::files::readData(home / "Library/Preferences/hx_connect.plist");
+        ASSERT_TRUE(prefs.ok());
+        auto values = foundation::readPropertyList(*prefs);
+        ASSERT_TRUE(values.ok() && values->isDictionary());
+        if (shot) {
+            EXPECT_EQ(values->asDictionary().get("tabBarIndex").int64Value(-1), c.tabIndex) << logText();
+        }
+    }
+    // The next run needs no sign-in: a name the service does not know would fail one.
+    EXPECT_EQ(run("--user nobody@example.test"), 0) << printed;
+}
+
 }  // namespace
 }  // namespace run_program

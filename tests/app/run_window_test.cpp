@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <map>
 #include <optional>
 #include <thread>
 
@@ -33,6 +34,36 @@ struct RunWindow : hxtest::WindowFixture {
         hxrun::installConnection();
     }
 };
+
+// The service host's monitor reports once as it starts: the launch loads its data once, and
+// after a trip to the background (F5 twice) the monitor, started again, reports again, so an
+// address typed then (F7) opens and the run goes idle.
+TEST_F(RunWindow, TheLaunchLoadsOnceAndAfterF5TwiceAnAddressOpensHistoryAndTheRunGoesIdle) {
+    ASSERT_TRUE(launchAndLoad());
+    ASSERT_EQ(runScript("wait-frames 120\nwait-idle\n"), "");
+    std::map<std::string, int> loads;
+    for (const auto& request : service->requests())
+        if (request.path.ends_with("/account/get") || request.path.ends_with("/api2thread/list") ||
+            request.path.ends_with("/threadinginfo/get"))
+            ++loads[request.path.substr(request.path.rfind('/', request.path.rfind('/') - 1)) + " " + request.body];
+    const std::map<std::string, int> once = {
+        {"/account/get [null,1]", 1},
+        {"/api2thread/list [1,20,15,null,null,[null,true,true]]", 1},
+        {"/api2thread/list [5,20,15,null,null,[null,true,true]]", 1},
+        {"/api2thread/list [6,20,15,null,null,[null,true,true]]", 1},
+        {"/threadinginfo/get []", 1},
+    };
+    EXPECT_EQ(loads, once) << "the settings, the unread, spam and archive lists and the counts, once each";
+
+    const std::string played =
+        runScript("press-key F5\npress-key F5\npress-key F7\ntype hxconnect://history\npress-key Return\nwait-idle\n");
+    EXPECT_EQ(played, "");
+    EXPECT_FALSE(app->pendingURL()) << "the address was not held";
+    EXPECT_EQ(app->currentViewIndex(), 3) << harness.outline();
+    auto history = app->viewControllerForIndex(3);
+    ASSERT_TRUE(history);
+    EXPECT_TRUE(history->isViewLoaded() && history->view()->window()) << harness.outline();
+}
 
 TEST_F(RunWindow, F10HasATextArriveFromANewNumberWhoseBannerReplySends) {
     foundation::UserDefaults::standardUserDefaults()->setInteger(7, "notificationTypes");

@@ -77,6 +77,11 @@ TEST_F(Monitor, ChangesPostTheNotificationWithTheMonitorOnTheMainLoop) {
     });
     ASSERT_TRUE(a->startNotifier());
     ASSERT_TRUE(b->startNotifier());
+    // Each tells where the host stands as it starts, once the main loop turns.
+    EXPECT_TRUE(senders.empty());
+    clock->runUntilIdle();
+    EXPECT_EQ(senders, (std::vector<const void*>{a.get(), b.get()}));
+    senders.clear();
     std::thread([&] { fake->setFlags(0); }).join();  // a change seen off the main thread
     EXPECT_TRUE(senders.empty());                    // nothing until the main loop turns
     clock->runUntilIdle();

@@ -78,6 +78,15 @@ void postFromAnotherThread(const std::string& name, const std::function<void()>&
     poster.join();
 }
 
+namespace {
+// A device whose network no one asks about: a monitor that starts hears nothing until a test
+// changes the flags.
+class UnannouncedReachability : public net::FakeReachabilityBackend {
+public:
+    bool reportsWhenWatched() const override { return false; }
+};
+}  // namespace
+
 toolkit::ScreenProfile profileOf(DeviceForm form) {
     switch (form) {
         case DeviceForm::phoneX:
@@ -109,8 +118,11 @@ void ScreenFixtureBase::SetUp() {
     if (setup.fonts) fonts = std::make_unique<UsingFonts>();
     useAppHome(home.path());
     // The host's own network, and its changes, must not reach the app: every host is reachable
-    // unless the test says otherwise, on a machine with only loopback as well.
-    reachability = std::make_shared<net::FakeReachabilityBackend>();
+    // unless the test says otherwise, on a machine with only loopback as well. With the service the
+    // app hears so as its monitor starts, as from the platform; without one, only of the changes a
+    // test makes (a first report would start loads that nothing answers).
+    reachability =
+        service ? std::make_shared<net::FakeReachabilityBackend>() : std::make_shared<UnannouncedReachability>();
     net::ReachabilityBackend::setShared(reachability);
     if (service) {
         net::HTTPCookieStorage::sharedHTTPCookieStorage().removeAllCookies();
@@ -176,7 +188,8 @@ void ScreenFixtureBase::TearDown() {
 
 bool ScreenFixtureBase::launch() {
     if (!application_->applicationDidFinishLaunchingWithOptions()) return false;
-    if (service) application_->reachabilityChanged(1);
+    // The service host's monitor reports as it starts, at the loop's next turn (with the service:
+    // without it, only the changes a test makes reach the app).
     return true;
 }
 

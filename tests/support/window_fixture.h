@@ -57,6 +57,34 @@ struct WindowFixture : ScreenFixture<HX_ConnectAppDelegate_iPhone> {
     // service (the route's line kept in arrivals; one that brought none fails the test), the
     // device's network off and on, the crash prompt.
     void openWindow() {
+        auto opened = windowing::FrontEnd::open(harness.window(), windowOptions());
+        ASSERT_TRUE(opened.ok()) << opened.error().localizedDescription();
+        frontEnd = std::move(*opened);
+    }
+    // A script played by the window frame by frame, as `./hx run --input` plays it (a frame is
+    // 1/60 s of the clock; wait-idle asks what the program asks, hxrun::applicationIdle): its
+    // failure, if any.
+    std::string runScript(const std::string& lines) {
+        frontEnd.reset();
+        auto steps = windowing::parseInputScript(lines);
+        if (!steps.ok()) return steps.error().localizedDescription();
+        windowing::FrontEndOptions options = windowOptions();
+        options.script = *steps;
+        options.waitTimeout = 30;
+        options.idle = [this] { return hxrun::applicationIdle(*app); };
+        auto opened = windowing::FrontEnd::open(harness.window(), std::move(options));
+        if (!opened.ok()) return opened.error().localizedDescription();
+        frontEnd = std::move(*opened);
+        for (int frame = 0; frame < 20000 && !frontEnd->scriptFinished() && !frontEnd->isClosed(); ++frame) {
+            frontEnd->frame();
+            harness.clock().runUntilIdle();
+            harness.advance(1.0 / 60);
+        }
+        harness.settle();
+        if (frontEnd->failure()) return frontEnd->failure()->localizedDescription();
+        return frontEnd->scriptFinished() ? "" : "the script did not end: " + harness.outline();
+    }
+    windowing::FrontEndOptions windowOptions() {
         windowing::FrontEndOptions options;
         options.hooks = {[this] { app->applicationDidReceiveMemoryWarning(); },
                          [this] { app->applicationDidEnterBackground(); },
@@ -80,9 +108,7 @@ struct WindowFixture : ScreenFixture<HX_ConnectAppDelegate_iPhone> {
                          },
                          [] { hxrun::setConnectionOn(!hxrun::connectionOn()); },
                          [this] { hxrun::showCrashPrompt(harness.window()); }};
-        auto opened = windowing::FrontEnd::open(harness.window(), std::move(options));
-        ASSERT_TRUE(opened.ok()) << opened.error().localizedDescription();
-        frontEnd = std::move(*opened);
+        return options;
     }
     // A script's lines as the window's events, handled at once.
     void play(const std::string& lines) {

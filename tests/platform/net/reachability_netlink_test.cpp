@@ -128,29 +128,44 @@ TEST_F(InjectedNetlink, ATargetReadsTheTableAgainOnEachChange) {
     ASSERT_TRUE(internet && local);
     std::vector<uint32_t> seen;
     internet->setCallback([&](uint32_t flags) { seen.push_back(flags); });
-    ASSERT_TRUE(internet->scheduleWithLoop(loop));
-
     writeRoutes(kSubnetRoute);  // a subnet is not the internet
     EXPECT_EQ(internet->getFlags(), 0u);
     EXPECT_EQ(local->getFlags().value_or(0) & net::kReachabilityReachable, net::kReachabilityReachable);
 
+    // As it starts, the target reports where the network stands, once, at the loop's next turn.
+    ASSERT_TRUE(internet->scheduleWithLoop(loop));
+    EXPECT_TRUE(seen.empty());
+    settle();
+    ASSERT_EQ(seen, std::vector<uint32_t>{0u});
+
     writeRoutes(std::string(kSubnetRoute) + kDefaultRoute);
     inject(message(RTM_NEWROUTE));
     settle();
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0], net::kReachabilityReachable);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1], net::kReachabilityReachable);
 
     writeRoutes(kSubnetRoute);
     inject(message(RTM_DELROUTE));
     settle();
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[1], 0u);
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[2], 0u);
 
-    // Unscheduled, the target hears nothing more.
+    // Unscheduled, the target hears nothing more; stopped and started again before the loop
+    // turns (a trip to the background and back), it reports once for the last start.
     internet->unschedule();
     inject(message(RTM_NEWROUTE));
     settle();
-    EXPECT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen.size(), 3u);
+    ASSERT_TRUE(internet->scheduleWithLoop(loop));
+    internet->unschedule();
+    ASSERT_TRUE(internet->scheduleWithLoop(loop));
+    settle();
+    EXPECT_EQ(seen.size(), 4u);
+    internet->unschedule();
+    ASSERT_TRUE(internet->scheduleWithLoop(loop));
+    internet->unschedule();
+    settle();
+    EXPECT_EQ(seen.size(), 4u) << "nothing for a start that was undone";
 }
 
 }  // namespace

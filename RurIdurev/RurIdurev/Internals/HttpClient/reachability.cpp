@@ -80,9 +80,11 @@ void ZIVO_Reachability::startNotifier() {
             self->target_->setCallback([weak](uint32_t) {
                 if (auto again = weak.lock()) again->flagsChanged();
             });
-            if (!self->target_->scheduleWithLoop(net::EventLoop::main())) return;
+            // The target reports the current state as it starts, and each change after it.
+            self->target_->scheduleWithLoop(net::EventLoop::main());
+            return;
         }
-        // Observers learn the current state at once.
+        // Observers learn the source's current state at once.
         self->postChange();
     });
 }
