@@ -51,6 +51,7 @@ TEST(HeadlessRun, DamagedFilesAreSetAsideWithALineAndTheAppGoesOn) {
     std::string printed;
     auto run = [&] {
         hxtest::TempDir out;
+        printed.clear();
         return hxtest::runHeadless(home.path(), "--service " + service.origin(), out.path(), &printed);
     };
     ASSERT_EQ(run(), 0) << printed;
