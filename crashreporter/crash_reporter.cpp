@@ -22,6 +22,7 @@
 #include "crashreporter/signal_handler.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/bundle.h"
+#include "platform/foundation/file_writer.h"
 #include "platform/foundation/files.h"
 #include "platform/kernel/loaded_images.h"
 #include "platform/kernel/thread_state.h"
@@ -458,6 +459,12 @@ foundation::Status ZVCrashReporter::purgePendingCrashReportAndReturnError() cons
                                                   ec ? ec.message() : "No such file or directory");
     }
     return {};
+}
+
+foundation::Result<std::string> ZVCrashReporter::setAsidePendingCrashReport() const {
+    auto aside = foundation::files::setAsideKeepingEarlier(crashReportPath());
+    if (!aside.ok()) return aside.error();
+    return aside.value().string();
 }
 
 void ZVCrashReporter::waitForImageIndexes() { joinIndexer(); }

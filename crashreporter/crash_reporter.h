@@ -79,6 +79,10 @@ public:
     foundation::Result<std::vector<uint8_t>> loadPendingCrashReportDataAndReturnError() const;
     foundation::Status purgePendingCrashReportAndReturnError() const;
     bool purgePendingCrashReport() const { return purgePendingCrashReportAndReturnError().ok(); }
+    // Moves a pending report that cannot be read or parsed out of the way, kept for inspection
+    // beside it as "live_report.zvcrash.unreadable" ("-2", "-3", ... when taken: nothing kept
+    // before is replaced); answers where it went.
+    foundation::Result<std::string> setAsidePendingCrashReport() const;
 
     // A report of the running process; `thread` defaults to the calling thread.
     foundation::Result<std::vector<uint8_t>> generateLiveReport();

@@ -181,6 +181,17 @@ struct Emulator::Impl {
             if (reply.status < 300 || reply.status > 399) res.status = 302;
             res.set_header("Location", reply.redirectTo);
         }
+        if (reply.generatedBytes > 0) {
+            res.set_content_provider(reply.generatedBytes, "application/octet-stream",
+                                     [](size_t offset, size_t length, httplib::DataSink& sink) {
+                                         char chunk[64 * 1024];
+                                         const size_t n = std::min(length, sizeof chunk);
+                                         for (size_t i = 0; i < n; ++i)
+                                             chunk[i] = static_cast<char>(generatedByte(offset + i));
+                                         return sink.write(chunk, n);
+                                     });
+            return;
+        }
         std::string body = reply.body;
         if (!reply.contentEncoding.empty()) {
             body = encodeBody(body, reply.contentEncoding);

@@ -45,6 +45,9 @@ struct ScriptedReply {
     bool dropMidBody = false;
     // Encode the body ("gzip" or "deflate") and say so in Content-Encoding.
     std::string contentEncoding;
+    // In place of body: this many bytes made as they go out (byte i is generatedByte(i)), so a
+    // reply of hundreds of megabytes costs the service no memory.
+    uint64_t generatedBytes = 0;
     // A redirect: status 302 (unless status is a 3xx) with this Location.
     std::string redirectTo;
     // After the wait (delay or hold), the service answers as it would have.
@@ -53,6 +56,12 @@ struct ScriptedReply {
     // behind the service after the work was done).
     bool afterWork = false;
 };
+
+// Byte `offset` of a generated reply body (ScriptedReply::generatedBytes): no short period, so a
+// piece written at the wrong place or twice shows.
+inline uint8_t generatedByte(uint64_t offset) {
+    return static_cast<uint8_t>(((offset * 0x9E3779B1u) >> 11) ^ (offset >> 17) ^ offset);
+}
 
 // The failures a client of the service has to handle, as the service shows them.
 enum class Fault {

@@ -6,7 +6,9 @@
 #include "model/account.h"
 #include "model/conversation.h"
 #include "model/phone_extensions.h"
+#include "platform/foundation/file_writer.h"
 #include "platform/foundation/files.h"
+#include "platform/foundation/log.h"
 #include "platform/store/store_error.h"
 
 namespace HXMessageStore {
@@ -109,34 +111,26 @@ foundation::Result<store::PersistentStorePtr> openStore(const store::Coordinator
                                                         const std::string& path, const store::StoreOptions& options) {
     auto added = coordinator->addPersistentStore(path, options);
     if (added.ok()) return added;
-    if (added.error().code == store::kUnreadableStoreError) {
-        // Not this store's to delete (another program's file, a folder): set aside beside it,
-        // with its companions, and a fresh store made in its place.
-        if (!setAsideStore(path)) return added;
+    const int64_t code = added.error().code;
+    if (code == store::kUnreadableStoreError || code == store::kDamagedStoreError) {
+        // Not this store's to delete (damaged bytes the user may want back, another program's
+        // file, a folder): set aside beside it, with its companions, and a fresh store made in
+        // its place.
+        auto aside = setAsideStore(path);
+        if (!aside.ok()) return added;
+        foundation::logFault("the message store " + path + " could not be read (" +
+                             added.error().localizedDescription() + "); it was moved to " + aside.value());
         return coordinator->addPersistentStore(path, options);
     }
-    if (added.error().code != store::kIncompatibleVersionHashError) return added;
+    if (code != store::kIncompatibleVersionHashError) return added;
     return resetStore(coordinator, path, options);
 }
 
-bool setAsideStore(const std::string& path) {
-    static constexpr const char* kCompanions[] = {"", "-journal", "-wal", "-shm"};
-    std::error_code ec;
-    // The first name free for the file and each companion: nothing set aside before is replaced.
-    std::string aside;
-    for (int n = 1; n <= 100 && aside.empty(); ++n) {
-        const std::string candidate = path + ".unreadable" + (n == 1 ? std::string() : "-" + std::to_string(n));
-        bool free = true;
-        for (const char* suffix : kCompanions) free = free && !std::filesystem::exists(candidate + suffix, ec);
-        if (free) aside = candidate;
-    }
-    if (aside.empty()) return false;
-    for (const char* suffix : kCompanions) {
-        if (!std::filesystem::exists(path + suffix, ec)) continue;
-        std::filesystem::rename(path + suffix, aside + suffix, ec);
-        if (ec) return false;
-    }
-    return true;
+foundation::Result<std::string> setAsideStore(const std::string& path) {
+    static constexpr std::string_view kCompanions[] = {"-journal", "-wal", "-shm"};
+    auto aside = foundation::files::setAsideKeepingEarlier(path, kCompanions);
+    if (!aside.ok()) return aside.error();
+    return aside.value().string();
 }
 
 foundation::Result<store::PersistentStorePtr> resetStore(const store::CoordinatorPtr& coordinator,

@@ -35,17 +35,19 @@ std::string storeFileName(const std::optional<std::string>& username);
 // conversation's items are in "<domain>.<conversationID>"; deleting the domain deletes them all.
 std::string searchDomainOfUser(std::string_view username);
 
-// Adds the SQLite store at path to coordinator. A file of an incompatible model, a damaged file or
-// a file that is not a database is deleted with its journal companions and created afresh, once:
-// the store mirrors the service, which refills it. What the store cannot read as its own (another
-// program's metadata, a folder) is set aside, never deleted, and a store created afresh. Any other
-// failure (busy, permissions, disk full) leaves the file alone and is returned.
+// Adds the SQLite store at path to coordinator. A file of an incompatible model is deleted with
+// its journal companions and created afresh, once: the store mirrors the service, which refills
+// it. What the store cannot read as its own (damaged bytes, a file that is not a database, another
+// program's tables or metadata, a folder) is set aside, never deleted, with one line on standard
+// error, and a store created afresh. Any other failure (busy, permissions, disk full) leaves the
+// file alone and is returned.
 foundation::Result<store::PersistentStorePtr> openStore(const store::CoordinatorPtr& coordinator,
                                                         const std::string& path, const store::StoreOptions& options);
 
 // Renames what is at path (a file or a folder) and its journal companions beside it, to
-// "<path>.unreadable" (or "-2", "-3", ... when taken); false when it could not.
-bool setAsideStore(const std::string& path);
+// "<path>.unreadable" (or "-2", "-3", ... when taken: nothing set aside before is replaced);
+// answers where it went.
+foundation::Result<std::string> setAsideStore(const std::string& path);
 
 // Empties the store at path: removes it from coordinator, deletes the file and its companions and
 // adds a fresh store.

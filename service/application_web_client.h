@@ -258,8 +258,12 @@ public:
 
     // Sends request under tag (on the main thread); with an answer, its end goes there alone. False
     // when nothing started (offline, or no connection could be made): the answer is then never
-    // called.
-    bool startAsyncLoadWithRequest(net::URLRequest request, const std::string& tag, HXReplyAnswer answer = {});
+    // called. With a bodyFile (a medium kept as a file) a successful reply's body goes to a
+    // temporary beside that path as it arrives, never whole in memory, and moves into place when
+    // the router stores the reply; an error reply's body, a failed or cancelled request leave
+    // nothing there.
+    bool startAsyncLoadWithRequest(net::URLRequest request, const std::string& tag, HXReplyAnswer answer = {},
+                                   std::string bodyFile = {});
     // True while the request table holds an entry under tag.
     bool requestInFlight(const std::string& tag);
     // True while no request is in flight.

@@ -21,7 +21,9 @@
 
 namespace {
 
-// What a voicemail, recording or attachment may weigh: more than an API reply, still bounded.
+// What a voicemail, recording or attachment may weigh: more than an API reply, still bounded (a
+// reply past it fails as a connection error and leaves no file). It goes to its file as it
+// arrives, so this bounds the disk, not the memory.
 constexpr size_t kMaximumMediaBytes = 256u << 20;
 
 constexpr const char* kUseSpeakerKey = "useSpeaker";
@@ -120,11 +122,16 @@ void HXMediaOperations::downloadMediaIfNeeded(const std::string& mediaID, const 
     request.setHTTPMethod("GET");
     request.setMaximumReplyBytes(kMaximumMediaBytes);
     request.setValue(endpoints.webClient, "Referer");
-    dispatch::Queue::main()->async([weakApp = app_, tag, request, stored] {
+    dispatch::Queue::main()->async([weakApp = app_, tag, request, stored, mediaID, mimeType, forPreview] {
         auto a = weakApp.lock();
         if (!a) return;
         HXWebClientOf(*a).requests.startIfAbsent(tag, [&] {
-            if (!stored()) a->startAsyncLoadWithRequest(request, tag);
+            if (stored()) return;
+            // A preview goes to the object cache; the item itself to its file as it arrives.
+            if (forPreview)
+                a->startAsyncLoadWithRequest(request, tag);
+            else
+                a->startAsyncLoadWithRequest(request, tag, {}, HXMediaFilesOf(*a).localURL(mediaID, mimeType));
         });
     });
 }
@@ -159,7 +166,7 @@ void HXMediaOperations::downloadAudio(const std::string& mediaID, bool recordedC
     request.setHTTPMethod("GET");
     request.setMaximumReplyBytes(kMaximumMediaBytes);
     request.setValue(web.endpoints.servicePageBase(), "Referer");
-    a->startAsyncLoadWithRequest(std::move(request), tag);
+    a->startAsyncLoadWithRequest(std::move(request), tag, {}, HXMediaFilesOf(*a).localURL(mediaID, "audio/"));
 }
 
 // Kept in the stored preferences only (unset: the receiver), so that every player reads the one

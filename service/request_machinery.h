@@ -17,6 +17,8 @@
 
 #include "model/alert.h"
 #include "platform/foundation/error.h"
+#include "platform/foundation/file_writer.h"
+#include "platform/foundation/files.h"
 #include "platform/foundation/thread_annotations.h"
 #include "platform/foundation/value.h"
 #include "platform/net/url_connection.h"
@@ -57,6 +59,10 @@ private:
     int statusCode_ = 0;
     // Who asked for the reply, when someone did (HXReplyAnswer).
     std::function<void(std::shared_ptr<foundation::Data>)> answer_;
+    // For a reply kept as a file: its path, and the writer its body goes to as it arrives (open
+    // only for a successful response) in place of the buffer.
+    std::string bodyFile_;
+    foundation::files::AtomicFileWriter bodyWriter_;
 };
 
 struct HXRequestEntry {
@@ -114,6 +120,9 @@ struct HXRoutedReply {
     std::shared_ptr<foundation::Data> data;  // null when the tag had no buffer
     std::string text;                        // data as UTF-8, "" without data
     int statusCode = 0;
+    // A body that went to its file as it arrived (data is then empty): not in place until the
+    // router commits it. Null for a buffered reply.
+    foundation::files::AtomicFileWriter* bodyFile = nullptr;
 };
 
 // Routing rows of the finished-reply handler, in the order they are tested.

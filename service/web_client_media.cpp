@@ -78,16 +78,22 @@ void HXApplicationWebClient::storeMediaReply(const HXRoutedReply& reply) {
     const bool success = reply.statusCode >= 200 && reply.statusCode < 300 && reply.data;
     const foundation::Data empty;
     const foundation::Data& data = reply.data ? *reply.data : empty;
+    // A file's body: moved into place when it went to its file as it arrived, else written whole.
+    auto keepFile = [&](const std::string& path) {
+        if (reply.bodyFile) {
+            if (reply.bodyFile->isOpen()) (void)reply.bodyFile->commit();
+            return;
+        }
+        (void)foundation::files::createDirectory(userFolder(*this));
+        (void)foundation::files::writeAtomically(path, data);
+    };
     auto rest = [&](const std::string& prefix) {
         return tag.size() > prefix.size() ? tag.substr(prefix.size() + 1) : std::string();
     };
     for (const char* p : {"v/", "cr/cra:"}) {
         if (!foundation::hasPrefix(tag, media + p)) continue;
         const std::string id = rest(media + p);
-        if (success) {
-            (void)foundation::files::createDirectory(userFolder(*this));
-            (void)foundation::files::writeAtomically(localURLForMedia(id, "audio/"), data);
-        }
+        if (success) keepFile(localURLForMedia(id, "audio/"));
         post(id);
         return;
     }
@@ -102,8 +108,7 @@ void HXApplicationWebClient::storeMediaReply(const HXRoutedReply& reply) {
             if (success) objectCache(web)->setObject(HXCCachedObject::withData(data), id);
             post("kMessageReloadingCompleteNotification");
         } else if (success) {
-            (void)foundation::files::createDirectory(userFolder(*this));
-            (void)foundation::files::writeAtomically(localURLForMedia(id, mime), data);
+            keepFile(localURLForMedia(id, mime));
         }
         post(id);
         return;

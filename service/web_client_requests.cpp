@@ -49,6 +49,7 @@ std::shared_ptr<AsyncURLConnection> AsyncURLConnection::create(const net::URLReq
 
 void AsyncURLConnection::cancel() {
     if (connection_) connection_->cancel();
+    bodyWriter_.discard();
 }
 
 std::optional<net::URLRequest> AsyncURLConnection::willSendRequest(net::URLConnection&, net::URLRequest request,
@@ -74,6 +75,8 @@ void AsyncURLConnection::didFinishLoading(net::URLConnection&) {
 
 void AsyncURLConnection::didFailWithError(net::URLConnection&, const foundation::Error& error) {
     auto self = shared_from_this();
+    // What arrived of a failed reply (one over its bound too) leaves nothing behind.
+    bodyWriter_.discard();
     if (auto app = delegate_.lock()) app->connectionDidFailWithError(*this, error);
 }
 
@@ -248,7 +251,7 @@ std::shared_ptr<foundation::Data> HXApplicationWebClient::dataForConnection(cons
 }
 
 bool HXApplicationWebClient::startAsyncLoadWithRequest(net::URLRequest request, const std::string& tag,
-                                                       HXReplyAnswer answer) {
+                                                       HXReplyAnswer answer, std::string bodyFile) {
     auto& web = webClient();
     const std::string smsPrefix = web.endpoints.servicePageBase() + "sms/send/";
     const bool isSMS = foundation::hasPrefix(tag, smsPrefix);
@@ -290,7 +293,11 @@ bool HXApplicationWebClient::startAsyncLoadWithRequest(net::URLRequest request, 
     }
 
     auto connection = AsyncURLConnection::create(request, weakSelf, tag);
-    if (connection) connection->answer_ = std::move(answer);
+    if (connection) {
+        // Set before the loop's next turn, which sends the request.
+        connection->answer_ = std::move(answer);
+        connection->bodyFile_ = std::move(bodyFile);
+    }
     if (!connection) {
         if (task) {
             foundation::Application::shared().endBackgroundTask(task);
@@ -425,12 +432,27 @@ void HXApplicationWebClient::connectionDidReceiveResponse(AsyncURLConnection& co
         return;
     }
     connection.buffer()->clear();
+    if (!connection.bodyFile_.empty()) {
+        connection.bodyWriter_.discard();
+        // Only the item itself goes to its file; an error page's body is let go as it comes (the
+        // router stores nothing for it).
+        if (response.statusCode >= 200 && response.statusCode < 300) {
+            const std::filesystem::path file = connection.bodyFile_;
+            (void)foundation::files::createDirectory(file.parent_path());
+            (void)connection.bodyWriter_.open(file);
+        }
+    }
 }
 
 void HXApplicationWebClient::connectionDidReceiveData(AsyncURLConnection& connection, const uint8_t* data,
                                                       size_t size) {
     auto& web = webClient();
-    connection.buffer()->insert(connection.buffer()->end(), data, data + size);
+    if (!connection.bodyFile_.empty()) {
+        // A failed write is kept by the writer, which then stores nothing.
+        if (connection.bodyWriter_.isOpen()) (void)connection.bodyWriter_.write(data, size);
+    } else {
+        connection.buffer()->insert(connection.buffer()->end(), data, data + size);
+    }
     if (foundation::hasPrefix(connection.tag(), web.endpoints.servicePageBase() + "sms/send/") &&
         isCurrent(web, connection))
         post("kSMSReplySendingProgressNotification");
@@ -497,6 +519,7 @@ void HXApplicationWebClient::connectionDidFinishLoading(AsyncURLConnection& conn
     }
     if (reply.data) reply.text.assign(reply.data->begin(), reply.data->end());
     reply.statusCode = connection.statusCode();
+    if (!connection.bodyFile_.empty()) reply.bodyFile = &connection.bodyWriter_;
     bool tail = true;
     std::shared_ptr<const foundation::Data> bytes = reply.data;
     std::weak_ptr<HXApplicationWebClient> weakSelf = weakWebClient();

@@ -1,5 +1,7 @@
 #include "platform/foundation/files.h"
 
+#include "platform/foundation/file_writer.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
@@ -365,54 +367,105 @@ void removeStaleTemporariesBelow(const fs::path& root) {
     }
 }
 
-Status writeAtomically(const fs::path& path, const void* bytes, size_t length, WriteMode mode, mode_t permissions) {
+AtomicFileWriter::~AtomicFileWriter() { discard(); }
+
+AtomicFileWriter::AtomicFileWriter(AtomicFileWriter&& other) noexcept
+    : path_(std::move(other.path_)),
+      temp_(std::move(other.temp_)),
+      fd_(std::exchange(other.fd_, -1)),
+      written_(other.written_),
+      error_(other.error_) {}
+
+AtomicFileWriter& AtomicFileWriter::operator=(AtomicFileWriter&& other) noexcept {
+    if (this != &other) {
+        discard();
+        path_ = std::move(other.path_);
+        temp_ = std::move(other.temp_);
+        fd_ = std::exchange(other.fd_, -1);
+        written_ = other.written_;
+        error_ = other.error_;
+    }
+    return *this;
+}
+
+Status AtomicFileWriter::open(const fs::path& path, mode_t permissions) {
+    discard();
+    path_ = path;
+    written_ = 0;
+    error_ = 0;
     const fs::path dir = path.parent_path();
     if (firstWriteInto(dir)) removeStaleTemporaries(dir);
     // The temporary file is created with the final permissions so the process umask applies as
     // for any new file (changing the umask here would race with other threads creating files).
-    fs::path temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
         uint8_t random[8];
         if (!secureRandomBytes(random, sizeof random)) return fileError(EIO, path, Op::Write);
         char suffix[24];
         std::snprintf(suffix, sizeof suffix, ".%02x%02x%02x%02x%02x%02x%02x%02x", random[0], random[1], random[2],
                       random[3], random[4], random[5], random[6], random[7]);
-        temp = dir / ("." + path.filename().string() + suffix);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, permissions);
-        if (fd < 0 && errno != EEXIST) return fileError(errno, path, Op::Write);
-        if (fd < 0) continue;
+        temp_ = dir / ("." + path.filename().string() + suffix);
+        fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, permissions);
+        if (fd_ < 0 && errno != EEXIST) return fileError(errno, path, Op::Write);
+        if (fd_ < 0) continue;
         // Locked until renamed, so that a sweep never takes a live writer's temporary. A sweep
         // may lock it in the instant before this and remove it: then the name is gone (no links
         // left) and another name is tried.
         struct stat st {};
-        while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {}
-        if (::fstat(fd, &st) != 0 || st.st_nlink == 0) {
-            ::close(fd);
-            fd = -1;
+        while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {}
+        if (::fstat(fd_, &st) != 0 || st.st_nlink == 0) {
+            ::close(fd_);
+            fd_ = -1;
         }
     }
-    if (fd < 0) return fileError(EEXIST, path, Op::Write);
-    bool ok = writeAll(fd, static_cast<const uint8_t*>(bytes), length) && ::fsync(fd) == 0;
-    int err = errno;
+    if (fd_ < 0) return fileError(EEXIST, path, Op::Write);
+    return {};
+}
+
+Status AtomicFileWriter::write(const void* bytes, size_t length) {
+    if (fd_ < 0) return fileError(EBADF, path_, Op::Write);
+    if (error_ == 0 && !writeAll(fd_, static_cast<const uint8_t*>(bytes), length)) error_ = errno ? errno : EIO;
+    if (error_ != 0) return fileError(error_, path_, Op::Write);
+    written_ += length;
+    return {};
+}
+
+Status AtomicFileWriter::commit(WriteMode mode) {
+    if (fd_ < 0) return fileError(EBADF, path_, Op::Write);
+    bool ok = error_ == 0 && ::fsync(fd_) == 0;
+    int err = error_ != 0 ? error_ : errno;
     // Renamed (or linked) while still locked, so no sweep removes a finished temporary; the
     // bytes are on disk after fsync, so closing has nothing left to report.
     if (ok) {
         if (mode == WriteMode::FailIfExists) {
             // link() refuses an existing name atomically, where rename() would replace it.
-            ok = ::link(temp.c_str(), path.c_str()) == 0;
+            ok = ::link(temp_.c_str(), path_.c_str()) == 0;
             err = errno;
-            ::unlink(temp.c_str());
+            ::unlink(temp_.c_str());
         } else {
-            ok = ::rename(temp.c_str(), path.c_str()) == 0;
+            ok = ::rename(temp_.c_str(), path_.c_str()) == 0;
             err = errno;
         }
     }
-    if (!ok) ::unlink(temp.c_str());
-    ::close(fd);
-    if (!ok) return fileError(err, path, Op::Write);
-    syncDirectory(dir);
+    if (!ok) ::unlink(temp_.c_str());
+    ::close(fd_);
+    fd_ = -1;
+    if (!ok) return fileError(err, path_, Op::Write);
+    syncDirectory(path_.parent_path());
     return {};
+}
+
+void AtomicFileWriter::discard() {
+    if (fd_ < 0) return;
+    ::unlink(temp_.c_str());
+    ::close(fd_);
+    fd_ = -1;
+}
+
+Status writeAtomically(const fs::path& path, const void* bytes, size_t length, WriteMode mode, mode_t permissions) {
+    AtomicFileWriter writer;
+    if (Status opened = writer.open(path, permissions); !opened.ok()) return opened;
+    if (Status wrote = writer.write(bytes, length); !wrote.ok()) return wrote;
+    return writer.commit(mode);
 }
 
 namespace {
@@ -534,6 +587,39 @@ Result<fs::path> setAside(const fs::path& path) {
     if (::lstat(aside.c_str(), &st) == 0 && !S_ISLNK(st.st_mode))
         ::chmod(aside.c_str(), S_ISDIR(st.st_mode) ? S_IRWXU : S_IRUSR | S_IWUSR);
     return aside;
+}
+
+Result<fs::path> setAsideKeepingEarlier(const fs::path& path, std::span<const std::string_view> companionSuffixes) {
+    auto with = [](const fs::path& base, std::string_view suffix) {
+        fs::path p = base;
+        p += std::string(suffix);
+        return p;
+    };
+    auto taken = [](const fs::path& p) {
+        struct stat st {};
+        return ::lstat(p.c_str(), &st) == 0;
+    };
+    for (int n = 1; n <= 99; ++n) {
+        const fs::path aside = with(path, n == 1 ? std::string(".unreadable") : ".unreadable-" + std::to_string(n));
+        bool free = !taken(aside);
+        for (std::string_view suffix : companionSuffixes) free = free && !taken(with(aside, suffix));
+        if (!free) continue;
+        // The file itself never replaces anything, even one that appeared after the check.
+        int err = ::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+        if (err == EINVAL || err == ENOSYS)  // a file system without the flag: checked above
+            err = ::rename(path.c_str(), aside.c_str()) == 0 ? 0 : errno;
+        if (err == EEXIST) continue;
+        if (err != 0) return fileError(err, path, Op::Write);
+        // A companion left behind would be taken for the next file's own (a journal replayed into it).
+        for (std::string_view suffix : companionSuffixes)
+            if (taken(with(path, suffix)) && ::rename(with(path, suffix).c_str(), with(aside, suffix).c_str()) != 0)
+                return fileError(errno, with(path, suffix), Op::Write);
+        struct stat st {};
+        if (::lstat(aside.c_str(), &st) == 0 && !S_ISLNK(st.st_mode))
+            ::chmod(aside.c_str(), S_ISDIR(st.st_mode) ? S_IRWXU : S_IRUSR | S_IWUSR);
+        return aside;
+    }
+    return fileError(EEXIST, path, Op::Write);
 }
 
 Status copy(const fs::path& from, const fs::path& to) {

@@ -183,7 +183,7 @@ Error Coordinator::sqliteErrorLocked(int code, const std::string& what) const {
     int primary = code & 0xff;
     int64_t storeCode = kStoreOpenError;
     if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB)
-        storeCode = kIncompatibleVersionHashError;
+        storeCode = kDamagedStoreError;
     else if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
         storeCode = kStoreTimeoutError;
     std::string message = what;
@@ -379,8 +379,7 @@ Status Coordinator::prepareSchemaLocked(const StoreOptions& options) {
     }
 
     bool ours = std::find(tables.begin(), tables.end(), "Z_METADATA") != tables.end();
-    if (!ours && !tables.empty())
-        return makeError(kIncompatibleVersionHashError, "The file holds tables of another model.");
+    if (!ours && !tables.empty()) return makeError(kUnreadableStoreError, "The file holds tables of another program.");
 
     // What the file holds: entity -> attribute -> type name.
     std::unordered_map<std::string, std::unordered_map<std::string, std::string>> stored;
@@ -429,21 +428,40 @@ Status Coordinator::prepareSchemaLocked(const StoreOptions& options) {
             ddl.push_back(create + ")");
             metadata.push_back({e->name(), "", "Entity"});
         } else {
+            // The columns the table really has: the metadata says what was written, but a file
+            // edited by hand may have lost one, and every save would then fail.
+            std::unordered_set<std::string> columns;
+            {
+                Error err;
+                sqlite3_stmt* stmt = statementLocked("SELECT name FROM pragma_table_info(?)", &err);
+                if (!stmt) return err;
+                StatementUse use{stmt};
+                sqlite3_bind_text(stmt, 1, e->name().c_str(), -1, SQLITE_TRANSIENT);
+                int rc;
+                while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
+                    if (const unsigned char* t = sqlite3_column_text(stmt, 0))
+                        columns.emplace(reinterpret_cast<const char*>(t));
+                if (rc != SQLITE_DONE) return sqliteErrorLocked(rc, "Cannot read the columns of " + e->name());
+            }
             auto check = [&](const std::string& name, const std::string& type, const char* sqlType) -> Status {
                 auto it = found->second.find(name);
+                auto addColumn = [&] {
+                    ddl.push_back("ALTER TABLE " + quoteIdentifier(e->name()) + " ADD COLUMN " + quoteIdentifier(name) +
+                                  " " + sqlType);
+                };
                 if (it == found->second.end()) {
                     if (!migrate)
                         return makeError(kIncompatibleVersionHashError,
                                          "The store has no attribute " + e->name() + "." + name + ".");
-                    ddl.push_back("ALTER TABLE " + quoteIdentifier(e->name()) + " ADD COLUMN " + quoteIdentifier(name) +
-                                  " " + sqlType);
+                    if (!columns.count(name)) addColumn();
                     metadata.push_back({e->name(), name, type});
                 } else if (!compatibleTypes(it->second, type)) {
                     return makeError(kIncompatibleVersionHashError, "The store keeps " + e->name() + "." + name +
                                                                         " as " + it->second + ", the model as " + type +
                                                                         ".");
-                } else if (it->second != type) {
-                    metadata.push_back({e->name(), name, type});
+                } else {
+                    if (!columns.count(name)) addColumn();
+                    if (it->second != type) metadata.push_back({e->name(), name, type});
                 }
                 return {};
             };

@@ -57,9 +57,12 @@ public:
     const ModelPtr& modelPtr() const { return model_; }
 
     // Opens (creating when absent) the SQLite store at path. A file written by an incompatible
-    // model, a damaged file or a file that is not a database gives kIncompatibleVersionHashError
-    // (134100); any other failure (busy, permissions, disk full) gives another code and leaves
-    // the file alone. One store per coordinator.
+    // model gives kIncompatibleVersionHashError (134100); a damaged file or one that is not a
+    // database kDamagedStoreError; another program's tables or metadata, or a directory,
+    // kUnreadableStoreError; any other failure (busy, permissions, disk full) another code. A
+    // table that lacks a column its metadata lists (the
+    // file edited by hand) gets the column back, as a column added to the model does. One store
+    // per coordinator.
     foundation::Result<PersistentStorePtr> addPersistentStore(const std::string& path,
                                                               const StoreOptions& options = {});
     foundation::Status removePersistentStore(const PersistentStorePtr& store);

@@ -8,11 +8,15 @@
 
 namespace store {
 
-// The file was written by an incompatible model, or is not a readable store at all (damaged, or
-// not a database): the caller may delete it and start afresh.
+// The file was written by an incompatible model of this store: the caller may delete it and
+// start afresh.
 inline constexpr int64_t kIncompatibleVersionHashError = 134100;
-// The path holds what the store cannot read as its own: metadata written by another program, or
-// a directory. The caller may set it aside and start afresh; it must never delete it.
+// The file is damaged or is not a database at all (SQLite's corrupt and not-a-database answers),
+// at its opening or later. Its bytes may be all a user has: the caller may set it aside and
+// start afresh; it must never delete it.
+inline constexpr int64_t kDamagedStoreError = 134110;
+// The path holds what the store cannot read as its own: tables or metadata written by another
+// program, or a directory. The caller may set it aside and start afresh; it must never delete it.
 inline constexpr int64_t kUnreadableStoreError = 134120;
 // The store could not be opened for another reason (busy, permissions, disk full, ...): the
 // file may be fine and must not be deleted.

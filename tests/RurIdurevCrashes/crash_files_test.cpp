@@ -11,6 +11,7 @@
 #include "tests/RurIdurev/telemetry/telemetry_environment.h"
 #include "tests/RurIdurevCrashes/crashes_service_fixture.h"
 #include "tests/crashreporter/report_test_support.h"
+#include "tests/support/log_capture.h"
 
 namespace fs = std::filesystem;
 
@@ -67,25 +68,70 @@ TEST_F(CrashFilesTest, PendingReportIsStoredByteForByteThenPurged) {
     EXPECT_EQ(ZIVOCrashFiles::persistedCrashReports(), files);
 }
 
-TEST_F(CrashFilesTest, MarkerLeftByADeadLaunchPurgesWithoutStoring) {
+// A pending report that the last launch died reading is not read again, and not deleted either:
+// it goes aside with a line.
+TEST_F(CrashFilesTest, MarkerLeftByADeadLaunchSetsTheReportAsideWithoutStoring) {
     LogCapture capture;
+    hxtest::LogCapture lines;
     writePending(validReportBytes());
     ASSERT_TRUE(ZIVOCrashFiles::createAnalyzerFile());
     EXPECT_FALSE(ZIVOCrashFiles::handleLatestCrashReport(*reporter));
     EXPECT_FALSE(reporter->hasPendingCrashReport());
     EXPECT_TRUE(stored().empty());
+    EXPECT_EQ(crashtest::readFile(reporter->crashReportPath() + ".unreadable"), validReportBytes());
+    EXPECT_EQ(lines.lines().size(), 1u);
     EXPECT_TRUE(capture.contains("Error on loading the crash report, it will be purged."));
 }
 
-TEST_F(CrashFilesTest, UnparsablePendingReportIsPurgedAndNotStored) {
-    LogCapture capture;
-    writePending({'z', 'v', 'c', 'r', 'a', 's', 'h', 1, 0xff, 0xff});
+// A damaged pending report (random bytes, half of a real one, a bad version byte) used to be
+// deleted at launch without a word. It is set aside beside itself with its bytes and one line on
+// standard error; nothing is stored or offered, the reporter goes on, and a second damaged report
+// does not replace the first one kept. An empty one holds nothing and is purged as before.
+TEST_F(CrashFilesTest, ADamagedPendingReportIsSetAsideWithALine) {
+    const auto valid = validReportBytes();
+    std::vector<uint8_t> random(4096);
+    uint32_t seed = 7;
+    for (auto& b : random) b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
+    const struct {
+        const char* kind;
+        std::vector<uint8_t> bytes;
+        const char* aside;
+    } cases[] = {
+        {"random bytes", random, ".unreadable"},
+        {"half a report", std::vector<uint8_t>(valid.begin(), valid.begin() + valid.size() / 2), ".unreadable-2"},
+        {"a bad version", {'z', 'v', 'c', 'r', 'a', 's', 'h', 1, 0xff, 0xff}, ".unreadable-3"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+        LogCapture capture;
+        hxtest::LogCapture lines;
+        writePending(c.bytes);
+        EXPECT_FALSE(ZIVOCrashFiles::handleLatestCrashReport(*reporter));
+        EXPECT_FALSE(reporter->hasPendingCrashReport());
+        EXPECT_TRUE(stored().empty());
+        EXPECT_EQ(crashtest::readFile(reporter->crashReportPath() + c.aside), c.bytes);
+        const auto said = lines.lines();
+        ASSERT_EQ(said.size(), 1u);
+        EXPECT_NE(said[0].find("the crash report " + reporter->crashReportPath() + " could not be read"),
+                  std::string::npos)
+            << said[0];
+        EXPECT_NE(said[0].find("moved to " + reporter->crashReportPath() + c.aside), std::string::npos) << said[0];
+        auto warnings = capture.messages(ZIVOLogLevelWarning);
+        ASSERT_EQ(warnings.size(), 1u);
+        EXPECT_EQ(warnings[0].rfind("Couldn't parse crash report: ", 0), 0u);
+    }
+    EXPECT_EQ(crashtest::readFile(reporter->crashReportPath() + ".unreadable"), random);
+    // Nothing in it: purged, nothing kept, nothing said.
+    hxtest::LogCapture lines;
+    writePending({});
     EXPECT_FALSE(ZIVOCrashFiles::handleLatestCrashReport(*reporter));
     EXPECT_FALSE(reporter->hasPendingCrashReport());
-    EXPECT_TRUE(stored().empty());
-    auto warnings = capture.messages(ZIVOLogLevelWarning);
-    ASSERT_EQ(warnings.size(), 1u);
-    EXPECT_EQ(warnings[0].rfind("Couldn't parse crash report: ", 0), 0u);
+    EXPECT_FALSE(fs::exists(reporter->crashReportPath() + ".unreadable-4"));
+    EXPECT_TRUE(lines.lines().empty());
+    // A good report after them is stored as ever.
+    writePending(valid);
+    EXPECT_TRUE(ZIVOCrashFiles::handleLatestCrashReport(*reporter));
+    EXPECT_EQ(stored().size(), 1u);
 }
 
 // A report that parsed but could not be stored stays pending for the next launch.

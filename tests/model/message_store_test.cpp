@@ -14,6 +14,7 @@
 #include "platform/store/context.h"
 #include "platform/store/coordinator.h"
 #include "platform/store/store_error.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -60,6 +61,11 @@ protected:
     hxtest::TempDir home;
     std::shared_ptr<TestDelegate> delegate;
 };
+
+std::string bytesOf(const std::string& file) {
+    auto read = foundation::files::readString(file);
+    return read.ok() ? read.value() : "<" + read.error().localizedDescription() + ">";
+}
 
 std::vector<std::string> ids(const std::vector<store::ManagedObjectPtr>& objects) {
     std::vector<std::string> out;
@@ -170,24 +176,75 @@ TEST_F(MessageStore, AChildSaveAloneIsNotOnDiskARootSaveIs) {
     }
 }
 
-TEST_F(MessageStore, ADamagedOrForeignFileIsRecreatedOnceWithItsCompanions) {
-    for (const char* content : {"this is not a database at all, just some text\n", ""}) {
+// A damaged file (random bytes, a store cut in half, a text, another program's tables) used to be
+// deleted at the first request of the store, with all a user kept in it. Now it goes aside beside
+// the store, byte for byte, with one line on standard error, and a fresh store
+// takes its place; a second damaged file does not replace the first one kept.
+TEST_F(MessageStore, ADamagedFileIsSetAsideWithItsBytesAndALineAndAFreshStoreMade) {
+    std::filesystem::create_directories(foundation::documentsDirectory());
+    std::string halfStore;
+    {
+        // A real store with enough rows to span many pages, cut in half.
+        delegate->username = "whole@example.com";
+        auto main = delegate->managedObjectContext();
+        for (int i = 0; i < 400; ++i)
+            conversation(main, "c" + std::to_string(i), 10, {{"note", std::string(200, 'n')}});
+        ASSERT_TRUE(main->save().ok());
+        delegate = nullptr;
+        auto whole = foundation::files::readString(HX_ConnectAppDelegate::storePathForAccount("whole@example.com"));
+        ASSERT_TRUE(whole.ok());
+        ASSERT_GT(whole.value().size(), 64u * 1024);
+        halfStore = whole.value().substr(0, whole.value().size() / 2);
+    }
+    std::string random(8192, '\0');
+    uint32_t seed = 75;
+    for (auto& c : random) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
+    const std::string otherTables = [&] {
+        const std::string scratch = (home.path() / "other.sqlite").string();
+        sqlite3* db = nullptr;
+        EXPECT_EQ(sqlite3_open(scratch.c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, "CREATE TABLE notes (x TEXT); INSERT INTO notes VALUES ('theirs');", nullptr,
+                               nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+        return foundation::files::readString(scratch).value();
+    }();
+    const struct {
+        const char* kind;
+        std::string bytes;
+    } cases[] = {{"random bytes", random},
+                 {"half a store", halfStore},
+                 {"a text", "this is not a database at all, just some text\n" + std::string(4000, 'x')},
+                 {"another program's tables", otherTables}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+        hxtest::LogCapture log;
         delegate = std::make_shared<TestDelegate>();
         delegate->setStoreBusyTimeout(0);
-        delegate->username = std::string("bad") + std::to_string(strlen(content)) + "@example.com";
-        auto path = HX_ConnectAppDelegate::storePathForAccount(delegate->username);
-        std::filesystem::create_directories(foundation::documentsDirectory());
-        std::string garbage(4096, 'x');
-        garbage.replace(0, strlen(content), content);
-        std::ofstream(path) << garbage;
+        delegate->username = "damaged@example.com";
+        const auto path = HX_ConnectAppDelegate::storePathForAccount(delegate->username);
+        std::filesystem::remove(path);
+        ASSERT_TRUE(foundation::files::writeAtomically(path, c.bytes).ok());
         std::ofstream(path + "-journal") << "stale journal";
         auto main = delegate->managedObjectContext();
         ASSERT_TRUE(main);
-        EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
         EXPECT_EQ(main->count(store::FetchRequest("HX_Conversation")).value(), 0u);
         conversation(main, "fresh", 10);
         ASSERT_TRUE(main->save().ok());
         EXPECT_EQ(countOnDisk(delegate->username), 1u);
+        EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
+        // Each damaged file is kept under the first free name, the earlier ones untouched.
+        const std::string aside =
+            path + (&c == &cases[0] ? ".unreadable" : ".unreadable-" + std::to_string(&c - cases + 1));
+        EXPECT_EQ(bytesOf(aside), c.bytes);
+        if (&c != &cases[0]) {
+            EXPECT_EQ(bytesOf(path + ".unreadable"), random);
+        }
+        const auto lines = log.lines();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find("the message store " + path + " could not be read"), std::string::npos) << lines[0];
+        EXPECT_NE(lines[0].find("it was moved to " + aside), std::string::npos) << lines[0];
+        delegate = nullptr;
     }
 }
 
@@ -261,9 +318,13 @@ TEST_F(MessageStore, AnIncompatibleModelFileIsRecreated) {
         ASSERT_TRUE(ctx->insertNewObject("HX_Conversation").value()->setValue("type", "x").ok());
         ASSERT_TRUE(ctx->save().ok());
     }
+    hxtest::LogCapture log;
     auto main = delegate->managedObjectContext();
     ASSERT_TRUE(main);
     EXPECT_EQ(main->count(store::FetchRequest("HX_Conversation")).value(), 0u);
+    // An older model of this store is emptied as before, not kept aside as damage.
+    EXPECT_FALSE(std::filesystem::exists(path + ".unreadable"));
+    EXPECT_TRUE(log.lines().empty());
 }
 
 TEST_F(MessageStore, ABusyFileIsKeptAndReportedThenOpensLater) {

@@ -1,8 +1,11 @@
 // The web client's request machinery and media against the emulated service over loopback.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <thread>
 
@@ -308,6 +311,76 @@ TEST_F(WebClient, MediaMayBeLargerThanAnApiReply) {
     auto stored = foundation::files::attributes(dir / "user@example.test" / "big.mp3");
     ASSERT_TRUE(stored.ok());
     EXPECT_EQ(stored->size, audio.size());
+}
+
+namespace {
+
+double statusMiB(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field, 0) == 0) return std::stod(line.substr(std::string(field).size())) / 1024.0;
+    return 0;
+}
+
+// How far the resident size rises above where it stands now while `work` runs: what the process
+// freed before goes back to the system first, and the kernel's peak is reset to the start.
+double residentRiseMiB(const std::function<void()>& work) {
+    using Mallctl = int (*)(const char*, void*, size_t*, void*, size_t);
+    if (auto mallctl = reinterpret_cast<Mallctl>(::dlsym(RTLD_DEFAULT, "mallctl")))
+        mallctl("arena.4096.purge", nullptr, nullptr, nullptr, 0);
+    ::malloc_trim(0);
+    std::ofstream("/proc/self/clear_refs") << "5";
+    const double start = statusMiB("VmRSS:");
+    work();
+    return statusMiB("VmHWM:") - start;
+}
+
+// Where the first byte of the file differs from the generated reply, or the length when equal.
+uint64_t matchingBytes(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::vector<char> chunk(1 << 20);
+    uint64_t at = 0;
+    while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0)
+        for (std::streamsize i = 0; i < in.gcount(); ++i, ++at)
+            if (static_cast<uint8_t>(chunk[static_cast<size_t>(i)]) != emulator::generatedByte(at)) return at;
+    return at;
+}
+
+}  // namespace
+
+// A voicemail reply used to cost four times its size in memory (its buffer, a copy as text, the
+// file written from them). It goes to a temporary beside its file as it arrives and moves into
+// place whole, so the process never holds it; a reply past the media bound stops there, fails as
+// a connection error does, and leaves no file, whole or partial.
+TEST_F(WebClient, AVoicemailGoesToItsFileAsItArrivesAndAReplyPastTheBoundLeavesNone) {
+    const uint64_t size = 96u << 20;
+    service.script("/a/v/big", {.generatedBytes = size});
+    const auto folder = dir / "user@example.test";
+    const double rise = residentRiseMiB([&] {
+        HXMediaOperations::of(app)->downloadVMforID("c.big");
+        ASSERT_TRUE(clock->runUntil([&] { return posted["c.big"] == 1; }, 120));
+    });
+    EXPECT_LT(rise, 24.0) << "a 96 MiB reply held in memory would raise it by 96 MiB at least";
+    ASSERT_EQ(foundation::files::attributes(folder / "c.big.mp3").value().size, size);
+    EXPECT_EQ(matchingBytes(folder / "c.big.mp3"), size);
+
+    const uint64_t over = (256u << 20) + 4096;
+    service.script("/a/v/huge", {.generatedBytes = over});
+    service.script("/a/au/huge", {.generatedBytes = over});
+    const double overRise = residentRiseMiB([&] {
+        HXMediaOperations::of(app)->downloadVMforID("huge");
+        HXMediaOperations::of(app)->downloadMediaIfNeeded("huge", "audio/mpeg");
+        ASSERT_TRUE(clock->runUntil([&] { return inFlight() == 0; }, 240)) << tagsInFlight();
+    });
+    EXPECT_LT(overRise, 24.0);
+    EXPECT_NE(HXWebClientOf(*app).lastFailure.find("larger than"), std::string::npos)
+        << HXWebClientOf(*app).lastFailure;
+    EXPECT_EQ(posted["huge"], 0) << "a failed medium is not announced";
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) left.push_back(entry.path().filename());
+    EXPECT_EQ(left, std::vector<std::string>{"c.big.mp3"}) << "no file, whole or partial, of the failed replies";
+    EXPECT_TRUE(app->shell().alerts().empty());
 }
 
 TEST_F(WebClient, ErrorRepliesAreNotStoredAsMediaAndVoicemail500IsRetriedAsARecordedCall) {

@@ -9,6 +9,7 @@
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/crashes_log_tag.h"
 #include "RurIdurevCrashes/RurIdurevCrashes/Internals/crashes_util.h"
 #include "platform/foundation/dates.h"
+#include "platform/foundation/log.h"
 
 namespace fs = std::filesystem;
 
@@ -39,26 +40,56 @@ std::optional<fs::path> ZIVOCrashFiles::storeCrashReport(const std::vector<uint8
     return std::nullopt;
 }
 
+namespace {
+
+// A pending report that cannot be read or parsed goes aside, kept for whoever wants to look at it
+// (it may be all that is left of a crash), and that is said in one line. Only when it cannot be
+// moved is it purged, and that is said too: it must not stop every later launch.
+void setAsideUnreadableReport(ZVCrashReporter& reporter, const std::string& why) {
+    auto aside = reporter.setAsidePendingCrashReport();
+    if (aside.ok()) {
+        foundation::logFault("the crash report " + reporter.crashReportPath() + " could not be read (" + why +
+                             "); it was moved to " + aside.value());
+        return;
+    }
+    reporter.purgePendingCrashReport();
+    foundation::logFault("the crash report " + reporter.crashReportPath() + " could not be read (" + why +
+                         ") nor moved aside (" + aside.error().localizedDescription() + "); it was deleted");
+}
+
+}  // namespace
+
 std::shared_ptr<ZIVOErrorReport> ZIVOCrashFiles::handleLatestCrashReport(ZVCrashReporter& reporter) {
     std::shared_ptr<ZIVOErrorReport> errorReport;
-    bool purge = true;
+    enum class Then { Purge, Keep, SetAside } then = Then::Purge;
+    std::string why;
     if (ZIVOUtility::fileExistsForPathComponent(analyzerInProgressFilePathComponent())) {
+        // The last launch died reading it: it is not read again, but kept.
         ZIVOLogError(kZIVOCrashesLogTag, "Error on loading the crash report, it will be purged.");
+        then = Then::SetAside;
+        why = "the last launch stopped while reading it";
     } else {
         if (!createAnalyzerFile()) ZIVOLogError(kZIVOCrashesLogTag, "Couldn't create crash analyzer file.");
         auto bytes = reporter.loadPendingCrashReportDataAndReturnError();
         if (!bytes.ok()) {
             std::string text = bytes.error().localizedDescription();
             ZIVOLogError(kZIVOCrashesLogTag, "Couldn't load crash report: " + text);
+            then = Then::SetAside;
+            why = text;
         } else {
             auto parsed = ZVCrashReport::initWithData(bytes.value());
             if (!parsed.ok()) {
                 std::string text = parsed.error().localizedDescription();
                 ZIVOLogWarning(kZIVOCrashesLogTag, "Couldn't parse crash report: " + text);
+                // An empty file holds nothing to keep (a crash that died before writing).
+                if (!bytes.value().empty()) {
+                    then = Then::SetAside;
+                    why = text;
+                }
             } else {
                 if (!storeCrashReport(bytes.value(), static_cast<double>(std::time(nullptr)))) {
                     // Kept pending: losing a crash because a disk write failed helps nobody.
-                    purge = false;
+                    then = Then::Keep;
                     ZIVOLogError(kZIVOCrashesLogTag, "Couldn't store the crash report; it stays pending.");
                 }
                 errorReport = ZIVOErrorLogFormatter::errorReportFromCrashReport(parsed.value().get());
@@ -66,7 +97,8 @@ std::shared_ptr<ZIVOErrorReport> ZIVOCrashFiles::handleLatestCrashReport(ZVCrash
         }
     }
     removeAnalyzerFile();
-    if (purge) reporter.purgePendingCrashReport();
+    if (then == Then::Purge) reporter.purgePendingCrashReport();
+    if (then == Then::SetAside) setAsideUnreadableReport(reporter, why);
     return errorReport;
 }
 

@@ -17,9 +17,10 @@ public:
     static std::string analyzerInProgressFilePathComponent();
 
     // Moves the reporter's pending report into "crashes" and returns its error report when it
-    // parsed. The pending report is purged when it was stored, when the marker showed that an
-    // earlier attempt died, or when it cannot be read or parsed; it stays pending when storing it
-    // failed, so the next launch tries again.
+    // parsed. The pending report is purged when it was stored (or was empty); it is set aside
+    // beside itself, with one line on standard error, when the marker showed that an earlier
+    // attempt died or when it cannot be read or parsed; it stays pending when storing it failed,
+    // so the next launch tries again.
     static std::shared_ptr<ZIVOErrorReport> handleLatestCrashReport(ZVCrashReporter& reporter);
     // Regular, non-empty files of "crashes" that are not markers or side files, in listing order.
     static std::vector<std::filesystem::path> persistedCrashReports();

@@ -7,9 +7,11 @@
 #include "RurIdurev/RurIdurev/Internals/Model/start_service_log.h"
 #include "RurIdurev/RurIdurev/Internals/Storage/log_db_storage.h"
 #include "RurIdurev/RurIdurev/Internals/Util/utility.h"
+#include "platform/foundation/files.h"
 #include "tests/RurIdurev/telemetry/log_capture.h"
 #include "tests/RurIdurev/telemetry/telemetry_environment.h"
 #include "tests/RurIdurev/telemetry_channel/start_service_logs.h"
+#include "tests/support/log_capture.h"
 
 namespace {
 
@@ -231,9 +233,12 @@ TEST_F(LogStoreTest, OlderVersionIsDroppedAndNewerKept) {
     sql("CREATE TABLE logs (id INTEGER PRIMARY KEY, groupId TEXT, log TEXT); INSERT INTO logs VALUES (1,'g','x'); "
         "PRAGMA user_version = 4;");
     {
+        hxtest::LogCapture lines;
         ZIVOLogDBStorage store;
         EXPECT_EQ(store.countLogs(), 0u);
+        EXPECT_TRUE(lines.lines().empty()) << "an older layout is migrated, not kept aside as damage";
     }
+    EXPECT_FALSE(std::filesystem::exists(dbPath() + ".unreadable"));
     EXPECT_EQ(sql("PRAGMA user_version"), "5\n");
     EXPECT_NE(sql(".schema logs").find("ix_logs_priority"), std::string::npos);
     sql("PRAGMA user_version = 6");
@@ -248,12 +253,42 @@ TEST_F(LogStoreTest, OlderVersionIsDroppedAndNewerKept) {
     EXPECT_EQ(sql("PRAGMA user_version"), "5\n");
 }
 
-TEST_F(LogStoreTest, CorruptFileIsRecreated) {
-    std::filesystem::create_directories(ZIVOUtility::rurIdurevDirectoryURL());
-    std::ofstream(dbPath(), std::ios::binary) << std::string(8192, '\x5a');
-    ZIVOLogDBStorage store;
-    EXPECT_TRUE(store.saveLog(makeLog("a"), "g", 1));
-    EXPECT_EQ(sql("PRAGMA integrity_check"), "ok\n");
+// A damaged log store used to be deleted with the logs it held. It goes aside with its bytes and
+// a line on standard error, a fresh store takes its place, and a second damaged file does not
+// replace the first one kept.
+TEST_F(LogStoreTest, ADamagedFileIsSetAsideWithALineAndAFreshStoreMade) {
+    std::string half;
+    {
+        ZIVOLogDBStorage store;
+        for (int i = 0; i < 40; ++i) ASSERT_TRUE(store.saveLog(makeLog("k" + std::to_string(i)), "g", 1));
+        auto whole = foundation::files::readString(dbPath()).value();
+        ASSERT_GT(whole.size(), 8u * 4096);
+        half = whole.substr(0, whole.size() / 2);
+    }
+    const struct {
+        const char* kind;
+        std::string bytes;
+    } cases[] = {{"not a database", std::string(8192, '\x5a')}, {"half a store", half}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+        std::filesystem::remove(dbPath());
+        ASSERT_TRUE(foundation::files::writeAtomically(dbPath(), c.bytes).ok());
+        hxtest::LogCapture lines;
+        ZIVOLogDBStorage store;
+        EXPECT_EQ(store.countLogs(), 0u);
+        EXPECT_TRUE(store.saveLog(makeLog("a"), "g", 1));
+        EXPECT_EQ(sql("PRAGMA integrity_check"), "ok\n");
+        const std::string aside = dbPath() + (&c == &cases[0] ? ".unreadable" : ".unreadable-2");
+        EXPECT_EQ(foundation::files::readString(aside).value(), c.bytes);
+        if (&c != &cases[0]) {
+            EXPECT_EQ(foundation::files::readString(dbPath() + ".unreadable").value(), cases[0].bytes);
+        }
+        ASSERT_EQ(lines.lines().size(), 1u);
+        EXPECT_NE(lines.lines()[0].find("the telemetry log store " + dbPath() + " could not be read"),
+                  std::string::npos)
+            << lines.lines()[0];
+        EXPECT_NE(lines.lines()[0].find("it was moved to " + aside), std::string::npos) << lines.lines()[0];
+    }
 }
 
 TEST(DBStorageTest, UriEscapesReservedCharacters) {

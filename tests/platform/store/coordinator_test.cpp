@@ -383,16 +383,19 @@ TEST_F(StoreFile, AnIncompatibleModelGives134100AndAnAdditiveOneMigrates) {
               "1");
 }
 
-TEST_F(StoreFile, DamagedFilesGive134100) {
-    // Not a database at all.
-    {
-        std::ofstream(path) << std::string(4096, 'x');
-        auto coordinator = store::Coordinator::create(storetest::messageModel());
-        auto added = coordinator->addPersistentStore(path, storetest::storeOptions());
-        ASSERT_FALSE(added.ok());
-        EXPECT_EQ(added.error().code, store::kIncompatibleVersionHashError) << added.error().description();
+// Damage is told apart from an older model (134100, which callers may delete): a damaged file or
+// one that is not a database gives the damaged code, another program's tables the unreadable one.
+TEST_F(StoreFile, DamagedFilesGiveTheDamagedCodeNotTheIncompatibleOne) {
+    auto codeOf = [&] {
+        auto added =
+            store::Coordinator::create(storetest::messageModel())->addPersistentStore(path, storetest::storeOptions());
+        EXPECT_FALSE(added.ok());
         EXPECT_TRUE(std::filesystem::exists(path));  // reporting never deletes: the caller decides
-    }
+        return added.ok() ? int64_t{0} : added.error().code;
+    };
+    // Not a database at all.
+    std::ofstream(path) << std::string(4096, 'x');
+    EXPECT_EQ(codeOf(), store::kDamagedStoreError);
     // A real store whose schema page is overwritten.
     ASSERT_TRUE(store::Coordinator::destroyPersistentStore(path).ok());
     { auto coordinator = storetest::openStore(path); }
@@ -402,17 +405,48 @@ TEST_F(StoreFile, DamagedFilesGive134100) {
         std::string junk(3000, '\xA5');
         f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
     }
-    auto coordinator = store::Coordinator::create(storetest::messageModel());
-    auto added = coordinator->addPersistentStore(path, storetest::storeOptions());
-    ASSERT_FALSE(added.ok());
-    EXPECT_EQ(added.error().code, store::kIncompatibleVersionHashError) << added.error().description();
-    // A file of another program's tables is not ours to use either.
+    EXPECT_EQ(codeOf(), store::kDamagedStoreError);
+    // A real store cut in half.
+    ASSERT_TRUE(store::Coordinator::destroyPersistentStore(path).ok());
+    {
+        auto coordinator = storetest::openStore(path);
+        auto ctx = rootContext(coordinator);
+        for (int i = 0; i < 300; ++i)
+            ASSERT_TRUE(ctx->insertNewObject("HX_Conversation").value()->setValue("note", std::string(300, 'n')).ok());
+        ASSERT_TRUE(ctx->save().ok());
+    }
+    std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2);
+    EXPECT_EQ(codeOf(), store::kDamagedStoreError);
+    // A file of another program's tables is not ours to use, nor to delete.
     ASSERT_TRUE(store::Coordinator::destroyPersistentStore(path).ok());
     sqlite(path, "CREATE TABLE notes (x TEXT)");
-    auto other =
-        store::Coordinator::create(storetest::messageModel())->addPersistentStore(path, storetest::storeOptions());
-    ASSERT_FALSE(other.ok());
-    EXPECT_EQ(other.error().code, store::kIncompatibleVersionHashError);
+    EXPECT_EQ(codeOf(), store::kUnreadableStoreError);
+}
+
+// A table that lost a column its metadata lists (the file edited by hand) failed every save for
+// good, "has no column named ...", while the open check read only the metadata. The column is
+// added back and the rows stay.
+TEST_F(StoreFile, AColumnDroppedByHandIsAddedBackAndTheRowsKept) {
+    {
+        auto coordinator = storetest::openStore(path);
+        auto ctx = rootContext(coordinator);
+        auto message = ctx->insertNewObject("HX_Message").value();
+        ASSERT_TRUE(message->setValue("message", "kept").ok());
+        ASSERT_TRUE(ctx->save().ok());
+    }
+    sqlite(path, "ALTER TABLE HX_Message DROP COLUMN id");
+    ASSERT_EQ(sqlite(path, "SELECT count(*) FROM pragma_table_info('HX_Message') WHERE name='id'"), "0");
+    auto coordinator = storetest::openStore(path);
+    auto ctx = rootContext(coordinator);
+    auto rows = ctx->fetch(store::FetchRequest("HX_Message")).value();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0]->value("message"), Value("kept"));
+    auto added = ctx->insertNewObject("HX_Message").value();
+    ASSERT_TRUE(added->setValue("id", "m2").ok());
+    ASSERT_TRUE(ctx->save().ok()) << "a save writes every column";
+    EXPECT_EQ(sqlite(path, "SELECT group_concat(coalesce(id, '-') || ':' || coalesce(message, '-'), ',') "
+                           "FROM (SELECT * FROM HX_Message ORDER BY Z_PK)"),
+              "-:kept,m2:-");
 }
 
 TEST_F(StoreFile, ABusyOrUnreadableFileIsNotReportedAsCorrupt) {

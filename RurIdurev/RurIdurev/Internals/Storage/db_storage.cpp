@@ -7,6 +7,9 @@
 
 #include "RurIdurev/RurIdurev/Internals/Util/utility.h"
 #include "RurIdurev/RurIdurev/logger.h"
+#include "platform/foundation/file_writer.h"
+#include "platform/foundation/files.h"
+#include "platform/foundation/log.h"
 #include "platform/foundation/url.h"
 
 namespace {
@@ -65,11 +68,27 @@ void ZIVODBStorage::initializeDatabase() {
         }
     });
     int result = configureDatabase();
-    if (result == SQLITE_CORRUPT || result == SQLITE_NOTADB) {
-        dropDatabase();
-        result = configureDatabase();
-    }
+    if ((result == SQLITE_CORRUPT || result == SQLITE_NOTADB) && setAsideDatabase(result)) result = configureDatabase();
     if (result != SQLITE_OK) ZIVOLogError(kZIVOLogTag, std::string("Failed to initialize database."));
+}
+
+// A damaged file is not deleted: the logs in it may still be read back by hand. It moves aside
+// with its journal companions (never over one moved before), the move is said in one line, and a
+// fresh file takes its place. When it cannot move, it stays, and the store fails its operations.
+bool ZIVODBStorage::setAsideDatabase(int result) {
+    static constexpr std::string_view kCompanions[] = {"-journal", "-wal", "-shm"};
+    if (dbFilePath_.empty()) return false;
+    auto aside = foundation::files::setAsideKeepingEarlier(dbFilePath_, kCompanions);
+    if (!aside.ok()) {
+        std::string reason = aside.error().localizedDescription();
+        ZIVOLogError(kZIVOLogTag, "Failed to set aside the damaged database: " + reason);
+        return false;
+    }
+    const std::string line = "the telemetry log store " + dbFilePath_ + " could not be read (" +
+                             sqlite3_errstr(result) + "); it was moved to " + aside.value().string();
+    ZIVOLogError(kZIVOLogTag, std::string(line));
+    foundation::logFault(line);
+    return true;
 }
 
 int ZIVODBStorage::configureDatabase() {

@@ -90,8 +90,8 @@ public:
 protected:
     struct DeferConfiguration {};
     ZIVODBStorage(std::optional<ZIVODBSchema> schema, uint64_t version, std::string filename, DeferConfiguration);
-    // Runs the configuration (recreating a corrupt file once); subclasses call it from their
-    // constructor so that their hooks are in place.
+    // Runs the configuration (a damaged file is set aside and a fresh one made, once); subclasses
+    // call it from their constructor so that their hooks are in place.
     void initializeDatabase();
 
     virtual void customizeDatabase(sqlite3*) {}
@@ -99,6 +99,7 @@ protected:
 
 private:
     int configureDatabase();
+    bool setAsideDatabase(int result);
 
     std::optional<ZIVODBSchema> schema_;
     uint64_t version_;
