@@ -231,11 +231,12 @@ std::shared_ptr<HX_ConnectAppDelegate> makeApplication(const std::string& device
 }
 
 // What waits for the app wait for: it has heard the service's first reachability report and no
-// request is under way, and a signed-in account is settled once its own number has arrived.
+// request is under way, a signed-in account is settled once its own number has arrived, and the
+// shown list is not waiting for its first page (nor the initial load to ask for it).
 bool applicationIdle(HX_ConnectAppDelegate& app) {
     const auto account = app.account();
     if (account && account->authV2() && !account->HXnumber()) return false;
-    return HXWebClientOf(app).firstReachabilityHandled && app.isIdle();
+    return HXWebClientOf(app).firstReachabilityHandled && app.isIdle() && !HXLoadingFirstData(app);
 }
 
 bool signedIn(HX_ConnectAppDelegate& app) {
