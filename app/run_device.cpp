@@ -271,7 +271,7 @@ void installConnection() {
 bool applicationIdle(HX_ConnectAppDelegate& app) {
     const auto account = app.account();
     if (account && account->authV2() && !account->HXnumber()) return false;
-    return HXWebClientOf(app).firstReachabilityHandled && app.isIdle();
+    return HXWebClientOf(app).firstReachabilityHandled && app.isIdle() && !HXLoadingFirstData(app);
 }
 
 bool connectionOn() {

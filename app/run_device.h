@@ -70,8 +70,9 @@ foundation::Status waitInRealTime(dispatch::VirtualClock& clock, const std::func
                                   const std::string& what);
 
 // What the run's waits wait for (wait-idle, the headless run's steps): the app has heard the
-// service's first reachability report and no request is under way, and a signed-in account is
-// settled once its own number has arrived.
+// service's first reachability report and no request is under way, a signed-in account is
+// settled once its own number has arrived, and the shown list is not waiting for its first page
+// (nor the initial load to ask for it).
 bool applicationIdle(HX_ConnectAppDelegate& app);
 
 // The device's network: installConnection() puts the reachability stand-in in place before the

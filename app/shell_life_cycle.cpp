@@ -382,8 +382,10 @@ std::string HX_ConnectAppDelegate::deviceModelName() const {
 }
 
 void HX_ConnectAppDelegate::preload() {
-    // The launch's stored counts wait for the service's (showStoredUnreadCounts).
+    // The launch's stored counts, and the lists' badges, wait for the service's
+    // (showStoredUnreadCounts, HXAwaitsServiceUnreadCount).
     launchCountsWait_ = true;
+    HXAwaitServiceUnreadCounts(*this);
     updateUnreadCounts();
     // The regions of the stored quick settings, with always access and awareness on.
     std::shared_ptr<services::LocationManager> manager;
@@ -423,17 +425,17 @@ void HX_ConnectAppDelegate::preload() {
 
 // The store may hold only the first page of a list: its counts stand in for the service's only
 // where the service has not counted. With a connection the service's counts are on their way (the
-// unread refresh asks for them), so the stored ones wait for them a little (polls every 0.5 s)
-// rather than show a count the service's would replace.
+// unread refresh asks for them), so the stored ones wait for them a little (polls every 0.5 s),
+// by the rule the lists' badges follow (HXAwaitsServiceUnreadCount), rather than show a count the
+// service's would replace.
 void HX_ConnectAppDelegate::showStoredUnreadCounts(int64_t texts, int64_t voicemails, int polls) {
-    const auto& web = webClient();
-    const bool serviceCounted = web.serviceUnreadCount(1).count >= 0;
-    if (!serviceCounted && connectionAvailable() && polls > 0) {
+    if ((HXAwaitsServiceUnreadCount(*this, 1) || HXAwaitsServiceUnreadCount(*this, 2)) && polls > 0) {
         dispatch::Queue::main()->after(0.5, [weak = weakSelf(), texts, voicemails, polls] {
             if (auto app = weak.lock()) app->showStoredUnreadCounts(texts, voicemails, polls - 1);
         });
         return;
     }
+    const auto& web = webClient();
     if (web.serviceUnreadCount(1).count < 0) setUnreadCount(texts, 1);
     if (web.serviceUnreadCount(2).count < 0) setUnreadCount(voicemails, 2);
 }

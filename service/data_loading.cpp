@@ -47,9 +47,11 @@ void HXApplicationWebClient::loadInitialData() {
     settingsLoading_ = false;
     post("kLoginNotification");
     loadPhoneSettings();
+    webClient().initialListsScheduled = true;
     dispatch::Queue::main()->after(1.0, [weakSelf] {
         auto self = weakSelf.lock();
         if (!self) return;
+        self->webClient().initialListsScheduled = false;
         self->loadUnreadMessages();
         self->loadSpam();
         self->loadArchive();
@@ -146,6 +148,24 @@ void HXApplicationWebClient::threadingInfoReply(const HXRoutedReply& reply) {
     ++web.serviceUnreadAnswers;
     setUnreadCount(counts->first, 1);
     setUnreadCount(counts->second, 2);
+}
+
+bool HXAwaitsServiceUnreadCount(HXApplicationWebClient& app, int viewIndex) {
+    auto& web = HXWebClientOf(app);
+    if (web.serviceUnreadCount(viewIndex).count >= 0 || !app.connectionAvailable() || !signedIn(app.account()))
+        return false;
+    return app.requestInFlight(std::string(kHXApiPath) + "threadinginfo/get?alt=json") ||
+           clocks::clock().now() < web.serviceUnreadAwaitedUntil;
+}
+
+void HXAwaitServiceUnreadCounts(HXApplicationWebClient& app) {
+    HXWebClientOf(app).serviceUnreadAwaitedUntil = clocks::clock().now() + HXWebClient::kServiceUnreadWait;
+}
+
+bool HXLoadingFirstData(HXApplicationWebClient& app) {
+    if (HXWebClientOf(app).initialListsScheduled) return true;
+    auto shown = app.messageListForViewIndex(app.currentViewIndex());
+    return shown && shown->loadingFirstPage();
 }
 
 HXUnreadScan HXScanUnreadReply(const foundation::Data* data) {

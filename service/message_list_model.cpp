@@ -94,6 +94,7 @@ struct HXMessageListModel::ParseResult {
     // Where the page ends in time (seconds): the earliest of its threads' newest items, those
     // that could not be stored included (an item type the app does not know, no id).
     std::optional<int64_t> pageEarliest;
+    bool ownPage = false;                                            // the list's own request's reply
     foundation::Array pictures;                                      // attachments a background fetch brings along
     HXThreadListReply::More more = HXThreadListReply::More::Absent;  // what the reply says of the next page
     HXPageAnswer page;                                               // a conversation page's, when one
@@ -390,6 +391,7 @@ store::FetchedResultsControllerPtr HXMessageListModel::fetchedResultsController(
     rows_ =
         HXStoreRows::make(std::move(request), context,
                           tag.isString() ? std::optional<std::string>(tag.asString()) : std::nullopt, rowsObserver_);
+    if (firstPageAwaited_) rows_->hold();
     std::weak_ptr<HXMessageListModel> weak = weak_from_this();
     dispatch::Queue::main()->async([weak] {
         if (auto self = weak.lock()) self->filterTable(FilterSender::Controller);
@@ -408,8 +410,24 @@ void HXMessageListModel::resetFetchedController() {
     if (auto a = app()) a->setUnreadCount(0, static_cast<int>(viewType()));
 }
 
+void HXMessageListModel::awaitFirstPage(bool awaited) {
+    if (!dispatch::isMainThread()) {
+        onMain([awaited](HXMessageListModel& s) { s.awaitFirstPage(awaited); });
+        return;
+    }
+    firstPageAwaited_ = awaited;
+    // The rows shown stay as they are until the page is in, and then change once: a page does not
+    // land in pieces (the unread items it holds first, its other rows later) under a finger.
+    if (!rows_) return;
+    if (awaited)
+        rows_->hold();
+    else
+        rows_->release();
+}
+
 void HXMessageListModel::resetLoadState() {
     initialLoadDone_ = false;
+    awaitFirstPage(false);
     setIsLoadingMessages(false);
     setReloadPage(1), setSpamPage(1), setArchivePage(1);
 }
@@ -534,7 +552,7 @@ void HXMessageListModel::filterTable(FilterSender sender) {
     controller->fetchRequest().predicate = predicate.value();
     // Asked by nobody, a controller that has fetched takes the predicate at its next fetch.
     if (sender == FilterSender::None && !controller->sections().empty()) return;
-    if (!controller->performFetch().ok()) return;
+    if (!rows_->performFetch().ok()) return;
     auto v = view();
     if (!v) return;
     v->reloadTable();
@@ -682,6 +700,7 @@ void HXMessageListModel::abortLoading() {
         auto self = weak.lock();
         if (!self) return;
         self->setIsLoadingMessages(false);
+        self->awaitFirstPage(false);
         self->refreshComplete();
     });
 }
@@ -748,7 +767,10 @@ void HXMessageListModel::parseMessagesFromData(std::shared_ptr<const foundation:
     }
     // Signed out, a fetch's completion is not called: the background fetch ends on its own.
     auto a = app();
-    if (!a || !signedIn(*a)) return;
+    if (!a || !signedIn(*a)) {
+        if (flags & OwnPage) awaitFirstPage(false);
+        return;
+    }
     parseOffMain(std::move(data), flags, std::move(completion));
 }
 
@@ -906,6 +928,7 @@ void HXMessageListModel::parse(const HXListParseEnvironment& env, const store::C
     itemsSkipped_ += plan.skippedItems + reply.itemsWithoutID;
     threadsSkipped_ += plan.skippedThreads + reply.threadsWithoutID;
     r.more = reply.more;
+    r.ownPage = flags & OwnPage;
     // Read before the write, which moves the attachments out of the reply.
     for (const Value* picture : plan.pictures)
         if (!env.media.cache->objectForKey(((*picture)["id"]).asString())) r.pictures.push_back(*picture);
@@ -1106,18 +1129,19 @@ void HXMessageListModel::sweepStale(const HXListParseEnvironment& env, const sto
 void HXMessageListModel::saveParse(const HXListParseEnvironment& env, const FetchCompletion& completion,
                                    const ParseResult& r, HXPageCompletion page) {
     // 7. Save up the chain.
-    const bool newMessage = r.newMessage, newVoicemail = r.newVoicemail;
+    const bool newMessage = r.newMessage, newVoicemail = r.newVoicemail, ownPage = r.ownPage;
     const int64_t type = viewType();
     std::weak_ptr<HXMessageListModel> weakSelf = weak_from_this();
     HXPageAnswer answer = r.page;
     answer.parsed = true;
     env.child->save(
-        [weakSelf, newMessage, newVoicemail, type, page = std::move(page), answer] {
+        [weakSelf, newMessage, newVoicemail, ownPage, type, page = std::move(page), answer] {
             // The page's caller hears of it once its rows are in the main context.
             if (page) page(answer);
             auto s = weakSelf.lock();
             if (!s) return;
             s->setIsLoadingMessages(false);
+            if (ownPage) s->awaitFirstPage(false);
             if (auto v = s->view()) v->controllerDidChangeContent();
             post("kOlderConversationMessagesLoadedNotification");
             if (newMessage && type != 1) post("kSMSNotification");
@@ -1291,6 +1315,9 @@ void HXMessageListModel::loadMessages(Sender sender) {
     if (!a) return;
     auto account = a->account();
     if (!account || account->username().empty() || !isShownScreen()) return;
+    // A list without data waits for its first page from here (also while the load waits for the
+    // unread refresh or for a token) until the page is stored or the load ends without one.
+    if (sender == Sender::None && !initialLoadDone_ && a->connectionAvailable()) awaitFirstPage(true);
     auto& web = HXWebClientOf(*a);
     const std::string page = web.endpoints.servicePageBase();
     {
@@ -1353,7 +1380,10 @@ void HXMessageListModel::loadMessages(Sender sender) {
         setIsLoadingMessages(false);
         if (auto v = view()) v->endRefreshing();
     };
-    if (!isSignedIn) return sendNothing();
+    if (!isSignedIn) {
+        awaitFirstPage(false);
+        return sendNothing();
+    }
     foundation::Dictionary description;
     description.set("contentType", "application/json+protobuf");
     const std::string api(kHXApiPath);
@@ -1379,6 +1409,8 @@ void HXMessageListModel::loadMessages(Sender sender) {
                                                             : 3,
                                                    kHXListPageThreads, kHXListPageItems, pageToken(reloadPage())));
     }
+    // Without a token nothing goes out now: one is on its way, and the list loads when it comes
+    // (still waiting for its first page, unless the token's request fails and aborts the load).
     auto request = a->apiRequestWithDict(description);
     if (!request) return sendNothing();
     HXReplyAnswer answer;
@@ -1423,7 +1455,7 @@ void HXMessageListModel::messagesReceived(std::shared_ptr<const foundation::Data
         if (auto a = app()) a->login();
         return;
     }
-    parseMessagesFromData(std::move(data), searchResults ? SearchResults : 0, {});
+    parseMessagesFromData(std::move(data), OwnPage | (searchResults ? SearchResults : 0), {});
     initialLoadDone_ = true;
 }
 
@@ -1441,6 +1473,9 @@ void HXMessageListModel::updateBadgeValue() {
     const bool openUnread = count != 0 && v && v->isShownScreen() && v->shownConversationIsRead() == false;
     if (openUnread) --count;
     const int viewIndex = static_cast<int>(settings.get("viewType").int64Value());
+    // Before the service has counted, the store's count (which may hold only the first pages) is
+    // not shown where the service's is on its way: the badge changes once, to the service's.
+    if (HXAwaitsServiceUnreadCount(*a, viewIndex)) return;
     count = static_cast<uint64_t>(badgeCountWithService(static_cast<int64_t>(count), openUnread, *a, viewIndex));
     a->setUnreadCount(static_cast<int64_t>(count), viewIndex);
     onView([count](HXMessageListView& v) { v.showBackButtonCount(count); });

@@ -37,7 +37,16 @@ struct HXListParseEnvironment;
 class HXMessageListModel : public HXMessageListReceiver, public std::enable_shared_from_this<HXMessageListModel> {
 public:
     // Bits of a parse's flags.
-    enum ParseFlags : int { SpamList = 1, ArchiveList = 2, ConversationReload = 4, NewestPage = 8, SearchResults = 16 };
+    // OwnPage: the reply of the list's own request (not the unread list's, which the history list
+    // parses).
+    enum ParseFlags : int {
+        SpamList = 1,
+        ArchiveList = 2,
+        ConversationReload = 4,
+        NewestPage = 8,
+        SearchResults = 16,
+        OwnPage = 32
+    };
     // List types: the dropdown's rows (`selectedListType` gives Starred, Spam, Normal (All),
     // Archive or 0 for any other).
     enum ListType : int {
@@ -104,6 +113,9 @@ public:
     // Stored conversations of the list's types.
     uint64_t totalMessagesInStore() const;
     bool initialLoadDone() const { return initialLoadDone_; }
+    // From the first load asked for by a list without data until its page is in the store (or the
+    // load ended without one): what waits for the app to be idle waits for it.
+    bool loadingFirstPage() const override { return firstPageAwaited_; }
     // What the replies this list read held that was not stored as it came, since it was made:
     // malformed UTF-8 bytes read as U+FFFD, and threads and items beyond a page's bounds.
     struct ReplyRepairs {
@@ -265,6 +277,8 @@ private:
     // True when the shown list is to ask for its next page (after the marker has moved).
     bool decideNextPage(int flags, const ParseResult& result);
     void noteLoadEnded(const std::weak_ptr<HXApplicationWebClient>& app);
+    // Whether the list waits for its first page; its rows are held meanwhile (main thread).
+    void awaitFirstPage(bool awaited);
     void refilterIfMarked(const ParseResult& result);
     void announceLoadEnd(int flags);
     void advancePageMarker(int flags, const ParseResult& result);
@@ -294,6 +308,7 @@ private:
     mutable foundation::Mutex prefetchMutex_;
     std::set<std::string> vmPrefetchList_ HX_GUARDED_BY(prefetchMutex_);
     std::atomic<bool> initialLoadDone_{false};
+    std::atomic<bool> firstPageAwaited_{false};
     std::atomic<uint64_t> replacedSequences_{0}, threadsBeyondBound_{0}, itemsBeyondBound_{0};
     std::atomic<uint64_t> itemsSkipped_{0}, threadsSkipped_{0};
     std::atomic<bool> refilter_{false};

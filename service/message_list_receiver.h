@@ -32,4 +32,6 @@ public:
     // Asynchronously on the main queue: clears the list's loading flag under the list's own lock
     // and ends the list's refresh.
     virtual void abortLoading() = 0;
+    // Whether the list waits for its first page (a list without data whose load is under way).
+    virtual bool loadingFirstPage() const { return false; }
 };

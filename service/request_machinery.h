@@ -158,6 +158,8 @@ struct HXWebClient {
     // empty while none is known, so no tag is taken for one.
     std::string addContactURL;
     bool firstReachabilityHandled = false;
+    // Set while the initial load's lists wait to be asked for (loadInitialData's short delay).
+    bool initialListsScheduled = false;
     // Responses heard from any host and the description of the last request that failed (empty
     // before one): whether the service answered at all, for the program's headless run.
     uint64_t responsesReceived = 0;
@@ -183,6 +185,9 @@ struct HXWebClient {
     // counted (or after an account change); the answers heard tell a new answer from the last.
     int64_t serviceUnread[2] = {-1, -1};
     uint64_t serviceUnreadAnswers = 0;
+    // Until this time of the clock (a launch, an account change) the service's counts are on
+    // their way even before their request goes out: the store's counts wait for them.
+    double serviceUnreadAwaitedUntil = 0;
     struct UnreadCount {
         int64_t count = -1;
         uint64_t answers = 0;
@@ -194,6 +199,8 @@ struct HXWebClient {
         serviceUnread[0] = serviceUnread[1] = -1;
         ++serviceUnreadAnswers;
     }
+    // The stored counts wait for the service's for a few seconds from now.
+    static constexpr double kServiceUnreadWait = 5.0;
     // The completions of the settings changes in flight, by request tag (service/settings_updates.cpp;
     // main thread only).
     std::map<std::string, std::function<void(HXSettingsEnd)>> pendingSettingsChanges;
@@ -203,6 +210,16 @@ struct HXWebClient {
 // service layer's operation objects (calls, sending, list models), the program's entry point and
 // tests reach it, through this header, which ui/ may not include.
 HXWebClient& HXWebClientOf(HXApplicationWebClient& app);
+
+// Whether a badge of view 1 or 2 is to wait for the service's count rather than show the store's:
+// the service has not counted since the launch or the account change, there is a connection, and
+// its count is asked for or about to be (a few seconds after those).
+bool HXAwaitsServiceUnreadCount(HXApplicationWebClient& app, int viewIndex);
+// The store's counts wait for the service's from now (a launch, an account change).
+void HXAwaitServiceUnreadCounts(HXApplicationWebClient& app);
+// While the initial load's lists are still to be asked for, or the shown list waits for its first
+// page: the app is not idle for what waits for it (the run's wait-idle).
+bool HXLoadingFirstData(HXApplicationWebClient& app);
 
 // Takes every item of username's account out of the on-device search index (a cleared message
 // cache, a deleted account).

@@ -65,8 +65,9 @@ std::optional<foundation::Error> HXApplicationWebClient::retrieveKeychainItems()
 }
 
 void HXApplicationWebClient::selectAccountForUserName(const std::string& username) {
-    // The last account's counts are not this one's.
+    // The last account's counts are not this one's, and its own are on their way.
     webClient().forgetServiceUnread();
+    HXAwaitServiceUnreadCounts(*this);
     post("kLogoutNotification");
     auto prefs = defaults();
     (void)prefs->setObject(foundation::Value(username), "username");

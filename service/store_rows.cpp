@@ -11,11 +11,46 @@ std::shared_ptr<HXStoreRows> HXStoreRows::make(store::FetchRequest request, stor
     return rows;
 }
 
+void HXStoreRows::hold() {
+    if (held_) return;
+    heldRows_ = controller_->fetchedObjects();
+    held_ = true;
+}
+
+void HXStoreRows::release() {
+    if (!held_) return;
+    held_ = false;
+    const auto changes =
+        store::FetchedResultsController::rowChanges(heldRows_, controller_->fetchedObjects(), changedWhileHeld_);
+    heldRows_.clear();
+    changedWhileHeld_.clear();
+    auto observer = observer_.lock();
+    if (!observer) return;
+    if (!changes.empty()) observer->rowsDidChange(changes);
+    observer->rowsDidChangeContent();
+}
+
+foundation::Status HXStoreRows::performFetch() {
+    auto fetched = controller_->performFetch();
+    if (held_) {
+        heldRows_ = controller_->fetchedObjects();
+        changedWhileHeld_.clear();
+    }
+    return fetched;
+}
+
 void HXStoreRows::controllerDidChangeRows(store::FetchedResultsController&, const store::RowChanges& changes) {
     if (changes.empty()) return;
+    if (held_) {
+        const auto& objects = controller_->fetchedObjects();
+        for (size_t row : changes.updated)
+            if (row < objects.size()) changedWhileHeld_.insert(objects[row].get());
+        return;
+    }
     if (auto observer = observer_.lock()) observer->rowsDidChange(changes);
 }
 
 void HXStoreRows::controllerDidChangeContent(store::FetchedResultsController&) {
+    if (held_) return;
     if (auto observer = observer_.lock()) observer->rowsDidChangeContent();
 }

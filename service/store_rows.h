@@ -8,6 +8,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "platform/foundation/error.h"
 #include "platform/store/context.h"
@@ -30,19 +32,35 @@ public:
                                              std::weak_ptr<HXRowsObserver> observer);
 
     const store::FetchedResultsControllerPtr& controller() const { return controller_; }
-    size_t count() const { return controller_->fetchedObjects().size(); }
+    size_t count() const { return rows().size(); }
     // The row at index as a Row (HX_Conversation, HX_Message), none outside the rows.
     template <typename Row>
     std::optional<Row> rowAt(size_t index) const {
-        const auto& objects = controller_->fetchedObjects();
+        const auto& objects = rows();
         if (index >= objects.size() || !objects[index]) return std::nullopt;
         return Row(objects[index]);
     }
+    // While held, the rows handed out stay those of the moment hold() was called and the observer
+    // hears nothing; release() tells everything that changed meanwhile as one change. So rows that
+    // come in several saves (a list's first page after the unread items it holds) land at once.
+    void hold();
+    void release();
+    bool held() const { return held_; }
+    // Fetches again (a new predicate): held rows become the fetched ones, as the table reads them
+    // all again.
+    foundation::Status performFetch();
     void controllerDidChangeRows(store::FetchedResultsController&, const store::RowChanges& changes) override;
     void controllerDidChangeContent(store::FetchedResultsController&) override;
 
 private:
     HXStoreRows() = default;
+    const std::vector<store::ManagedObjectPtr>& rows() const {
+        return held_ ? heldRows_ : controller_->fetchedObjects();
+    }
+    bool held_ = false;
+    std::vector<store::ManagedObjectPtr> heldRows_;
+    // Objects changed in place while held (their rows are reloaded at the release).
+    std::unordered_set<const store::ManagedObject*> changedWhileHeld_;
     store::FetchedResultsControllerPtr controller_;
     std::weak_ptr<HXRowsObserver> observer_;
 };

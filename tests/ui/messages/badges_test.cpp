@@ -364,3 +364,110 @@ TEST_F(ServiceBadges, TheVoicemailBadgeIsTheServicesCountFromTheFirstFrame) {
     auto tab = [&] { return app->tabBarController()->viewControllers().at(2)->tabBarItem().badgeValue.value_or(""); };
     EXPECT_EQ(badgesOverTheFirstSeconds(*this, tab), std::vector<std::string>{std::to_string(expected)});
 }
+
+namespace {
+
+// The phone's two badges over the first seconds of a launch whose count from the service comes
+// late (its threading information held for `held` seconds of the clock): each count each shows.
+struct Shown {
+    std::vector<std::string> texts, voicemail;
+};
+template <typename Fixture>
+Shown badgesWithTheCountsLate(Fixture& f, double held, const std::function<void()>& release, double seconds = 8) {
+    auto badge = [&](int index) {
+        return f.app->tabBarController()->viewControllers().at(index)->tabBarItem().badgeValue.value_or("");
+    };
+    Shown shown;
+    auto note = [&] {
+        for (auto [index, list] : {std::pair{1, &shown.texts}, std::pair{2, &shown.voicemail}}) {
+            const std::string now = badge(index);
+            if (!now.empty() && (list->empty() || list->back() != now)) list->push_back(now);
+        }
+    };
+    // Meanwhile the lists load what they load (the clock runs only while nothing but the held
+    // request is out).
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    double elapsed = 0;
+    while (elapsed < held && std::chrono::steady_clock::now() < until) {
+        if (HXWebClientOf(*f.app).requests.size() > 1 ||
+            !HXWebClientOf(*f.app).requests.contains(std::string(kHXApiPath) + "threadinginfo/get?alt=json")) {
+            if (!HXWebClientOf(*f.app).requests.empty()) {
+                f.harness.clock().runUntilIdle();
+                std::this_thread::yield();
+                note();
+                continue;
+            }
+        }
+        f.harness.advance(0.05);
+        elapsed += 0.05;
+        note();
+    }
+    release();
+    for (const auto& now : badgesOverTheFirstSeconds(
+             f, [&] { return badge(1) + "|" + badge(2); }, seconds)) {
+        const auto bar = now.find('|');
+        for (auto [text, list] :
+             {std::pair{now.substr(0, bar), &shown.texts}, std::pair{now.substr(bar + 1), &shown.voicemail}})
+            if (!text.empty() && (list->empty() || list->back() != text)) list->push_back(text);
+    }
+    return shown;
+}
+
+}  // namespace
+
+// The store holds fewer unread conversations than the service counts, and the lists (every tab's
+// root is loaded after the launch) count the store before the service has answered: each badge
+// still changes once, from none to the service's count, and opening a tab changes nothing.
+TEST_F(ServiceBadges, ThePhonesBadgesWaitForTheServicesCountsAndChangeOnce) {
+    std::string keptID;
+    service->withAccount([&](emulator::Account& a) {
+        emulator::addGeneratedTextThreads(a, 11, 6, 3);
+        keptID = a.threads.back().id;
+        for (size_t i = a.threads.size() - 4; i < a.threads.size(); ++i) a.threads[i].read = false;
+        // More unread voicemails than a page holds, as copies of the account's voicemail.
+        const emulator::Thread* model = nullptr;
+        for (const auto& t : a.threads)
+            if (t.isVoicemail() && !t.spam) model = &t;
+        if (!model) return 0;
+        const emulator::Thread copy = *model;
+        for (int i = 0; i < 24; ++i) {
+            emulator::Thread extra = copy;
+            extra.id = copy.id + "x" + std::to_string(i);
+            for (auto& item : extra.items) item.id += "x" + std::to_string(i), item.startTimeMs -= (i + 1) * 3'600'000;
+            a.threads.push_back(extra);
+        }
+        for (auto& t : a.threads)
+            if (t.isVoicemail()) t.read = false;
+        return 0;
+    });
+    const int64_t texts = serviceUnreadThreads(*service, true), voicemail = serviceUnreadThreads(*service, false);
+    ASSERT_GE(texts, 2);
+    ASSERT_GT(voicemail, 20) << "more than the unread list's page";
+    ASSERT_TRUE(launch());
+    // What an earlier run stored: one of the unread texts and no voicemail.
+    auto context = app->managedObjectContext();
+    ASSERT_TRUE(context);
+    context->performAndWait([&] {
+        auto c = context->insertNewObject("HX_Conversation").value();
+        (void)c->setValue("conversationID", keptID);
+        (void)c->setValue("phoneNumber", "+15550100");
+        (void)c->setValue("type", 10);
+        (void)c->setValue("isRead", false);
+        ASSERT_TRUE(context->save().ok());
+    });
+    service->inject(emulator::Fault::Slow, std::string(kHXApiPath) + "threadinginfo/get");
+    auto shown = badgesWithTheCountsLate(*this, 3, [&] { service->releaseHeld(); });
+    EXPECT_EQ(shown.texts, std::vector<std::string>{std::to_string(texts)});
+    EXPECT_EQ(shown.voicemail, std::vector<std::string>{std::to_string(voicemail)});
+    // Opening the voicemail tab, then the texts', changes neither.
+    for (int tab : {2, 1}) {
+        app->selectViewForIndex(tab);
+        for (const auto& now : badgesOverTheFirstSeconds(
+                 *this,
+                 [&] {
+                     return app->tabBarController()->viewControllers().at(tab)->tabBarItem().badgeValue.value_or("");
+                 },
+                 3))
+            EXPECT_EQ(now, std::to_string(tab == 1 ? texts : voicemail)) << "tab " << tab;
+    }
+}
