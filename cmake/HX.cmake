@@ -74,7 +74,11 @@ endfunction()
 # templates) and the corpus replays' entry points are compiled at -O1 in the default build: about
 # a third less compile time than -O2 (the tests' objects are the second largest share of a cold
 # build, after the libraries), while the libraries they exercise keep the build's -O2.
-set(HX_TEST_OPTIMIZATION $<$<CONFIG:RelWithDebInfo>:-O1>)
+# GCC 12 at -O1 inlines less and then reports "may be used uninitialized" inside std::variant
+# members moved into aggregates on paths no input takes (as the sanitizer builds do): in the tests'
+# own code it stays a warning; the libraries keep the error.
+set(HX_TEST_OPTIMIZATION $<$<CONFIG:RelWithDebInfo>:-O1>
+    $<$<AND:$<CONFIG:RelWithDebInfo>,$<CXX_COMPILER_ID:GNU>>:-Wno-error=maybe-uninitialized>)
 
 # hx_test(AREA [LIBS targets...]): one gtest executable for an area from tests/AREA/*_test.cpp,
 # each test case registered with CTest and labelled by area.

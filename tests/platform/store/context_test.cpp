@@ -1140,10 +1140,11 @@ TEST_F(ContextTest, HeldRowsKeepTheBytesOfTheirValuesAndGiveThemBackWhole) {
         ASSERT_TRUE(c->setValue("lastdate", foundation::Date{1.7e9 + 0.25}).ok());
         ASSERT_TRUE(c->setValue("score", 2.5).ok());
         for (int i = 0; i < kRows; ++i) {
-            std::pair<int, Value> values[] = {
-                {id, Value("m" + std::to_string(i))}, {text, Value(textOf(i))},
-                {number, Value(int64_t{i})},          {from, Value(i % 2)},
-                {attachments, attachmentsOf(i)},      {small, Value(i % 2 ? Value(int64_t{i % 100}) : Value())}};
+            Value smallValue;
+            if (i % 2) smallValue = Value(int64_t{i % 100});
+            std::pair<int, Value> values[] = {{id, Value("m" + std::to_string(i))}, {text, Value(textOf(i))},
+                                              {number, Value(int64_t{i})},          {from, Value(i % 2)},
+                                              {attachments, attachmentsOf(i)},      {small, std::move(smallValue)}};
             const std::pair<int, store::ManagedObjectPtr> target[] = {{owner, c}};
             auto made = worker->insertNewRow("HX_Message", values, target);
             ASSERT_TRUE(made.ok());
