@@ -14,7 +14,7 @@
 
 // A plain view of frame filled with the lock's gradient, system blue at the top: what the shell's
 // unlock pad and the passcode settings' pads show behind them.
-toolkit::ViewPtr HXPasscodeBackgroundView(const toolkit::Rect& frame);
+toolkit::ViewPtr passcodeBackgroundViewWithFrame(const toolkit::Rect& frame);
 
 class HXPasscodePadScreen : public toolkit::ViewController, public HXPasscodeUnlockPad {
 public:

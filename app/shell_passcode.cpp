@@ -107,7 +107,7 @@ void HX_ConnectAppDelegate::showPasscodeLockIfNeededForStartup(bool startup) {
     if (auto control = passcodeLockControl()) control->showPasscodeLockIfNeededForStartup(startup);
 }
 
-toolkit::ViewPtr HXPasscodeBackgroundView(const toolkit::Rect& frame) {
+toolkit::ViewPtr passcodeBackgroundViewWithFrame(const toolkit::Rect& frame) {
     auto view = std::make_shared<toolkit::View>(frame);
     auto gradient = std::make_shared<toolkit::GradientLayer>();
     gradient->colors = {toolkit::Color::systemBlue(), toolkit::Color::rgb(0, 31.0 / 255.0, 83.0 / 255.0, 1)};
@@ -138,7 +138,7 @@ std::shared_ptr<HXPasscodeUnlockPad> HXShellPasscodeHost::makeUnlockPad() {
         screen->setErrorVibrateEnabled(true);
         screen->offerBiometricID(HXCPasscodeLock::sharedLock().offeredBiometricID());
         const auto frame = screen->view()->frame();
-        screen->setBackgroundView(HXPasscodeBackgroundView(frame));
+        screen->setBackgroundView(passcodeBackgroundViewWithFrame(frame));
         // The app's pad cannot be cancelled: no title, and a cancel that arrives does nothing.
         screen->setCancelButtonText(std::nullopt);
         controller = screen;

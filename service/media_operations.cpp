@@ -67,7 +67,7 @@ void HXMediaOperations::whenMediaArrives(const std::string& mediaID, std::functi
         });
 }
 
-void HXMediaOperations::downloadFullSizeImage(const std::string& mediaID, const std::string& mimeType) {
+void HXMediaOperations::downloadFullSizeImageForAttachment(const std::string& mediaID, const std::string& mimeType) {
     auto a = app();
     if (!a) return;
     const std::string url = foundation::format("%@%@?s=%ld", a->endpoints().mediaBase() + "i/",
@@ -146,13 +146,15 @@ std::optional<foundation::Dictionary> HXMediaOperations::imageInfoForSize(const 
     return HXApplicationWebClient::imageInfoForSize(size, infoArray);
 }
 
-void HXMediaOperations::downloadVMforID(const std::string& conversationID) { downloadAudio(conversationID, false); }
-
-void HXMediaOperations::downloadRecordedCallForID(const std::string& conversationID) {
-    downloadAudio(conversationID, true);
+void HXMediaOperations::downloadVMforID(const std::string& conversationID) {
+    downloadAudioForID(conversationID, false);
 }
 
-void HXMediaOperations::downloadAudio(const std::string& mediaID, bool recordedCall) {
+void HXMediaOperations::downloadRecordedCallForID(const std::string& conversationID) {
+    downloadAudioForID(conversationID, true);
+}
+
+void HXMediaOperations::downloadAudioForID(const std::string& mediaID, bool recordedCall) {
     auto a = app();
     if (!a) return;
     auto& web = HXWebClientOf(*a);

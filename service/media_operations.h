@@ -29,7 +29,7 @@ public:
     // The full-size picture (s=1): stored under "<id>_ORIGINAL", then
     // "kImageDownloadCompleteNotification" with {"image": the bytes, "id": the id}; a failed
     // download, or bytes that are no picture, store and post nothing.
-    virtual void downloadFullSizeImage(const std::string& mediaID, const std::string& mimeType) = 0;
+    virtual void downloadFullSizeImageForAttachment(const std::string& mediaID, const std::string& mimeType) = 0;
     virtual void downloadMediaIfNeeded(const std::string& mediaID, const std::string& mimeType, bool forPreview) = 0;
     // The file a medium is kept in below the account's caches folder.
     virtual std::string localURLForMedia(const std::string& mediaID, const std::string& mimeType) = 0;
@@ -59,7 +59,7 @@ public:
     std::shared_ptr<HXCCache> mediaCache() override;
     bool requestThumbnail(const std::string& mediaID) override;
     void whenMediaArrives(const std::string& mediaID, std::function<void()> arrived) override;
-    void downloadFullSizeImage(const std::string& mediaID, const std::string& mimeType) override;
+    void downloadFullSizeImageForAttachment(const std::string& mediaID, const std::string& mimeType) override;
     void downloadMediaIfNeeded(const std::string& mediaID, const std::string& mimeType,
                                bool forPreview = false) override;
     std::string localURLForMedia(const std::string& mediaID, const std::string& mimeType) override;
@@ -76,7 +76,7 @@ public:
 
 private:
     std::shared_ptr<HXApplicationWebClient> app() const { return app_.lock(); }
-    void downloadAudio(const std::string& mediaID, bool recordedCall);
+    void downloadAudioForID(const std::string& mediaID, bool recordedCall);
 
     std::weak_ptr<HXApplicationWebClient> app_;
 };

@@ -130,7 +130,7 @@ public:
 };
 
 // The passcode settings screen's: the lock's settings and the screen that answers the pads it
-// presents (the settings view's root screen); the pads' background is HXPasscodeBackgroundView's.
+// presents (the settings view's root screen); the pads' background is passcodeBackgroundViewWithFrame's.
 class HXPasscodeRole {
 public:
     virtual ~HXPasscodeRole() = default;

@@ -105,8 +105,8 @@ TEST_F(ConversationRequests, TheFullSizePictureCarriesTheCookiesAndIsAnnouncedBy
     const std::string second(otherPNG.begin(), otherPNG.end());
     service.script("/a/i/one", {.body = first, .hold = true});
     service.script("/a/i/two", {.body = second});
-    HXMediaOperations::of(app)->downloadFullSizeImage("one", "image/png");
-    HXMediaOperations::of(app)->downloadFullSizeImage("two", "image/png");
+    HXMediaOperations::of(app)->downloadFullSizeImageForAttachment("one", "image/png");
+    HXMediaOperations::of(app)->downloadFullSizeImageForAttachment("two", "image/png");
     ASSERT_TRUE(runUntil([&] { return downloaded.size() == 1; }));
     service.releaseHeld();
     ASSERT_TRUE(runUntil([&] { return downloaded.size() == 2; }));
@@ -131,8 +131,8 @@ TEST_F(ConversationRequests, TheFullSizePictureCarriesTheCookiesAndIsAnnouncedBy
 TEST_F(ConversationRequests, AFullSizeReplyThatIsNoPictureIsNeitherStoredNorAnnounced) {
     service.script("/a/i/bad", {.body = "<html>not a picture</html>"});
     service.script("/a/i/gone", {.status = 404, .body = "missing"});
-    HXMediaOperations::of(app)->downloadFullSizeImage("bad", "image/jpeg");
-    HXMediaOperations::of(app)->downloadFullSizeImage("gone", "image/gif");
+    HXMediaOperations::of(app)->downloadFullSizeImageForAttachment("bad", "image/jpeg");
+    HXMediaOperations::of(app)->downloadFullSizeImageForAttachment("gone", "image/gif");
     ASSERT_TRUE(runUntil([&] { return service.requestCount() == 2; }));
     clock->runUntil([] { return false; }, 2);
     EXPECT_TRUE(downloaded.empty());

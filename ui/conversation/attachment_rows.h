@@ -107,7 +107,7 @@ public:
     // The table's tap (once the double tap has failed) and, before 13, the two-second press.
     void installGestures(const std::shared_ptr<toolkit::GestureRecognizer>& doubleTap);
     void tap(toolkit::Point inTable);
-    void press(toolkit::Point inTable);
+    void handleLongTap(toolkit::Point inTable);
     toolkit::ContextMenuConfigurationPtr contextMenu(toolkit::IndexPath indexPath, toolkit::Point point);
     void willPerformPreviewAction(toolkit::ContextMenuCommitAnimator& animator);
     // The system player for the file at path, over the screen (one at a time), with the film's

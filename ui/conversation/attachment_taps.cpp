@@ -219,7 +219,7 @@ void HXAttachmentRows::installGestures(const std::shared_ptr<toolkit::GestureRec
     auto press = std::make_shared<toolkit::LongPressGestureRecognizer>([weak](toolkit::GestureRecognizer& r) {
         if (r.state() != toolkit::GestureState::Ended) return;
         auto self = weak.lock();
-        if (auto tableView = self ? self->table() : nullptr) self->press(r.locationInView(tableView.get()));
+        if (auto tableView = self ? self->table() : nullptr) self->handleLongTap(r.locationInView(tableView.get()));
     });
     press->minimumPressDuration = kReloadPressSeconds;
     tableView->addGestureRecognizer(press);
@@ -269,7 +269,7 @@ void HXAttachmentRows::openPicture(const HXAttachment& a, toolkit::Point inTable
             still = decoded(*bytes);
     }
     auto preview = makeImagePreview(a.id, still, animated);
-    if (!still && !animated) r->downloadFullSizeImage(a.id, a.mimeType);
+    if (!still && !animated) r->downloadFullSizeImageForAttachment(a.id, a.mimeType);
     if (preview) presentImagePreview(preview);
 }
 
@@ -365,7 +365,7 @@ void HXAttachmentRows::reload(toolkit::IndexPath indexPath, const HXAttachment& 
     tableView->reloadRows({indexPath}, toolkit::RowAnimation::Automatic);
 }
 
-void HXAttachmentRows::press(toolkit::Point inTable) {
+void HXAttachmentRows::handleLongTap(toolkit::Point inTable) {
     if (auto tapped = rowAtPoint(inTable)) reload(tapped->indexPath, tapped->attachment);
 }
 
@@ -413,7 +413,7 @@ toolkit::ContextMenuConfigurationPtr HXAttachmentRows::pictureMenu(const HXAttac
     auto bytes = originalPicture(r->mediaCache(), a.id, false);
     if (!bytes) {
         if (auto thumbnail = thumbnailFor(a.id)) bytes = std::move(thumbnail->bytes);
-        r->downloadFullSizeImage(a.id, a.mimeType);
+        r->downloadFullSizeImageForAttachment(a.id, a.mimeType);
     }
     if (!bytes) return nullptr;
     auto preview = [data = *bytes, gif = a.isGIF()] { return picturePreview(data, gif); };

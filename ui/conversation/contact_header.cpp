@@ -107,7 +107,7 @@ void HXContactHeader::updateFont() {
             contactName_->setFont(graphics::Font::system(font->pointSize(), contactName_->font().weight()));
 }
 
-void HXContactHeader::update() {
+void HXContactHeader::updateContactInfo() {
     const auto& conversation = setup_.conversation;
     auto shown = screen();
     if (!conversation || !contactName_ || !contactImage_ || !shown) return;
@@ -120,7 +120,7 @@ void HXContactHeader::update() {
         contactImage_->setImage(defaultContactImage());
     } else if (!title.empty()) {
         hxSetLetterpressedText(*contactName_, foundation::format("%@\n%@", title, formatted));
-        addNumberCopyPress();
+        addNumberCopyGestureRecognizer();
         const std::string id = r ? r->recordIDForNumber(formatted) : std::string();
         if (!id.empty() && !imageIsButton_) {
             imageIsButton_ = true;
@@ -149,7 +149,7 @@ void HXContactHeader::update() {
     } else {
         hxSetLetterpressedText(*contactName_, formatted);
         contactImage_->setImage(defaultContactImage());
-        addNumberCopyPress();
+        addNumberCopyGestureRecognizer();
     }
     if (!addContactHidden_ && addContact_) {
         const bool unnamed = conversation->phoneNumber() == conversation->sender();
@@ -161,7 +161,7 @@ void HXContactHeader::update() {
     if (addContact_) addContact_->setHidden(addContactHidden_);
 }
 
-void HXContactHeader::addNumberCopyPress() {
+void HXContactHeader::addNumberCopyGestureRecognizer() {
     if (numberCopyPress_ || !contactName_) return;
     numberCopyPress_ = std::make_shared<toolkit::LongPressGestureRecognizer>(
         [weak = weak_from_this()](toolkit::GestureRecognizer& press) {
@@ -301,7 +301,7 @@ HXContactHeader::presentContactCard(const std::shared_ptr<system_screens::Contac
         auto nav = std::make_shared<toolkit::NavigationController>(card);
         card->navigationItem().setLeftBarButtonItem(toolkit::BarButtonItem::withSystemItem(
             toolkit::SystemItem::Cancel, [weak = weak_from_this()](toolkit::BarButtonItem&) {
-                if (auto self = weak.lock()) self->dismissContactCard();
+                if (auto self = weak.lock()) self->dismissContactsViewController();
             }));
         nav->modalPresentationStyle = toolkit::ModalPresentationStyle::Popover;
         if (auto* popover = nav->popoverPresentationController(); popover && tablet) {
@@ -327,7 +327,7 @@ HXContactHeader::presentContactCard(const std::shared_ptr<system_screens::Contac
     return nav;
 }
 
-void HXContactHeader::dismissContactCard() {
+void HXContactHeader::dismissContactsViewController() {
     // Presented by the stack the screen is in (presentations come from the containment's root).
     auto shown = screen();
     toolkit::ViewController* host = shown.get();
@@ -425,7 +425,7 @@ void HXContactHeader::offerNumber(const std::weak_ptr<system_screens::ContactVie
                                                auto from = self ? self->screen() : nullptr;
                                                if (!from) return;
                                                if (tablet)
-                                                   self->dismissContactCard();
+                                                   self->dismissContactsViewController();
                                                else
                                                    popCard(*from);
                                                if (auto actions = self->setup_.conversations.lock())
@@ -467,7 +467,7 @@ void HXContactHeader::contactViewControllerDidCompleteWithContact(system_screens
                 });
         }
     }
-    dismissContactCard();
+    dismissContactsViewController();
     if (setup_.retitle) setup_.retitle();
-    update();
+    updateContactInfo();
 }

@@ -60,7 +60,7 @@ public:
     void updateFont();
     // The name, the picture (a button to the card once the contacts know the number) and whether
     // the add button shows, drawn again from the conversation and the contacts cache.
-    void update();
+    void updateContactInfo();
     // The name the user gave the number in the service's contacts ("" for none yet).
     const std::string& addedName() const { return addedName_; }
 
@@ -95,13 +95,13 @@ private:
     void askWhereToAdd();
     void promptServiceName();
     void askPhoneType(const std::string& name, const std::string& number);
-    void addNumberCopyPress();
+    void addNumberCopyGestureRecognizer();
     void showNumberCopy();
     // Sets the card up; an unknown contact's card is presented, a known one's pushed on the phone
     // (none returned) or handed back in a popover's navigation controller for the caller to show.
     std::shared_ptr<toolkit::NavigationController>
     presentContactCard(const std::shared_ptr<system_screens::ContactViewController>& card, bool unknown);
-    void dismissContactCard();
+    void dismissContactsViewController();
     // The sheet a number tapped on a card offers: call it or text it.
     void offerNumber(const std::weak_ptr<system_screens::ContactViewController>& card, const std::string& number);
     void openURLForNumber(const std::string& number);

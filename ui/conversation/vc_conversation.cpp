@@ -142,7 +142,7 @@ void VC_Conversation::viewWillAppear(bool animated) {
     if (voicemail_) voicemail_->resume();
     reloadTable();
     scrollToBottomWithAnimation(false);
-    contactHeader_->update();
+    contactHeader_->updateContactInfo();
     if (!isPeeking() && conversation_ && !conversation_->isRead())
         foundation::NotificationCenter::defaultCenter().post(
             "kSMSActiveConversationMessageReceived", std::make_shared<std::string>(conversation_->conversationID()));
@@ -240,7 +240,7 @@ void VC_Conversation::addObservers() {
     // The contacts are read on a background queue, which tells of them from there.
     center.addObserver(this, kContactsCacheUpdatedNotification, [weak](const foundation::Notification&) {
         dispatch::Queue::main()->async([weak] {
-            if (auto self = weak.lock(); self && self->contactHeader_) self->contactHeader_->update();
+            if (auto self = weak.lock(); self && self->contactHeader_) self->contactHeader_->updateContactInfo();
         });
     });
     // The rows follow the row model (messages), the answers of the pages asked for (older pages)
@@ -305,7 +305,7 @@ void VC_Conversation::conversationChanged(const std::string& key) {
     } else if (key == "sender") {
         if (contactHeader_ && !contactHeader_->addedName().empty()) setTitle(contactHeader_->addedName());
         updateTitle();
-        if (contactHeader_) contactHeader_->update();
+        if (contactHeader_) contactHeader_->updateContactInfo();
     }
     if (menuBuilt_ && (key == "isArchived" || key == "isSenderBlocked" || key == "isSpam" || key == "note"))
         if (auto more = navigationItem().rightBarButtonItem()) more->menu = actionsMenu();

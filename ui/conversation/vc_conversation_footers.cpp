@@ -38,13 +38,13 @@ void VC_Conversation::addFooterView() {
         const bool recorded = conversation_ && conversation_->type() == 4;
         if (conversationType() == 2 || recorded) {
             auto player = HXVoicemailPlayer::makeFooter(width, view()->backgroundColor());
-            toolkit::View& playerView = *player.root;
+            toolkit::View& playerView = *player.playMessageView;
             playerView.setTag(kPlayerTag);
             const double gap = toolkit::Device::current().isPad() ? 15 : 0;
             const double footerHeight = footerView_->frame().height();
             playerView.setFrame({playerView.frame().minX(), footerHeight + gap, width, playerView.frame().height()});
             footerView_->setFrame({0, 0, width, footerHeight + playerView.frame().height() + gap});
-            footerView_->addSubview(player.root);
+            footerView_->addSubview(player.playMessageView);
             makeVoicemailPlayer(std::move(player.views));
         }
         if (conversationType() == 1) addReplyBar();

@@ -62,8 +62,8 @@ HXVoicemailPlayer::Footer HXVoicemailPlayer::makeFooter(double width,
                                                         const std::optional<graphics::Color>& background) {
     Footer f;
     auto& v = f.views;
-    f.root = std::make_shared<toolkit::View>(toolkit::Rect{0, 0, width, 60});
-    f.root->setAutoresizingMask(toolkit::kFlexibleWidth);
+    f.playMessageView = std::make_shared<toolkit::View>(toolkit::Rect{0, 0, width, 60});
+    f.playMessageView->setAutoresizingMask(toolkit::kFlexibleWidth);
     v.playButton = std::make_shared<toolkit::Button>(toolkit::ButtonType::System);
     v.playButton->setFrame({12, 10, 40, 40});
     v.startTime = std::make_shared<toolkit::Label>(toolkit::Rect{56, 20, 44, 20});
@@ -75,23 +75,23 @@ HXVoicemailPlayer::Footer HXVoicemailPlayer::makeFooter(double width,
         label->setText("0:00");
         label->setBackgroundColor(background);
     }
-    v.position = std::make_shared<toolkit::Slider>();
-    v.position->setFrame({100, 15, width - 200, 30});
-    v.position->setAutoresizingMask(toolkit::kFlexibleWidth);
+    v.playPosition = std::make_shared<toolkit::Slider>();
+    v.playPosition->setFrame({100, 15, width - 200, 30});
+    v.playPosition->setAutoresizingMask(toolkit::kFlexibleWidth);
     v.speakerButton = std::make_shared<toolkit::Button>(toolkit::ButtonType::System);
     v.speakerButton->setFrame({width - 52, 10, 45, 40});
     v.speakerButton->setAutoresizingMask(toolkit::kFlexibleLeftMargin);
     auto progress = std::make_shared<toolkit::ProgressView>();
     progress->setFrame({100, 50, width - 200, 2});
     progress->setAutoresizingMask(toolkit::kFlexibleWidth);
-    for (const auto& view : std::vector<std::shared_ptr<toolkit::View>>{v.playButton, v.startTime, v.position,
+    for (const auto& view : std::vector<std::shared_ptr<toolkit::View>>{v.playButton, v.startTime, v.playPosition,
                                                                         v.endTime, v.speakerButton, progress})
-        f.root->addSubview(view);
-    v.position->minimumTrackTintColor = graphics::Color::systemBlue();
-    v.position->setThumbImage(graphics::imageNamed("Knob"), toolkit::kStateNormal);
-    v.position->setThumbImage(emptyImage(), toolkit::kStateDisabled);
+        f.playMessageView->addSubview(view);
+    v.playPosition->minimumTrackTintColor = graphics::Color::systemBlue();
+    v.playPosition->setThumbImage(graphics::imageNamed("Knob"), toolkit::kStateNormal);
+    v.playPosition->setThumbImage(emptyImage(), toolkit::kStateDisabled);
     // Until the player is ready there is nothing to scrub.
-    v.position->setEnabled(false);
+    v.playPosition->setEnabled(false);
     v.playButton->setTintColor(graphics::Color::systemBlue());
     v.speakerButton->setTintColor(graphics::Color::systemBlue());
     auto& session = services::AudioSession::shared();
@@ -144,13 +144,13 @@ void HXVoicemailPlayer::wire() {
             },
             toolkit::kTouchUpInside);
     }
-    if (views_.position) {
-        views_.position->addAction(
+    if (views_.playPosition) {
+        views_.playPosition->addAction(
             [weak](toolkit::Control&, const toolkit::Event*) {
                 if (auto self = weak.lock()) self->startScrubbing();
             },
             toolkit::kTouchDown);
-        views_.position->addAction(
+        views_.playPosition->addAction(
             [weak](toolkit::Control&, const toolkit::Event*) {
                 if (auto self = weak.lock()) self->stopScrubbing();
             },
@@ -274,7 +274,7 @@ void HXVoicemailPlayer::preparePlayer() {
     if (!path.empty() && foundation::files::exists(path)) {
         auto opened = services::AudioPlayer::withContentsOfFile(path);
         if (opened.ok() && opened.value()->format()) {
-            if (views_.position) views_.position->setEnabled(true);
+            if (views_.playPosition) views_.playPosition->setEnabled(true);
             player_ = opened.value();
             player_->setDelegate(weak_from_this());
             updatePlayPosition();
@@ -284,7 +284,7 @@ void HXVoicemailPlayer::preparePlayer() {
         // recorded call, once: a recorded call that is no audio either is not asked for again
         // and again.
         (void)foundation::files::remove(path);
-        if (views_.position) views_.position->setEnabled(false);
+        if (views_.playPosition) views_.playPosition->setEnabled(false);
         if (fetch && !askedForRecordedCall_) {
             askedForRecordedCall_ = true;
             showDownloadSpinner(Step::PreparePlayer);
@@ -292,7 +292,7 @@ void HXVoicemailPlayer::preparePlayer() {
         }
         return;
     }
-    if (views_.position) views_.position->setEnabled(false);
+    if (views_.playPosition) views_.playPosition->setEnabled(false);
     if (fetch) {
         showDownloadSpinner(Step::PreparePlayer);
         playback->downloadVMforID(id);
@@ -371,14 +371,14 @@ void HXVoicemailPlayer::updatePlayPosition() {
     if (views_.endTime)
         views_.endTime->setAttributedText(
             letterpressed("-" + formatTime(static_cast<int>(duration - current)), *views_.endTime));
-    if (duration > 0 && views_.position)
-        views_.position->setValue(static_cast<float>(player_->currentTime()) / static_cast<float>(duration));
+    if (duration > 0 && views_.playPosition)
+        views_.playPosition->setValue(static_cast<float>(player_->currentTime()) / static_cast<float>(duration));
 }
 
 void HXVoicemailPlayer::startScrubbing() {
-    if (isScrubbing_ || !views_.position) return;
+    if (isScrubbing_ || !views_.playPosition) return;
     isScrubbing_ = true;
-    scrubAction_ = views_.position->addAction(
+    scrubAction_ = views_.playPosition->addAction(
         [weak = weak_from_this()](toolkit::Control&, const toolkit::Event*) {
             if (auto self = weak.lock()) self->changePlayPosition();
         },
@@ -387,15 +387,15 @@ void HXVoicemailPlayer::startScrubbing() {
 }
 
 void HXVoicemailPlayer::changePlayPosition() {
-    if (!player_ || !views_.position) return;
-    player_->setCurrentTime(views_.position->value() * player_->duration());
+    if (!player_ || !views_.playPosition) return;
+    player_->setCurrentTime(views_.playPosition->value() * player_->duration());
     updatePlayPosition();
 }
 
 void HXVoicemailPlayer::stopScrubbing() {
     if (!isScrubbing_) return;
     isScrubbing_ = false;
-    if (views_.position && scrubAction_) views_.position->removeAction(scrubAction_);
+    if (views_.playPosition && scrubAction_) views_.playPosition->removeAction(scrubAction_);
     scrubAction_ = 0;
     if (isPlaying_ && player_ && !player_->isPlaying()) player_->play();
 }

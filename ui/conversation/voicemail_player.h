@@ -36,7 +36,7 @@ public:
     // The footer's views the player drives.
     struct Views {
         std::shared_ptr<toolkit::Button> playButton;
-        std::shared_ptr<toolkit::Slider> position;
+        std::shared_ptr<toolkit::Slider> playPosition;
         std::shared_ptr<toolkit::Label> startTime, endTime;
         std::shared_ptr<toolkit::Button> speakerButton;
     };
@@ -52,7 +52,7 @@ public:
     // download's progress, disabled until a player is made over them. A phone with a microphone
     // then plays through the ear piece or a headset, as a call does.
     struct Footer {
-        std::shared_ptr<toolkit::View> root;
+        std::shared_ptr<toolkit::View> playMessageView;
         Views views;
     };
     static Footer makeFooter(double width, const std::optional<graphics::Color>& background);

@@ -242,6 +242,6 @@ void HXCPasscodeSettingsViewController::presentPad() {
         tablet ? toolkit::ModalPresentationStyle::FormSheet : toolkit::ModalPresentationStyle::FullScreen;
     pad->modalTransitionStyle = toolkit::ModalTransitionStyle::CrossDissolve;
     const auto frame = pad->view()->frame();
-    pad->setBackgroundView(HXPasscodeBackgroundView(frame));
+    pad->setBackgroundView(passcodeBackgroundViewWithFrame(frame));
     navigation->present(pad, true);
 }

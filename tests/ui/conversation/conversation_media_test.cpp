@@ -112,8 +112,8 @@ TEST_F(ConversationMedia, EachAttachmentIsAskedForOnceOverReloadsAndFullSizePict
     service->clearRequests();
     service->inject(emulator::Fault::Slow, "/a/i/mp1");
     auto media = app->screenRoles().media.lock();
-    media->downloadFullSizeImage("mp1", "image/jpeg");
-    media->downloadFullSizeImage("mp2", "image/jpeg");
+    media->downloadFullSizeImageForAttachment("mp1", "image/jpeg");
+    media->downloadFullSizeImageForAttachment("mp2", "image/jpeg");
     ASSERT_TRUE(harness.clock().runUntil([&] { return announcedNow().size() == 1; }, 30));
     ASSERT_TRUE(releaseWhenSeen("/a/i/mp1"));
     ASSERT_TRUE(harness.clock().runUntil([&] { return announcedNow().size() == 2; }, 30));

@@ -37,8 +37,8 @@ TEST_F(Player, PlayBeforeTheFileIsThereDownloadsItAndPlaysAndTheLabelsFollowTheC
     auto& s = open(kVoicemailThread, 2);
     EXPECT_EQ(text(playerViews(s).startTime.get()), "0:00");
     EXPECT_EQ(text(playerViews(s).endTime.get()), "-1:05") << "the message's length before the file is there";
-    ASSERT_TRUE(playerViews(s).position.get());
-    EXPECT_FALSE(playerViews(s).position->isEnabled()) << "nothing to scrub without a player";
+    ASSERT_TRUE(playerViews(s).playPosition.get());
+    EXPECT_FALSE(playerViews(s).playPosition->isEnabled()) << "nothing to scrub without a player";
     EXPECT_FALSE(foundation::files::exists(audioPath(kVoicemailThread)));
 
     service->inject(emulator::Fault::Slow, "/a/v/");
@@ -52,7 +52,7 @@ TEST_F(Player, PlayBeforeTheFileIsThereDownloadsItAndPlaysAndTheLabelsFollowTheC
     ASSERT_TRUE(untilPlaying());
     EXPECT_FALSE(playerViews(s).playButton->isHidden());
     EXPECT_FALSE(s.voicemailPlayer()->downloadProgress()->isAnimating());
-    EXPECT_TRUE(playerViews(s).position->isEnabled());
+    EXPECT_TRUE(playerViews(s).playPosition->isEnabled());
     EXPECT_TRUE(HXVoicemailPlayer::timerRunning());
     EXPECT_NEAR(s.voicemailPlayer()->player()->duration(), 65.16, 0.05);
 
@@ -63,7 +63,7 @@ TEST_F(Player, PlayBeforeTheFileIsThereDownloadsItAndPlaysAndTheLabelsFollowTheC
     EXPECT_EQ(text(playerViews(s).startTime.get()), HXVoicemailPlayer::formatTime(static_cast<int>(now)));
     EXPECT_EQ(text(playerViews(s).startTime.get()), "0:10");
     EXPECT_EQ(text(playerViews(s).endTime.get()), "-0:55");
-    EXPECT_NEAR(playerViews(s).position->value(), 10.0 / 65.16, 0.01);
+    EXPECT_NEAR(playerViews(s).playPosition->value(), 10.0 / 65.16, 0.01);
 
     const int deactivations = services::AudioSession::shared().deactivations();
     pressPlay();
@@ -92,7 +92,7 @@ TEST_F(Player, ARecordedCallIsAskedForByItsConversationAndAFileThereIsReadyAtOnc
         auto& again = open(thread, 2);
         EXPECT_TRUE(again.voicemailPlayer()->player());
         EXPECT_FALSE(again.voicemailPlayer()->isPlaying());
-        EXPECT_TRUE(playerViews(again).position->isEnabled());
+        EXPECT_TRUE(playerViews(again).playPosition->isEnabled());
         EXPECT_EQ(text(playerViews(again).endTime.get()), "-1:05");
         (void)s;
     }
@@ -104,7 +104,7 @@ TEST_F(Player, ScrubbingWhilePlayingPausesAndResumesWhereTheSliderWasLeft) {
     pressPlay();
     ASSERT_TRUE(untilPlaying());
     harness.advance(3);
-    auto* slider = playerViews(s).position.get();
+    auto* slider = playerViews(s).playPosition.get();
     const toolkit::Rect track = slider->convertRectTo(slider->bounds(), nullptr);
     const toolkit::Point from{track.minX() + 2, track.midY()};
     const toolkit::Point to{track.minX() + track.width() * 0.75, track.midY()};
@@ -203,7 +203,7 @@ TEST_F(Player, ADownloadThatIsNoAudioLeavesNoPlayerAndNothingPlaying) {
     EXPECT_FALSE(HXVoicemailPlayer::timerRunning());
     EXPECT_FALSE(playerViews(s).playButton->isHidden());
     EXPECT_FALSE(s.voicemailPlayer()->downloadProgress()->isAnimating());
-    EXPECT_FALSE(playerViews(s).position->isEnabled());
+    EXPECT_FALSE(playerViews(s).playPosition->isEnabled());
     EXPECT_FALSE(foundation::files::exists(audioPath(kVoicemailThread))) << "a file that is no audio goes";
 }
 
@@ -264,7 +264,7 @@ TEST_F(Player, WithPrefetchingTheFileComesWhenTheScreenOpensAndWaitsForPlay) {
     ASSERT_TRUE(releaseWhenSeen("/a/v/")) << "asked for as the screen opened";
     ASSERT_TRUE(harness.clock().runUntil([&] { return s.voicemailPlayer()->player() != nullptr; }, 30));
     EXPECT_FALSE(s.voicemailPlayer()->isPlaying());
-    EXPECT_TRUE(playerViews(s).position->isEnabled());
+    EXPECT_TRUE(playerViews(s).playPosition->isEnabled());
     EXPECT_FALSE(s.voicemailPlayer()->downloadProgress()->isAnimating());
     EXPECT_FALSE(HXVoicemailPlayer::timerRunning());
 }
@@ -315,7 +315,7 @@ TEST_F(Player, AFileThatArrivedWhileAnotherScreenShowedIsReadyOnComingBack) {
                 << "the spinner turns for a file that is there";
             EXPECT_FALSE(playerViews(s).playButton->isHidden());
             ASSERT_TRUE(s.voicemailPlayer()->player());
-            EXPECT_TRUE(playerViews(s).position->isEnabled());
+            EXPECT_TRUE(playerViews(s).playPosition->isEnabled());
             EXPECT_FALSE(s.voicemailPlayer()->isPlaying())
                 << "the sound does not start on a screen the user comes back to";
             EXPECT_FALSE(proximity());
@@ -357,8 +357,8 @@ TEST_F(Player, TheSpeakerButtonFollowsTheDevicesInputAndRoutesTheSound) {
     EXPECT_EQ(button.accessibility().hint, "Changes sound output to speaker");
     // While playing the button shows pause; the disabled slider shows no thumb.
     EXPECT_EQ(playerViews(s).playButton->imageForState(toolkit::kStateNormal)->name(), "play.circle");
-    EXPECT_FALSE(playerViews(s).position->isEnabled());
-    auto emptyThumb = playerViews(s).position->thumbImageForState(toolkit::kStateDisabled);
+    EXPECT_FALSE(playerViews(s).playPosition->isEnabled());
+    auto emptyThumb = playerViews(s).playPosition->thumbImageForState(toolkit::kStateDisabled);
     ASSERT_TRUE(emptyThumb && emptyThumb->bitmap());
     for (int y = 0; y < emptyThumb->bitmap()->height(); ++y)
         for (int x = 0; x < emptyThumb->bitmap()->width(); ++x)

@@ -97,7 +97,7 @@ struct ConversationSpy : HXConversationRole,
     void whenMediaArrives(const std::string& id, std::function<void()> arrived) override {
         if (m()) m()->whenMediaArrives(id, std::move(arrived));
     }
-    void downloadFullSizeImage(const std::string&, const std::string&) override {}
+    void downloadFullSizeImageForAttachment(const std::string&, const std::string&) override {}
     // The ids whose video preview was asked for.
     std::vector<std::string> previews;
     void downloadMediaIfNeeded(const std::string& id, const std::string&, bool forPreview) override {

@@ -134,7 +134,7 @@ TEST_F(Taps, ATextRowDoesNothingAndAPictureOpensEmptyUntilItsOwnDownloadFillsIt)
     ASSERT_TRUE(other);
     auto otherNav = std::make_shared<toolkit::NavigationController>(other);
     (void)other->view();
-    app->screenRoles().media.lock()->downloadFullSizeImage(kJPEG2, "image/jpeg");
+    app->screenRoles().media.lock()->downloadFullSizeImageForAttachment(kJPEG2, "image/jpeg");
     ASSERT_TRUE(harness.clock().runUntil([&] { return other->hasPicture(); }, 30));
     EXPECT_FALSE(p->hasPicture());
     EXPECT_EQ(other->image()->width(), 200);
@@ -409,7 +409,7 @@ TEST_F(TabletTaps, APictureFillsFromItsOwnDownloadAndAGIFIsSharedAsItsBytes) {
     auto* p = preview();
     ASSERT_NE(p, nullptr);
     EXPECT_FALSE(p->hasPicture());
-    app->screenRoles().media.lock()->downloadFullSizeImage(kJPEG2, "image/jpeg");
+    app->screenRoles().media.lock()->downloadFullSizeImageForAttachment(kJPEG2, "image/jpeg");
     ASSERT_TRUE(harness.clock().runUntil(
         [&] { return cache()->objectForKey(std::string(kJPEG2) + "_ORIGINAL") != nullptr; }, 30));
     harness.settle();
