@@ -5,6 +5,7 @@
 #include "model/cache.h"
 #include "model/phone_extensions.h"
 #include "platform/dispatch/dispatch.h"
+#include "platform/foundation/bundle.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/strings.h"
 #include "platform/graphics/color.h"
