@@ -14,6 +14,7 @@ namespace {
 constexpr const char* kTableDomain = "toolkit.TableView";
 constexpr double kSwipeThreshold = 30;
 constexpr double kSwipeButtonWidth = 74;
+constexpr double kSwipeTitleMargin = 15;
 // The row height from which an action with an image also shows its title, under the image.
 constexpr double kSwipeTitleUnderImageHeight = 91;
 constexpr double kUpdateDuration = 0.3;
@@ -25,10 +26,11 @@ class SwipePanDelegate : public GestureRecognizerDelegate {
 public:
     explicit SwipePanDelegate(TableView* table) : table_(table) {}
     bool gestureRecognizerShouldBegin(GestureRecognizer& g) override {
-        if (table_->isEditing()) return false;
         auto& pan = static_cast<PanGestureRecognizer&>(g);
         Point t = pan.translationInView(nullptr);
         if (std::fabs(t.x) <= std::fabs(t.y)) return false;
+        // While editing, a swipe toward the trailing edge shows what the row's minus shows.
+        if (table_->isEditing() && t.x > 0) return false;
         Point at = pan.locationInView(table_);
         const auto row = table_->indexPathForRowAtPoint({at.x - t.x, at.y - t.y});
         if (!row) return false;
@@ -1136,11 +1138,15 @@ std::vector<std::string> TableView::revealSwipeActions(IndexPath ip, SwipeEdge e
         }
         b->setBackgroundColor(a->backgroundColor.value_or(
             a->style == ContextualActionStyle::Destructive ? Color::systemRed() : Color::systemGray()));
-        b->setFrame(Rect(x, 0, kSwipeButtonWidth, h));
+        // A drawn title keeps a margin on both sides: a long one widens its button.
+        const double width = a->image ? kSwipeButtonWidth
+                                      : std::max(kSwipeButtonWidth, std::ceil(b->titleLabel()->sizeThatFits({}).width) +
+                                                                        2 * kSwipeTitleMargin);
+        b->setFrame(Rect(x, 0, width, h));
         std::string title = a->title;
         b->addAction([this, title](Control&, const Event*) { tapSwipeAction(title); }, kTouchUpInside);
         panel->addSubview(b);
-        x += kSwipeButtonWidth;
+        x += width;
         titles.push_back(a->title);
     }
     // The row's content slides aside by the actions' width (the cell's bounds move), and the

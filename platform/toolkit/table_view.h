@@ -164,6 +164,9 @@ private:
     std::shared_ptr<GestureRecognizer> reorderPan_;
     std::optional<IndexPath> reorderFrom_;
     Rect reorderOrigin_;
+    // Where the latest touch on the row came down (window coordinates): one that moved further
+    // than a tap may is no tap and selects nothing.
+    Point touchStart_;
     TableViewCellStyle style_;
     std::string reuseIdentifier_;
     std::shared_ptr<View> content_;

@@ -435,12 +435,16 @@ void TableViewCell::reorderPanned(GestureRecognizer& g) {
     }
 }
 
-void TableViewCell::touchesBegan(const TouchSet&, const Event*) {
+void TableViewCell::touchesBegan(const TouchSet& touches, const Event*) {
+    if (!touches.empty()) touchStart_ = touches.front()->location;
     if (auto* t = table()) t->cellTouchBegan(*this);
 }
 
 void TableViewCell::touchesEnded(const TouchSet& touches, const Event*) {
-    bool inside = !touches.empty() && bounds().contains(touches.front()->locationInView(this));
+    const bool tap = !touches.empty() && std::hypot(touches.front()->location.x - touchStart_.x,
+                                                    touches.front()->location.y - touchStart_.y) <=
+                                             TapGestureRecognizer::kAllowableMovement;
+    const bool inside = tap && bounds().contains(touches.front()->locationInView(this));
     if (auto* t = table()) t->cellTouchEnded(*this, inside);
 }
 
