@@ -294,7 +294,10 @@ void ScrollView::handlePan(GestureRecognizer& g) {
             if (!decelerate) break;
             decelerating_ = true;
             if (d) d->scrollViewWillBeginDecelerating(*this);
-            if (!(velocity == Point{0, 0})) {
+            // Let go past an edge, it settles back whatever the finger's speed: a glide there
+            // would creep over the last point for seconds, still counting itself as moving.
+            const bool outOfRange = now.x < lo.x || now.x > hi.x || now.y < lo.y || now.y > hi.y;
+            if (!(velocity == Point{0, 0}) && !outOfRange) {
                 glide(target, velocity);
                 break;
             }
@@ -327,13 +330,27 @@ Point ScrollView::projectedRest(Point velocity) const {
 void ScrollView::glide(Point target, Point velocity) {
     Point start = contentOffset();
     double r = std::clamp(decelerationRate, 0.0, 0.9999);
-    double speed = std::max(std::fabs(velocity.x), std::fabs(velocity.y));
+    // Along the axis the content moves fastest on.
+    const bool vertical = std::fabs(velocity.y) >= std::fabs(velocity.x);
+    double speed = std::fabs(vertical ? velocity.y : velocity.x);
     // Until less than half a point of the free glide would be left (in milliseconds); the
     // curve is then scaled to end exactly at the target the delegate and the range allowed.
     double total = speed * r / (1 - r);
     double ms = total > 0.5 ? std::log(0.5 / total) / std::log(r) : 0;
     double duration = std::max(kSettleDuration, ms / 1000);
     double end = 1 - std::pow(r, duration * 1000);
+    // Content that meets an edge of its range on the way glides freely up to it and rests there:
+    // the glide ends when it arrives (a finger landing then finds it at rest), not seconds later
+    // while the rest of a slowed curve crawls over the last points.
+    const double way = vertical ? target.y - start.y : target.x - start.x;
+    const double edge[] = {vertical ? minimumContentOffset().y : minimumContentOffset().x,
+                           vertical ? maximumContentOffset().y : maximumContentOffset().x};
+    const double velocityAlong = vertical ? velocity.y : velocity.x;
+    const double at = vertical ? target.y : target.x;
+    if ((at == edge[0] || at == edge[1]) && way * velocityAlong > 0 && std::fabs(way) < total * end) {
+        end = std::fabs(way) / total;
+        duration = std::max(1.0 / 60, std::log(1 - end) / std::log(r) / 1000);
+    }
     double began = dispatch::clock().now();
     uint64_t generation = ++settleGeneration_;
     std::weak_ptr<ScrollView> weak = std::static_pointer_cast<ScrollView>(self());

@@ -14,21 +14,27 @@ namespace {
 constexpr const char* kTableDomain = "toolkit.TableView";
 constexpr double kSwipeThreshold = 30;
 constexpr double kSwipeButtonWidth = 74;
+constexpr double kSwipeTitleMargin = 15;
 // The row height from which an action with an image also shows its title, under the image.
 constexpr double kSwipeTitleUnderImageHeight = 91;
 constexpr double kUpdateDuration = 0.3;
 
-// The table's swipe pan begins for sideways movement that starts on a row.
+// The table's swipe pan (one finger) begins for sideways movement that starts on a row with
+// actions that way, or that puts back a row swiped open; other sideways swipes stay free for the
+// screen's own recognisers.
 class SwipePanDelegate : public GestureRecognizerDelegate {
 public:
     explicit SwipePanDelegate(TableView* table) : table_(table) {}
     bool gestureRecognizerShouldBegin(GestureRecognizer& g) override {
-        if (table_->isEditing()) return false;
         auto& pan = static_cast<PanGestureRecognizer&>(g);
         Point t = pan.translationInView(nullptr);
         if (std::fabs(t.x) <= std::fabs(t.y)) return false;
+        // While editing, a swipe toward the trailing edge shows what the row's minus shows.
+        if (table_->isEditing() && t.x > 0) return false;
         Point at = pan.locationInView(table_);
-        return table_->indexPathForRowAtPoint({at.x - t.x, at.y - t.y}).has_value();
+        const auto row = table_->indexPathForRowAtPoint({at.x - t.x, at.y - t.y});
+        if (!row) return false;
+        return table_->swipedRow() || table_->hasSwipeActions(*row, t.x < 0 ? SwipeEdge::Trailing : SwipeEdge::Leading);
     }
 
 private:
@@ -103,6 +109,7 @@ void TableView::setup() {
     swipePan_ = std::make_shared<PanGestureRecognizer>([this](GestureRecognizer& g) { handleSwipePan(g); });
     swipeDelegate_ = std::make_shared<SwipePanDelegate>(this);
     swipePan_->setDelegate(swipeDelegate_);
+    swipePan_->maximumNumberOfTouches = 1;
     addGestureRecognizer(swipePan_);
     longPress_ = std::make_shared<LongPressGestureRecognizer>([this](GestureRecognizer& g) { handleLongPress(g); });
     longPressDelegate_ = std::make_shared<LongPressDelegate>(this);
@@ -692,6 +699,8 @@ void TableView::reloadData() {
     TK_MAIN_THREAD("reloadData");
     ++wholeReloads_;
     hideSwipeActions();
+    // Which row a swipe under way began on cannot be told after a whole reload: it reveals nothing.
+    swipeStartRow_.reset();
     for (auto& ip : selected_)
         if (auto c = cellForRow(ip)) c->setSelected(false);
     selected_.clear();
@@ -868,6 +877,9 @@ foundation::Status TableView::endUpdates() {
         return IndexPath{ns, nthFree(ip.row - countBelow(del, ip.row), insRows[ns])};
     };
 
+    // A swipe under way goes on with the row it began on, wherever that row now is (none once
+    // it went).
+    if (swipeStartRow_) swipeStartRow_ = mapRow(*swipeStartRow_);
     std::set<IndexPath> selected;
     for (auto& ip : selected_)
         if (!reloads.count(ip))
@@ -1030,9 +1042,7 @@ bool TableView::userMoveRow(IndexPath from, IndexPath to) {
     return true;
 }
 
-std::vector<ContextualActionPtr> TableView::swipeActionsFor(IndexPath ip, SwipeEdge edge, bool& legacy,
-                                                            bool& fullSwipe) {
-    legacy = false;
+std::vector<TableView::SwipeAction> TableView::swipeActionsFor(IndexPath ip, SwipeEdge edge, bool& fullSwipe) {
     fullSwipe = false;
     auto d = tableDelegate();
     auto ds = dataSource();
@@ -1041,24 +1051,23 @@ std::vector<ContextualActionPtr> TableView::swipeActionsFor(IndexPath ip, SwipeE
         // A configuration wins; none (or not implemented) falls back to the older sources.
         if (cfg && *cfg) {
             fullSwipe = (*cfg)->performsFirstActionWithFullSwipe;
-            return (*cfg)->actions;
+            std::vector<SwipeAction> out;
+            for (auto& a : (*cfg)->actions) out.push_back({a, nullptr});
+            return out;
         }
     }
     if (edge == SwipeEdge::Leading) return {};
     if (!ds || !ds->canEditRow(*this, ip)) return {};
     if (d)
         if (auto rows = d->editActionsForRow(*this, ip)) {
-            legacy = true;
-            swipeActions_.clear();
-            std::vector<ContextualActionPtr> out;
+            std::vector<SwipeAction> out;
             for (auto& ra : *rows) {
                 auto ca =
                     ContextualAction::make(ra->style == RowActionStyle::Normal ? ContextualActionStyle::Normal
                                                                                : ContextualActionStyle::Destructive,
                                            ra->title, nullptr);
                 ca->backgroundColor = ra->backgroundColor;
-                swipeActions_.push_back({ca, ra});
-                out.push_back(ca);
+                out.push_back({ca, ra});
             }
             return out;
         }
@@ -1066,24 +1075,29 @@ std::vector<ContextualActionPtr> TableView::swipeActionsFor(IndexPath ip, SwipeE
     // The table's own delete goes all the way, as a configuration does by default.
     fullSwipe = true;
     std::weak_ptr<TableViewDataSource> weakDs = ds;
-    return {ContextualAction::make(ContextualActionStyle::Destructive, "Delete",
-                                   [this, weakDs, ip](ContextualAction&, View&, ContextualAction::Completion done) {
-                                       if (auto s = weakDs.lock())
-                                           s->commitEditingStyle(*this, CellEditingStyle::Delete, ip);
-                                       done(true);
-                                   })};
+    return {{ContextualAction::make(ContextualActionStyle::Destructive, "Delete",
+                                    [this, weakDs, ip](ContextualAction&, View&, ContextualAction::Completion done) {
+                                        if (auto s = weakDs.lock())
+                                            s->commitEditingStyle(*this, CellEditingStyle::Delete, ip);
+                                        done(true);
+                                    }),
+             nullptr}};
+}
+
+bool TableView::hasSwipeActions(IndexPath ip, SwipeEdge edge) {
+    bool full = false;
+    return !swipeActionsFor(ip, edge, full).empty();
 }
 
 std::vector<std::string> TableView::revealSwipeActions(IndexPath ip, SwipeEdge edge) {
     TK_MAIN_THREAD("revealSwipeActions");
     hideSwipeActions();
-    bool legacy = false, full = false;
-    std::vector<ContextualActionPtr> actions = swipeActionsFor(ip, edge, legacy, full);
+    bool full = false;
+    swipeActions_ = swipeActionsFor(ip, edge, full);
     fullSwipeAllowed_ = full;
-    if (!legacy) swipeActions_.clear();
-    if (actions.empty()) return {};
-    if (!legacy)
-        for (auto& a : actions) swipeActions_.push_back({a, nullptr});
+    if (swipeActions_.empty()) return {};
+    std::vector<ContextualActionPtr> actions;
+    for (auto& [ca, ra] : swipeActions_) actions.push_back(ca);
     auto cell = cellForRow(ip);
     if (!cell) {
         scrollToRow(ip, ScrollPosition::None, false);
@@ -1124,11 +1138,15 @@ std::vector<std::string> TableView::revealSwipeActions(IndexPath ip, SwipeEdge e
         }
         b->setBackgroundColor(a->backgroundColor.value_or(
             a->style == ContextualActionStyle::Destructive ? Color::systemRed() : Color::systemGray()));
-        b->setFrame(Rect(x, 0, kSwipeButtonWidth, h));
+        // A drawn title keeps a margin on both sides: a long one widens its button.
+        const double width = a->image ? kSwipeButtonWidth
+                                      : std::max(kSwipeButtonWidth, std::ceil(b->titleLabel()->sizeThatFits({}).width) +
+                                                                        2 * kSwipeTitleMargin);
+        b->setFrame(Rect(x, 0, width, h));
         std::string title = a->title;
         b->addAction([this, title](Control&, const Event*) { tapSwipeAction(title); }, kTouchUpInside);
         panel->addSubview(b);
-        x += kSwipeButtonWidth;
+        x += width;
         titles.push_back(a->title);
     }
     // The row's content slides aside by the actions' width (the cell's bounds move), and the
@@ -1203,10 +1221,6 @@ void TableView::handleSwipePan(GestureRecognizer& g) {
     Point t = pan.translationInView(nullptr);
     std::optional<IndexPath> ip = swipeStartRow_;
     swipeStartRow_.reset();
-    if (!ip) {
-        const Point at = pan.locationInView(this);
-        ip = indexPathForRowAtPoint({at.x - t.x, at.y - t.y});
-    }
     if (!ip || std::fabs(t.x) < kSwipeThreshold) return;
     SwipeEdge edge = t.x < 0 ? SwipeEdge::Trailing : SwipeEdge::Leading;
     if (swiped_) {

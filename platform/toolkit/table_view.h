@@ -164,6 +164,9 @@ private:
     std::shared_ptr<GestureRecognizer> reorderPan_;
     std::optional<IndexPath> reorderFrom_;
     Rect reorderOrigin_;
+    // Where the latest touch on the row came down (window coordinates): one that moved further
+    // than a tap may is no tap and selects nothing.
+    Point touchStart_;
     TableViewCellStyle style_;
     std::string reuseIdentifier_;
     std::shared_ptr<View> content_;
@@ -451,6 +454,8 @@ public:
     static constexpr double kFullSwipeFraction = 0.6;
     std::optional<IndexPath> swipedRow() const { return swiped_; }
     void hideSwipeActions();
+    // Whether a swipe toward that edge would reveal actions on the row.
+    bool hasSwipeActions(IndexPath indexPath, SwipeEdge edge);
 
     // ---- Context menus
     std::shared_ptr<ContextMenuSession> beginContextMenu(IndexPath indexPath, Point location);
@@ -510,7 +515,9 @@ private:
     void clearVisible();
     void updateSupplementary(long section, bool header, bool visible, std::optional<Rect> at = std::nullopt);
     void applySelection(IndexPath ip, bool selected, bool animated);
-    std::vector<ContextualActionPtr> swipeActionsFor(IndexPath ip, SwipeEdge edge, bool& legacy, bool& fullSwipe);
+    // A revealed action and, for the older row actions, the row action it stands for.
+    using SwipeAction = std::pair<ContextualActionPtr, TableViewRowActionPtr>;
+    std::vector<SwipeAction> swipeActionsFor(IndexPath ip, SwipeEdge edge, bool& fullSwipe);
     bool performSwipeAction(size_t index);
     void handleSwipePan(GestureRecognizer& g);
     void handleLongPress(GestureRecognizer& g);
@@ -550,7 +557,7 @@ private:
     int updateDepth_ = 0;
     std::vector<Update> pending_;
     std::optional<IndexPath> swiped_;
-    std::vector<std::pair<ContextualActionPtr, TableViewRowActionPtr>> swipeActions_;
+    std::vector<SwipeAction> swipeActions_;
     bool fullSwipeAllowed_ = false;
     std::shared_ptr<PanGestureRecognizer> swipePan_;
     std::optional<IndexPath> swipeStartRow_;

@@ -344,11 +344,14 @@ void TableViewCell::layoutSubviews() {
             if (text_) text_->setFrame(Rect(x, std::round((h - th) / 2), avail, th));
             break;
     }
+    // The backgrounds lie under the content, where it is: a swipe moves the bounds' origin to slide
+    // the whole row aside, and they go with it.
+    const Rect under(0, 0, b.width(), h);
     if (backgroundView_) {
         if (backgroundView_->superview() != this) insertSubview(backgroundView_, 0);
-        backgroundView_->setFrame(b);
+        backgroundView_->setFrame(under);
     }
-    if (selectedBackground_) selectedBackground_->setFrame(b);
+    if (selectedBackground_) selectedBackground_->setFrame(under);
     if (swipeView_) {
         Rect f = swipeView_->frame();
         // The content has slid aside by the actions' width: they lie past its leading or trailing edge.
@@ -432,12 +435,16 @@ void TableViewCell::reorderPanned(GestureRecognizer& g) {
     }
 }
 
-void TableViewCell::touchesBegan(const TouchSet&, const Event*) {
+void TableViewCell::touchesBegan(const TouchSet& touches, const Event*) {
+    if (!touches.empty()) touchStart_ = touches.front()->location;
     if (auto* t = table()) t->cellTouchBegan(*this);
 }
 
 void TableViewCell::touchesEnded(const TouchSet& touches, const Event*) {
-    bool inside = !touches.empty() && bounds().contains(touches.front()->locationInView(this));
+    const bool tap = !touches.empty() && std::hypot(touches.front()->location.x - touchStart_.x,
+                                                    touches.front()->location.y - touchStart_.y) <=
+                                             TapGestureRecognizer::kAllowableMovement;
+    const bool inside = tap && bounds().contains(touches.front()->locationInView(this));
     if (auto* t = table()) t->cellTouchEnded(*this, inside);
 }
 

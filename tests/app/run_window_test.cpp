@@ -19,10 +19,15 @@
 #include "platform/foundation/user_defaults.h"
 #include "platform/net/url_error.h"
 #include "platform/services/device.h"
+#include "platform/toolkit/testing/input_script.h"
+#include "platform/window/input_script.h"
+#include "platform/window/sdl_library.h"
 #include "service/request_machinery.h"
 #include "tests/support/window_fixture.h"
+#include "ui/conversation/conversation_table_view_cell.h"
 #include "ui/conversation/vc_conversation.h"
 #include "ui/messages/vc_messages.h"
+#include "ui/settings/vc_settings.h"
 #include "ui/widgets/hxc_input_toolbar.h"
 
 namespace {
@@ -32,6 +37,86 @@ struct RunWindow : hxtest::WindowFixture {
         WindowFixture::SetUp();
         // The device's network, as the program has it before the launch.
         hxrun::installConnection();
+    }
+    // A drag or swipe played as the window plays a script's: one move a display frame (1/60 s
+    // of the virtual clock), the window drawing each.
+    void playInFrames(const std::string& line) {
+        auto steps = windowing::parseInputScript(line);
+        ASSERT_TRUE(steps.ok()) << line;
+        const auto& sdl = *windowing::sdlLibrary().value();
+        for (const auto& step : *steps)
+            for (auto& frame : windowing::eventFramesForStep(step, frontEnd->pointsToPixels(), frontEnd->windowID(),
+                                                             last, harness.window().bounds().size)) {
+                for (SDL_Event event : frame) ASSERT_EQ(sdl.PushEvent(&event), 1) << sdl.GetError();
+                frontEnd->pumpEvents();
+                harness.advance(1.0 / 60);
+                frontEnd->frame();
+            }
+    }
+    // The conversation threads the run's service adds (a long one, ..., every kind of attachment).
+    std::vector<std::string> conversationThreads() {
+        return service->withAccount([](emulator::Account& a) {
+            emulator::addConversationThreadsOnce(a, 1);
+            return emulator::conversationThreadIds(a);
+        });
+    }
+    // The messages of a thread the service keeps.
+    std::vector<std::string> serviceItems(const std::string& thread) {
+        return service->withAccount([&](emulator::Account& a) {
+            std::vector<std::string> kept;
+            if (auto* t = a.thread(thread))
+                for (const auto& m : t->items) kept.push_back(m.id);
+            return kept;
+        });
+    }
+    // Clicks the action a swipe uncovered (drawn as a picture, its title blank): the messages of
+    // the thread the service deleted then.
+    std::vector<std::string> deletedByTheRevealedAction(const std::string& thread) {
+        const auto before = serviceItems(thread);
+        toolkit::View* remove = nullptr;
+        for (auto* actions : harness.findAll("SwipeActionsView"))
+            if (!actions->subviews().empty()) remove = actions->subviews().front().get();
+        if (!remove) return {};
+        click(*remove);
+        frames(1);
+        EXPECT_TRUE(settleRequests());
+        const auto after = serviceItems(thread);
+        std::vector<std::string> gone;
+        for (const auto& id : before)
+            if (std::find(after.begin(), after.end(), id) == after.end()) gone.push_back(id);
+        return gone;
+    }
+    // The app launched in its window and the thread of that id opened from the messages list.
+    VC_Conversation* launchIntoThread(const std::string& id) {
+        if (!launchAndLoad()) return nullptr;
+        openWindow();
+        frames(2);
+        if (!settleRequests()) return nullptr;
+        return openThread(id);
+    }
+    // The thread of that id opened from the messages list, as a user opens it.
+    VC_Conversation* openThread(const std::string& id) {
+        app->selectViewForIndex(1);
+        frames(1);
+        EXPECT_TRUE(settleRequests());
+        auto list = std::dynamic_pointer_cast<VC_Messages>(app->viewControllerForIndex(1));
+        if (!list) return nullptr;
+        auto& rows = *list->tableView();
+        for (long row = 0; row < rows.numberOfRows(0); ++row) {
+            const auto conversation = list->rowAt({0, row});
+            if (!conversation || conversation->conversationID() != id) continue;
+            if (!harness.selectRow(rows, {0, row})) return nullptr;
+            frames(1);
+            EXPECT_TRUE(settleRequests());
+            return dynamic_cast<VC_Conversation*>(list->navigationController()->topViewController());
+        }
+        return nullptr;
+    }
+    // click-on LABEL as the window plays it.
+    void clickOn(const std::string& label) {
+        const auto point = toolkit::testing::findClickPoint(harness.window(), label);
+        ASSERT_TRUE(point) << label << "\n" << harness.outline();
+        play("click " + at(*point));
     }
 };
 
@@ -160,41 +245,11 @@ TEST_F(RunWindow, F11TakesTheNetworkAwayAReplyIsKeptToSendLaterAndGoesOutWhenF11
 // the thread was scrolled and after it was loaded again: the message deleted is the one the finger
 // was on when the swipe began (run many times: a swipe once deleted a message some rows above).
 TEST_F(RunWindow, ASwipeNearTheBottomOfALongThreadDeletesTheMessageUnderTheFinger) {
-    const auto ids = service->withAccount([](emulator::Account& a) {
-        emulator::addConversationThreadsOnce(a, 1);
-        return emulator::conversationThreadIds(a);
-    });
+    const auto ids = conversationThreads();
     ASSERT_FALSE(ids.empty());
-    ASSERT_TRUE(launchAndLoad());
-    openWindow();
-    frames(2);
-    ASSERT_TRUE(settleRequests());
-    app->selectViewForIndex(1);
-    frames(1);
-    ASSERT_TRUE(settleRequests());
-    auto list = std::dynamic_pointer_cast<VC_Messages>(app->viewControllerForIndex(1));
-    ASSERT_TRUE(list);
-    auto* nav = list->navigationController();
-    auto& rows = *list->tableView();
-    VC_Conversation* thread = nullptr;
-    for (long row = 0; row < rows.numberOfRows(0) && !thread; ++row) {
-        const auto conversation = list->rowAt({0, row});
-        if (!conversation || conversation->conversationID() != ids[0]) continue;
-        ASSERT_TRUE(harness.selectRow(rows, {0, row}));
-        frames(1);
-        ASSERT_TRUE(settleRequests());
-        thread = dynamic_cast<VC_Conversation*>(nav->topViewController());
-    }
+    VC_Conversation* thread = launchIntoThread(ids[0]);
     ASSERT_NE(thread, nullptr) << harness.outline();
     auto& table = thread->tableView();
-    auto items = [&] {
-        return service->withAccount([&](emulator::Account& a) {
-            std::vector<std::string> kept;
-            if (auto* t = a.thread(ids[0]))
-                for (const auto& m : t->items) kept.push_back(m.id);
-            return kept;
-        });
-    };
     // Scrolled up a little with the wheel, then loaded again, as the run's user did.
     const toolkit::Rect shown = table.convertRectTo(table.bounds(), nullptr);
     play("scroll 0 3");
@@ -218,22 +273,180 @@ TEST_F(RunWindow, ASwipeNearTheBottomOfALongThreadDeletesTheMessageUnderTheFinge
     }
     ASSERT_TRUE(target) << harness.outline();
     const std::string underFinger = thread->messageAt(target->section)->messageID();
-    const auto before = items();
     const double y = targetFrame.midY();
     play("drag " + std::to_string(shown.maxX() - 20) + " " + std::to_string(y) + " " +
          std::to_string(shown.minX() + 40) + " " + std::to_string(y) + " 8");
     frames(0.5);
-    // The action the swipe uncovered (drawn as a picture, its title blank).
-    toolkit::View* remove = nullptr;
-    for (auto* actions : harness.findAll("SwipeActionsView"))
-        if (!actions->subviews().empty()) remove = actions->subviews().front().get();
-    ASSERT_NE(remove, nullptr) << harness.outline();
-    click(*remove);
-    frames(1);
+    EXPECT_EQ(deletedByTheRevealedAction(ids[0]), std::vector<std::string>{underFinger}) << harness.outline();
+}
+
+// Settings dragged to its bottom with four quick drags, as a user flicks through it, then a tap
+// on "Passcode Lock" once the list has come to rest against its end: the first tap opens the
+// screen (it once only stopped a glide that still counted itself as moving seconds after the
+// list had stopped at its edge). Flicks of several speeds, each tap after the three seconds
+// the window's script waited.
+TEST_F(RunWindow, TheFirstTapAfterDragsToTheBottomOfSettingsOpensTheRowTapped) {
+    ASSERT_TRUE(launchAndLoad());
+    openWindow();
+    frames(2);
     ASSERT_TRUE(settleRequests());
-    const auto after = items();
-    std::vector<std::string> gone;
-    for (const auto& id : before)
-        if (std::find(after.begin(), after.end(), id) == after.end()) gone.push_back(id);
-    EXPECT_EQ(gone, std::vector<std::string>{underFinger});
+    app->selectViewForIndex(4);
+    frames(1);
+    auto& nav = dynamic_cast<toolkit::NavigationController&>(*app->tabBarController()->viewControllers()[4]);
+    auto settings = std::dynamic_pointer_cast<VC_Settings>(nav.viewControllers().front());
+    ASSERT_TRUE(settings) << harness.outline();
+    auto& table = *settings->tableView();
+    const toolkit::Rect shown = table.convertRectTo(table.bounds(), nullptr);
+    const std::string x = std::to_string(shown.midX());
+    const std::string from = std::to_string(shown.maxY() - 60), to = std::to_string(shown.minY() + 60);
+    for (const int moves : {4, 6, 8, 10, 14}) {
+        SCOPED_TRACE("drags of " + std::to_string(moves) + " moves");
+        for (int i = 0; i < 4; ++i)
+            playInFrames("drag " + x + " " + from + " " + x + " " + to + " " + std::to_string(moves));
+        frames(3);
+        ASSERT_NEAR(table.contentOffset().y, table.maximumContentOffset().y, 1) << "the list shows its end";
+        clickOn("Passcode Lock");
+        frames(1);
+        ASSERT_EQ(nav.viewControllers().size(), 2u) << "one tap opened the screen\n" << harness.outline();
+        EXPECT_EQ(nav.topViewController()->title(), "Passcode Lock");
+        nav.popViewController(false);
+        frames(1);
+        table.setContentOffset(table.minimumContentOffset(), false);
+        frames(0.5);
+    }
+    // One quick flick let go inside the list, a little above its end: it glides into the end and
+    // stops there.
+    table.setContentOffset({0, table.maximumContentOffset().y - 300}, false);
+    frames(0.5);
+    playInFrames("drag " + x + " " + from + " " + x + " " + std::to_string(shown.maxY() - 160) + " 3");
+    frames(3);
+    ASSERT_NEAR(table.contentOffset().y, table.maximumContentOffset().y, 1) << "the list shows its end";
+    clickOn("Passcode Lock");
+    frames(1);
+    EXPECT_EQ(nav.viewControllers().size(), 2u) << "one tap opened the screen\n" << harness.outline();
+}
+
+// The caret swipes over the conversation's bubbles, as a user makes them in the window (Alt makes
+// the pointer two fingers): two and three fingers move the reply's caret wherever they start, over
+// a sent text, a video or its placeholder, a picture; one finger is the row's own swipe, which
+// uncovers its Delete (two fingers over a sent text once opened the Delete instead, and no
+// swipe over an attachment's row moved the caret).
+TEST_F(RunWindow, TwoAndThreeFingerSwipesOverAnyBubbleMoveTheReplysCaretAndOneFingerSwipesTheRow) {
+    const auto ids = conversationThreads();
+    ASSERT_GE(ids.size(), 4u);
+    VC_Conversation* thread = launchIntoThread(ids[3]);  // a message of every kind of attachment
+    ASSERT_NE(thread, nullptr) << harness.outline();
+    frames(2);
+    ASSERT_TRUE(settleRequests());
+    auto& table = thread->tableView();
+    auto& field = *thread->inputToolbar()->textView();
+    field.setText("hello brave new world");
+    field.setSelectedRange({21, 0});
+    harness.settle();
+
+    // A row showing what is wanted, brought to the middle of the screen.
+    auto rowShowing =
+        [&](const std::function<bool(ConversationTableViewCell&)>& wanted) -> std::optional<toolkit::Rect> {
+        for (long section = 0; section < table.numberOfSections(); ++section)
+            for (long row = 0; row < table.numberOfRows(section); ++row) {
+                table.scrollToRow({section, row}, toolkit::ScrollPosition::Middle, false);
+                frames(0.25);
+                auto cell = std::dynamic_pointer_cast<ConversationTableViewCell>(table.cellForRow({section, row}));
+                if (cell && wanted(*cell)) return cell->convertRectTo(cell->bounds(), nullptr);
+            }
+        return std::nullopt;
+    };
+    const auto video = rowShowing([](ConversationTableViewCell& c) {
+        return c.messageView().text().find("Video") != std::string::npos ||
+               c.accessibilityLabel().find("Video") != std::string::npos;
+    });
+    ASSERT_TRUE(video) << harness.outline();
+    auto swipeAcross = [&](const toolkit::Rect& row, bool right, int fingers) {
+        const double y = row.midY(), from = right ? 80 : 300, to = right ? 300 : 80;
+        play("swipe " + std::to_string(from) + " " + std::to_string(y) + " " + std::to_string(to) + " " +
+             std::to_string(y) + " " + std::to_string(fingers));
+        frames(0.5);
+    };
+    auto swiped = [&] { return table.swipedRow().has_value(); };
+    const struct {
+        bool right;
+        int fingers;
+        size_t caret;
+    } overVideo[] = {{false, 2, 16}, {false, 2, 12}, {false, 3, 0}, {true, 2, 6}, {true, 3, 21}};
+    for (const auto& c : overVideo) {
+        SCOPED_TRACE(std::to_string(c.fingers) + (c.right ? " fingers right" : " fingers left") + " over the video");
+        swipeAcross(*video, c.right, c.fingers);
+        EXPECT_EQ(field.selectedRange().location, c.caret);
+        EXPECT_FALSE(swiped());
+    }
+
+    const auto sent = rowShowing([](ConversationTableViewCell& c) {
+        return c.isSent() && !c.messageView().text().empty() &&
+               c.accessibilityLabel().find("Attachment") == std::string::npos;
+    });
+    ASSERT_TRUE(sent) << harness.outline();
+    swipeAcross(*sent, false, 2);
+    EXPECT_EQ(field.selectedRange().location, 16u) << "two fingers over a sent text move the caret";
+    EXPECT_FALSE(swiped()) << "and do not open the row's Delete";
+    swipeAcross(*sent, false, 3);
+    EXPECT_EQ(field.selectedRange().location, 0u);
+    EXPECT_FALSE(swiped());
+    // One finger: the row's own swipe, the caret left where it was.
+    swipeAcross(*sent, false, 1);
+    EXPECT_TRUE(swiped()) << harness.outline();
+    EXPECT_EQ(field.selectedRange().location, 0u);
+}
+
+// Rows that move under a swipe still under way: the finger goes down on a message and starts
+// sliding it, a message above it goes from the store (a refresh found it deleted elsewhere), the
+// finger goes on and lifts, and Delete deletes on the service the message the swipe began on,
+// now a row higher (once the row that had come under its old place went instead).
+TEST_F(RunWindow, ASwipeDeletesTheMessageItBeganOnWhenTheRowsMoveBeforeTheFingerLifts) {
+    const auto ids = conversationThreads();
+    ASSERT_FALSE(ids.empty());
+    VC_Conversation* thread = launchIntoThread(ids[0]);
+    ASSERT_NE(thread, nullptr) << harness.outline();
+    auto& table = thread->tableView();
+    // A text row in the middle of the screen, with messages above it.
+    const toolkit::Rect shown = table.convertRectTo(table.bounds(), nullptr);
+    std::optional<toolkit::IndexPath> target;
+    toolkit::Rect targetFrame;
+    for (const auto& path : table.indexPathsForVisibleRows()) {
+        auto cell = table.cellForRow(path);
+        if (!cell || path.section < 1 || path.row != 0 || !thread->messageAt(path.section)) continue;
+        const toolkit::Rect f = cell->convertRectTo(cell->bounds(), nullptr);
+        if (f.height() < 30 || f.midY() < shown.midY() - 60) continue;
+        target = path, targetFrame = f;
+        break;
+    }
+    ASSERT_TRUE(target) << harness.outline();
+    const std::string underFinger = thread->messageAt(target->section)->messageID();
+
+    // The finger goes down and slides the row halfway; then the message above goes.
+    const double y = targetFrame.midY();
+    auto steps = windowing::parseInputScript("drag " + std::to_string(shown.maxX() - 20) + " " + std::to_string(y) +
+                                             " " + std::to_string(shown.minX() + 40) + " " + std::to_string(y) + " 8");
+    ASSERT_TRUE(steps.ok());
+    auto moves = windowing::eventFramesForStep(steps->front(), frontEnd->pointsToPixels(), frontEnd->windowID(), last,
+                                               harness.window().bounds().size);
+    const auto& sdl = *windowing::sdlLibrary().value();
+    auto playFrames = [&](size_t from, size_t to) {
+        for (size_t i = from; i < to; ++i) {
+            for (SDL_Event event : moves[i]) ASSERT_EQ(sdl.PushEvent(&event), 1);
+            frontEnd->pumpEvents();
+            harness.advance(1.0 / 60);
+            frontEnd->frame();
+        }
+    };
+    playFrames(0, moves.size() / 2);
+    auto above = thread->messageAt(target->section - 1);
+    ASSERT_TRUE(above);
+    app->managedObjectContext()->deleteObject(above->object());
+    ASSERT_TRUE(app->managedObjectContext()->save().ok());
+    ASSERT_EQ(thread->messageAt(target->section - 1)->messageID(), underFinger) << "the rows moved up one";
+    playFrames(moves.size() / 2, moves.size());
+    frames(0.5);
+
+    ASSERT_EQ(table.swipedRow(), (toolkit::IndexPath{target->section - 1, 0})) << "the row the swipe began on";
+    EXPECT_EQ(deletedByTheRevealedAction(ids[0]), std::vector<std::string>{underFinger}) << harness.outline();
 }

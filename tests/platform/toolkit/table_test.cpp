@@ -450,7 +450,11 @@ TEST(ToolkitTable, SwipesRevealConfiguredLegacyOrDefaultActions) {
     };
     const double restingX = textX(2);
     h.swipeRow(t, {0, 2}, SwipeEdge::Trailing);
-    EXPECT_EQ(textX(2), restingX - 148) << "two actions of 74 points";
+    ASSERT_EQ(h.findAll("SwipeActionsView").size(), 1u);
+    const double actionsWidth = h.findAll("SwipeActionsView").front()->bounds().width();
+    // Two actions of 74 points at least, a title that needs more given 15 on either side.
+    EXPECT_GT(actionsWidth, 148);
+    EXPECT_EQ(textX(2), restingX - actionsWidth) << "by the actions' width";
     EXPECT_EQ(textX(1), restingX) << "the other rows stay";
     h.tapSwipeAction("Delete");
     EXPECT_EQ(textX(2), restingX);

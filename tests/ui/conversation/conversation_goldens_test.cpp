@@ -6,6 +6,7 @@
 #include "platform/toolkit/bars.h"
 #include "platform/toolkit/renderer.h"
 #include "tests/ui/conversation/service_support.h"
+#include "ui/conversation/conversation_table_view_cell.h"
 #include "ui/widgets/hxc_animated_image_view.h"
 
 namespace {
@@ -174,3 +175,37 @@ TEST_F(PhoneLooks, Conversations) {
 }
 
 TEST_F(TabletLooks, Conversations) { commonLooks("tablet"); }
+
+// A row swiped open slides aside whole, its Delete in the room it leaves: a sent text's bubble
+// with its text over it, a sent picture with its frame (once the bubble stayed while the text
+// slid out of it, white on the screen's background).
+TEST_F(PhoneLooks, ASwipedRowSlidesAsideWithItsBubble) {
+    auto* s = show(threadIds[3]);
+    ASSERT_NE(s, nullptr);
+    auto& table = s->tableView();
+    const long last = table.numberOfSections() - 1;
+    ASSERT_EQ(table.numberOfRows(last), 2) << "a sent text and its picture";
+    const struct {
+        long row;
+        const char* name;
+    } rows[] = {{0, "conversation_swiped_text_phone"}, {1, "conversation_swiped_picture_phone"}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        auto cell = std::dynamic_pointer_cast<ConversationTableViewCell>(table.cellForRow({last, r.row}));
+        ASSERT_TRUE(cell && cell->backgroundView());
+        auto* bubble = cell->backgroundView()->viewWithTag(1);
+        ASSERT_NE(bubble, nullptr);
+        auto inWindow = [](toolkit::View& v) { return v.convertRectTo(v.bounds(), nullptr); };
+        const toolkit::Rect bubbleBefore = inWindow(*bubble), textBefore = inWindow(cell->messageView());
+        ASSERT_FALSE(harness.swipeRow(table, {last, r.row}, toolkit::SwipeEdge::Trailing).empty());
+        harness.settle();
+        const toolkit::Rect bubbleAfter = inWindow(*bubble), textAfter = inWindow(cell->messageView());
+        EXPECT_LT(textAfter.minX(), textBefore.minX()) << "the row slid aside";
+        EXPECT_DOUBLE_EQ(bubbleAfter.minX() - bubbleBefore.minX(), textAfter.minX() - textBefore.minX())
+            << "the bubble went with its text";
+        EXPECT_DOUBLE_EQ(bubbleAfter.minY(), bubbleBefore.minY());
+        look(r.name);
+        table.hideSwipeActions();
+        harness.settle();
+    }
+}

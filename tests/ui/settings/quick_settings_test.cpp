@@ -740,3 +740,60 @@ TEST_F(QuickSettingsScreens, TheListAndTheLocationsFollowTheirDataRowByRow) {
         EXPECT_EQ(switches.wholeReloads(), read) << on;
     }
 }
+
+// A preset swiped with the drag a user makes across most of the row: the row slides aside by the
+// width of its two actions and no further, both titles inside their buttons with room beside
+// them ("Rename" once touched the screen's edge); in editing mode, right after a new preset's
+// "OK", the same drag shows the row's Delete instead of opening the preset, and a drag never
+// selects the row it ends on.
+TEST_F(QuickSettingsScreens, ASwipeSlidesThePresetByItsActionsWidthAndShowsItsActionsWhileEditing) {
+    store("Weekend Office");
+    auto list = openList();
+    auto& table = *list->tableView();
+    const auto initial = nav->viewControllers().size();
+    auto cell = table.cellForRow({1, 0});
+    ASSERT_TRUE(cell);
+    const double y = cell->convertRectTo(cell->bounds(), nullptr).midY();
+    harness.swipe({300, y}, {60, y}, 1, 20);
+    harness.settle();
+    ASSERT_EQ(table.swipedRow(), (toolkit::IndexPath{1, 0}));
+    auto panels = harness.findAll("SwipeActionsView");
+    ASSERT_EQ(panels.size(), 1u);
+    const toolkit::Rect panel = panels[0]->convertRectTo(panels[0]->bounds(), nullptr);
+    EXPECT_DOUBLE_EQ(panel.maxX(), harness.window().bounds().width()) << "the actions end at the row's edge";
+    EXPECT_DOUBLE_EQ(cell->bounds().minX(), panel.width()) << "the row slid by the actions' width";
+    for (const auto& button : panels[0]->subviews()) {
+        auto* b = dynamic_cast<toolkit::Button*>(button.get());
+        ASSERT_NE(b, nullptr);
+        const double room = b->bounds().width() - b->titleLabel()->sizeThatFits({}).width;
+        EXPECT_GE(room, 24) << b->currentTitle().value_or("") << ": its title has room on both sides";
+    }
+    expectOutline("quick_settings_swiped");
+    expectSnapshot("quick_settings_swiped", {.scale = 1, .lightAndDark = true});
+    table.hideSwipeActions();
+    harness.settle();
+
+    // Editing: a new preset, then the drag across it.
+    list->setEditingMode(true, false);
+    harness.settle();
+    ASSERT_TRUE(harness.tapRowShowing("Create Setting…"));
+    harness.settle();
+    ASSERT_TRUE(harness.fillAlertField(0, "Home"));
+    ASSERT_TRUE(harness.tapAlertAction("OK"));
+    harness.settle();
+    ASSERT_EQ(list->sortedSettings(), (std::vector<std::string>{"Home", "Weekend Office"}));
+    harness.swipe({300, y}, {60, y}, 1, 20);
+    harness.settle();
+    EXPECT_EQ(nav->viewControllers().size(), initial) << "the drag opened nothing\n" << harness.outline();
+    EXPECT_EQ(table.swipedRow(), (toolkit::IndexPath{1, 0}));
+    std::vector<std::string> titles;
+    for (auto* p : harness.findAll("SwipeActionsView"))
+        for (const auto& b : p->subviews()) titles.push_back(b->outlineText());
+    EXPECT_EQ(titles, std::vector<std::string>{"Delete"}) << "while editing, only Delete";
+    // A short drag down the row, lifted on it, is no tap either.
+    table.hideSwipeActions();
+    harness.settle();
+    harness.swipe({200, y}, {200, y + 15}, 1, 4);
+    harness.settle();
+    EXPECT_EQ(nav->viewControllers().size(), initial) << harness.outline();
+}
