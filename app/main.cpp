@@ -252,9 +252,7 @@ foundation::Result<std::vector<toolkit::testing::InputStep>> readInputScript(con
 // ---- entry points from outside the app
 
 // The search index the system keeps for the app between launches.
-std::filesystem::path searchIndexFile() {
-    return foundation::homeDirectory() / "Library" / "SearchIndex" / "index.json";
-}
+std::filesystem::path searchIndexFile() { return foundation::homeDirectory() / "Library" / "SearchIndex" / "index.db"; }
 
 // An activity given as TYPE?KEY=VALUE&...: its type and information.
 std::optional<std::pair<std::string, foundation::Dictionary>> parseActivity(const std::string& text) {

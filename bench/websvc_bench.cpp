@@ -468,5 +468,19 @@ int main(int argc, char** argv) {
           0,
           false,
           {"messages", "conversations"},
-          {"process_cpu_ms", "peak_growth_MiB", "heap_peak_growth_KiB"}}});
+          {"process_cpu_ms", "peak_growth_MiB", "heap_peak_growth_KiB"}}},
+        // The scale rows: the heap at 50,000 threads beside the floor's, and the cost per message
+        // at 50,000 threads over the same at 1,000, of the store and of the floor.
+        {{"BM_ListParseIntoStore/50000/iterations:2", "BM_JsonAndRawSqliteFloor/50000/iterations:2",
+          "heap_peak_growth_KiB", 2.0},
+         {"BM_ListParseIntoStore/50000/iterations:2", "BM_JsonAndRawSqliteFloor/50000/iterations:2", "peak_growth_MiB",
+          0},
+         {"BM_ListParseIntoStore/50000/iterations:2", "BM_ListParseIntoStore/1000/min_time:2.000", "cpu_us_per_message",
+          1.3},
+         {"BM_ListParseIntoStore/50000/iterations:2", "BM_ListParseIntoStore/1000/min_time:2.000",
+          "wall_us_per_message", 0},
+         {"BM_JsonAndRawSqliteFloor/50000/iterations:2", "BM_JsonAndRawSqliteFloor/1000/min_time:2.000",
+          "cpu_us_per_message", 0},
+         {"BM_JsonAndRawSqliteFloor/50000/iterations:2", "BM_JsonAndRawSqliteFloor/1000/min_time:2.000",
+          "wall_us_per_message", 0}});
 }
