@@ -16,7 +16,7 @@
 // continue with its information (percent-encoded query values). --background-fetch runs one
 // background fetch headless after the sign-in (the app in the background meanwhile) and prints
 // its result; --notifications prints every notification delivered, at the end. The search index
-// is kept in the app home (Library/SearchIndex/index.json and its journal) from run to run, as the
+// is kept in the app home (Library/SearchIndex/index.db, an SQLite file) from run to run, as the
 // system keeps it, in step with every change;
 // --search continues the app with the first hit of QUERY, as a tapped search result does. Headless,
 // where these land is written as entry.png and entry.txt into the out folder after the sign-in.

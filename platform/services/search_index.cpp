@@ -90,7 +90,7 @@ void SearchableIndex::setIndexingAvailable(bool available) { indexingAvailable.s
 
 // ---- the file
 
-void SearchableIndex::closeLocked() {
+void SearchableIndex::closeLocked() const {
     statements_.reset();
     if (db_) sqlite3_close_v2(db_);
     db_ = nullptr;
@@ -103,7 +103,7 @@ foundation::Status SearchableIndex::execLocked(const char* sql) const {
     return {};
 }
 
-foundation::Status SearchableIndex::openLocked(const std::filesystem::path& path) {
+foundation::Status SearchableIndex::openLocked(const std::filesystem::path& path) const {
     closeLocked();
     sqlite3* db = nullptr;
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
@@ -113,7 +113,7 @@ foundation::Status SearchableIndex::openLocked(const std::filesystem::path& path
         return error;
     }
     db_ = db;
-    auto fail = [&](const std::string& why) {
+    auto fail = [&](const std::string& why) HX_REQUIRES(mutex_) {
         auto error = sqliteError(db_, path.string() + " " + why);
         closeLocked();
         return error;
@@ -160,9 +160,7 @@ foundation::Status SearchableIndex::openLocked(const std::filesystem::path& path
 
 void SearchableIndex::ensureOpenLocked() const {
     if (db_) return;
-    // The private file: a const reader may open it, as if it had always been there.
-    auto& self = const_cast<SearchableIndex&>(*this);
-    if (auto opened = self.openLocked(""); !opened)
+    if (auto opened = openLocked(""); !opened)
         foundation::logFaultOnce("search-index",
                                  "the search index has no file: " + opened.error().localizedDescription());
 }

@@ -105,8 +105,9 @@ private:
 
     // Opens the file at path (a private temporary one for ""), with the index's tables; an error
     // names what is wrong with the file. On success the index is that file's.
-    foundation::Status openLocked(const std::filesystem::path& path) HX_REQUIRES(mutex_);
-    void closeLocked() HX_REQUIRES(mutex_);
+    // (Const, as are the file's members: a reader opens the private file on first use.)
+    foundation::Status openLocked(const std::filesystem::path& path) const HX_REQUIRES(mutex_);
+    void closeLocked() const HX_REQUIRES(mutex_);
     // The private file, opened when the index has none.
     void ensureOpenLocked() const HX_REQUIRES(mutex_);
     // One transaction around change; a failure is logged once (the file refuses every change
@@ -127,10 +128,9 @@ private:
     foundation::Status setGenerationLocked(const std::string& generation) HX_REQUIRES(mutex_);
 
     mutable foundation::Mutex mutex_;
-    // The file (mutable: opened on first use, also by a reader).
     mutable sqlite3* db_ HX_GUARDED_BY(mutex_) = nullptr;
     mutable std::unique_ptr<Statements> statements_ HX_GUARDED_BY(mutex_);
-    std::filesystem::path keptPath_ HX_GUARDED_BY(mutex_);
+    mutable std::filesystem::path keptPath_ HX_GUARDED_BY(mutex_);
     mutable std::string generation_ HX_GUARDED_BY(mutex_);
 };
 
