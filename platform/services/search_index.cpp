@@ -22,13 +22,19 @@ constexpr const char* kDomain = "SearchIndex";
 // system's cache) when needed.
 constexpr int kCacheKiB = 1024;
 
-// The items by unique id, in the order first indexed (seq), and by domain for a domain's deletion.
+// The items by unique id, in the order first indexed (seq). A domain's deletion reads the table
+// through (once a call, for all its domains): it is rare (a conversation or an account removed),
+// while an index on the domain would take a page of the file for every conversation a save feeds,
+// about as much as the id's; a file that still has one drops it.
 constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;"
     "CREATE TABLE IF NOT EXISTS item(seq INTEGER PRIMARY KEY, id TEXT NOT NULL UNIQUE, domain TEXT NOT NULL,"
     " contentType TEXT NOT NULL, account TEXT NOT NULL, title TEXT NOT NULL, description TEXT NOT NULL,"
     " phoneCall INTEGER NOT NULL);"
-    "CREATE INDEX IF NOT EXISTS item_domain ON item(domain);";
+    "DROP INDEX IF EXISTS item_domain;";
+
+// The domains one reading of the table deletes at most (each takes three of the statement's values).
+constexpr size_t kDomainsPerScan = 100;
 
 constexpr const char* kColumns = "id, domain, contentType, account, title, description, phoneCall";
 
@@ -66,10 +72,9 @@ std::string searchLowercase(std::string_view text) {
 struct SearchableIndex::Statements {
     sqlite3_stmt* upsert = nullptr;
     sqlite3_stmt* deleteId = nullptr;
-    sqlite3_stmt* deleteDomain = nullptr;
 
     ~Statements() {
-        for (sqlite3_stmt* s : {upsert, deleteId, deleteDomain}) sqlite3_finalize(s);
+        for (sqlite3_stmt* s : {upsert, deleteId}) sqlite3_finalize(s);
     }
 };
 
@@ -143,11 +148,7 @@ foundation::Status SearchableIndex::openLocked(const std::filesystem::path& path
     if (sqlite3_prepare_v3(db_, upsert.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &statements->upsert, nullptr) !=
             SQLITE_OK ||
         sqlite3_prepare_v3(db_, "DELETE FROM item WHERE id=?1", -1, SQLITE_PREPARE_PERSISTENT, &statements->deleteId,
-                           nullptr) != SQLITE_OK ||
-        // The domain itself and its sub-domains: those between "<domain>." and "<domain>/", the
-        // byte after the dot.
-        sqlite3_prepare_v3(db_, "DELETE FROM item WHERE domain=?1 OR (domain>=?1||'.' AND domain<?1||'/')", -1,
-                           SQLITE_PREPARE_PERSISTENT, &statements->deleteDomain, nullptr) != SQLITE_OK)
+                           nullptr) != SQLITE_OK)
         return fail("is not an index");
     statements_ = std::move(statements);
     sqlite3_stmt* read = nullptr;
@@ -241,10 +242,31 @@ void SearchableIndex::deleteSearchableItemsWithDomainIdentifiers(const std::vect
 }
 
 foundation::Status SearchableIndex::deleteDomainsLocked(const std::vector<std::string>& domains) {
-    for (const auto& domain : domains) {
-        bindText(statements_->deleteDomain, 1, domain);
-        const int done = sqlite3_step(statements_->deleteDomain);
-        sqlite3_reset(statements_->deleteDomain);
+    // Each domain itself and its sub-domains: those between "<domain>." and "<domain>/", the byte
+    // after the dot.
+    for (size_t first = 0; first < domains.size(); first += kDomainsPerScan) {
+        const size_t count = std::min(kDomainsPerScan, domains.size() - first);
+        std::string sql = "DELETE FROM item WHERE ";
+        std::vector<std::string> bounds;
+        bounds.reserve(2 * count);
+        for (size_t i = 0; i < count; ++i) {
+            const std::string n = std::to_string(3 * i + 1), dot = std::to_string(3 * i + 2),
+                              slash = std::to_string(3 * i + 3);
+            sql += (i ? " OR domain=?" : "domain=?") + n + " OR (domain>=?" + dot + " AND domain<?" + slash + ")";
+            bounds.push_back(domains[first + i] + '.');
+            bounds.push_back(domains[first + i] + '/');
+        }
+        sqlite3_stmt* scan = nullptr;
+        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &scan, nullptr) != SQLITE_OK)
+            return sqliteError(db_, "a domain's deletion");
+        for (size_t i = 0; i < count; ++i) {
+            const int n = static_cast<int>(3 * i);
+            bindText(scan, n + 1, domains[first + i]);
+            bindText(scan, n + 2, bounds[2 * i]);
+            bindText(scan, n + 3, bounds[2 * i + 1]);
+        }
+        const int done = sqlite3_step(scan);
+        sqlite3_finalize(scan);
         if (done != SQLITE_DONE) return sqliteError(db_, "a domain's deletion");
     }
     return {};
