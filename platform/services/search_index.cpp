@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <string_view>
+#include <unordered_set>
 #include <utility>
 
 #include "platform/foundation/log.h"
@@ -32,9 +34,6 @@ constexpr const char* kSchema =
     " contentType TEXT NOT NULL, account TEXT NOT NULL, title TEXT NOT NULL, description TEXT NOT NULL,"
     " phoneCall INTEGER NOT NULL);"
     "DROP INDEX IF EXISTS item_domain;";
-
-// The domains one reading of the table deletes at most (each takes three of the statement's values).
-constexpr size_t kDomainsPerScan = 100;
 
 constexpr const char* kColumns = "id, domain, contentType, account, title, description, phoneCall";
 
@@ -72,9 +71,10 @@ std::string searchLowercase(std::string_view text) {
 struct SearchableIndex::Statements {
     sqlite3_stmt* upsert = nullptr;
     sqlite3_stmt* deleteId = nullptr;
+    sqlite3_stmt* deleteSeq = nullptr;
 
     ~Statements() {
-        for (sqlite3_stmt* s : {upsert, deleteId}) sqlite3_finalize(s);
+        for (sqlite3_stmt* s : {upsert, deleteId, deleteSeq}) sqlite3_finalize(s);
     }
 };
 
@@ -148,6 +148,8 @@ foundation::Status SearchableIndex::openLocked(const std::filesystem::path& path
     if (sqlite3_prepare_v3(db_, upsert.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &statements->upsert, nullptr) !=
             SQLITE_OK ||
         sqlite3_prepare_v3(db_, "DELETE FROM item WHERE id=?1", -1, SQLITE_PREPARE_PERSISTENT, &statements->deleteId,
+                           nullptr) != SQLITE_OK ||
+        sqlite3_prepare_v3(db_, "DELETE FROM item WHERE seq=?1", -1, SQLITE_PREPARE_PERSISTENT, &statements->deleteSeq,
                            nullptr) != SQLITE_OK)
         return fail("is not an index");
     statements_ = std::move(statements);
@@ -242,31 +244,30 @@ void SearchableIndex::deleteSearchableItemsWithDomainIdentifiers(const std::vect
 }
 
 foundation::Status SearchableIndex::deleteDomainsLocked(const std::vector<std::string>& domains) {
-    // Each domain itself and its sub-domains: those between "<domain>." and "<domain>/", the byte
-    // after the dot.
-    for (size_t first = 0; first < domains.size(); first += kDomainsPerScan) {
-        const size_t count = std::min(kDomainsPerScan, domains.size() - first);
-        std::string sql = "DELETE FROM item WHERE ";
-        std::vector<std::string> bounds;
-        bounds.reserve(2 * count);
-        for (size_t i = 0; i < count; ++i) {
-            const std::string n = std::to_string(3 * i + 1), dot = std::to_string(3 * i + 2),
-                              slash = std::to_string(3 * i + 3);
-            sql += (i ? " OR domain=?" : "domain=?") + n + " OR (domain>=?" + dot + " AND domain<?" + slash + ")";
-            bounds.push_back(domains[first + i] + '.');
-            bounds.push_back(domains[first + i] + '/');
-        }
-        sqlite3_stmt* scan = nullptr;
-        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &scan, nullptr) != SQLITE_OK)
-            return sqliteError(db_, "a domain's deletion");
-        for (size_t i = 0; i < count; ++i) {
-            const int n = static_cast<int>(3 * i);
-            bindText(scan, n + 1, domains[first + i]);
-            bindText(scan, n + 2, bounds[2 * i]);
-            bindText(scan, n + 3, bounds[2 * i + 1]);
-        }
-        const int done = sqlite3_step(scan);
-        sqlite3_finalize(scan);
+    if (domains.empty()) return {};
+    // Each domain itself and its sub-domains ("<domain>.<...>"): a row's domain is looked up whole
+    // and by each of its beginnings before a dot, the domains of the call in a set.
+    const std::unordered_set<std::string_view> wanted(domains.begin(), domains.end());
+    std::vector<int64_t> doomed;
+    sqlite3_stmt* scan = nullptr;
+    if (sqlite3_prepare_v2(db_, "SELECT seq, domain FROM item", -1, &scan, nullptr) != SQLITE_OK)
+        return sqliteError(db_, "a domain's deletion");
+    int step;
+    while ((step = sqlite3_step(scan)) == SQLITE_ROW) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(scan, 1));
+        const std::string_view domain(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(scan, 1)));
+        bool match = wanted.count(domain) != 0;
+        for (size_t dot = domain.find('.'); !match && dot != std::string_view::npos; dot = domain.find('.', dot + 1))
+            match = wanted.count(domain.substr(0, dot)) != 0;
+        if (match) doomed.push_back(sqlite3_column_int64(scan, 0));
+    }
+    sqlite3_finalize(scan);
+    if (step != SQLITE_DONE) return sqliteError(db_, "a domain's deletion");
+    sqlite3_stmt* remove = statements_->deleteSeq;
+    for (const int64_t seq : doomed) {
+        sqlite3_bind_int64(remove, 1, seq);
+        const int done = sqlite3_step(remove);
+        sqlite3_reset(remove);
         if (done != SQLITE_DONE) return sqliteError(db_, "a domain's deletion");
     }
     return {};
