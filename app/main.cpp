@@ -16,7 +16,7 @@
 // continue with its information (percent-encoded query values). --background-fetch runs one
 // background fetch headless after the sign-in (the app in the background meanwhile) and prints
 // its result; --notifications prints every notification delivered, at the end. The search index
-// is kept in the app home (Library/SearchIndex/index.json and its journal) from run to run, as the
+// is kept in the app home (Library/SearchIndex/index.db, an SQLite file) from run to run, as the
 // system keeps it, in step with every change;
 // --search continues the app with the first hit of QUERY, as a tapped search result does. Headless,
 // where these land is written as entry.png and entry.txt into the out folder after the sign-in.
@@ -245,9 +245,7 @@ foundation::Result<std::vector<toolkit::testing::InputStep>> readInputScript(con
 // ---- entry points from outside the app
 
 // The search index the system keeps for the app between launches.
-std::filesystem::path searchIndexFile() {
-    return foundation::homeDirectory() / "Library" / "SearchIndex" / "index.json";
-}
+std::filesystem::path searchIndexFile() { return foundation::homeDirectory() / "Library" / "SearchIndex" / "index.db"; }
 
 // An activity given as TYPE?KEY=VALUE&...: its type and information.
 std::optional<std::pair<std::string, foundation::Dictionary>> parseActivity(const std::string& text) {

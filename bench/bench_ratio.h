@@ -38,6 +38,16 @@ struct RatioPair {
     std::vector<std::pair<std::string, double>> counterGoals;  // counters ours/peer at most this
 };
 
+// A counter of one row over the same counter of another (rows of two families, or two rows of one
+// family), round by round: the memory of ours beside the peer's at one size, or a cost per item at
+// a large size over the same at a small one (whether it stays flat as the rows grow).
+struct RowRatio {
+    std::string over;     // "BM_Ours/50000"
+    std::string under;    // "BM_Peer/50000" or "BM_Ours/1000"
+    std::string counter;  // "heap_peak_growth_KiB"
+    double goal = 0;      // at most this; 0: only printed
+};
+
 struct RoundTimes {
     double wall = 0, cpu = 0;
     std::map<std::string, double> counters;
@@ -82,8 +92,8 @@ inline std::string allowedProcessorList() {
 // The console's table as usual; every repetition's times and counters kept for the ratios.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
-    RatioReporter(std::vector<RatioPair> pairs, std::string flags)
-        : pairs_(std::move(pairs)), flags_(std::move(flags)) {}
+    RatioReporter(std::vector<RatioPair> pairs, std::string flags, std::vector<RowRatio> rows = {})
+        : pairs_(std::move(pairs)), rows_(std::move(rows)), flags_(std::move(flags)) {}
 
     void ReportRuns(const std::vector<Run>& reports) override {
         ConsoleReporter::ReportRuns(reports);
@@ -111,6 +121,9 @@ public:
             << ", load " << machineLoad() << ", filter '" << benchmark::GetBenchmarkFilter() << "'"
             << ", flags" << (flags_.empty() ? std::string(" none") : flags_) << "\n";
         for (const RatioPair& pair : pairs_) report(out, pair);
+        if (!rows_.empty())
+            out << "\n== row ratios (a counter of one row over another's, each round; median [min-max])\n";
+        for (const RowRatio& row : rows_) report(out, row);
         out.flush();
     }
 
@@ -199,19 +212,51 @@ private:
         if (!any) out << pair.ours << " vs " << pair.peer << ": not both run (filter)\n";
     }
 
+    void report(std::ostream& out, const RowRatio& row) {
+        auto over = rounds_.find(row.over), under = rounds_.find(row.under);
+        if (over == rounds_.end() || under == rounds_.end()) {
+            out << row.counter << " " << row.over << " / " << row.under << ": not both run (filter)\n";
+            return;
+        }
+        std::vector<double> ratio;
+        for (size_t i = 0; i < std::min(over->second.size(), under->second.size()); ++i) {
+            auto a = over->second[i].counters.find(row.counter), b = under->second[i].counters.find(row.counter);
+            if (a != over->second[i].counters.end() && b != under->second[i].counters.end() && b->second != 0)
+                ratio.push_back(a->second / b->second);
+        }
+        char line[512];
+        if (ratio.empty()) {
+            std::snprintf(line, sizeof line, "%s %s / %s: no rounds\n", row.counter.c_str(), row.over.c_str(),
+                          row.under.c_str());
+        } else {
+            std::string verdict;
+            if (row.goal > 0)
+                verdict = std::string(" goal <=") + std::to_string(row.goal).substr(0, 4) + "x: " +
+                          (*std::max_element(ratio.begin(), ratio.end()) <= row.goal ? "met in every round"
+                                                                                     : "NOT met in every round");
+            std::snprintf(line, sizeof line, "%s %s / %s: %.2fx [%.2f-%.2f] (%.4g / %.4g)%s\n", row.counter.c_str(),
+                          row.over.c_str(), row.under.c_str(), median(ratio),
+                          *std::min_element(ratio.begin(), ratio.end()), *std::max_element(ratio.begin(), ratio.end()),
+                          over->second[0].counters[row.counter], under->second[0].counters[row.counter],
+                          verdict.c_str());
+        }
+        out << line;
+    }
+
     std::vector<RatioPair> pairs_;
+    std::vector<RowRatio> rows_;
     std::string flags_;
     std::map<std::string, std::vector<RoundTimes>> rounds_;
     bool countsAgree_ = true;
 };
 
-inline int runWithRatios(int argc, char** argv, std::vector<RatioPair> pairs) {
+inline int runWithRatios(int argc, char** argv, std::vector<RatioPair> pairs, std::vector<RowRatio> rows = {}) {
     // The run's own flags (repetitions, interleaving, minimum time), printed with the ratios.
     std::string flags;
     for (int i = 1; i < argc; ++i) flags += std::string(" ") + argv[i];
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter(std::move(pairs), std::move(flags));
+    RatioReporter reporter(std::move(pairs), std::move(flags), std::move(rows));
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     if (!reporter.countsAgree()) {

@@ -5,6 +5,9 @@
 // of a reply, no more), each page parsed and saved in turn on both sides (the floor: one
 // transaction a page). Both sides report what they stored, checked equal, the wall and CPU time
 // per message, the peak resident memory (VmHWM) and how far their first run rose above its start.
+// The scale rows print, below the pairs, the heap at 50,000 threads over the floor's (goal 2x) and
+// the CPU per message at 50,000 threads over the same at 1,000, for the store (goal 1.3x) and the
+// floor.
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 #include <malloc.h>
@@ -468,5 +471,19 @@ int main(int argc, char** argv) {
           0,
           false,
           {"messages", "conversations"},
-          {"process_cpu_ms", "peak_growth_MiB", "heap_peak_growth_KiB"}}});
+          {"process_cpu_ms", "peak_growth_MiB", "heap_peak_growth_KiB"}}},
+        // The scale rows: the heap at 50,000 threads beside the floor's, and the cost per message
+        // at 50,000 threads over the same at 1,000, of the store and of the floor.
+        {{"BM_ListParseIntoStore/50000/iterations:2", "BM_JsonAndRawSqliteFloor/50000/iterations:2",
+          "heap_peak_growth_KiB", 2.0},
+         {"BM_ListParseIntoStore/50000/iterations:2", "BM_JsonAndRawSqliteFloor/50000/iterations:2", "peak_growth_MiB",
+          0},
+         {"BM_ListParseIntoStore/50000/iterations:2", "BM_ListParseIntoStore/1000/min_time:2.000", "cpu_us_per_message",
+          1.3},
+         {"BM_ListParseIntoStore/50000/iterations:2", "BM_ListParseIntoStore/1000/min_time:2.000",
+          "wall_us_per_message", 0},
+         {"BM_JsonAndRawSqliteFloor/50000/iterations:2", "BM_JsonAndRawSqliteFloor/1000/min_time:2.000",
+          "cpu_us_per_message", 0},
+         {"BM_JsonAndRawSqliteFloor/50000/iterations:2", "BM_JsonAndRawSqliteFloor/1000/min_time:2.000",
+          "wall_us_per_message", 0}});
 }

@@ -196,7 +196,9 @@ private:
 // indexed mark was set for them.
 struct PendingSearch {
     std::optional<SearchItemMaker> items;
-    std::vector<store::ObjectID> marked;
+    // Named weakly: a message held by name through the save stays an object of the context after
+    // it (the store keeps what someone holds), so that a list's saves would keep one per message.
+    std::vector<std::weak_ptr<store::ObjectIdentity>> marked;
 };
 
 // Marks every message the next save of context writes as indexed, as its row goes to the store,
@@ -250,10 +252,12 @@ PendingSearch pendingSearch(store::Context& context, const std::string& username
 
 // Takes back the marks of a save that failed: its changes stay for a later save, which decides
 // about the index again.
-void unmark(store::Context& context, const std::vector<store::ObjectID>& marked) {
+void unmark(store::Context& context, const std::vector<std::weak_ptr<store::ObjectIdentity>>& marked) {
     if (marked.empty()) return;
+    // The changes of a failed save stay, and with them the messages' names.
     std::unordered_set<const store::ObjectIdentity*> ids;
-    for (const auto& id : marked) ids.insert(id.get());
+    for (const auto& weak : marked)
+        if (const auto id = weak.lock()) ids.insert(id.get());
     context.visitPending(HXMessageStore::kMessageEntity,
                          [&](store::Context::PendingRow& m, const store::Context::PendingFinder&) {
                              if (ids.count(m.objectID().get())) m.setValueAt(messageFields().indexed, false);

@@ -1,15 +1,88 @@
 #include "platform/services/search_index.h"
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <functional>
+#include <string_view>
+#include <unordered_set>
 #include <utility>
+
+#include "platform/foundation/log.h"
+#include "platform/foundation/strings.h"
 
 namespace services {
 
 namespace {
+
 std::atomic<bool> indexingAvailable{true};
+
+constexpr const char* kDomain = "SearchIndex";
+
+// The pages an index keeps on the heap: the rest of its file is read again from the disk (the
+// system's cache) when needed.
+constexpr int kCacheKiB = 1024;
+
+// The items by unique id, in the order first indexed (seq). A domain's deletion reads the table
+// through (once a call, for all its domains): it is rare (a conversation or an account removed),
+// while an index on the domain would take a page of the file for every conversation a save feeds,
+// about as much as the id's; a file that still has one drops it.
+constexpr const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;"
+    "CREATE TABLE IF NOT EXISTS item(seq INTEGER PRIMARY KEY, id TEXT NOT NULL UNIQUE, domain TEXT NOT NULL,"
+    " contentType TEXT NOT NULL, account TEXT NOT NULL, title TEXT NOT NULL, description TEXT NOT NULL,"
+    " phoneCall INTEGER NOT NULL);"
+    "DROP INDEX IF EXISTS item_domain;";
+
+constexpr const char* kColumns = "id, domain, contentType, account, title, description, phoneCall";
+
+foundation::Error sqliteError(sqlite3* db, const std::string& what) {
+    return foundation::Error::withDescription(kDomain, db ? sqlite3_extended_errcode(db) : SQLITE_CANTOPEN,
+                                              what + ": " + (db ? sqlite3_errmsg(db) : "no file"));
+}
+
+std::string columnText(sqlite3_stmt* statement, int column) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+    return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(statement, column))) : std::string();
+}
+
+// The item of a row of kColumns, from column `first` on.
+SearchableItem rowItem(sqlite3_stmt* statement, int first = 0) {
+    return {columnText(statement, first),
+            columnText(statement, first + 1),
+            {columnText(statement, first + 2), columnText(statement, first + 3), columnText(statement, first + 4),
+             columnText(statement, first + 5), sqlite3_column_int(statement, first + 6) != 0}};
+}
+
+void bindText(sqlite3_stmt* statement, int n, std::string_view text) {
+    sqlite3_bind_text(statement, n, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+}
+
+// Lowercase as the search compares: the plain letters directly, the rest through the full rules.
+std::string searchLowercase(std::string_view text) {
+    const bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
+    return ascii ? foundation::asciiLowercase(text) : foundation::lowercase(text);
+}
+
+}  // namespace
+
+// The prepared statements of the open file, finalized before it is closed.
+struct SearchableIndex::Statements {
+    sqlite3_stmt* upsert = nullptr;
+    sqlite3_stmt* deleteId = nullptr;
+    sqlite3_stmt* deleteSeq = nullptr;
+
+    ~Statements() {
+        for (sqlite3_stmt* s : {upsert, deleteId, deleteSeq}) sqlite3_finalize(s);
+    }
+};
+
+SearchableIndex::SearchableIndex() = default;
+
+SearchableIndex::~SearchableIndex() {
+    std::lock_guard lock(mutex_);
+    closeLocked();
 }
 
 std::shared_ptr<SearchableIndex> SearchableIndex::defaultSearchableIndex() {
@@ -20,296 +93,194 @@ std::shared_ptr<SearchableIndex> SearchableIndex::defaultSearchableIndex() {
 bool SearchableIndex::isIndexingAvailable() { return indexingAvailable.load(); }
 void SearchableIndex::setIndexingAvailable(bool available) { indexingAvailable.store(available); }
 
-// ---- the string pool
+// ---- the file
 
-uint32_t SearchableIndex::StringPool::intern(std::string&& text, uint32_t likely) {
-    if (likely != kNone && entries_[likely].uses != 0 && entries_[likely].text == text) {
-        ++entries_[likely].uses;
-        return likely;
+void SearchableIndex::closeLocked() const {
+    statements_.reset();
+    if (db_) sqlite3_close_v2(db_);
+    db_ = nullptr;
+    keptPath_.clear();
+    generation_.clear();
+}
+
+foundation::Status SearchableIndex::execLocked(const char* sql) const {
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) return sqliteError(db_, sql);
+    return {};
+}
+
+foundation::Status SearchableIndex::openLocked(const std::filesystem::path& path) const {
+    closeLocked();
+    sqlite3* db = nullptr;
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+        auto error = sqliteError(db, path.string() + " does not open");
+        sqlite3_close_v2(db);
+        return error;
     }
-    if (const uint32_t* known = numbers_.find(text)) {
-        ++entries_[*known].uses;
-        return *known;
+    db_ = db;
+    auto fail = [&](const std::string& why) HX_REQUIRES(mutex_) {
+        auto error = sqliteError(db_, path.string() + " " + why);
+        closeLocked();
+        return error;
+    };
+    const std::string cache = "PRAGMA cache_size=-" + std::to_string(kCacheKiB);
+    if (!execLocked(cache.c_str())) return fail("is not an index");
+    if (!path.empty()) {
+        // Each change is committed to the log before its call returns (a kill keeps it); the log
+        // is folded into the file by the library as it grows, and cut back to a bound after.
+        // The first read of the file tells a file that is not a database.
+        sqlite3_busy_timeout(db_, 2000);
+        if (!execLocked("PRAGMA journal_mode=WAL") || !execLocked("PRAGMA synchronous=NORMAL") ||
+            !execLocked("PRAGMA journal_size_limit=4194304"))
+            return fail("is not an index");
     }
-    uint32_t n;
-    if (unused_.empty()) {
-        n = static_cast<uint32_t>(entries_.size());
-        entries_.push_back({std::move(text), 1});
-    } else {
-        n = unused_.back();
-        unused_.pop_back();
-        entries_[n] = {std::move(text), 1};
-    }
-    numbers_.emplace(entries_[n].text, n);
-    return n;
+    if (!execLocked(kSchema)) return fail("is not an index");
+    // A table of the same name with other columns is another program's file.
+    sqlite3_stmt* probe = nullptr;
+    const std::string check = std::string("SELECT ") + kColumns + ", seq FROM item LIMIT 0";
+    const bool ours = sqlite3_prepare_v2(db_, check.c_str(), -1, &probe, nullptr) == SQLITE_OK;
+    sqlite3_finalize(probe);
+    if (!ours) return fail("is not an index");
+    auto statements = std::make_unique<Statements>();
+    const std::string upsert = std::string("INSERT INTO item(") + kColumns +
+                               ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7) ON CONFLICT(id) DO UPDATE SET"
+                               " domain=?2, contentType=?3, account=?4, title=?5, description=?6, phoneCall=?7";
+    if (sqlite3_prepare_v3(db_, upsert.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &statements->upsert, nullptr) !=
+            SQLITE_OK ||
+        sqlite3_prepare_v3(db_, "DELETE FROM item WHERE id=?1", -1, SQLITE_PREPARE_PERSISTENT, &statements->deleteId,
+                           nullptr) != SQLITE_OK ||
+        sqlite3_prepare_v3(db_, "DELETE FROM item WHERE seq=?1", -1, SQLITE_PREPARE_PERSISTENT, &statements->deleteSeq,
+                           nullptr) != SQLITE_OK)
+        return fail("is not an index");
+    statements_ = std::move(statements);
+    sqlite3_stmt* read = nullptr;
+    if (sqlite3_prepare_v2(db_, "SELECT value FROM meta WHERE key='generation'", -1, &read, nullptr) == SQLITE_OK &&
+        sqlite3_step(read) == SQLITE_ROW)
+        generation_ = columnText(read, 0);
+    sqlite3_finalize(read);
+    return {};
 }
 
-void SearchableIndex::StringPool::release(uint32_t n) {
-    Entry& e = entries_[n];
-    if (--e.uses != 0) return;
-    numbers_.erase(e.text);
-    e.text = std::string();
-    unused_.push_back(n);
+void SearchableIndex::ensureOpenLocked() const {
+    if (db_) return;
+    if (auto opened = openLocked(""); !opened)
+        foundation::logFaultOnce("search-index",
+                                 "the search index has no file: " + opened.error().localizedDescription());
 }
 
-void SearchableIndex::StringPool::clear() {
-    numbers_.clear();
-    entries_.clear();
-    unused_.clear();
+foundation::Status SearchableIndex::setGenerationLocked(const std::string& generation) {
+    sqlite3_stmt* write = nullptr;
+    if (sqlite3_prepare_v2(db_, "INSERT OR REPLACE INTO meta(key, value) VALUES('generation', ?1)", -1, &write,
+                           nullptr) != SQLITE_OK)
+        return sqliteError(db_, "the generation");
+    bindText(write, 1, generation);
+    const int done = sqlite3_step(write);
+    sqlite3_finalize(write);
+    if (done != SQLITE_DONE) return sqliteError(db_, "the generation");
+    generation_ = generation;
+    return {};
 }
 
-// ---- the text store
-
-std::string_view SearchableIndex::TextStore::add(std::string_view text) {
-    static constexpr size_t kBlock = 64 * 1024;
-    if (text.empty()) return {};
-    if (text.size() > capacity_ - used_) {
-        capacity_ = std::max(kBlock, text.size());
-        blocks_.push_back(std::make_unique_for_overwrite<char[]>(capacity_));
-        used_ = 0;
-    }
-    char* at = blocks_.back().get() + used_;
-    std::memcpy(at, text.data(), text.size());
-    used_ += text.size();
-    size_ += text.size();
-    return {at, text.size()};
-}
-
-void SearchableIndex::TextStore::removeLast(std::string_view text) {
-    if (text.empty()) return;
-    used_ -= text.size();
-    size_ -= text.size();
-}
-
-void SearchableIndex::TextStore::clear() {
-    blocks_.clear();
-    used_ = capacity_ = size_ = 0;
-}
-
-// ---- the positions by unique id
-
-uint32_t SearchableIndex::Positions::hashOf(std::string_view id) {
-    return static_cast<uint32_t>(std::hash<std::string_view>{}(id));
-}
-
-size_t SearchableIndex::Positions::probe(std::string_view id, uint32_t hash, const std::vector<Stored>& items) const {
-    const size_t mask = slots_.size() - 1;
-    for (size_t i = hash & mask;; i = (i + 1) & mask) {
-        const Slot& slot = slots_[i];
-        if (slot.position == kAbsent) return i;
-        if (slot.hash == hash && items[slot.position].uniqueIdentifier == id) return i;
-    }
-}
-
-uint32_t SearchableIndex::Positions::find(std::string_view id, const std::vector<Stored>& items) const {
-    if (size_ == 0) return kAbsent;
-    return slots_[probe(id, hashOf(id), items)].position;
-}
-
-std::pair<uint32_t, bool> SearchableIndex::Positions::findOrAdd(std::string_view id, uint32_t hash, uint32_t position,
-                                                                const std::vector<Stored>& items) {
-    if ((size_ + 1) * 2 > slots_.size()) grow();
-    Slot& slot = slots_[probe(id, hash, items)];
-    if (slot.position != kAbsent) return {slot.position, false};
-    slot = {hash, position};
-    ++size_;
-    return {position, true};
-}
-
-// Removes by shifting back the entries after it in its run (no tombstones, so probes stay short).
-void SearchableIndex::Positions::erase(std::string_view id, const std::vector<Stored>& items) {
-    if (size_ == 0) return;
-    const size_t mask = slots_.size() - 1;
-    size_t hole = probe(id, hashOf(id), items);
-    if (slots_[hole].position == kAbsent) return;
-    --size_;
-    for (size_t i = (hole + 1) & mask; slots_[i].position != kAbsent; i = (i + 1) & mask) {
-        // An entry may fill the hole when its home lies cyclically outside (hole, i].
-        const size_t home = slots_[i].hash & mask;
-        if (((i - home) & mask) >= ((i - hole) & mask)) {
-            slots_[hole] = slots_[i];
-            hole = i;
-        }
-    }
-    slots_[hole] = Slot();
-}
-
-void SearchableIndex::Positions::clear() {
-    std::fill(slots_.begin(), slots_.end(), Slot());
-    size_ = 0;
-}
-
-void SearchableIndex::Positions::reserve(size_t n) {
-    while (n * 2 > slots_.size()) grow();
-}
-
-void SearchableIndex::Positions::prefetch(uint32_t hash, int stage, const std::vector<Stored>& items) const {
-    if (slots_.empty()) return;
-    const Slot& slot = slots_[hash & (slots_.size() - 1)];
-    if (stage == 0) {
-        __builtin_prefetch(&slot);
+template <typename Change>
+void SearchableIndex::changeLocked(const char* what, Change&& change) {
+    ensureOpenLocked();
+    if (!db_) return;
+    foundation::Status done = execLocked("BEGIN IMMEDIATE");
+    if (done) done = change();
+    if (done) done = execLocked("COMMIT");
+    if (!done) {
+        (void)execLocked("ROLLBACK");
+        foundation::logFaultOnce("search-index", std::string("the search index did not take a change (") + what +
+                                                     "): " + done.error().localizedDescription());
         return;
     }
-    // Only the item of a slot whose hash is this one is read by the lookup.
-    if (slot.position == kAbsent || slot.hash != hash || slot.position >= items.size()) return;
-    const Stored& item = items[slot.position];
-    if (stage == 1)
-        __builtin_prefetch(&item);
-    else
-        __builtin_prefetch(item.uniqueIdentifier.data());
+    foundation::faultCleared("search-index");
 }
 
-void SearchableIndex::Positions::grow() {
-    const size_t larger = std::max<size_t>(64, slots_.size() * 2);
-    const std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(larger));
-    const size_t mask = slots_.size() - 1;
-    for (const Slot& slot : old) {
-        if (slot.position == kAbsent) continue;
-        size_t i = slot.hash & mask;
-        while (slots_[i].position != kAbsent) i = (i + 1) & mask;
-        slots_[i] = slot;
-    }
-}
-
-// ---- the index
+// ---- changes
 
 void SearchableIndex::indexSearchableItems(std::vector<SearchableItem> items) {
     std::lock_guard lock(mutex_);
-    std::string line = keptPath_.empty() ? std::string() : journalLine("index", items);
-    indexLocked(std::move(items));
-    if (!line.empty()) journalLocked(line);
+    changeLocked("index", [&]() HX_REQUIRES(mutex_) { return indexLocked(items); });
 }
 
-void SearchableIndex::indexLocked(std::vector<SearchableItem> items) {
-    // The numbers of the previous item's strings, tried first for a new item (the items of one
-    // conversation come together); a replaced item's own are tried first for its replacement.
-    Stored previous;
-    // A list's save brings a hundred thousand items, whose slots and stored items lie at random
-    // places of tables too large for the caches: each id's hash is worked out first, and what the
-    // lookup of the item a few places on reads is brought in while this one is handled.
-    positions_.reserve(items_.size() - deleted_ + items.size());
-    std::vector<uint32_t> hashes(items.size());
-    for (size_t i = 0; i < items.size(); ++i) hashes[i] = Positions::hashOf(items[i].uniqueIdentifier);
-    constexpr size_t kAhead = 8;
-    for (size_t i = 0; i < items.size(); ++i) {
-        for (int stage = 0; stage < 3; ++stage)
-            if (const size_t ahead = i + kAhead * (3 - stage); ahead < items.size())
-                positions_.prefetch(hashes[ahead], stage, items_);
-        auto& item = items[i];
-        // The id is stored before it is looked up, so that one hash both finds and adds it.
-        const std::string_view id = texts_.add(item.uniqueIdentifier);
-        const auto [position, added] =
-            positions_.findOrAdd(id, hashes[i], static_cast<uint32_t>(items_.size()), items_);
-        if (added) {
-            items_.emplace_back().uniqueIdentifier = id;
-        } else {
-            texts_.removeLast(id);
-        }
-        Stored& stored = items_[position];
-        const Stored& likely = added ? previous : stored;
-        auto& set = item.attributeSet;
-        const uint32_t domain = strings_.intern(std::move(item.domainIdentifier), likely.domain);
-        const uint32_t contentType = strings_.intern(std::move(set.contentType), likely.contentType);
-        const uint32_t account = strings_.intern(std::move(set.accountIdentifier), likely.accountIdentifier);
-        const uint32_t title = strings_.intern(std::move(set.title), likely.title);
-        // The replaced item's strings are given up after the new ones are taken: mostly they are
-        // the same ones, which then stay in the pool.
-        if (!added) releaseLocked(stored);
-        stored.domain = previous.domain = domain;
-        stored.contentType = previous.contentType = contentType;
-        stored.accountIdentifier = previous.accountIdentifier = account;
-        stored.title = previous.title = title;
-        if (added || stored.contentDescription != set.contentDescription) {
-            unusedText_ += stored.contentDescription.size();
-            stored.contentDescription = texts_.add(set.contentDescription);
-        }
-        stored.supportsPhoneCall = set.supportsPhoneCall;
+foundation::Status SearchableIndex::indexLocked(const std::vector<SearchableItem>& items) {
+    sqlite3_stmt* upsert = statements_->upsert;
+    for (const auto& item : items) {
+        const auto& set = item.attributeSet;
+        bindText(upsert, 1, item.uniqueIdentifier);
+        bindText(upsert, 2, item.domainIdentifier);
+        bindText(upsert, 3, set.contentType);
+        bindText(upsert, 4, set.accountIdentifier);
+        bindText(upsert, 5, set.title);
+        bindText(upsert, 6, set.contentDescription);
+        sqlite3_bind_int(upsert, 7, set.supportsPhoneCall ? 1 : 0);
+        const int done = sqlite3_step(upsert);
+        sqlite3_reset(upsert);
+        if (done != SQLITE_DONE) return sqliteError(db_, "an item");
     }
-    compactLocked();
-}
-
-void SearchableIndex::releaseLocked(const Stored& stored) {
-    strings_.release(stored.domain);
-    strings_.release(stored.contentType);
-    strings_.release(stored.accountIdentifier);
-    strings_.release(stored.title);
-}
-
-void SearchableIndex::deleteLocked(Stored& stored) {
-    releaseLocked(stored);
-    positions_.erase(stored.uniqueIdentifier, items_);
-    unusedText_ += stored.uniqueIdentifier.size() + stored.contentDescription.size();
-    stored = Stored();
-    stored.deleted = true;
-    ++deleted_;
-}
-
-void SearchableIndex::compactLocked() {
-    if (!(deleted_ > 0 && deleted_ * 2 >= items_.size()) && !(unusedText_ > 0 && unusedText_ * 2 >= texts_.size()))
-        return;
-    std::erase_if(items_, [](const Stored& s) { return s.deleted; });
-    TextStore texts;
-    positions_.clear();
-    for (size_t i = 0; i < items_.size(); ++i) {
-        Stored& s = items_[i];
-        s.uniqueIdentifier = texts.add(s.uniqueIdentifier);
-        s.contentDescription = texts.add(s.contentDescription);
-        positions_.findOrAdd(s.uniqueIdentifier, static_cast<uint32_t>(i), items_);
-    }
-    texts_ = std::move(texts);
-    deleted_ = unusedText_ = 0;
+    sqlite3_clear_bindings(upsert);
+    return {};
 }
 
 void SearchableIndex::deleteSearchableItemsWithIdentifiers(const std::vector<std::string>& uniqueIdentifiers) {
     std::lock_guard lock(mutex_);
-    deleteIdentifiersLocked(uniqueIdentifiers);
-    if (!keptPath_.empty()) journalLocked(journalLine("delete", uniqueIdentifiers));
+    changeLocked("delete", [&]() HX_REQUIRES(mutex_) { return deleteIdentifiersLocked(uniqueIdentifiers); });
 }
 
-void SearchableIndex::deleteIdentifiersLocked(const std::vector<std::string>& uniqueIdentifiers) {
-    for (const auto& id : uniqueIdentifiers)
-        if (const uint32_t at = positions_.find(id, items_); at != Positions::kAbsent) deleteLocked(items_[at]);
-    compactLocked();
+foundation::Status SearchableIndex::deleteIdentifiersLocked(const std::vector<std::string>& uniqueIdentifiers) {
+    for (const auto& id : uniqueIdentifiers) {
+        bindText(statements_->deleteId, 1, id);
+        const int done = sqlite3_step(statements_->deleteId);
+        sqlite3_reset(statements_->deleteId);
+        if (done != SQLITE_DONE) return sqliteError(db_, "a deletion");
+    }
+    return {};
 }
 
 void SearchableIndex::deleteSearchableItemsWithDomainIdentifiers(const std::vector<std::string>& domains) {
     std::lock_guard lock(mutex_);
-    deleteDomainsLocked(domains);
-    if (!keptPath_.empty()) journalLocked(journalLine("deleteDomains", domains));
+    changeLocked("delete domains", [&]() HX_REQUIRES(mutex_) { return deleteDomainsLocked(domains); });
 }
 
-void SearchableIndex::deleteDomainsLocked(const std::vector<std::string>& domains) {
-    // Whether each pooled string is a domain to delete, worked out once: many items share one.
-    enum : char { kUnknown, kKept, kDeleted };
-    std::vector<char> verdicts(strings_.size(), kUnknown);
-    auto isDeleted = [&](uint32_t n) HX_REQUIRES(mutex_) {
-        if (verdicts[n] == kUnknown) {
-            const std::string& id = strings_[n];
-            verdicts[n] = kKept;
-            for (const auto& d : domains)
-                if (id == d || (id.size() > d.size() && id.compare(0, d.size(), d) == 0 && id[d.size()] == '.'))
-                    verdicts[n] = kDeleted;
-        }
-        return verdicts[n] == kDeleted;
-    };
-    for (auto& stored : items_)
-        if (!stored.deleted && isDeleted(stored.domain)) deleteLocked(stored);
-    compactLocked();
+foundation::Status SearchableIndex::deleteDomainsLocked(const std::vector<std::string>& domains) {
+    if (domains.empty()) return {};
+    // Each domain itself and its sub-domains ("<domain>.<...>"): a row's domain is looked up whole
+    // and by each of its beginnings before a dot, the domains of the call in a set.
+    const std::unordered_set<std::string_view> wanted(domains.begin(), domains.end());
+    std::vector<int64_t> doomed;
+    sqlite3_stmt* scan = nullptr;
+    if (sqlite3_prepare_v2(db_, "SELECT seq, domain FROM item", -1, &scan, nullptr) != SQLITE_OK)
+        return sqliteError(db_, "a domain's deletion");
+    int step;
+    while ((step = sqlite3_step(scan)) == SQLITE_ROW) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(scan, 1));
+        const std::string_view domain(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(scan, 1)));
+        bool match = wanted.count(domain) != 0;
+        for (size_t dot = domain.find('.'); !match && dot != std::string_view::npos; dot = domain.find('.', dot + 1))
+            match = wanted.count(domain.substr(0, dot)) != 0;
+        if (match) doomed.push_back(sqlite3_column_int64(scan, 0));
+    }
+    sqlite3_finalize(scan);
+    if (step != SQLITE_DONE) return sqliteError(db_, "a domain's deletion");
+    sqlite3_stmt* remove = statements_->deleteSeq;
+    for (const int64_t seq : doomed) {
+        sqlite3_bind_int64(remove, 1, seq);
+        const int done = sqlite3_step(remove);
+        sqlite3_reset(remove);
+        if (done != SQLITE_DONE) return sqliteError(db_, "a domain's deletion");
+    }
+    return {};
 }
 
 void SearchableIndex::deleteAllSearchableItems() {
     std::lock_guard lock(mutex_);
-    deleteAllLocked();
-    if (!keptPath_.empty()) journalLocked(journalLine("deleteAll", std::vector<std::string>{}));
+    changeLocked("delete all", [&]() HX_REQUIRES(mutex_) { return deleteAllLocked(); });
 }
 
-void SearchableIndex::deleteAllLocked() {
-    items_.clear();
-    positions_.clear();
-    texts_.clear();
-    strings_.clear();
-    deleted_ = unusedText_ = 0;
-}
+foundation::Status SearchableIndex::deleteAllLocked() { return execLocked("DELETE FROM item"); }
+
+// ---- reading
 
 std::vector<SearchableItem> SearchableIndex::items() const {
     std::lock_guard lock(mutex_);
@@ -318,15 +289,60 @@ std::vector<SearchableItem> SearchableIndex::items() const {
 
 std::vector<SearchableItem> SearchableIndex::itemsLocked() const {
     std::vector<SearchableItem> out;
-    out.reserve(items_.size() - deleted_);
-    for (const auto& s : items_) {
-        if (s.deleted) continue;
-        out.push_back({std::string(s.uniqueIdentifier),
-                       strings_[s.domain],
-                       {strings_[s.contentType], strings_[s.accountIdentifier], strings_[s.title],
-                        std::string(s.contentDescription), s.supportsPhoneCall}});
-    }
+    ensureOpenLocked();
+    if (!db_) return out;
+    sqlite3_stmt* all = nullptr;
+    const std::string sql = std::string("SELECT ") + kColumns + " FROM item ORDER BY seq";
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &all, nullptr) == SQLITE_OK)
+        while (sqlite3_step(all) == SQLITE_ROW) out.push_back(rowItem(all));
+    sqlite3_finalize(all);
     return out;
+}
+
+std::vector<SearchableItem> SearchableIndex::search(std::string_view query, size_t limit) const {
+    std::vector<std::string> words;
+    for (auto& word : foundation::split(searchLowercase(query), " "))
+        if (!word.empty()) words.push_back(std::move(word));
+    std::vector<SearchableItem> found;
+    if (words.empty() || limit == 0) return found;
+    std::lock_guard lock(mutex_);
+    ensureOpenLocked();
+    if (!db_) return found;
+    // The items are read in order, a page at a time, and each one's texts compared as they lie
+    // in the page: only a hit becomes an item. The words are compared as text, never handed to
+    // the library as a query.
+    sqlite3_stmt* all = nullptr;
+    const std::string sql = std::string("SELECT title, description, ") + kColumns + " FROM item ORDER BY seq";
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &all, nullptr) != SQLITE_OK) return found;
+    std::string text;
+    while (found.size() < limit && sqlite3_step(all) == SQLITE_ROW) {
+        const auto* title = reinterpret_cast<const char*>(sqlite3_column_text(all, 0));
+        const int titleBytes = sqlite3_column_bytes(all, 0);
+        const auto* description = reinterpret_cast<const char*>(sqlite3_column_text(all, 1));
+        const int descriptionBytes = sqlite3_column_bytes(all, 1);
+        text.assign(title ? title : "", static_cast<size_t>(titleBytes));
+        text += '\n';
+        text.append(description ? description : "", static_cast<size_t>(descriptionBytes));
+        const std::string lower = searchLowercase(text);
+        if (std::all_of(words.begin(), words.end(),
+                        [&](const std::string& word) { return lower.find(word) != std::string::npos; }))
+            found.push_back(rowItem(all, 2));
+    }
+    sqlite3_finalize(all);
+    return found;
+}
+
+std::string SearchableIndex::generation() const {
+    std::lock_guard lock(mutex_);
+    return generation_;
+}
+
+foundation::Status SearchableIndex::writeKeptFile() {
+    std::lock_guard lock(mutex_);
+    if (keptPath_.empty() || !db_) return {};
+    if (sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr) != SQLITE_OK)
+        return sqliteError(db_, keptPath_.string() + " was not written whole");
+    return {};
 }
 
 }  // namespace services

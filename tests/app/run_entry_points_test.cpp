@@ -12,6 +12,7 @@
 #include "emulator/ingestion_service.h"
 #include "platform/foundation/strings.h"
 #include "platform/foundation/url.h"
+#include "platform/services/search_index.h"
 #include "tests/support/headless_run.h"
 #include "tests/support/service_threads.h"
 #include "tests/support/test_support.h"
@@ -61,7 +62,7 @@ struct RunEntryPoints : ::testing::Test {
 TEST_F(RunEntryPoints, AURLAShortcutAndAnActivityLandWhereTheySayAndASearchFindsAfterARestart) {
     // The first run signs in, loads the lists and indexes their messages; the index is kept.
     run("", "first run");
-    ASSERT_TRUE(fs::exists(home / "Library/SearchIndex/index.json"));
+    ASSERT_TRUE(fs::exists(home / "Library/SearchIndex/index.db"));
 
     const std::string url = "hxconnect://reply?conversationID=" + foundation::queryItemEncoded(threadID);
     const std::string conversation = run("--open-url '" + url + "'", "URL");
@@ -120,13 +121,35 @@ TEST_F(RunEntryPoints, AKilledRunsMessagesAreFoundAfterARestartAndADamagedIndexI
     EXPECT_NE(found.find("VC_Conversation"), std::string::npos) << word << "\n" << printed << found;
 
     // The index no longer reads: it is set aside, said so, and built again from the store.
-    std::ofstream(index / "index.json", std::ios::trunc) << "{not an index";
-    fs::remove(index / "index.json.journal");
+    std::ofstream(index / "index.db", std::ios::trunc) << "{not an index";
+    fs::remove(index / "index.db-wal");
+    fs::remove(index / "index.db-shm");
     run("", "a damaged index");
     EXPECT_NE(printed.find("the search index starts empty"), std::string::npos) << printed;
-    EXPECT_TRUE(fs::exists(index / "index.json.set-aside"));
+    EXPECT_TRUE(fs::exists(index / "index.db.set-aside"));
     const std::string again = run("--search " + word, "search after the index was built again");
     EXPECT_NE(again.find("VC_Conversation"), std::string::npos) << word << "\n" << printed << again;
+}
+
+// An index an earlier version kept as JSON, with its generation, is converted at the next launch:
+// a search finds the message in it though nothing was indexed again (the generation is the same),
+// and the JSON files are gone.
+TEST_F(RunEntryPoints, AnIndexKeptAsJSONByAnEarlierVersionIsFoundAfterTheUpgrade) {
+    run("", "first run");
+    const fs::path index = home / "Library/SearchIndex";
+    {
+        services::SearchableIndex kept;
+        ASSERT_EQ(kept.keepInFile(index / "index.db").note, "");
+        ASSERT_FALSE(kept.search(word, 1).empty());
+        ASSERT_TRUE(kept.writeToFile(index / "index.json").ok());
+        std::ofstream(index / "index.json.generation") << kept.generation();
+    }
+    for (const char* file : {"index.db", "index.db-wal", "index.db-shm"}) fs::remove(index / file);
+    const std::string found = run("--search " + word, "search after the upgrade");
+    EXPECT_NE(found.find("VC_Conversation"), std::string::npos) << word << "\n" << printed << found;
+    EXPECT_EQ(printed.find("the search index starts empty"), std::string::npos) << printed;
+    EXPECT_FALSE(fs::exists(index / "index.json"));
+    EXPECT_TRUE(fs::exists(index / "index.db"));
 }
 
 // An activity's values arrive percent-decoded: a conversation id with a "+" written "%2B" opens

@@ -16,7 +16,7 @@ namespace hxkill {
 inline constexpr const char* kUser = "kill@example.test";
 
 inline std::filesystem::path indexFile(const std::filesystem::path& home) {
-    return home / "Library" / "SearchIndex" / "index.json";
+    return home / "Library" / "SearchIndex" / "index.db";
 }
 
 // Batch b into context (on its queue): a new conversation "c<b>" of a few dozen to a few hundred
