@@ -309,6 +309,21 @@ TEST_F(RunProgram, OnAnOlderSystemALongPressOnARowShowsTheOptionsPopover) {
 
 // The program in its window on SDL's offscreen driver (a display named, none needed), or headless,
 // ended by a stop signal once it is up: at once, through the app's termination.
+// Waits up to seconds for pid to end, then kills it; its status in status, and 0 when it had to be
+// killed.
+pid_t waitOrKill(pid_t pid, int& status, double seconds) {
+    pid_t ended = 0;
+    for (int i = 0; i < seconds * 20 && ended == 0; ++i) {
+        ended = waitpid(pid, &status, WNOHANG);
+        if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (ended == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    return ended;
+}
+
 struct Started {
     pid_t pid = -1;
     fs::path log;
@@ -361,15 +376,7 @@ TEST_F(RunProgram, StopSignalsEndAWindowRunAndAHeadlessRunAtOnceWithTheirStateKe
         const auto sent = std::chrono::steady_clock::now();
         ASSERT_EQ(kill(pid, window ? SIGINT : SIGTERM), 0);
         int status = 0;
-        pid_t ended = 0;
-        for (int i = 0; i < 200 && ended == 0; ++i) {
-            ended = waitpid(pid, &status, WNOHANG);
-            if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        if (ended == 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-        }
+        waitOrKill(pid, status, 10.0);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
         EXPECT_LT(seconds, 3.0) << logText();
         ASSERT_TRUE(WIFEXITED(status)) << logText();
@@ -466,14 +473,7 @@ TEST_F(RunProgram, AStopSignalToHxRunEndsTheAppWithItsStateKeptAndLeavesNoEmulat
             ASSERT_EQ(kill(pid, c.signal), 0);
         }
         const auto sent = c.signal ? std::chrono::steady_clock::now() : started + std::chrono::seconds(kTimeout);
-        for (int i = 0; i < 600 && ended == 0; ++i) {
-            ended = waitpid(pid, &status, WNOHANG);
-            if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        if (ended == 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-        }
+        if (ended == 0) ended = waitOrKill(pid, status, 30.0);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
         EXPECT_LT(seconds, 5.0) << logText();
         ASSERT_TRUE(WIFEXITED(status)) << logText();

@@ -296,6 +296,23 @@ int64_t serviceUnreadThreads(Service& service, bool texts) {
     });
 }
 
+// Copies of the account's first voicemail, each an hour older than the one before; false when it
+// has none.
+bool addVoicemailCopies(emulator::Account& a, int count) {
+    const emulator::Thread* model = nullptr;
+    for (const auto& t : a.threads)
+        if (t.isVoicemail() && !t.spam) model = &t;
+    if (!model) return false;
+    const emulator::Thread copy = *model;
+    for (int i = 0; i < count; ++i) {
+        emulator::Thread extra = copy;
+        extra.id = copy.id + "x" + std::to_string(i);
+        for (auto& item : extra.items) item.id += "x" + std::to_string(i), item.startTimeMs -= (i + 1) * 3'600'000;
+        a.threads.push_back(extra);
+    }
+    return true;
+}
+
 // Frame by frame (1/20 s of the clock, which stands still while a request is out: the replies
 // come over real sockets) for the first seconds after the launch, each count the badge shows.
 template <typename Fixture>
@@ -326,17 +343,7 @@ TEST_F(ServiceBadges, TheVoicemailBadgeIsTheServicesCountFromTheFirstFrame) {
     std::vector<std::string> unreadIDs;
     service->withAccount([&](emulator::Account& a) {
         // Voicemails enough for a first page and more, as copies of the account's voicemail.
-        const emulator::Thread* model = nullptr;
-        for (const auto& t : a.threads)
-            if (t.isVoicemail() && !t.spam) model = &t;
-        if (!model) return 0;
-        const emulator::Thread copy = *model;
-        for (int i = 0; i < 24; ++i) {
-            emulator::Thread extra = copy;
-            extra.id = copy.id + "x" + std::to_string(i);
-            for (auto& item : extra.items) item.id += "x" + std::to_string(i), item.startTimeMs -= (i + 1) * 3'600'000;
-            a.threads.push_back(extra);
-        }
+        if (!addVoicemailCopies(a, 24)) return 0;
         int unread = 0;
         for (auto& t : a.threads) {
             if (!t.isVoicemail() || t.spam) continue;
@@ -425,17 +432,7 @@ TEST_F(ServiceBadges, ThePhonesBadgesWaitForTheServicesCountsAndChangeOnce) {
         keptID = a.threads.back().id;
         for (size_t i = a.threads.size() - 4; i < a.threads.size(); ++i) a.threads[i].read = false;
         // More unread voicemails than a page holds, as copies of the account's voicemail.
-        const emulator::Thread* model = nullptr;
-        for (const auto& t : a.threads)
-            if (t.isVoicemail() && !t.spam) model = &t;
-        if (!model) return 0;
-        const emulator::Thread copy = *model;
-        for (int i = 0; i < 24; ++i) {
-            emulator::Thread extra = copy;
-            extra.id = copy.id + "x" + std::to_string(i);
-            for (auto& item : extra.items) item.id += "x" + std::to_string(i), item.startTimeMs -= (i + 1) * 3'600'000;
-            a.threads.push_back(extra);
-        }
+        if (!addVoicemailCopies(a, 24)) return 0;
         for (auto& t : a.threads)
             if (t.isVoicemail()) t.read = false;
         return 0;
