@@ -171,20 +171,7 @@ void HXAttachmentRows::mediaArrived(const std::string& mediaID) {
         filmsFirst_.push_back(mediaID);
         forgetAskedThumbnails(mediaID);
     }
-    if (rows.empty()) return;
-    // A chat is held at its bottom: rows that grow or shrink above the bottom of what the user sees
-    // move the content by their change, so the newest rows and the name under them stay under the
-    // finger while pictures come in. Rows below it change nothing above.
-    const toolkit::Point offset = tableView->contentOffset();
-    const double seenBottom = offset.y + tableView->bounds().height() - tableView->adjustedContentInset().bottom;
-    std::vector<std::pair<toolkit::IndexPath, double>> above;
-    for (auto indexPath : rows)
-        if (const toolkit::Rect r = tableView->rectForRow(indexPath); r.minY() < seenBottom)
-            above.push_back({indexPath, r.height()});
-    tableView->reloadRows(rows, toolkit::RowAnimation::None);
-    double change = 0;
-    for (const auto& [indexPath, height] : above) change += tableView->rectForRow(indexPath).height() - height;
-    if (change != 0) tableView->setContentOffset({offset.x, offset.y + change}, false);
+    if (!rows.empty()) tableView->reloadRows(rows, toolkit::RowAnimation::None);
 }
 
 HXAttachmentRows::Shown HXAttachmentRows::configure(ConversationTableViewCell& cell, bool sent, const HXAttachment& a,

@@ -75,27 +75,3 @@ TEST_F(VideoRows, EachVideoShowsItsPictureWhenItComesAfterItsFilm) {
     ASSERT_TRUE(toolkit::MenuController::shared().isMenuVisible());
     EXPECT_EQ(toolkit::MenuController::shared().visibleItems().at(0).title, "Copy Number");
 }
-
-TEST_F(VideoRows, TheNameUnderTheVideosStaysWhereItIsSeenWhileTheirPicturesCome) {
-    ASSERT_TRUE(runUntil([&] { return app->getConversationWithID(emulator::kVideoThreadID) != nullptr; }));
-    auto* s = openByURL("conversationID=" + foundation::queryItemEncoded(emulator::kVideoThreadID));
-    ASSERT_NE(s, nullptr);
-    harness.settle();
-    auto* label = s->contactHeader()->contactName();
-    ASSERT_NE(label, nullptr);
-    auto seen = [&] { return label->convertPointTo({label->bounds().midX(), label->bounds().midY()}, nullptr); };
-    const toolkit::Point before = seen();
-    // Each picture in turn (the film stays on its way): the rows grow, the name stays.
-    for (const char* id : {emulator::kVideoAttachmentID, emulator::kMovieAttachmentID}) {
-        ASSERT_TRUE(untilAsked(preview(id))) << id;
-        const int shown = rowsWithPictures(*s);
-        service->releaseHeld(preview(id));
-        ASSERT_TRUE(runUntil([&] { return rowsWithPictures(*s) == shown + 1; }, 10)) << id << harness.outline();
-        harness.settle();
-        EXPECT_EQ(seen().y, before.y) << id;
-    }
-    // A long press where the name was seen before the pictures came offers its number.
-    harness.longPress(before, 0.8);
-    ASSERT_TRUE(toolkit::MenuController::shared().isMenuVisible()) << harness.outline();
-    EXPECT_EQ(toolkit::MenuController::shared().visibleItems().at(0).title, "Copy Number");
-}
