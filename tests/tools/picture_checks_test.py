@@ -273,11 +273,13 @@ class FavoritePictures(unittest.TestCase):
 # ---- the conversation screen
 
 def conversation_pictures(form=None):
-    """The conversation goldens that have an outline, as (name, views): name without the style."""
+    """The conversation goldens that have an outline, as (name, views): name without the style.
+    A row swiped aside shows its actions at the screen's edge, so a swiped conversation is left
+    to its own test."""
     folder = os.path.dirname(golden("conversation", "x"))
     out = []
     for entry in sorted(os.listdir(folder)):
-        if not entry.endswith(".txt") or not entry.startswith("conversation_"):
+        if not entry.endswith(".txt") or not entry.startswith("conversation_") or "_swiped_" in entry:
             continue
         name = entry[:-4]
         if form and not name.endswith(form):
