@@ -9,7 +9,10 @@
 
 #include <atomic>
 #include <cstddef>
+#include <fstream>
 #include <new>
+#include <string>
+#include <string_view>
 
 namespace {
 
@@ -67,6 +70,14 @@ int64_t closeHeapWindow() {
 }
 
 bool heapCounted() { return true; }
+
+double statusMiB(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field, 0) == 0) return std::stod(line.substr(std::string_view(field).size())) / 1024.0;
+    return 0;
+}
 
 }  // namespace hxbench
 

@@ -20,4 +20,7 @@ int64_t closeHeapWindow();
 // Whether allocations go through the count (false in a program that does not link it).
 bool heapCounted();
 
+// A size line of /proc/self/status ("VmRSS:", "VmHWM:"), in MiB; 0 when it has none.
+double statusMiB(const char* field);
+
 }  // namespace hxbench

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "app/connect_app_delegate.h"
+#include "bench/bench_emulator.h"
 #include "bench/bench_heap.h"
 #include "bench/bench_ratio.h"
 #include "bench/bench_scratch.h"
@@ -33,22 +34,7 @@ namespace {
 
 const hxbench::ScratchFolder scratchFolder("hx-media-bench");
 
-emulator::Emulator& service() {
-    static emulator::Emulator* s = [] {
-        auto* e = new emulator::Emulator;
-        if (!e->start()) std::abort();
-        return e;
-    }();
-    return *s;
-}
-
-double statusMiB(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(field, 0) == 0) return std::stod(line.substr(std::string(field).size())) / 1024.0;
-    return 0;
-}
+emulator::Emulator& service() { return hxbench::sharedEmulator(); }
 
 // The resident size now, with the peak set to it: what earlier work freed goes back to the system
 // first (jemalloc's arenas purged, the C library's heap trimmed), so that it does not hide this
@@ -59,7 +45,7 @@ double resetPeak() {
         mallctl("arena.4096.purge", nullptr, nullptr, nullptr, 0);
     ::malloc_trim(0);
     std::ofstream("/proc/self/clear_refs") << "5";
-    return statusMiB("VmRSS:");
+    return hxbench::statusMiB("VmRSS:");
 }
 
 // The download's peak memory, measured around `download` (one call, one reply).
@@ -74,7 +60,7 @@ void measured(benchmark::State& state, Download download) {
         download();
         state.PauseTiming();
         heap = std::max(heap, static_cast<double>(hxbench::closeHeapWindow()) / (1024.0 * 1024.0));
-        rise = std::max(rise, statusMiB("VmHWM:") - start);
+        rise = std::max(rise, hxbench::statusMiB("VmHWM:") - start);
         state.ResumeTiming();
     }
     state.counters["peak_heap_MiB"] = heap;

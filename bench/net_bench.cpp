@@ -6,6 +6,7 @@
 #include <curl/curl.h>
 
 #include "app/connect_app_delegate.h"
+#include "bench/bench_emulator.h"
 #include "emulator/emulator.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/net/curl_transport.h"
@@ -17,14 +18,7 @@ namespace {
 
 constexpr int kRequests = 1000;
 
-emulator::Emulator& service() {
-    static emulator::Emulator* s = [] {
-        auto* e = new emulator::Emulator;
-        if (!e->start()) std::abort();
-        return e;
-    }();
-    return *s;
-}
+emulator::Emulator& service() { return hxbench::sharedEmulator(); }
 
 // The emulator records every request it serves; cleared after each iteration (outside the timing)
 // so that its log stays at one iteration's thousand requests however long the run.

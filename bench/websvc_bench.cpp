@@ -115,14 +115,6 @@ void perMessage(benchmark::State& state, double wallTotalMs, double cpuTotalMs, 
     state.counters["off_cpu_ms"] = (wallTotalMs - cpuTotalMs) / runs;
 }
 
-double statusMiB(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(field, 0) == 0) return std::stod(line.substr(std::string_view(field).size())) / 1024.0;
-    return 0;
-}
-
 // The program's allocator's control call, when it has one (jemalloc's; the C library's has none).
 using Mallctl = int (*)(const char*, void*, size_t*, void*, size_t);
 Mallctl allocatorControl() {
@@ -152,10 +144,10 @@ double resetPeak() {
     if (Mallctl mallctl = allocatorControl()) mallctl("arena.4096.purge", nullptr, nullptr, nullptr, 0);
     ::malloc_trim(0);
     std::ofstream("/proc/self/clear_refs") << "5";
-    return statusMiB("VmHWM:");
+    return hxbench::statusMiB("VmHWM:");
 }
 
-double peakMiB() { return statusMiB("VmHWM:"); }
+double peakMiB() { return hxbench::statusMiB("VmHWM:"); }
 
 // How far the resident size rose above its start during a benchmark's first run, which starts
 // from a purged allocator. Later runs reuse what earlier ones freed, which an allocator may still
