@@ -40,10 +40,7 @@ std::string bytesOf(const foundation::Data& data) { return std::string(data.begi
 
 // Box-averaged to fit side x side (never enlarged).
 std::shared_ptr<graphics::Bitmap> fitted(const graphics::Bitmap& source, int side) {
-    const double factor = std::min(
-        1.0, std::min(static_cast<double>(side) / source.width(), static_cast<double>(side) / source.height()));
-    const int w = std::max(1, static_cast<int>(std::lround(source.width() * factor)));
-    const int h = std::max(1, static_cast<int>(std::lround(source.height() * factor)));
+    const auto [w, h] = fittedPictureSize({source.width(), source.height()}, side);
     auto made = graphics::Bitmap::make(w, h);
     if (!made.ok()) return nullptr;
     auto out = *made;
@@ -68,10 +65,8 @@ std::shared_ptr<graphics::Bitmap> fitted(const graphics::Bitmap& source, int sid
 std::string thumbnailOf(const std::string& id, const Media& media) {
     if (media.width > 0) {
         // A drawn picture is drawn again at the thumbnail's size (a GIF keeps its frames).
-        const double factor = std::min(1.0, std::min(static_cast<double>(kThumbnailSide) / media.width,
-                                                     static_cast<double>(kThumbnailSide) / media.height));
-        return drawPicture(id, media.mimeType, std::max(1, static_cast<int>(std::lround(media.width * factor))),
-                           std::max(1, static_cast<int>(std::lround(media.height * factor))));
+        const auto [w, h] = fittedPictureSize({media.width, media.height}, kThumbnailSide);
+        return drawPicture(id, media.mimeType, w, h);
     }
     // A GIF a client sent is answered whole (its frames are not scaled here); a still picture
     // is scaled down as a JPEG; anything that does not decode is answered as it is.
@@ -86,7 +81,28 @@ std::string thumbnailOf(const std::string& id, const Media& media) {
     return jpeg.ok() ? bytesOf(*jpeg) : media.bytes;
 }
 
+std::optional<PictureSize> decodedSize(const std::string& bytes) {
+    auto decoded = graphics::decodeImage(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    if (!decoded.ok()) return std::nullopt;
+    return PictureSize{(*decoded)->width(), (*decoded)->height()};
+}
+
 }  // namespace
+
+PictureSize fittedPictureSize(PictureSize size, int side) {
+    if (size.width <= 0 || size.height <= 0) return {0, 0};
+    const double factor =
+        std::min(1.0, std::min(static_cast<double>(side) / size.width, static_cast<double>(side) / size.height));
+    return {std::max(1, static_cast<int>(std::lround(size.width * factor))),
+            std::max(1, static_cast<int>(std::lround(size.height * factor)))};
+}
+
+std::optional<PictureSize> shownPictureSize(const Media& media) {
+    if (!media.preview.empty()) return decodedSize(media.preview);
+    if (!foundation::hasPrefix(media.mimeType, "image/")) return std::nullopt;
+    if (media.width > 0) return PictureSize{media.width, media.height};
+    return decodedSize(media.bytes);
+}
 
 std::string drawPicture(const std::string& id, const std::string& mimeType, int width, int height) {
     if (mimeType == "image/gif") {

@@ -114,8 +114,22 @@ std::optional<std::string> bearerToken(const RecordedRequest& request) {
 
 // ---- threads as the JSON API lists them
 
+// The sizes of the picture an attachment shows (a picture's, a video's preview's) as the service
+// scales it; none for one that shows no picture.
+std::optional<json> sizeVariants(const std::map<std::string, Media>& media, const std::string& id) {
+    auto it = media.find(id);
+    auto shown = it == media.end() ? std::nullopt : shownPictureSize(it->second);
+    if (!shown) return std::nullopt;
+    json variants = json::array();
+    for (const auto& [spec, side] : {std::pair{"s128", 128}, std::pair{"s512", kThumbnailSide}}) {
+        const PictureSize size = fittedPictureSize(*shown, side);
+        variants.push_back({{"sizeSpec", spec}, {"width", size.width}, {"height", size.height}});
+    }
+    return variants;
+}
+
 // A group's texts travel as multimedia messages that name their sender.
-json itemJson(const Message& m, bool group) {
+json itemJson(const Message& m, bool group, const std::map<std::string, Media>& media) {
     json item = {{"id", m.id}, {"type", m.type}, {"startTime", std::to_string(m.startTimeMs)}};
     const bool audio = m.type == "voicemail" || m.type == "recording";
     if (audio) {
@@ -139,12 +153,11 @@ json itemJson(const Message& m, bool group) {
             item["messageText"] = m.text;
         } else {
             json attachments = json::array();
-            for (const auto& a : m.attachments)
-                attachments.push_back(
-                    {{"id", a.id},
-                     {"mimeType", a.mimeType},
-                     {"imageMetaData", json::array({{{"sizeSpec", "s128"}, {"width", 128}, {"height", 96}},
-                                                    {{"sizeSpec", "s512"}, {"width", 512}, {"height", 384}}})}});
+            for (const auto& a : m.attachments) {
+                json attachment = {{"id", a.id}, {"mimeType", a.mimeType}};
+                if (auto variants = sizeVariants(media, a.id)) attachment["imageMetaData"] = std::move(*variants);
+                attachments.push_back(std::move(attachment));
+            }
             item["mmsMessage"] = {{"text", m.text}, {"attachment", attachments}};
             if (!m.fromNumber.empty()) item["mmsMessage"]["senderPhoneNumber"] = m.fromNumber;
         }
@@ -155,7 +168,7 @@ json itemJson(const Message& m, bool group) {
 }
 
 // A thread with its newest `limit` items older than `beforeMs` (0: no bound), newest first.
-json threadJson(const Thread& t, size_t limit, int64_t beforeMs = 0) {
+json threadJson(const Thread& t, const std::map<std::string, Media>& media, size_t limit, int64_t beforeMs = 0) {
     json items = json::array();
     size_t listed = 0;
     bool more = false;
@@ -166,7 +179,7 @@ json threadJson(const Thread& t, size_t limit, int64_t beforeMs = 0) {
             more = true;
             break;
         }
-        items.push_back(itemJson(*it, t.numbers.size() > 1));
+        items.push_back(itemJson(*it, t.numbers.size() > 1, media));
         oldest = it->startTimeMs;
         ++listed;
     }
@@ -208,13 +221,14 @@ bool inList(const Thread& t, int code) {
 // One page of threads, newest first. The page token is an upper bound in milliseconds whose
 // whole second is included; "response" > "conversation" lists the page's ids while older
 // threads follow, and is left out on the last page, whose "response" is an empty object.
-json listPage(std::vector<const Thread*> threads, size_t pageSize, size_t itemsPerThread) {
+json listPage(std::vector<const Thread*> threads, const std::map<std::string, Media>& media, size_t pageSize,
+              size_t itemsPerThread) {
     std::sort(threads.begin(), threads.end(),
               [](const Thread* a, const Thread* b) { return a->lastTimeMs() > b->lastTimeMs(); });
     json out = {{"thread", json::array()}};
     json ids = json::array();
     for (size_t i = 0; i < threads.size() && i < pageSize; ++i) {
-        out["thread"].push_back(threadJson(*threads[i], itemsPerThread));
+        out["thread"].push_back(threadJson(*threads[i], media, itemsPerThread));
         ids.push_back({{"id", threads[i]->id}});
     }
     if (threads.size() > pageSize)
@@ -507,7 +521,7 @@ ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const 
             std::vector<const Thread*> listed;
             for (const auto& t : a.threads)
                 if (inList(t, code) && (bound == 0 || t.lastTimeMs() / 1000 <= bound / 1000)) listed.push_back(&t);
-            return jsonReply(listPage(std::move(listed), pageSize, items));
+            return jsonReply(listPage(std::move(listed), a.media, pageSize, items));
         });
     }
     if (foundation::hasPrefix(endpoint, "api2thread/search")) {
@@ -525,7 +539,7 @@ ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const 
                     hit = hit || foundation::asciiLowercase(m.text).find(wanted) != std::string::npos;
                 if (hit) found.push_back(&t);
             }
-            json page = listPage(std::move(found), limit, 15);
+            json page = listPage(std::move(found), a.media, limit, 15);
             page.erase("response");
             return jsonReply(page);
         });
@@ -538,7 +552,7 @@ ServiceReply apiRoute(Emulator& emulator, const RecordedRequest& request, const 
         int64_t before = body.size() > 2 ? tokenValue(body[2]) : 0;
         if (before < 0) return invalid();
         return emulator.withAccount([&](Account& a) {
-            if (const Thread* t = a.thread(id)) return jsonReply({{"thread", threadJson(*t, items, before)}});
+            if (const Thread* t = a.thread(id)) return jsonReply({{"thread", threadJson(*t, a.media, items, before)}});
             return errorReply(404, "Thread not found", "NOT_FOUND");
         });
     }

@@ -1,11 +1,17 @@
 // The threads a conversation is tried on: what the generator adds without moving the seed's other
 // threads, the pictures the media route draws at both sizes (read by an independent reader too),
-// the vCards it serves, and held downloads let go one at a time.
+// the sizes the lists announce of them, the vCards it serves, and held downloads let go one at a
+// time.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 
+#include <nlohmann/json.hpp>
+
 #include "emulator/emulator.h"
+#include "emulator/playback_media.h"
+#include "emulator/service_routes.h"
 #include "platform/foundation/files.h"
 #include "platform/foundation/strings.h"
 #include "platform/graphics/image.h"
@@ -13,6 +19,7 @@
 #include "platform/services/contacts.h"
 #include "tests/platform/net/poll_loop.h"
 #include "tests/platform/net/recording_delegate.h"
+#include "tests/support/pixels.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -170,6 +177,75 @@ TEST_F(ConversationMedia, PicturesAreRealJPEGsAndGIFsAtTheOriginalAndTheThumbnai
         const std::string id = byKind.at(kind);
         EXPECT_EQ(body("/a/i/" + id + "?s=3"), body("/a/i/" + id + "?s=1")) << kind;
     }
+}
+
+// A thread's attachments announce the sizes of the picture each shows, so that a client sizes its
+// row before the picture comes: "s512" is the size of the copy the media route serves (a
+// picture's thumbnail, a video's preview), "s128" the same fitted to 128 x 128. What shows no
+// picture (a sound, a document, a card, a video without a preview) announces none.
+TEST_F(ConversationMedia, TheListsAnnounceTheSizesOfThePictureEachAttachmentShows) {
+    std::string mediaThread;
+    service.withAccount([&](emulator::Account& a) {
+        emulator::addPlaybackMedia(a);
+        mediaThread = emulator::conversationThreadIds(a).at(3);
+        // A picture a client sent: only its bytes tell its size.
+        const foundation::Data png = hxtest::pngOf(800, 600, 0x336699ffu);
+        a.media["sentpng"] = {"image/png", std::string(png.begin(), png.end())};
+        a.thread(mediaThread)->items.back().attachments.push_back({"sentpng", "image/png"});
+        return 0;
+    });
+    const std::string token = service.issueAccessToken();
+    std::map<std::string, nlohmann::json> announced;  // attachment id -> as listed
+    for (const std::string& thread : {mediaThread, std::string(emulator::kVideoThreadID)}) {
+        emulator::RecordedRequest r;
+        r.method = "POST";
+        r.path = "/voice/v1/voiceclient/api2thread/get";
+        r.target = r.path + "?alt=json";
+        r.body = nlohmann::json::array({thread, 100, nullptr, {nullptr, true, true}}).dump();
+        r.headers = {{"Authorization", "Bearer " + token}, {"Content-Type", "application/json+protobuf"}};
+        const auto reply = emulator::routeServiceRequest(service, r);
+        ASSERT_EQ(reply.status, 200) << reply.body;
+        const auto listed = nlohmann::json::parse(reply.body);
+        for (const auto& item : listed["thread"]["item"])
+            if (item.contains("mmsMessage"))
+                for (const auto& attachment : item["mmsMessage"]["attachment"])
+                    announced[attachment["id"]] = attachment;
+    }
+    auto size = [&](const std::string& id, const char* spec) {
+        for (const auto& variant : announced.at(id).value("imageMetaData", nlohmann::json::array()))
+            if (variant["sizeSpec"] == spec)
+                return std::make_pair(variant["width"].get<int>(), variant["height"].get<int>());
+        return std::make_pair(0, 0);
+    };
+    struct Case {
+        std::string id, served;  // the picture the row shows, as the app asks for it
+        std::pair<int, int> s512, s128;
+    };
+    const Case cases[] = {
+        {byKind.at("image/jpeg"), "/a/i/" + byKind.at("image/jpeg") + "?s=3", {512, 384}, {128, 96}},
+        {byKind.at("image/gif"), "/a/i/" + byKind.at("image/gif") + "?s=3", {480, 360}, {128, 96}},
+        {"sentpng", "/a/i/sentpng?s=3", {512, 384}, {128, 96}},
+        {emulator::kVideoAttachmentID,
+         std::string("/a/vi/") + emulator::kVideoAttachmentID + "?m=thumbnail",
+         {96, 64},
+         {96, 64}},
+        {emulator::kMovieAttachmentID,
+         std::string("/a/vi/") + emulator::kMovieAttachmentID + "?m=thumbnail",
+         {96, 64},
+         {96, 64}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.id);
+        EXPECT_EQ(size(c.id, "s512"), c.s512);
+        EXPECT_EQ(size(c.id, "s128"), c.s128);
+        const std::string bytes = body(c.served);
+        auto decoded = graphics::decodeImage(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        ASSERT_TRUE(decoded.ok());
+        EXPECT_EQ(std::make_pair((*decoded)->width(), (*decoded)->height()), c.s512) << "not the size served";
+    }
+    for (const auto& id : {byKind.at("audio/amr"), byKind.at("application/pdf"), byKind.at("video/mp4"), vcards.at(0),
+                           vcards.at(1), vcards.at(2)})
+        EXPECT_FALSE(announced.at(id).contains("imageMetaData")) << id;
 }
 
 TEST_F(ConversationMedia, VCardsHoldAPersonWithAPhotoAnOrganisationAndThreeContacts) {

@@ -88,6 +88,8 @@ std::shared_ptr<toolkit::Label> cardAvatar(toolkit::View& card, const std::vecto
     return avatar;
 }
 
+bool isSized(const std::optional<toolkit::Size>& size) { return size && size->width > 0 && size->height > 0; }
+
 // The white play sign centred over a video's preview.
 void addPlaySign(toolkit::View& preview) {
     auto play = graphics::imageNamed("VM_play");
@@ -248,13 +250,17 @@ void HXAttachmentRows::fitPicture(ConversationTableViewCell& cell, bool sent, co
         cell.messageView().setTextColor(graphics::Color::clear());
     }
     if (a.kind == HXAttachmentKind::Video) {
-        if (image) {
-            image = fitted(image);
-            cell.messageView().setTextColor(graphics::Color::clear());
-        } else {
-            // No preview (yet): the text in the bubble of its side.
+        // A video sized by its variants has its bubble's size before its preview comes: the
+        // preview fills that size, and until it is in the bubble stands empty under the play sign
+        // (its text would not fit). Without variants its text stands in the bubble of its side
+        // until the preview, at its own size, takes its place.
+        const auto variant = variantSize(a);
+        const bool sized = isSized(variant);
+        if (image)
+            image = sized ? graphics::imageCroppedToFitSize(image, *variant) : fitted(image);
+        else
             image = setup_.bubble(sent);
-        }
+        if (image != setup_.bubble(sent) || sized) cell.messageView().setTextColor(graphics::Color::clear());
     }
 }
 
@@ -294,27 +300,33 @@ void HXAttachmentRows::shapeBubble(ConversationTableViewCell& cell, toolkit::Vie
         mask->setFrame({0, 0, background.frame().width(), background.frame().height()});
         background.setMaskView(mask);
     }
-    if (a.kind == HXAttachmentKind::Video && image && image != setup_.bubble(sent)) addPlaySign(background);
+    // The play sign over a video's preview, or over the empty bubble that keeps its place.
+    if (a.kind == HXAttachmentKind::Video && image && (image != setup_.bubble(sent) || isSized(variantSize(a))))
+        addPlaySign(background);
+}
+
+std::optional<toolkit::Size> HXAttachmentRows::variantSize(const HXAttachment& a) {
+    auto r = role();
+    if ((a.kind != HXAttachmentKind::Picture && a.kind != HXAttachmentKind::Video) || a.sizes.empty() || !r)
+        return std::nullopt;
+    auto info = r->imageInfoForSize("s512", a.sizes);
+    if (!info) info = r->imageInfoForSize("S_512", a.sizes);
+    if (!info) return toolkit::Size{0, 0};
+    return hxFittedVariantSize(info->get("width").doubleValue(), info->get("height").doubleValue(), setup_.viewWidth());
 }
 
 std::optional<toolkit::Size> HXAttachmentRows::size(const HXAttachment& a, bool& cache) {
     const double V = setup_.viewWidth();
-    auto r = role();
-    // Size variants give a picture's bubble its size. The service sends them along with every
-    // kind, but a document (such as a PDF, "[Unsupported Attachment]"), a sound or a contact card
-    // shows a text or a card, sized as such below, and a video's bubble is its preview's: the
-    // film's variants tell nothing of the picture shown.
-    if (a.kind == HXAttachmentKind::Picture && !a.sizes.empty() && r) {
-        auto info = r->imageInfoForSize("s512", a.sizes);
-        if (!info) info = r->imageInfoForSize("S_512", a.sizes);
-        if (!info) return toolkit::Size{0, 0};
-        return hxFittedVariantSize(info->get("width").doubleValue(), info->get("height").doubleValue(), V);
-    }
+    // Size variants give the bubble of a picture, and of a video (the service announces its
+    // preview's sizes), its size before the picture is in, so the rows keep their place while
+    // pictures come. A document (such as a PDF, "[Unsupported Attachment]"), a sound or a contact
+    // card shows a text or a card, sized as such below, whatever variants it carries.
+    if (auto variant = variantSize(a)) return variant;
     switch (a.kind) {
         case HXAttachmentKind::Picture:
         case HXAttachmentKind::Video:
-            // Sized by the picture itself once it is in; until then by its text, measured again
-            // when the row is shown next.
+            // Without variants sized by the picture itself once it is in; until then by its text,
+            // measured again when the row is shown next.
             if (auto thumbnail = thumbnailFor(a.id))
                 return hxFittedVariantSize(thumbnail->image->width(), thumbnail->image->height(), V);
             askForThumbnail(a);

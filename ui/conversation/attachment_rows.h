@@ -155,6 +155,9 @@ private:
     void drawContactCard(ConversationTableViewCell& cell, bool sent, const HXAttachment& a,
                          toolkit::IndexPath indexPath, Shown& shown);
     std::optional<toolkit::Size> contactCardSize(const HXAttachment& a, bool& cache);
+    // The bubble's size a picture's or a video's size variants give ("s512", else "S_512"; zero
+    // with neither), known before its picture is in; none without variants or for other kinds.
+    std::optional<toolkit::Size> variantSize(const HXAttachment& a);
     // Asks for a picture's thumbnail or a video's preview, once while the screen shows: a reply
     // that is no picture, or none, would otherwise be asked for again by every reload that its
     // own arrival starts.

@@ -107,7 +107,7 @@ TEST_F(Bubbles, RightToLeftTextsKeepTheirNumbersAsWrittenAndGiveThemBackWithoutM
     expectSnapshot("conversation_right_to_left_phone", {.lightAndDark = true});
 }
 
-TEST_F(Bubbles, AVideoIsItsPreviewAtItsOwnSizeUnderThePlaySignOrItsTextInABubble) {
+TEST_F(Bubbles, AVideoIsItsPreviewUnderThePlaySignAtTheSizeItsVariantsTellOrItsOwnOrItsTextInABubble) {
     const foundation::Data widePreview = hxtest::pngOf(800, 400, 0x34c759ffu);
     const std::string wide(widePreview.begin(), widePreview.end());
     service->withAccount([&](emulator::Account& a) {
@@ -115,16 +115,19 @@ TEST_F(Bubbles, AVideoIsItsPreviewAtItsOwnSizeUnderThePlaySignOrItsTextInABubble
         a.media["vwide"] = {"video/mp4", std::string(emulator::videoClip()), wide};
         a.media["vnone"] = {"video/mp4", std::string(emulator::videoClip()), {}};
         a.media["pic"] = {.mimeType = "image/jpeg", .width = 320, .height = 240};
+        a.media["vheld"] = {"video/mp4", std::string(emulator::videoClip()), std::string(emulator::videoPreview())};
         return 0;
     });
-    // The service's size variants of a film say nothing of its preview.
-    const Array variants{Value(Dictionary{{"sizeSpec", "s512"}, {"width", 512}, {"height", 384}})};
+    // The service's size variants of a video are its preview's (96 x 64).
+    const Array variants{Value(Dictionary{{"sizeSpec", "s512"}, {"width", 96}, {"height", 64}})};
     const Array attachments{
         Value(Dictionary{{"id", "vsmall"}, {"mimeType", "video/mp4"}, {"imageMetaData", Value(variants)}}),
         Value(Dictionary{{"id", "vwide"}, {"mimeType", "video/mp4"}}),
         Value(Dictionary{{"id", "vnone"}, {"mimeType", "video/mp4"}}),
-        Value(Dictionary{{"id", "pic"}, {"mimeType", "image/jpeg"}})};
+        Value(Dictionary{{"id", "pic"}, {"mimeType", "image/jpeg"}}),
+        Value(Dictionary{{"id", "vheld"}, {"mimeType", "video/mp4"}, {"imageMetaData", Value(variants)}})};
     service->inject(emulator::Fault::Slow, "/a/i/pic");
+    service->inject(emulator::Fault::Slow, "/a/vi/vheld?m=thumbnail");
     storeConversation(kTextThread, 1, "", attachments, "");
     auto& s = open(kTextThread, 1);
     ASSERT_TRUE(harness.clock().runUntil(
@@ -133,18 +136,25 @@ TEST_F(Bubbles, AVideoIsItsPreviewAtItsOwnSizeUnderThePlaySignOrItsTextInABubble
     harness.settle();
     const double room = s.view()->bounds().width() - 110;
 
+    // With its preview, or (sized by its variants) with the bubble that waits for it: the row's
+    // size, the picture shown and the play sign centred over it.
     struct Case {
         long row;
         toolkit::Size size;  // the row's bubble
-    } previews[] = {{0, {96, 64}}, {1, {room, std::floor(room / 2)}}};
-    for (const auto& c : previews) {
+        bool preview;
+    } videos[] = {{0, {96, 64}, true}, {1, {room, std::floor(room / 2)}, true}, {4, {96, 64}, false}};
+    for (const auto& c : videos) {
         SCOPED_TRACE(c.row);
         EXPECT_EQ(s.messageSizeForRow({0, c.row}), c.size);
         auto cell = cellAt({0, c.row});
         ASSERT_TRUE(cell);
+        EXPECT_EQ(cell->messageView().textColor(), graphics::Color::clear()) << "no text over the picture";
         auto* bubble = dynamic_cast<toolkit::ImageView*>(bubbleOf(*cell));
         ASSERT_TRUE(bubble && bubble->image());
-        EXPECT_EQ(bubble->image()->size(), c.size) << "the preview is not stretched";
+        if (c.preview)
+            EXPECT_EQ(bubble->image()->size(), c.size) << "the preview is not stretched";
+        else
+            EXPECT_TRUE(bubble->image()->isResizable()) << "the bubble of its side, to be filled";
         EXPECT_LE(cell->convertRectTo(bubble->frame(), nullptr).maxX(), s.view()->bounds().width()) << "cut";
         auto* sign = dynamic_cast<toolkit::ImageView*>(bubble->viewWithTag(HXAttachmentRows::kPlaySignTag));
         ASSERT_TRUE(sign) << "no play sign";
@@ -189,4 +199,18 @@ TEST_F(Bubbles, AVideoIsItsPreviewAtItsOwnSizeUnderThePlaySignOrItsTextInABubble
     auto* drawn = dynamic_cast<toolkit::ImageView*>(bubbleOf(*shown));
     ASSERT_TRUE(drawn && drawn->image());
     EXPECT_EQ(drawn->image()->size(), picture);
+
+    // The preview that was on its way fills the bubble that waited for it: the row keeps its size.
+    const double waited = s.tableView().rectForRow({0, 4}).height();
+    ASSERT_TRUE(
+        harness.clock().runUntil([&] { return service->scriptedRequestsAwaited("/a/vi/vheld?m=thumbnail") == 0; }, 30));
+    service->releaseHeld("/a/vi/vheld?m=thumbnail");
+    ASSERT_TRUE(harness.clock().runUntil([&] { return cache()->objectForKey("vheld") != nullptr; }, 30));
+    harness.settle();
+    EXPECT_EQ(s.tableView().rectForRow({0, 4}).height(), waited);
+    auto previewed = cellAt({0, 4});
+    ASSERT_TRUE(previewed);
+    auto* filled = dynamic_cast<toolkit::ImageView*>(bubbleOf(*previewed));
+    ASSERT_TRUE(filled && filled->image());
+    EXPECT_EQ(filled->image()->size(), (toolkit::Size{96, 64}));
 }

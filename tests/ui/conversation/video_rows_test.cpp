@@ -33,13 +33,19 @@ struct VideoRows : hxtest::ServiceConversation<HX_ConnectAppDelegate_iPhone> {
         }
         return false;
     }
-    // The rows of the thread's message that show a preview picture (the play sign over it).
+    // The rows of the thread's message that show a preview picture under the play sign (not the
+    // drawing of a bubble that waits for it).
     int rowsWithPictures(VC_Conversation& s) {
         int shown = 0;
-        for (long row = 0; row < s.tableView().numberOfRows(0); ++row)
-            if (auto cell = s.tableView().cellForRow({0, row});
-                cell && cell->viewWithTag(HXAttachmentRows::kPlaySignTag))
+        for (long row = 0; row < s.tableView().numberOfRows(0); ++row) {
+            auto cell = s.tableView().cellForRow({0, row});
+            auto* picture = cell && cell->backgroundView()
+                                ? dynamic_cast<toolkit::ImageView*>(cell->backgroundView()->viewWithTag(1))
+                                : nullptr;
+            if (picture && picture->image() && !picture->image()->isResizable() &&
+                picture->viewWithTag(HXAttachmentRows::kPlaySignTag))
                 ++shown;
+        }
         return shown;
     }
 };
@@ -73,5 +79,55 @@ TEST_F(VideoRows, EachVideoShowsItsPictureWhenItComesAfterItsFilm) {
     ASSERT_NE(label, nullptr);
     harness.longPress(label->convertPointTo({label->bounds().midX(), label->bounds().midY()}, nullptr), 0.8);
     ASSERT_TRUE(toolkit::MenuController::shared().isMenuVisible());
+    EXPECT_EQ(toolkit::MenuController::shared().visibleItems().at(0).title, "Copy Number");
+}
+
+// As the user meets it: from the list, the video conversation opens while both videos and their
+// preview pictures are still on their way. The rows stand at their final height from the start,
+// so the other party's name under them stays where the user saw it while each picture comes in,
+// and a long press there offers its number; each preview shows at its own size.
+TEST_F(VideoRows, TheNameUnderTheVideosKeepsItsPlaceWhileTheirPicturesComeAndOffersItsNumber) {
+    // The text list's tab, then the conversation's row in it.
+    toolkit::View* texts = nullptr;
+    for (auto* tab : harness.findAll("TabBarButton"))
+        if (tab->outlineText().starts_with("SMS")) texts = tab;
+    ASSERT_NE(texts, nullptr) << harness.outline();
+    ASSERT_TRUE(harness.tap(*texts));
+    ASSERT_TRUE(runUntil([&] { return harness.find("Have a look") != nullptr; })) << harness.outline();
+    ASSERT_TRUE(harness.tapRowShowing("Have a look")) << harness.outline();
+    harness.advance(0.6);
+    harness.settle();
+    auto* s = hxtest::findConversation(app->window()->rootViewController().get());
+    ASSERT_NE(s, nullptr) << harness.outline();
+    for (const char* id : {emulator::kVideoAttachmentID, emulator::kMovieAttachmentID})
+        ASSERT_TRUE(untilAsked(preview(id))) << id;
+    harness.settle();
+    ASSERT_EQ(rowsWithPictures(*s), 0);
+    auto* label = s->contactHeader()->contactName();
+    ASSERT_NE(label, nullptr);
+    auto seen = [&] { return label->convertPointTo({label->bounds().midX(), label->bounds().midY()}, nullptr); };
+    auto heights = [&] {
+        std::vector<double> h;
+        for (long row = 0; row < s->tableView().numberOfRows(0); ++row)
+            h.push_back(s->tableView().rectForRow({0, row}).height());
+        return h;
+    };
+    const toolkit::Point aimed = seen();
+    const auto rows = heights();
+    for (const char* id : {emulator::kVideoAttachmentID, emulator::kMovieAttachmentID}) {
+        const int shown = rowsWithPictures(*s);
+        service->releaseHeld(preview(id));
+        ASSERT_TRUE(runUntil([&] { return rowsWithPictures(*s) == shown + 1; }, 10)) << id << harness.outline();
+        harness.settle();
+        EXPECT_EQ(heights(), rows) << id;
+        EXPECT_EQ(seen().y, aimed.y) << id;
+    }
+    // Each preview shows at its own size, neither cut nor blown up.
+    const std::string previewBytes(emulator::videoPreview());
+    auto own = graphics::Image::fromEncoded(foundation::Data(previewBytes.begin(), previewBytes.end()));
+    ASSERT_TRUE(own.ok());
+    for (long row : {1, 2}) EXPECT_EQ(s->messageSizeForRow({0, row}), own.value()->size()) << row;
+    harness.longPress(aimed, 0.8);
+    ASSERT_TRUE(toolkit::MenuController::shared().isMenuVisible()) << harness.outline();
     EXPECT_EQ(toolkit::MenuController::shared().visibleItems().at(0).title, "Copy Number");
 }
