@@ -59,7 +59,7 @@ std::string itemId(Account& a, char kind) {
 
 enum class Kind { Text, Voicemail, Call };
 
-// The original size of generated pictures (the lists announce "s512" as 512 x 384).
+// The original size of generated pictures (the lists announce their "s512" copy, 512 x 384).
 constexpr int kPictureWidth = 1024;
 constexpr int kPictureHeight = 768;
 

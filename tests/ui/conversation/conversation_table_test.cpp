@@ -295,9 +295,9 @@ TEST_F(ConversationTable, AnArrivingThumbnailRedrawsItsOwnRowAndNothingElse) {
     EXPECT_EQ(table.rowReloads(), rows + 1);
 }
 
-// The service sends size variants along with every kind of attachment. They size the bubble of a
-// picture (or a video) only: a document's row ("[Unsupported Attachment]"), a sound's and a
-// missing contact card's are as high as their text, with the variants or without them.
+// Size variants that come along with any kind of attachment size the bubble of a picture (or a
+// video) only: a document's row ("[Unsupported Attachment]"), a sound's and a missing contact
+// card's are as high as their text, with the variants or without them.
 TEST_F(ConversationTable, SizeVariantsSizePicturesAndNotTheRowsThatShowAText) {
     auto c = storeConversation("t1", 10);
     const Array variants{Value(Dictionary{{"sizeSpec", "s128"}, {"width", 128}, {"height", 96}}),
