@@ -1,10 +1,10 @@
 // What the app's window costs when it is left alone. The app's program (hx_connect, with the
 // options `./hx run` gives it) signs in headless against the emulated service over loopback, then
-// runs in its window on a private virtual display (Xvfb, which this bench starts: under SDL's
+// runs in its window on a private virtual display (Xvfb, which this bench starts; under SDL's
 // offscreen and dummy drivers waiting on events is a poll every millisecond, no floor to measure
-// against), settles, and is left alone for kIdleSeconds of wall time. Its peer, the floor of an idle
-// window: a minimal SDL window of the same size (this program run again as a child) waiting on
-// events for the same time.
+// against, so both windows are held to X11 and fail without it), settles, and is left alone for
+// kIdleSeconds of wall time. Its peer, the floor of an idle window: a minimal SDL window of the same
+// size (this program run again as a child) waiting on events for the same time.
 //
 // The table's time is the wall time left alone, its CPU column this process's own; what counts
 // are the counters: cpu_ms, the CPU the window's process used in that time (every thread),
@@ -23,6 +23,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -44,8 +45,9 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr double kIdleSeconds = 70;                      // more than a minute: the clock's turn and the unread refresh
-constexpr int kWindowWidth = 750, kWindowHeight = 1334;  // the phone's screen in pixels, as the app's
+constexpr double kIdleSeconds = 70;  // more than a minute: the clock's turn and the unread refresh
+constexpr const char* kApiPrefix = "/voice/v1/voiceclient/";  // left out of the paths printed
+constexpr int kWindowWidth = 750, kWindowHeight = 1334;       // the phone's screen in pixels, as the app's
 
 // Made on first use, so that the floor window's process (this program too) makes none.
 const fs::path& scratch() {
@@ -172,10 +174,16 @@ Display& display() {
                                                              "-screen", "0", "2048x2048x24", "-nolisten", "tcp"},
                                     std::map<std::string, std::string>{}, scratch() / "xvfb.log", fds[1]);
         ::close(fds[1]);
+        // The whole line: the server stops when it cannot write its end.
+        std::string line;
         pollfd ready{fds[0], POLLIN, 0};
-        char number[16] = {};
-        if (::poll(&ready, 1, 15000) == 1 && ::read(fds[0], number, sizeof number - 1) > 0)
-            started.name = ":" + std::to_string(std::atoi(number));
+        char c = 0;
+        for (const auto start = Clock::now(); line.find('\n') == std::string::npos && secondsSince(start) < 15;)
+            if (::poll(&ready, 1, 1000) == 1 && ::read(fds[0], &c, 1) == 1)
+                line += c;
+            else if (ready.revents & POLLHUP)
+                break;
+        if (line.find('\n') != std::string::npos) started.name = ":" + std::to_string(std::atoi(line.c_str()));
         ::close(fds[0]);
         return started;
     }();
@@ -206,26 +214,38 @@ double settle(pid_t pid, const std::function<size_t()>& requests, double seconds
 }
 
 // Leaves a settled window's process alone for kIdleSeconds and reports what it and the display
-// server used meanwhile; false (and the benchmark skipped) when the process ended on the way.
-bool leaveAlone(benchmark::State& state, Child& window, const std::function<size_t()>& serviceRequests,
-                const std::function<size_t()>& telemetryRequests) {
+// server used meanwhile, calling mark(false) as the time begins and mark(true) as it ends; false
+// (and the benchmark skipped) when the process ended on the way.
+bool leaveAlone(benchmark::State& state, Child& window, const std::function<void(bool ended)>& mark) {
     const pid_t server = display().server->pid();
+    mark(false);
     const double cpu = cpuMs(window.pid()), serverCpu = cpuMs(server);
-    const size_t asked = serviceRequests(), logged = telemetryRequests();
     const auto start = Clock::now();
     if (waitUntil(kIdleSeconds, [&] { return !window.running(); })) {
         state.SkipWithError("the window's process ended while left alone");
         return false;
     }
-    const double seconds = secondsSince(start);
+    const double used = cpuMs(window.pid()) - cpu, seconds = secondsSince(start);
+    state.counters["display_cpu_ms"] = cpuMs(server) - serverCpu;
+    mark(true);
     state.SetIterationTime(seconds);
     state.counters["window_s"] = kIdleSeconds;
-    state.counters["cpu_ms"] = cpuMs(window.pid()) - cpu;
-    state.counters["cpu_pct_of_core"] = (cpuMs(window.pid()) - cpu) / (10 * seconds);
-    state.counters["display_cpu_ms"] = cpuMs(server) - serverCpu;
-    state.counters["service_requests"] = static_cast<double>(serviceRequests() - asked);
-    state.counters["telemetry_requests"] = static_cast<double>(telemetryRequests() - logged);
+    state.counters["cpu_ms"] = used;
+    state.counters["cpu_pct_of_core"] = used / (10 * seconds);
     return true;
+}
+
+// The paths of requests, counted: "api2thread/list x1, ...".
+std::string pathsOf(const std::vector<emulator::RecordedRequest>& requests) {
+    std::map<std::string, int> counted;
+    for (const auto& r : requests) {
+        std::string path = r.path;
+        if (path.rfind(kApiPrefix, 0) == 0) path = path.substr(std::strlen(kApiPrefix));
+        ++counted[path];
+    }
+    std::string text;
+    for (const auto& [path, count] : counted) text += (text.empty() ? "" : ", ") + path + " x" + std::to_string(count);
+    return text.empty() ? "no requests" : text;
 }
 
 void BM_IdleAppWindow(benchmark::State& state) {
@@ -249,18 +269,30 @@ void BM_IdleAppWindow(benchmark::State& state) {
         if (Child headless(headlessRun, {{"HXCONNECT_HOME", home.string()}}, signInLog); headless.wait(180) != 0)
             return state.SkipWithError(failure("the headless sign-in failed", signInLog).c_str());
         const fs::path log = scratch() / "window.log";
-        Child window(
-            program("window"),
-            {{"HXCONNECT_HOME", home.string()}, {"DISPLAY", screen}, {"WAYLAND_DISPLAY", ""}, {"SDL_VIDEODRIVER", ""}},
-            log);
+        Child window(program("window"),
+                     {{"HXCONNECT_HOME", home.string()},
+                      {"DISPLAY", screen},
+                      {"WAYLAND_DISPLAY", ""},
+                      {"SDL_VIDEODRIVER", "x11"}},
+                     log);
         // Up once it has listed its window's keys.
         if (!waitUntil(60, [&] { return fileText(log).find("F12 crash") != std::string::npos; }))
             return state.SkipWithError(failure("the window did not open", log).c_str());
         const auto requests = [&] { return service.requestCount() + telemetry.requestCount(); };
         state.counters["settle_s"] = settle(window.pid(), requests, 60);
-        if (!leaveAlone(
-                state, window, [&] { return service.requestCount(); }, [&] { return telemetry.requestCount(); }))
-            return;
+        size_t logged = 0;
+        const bool left = leaveAlone(state, window, [&](bool ended) {
+            if (!ended) {
+                service.clearRequests();
+                logged = telemetry.requestCount();
+                return;
+            }
+            const auto asked = service.requests();
+            state.counters["service_requests"] = static_cast<double>(asked.size());
+            state.counters["telemetry_requests"] = static_cast<double>(telemetry.requestCount() - logged);
+            state.SetLabel(pathsOf(asked));
+        });
+        if (!left) return;
         // A stop signal ends the app through its termination, its state saved.
         window.stop(SIGTERM, 15);
     }
@@ -272,12 +304,12 @@ void BM_IdleWindowFloor(benchmark::State& state) {
     const fs::path log = scratch() / "floor.log";
     for (auto _ : state) {
         Child window({fs::read_symlink("/proc/self/exe").string(), "--floor-window"},
-                     {{"DISPLAY", screen}, {"WAYLAND_DISPLAY", ""}, {"SDL_VIDEODRIVER", ""}}, log);
-        if (!waitUntil(30, [&] { return fileText(log).find("up\n") != std::string::npos; }))
+                     {{"DISPLAY", screen}, {"WAYLAND_DISPLAY", ""}, {"SDL_VIDEODRIVER", "x11"}}, log);
+        if (!waitUntil(30, [&] { return fileText(log).find("up on") != std::string::npos; }))
             return state.SkipWithError(failure("the floor window did not open", log).c_str());
-        const auto none = [] { return size_t{0}; };
-        state.counters["settle_s"] = settle(window.pid(), none, 60);
-        if (!leaveAlone(state, window, none, none)) return;
+        state.counters["settle_s"] = settle(
+            window.pid(), [] { return size_t{0}; }, 60);
+        if (!leaveAlone(state, window, [](bool) {})) return;
     }
 }
 
@@ -295,7 +327,7 @@ int floorWindow() {
         SDL_RenderPresent(renderer);
     };
     draw();
-    std::printf("up\n");
+    std::printf("up on %s\n", SDL_GetCurrentVideoDriver());
     std::fflush(stdout);
     for (SDL_Event event; SDL_WaitEvent(&event) && event.type != SDL_QUIT;)
         if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_EXPOSED) draw();
