@@ -162,6 +162,12 @@ private:
 struct Display {
     std::unique_ptr<Child> server;
     std::string name;
+    Display() = default;
+    Display(Display&&) = default;
+    // Asked to stop, the server removes its socket and lock file.
+    ~Display() {
+        if (server) server->stop(SIGTERM, 5);
+    }
 };
 Display& display() {
     static Display d = [] {
