@@ -188,7 +188,12 @@ private:
                     if (a != ours[i].counters.end() && b != peer[i].counters.end() && b->second != 0)
                         ratio.push_back(a->second / b->second);
                 }
-                out << "    " << counter << " ours/peer " << range(ratio) << "\n";
+                out << "    " << counter << " ours/peer " << range(ratio);
+                // A peer that counts 0 has no ratio: the two counts say it.
+                if (ratio.size() < n && n > 0 && ours[0].counters.count(counter) && peer[0].counters.count(counter))
+                    out << " (round 1: ours " << ours[0].counters.at(counter) << ", peer "
+                        << peer[0].counters.at(counter) << ")";
+                out << "\n";
             }
             for (const std::string& counter : pair.sameCounts) {
                 bool agree = true;
