@@ -14,6 +14,11 @@ using toolkit::Rect;
 
 constexpr double kInsetTop = -4;
 constexpr double kInsetBottom = -4;
+// The field picture's edge is a one-point line all round. The inner text view lies inside it, so
+// that its clip (its bounds) is the inside of the field and a line half scrolled away is cut there,
+// not over the edge; its text container's top and bottom insets are as much smaller, so the text,
+// its caret and where it scrolls to stand where they would with the view over the whole picture.
+constexpr double kFieldEdge = 1;
 
 // The field's drawing is light; in the dark appearance (system 13 and later) its shape is filled
 // with a dark grey instead, so that the text, in the label colour, stays readable.
@@ -72,9 +77,13 @@ void HXCExpandingTextView::setUp(const Rect& frame) {
     setAutoresizingMask(toolkit::kFlexibleWidth);
 
     const Rect r(0, 0, frame.size.width, frame.size.height + 2);
-    internal_ = std::make_shared<HXCExpandingTextViewInternal>(r.inset({0, 4, 0, 4}));
+    internal_ = std::make_shared<HXCExpandingTextViewInternal>(r.inset({kFieldEdge, 4, kFieldEdge, 4}));
     internal_->delegate = std::static_pointer_cast<HXCExpandingTextView>(self());
     internal_->setFont(toolkit::Font::system(15));
+    EdgeInsets container = internal_->textContainerInset();
+    container.top -= kFieldEdge;
+    container.bottom -= kFieldEdge;
+    internal_->setTextContainerInset(container);
     internal_->setContentInset({kInsetTop, 0, kInsetBottom, 0});
     internal_->setScrollEnabled(true);
     internal_->setOpaque(false);
@@ -85,7 +94,8 @@ void HXCExpandingTextView::setUp(const Rect& frame) {
     internal_->setTextContainerSize(
         {internal_->bounds().width(), HXCExpandingTextViewInternal::kUnboundedContainerHeight});
 
-    placeholderLabel_ = std::make_shared<toolkit::Label>(Rect(8, 6, bounds().width() - 16, bounds().height()));
+    placeholderLabel_ =
+        std::make_shared<toolkit::Label>(Rect(8, 6 - kFieldEdge, bounds().width() - 16, bounds().height()));
     placeholderLabel_->setText(placeholder_);
     placeholderLabel_->setFont(internal_->font());
     placeholderLabel_->setBackgroundColor(toolkit::Color::clear());

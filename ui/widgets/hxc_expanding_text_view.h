@@ -5,7 +5,8 @@
 //
 // The inner text view (HXCExpandingTextViewInternal) keeps its content inset at -4 top and
 // bottom so that one line sits in a field minimumHeight + 6 high, and opens the bottom while
-// the user scrolls. Its text container height is kept as the growth rule sets it; the toolkit
+// the user scrolls. It lies inside the field picture's one-point edge, so a line scrolled half
+// away is cut inside the field. Its text container height is kept as the growth rule sets it; the toolkit
 // lays the text out at the view's width with no height limit, so the height serves that rule only.
 #pragma once
 

@@ -203,3 +203,60 @@ TEST(PlayerScreens, TimeAndProgressFollowTheClockAndTheEndOffersPlayAgain) {
     h.settle();
     hxtest::expectSnapshot(*screen->view(), "player_playing");
 }
+
+// The still fits the screen in its own proportions and stands in its middle, whatever the film's
+// upright size says (a turned film's still is as the film was recorded), in portrait, landscape
+// and on a tablet, and again after a turn.
+TEST(PlayerScreens, ThePosterFitsTheScreenInItsOwnProportionsCentred) {
+    struct Case {
+        const char* what;
+        toolkit::ScreenProfile profile;
+        bool turn;
+        const char* film;
+        int width, height;  // the still's pixels
+    };
+    const Case cases[] = {
+        {"a film's still on a phone", toolkit::ScreenProfile::iPhone8(), false, "video.mov", 96, 64},
+        {"a turned film's landscape still", toolkit::ScreenProfile::iPhone8(), false, "video.mp4", 96, 64},
+        {"a tall still", toolkit::ScreenProfile::iPhone8(), false, "video.mov", 30, 200},
+        {"a very wide still", toolkit::ScreenProfile::iPhoneX(), false, "video.mov", 300, 40},
+        {"a still after a turn to landscape", toolkit::ScreenProfile::iPhoneX(), true, "video.mov", 96, 64},
+        {"a still on a tablet", toolkit::ScreenProfile::iPad(), false, "video.mp4", 96, 64},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        toolkit::testing::Harness h(c.profile);
+        auto root = std::make_shared<toolkit::ViewController>();
+        h.setRoot(root);
+        auto screen = std::make_shared<PlayerViewController>();
+        screen->player = Player::withURL(mediaURL(c.film));
+        auto pixels = graphics::Bitmap::make(c.width, c.height);
+        ASSERT_TRUE(pixels.ok());
+        screen->posterImage = graphics::Image::fromBitmap(*pixels);
+        screen->modalPresentationStyle = toolkit::ModalPresentationStyle::OverFullScreen;
+        root->present(screen, false);
+        h.settle();
+        if (c.turn) {
+            h.rotate(toolkit::Orientation::LandscapeLeft);
+            h.settle();
+        }
+        const toolkit::Rect shown = screen->view()->bounds();
+        const toolkit::Rect picture = screen->pictureView()->frame();
+        ASSERT_GT(picture.width(), 0);
+        EXPECT_NEAR(picture.width() / picture.height(), double(c.width) / c.height, 1e-9) << "not the still's shape";
+        EXPECT_GE(picture.minX(), shown.minX() - 1e-9);
+        EXPECT_LE(picture.maxX(), shown.maxX() + 1e-9) << "wider than the screen";
+        EXPECT_GE(picture.minY(), shown.minY() - 1e-9);
+        EXPECT_LE(picture.maxY(), shown.maxY() + 1e-9) << "taller than the screen";
+        // As large as fits: it meets two opposite sides.
+        EXPECT_TRUE(std::abs(picture.width() - shown.width()) < 1e-9 ||
+                    std::abs(picture.height() - shown.height()) < 1e-9);
+        EXPECT_NEAR(picture.midX(), shown.midX(), 1e-9);
+        EXPECT_NEAR(picture.midY(), shown.midY(), 1e-9);
+        // What a person sees: the picture's box in the window is the screen's middle too.
+        const toolkit::Rect inWindow = screen->pictureView()->convertRectTo(screen->pictureView()->bounds(), nullptr);
+        const toolkit::Rect window = h.window().bounds();
+        EXPECT_LE(inWindow.maxX(), window.maxX() + 1e-9);
+        EXPECT_GE(inWindow.minX(), window.minX() - 1e-9);
+    }
+}

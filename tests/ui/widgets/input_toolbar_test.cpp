@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 
 #include "platform/toolkit/animation.h"
+#include "platform/toolkit/renderer.h"
 #include "platform/toolkit/text_metrics.h"
 #include "platform/toolkit/view_controller.h"
 #include "tests/support/goldens.h"
@@ -389,6 +391,107 @@ TEST_F(InputToolbar, PicturesOfTheBarEmptyAndAtThreeLinesInLightAndDark) {
     hxtest::expectOutline(*harness, "input_toolbar");
     hxtest::expectSnapshotInLightAndDark(
         "input_toolbar_three_lines",
+        [&](toolkit::InterfaceStyle style) {
+            harness->setInterfaceStyle(style);
+            return toolbar.get();
+        },
+        2);
+}
+
+namespace {
+
+// What the field's text paints near the top edge of its picture: the bar is drawn once as it is and
+// once with the text in a clear colour, and the pixels that differ across the field's width are
+// counted from the bar's top down through the field's one-point edge, and in the four points below.
+struct InkAtTheEdge {
+    int onOrAbove = 0;
+    int justInside = 0;
+    std::string first;  // where the first pixel on or above the edge lies
+};
+
+InkAtTheEdge inkAtTheTopEdge(HXCInputToolbar& toolbar, HXCExpandingTextView& field) {
+    constexpr double scale = 2;
+    auto& inner = *field.internalTextView();
+    const toolkit::Color colour = inner.textColor();
+    const auto withText = toolkit::snapshot(toolbar, scale);
+    inner.setTextColor(toolkit::Color::clear());
+    const auto withoutText = toolkit::snapshot(toolbar, scale);
+    inner.setTextColor(colour);
+    InkAtTheEdge ink;
+    if (!withText || !withoutText) {
+        ink.first = "the bar could not be drawn";
+        ++ink.onOrAbove;
+        return ink;
+    }
+    const Rect f = field.frame();
+    const int x0 = static_cast<int>(f.minX() * scale), x1 = static_cast<int>(f.maxX() * scale);
+    const int edgeEnd = static_cast<int>((f.minY() + 1) * scale), below = edgeEnd + static_cast<int>(4 * scale);
+    for (int y = 0; y < below; ++y) {
+        for (int x = x0; x < x1; ++x) {
+            if (withText->row(y)[x] == withoutText->row(y)[x]) continue;
+            if (y >= edgeEnd) {
+                ++ink.justInside;
+            } else if (ink.onOrAbove++ == 0) {
+                ink.first = "pixel (" + std::to_string(x) + ", " + std::to_string(y) + "), the edge ending at row " +
+                            std::to_string(edgeEnd);
+            }
+        }
+    }
+    return ink;
+}
+
+}  // namespace
+
+// A reply longer than the field's lines scrolls inside it; wherever it stands, the line half
+// scrolled away at the top is cut inside the field's edge (nothing of it on the edge or above),
+// in portrait (from six lines) and in landscape (from four), and its lower part still shows.
+TEST_F(InputToolbar, TheLineScrolledHalfAwayIsCutInsideTheFieldsEdge) {
+    hxtest::UsingFonts fonts;
+    struct Case {
+        const char* name;
+        toolkit::ScreenProfile profile;
+        bool landscape;
+        int maximumLines;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"portrait", toolkit::ScreenProfile::iPhone8(), false, 5, "jumpy gypsy\ntwo\nthree\nfour\nfive\nsix"},
+        {"landscape", toolkit::ScreenProfile::iPhoneX(), true, 3, "jumpy gypsy\ntwo\nthree\nfour"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        start(true, c.profile);
+        if (c.landscape) {
+            harness->rotate(toolkit::Orientation::LandscapeLeft);
+            toolbar->setFrame({0, 100, screen->view()->bounds().width(), toolbar->frame().size.height});
+            harness->settle();
+        }
+        field().setMaximumNumberOfLines(c.maximumLines);
+        type(c.text);
+        harness->settle();
+        auto& inner = *field().internalTextView();
+        const double end = inner.contentOffset().y;
+        ASSERT_GT(end, 0) << "the text does not scroll";
+        // Where typing left it, the first line's descenders show just inside the edge.
+        const InkAtTheEdge atEnd = inkAtTheTopEdge(*toolbar, field());
+        EXPECT_EQ(atEnd.onOrAbove, 0) << atEnd.first;
+        EXPECT_GT(atEnd.justInside, 0) << "the half line is not shown";
+        // Then half a line further up at each step, back to the top.
+        for (double offset = end - line() / 2; offset > 0; offset -= line() / 2) {
+            inner.setContentOffset({0, offset});
+            harness->settle();
+            const InkAtTheEdge ink = inkAtTheTopEdge(*toolbar, field());
+            EXPECT_EQ(ink.onOrAbove, 0) << "scrolled to " << offset << ": " << ink.first;
+        }
+    }
+    // How it looks scrolled to the end in portrait: the first line's lower part under the edge.
+    start(true);
+    field().setMaximumNumberOfLines(5);
+    type("jumpy gypsy\ntwo\nthree\nfour\nfive\nsix");
+    toolbar->infoLabel()->setText("32/160");
+    harness->settle();
+    hxtest::expectSnapshotInLightAndDark(
+        "input_toolbar_scrolled",
         [&](toolkit::InterfaceStyle style) {
             harness->setInterfaceStyle(style);
             return toolbar.get();
