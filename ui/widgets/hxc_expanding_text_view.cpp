@@ -269,7 +269,12 @@ void HXCExpandingTextView::textViewDidChange(toolkit::TextView&) {
             return;
         }
     }
+    keepCaretInSight();
     if (auto d = owner()) d->expandingTextViewDidChange(*this);
+}
+
+void HXCExpandingTextView::keepCaretInSight() {
+    if (internal_->isFirstResponder()) internal_->scrollRangeToVisible(internal_->selectedRange());
 }
 
 void HXCExpandingTextView::applyHeight(double h) {
@@ -283,6 +288,7 @@ void HXCExpandingTextView::applyHeight(double h) {
         // taller text, or from before the width changed, would cut the first lines off).
         if (internalTextViewContentHeight() <= h - 6 && internal_->contentOffset().y > -internal_->contentInset().top)
             internal_->setContentOffset({0, -internal_->contentInset().top});
+        keepCaretInSight();
     };
     auto completion = [weak, h](bool) {
         auto view = weak.lock();

@@ -149,6 +149,11 @@ private:
     double heightOfText(std::string text) const;
     // The new height (text + 6): announced, applied (animated when asked) and reported.
     void applyHeight(double height);
+    // While the user types, the line with the caret is scrolled whole into the field after every
+    // change pass (a new text, a new maximum, a new height): the scroll the growth rule sets for a
+    // text past the maximum (after a line end, or a text put back after a turn) stops short of the
+    // end and leaves the last line partly under the field's bottom edge.
+    void keepCaretInSight();
     std::shared_ptr<HXCExpandingTextViewDelegate> owner() const { return delegate_.lock(); }
     std::shared_ptr<HXCExpandingTextViewInternal> internal_;
     std::shared_ptr<toolkit::ImageView> background_;

@@ -498,3 +498,70 @@ TEST_F(InputToolbar, TheLineScrolledHalfAwayIsCutInsideTheFieldsEdge) {
         },
         2);
 }
+
+// A user types six lines, the caret at the end of the last, and turns the phone: the field takes
+// the new orientation's maximum (five lines upright, three on its side) as the conversation screen
+// gives it on a turn, with the text taken out and put back, or straight. Whichever way it turns,
+// the line being typed shows whole inside the field, and goes on showing as the user types on,
+// from the line end that opens a new line.
+TEST_F(InputToolbar, AfterATurnTheLineBeingTypedShowsWholeInTheField) {
+    struct Case {
+        const char* name;
+        toolkit::Orientation from, to;
+        int fromLines, toLines;
+        bool remeasured;  // the text taken out and put back around the new maximum
+    };
+    const Case cases[] = {
+        {"portrait to landscape", toolkit::Orientation::Portrait, toolkit::Orientation::LandscapeLeft, 5, 3, true},
+        {"landscape to portrait", toolkit::Orientation::LandscapeLeft, toolkit::Orientation::Portrait, 3, 5, true},
+        {"portrait to landscape, maximum only", toolkit::Orientation::Portrait, toolkit::Orientation::LandscapeLeft, 5,
+         3, false},
+        {"landscape to portrait, maximum only", toolkit::Orientation::LandscapeLeft, toolkit::Orientation::Portrait, 3,
+         5, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        start(true);
+        const auto turn = [&](toolkit::Orientation to) {
+            harness->rotate(to);
+            // High enough that the keyboard leaves it free.
+            toolbar->setFrame({0, 100, screen->view()->bounds().width(), toolbar->frame().size.height});
+            harness->settle();
+        };
+        if (c.from != toolkit::Orientation::Portrait) turn(c.from);
+        field().setMaximumNumberOfLines(c.fromLines);
+        type("one\ntwo\nthree\nfour\nfive\nsix");
+        harness->settle();
+        auto& inner = *field().internalTextView();
+        const auto caretShowsWhole = [&](const char* when) {
+            SCOPED_TRACE(when);
+            ASSERT_TRUE(field().isFirstResponder());
+            ASSERT_EQ(inner.selectedRange(), (toolkit::Range{inner.endOfDocument().offset, 0}));
+            const Rect caret = inner.caretRectForPosition(inner.endOfDocument());
+            const Rect seen = inner.bounds();
+            EXPECT_GE(caret.minY(), seen.minY()) << "the caret's line is cut at the top";
+            EXPECT_LE(caret.maxY(), seen.maxY()) << "the caret's line is cut at the bottom";
+        };
+        caretShowsWhole("typed");
+
+        turn(c.to);
+        if (c.remeasured) {
+            const std::string text = field().text();
+            field().clearText();
+            field().setMaximumNumberOfLines(c.toLines);
+            field().setText(text);
+        } else {
+            field().setMaximumNumberOfLines(c.toLines);
+        }
+        harness->settle();
+        caretShowsWhole("turned");
+        if (c.remeasured) {
+            EXPECT_NEAR(field().frame().size.height, std::ceil(c.toLines * line()) + 6, 1);
+        }
+        // A new line, then its first word.
+        type("\n");
+        caretShowsWhole("a line end typed");
+        type("seven");
+        caretShowsWhole("typing on");
+    }
+}
