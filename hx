@@ -31,7 +31,7 @@ packages=(
   libphonenumber-dev libunwind-dev duktape-dev libjemalloc-dev
   libcairo2-dev libpango1.0-dev librsvg2-dev libgif-dev libjpeg62-turbo-dev libpng-dev
   fonts-dejavu-core fonts-dejavu-extra fonts-wqy-microhei fonts-noto-color-emoji python3-pil python3-vobject
-  clang lld llvm libclang-rt-14-dev clang-format clang-tidy
+  clang lld llvm libclang-rt-14-dev clang-format clang-tidy mold
   python3 python3-phonenumbers python3-babel tzdata gzip coreutils sndfile-programs
   libsdl2-dev xvfb xauth libmpg123-dev ffmpeg iproute2
 )
