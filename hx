@@ -61,6 +61,8 @@ build_dir=build
 # HX_DEBUG_INFO=full keeps variables and types for a debugger; the default keeps function names
 # and line tables (backtraces, sanitizer reports, profiles) and builds much faster.
 cmake_args=(-G Ninja "-DHX_WERROR=${HX_WERROR:-OFF}" "-DHX_DEBUG_INFO=${HX_DEBUG_INFO:-lines}")
+# HX_UNITY_BATCH=N: N sources a unity batch (cmake/HX.cmake; CI builds with 16).
+if [ -n "${HX_UNITY_BATCH:-}" ]; then cmake_args+=("-DHX_UNITY_BATCH=$HX_UNITY_BATCH"); fi
 
 parse_sanitizer() {
   case "${1:-}" in
