@@ -31,7 +31,7 @@ packages=(
   libphonenumber-dev libunwind-dev duktape-dev libjemalloc-dev
   libcairo2-dev libpango1.0-dev librsvg2-dev libgif-dev libjpeg62-turbo-dev libpng-dev
   fonts-dejavu-core fonts-dejavu-extra fonts-wqy-microhei fonts-noto-color-emoji python3-pil python3-vobject
-  clang lld llvm libclang-rt-14-dev clang-format clang-tidy
+  clang lld llvm libclang-rt-14-dev clang-format clang-tidy mold
   python3 python3-phonenumbers python3-babel tzdata gzip coreutils sndfile-programs
   libsdl2-dev xvfb xauth libmpg123-dev ffmpeg iproute2
 )
@@ -61,6 +61,8 @@ build_dir=build
 # HX_DEBUG_INFO=full keeps variables and types for a debugger; the default keeps function names
 # and line tables (backtraces, sanitizer reports, profiles) and builds much faster.
 cmake_args=(-G Ninja "-DHX_WERROR=${HX_WERROR:-OFF}" "-DHX_DEBUG_INFO=${HX_DEBUG_INFO:-lines}")
+# HX_UNITY_BATCH=N: N sources a unity batch (cmake/HX.cmake; CI builds with 16).
+if [ -n "${HX_UNITY_BATCH:-}" ]; then cmake_args+=("-DHX_UNITY_BATCH=$HX_UNITY_BATCH"); fi
 
 parse_sanitizer() {
   case "${1:-}" in
