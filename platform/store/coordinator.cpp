@@ -571,20 +571,22 @@ ObjectID Coordinator::identityForLocked(const Entity& entity, int64_t primaryKey
     ObjectID id = std::make_shared<ObjectIdentity>(
         &entity, primaryKey, 0, store_ ? store_->identifier_ : std::make_shared<const std::string>());
     *slot = id;
-    if (identities_.size() >= identitiesSweepAt_) {
-        // Sweep the entries whose identities are gone, now and then: the live ones move to a
-        // table of their size.
-        size_t alive = 0;
-        identities_.forEach([&](const auto&, const std::weak_ptr<ObjectIdentity>& weak) { alive += !weak.expired(); });
-        decltype(identities_) fresh;
-        fresh.reserve(alive);
-        identities_.forEach([&](const auto& key, const std::weak_ptr<ObjectIdentity>& weak) {
-            if (!weak.expired()) fresh.emplace(key, weak);
-        });
-        identities_ = std::move(fresh);
-        identitiesSweepAt_ = std::max<size_t>(4096, 2 * identities_.size());
-    }
+    if (identities_.size() >= identitiesSweepAt_) sweepIdentitiesLocked();
     return id;
+}
+
+void Coordinator::sweepIdentitiesLocked() {
+    // The entries whose identities are gone go, now and then: the live ones move to a table of
+    // their size.
+    size_t alive = 0;
+    identities_.forEach([&](const auto&, const std::weak_ptr<ObjectIdentity>& weak) { alive += !weak.expired(); });
+    decltype(identities_) fresh;
+    fresh.reserve(alive);
+    identities_.forEach([&](const auto& key, const std::weak_ptr<ObjectIdentity>& weak) {
+        if (!weak.expired()) fresh.emplace(key, weak);
+    });
+    identities_ = std::move(fresh);
+    identitiesSweepAt_ = std::max<size_t>(4096, 2 * identities_.size());
 }
 
 ObjectID Coordinator::identityFor(const Entity& entity, int64_t primaryKey) {
@@ -1019,23 +1021,27 @@ Status Coordinator::commit(SaveBatch& batch) {
     // An identity that only the batch holds can never be met again: a later read of its row makes
     // a new one. Only those someone else holds (an object, a to-many set, a caller) are registered,
     // so that a read of their row finds them; a large import's rows then cost the table nothing.
-    // The table is made room for all of them at once, counted first (the identities are read
-    // again at once, from the cache); one pass then also frees what only the write needed of the
-    // rows nobody takes back.
+    // The rows nobody takes back first free what only the write needed, their to-ones with it: a
+    // message's row holding its conversation is no holder, or every conversation a list imports
+    // would stay in the table (and its identity's room with it, held by the weak entry) for good.
+    // The table is then made room for the identities still held, counted first.
     pending.clear();
-    size_t held = 0;
-    for (const Row& row : batch.inserted) held += row.id.use_count() > 1;
-    identities_.reserve(identities_.size() + held);
     KeptCursor keptRows{batch.kept};
     for (size_t i = 0; i < n; ++i) {
         Row& row = batch.inserted[i];
-        if (!keptRows.at(i)) {
-            std::vector<Value>().swap(row.values);
-            row.packed = {};
-            std::vector<ObjectID>().swap(row.toOne);
-        }
-        const ObjectID& id = row.id;
-        id->setPrimaryKey(assigned[i]);
+        row.id->setPrimaryKey(assigned[i]);
+        if (keptRows.at(i)) continue;
+        std::vector<Value>().swap(row.values);
+        row.packed = {};
+        std::vector<ObjectID>().swap(row.toOne);
+    }
+    size_t held = 0;
+    for (const Row& row : batch.inserted) held += row.id.use_count() > 1;
+    if (held == 0) return {};
+    if (identities_.size() + held >= identitiesSweepAt_) sweepIdentitiesLocked();
+    identities_.reserve(identities_.size() + held);
+    for (size_t i = 0; i < n; ++i) {
+        const ObjectID& id = batch.inserted[i].id;
         if (id.use_count() > 1) identities_[std::make_pair(id->entity().number(), assigned[i])] = id;
     }
     return {};

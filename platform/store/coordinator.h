@@ -135,6 +135,8 @@ private:
     // The plan's values, in order, into the statement's parameters.
     foundation::Status bindPlanParameters(sqlite3_stmt* stmt, const SqlPlan& plan);
     ObjectID identityForLocked(const Entity& entity, int64_t primaryKey);
+    // Drops the entries of identities that are gone: what is left moves to a table of its size.
+    void sweepIdentitiesLocked();
     // After a read of `rows` rows that SQLite had to sort: gathers the planner's statistics of
     // the entity's table, when it has none from this connection or the table has grown well past
     // them, so that the next read can take the rows in the order of an index instead.

@@ -1221,13 +1221,15 @@ TEST_F(ContextTest, HeldRowsKeepTheBytesOfTheirValuesAndGiveThemBackWhole) {
 
 // Rows an import writes and nobody holds afterwards cost the coordinator's table of identities
 // nothing, page after page, whether the root writes them itself or after a child's save, and the
-// list that held them gives its room back once they are written or handed on; a row
+// list that held them gives its room back once they are written or handed on; so do the
+// conversations the import made and let go, which only its message rows named. A row
 // whose identity someone still holds is registered, so that reading the row again gives that
 // identity and the object registered for it.
 TEST_F(ContextTest, RowsNobodyHoldsAfterTheirSaveLeaveNoIdentityBehind) {
     const store::Entity& e = *coordinator->model().entityNamed("HX_Message");
     const int number = e.attributeIndex("number");
-    constexpr int kRows = 5000;
+    const int owner = e.relationship("Conversation")->index;
+    constexpr int kRows = 5000, kPerConversation = 10;
     const size_t before = coordinator->identityTableBytes();
     store::ObjectID kept;
     int64_t next = 0;
@@ -1235,12 +1237,16 @@ TEST_F(ContextTest, RowsNobodyHoldsAfterTheirSaveLeaveNoIdentityBehind) {
         SCOPED_TRACE(inChild ? "in a child" : "in the root");
         auto ctx = inChild ? child() : main;
         ctx->performAndWait([&] {
+            store::ManagedObjectPtr c;
             for (int i = 0; i < kRows; ++i) {
+                if (i % kPerConversation == 0) c = conversation(ctx, std::to_string(next));
                 std::pair<int, Value> values[] = {{number, Value(++next)}};
-                auto id = ctx->insertNewRow("HX_Message", values, {});
+                const std::pair<int, store::ManagedObjectPtr> toOne[] = {{owner, c}};
+                auto id = ctx->insertNewRow("HX_Message", values, toOne);
                 ASSERT_TRUE(id.ok());
                 if (next == 7) kept = id.value();
             }
+            c.reset();
             EXPECT_GE(ctx->heldBytes(), kRows * sizeof(store::Row));
             ASSERT_TRUE(ctx->save().ok());
             EXPECT_EQ(ctx->heldBytes(), 0u);
@@ -1257,6 +1263,11 @@ TEST_F(ContextTest, RowsNobodyHoldsAfterTheirSaveLeaveNoIdentityBehind) {
     }
     EXPECT_EQ(storetest::sqlite(path, "SELECT count(*) || ':' || sum(number) FROM HX_Message"),
               std::to_string(2 * kRows) + ":" + std::to_string(int64_t{2 * kRows} * (2 * kRows + 1) / 2));
+    // Each message names its conversation, the one made just before it.
+    EXPECT_EQ(storetest::sqlite(path, "SELECT count(*) FROM HX_Message m JOIN HX_Conversation c ON "
+                                      "m.Conversation = c.Z_PK WHERE c.conversationID = (m.number - 1) / " +
+                                          std::to_string(kPerConversation) + " * " + std::to_string(kPerConversation)),
+              std::to_string(2 * kRows));
     ASSERT_TRUE(kept && !kept->isTemporary());
     auto fetched = main->fetch(FetchRequest("HX_Message"));
     ASSERT_TRUE(fetched.ok());
