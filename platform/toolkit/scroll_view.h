@@ -3,9 +3,9 @@
 // it bounces, not at all past them when it does not). Let go while moving, the content glides
 // on, slowing by the deceleration rate each millisecond until it would look still, to a rest the
 // delegate may move, in steps on the process clock while "decelerating"; let go at rest out of
-// range, it settles back. Every move, the user's included, goes through setContentOffset, so subclasses see them
-// all. Insets grow by the safe area unless the adjustment is off; zooming scales the delegate's
-// view within the minimum and maximum.
+// range, it settles back. Every move, the user's included, goes through setContentOffset, so
+// subclasses see them all. Insets grow by the safe area unless the adjustment is off; zooming
+// scales the delegate's view within the minimum and maximum.
 #pragma once
 
 #include <memory>
