@@ -295,9 +295,11 @@ void ScrollView::handlePan(GestureRecognizer& g) {
             decelerating_ = true;
             if (d) d->scrollViewWillBeginDecelerating(*this);
             // Let go past an edge, it settles back whatever the finger's speed: a glide there
-            // would creep over the last point for seconds, still counting itself as moving.
+            // would creep over the last point for seconds, still counting itself as moving. Let
+            // go slower than content at rest moves, there is no glide either (only the delegate's
+            // move of the target to settle into).
             const bool outOfRange = now.x < lo.x || now.x > hi.x || now.y < lo.y || now.y > hi.y;
-            if (!(velocity == Point{0, 0}) && !outOfRange) {
+            if (std::hypot(velocity.x, velocity.y) > kRestingSpeed && !outOfRange) {
                 glide(target, velocity);
                 break;
             }
@@ -320,9 +322,12 @@ void ScrollView::handlePan(GestureRecognizer& g) {
 }
 
 Point ScrollView::projectedRest(Point velocity) const {
-    // Speed v shrinking by the rate r each millisecond covers v * r / (1 - r) points.
+    // Speed v shrinking by the rate r each millisecond covers v * r / (1 - r) points on its way to
+    // nothing; the glide stops at the resting speed, short of that by the share the resting speed
+    // is of v.
     double r = std::clamp(decelerationRate, 0.0, 0.9999);
-    double k = r / (1 - r);
+    const double speed = std::hypot(velocity.x, velocity.y);
+    double k = speed > kRestingSpeed ? r / (1 - r) * (1 - kRestingSpeed / speed) : 0;
     Point now = contentOffset();
     return {now.x + velocity.x * k, now.y + velocity.y * k};
 }
@@ -332,12 +337,13 @@ void ScrollView::glide(Point target, Point velocity) {
     double r = std::clamp(decelerationRate, 0.0, 0.9999);
     // Along the axis the content moves fastest on.
     const bool vertical = std::fabs(velocity.y) >= std::fabs(velocity.x);
-    double speed = std::fabs(vertical ? velocity.y : velocity.x);
-    // Until less than half a point of the free glide would be left (in milliseconds); the
-    // curve is then scaled to end exactly at the target the delegate and the range allowed.
-    double total = speed * r / (1 - r);
-    double ms = total > 0.5 ? std::log(0.5 / total) / std::log(r) : 0;
-    double duration = std::max(kSettleDuration, ms / 1000);
+    // Until the speed falls to the resting speed (in milliseconds), where the projected rest
+    // lies: the glide ends the moment it would look still, not seconds later while it creeps
+    // under a point a frame. The curve is scaled to end exactly at the target the delegate and
+    // the range allowed.
+    double total = std::fabs(vertical ? velocity.y : velocity.x) * r / (1 - r);
+    double ms = std::log(kRestingSpeed / std::hypot(velocity.x, velocity.y)) / std::log(r);
+    double duration = std::max(1.0 / 60, ms / 1000);
     double end = 1 - std::pow(r, duration * 1000);
     // Content that meets an edge of its range on the way glides freely up to it and rests there:
     // the glide ends when it arrives (a finger landing then finds it at rest), not seconds later

@@ -1,11 +1,11 @@
 // The scroll view: a view whose bounds origin is the content offset. Programmatic offsets are
 // taken as given; a drag moves the content with the finger (at half speed past the edges when
 // it bounces, not at all past them when it does not). Let go while moving, the content glides
-// on, slowing by the deceleration rate each millisecond, to a rest the delegate may move, in
-// steps on the process clock while "decelerating"; let go at rest out of range, it settles
-// back. Every move, the user's included, goes through setContentOffset, so subclasses see them
-// all. Insets grow by the safe area unless the adjustment is off; zooming scales the delegate's
-// view within the minimum and maximum.
+// on, slowing by the deceleration rate each millisecond until it would look still, to a rest the
+// delegate may move, in steps on the process clock while "decelerating"; let go at rest out of
+// range, it settles back. Every move, the user's included, goes through setContentOffset, so
+// subclasses see them all. Insets grow by the safe area unless the adjustment is off; zooming
+// scales the delegate's view within the minimum and maximum.
 #pragma once
 
 #include <memory>
@@ -116,6 +116,10 @@ public:
     static constexpr double kDecelerationNormal = 0.998;
     static constexpr double kDecelerationFast = 0.99;
     double decelerationRate = kDecelerationNormal;
+    // The speed under which content looks still (points per millisecond: a third of a point a
+    // frame at 60 Hz, a pixel on the densest screens). A glide ends when it slows to it; content
+    // let go slower does not glide.
+    static constexpr double kRestingSpeed = 0.02;
     // Where content let go at this velocity (points per millisecond) would come to rest, before
     // the delegate and the range have their say.
     Point projectedRest(Point velocity) const;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <map>
 #include <optional>
@@ -324,6 +325,69 @@ TEST_F(RunWindow, TheFirstTapAfterDragsToTheBottomOfSettingsOpensTheRowTapped) {
     clickOn("Passcode Lock");
     frames(1);
     EXPECT_EQ(nav.viewControllers().size(), 2u) << "one tap opened the screen\n" << harness.outline();
+}
+
+// Settings dragged up from where the user starts by a drag that ends inside the list, not at an
+// edge, as the window's script plays it (the finger let go while moving, at several speeds, and
+// held still a moment before letting go), then played frame by frame until the list looks still
+// (under half a point in three frames): a click on the "Start Calls From" row then opens its sheet
+// at once (a glide slowed under a point a frame once went on counting itself as
+// moving for more than a second, and the first click only stopped it).
+TEST_F(RunWindow, TheFirstTapOnSettingsAtRestInsideTheListOpensTheRowTapped) {
+    ASSERT_TRUE(launchAndLoad());
+    openWindow();
+    frames(2);
+    ASSERT_TRUE(settleRequests());
+    app->selectViewForIndex(4);
+    frames(1);
+    auto& nav = dynamic_cast<toolkit::NavigationController&>(*app->tabBarController()->viewControllers()[4]);
+    auto settings = std::dynamic_pointer_cast<VC_Settings>(nav.viewControllers().front());
+    ASSERT_TRUE(settings) << harness.outline();
+    auto& table = *settings->tableView();
+    const auto& sdl = *windowing::sdlLibrary().value();
+    const struct {
+        int moves;  // over the drag's 200 points, a move a frame
+        int held;   // frames the finger rests before it lets go
+    } drags[] = {{20, 0}, {24, 0}, {40, 0}, {20, 12}};
+    for (const auto& drag : drags) {
+        SCOPED_TRACE(std::to_string(drag.moves) + " moves, held " + std::to_string(drag.held) + " frames");
+        table.setContentOffset(table.minimumContentOffset(), false);
+        frames(0.5);
+        auto steps = windowing::parseInputScript("drag 200 500 200 300 " + std::to_string(drag.moves));
+        ASSERT_TRUE(steps.ok());
+        auto events = windowing::eventFramesForStep(steps->front(), frontEnd->pointsToPixels(), frontEnd->windowID(),
+                                                    last, harness.window().bounds().size);
+        events.insert(events.end() - 1, drag.held, std::vector<SDL_Event>{});
+        std::vector<double> seen;
+        auto frame = [&](const std::vector<SDL_Event>& input) {
+            for (SDL_Event event : input) ASSERT_EQ(sdl.PushEvent(&event), 1) << sdl.GetError();
+            frontEnd->pumpEvents();
+            harness.advance(1.0 / 60);
+            frontEnd->frame();
+            seen.push_back(table.contentOffset().y);
+        };
+        for (const auto& input : events) frame(input);
+        const size_t letGo = seen.size();
+        while (seen.size() < letGo + 3 || std::fabs(seen.back() - seen[seen.size() - 4]) >= 0.5) {
+            ASSERT_LT(seen.size(), letGo + 600u) << "the list came to rest within ten seconds";
+            frame({});
+        }
+        ASSERT_GT(table.contentOffset().y, table.minimumContentOffset().y + 100) << "moved up into the list";
+        ASSERT_LT(table.contentOffset().y, table.maximumContentOffset().y - 100) << "resting inside, not at its end";
+        const auto row = table.cellForRow(settings->indexPathForTag(103));
+        ASSERT_TRUE(row) << harness.outline();
+        const toolkit::Rect at = row->convertRectTo(row->bounds(), nullptr);
+        ASSERT_TRUE(at.minY() > 64 && at.maxY() < 618) << "the row shows between the bars\n" << harness.outline();
+        click(*row);
+        frames(1);
+        auto* sheet = harness.visibleAlert();
+        ASSERT_NE(sheet, nullptr) << "one click opened the sheet, " << seen.size() - letGo
+                                  << " frames after letting go\n"
+                                  << harness.outline();
+        EXPECT_EQ(sheet->alertTitle().value_or(""), "Select phone to ring back when starting a call");
+        sheet->dismiss(false);
+        frames(1);
+    }
 }
 
 // The caret swipes over the conversation's bubbles, as a user makes them in the window (Alt makes

@@ -74,11 +74,16 @@ struct GlidingScreen {
 }  // namespace
 
 TEST(ToolkitScrollMomentum, TheRestIsProjectedFromTheVelocityAndTheRate) {
-    // An independent reckoning: a speed v that keeps the share r each millisecond covers the
-    // sum of v * r^k for k >= 1.
-    auto covered = [](double v, double r) {
-        double sum = 0, step = v;
-        for (int k = 0; k < 200000; ++k) sum += (step *= r);
+    // An independent reckoning: a speed that keeps the share r each millisecond covers v * r^k in
+    // its k-th millisecond, for as long as it stays above the speed at which content looks still.
+    auto covered = [](Point v, double r) {
+        Point sum{0, 0};
+        double share = 1;
+        for (int k = 0; k < 200000; ++k) {
+            share *= r;
+            if (std::hypot(v.x, v.y) * share < ScrollView::kRestingSpeed) break;
+            sum.x += v.x * share, sum.y += v.y * share;
+        }
         return sum;
     };
     struct Case {
@@ -90,15 +95,17 @@ TEST(ToolkitScrollMomentum, TheRestIsProjectedFromTheVelocityAndTheRate) {
         {ScrollView::kDecelerationNormal, {0, -0.5}},
         {ScrollView::kDecelerationFast, {0, 2}},
         {ScrollView::kDecelerationFast, {1, -3}},
+        {ScrollView::kDecelerationNormal, {0, 0.015}},  // let go slower than still content moves
         {0.95, {0, 0}},
     };
     GlidingScreen s;
     s.sv->setContentOffset({0, 1000});
     for (const Case& c : cases) {
         s.sv->decelerationRate = c.rate;
+        // Within the last millisecond's step.
         Point rest = s.sv->projectedRest(c.velocity);
-        EXPECT_NEAR(rest.x, covered(c.velocity.x, c.rate), 1e-6) << c.rate;
-        EXPECT_NEAR(rest.y, 1000 + covered(c.velocity.y, c.rate), 1e-6) << c.rate;
+        EXPECT_NEAR(rest.x, covered(c.velocity, c.rate).x, ScrollView::kRestingSpeed) << c.rate;
+        EXPECT_NEAR(rest.y, 1000 + covered(c.velocity, c.rate).y, ScrollView::kRestingSpeed) << c.rate;
     }
 }
 
@@ -143,7 +150,8 @@ TEST(ToolkitScrollMomentum, AFlickGlidesOnTheClockToTheRest) {
         // 300 points in 80 ms, 37.5 in each 10 ms step: 3.75 points per millisecond.
         EXPECT_NEAR(s.d->velocity.y, c.delta.y / 80, 1e-9);
         EXPECT_EQ(s.d->velocity.x, 0) << "only the axes that scroll";
-        double free = released.y + c.delta.y / 80 * 499;
+        // Less the way the resting speed would have covered: the glide ends there.
+        double free = released.y + (c.delta.y / 80 - std::copysign(ScrollView::kRestingSpeed, c.delta.y)) * 499;
         EXPECT_NEAR(s.d->proposed.y, std::clamp(free, 0.0, 3600.0), 1e-6) << "projected, within the range";
         Point target = s.d->proposed;
         if (c.moveTarget) c.moveTarget(&target);
@@ -310,4 +318,45 @@ TEST(ToolkitScrollMomentum, ATapOnGlidingRowsOnlyStopsThem) {
     h.tap(Point{100, 300});
     ASSERT_EQ(list->selected.size(), 1u);
     EXPECT_EQ(list->selected[0], *t.indexPathForRowAtPoint({100, t.contentOffset().y + 300}));
+}
+
+// Flicks of several speeds at both rates, frame by frame on the clock: the list counts itself as
+// moving only while it visibly moves (at least a quarter of a point each frame, half a pixel on
+// this screen), comes to rest at the target, and the first tap after selects the row under it
+// (a glide once crept under a point a frame for more than a second, and a tap then only stopped
+// it).
+TEST(ToolkitScrollMomentum, AGlideCountsAsMovingOnlyWhileItVisiblyMovesAndTheTapAfterSelects) {
+    const struct {
+        double rate;
+        double points;  // dragged in 80 ms
+    } flicks[] = {{ScrollView::kDecelerationNormal, 300},
+                  {ScrollView::kDecelerationNormal, 60},
+                  {ScrollView::kDecelerationNormal, 12},
+                  {ScrollView::kDecelerationFast, 300},
+                  {ScrollView::kDecelerationFast, 40}};
+    for (const auto& flick : flicks) {
+        SCOPED_TRACE(std::to_string(flick.points) + " points at " + std::to_string(flick.rate));
+        Harness h(ScreenProfile::iPhone8(), 15);
+        auto list = std::make_shared<RowsController>();
+        h.setRoot(list);
+        TableView& t = *list->tableView();
+        t.decelerationRate = flick.rate;
+        t.setContentOffset({0, 1000});
+        h.settle();
+        h.fling(t, {0, flick.points}, 0.08);
+        int frames = 0;
+        for (double before = t.contentOffset().y; t.isDecelerating(); before = t.contentOffset().y) {
+            ASSERT_LT(++frames, 600) << "at rest within ten seconds";
+            h.advance(1.0 / 60);
+            if (t.isDecelerating()) {
+                ASSERT_GE(std::fabs(t.contentOffset().y - before), 0.25) << "frame " << frames << " looked still";
+            }
+        }
+        EXPECT_GT(t.contentOffset().y, 1000 + flick.points) << "it glided on";
+        h.advance(1);
+        const double rest = t.contentOffset().y;
+        h.tap(Point{100, 300});
+        ASSERT_EQ(list->selected.size(), 1u) << "the first tap selected";
+        EXPECT_EQ(list->selected[0], *t.indexPathForRowAtPoint({100, rest + 300}));
+    }
 }
