@@ -78,6 +78,74 @@ TEST_F(FirstLoad, ATapDuringTheFirstLoadOpensTheConversationAimedAt) {
     EXPECT_EQ(opened->setup().conversationID, aimedID);
 }
 
+// The texts' list opened later, once the launch is idle on the tab the app lands on: the store
+// already holds the unread threads (the unread list parsed at launch) and the list's own first
+// page comes late. The rows under a finger aimed at when the list first shows rows stay where they
+// are until it lands (neither the page's other rows nor the search bar move them), and the tap
+// opens the conversation aimed at.
+TEST_F(FirstLoad, TheTextsListOpenedLaterKeepsTheRowsUnderTheFinger) {
+    foundation::UserDefaults::standardUserDefaults()->setInteger(0, "tabBarIndex");
+    harness.clock().setPacedByRealIO(true);  // as the run sets its clock
+    ASSERT_TRUE(launch());
+    harness.settle();
+    auto play = [&](const char* script) {
+        auto steps = toolkit::testing::parseInputScript(script);
+        if (!steps.ok()) return steps.error().localizedDescription();
+        auto played = toolkit::testing::playInputScript(
+            harness, steps.value(),
+            [&] { return HXWebClientOf(*app).firstReachabilityHandled && app->isIdle() && !HXLoadingFirstData(*app); },
+            20);
+        return played.ok() ? std::string() : played.error().localizedDescription();
+    };
+    ASSERT_EQ(play("wait-idle\n"), "");
+    service->inject(emulator::Fault::Slow, std::string(kHXApiPath) + "api2thread/list", 1, 1.0);
+    ASSERT_EQ(play("click-on SMS\n"), "");
+    auto list = texts();
+    ASSERT_TRUE(list && list->isViewLoaded() && list->messageList());
+    auto table = list->tableView();
+    const long stored = static_cast<long>(list->messageList()->totalMessagesInStore());
+    ASSERT_GT(stored, 0) << "the unread list's threads are stored before the list's own page";
+    // The list's rows do not scroll from the first frame it shows to the tap (the search bar rests
+    // hidden from the start).
+    const double offset = table->contentOffset().y;
+    int scrolled = 0;
+    auto frameScrolled = [&] { scrolled += table->contentOffset().y != offset; };
+    ASSERT_TRUE(framesUntil([&] {
+        frameScrolled();
+        return table->numberOfSections() > 0 && table->numberOfRows(0) > 4;
+    }));
+    const toolkit::IndexPath aimed{0, 3};
+    auto cell = table->cellForRow(aimed);
+    ASSERT_TRUE(cell);
+    const auto centre =
+        cell->convertPointTo(toolkit::Point{cell->bounds().width() / 2, cell->bounds().height() / 2}, nullptr);
+    auto aimedAt = list->messageList()->conversationAt(aimed.row);
+    ASSERT_TRUE(aimedAt);
+    const std::string aimedID = aimedAt->conversationID();
+    auto underFinger = [&] {
+        auto row = table->indexPathForRowAtPoint(table->convertPointFrom(centre, nullptr));
+        auto c = row ? list->messageList()->conversationAt(static_cast<size_t>(row->row)) : std::nullopt;
+        return c ? c->conversationID() : std::string();
+    };
+    // Until the finger lands, the rest of the load comes in; the row under it stays the one aimed at.
+    int moved = 0;
+    ASSERT_TRUE(framesUntil([&] {
+        frameScrolled();
+        moved += underFinger() != aimedID;
+        return HXWebClientOf(*app).requests.empty() && !list->messageList()->isLoadingMessages() &&
+               !HXLoadingFirstData(*app);
+    }));
+    EXPECT_EQ(moved, 0) << "frames in which another conversation lay under the finger";
+    EXPECT_EQ(scrolled, 0) << "frames in which the rows had scrolled";
+    harness.tap(centre);
+    auto* nav = list->navigationController();
+    ASSERT_TRUE(nav);
+    HXConversationScreen* opened = nullptr;
+    ASSERT_TRUE(
+        framesUntil([&] { return (opened = dynamic_cast<HXConversationScreen*>(nav->topViewController())); }, 10));
+    EXPECT_EQ(opened->setup().conversationID, aimedID);
+}
+
 // The run's wait-idle (as the program asks it: no request out and no first data loading) ends
 // only once the shown list's first page is in.
 TEST_F(FirstLoad, WaitIdleWaitsForTheShownListsFirstPage) {
