@@ -85,6 +85,16 @@ TEST_F(FirstLoad, ATapDuringTheFirstLoadOpensTheConversationAimedAt) {
 // opens the conversation aimed at.
 TEST_F(FirstLoad, TheTextsListOpenedLaterKeepsTheRowsUnderTheFinger) {
     foundation::UserDefaults::standardUserDefaults()->setInteger(0, "tabBarIndex");
+    // Every other text thread, newest first, is unread: the unread list's threads lie between the
+    // list's others.
+    service->withAccount([](emulator::Account& a) {
+        std::vector<emulator::Thread*> texts;
+        for (auto& t : a.threads)
+            if (t.isText() && !t.spam && !t.archived) texts.push_back(&t);
+        std::sort(texts.begin(), texts.end(), [](auto* x, auto* y) { return x->lastTimeMs() > y->lastTimeMs(); });
+        for (size_t i = 0; i < texts.size(); ++i) texts[i]->read = i % 2 == 1;
+        return 0;
+    });
     harness.clock().setPacedByRealIO(true);  // as the run sets its clock
     ASSERT_TRUE(launch());
     harness.settle();
@@ -127,13 +137,14 @@ TEST_F(FirstLoad, TheTextsListOpenedLaterKeepsTheRowsUnderTheFinger) {
         auto c = row ? list->messageList()->conversationAt(static_cast<size_t>(row->row)) : std::nullopt;
         return c ? c->conversationID() : std::string();
     };
-    // Until the finger lands, the rest of the load comes in; the row under it stays the one aimed at.
+    // Until the finger lands, the list's own first page comes in; the row under it stays the one
+    // aimed at.
     int moved = 0;
     ASSERT_TRUE(framesUntil([&] {
         frameScrolled();
         moved += underFinger() != aimedID;
-        return HXWebClientOf(*app).requests.empty() && !list->messageList()->isLoadingMessages() &&
-               !HXLoadingFirstData(*app);
+        return list->messageList()->initialLoadDone() && HXWebClientOf(*app).requests.empty() &&
+               !list->messageList()->isLoadingMessages() && !HXLoadingFirstData(*app);
     }));
     EXPECT_EQ(moved, 0) << "frames in which another conversation lay under the finger";
     EXPECT_EQ(scrolled, 0) << "frames in which the rows had scrolled";
