@@ -37,6 +37,17 @@ struct FirstLoad : hxtest::ListFixture<HX_ConnectAppDelegate_iPhone> {
         }
         harness.settle();
     }
+    // Plays an input script as the run does, whose wait-idle asks what the program asks (no
+    // request out and no first data loading); "" when it played through, else what stopped it.
+    std::string play(const char* script) {
+        auto steps = toolkit::testing::parseInputScript(script);
+        if (!steps.ok()) return steps.error().localizedDescription();
+        auto played = toolkit::testing::playInputScript(
+            harness, steps.value(),
+            [&] { return HXWebClientOf(*app).firstReachabilityHandled && app->isIdle() && !HXLoadingFirstData(*app); },
+            20);
+        return played.ok() ? std::string() : played.error().localizedDescription();
+    }
     template <typename F>
     bool framesUntil(F&& done, double realSeconds = 60) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(realSeconds);
@@ -98,15 +109,6 @@ TEST_F(FirstLoad, TheTextsListOpenedLaterKeepsTheRowsUnderTheFinger) {
     harness.clock().setPacedByRealIO(true);  // as the run sets its clock
     ASSERT_TRUE(launch());
     harness.settle();
-    auto play = [&](const char* script) {
-        auto steps = toolkit::testing::parseInputScript(script);
-        if (!steps.ok()) return steps.error().localizedDescription();
-        auto played = toolkit::testing::playInputScript(
-            harness, steps.value(),
-            [&] { return HXWebClientOf(*app).firstReachabilityHandled && app->isIdle() && !HXLoadingFirstData(*app); },
-            20);
-        return played.ok() ? std::string() : played.error().localizedDescription();
-    };
     ASSERT_EQ(play("wait-idle\n"), "");
     service->inject(emulator::Fault::Slow, std::string(kHXApiPath) + "api2thread/list", 1, 1.0);
     ASSERT_EQ(play("click-on SMS\n"), "");
@@ -163,12 +165,7 @@ TEST_F(FirstLoad, WaitIdleWaitsForTheShownListsFirstPage) {
     harness.clock().setPacedByRealIO(true);  // as the run sets its clock
     ASSERT_TRUE(launch());
     harness.settle();
-    auto steps = toolkit::testing::parseInputScript("wait-idle\n");
-    ASSERT_TRUE(steps.ok());
-    auto played = toolkit::testing::playInputScript(
-        harness, steps.value(),
-        [&] { return HXWebClientOf(*app).firstReachabilityHandled && app->isIdle() && !HXLoadingFirstData(*app); }, 20);
-    ASSERT_TRUE(played.ok()) << played.error().localizedDescription();
+    ASSERT_EQ(play("wait-idle\n"), "");
     auto list = texts();
     ASSERT_TRUE(list && list->messageList());
     EXPECT_FALSE(list->messageList()->loadingFirstPage());
