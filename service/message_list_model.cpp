@@ -6,6 +6,7 @@
 #include <limits>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "model/account.h"
 #include "model/cache.h"
@@ -391,7 +392,7 @@ store::FetchedResultsControllerPtr HXMessageListModel::fetchedResultsController(
     rows_ =
         HXStoreRows::make(std::move(request), context,
                           tag.isString() ? std::optional<std::string>(tag.asString()) : std::nullopt, rowsObserver_);
-    if (firstPageAwaited_) rows_->hold();
+    if (firstPageAwaited_) rows_->hold(heldEmpty_);
     std::weak_ptr<HXMessageListModel> weak = weak_from_this();
     dispatch::Queue::main()->async([weak] {
         if (auto self = weak.lock()) self->filterTable(FilterSender::Controller);
@@ -405,6 +406,7 @@ void HXMessageListModel::dropFetchedController() { rows_.reset(); }
 
 void HXMessageListModel::resetFetchedController() {
     dropFetchedController();
+    appeared_ = false;
     resetLoadState();
     clearVMPrefetchList();
     if (auto a = app()) a->setUnreadCount(0, static_cast<int>(viewType()));
@@ -416,13 +418,24 @@ void HXMessageListModel::awaitFirstPage(bool awaited) {
         return;
     }
     firstPageAwaited_ = awaited;
+    if (!awaited) heldEmpty_ = false;
     // The rows shown stay as they are until the page is in, and then change once: a page does not
     // land in pieces (the unread items it holds first, its other rows later) under a finger.
     if (!rows_) return;
     if (awaited)
-        rows_->hold();
+        rows_->hold(heldEmpty_);
     else
         rows_->release();
+}
+
+void HXMessageListModel::willAppear() {
+    if (std::exchange(appeared_, true)) return;
+    auto a = app();
+    if (!a || initialLoadDone_ || firstPageAwaited_ || !a->connectionAvailable() || !signedIn(*a)) return;
+    // A list loaded before (an earlier launch) keeps showing what it stored then.
+    const Value tag = viewSettings().get("viewTag");
+    heldEmpty_ = !tag.isString() || !a->account()->refreshDates().get(tag.asString()).ifDate();
+    awaitFirstPage(true);
 }
 
 void HXMessageListModel::resetLoadState() {

@@ -116,6 +116,12 @@ public:
     // From the first load asked for by a list without data until its page is in the store (or the
     // load ended without one): what waits for the app to be idle waits for it.
     bool loadingFirstPage() const override { return firstPageAwaited_; }
+    // The list comes on screen (main thread). Shown for the first time with the service reachable
+    // and its own first page not in yet, it waits for that page from now: its rows stay as shown
+    // until the page is stored or its load ends without it, so what other loads stored meanwhile
+    // (the unread threads) does not show piecemeal. A list this account never loaded shows none
+    // of the stored rows meanwhile, as they are only what other loads put there.
+    void willAppear();
     // What the replies this list read held that was not stored as it came, since it was made:
     // malformed UTF-8 bytes read as U+FFFD, and threads and items beyond a page's bounds.
     struct ReplyRepairs {
@@ -309,6 +315,10 @@ private:
     std::set<std::string> vmPrefetchList_ HX_GUARDED_BY(prefetchMutex_);
     std::atomic<bool> initialLoadDone_{false};
     std::atomic<bool> firstPageAwaited_{false};
+    // Main thread: whether the rows are held empty while the first page is awaited, and whether
+    // the list has come on screen since the launch (or the last logout).
+    bool heldEmpty_ = false;
+    bool appeared_ = false;
     std::atomic<uint64_t> replacedSequences_{0}, threadsBeyondBound_{0}, itemsBeyondBound_{0};
     std::atomic<uint64_t> itemsSkipped_{0}, threadsSkipped_{0};
     std::atomic<bool> refilter_{false};

@@ -11,15 +11,17 @@ std::shared_ptr<HXStoreRows> HXStoreRows::make(store::FetchRequest request, stor
     return rows;
 }
 
-void HXStoreRows::hold() {
+void HXStoreRows::hold(bool empty) {
     if (held_) return;
-    heldRows_ = controller_->fetchedObjects();
+    heldEmpty_ = empty;
+    if (!empty) heldRows_ = controller_->fetchedObjects();
     held_ = true;
 }
 
 void HXStoreRows::release() {
     if (!held_) return;
     held_ = false;
+    heldEmpty_ = false;
     const auto changes =
         store::FetchedResultsController::rowChanges(heldRows_, controller_->fetchedObjects(), changedWhileHeld_);
     heldRows_.clear();
@@ -32,7 +34,7 @@ void HXStoreRows::release() {
 
 foundation::Status HXStoreRows::performFetch() {
     auto fetched = controller_->performFetch();
-    if (held_) {
+    if (held_ && !heldEmpty_) {
         heldRows_ = controller_->fetchedObjects();
         changedWhileHeld_.clear();
     }

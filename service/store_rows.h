@@ -43,7 +43,9 @@ public:
     // While held, the rows handed out stay those of the moment hold() was called and the observer
     // hears nothing; release() tells everything that changed meanwhile as one change. So rows that
     // come in several saves (a list's first page after the unread items it holds) land at once.
-    void hold();
+    // Held empty, none of the rows are handed out until the release, whatever is fetched meanwhile
+    // (a list shown before its first page, whose store holds only what other loads put there).
+    void hold(bool empty = false);
     void release();
     bool held() const { return held_; }
     // Fetches again (a new predicate): held rows become the fetched ones, as the table reads them
@@ -58,6 +60,7 @@ private:
         return held_ ? heldRows_ : controller_->fetchedObjects();
     }
     bool held_ = false;
+    bool heldEmpty_ = false;
     std::vector<store::ManagedObjectPtr> heldRows_;
     // Objects changed in place while held (their rows are reloaded at the release).
     std::unordered_set<const store::ManagedObject*> changedWhileHeld_;

@@ -279,6 +279,7 @@ void VC_Messages::viewWillAppear(bool animated) {
             table->setContentOffset(toolkit::Point{table->contentOffset().x, hidden});
     }
     if (!model_) return;
+    model_->willAppear();
     (void)model_->followRows();
     model_->adoptStoredRefreshDate();
     updateLastRefreshDate();
@@ -1169,7 +1170,12 @@ std::optional<double> VC_Messages::contentOffsetY() {
 
 double VC_Messages::barsHeight() {
     auto table = tableView();
-    if (table->window()) return table->adjustedContentInset().top;
+    // A refresh's spinner adds to the top inset: it is no bar, and the rows resting under the bars
+    // do not move when a load starts or ends.
+    auto refresh = refreshControl();
+    if (table->window())
+        return table->adjustedContentInset().top -
+               (refresh && refresh->isRefreshing() ? toolkit::RefreshControl::kHeight : 0);
     // Not in the window yet (a first load's scroll, the first appearance): the table has no
     // insets yet, but it will lie under the status bar and the navigation bar.
     const auto& screen = toolkit::Device::current().screen();

@@ -206,7 +206,7 @@ private:
     void observeLogout();
     // Until the list's first data, the account's unread items being in starts its load.
     void observeUnreadItems();
-    // What the bars above cover of the table: its top inset.
+    // What the bars above cover of the table: its top inset, less a refresh spinner's.
     double barsHeight();
     // The table's offset that hides the search bar under the bars, when it has one to hide.
     std::optional<double> hiddenSearchOffset();
