@@ -433,7 +433,10 @@ struct zvcrash_async_search_table {
 
     // The FDEs of the last pcs looked up, by pc: a walk meets the same return addresses again (a
     // recursion, the threads parked in the same calls). Each slot is guarded by a sequence count,
-    // odd while a lookup writes it; a reader that sees it change takes the slot as a miss.
+    // odd while a lookup writes it; a reader that sees it change takes the slot as a miss. The pc
+    // and the words are stored with release and loaded with acquire, with no separate fence (the
+    // thread sanitizer does not model fences): a reader that loads one a writer stored after
+    // making the count odd then sees that count, or a later one, on its second look.
     struct PcSlot {
         std::atomic<uint32_t> seq;
         std::atomic<uint64_t> pc;
@@ -448,10 +451,9 @@ struct zvcrash_async_search_table {
     bool recall(uint64_t pc, zvcrash_async_dwarf_fde_info* fde, zvcrash_async_dwarf_cie_info* cie) {
         PcSlot& slot = pcSlot(pcs, pc);
         const uint32_t before = slot.seq.load(std::memory_order_acquire);
-        if ((before & 1) || slot.pc.load(std::memory_order_relaxed) != pc) return false;
+        if ((before & 1) || slot.pc.load(std::memory_order_acquire) != pc) return false;
         uint64_t w[7];
-        for (int i = 0; i < 7; ++i) w[i] = slot.words[i].load(std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_acquire);
+        for (int i = 0; i < 7; ++i) w[i] = slot.words[i].load(std::memory_order_acquire);
         if (slot.seq.load(std::memory_order_relaxed) != before || w[6] >= kCies) return false;
         const CieSlot& c = cies[w[6]];
         if (c.state.load(std::memory_order_acquire) != kReady) return false;
@@ -474,12 +476,11 @@ struct zvcrash_async_search_table {
         uint32_t seq = slot.seq.load(std::memory_order_relaxed);
         // Another lookup writing it: leave the slot to that one.
         if ((seq & 1) || !slot.seq.compare_exchange_strong(seq, seq + 1, std::memory_order_acquire)) return;
-        std::atomic_thread_fence(std::memory_order_release);
-        slot.pc.store(pc, std::memory_order_relaxed);
+        slot.pc.store(pc, std::memory_order_release);
         const uint64_t w[7] = {
             fde.pc_start,   fde.pc_end, fde.instructions_offset, fde.instructions_length, fde.fde_offset,
             fde.fde_length, cieSlot};
-        for (int i = 0; i < 7; ++i) slot.words[i].store(w[i], std::memory_order_relaxed);
+        for (int i = 0; i < 7; ++i) slot.words[i].store(w[i], std::memory_order_release);
         slot.seq.store(seq + 2, std::memory_order_release);
     }
 
