@@ -128,6 +128,13 @@ std::optional<std::string> HXConversationOperations::markConversation(const std:
                foundation::format("[[\"%@\",null,null,%@,[]],[null,null,null,true],1]", id, read ? "true" : "false"),
                tag);
     if (!app->requestInFlight(tag)) return std::nullopt;
+    // The service's unread counts hold the conversation as it was: its reply moves them.
+    const int64_t type = conversation ? conversation->value("type").int64Value() : -1;
+    const int view = text ? 1 : type >= 0 && type < 63 && ((int64_t{1} << type) & CS::kVoicemailMask) ? 2 : 0;
+    if (view && conversation->value("isRead").boolValue() != read) {
+        auto& web = HXWebClientOf(*app);
+        web.readChanges[tag] = {view, read ? -1 : 1, web.serviceUnreadReplies};
+    }
     return tag;
 }
 

@@ -175,6 +175,8 @@ void HXApplicationWebClient::conversationReply(HXReplyRow row, const HXRoutedRep
     const bool emptyDictionary = parsed.isDictionary() && parsed.asDictionary().empty();
     switch (row) {
         case HXReplyRow::Mark: {
+            std::optional<HXWebClient::ReadChange> change;
+            if (auto sent = web.readChanges.extract(tag)) change = sent.mapped();
             if (!signedInNow) {
                 runCompletionHandler();
                 return;
@@ -193,7 +195,8 @@ void HXApplicationWebClient::conversationReply(HXReplyRow row, const HXRoutedRep
                 [id, value](const store::ContextPtr& child) {
                     if (auto c = CS::conversationWithID(child, id)) (void)c->setValue("isRead", value);
                 },
-                [sms, runCompletionHandler] {
+                [sms, runCompletionHandler, weak, change, value] {
+                    if (auto self = weak.lock(); self && change) HXCountConfirmedReadChange(*self, *change, value);
                     post(sms ? "kUnreadSMSCountChangedNotification" : "kUnreadVMCountChangedNotification");
                     runCompletionHandler();
                 });

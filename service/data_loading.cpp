@@ -146,6 +146,7 @@ void HXApplicationWebClient::threadingInfoReply(const HXRoutedReply& reply) {
     web.serviceUnread[0] = counts->first;
     web.serviceUnread[1] = counts->second;
     ++web.serviceUnreadAnswers;
+    ++web.serviceUnreadReplies;
     setUnreadCount(counts->first, 1);
     setUnreadCount(counts->second, 2);
 }
@@ -160,6 +161,16 @@ bool HXAwaitsServiceUnreadCount(HXApplicationWebClient& app, int viewIndex) {
 
 void HXAwaitServiceUnreadCounts(HXApplicationWebClient& app) {
     HXWebClientOf(app).serviceUnreadAwaitedUntil = clocks::clock().now() + HXWebClient::kServiceUnreadWait;
+}
+
+void HXCountConfirmedReadChange(HXApplicationWebClient& app, const HXWebClient::ReadChange& change, bool read) {
+    auto& web = HXWebClientOf(app);
+    if (change.viewIndex < 1 || change.viewIndex > 2 || (change.delta < 0) != read) return;
+    int64_t& count = web.serviceUnread[change.viewIndex - 1];
+    if (count < 0 || web.serviceUnreadReplies != change.replies) return;
+    count = std::max<int64_t>(0, count + change.delta);
+    ++web.serviceUnreadAnswers;
+    app.setUnreadCount(count, change.viewIndex);
 }
 
 bool HXLoadingFirstData(HXApplicationWebClient& app) {

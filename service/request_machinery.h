@@ -185,6 +185,16 @@ struct HXWebClient {
     // counted (or after an account change); the answers heard tell a new answer from the last.
     int64_t serviceUnread[2] = {-1, -1};
     uint64_t serviceUnreadAnswers = 0;
+    // The service's own answers (the answers above also count the changes made here to them).
+    uint64_t serviceUnreadReplies = 0;
+    // A read or unread change sent for a conversation the counts hold as it was (by request tag):
+    // the view whose count it moves, by how much, and the service's answers heard when it went out.
+    struct ReadChange {
+        int viewIndex = 0;
+        int delta = 0;
+        uint64_t replies = 0;
+    };
+    std::map<std::string, ReadChange> readChanges;
     // Until this time of the clock (a launch, an account change) the service's counts are on
     // their way even before their request goes out: the store's counts wait for them.
     double serviceUnreadAwaitedUntil = 0;
@@ -217,6 +227,9 @@ HXWebClient& HXWebClientOf(HXApplicationWebClient& app);
 bool HXAwaitsServiceUnreadCount(HXApplicationWebClient& app, int viewIndex);
 // The store's counts wait for the service's from now (a launch, an account change).
 void HXAwaitServiceUnreadCounts(HXApplicationWebClient& app);
+// A read change the service confirmed moves its last count by what the change made of it, when
+// that count is an answer from before the change went out (a later answer has counted it).
+void HXCountConfirmedReadChange(HXApplicationWebClient& app, const HXWebClient::ReadChange& change, bool read);
 // While the initial load's lists are still to be asked for, or the shown list waits for its first
 // page: the app is not idle for what waits for it (the run's wait-idle).
 bool HXLoadingFirstData(HXApplicationWebClient& app);

@@ -26,6 +26,7 @@
 #include "tests/support/shell_recorder.h"
 #include "tests/support/system_version.h"
 #include "ui/messages/back_button_badge.h"
+#include "ui/messages/vc_messages.h"
 #include "ui/shell/ui_screens.h"
 
 namespace {
@@ -467,4 +468,62 @@ TEST_F(ServiceBadges, ThePhonesBadgesWaitForTheServicesCountsAndChangeOnce) {
                  3))
             EXPECT_EQ(now, std::to_string(tab == 1 ? texts : voicemail)) << "tab " << tab;
     }
+}
+
+// From the launch: the voicemail tab, then the texts', whose own page comes late, and an unread
+// conversation opened from the rows the unread items left. Once the service has confirmed the
+// read, the back button and the texts' tab show the service's count less that conversation.
+TEST_F(ServiceBadges, ReadingAConversationAfterATabVisitTakesItOffTheServicesCount) {
+    service->withAccount([](emulator::Account& a) {
+        emulator::addGeneratedTextThreads(a, 11, 6, 3);
+        for (size_t i = a.threads.size() - 4; i < a.threads.size(); ++i) a.threads[i].read = false;
+        return 0;
+    });
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(settleRequests());
+    const int64_t texts = serviceUnreadThreads(*service, true);
+    ASSERT_GE(texts, 2);
+    auto tab = [&] { return app->tabBarController()->viewControllers().at(1)->tabBarItem().badgeValue.value_or(""); };
+    app->selectViewForIndex(2);
+    ASSERT_TRUE(settleRequests());
+    service->inject(emulator::Fault::Slow, std::string(kHXApiPath) + "api2thread/list", 1, 4.0);
+    app->selectViewForIndex(1);
+    harness.settle();
+    auto list = std::dynamic_pointer_cast<VC_Messages>(app->viewControllerForIndex(1));
+    ASSERT_TRUE(list && list->model());
+    auto table = list->tableView();
+    long unread = -1;
+    ASSERT_TRUE(harness.clock().runUntil(
+        [&] {
+            const long n = table->numberOfSections() > 0 ? table->numberOfRows(0) : 0;
+            for (long r = 0; r < n && unread < 0; ++r)
+                if (auto c = list->conversationAtIndexPath({0, r}); c && !c->value("isRead").boolValue()) unread = r;
+            return unread >= 0;
+        },
+        10));
+    harness.settle();
+    auto cell = table->cellForRow({0, unread});
+    ASSERT_TRUE(cell);
+    ASSERT_TRUE(harness.tap(*cell));
+    // Two seconds while the list's own page is still on its way.
+    ASSERT_TRUE(harness.clock().runUntil([&] { return serviceUnreadThreads(*service, true) == texts - 1; }, 2))
+        << "the service has the read";
+    for (int frame = 0; frame < 40; ++frame) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        harness.advance(0.05);
+        harness.settle();
+    }
+    auto* nav = list->navigationController();
+    ASSERT_TRUE(nav && nav->viewControllers().size() == 2) << "the conversation is open";
+    const auto back = nav->navigationBar().backButtonLook();
+    ASSERT_TRUE(back.image);
+    EXPECT_EQ(back.image->name(), std::to_string(texts - 1) + ".circle.fill");
+    EXPECT_EQ(tab(), std::to_string(texts - 1));
+    // A list that counts for the first time only now (as the texts' list does when its page comes
+    // after the read) takes the same count: the service's, less the read one.
+    auto late = std::make_shared<HXMessageListModel>(
+        app, HXMessageListModel::smsViewSettings(HXWebClientOf(*app).endpoints.servicePageBase()));
+    late->updateBadgeValue();
+    harness.settle();
+    EXPECT_EQ(tab(), std::to_string(texts - 1));
 }
