@@ -55,6 +55,14 @@ void nullWrite();
 // True when a program is on PATH (independent-check tools: sqlite3, protoc, openssl, python3).
 bool haveProgram(const std::string& name);
 
+// How many times longer a sanitizer build takes over work that runs in a bounded time (a script's
+// wall-clock limit, a wait for another thread): a test's bound is multiplied by it.
+#if defined(HX_SANITIZER_ADDRESS) || defined(HX_SANITIZER_THREAD)
+inline constexpr double kSanitizerSlowdown = 10;
+#else
+inline constexpr double kSanitizerSlowdown = 1;
+#endif
+
 // Some tests set up what a process can set up only once (the crash reporter's signal handlers,
 // the C++ terminate hook, bundles read once): they need a process of their own, and must leave
 // nothing of it to the tests after them. Such a test runs here when it is the only test this
