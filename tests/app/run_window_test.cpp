@@ -54,6 +54,19 @@ struct RunWindow : hxtest::WindowFixture {
                 frontEnd->frame();
             }
     }
+    // The app launched and loaded in the window, its Settings tab chosen.
+    bool openSettingsInWindow() {
+        if (!launchAndLoad()) return false;
+        openWindow();
+        frames(2);
+        if (!settleRequests()) return false;
+        app->selectViewForIndex(4);
+        frames(1);
+        return std::dynamic_pointer_cast<VC_Settings>(settingsNavigation().viewControllers().front()) != nullptr;
+    }
+    toolkit::NavigationController& settingsNavigation() {
+        return dynamic_cast<toolkit::NavigationController&>(*app->tabBarController()->viewControllers()[4]);
+    }
     // The conversation threads the run's service adds (a long one, ..., every kind of attachment).
     std::vector<std::string> conversationThreads() {
         return service->withAccount([](emulator::Account& a) {
@@ -288,15 +301,9 @@ TEST_F(RunWindow, ASwipeNearTheBottomOfALongThreadDeletesTheMessageUnderTheFinge
 // list had stopped at its edge). Flicks of several speeds, each tap after the three seconds
 // the window's script waited.
 TEST_F(RunWindow, TheFirstTapAfterDragsToTheBottomOfSettingsOpensTheRowTapped) {
-    ASSERT_TRUE(launchAndLoad());
-    openWindow();
-    frames(2);
-    ASSERT_TRUE(settleRequests());
-    app->selectViewForIndex(4);
-    frames(1);
-    auto& nav = dynamic_cast<toolkit::NavigationController&>(*app->tabBarController()->viewControllers()[4]);
+    ASSERT_TRUE(openSettingsInWindow()) << harness.outline();
+    auto& nav = settingsNavigation();
     auto settings = std::dynamic_pointer_cast<VC_Settings>(nav.viewControllers().front());
-    ASSERT_TRUE(settings) << harness.outline();
     auto& table = *settings->tableView();
     const toolkit::Rect shown = table.convertRectTo(table.bounds(), nullptr);
     const std::string x = std::to_string(shown.midX());
@@ -335,15 +342,9 @@ TEST_F(RunWindow, TheFirstTapAfterDragsToTheBottomOfSettingsOpensTheRowTapped) {
 // at once (a glide slowed under a point a frame once went on counting itself as
 // moving for more than a second, and the first click only stopped it).
 TEST_F(RunWindow, TheFirstTapOnSettingsAtRestInsideTheListOpensTheRowTapped) {
-    ASSERT_TRUE(launchAndLoad());
-    openWindow();
-    frames(2);
-    ASSERT_TRUE(settleRequests());
-    app->selectViewForIndex(4);
-    frames(1);
-    auto& nav = dynamic_cast<toolkit::NavigationController&>(*app->tabBarController()->viewControllers()[4]);
+    ASSERT_TRUE(openSettingsInWindow()) << harness.outline();
+    auto& nav = settingsNavigation();
     auto settings = std::dynamic_pointer_cast<VC_Settings>(nav.viewControllers().front());
-    ASSERT_TRUE(settings) << harness.outline();
     auto& table = *settings->tableView();
     const auto& sdl = *windowing::sdlLibrary().value();
     const struct {

@@ -489,10 +489,6 @@ TEST_F(SaveChain, ASaveThatFeedsTheIndexKeepsNoObjectOfItsMessages) {
 #if defined(HX_SANITIZER_ADDRESS) || defined(HX_SANITIZER_THREAD)
     GTEST_SKIP() << "the sanitizer's allocator keeps no such count";
 #endif
-    auto heapInUse = [] {
-        const struct mallinfo2 m = mallinfo2();
-        return static_cast<int64_t>(m.uordblks + m.hblkhd);
-    };
     (void)services::SearchableIndex::defaultSearchableIndex()->items();  // its file opened
     constexpr int kMessages = 20000;
     auto saveMessages = [&](const std::string& conversation, bool spotlight) {
@@ -509,12 +505,12 @@ TEST_F(SaveChain, ASaveThatFeedsTheIndexKeepsNoObjectOfItsMessages) {
         EXPECT_FALSE(delegate->managedObjectContext()->hasChanges());
     };
     saveMessages("warm", false);
-    int64_t start = heapInUse();
+    int64_t start = hxtest::heapBytesInUse();
     saveMessages("off", false);
-    const int64_t off = heapInUse() - start;
-    start = heapInUse();
+    const int64_t off = hxtest::heapBytesInUse() - start;
+    start = hxtest::heapBytesInUse();
     saveMessages("on", true);
-    const int64_t on = heapInUse() - start;
+    const int64_t on = hxtest::heapBytesInUse() - start;
     EXPECT_EQ(services::SearchableIndex::defaultSearchableIndex()->search("number 19999", 5).size(), 1u);
     // The index's page cache (1 MiB) is the most the feed may add.
     EXPECT_LT(on - off, 3 << 19) << (on - off) / kMessages << " bytes a message";

@@ -1,6 +1,9 @@
 // Helpers shared by the test executables: scratch directories and the repository's paths.
 #pragma once
 
+#include <malloc.h>
+
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -62,6 +65,12 @@ inline constexpr double kSanitizerSlowdown = 10;
 #else
 inline constexpr double kSanitizerSlowdown = 1;
 #endif
+
+// What the process's heap holds now, small blocks and mapped ones alike (the C library's count).
+inline int64_t heapBytesInUse() {
+    const struct mallinfo2 m = mallinfo2();
+    return static_cast<int64_t>(m.uordblks + m.hblkhd);
+}
 
 // Some tests set up what a process can set up only once (the crash reporter's signal handlers,
 // the C++ terminate hook, bundles read once): they need a process of their own, and must leave

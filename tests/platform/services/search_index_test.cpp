@@ -351,10 +351,6 @@ TEST(SearchableIndex, ItsHeapDoesNotGrowWithItsItems) {
 #if defined(HX_SANITIZER_ADDRESS) || defined(HX_SANITIZER_THREAD)
     GTEST_SKIP() << "the sanitizer's allocator keeps no such count";
 #endif
-    auto heapInUse = [] {
-        const struct mallinfo2 m = mallinfo2();
-        return static_cast<int64_t>(m.uordblks + m.hblkhd);
-    };
     auto batch = [](int first, int n) {
         std::vector<SearchableItem> items;
         for (int i = first; i < first + n; ++i) {
@@ -369,12 +365,12 @@ TEST(SearchableIndex, ItsHeapDoesNotGrowWithItsItems) {
     };
     SearchableIndex index;
     index.indexSearchableItems(batch(0, 256));
-    const int64_t start = heapInUse();
+    const int64_t start = hxtest::heapBytesInUse();
     int64_t highest = 0;
     for (int pass = 0; pass < 2; ++pass)
         for (int first = 0; first < 50000; first += 256) {
             index.indexSearchableItems(batch(first, 256));
-            highest = std::max(highest, heapInUse() - start);
+            highest = std::max(highest, hxtest::heapBytesInUse() - start);
         }
     EXPECT_LT(highest, 4 << 20) << highest / 50000 << " bytes an item";
     EXPECT_EQ(index.search("number 49999", 5).size(), 1u);
