@@ -8,7 +8,9 @@ it). Tests, benchmarks and fuzz targets join only when they include the annotati
 The sources are found in the build's compile database, not listed by hand; each is compiled with
 clang, syntax only (no code generation), with the flags of its entry there. Where the build
 compiles sources in batches (a unity build), the database names the batches: a batch joins when
-one of its sources would, and is analysed whole.
+one of its sources would, and only those sources are analysed, in a batch of their own written
+beside it (in the batch's order, with its command), so the analysis parses each batch's headers
+once and spends nothing on the sources it is not for.
 """
 
 import argparse
@@ -91,6 +93,22 @@ def find_clang():
     return None
 
 
+def analysed_file(entry):
+    """The file the analysis compiles for an entry: the entry's own, or, for a batch of which only
+    some sources join, a batch of just those, written beside it ("<batch>.tsa.cxx")."""
+    members = batch_members(entry["file"])
+    chosen = chosen_sources(entry)
+    if members is None or chosen == members:
+        return entry["file"]
+    path = re.sub(r"\.(cxx|c)$", r".tsa.\1", entry["file"])
+    text = "/* the sources of the thread-safety analysis in this batch */\n" + "".join(
+        f'#include "{source}"\n' for source in chosen)
+    if read(path) != text:
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text)
+    return path
+
+
 def analysis_command(entry, clang):
     """The entry's compile command with clang as the compiler and only the analysis as output."""
     args = entry["arguments"] if "arguments" in entry else shlex.split(entry["command"])
@@ -106,7 +124,7 @@ def analysis_command(entry, clang):
         if a.startswith("-W") or a in ("-MD", "-MMD") or a == entry["file"]:
             continue
         out.append(a)
-    return out + ANALYSIS + [entry["file"]]
+    return out + ANALYSIS + [analysed_file(entry)]
 
 
 def run_one(entry, clang):
@@ -118,7 +136,7 @@ def run_one(entry, clang):
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("-p", "--build", default="build", help="folder holding compile_commands.json")
-    parser.add_argument("-j", "--jobs", type=int, default=os.cpu_count() or 2)
+    parser.add_argument("-j", "--jobs", type=int, default=len(os.sched_getaffinity(0)) or 2)
     parser.add_argument("--list", action="store_true", help="only print the sources of the pass")
     args = parser.parse_args(argv)
 

@@ -52,6 +52,13 @@ def distance(a, b):
     return max(abs(x - y) for x, y in zip(a, b))
 
 
+def colours_of(image):
+    """The (count, colour) pairs of a picture. Asked for at most as many colours as it has pixels:
+    the reader's table is as large as the bound asked for, and a fixed bound of millions costs
+    half a second a call."""
+    return image.getcolors(max(1, image.size[0] * image.size[1]))
+
+
 def crop(image, box):
     """box: (x, y, w, h) in points."""
     x, y, w, h = box
@@ -62,7 +69,7 @@ class Ink:
     """What stands out in a part of a picture from its most common colour (its background)."""
 
     def __init__(self, image, box, threshold=40, background=None):
-        colours = crop(image, box).getcolors(1 << 22)
+        colours = colours_of(crop(image, box))
         colours.sort(reverse=True)
         self.background = background or colours[0][1]
         self.farthest = 0
@@ -408,7 +415,7 @@ def bubble_and_text(image, text_frame, background):
     # Clear of the bubble's rounded edge; a text within 3 points of it is found too close all the same.
     margin = 3 * SCALE
     body = image.crop((left + margin, round((line - 6) * SCALE), right - margin, round((line + 6) * SCALE)))
-    fill = max(body.getcolors(1 << 22))[1]
+    fill = max(colours_of(body))[1]
     ink = [px for py in range(body.size[1]) for px in range(body.size[0])
            if distance(body.getpixel((px, py)), fill) > 60]
     return left / SCALE, right / SCALE, (left + margin + min(ink)) / SCALE, (left + margin + max(ink) + 1) / SCALE
