@@ -82,10 +82,13 @@ endfunction()
 # compile time than -O1 and a half less than -O2 (the tests' objects are the second largest share
 # of a cold build, after the libraries), while the libraries they exercise keep the build's -O2.
 # (The benchmarks measure in their own Release build, ./hx bench, which keeps -O3 throughout.)
+# Their own code carries no debug information either (-g0, a twentieth less again): a failing
+# case names its file and line itself, and what a backtrace or a sanitizer report needs of lines
+# is in the libraries, which keep it.
 # GCC 12 below -O2 inlines less and then reports "may be used uninitialized" inside std::variant
 # members moved into aggregates on paths no input takes (as the sanitizer builds do): in the tests'
 # own code it stays a warning; the libraries keep the error.
-set(HX_TEST_OPTIMIZATION $<$<CONFIG:RelWithDebInfo>:-Og>
+set(HX_TEST_OPTIMIZATION $<$<CONFIG:RelWithDebInfo>:-Og> $<$<CONFIG:RelWithDebInfo>:-g0>
     $<$<AND:$<CONFIG:RelWithDebInfo>,$<CXX_COMPILER_ID:GNU>>:-Wno-error=maybe-uninitialized>)
 
 # hx_test(AREA [LIBS targets...]): one gtest executable for an area from tests/AREA/*_test.cpp,
