@@ -157,18 +157,25 @@ TEST_F(Lifetime, AnAlertLeftUpByTheApplicationObjectDoesNotReachItOnceItHasGone)
     // object puts up "No Network Connection" a second later, and its last owner lets go while
     // the alert is still up. Dismissing it later still tells everyone the connection failed and
     // touches nothing of the object that has gone (the address sanitizer build sees any touch).
+    // The device has no network before the object starts watching, so its monitor's own first
+    // report is that one, and nothing goes out to the service whose replies could raise the same
+    // alert of their own at any time.
     auto firstRoot = harness.window().rootViewController();
     Endings endings;
+    reachability->setFlags(0);
+    const size_t sentBefore = service->requestCount();
     auto other = launchWatched(endings);
     ASSERT_TRUE(other);
-    if (!other->account()) other->setAccount(std::make_shared<HX_Account>());
-    other->account()->setAuthV2(std::string("12345"));
-    other->reachabilityChanged(0);
+    ASSERT_TRUE(other->account() && !other->account()->authV2().value_or("").empty()) << "signed in at launch";
     auto shownAlert = [&] {
         auto* alert = harness.visibleAlert();
         return alert && alert->alertTitle() == "No Network Connection";
     };
+    EXPECT_FALSE(shownAlert()) << "the alert waits a second";
     ASSERT_TRUE(runUntil(shownAlert, 5));
+    EXPECT_NE(harness.visibleAlert()->message().value_or("").find("read-only access"), std::string::npos)
+        << "the report's alert, not a failed request's";
+    EXPECT_EQ(service->requestCount(), sentBefore) << "nothing asked of the service without a network";
 
     ASSERT_TRUE(letGo(other));
     ASSERT_TRUE(shownAlert()) << "the alert stays up over the screens the object left";
