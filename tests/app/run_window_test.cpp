@@ -18,13 +18,20 @@
 #include "emulator/emulator.h"
 #include "platform/foundation/application.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/graphics/color.h"
 #include "platform/net/url_error.h"
+#include "platform/services/contacts.h"
 #include "platform/services/device.h"
+#include "platform/system_screens/contact_picker.h"
+#include "platform/toolkit/alert_controller.h"
 #include "platform/toolkit/testing/input_script.h"
+#include "platform/toolkit/traits.h"
 #include "platform/window/input_script.h"
 #include "platform/window/sdl_library.h"
+#include "service/conversation_title.h"
 #include "service/request_machinery.h"
 #include "tests/support/window_fixture.h"
+#include "ui/conversation/contact_header.h"
 #include "ui/conversation/conversation_table_view_cell.h"
 #include "ui/conversation/vc_conversation.h"
 #include "ui/messages/vc_messages.h"
@@ -515,4 +522,82 @@ TEST_F(RunWindow, ASwipeDeletesTheMessageItBeganOnWhenTheRowsMoveBeforeTheFinger
 
     ASSERT_EQ(table.swipedRow(), (toolkit::IndexPath{target->section - 1, 0})) << "the row the swipe began on";
     EXPECT_EQ(deletedByTheRevealedAction(ids[0]), std::vector<std::string>{underFinger}) << harness.outline();
+}
+
+// A number nobody names saved as a device contact from its conversation, through the window as a
+// user does it: the add button, the device's contacts in "Create new Contact", a name typed into
+// the new card, Done. The screen then goes by the name, in its title and above the number, and
+// the picture is the button to the saved card, which shows the number. The service still names
+// nobody, so the add button stays and now offers the service's contacts, filled with the name.
+TEST_F(RunWindow, ANumberSavedAsADeviceContactNamesItsConversationWhosePictureOpensTheCard) {
+    services::ContactStore::setAuthorizationStatus(services::AuthorizationStatus::Authorized);
+    const std::string number = "+15550133";  // the service's sample thread without a name
+    VC_Conversation* thread = launchIntoThread("t." + number);
+    ASSERT_NE(thread, nullptr) << harness.outline();
+    auto& window = harness.window();
+    HXContactHeader& header = *thread->contactHeader();
+    ASSERT_EQ(thread->conversation()->sender(), number);
+    EXPECT_EQ(thread->title(), "");
+    ASSERT_TRUE(toolkit::testing::isShown(window, "Add Contact")) << harness.outline();
+    EXPECT_FALSE(toolkit::testing::isShown(window, "Contact Image")) << "the device knows no such number yet";
+
+    clickOn("Add Contact");
+    frames(0.5);
+    auto* where = harness.visibleAlert();
+    ASSERT_NE(where, nullptr) << harness.outline();
+    EXPECT_EQ(where->alertTitle().value_or(""), "Create new Contact");
+    clickOn(toolkit::Device::current().model() + " Contacts");
+    frames(0.5);
+    ASSERT_TRUE(toolkit::testing::isShown(window, "Create New Contact")) << harness.outline();
+    clickOn("Create New Contact");
+    frames(0.5);
+    play("type Zed");
+    clickOn("Last name");
+    play("type Tester");
+    clickOn("Done");
+    // The card goes; the device's contacts are read again off the main thread.
+    for (int i = 0; i < 40 && !header.contactImage()->isUserInteractionEnabled(); ++i) {
+        frames(0.25);
+        ASSERT_TRUE(untilReal([&] { return app->isIdle(); }, 10));
+    }
+    frames(1);
+
+    EXPECT_EQ(thread->navigationController()->topViewController(), thread) << harness.outline();
+    EXPECT_EQ(thread->title(), "Zed Tester");
+    // The device's name of the number, with the label of the number on the card.
+    EXPECT_EQ(HXContactNameWithoutLabel(thread->conversation()->ABName()), "Zed Tester");
+    EXPECT_TRUE(toolkit::testing::isShown(window, "Zed Tester")) << "the title\n" << harness.outline();
+    EXPECT_EQ(header.contactName()->text(), "Zed Tester\n" + thread->conversation()->formattedNumber());
+    // The picture is the button to the card.
+    toolkit::ImageView& picture = *header.contactImage();
+    ASSERT_TRUE(picture.isUserInteractionEnabled()) << harness.outline();
+    EXPECT_EQ(picture.accessibility().label, "Contact Image");
+    EXPECT_EQ(picture.accessibility().hint, "Opens the contact's card");
+    EXPECT_TRUE(picture.accessibility().isElement);
+    EXPECT_EQ(picture.layer().borderWidth, 2.0);
+    EXPECT_EQ(picture.layer().borderColor, graphics::Color::systemBlue());
+    // The add button stays: the service names nobody, and the device's name fills its prompt.
+    ASSERT_TRUE(toolkit::testing::isShown(window, "Add Contact")) << harness.outline();
+    clickOn("Add Contact");
+    frames(0.5);
+    auto* prompt = harness.visibleAlert();
+    ASSERT_NE(prompt, nullptr) << harness.outline();
+    EXPECT_EQ(prompt->message().value_or(""), "Enter a name to add this number to your HX Contacts");
+    ASSERT_EQ(prompt->textFields().size(), 1u);
+    EXPECT_EQ(prompt->textFields().front()->text(), "Zed Tester");
+    clickOn("Cancel");
+    frames(0.5);
+    EXPECT_EQ(harness.visibleAlert(), nullptr);
+
+    clickOn("Contact Image");
+    frames(0.5);
+    auto* card =
+        dynamic_cast<system_screens::ContactViewController*>(thread->navigationController()->topViewController());
+    ASSERT_NE(card, nullptr) << "the card is pushed\n" << harness.outline();
+    EXPECT_EQ(card->contact().givenName, "Zed");
+    EXPECT_EQ(card->contact().familyName, "Tester");
+    ASSERT_EQ(card->contact().phoneNumbers.size(), 1u);
+    EXPECT_TRUE(card->isHighlightedRow(0)) << "the conversation's number stands out";
+    EXPECT_TRUE(toolkit::testing::isShown(window, card->contact().phoneNumbers[0].stringValue)) << harness.outline();
+    EXPECT_EQ(services::ContactStore::shared()->count(), 1u) << "saved once";
 }

@@ -152,11 +152,13 @@ void HXContactHeader::updateContactInfo() {
         contactImage_->setImage(defaultContactImage());
         addNumberCopyGestureRecognizer();
     }
+    // Decided while the button shows; once hidden it stays hidden. A number the service does not
+    // name keeps it even when the device names the number: it then adds the number to the
+    // service's contacts. Only a phone number is offered (no name, code or address).
     if (!addContactHidden_ && addContact_) {
         const bool unnamed = conversation->phoneNumber() == conversation->sender();
         const bool offer = contactsAuthorized() ? conversation->ABName().empty() || unnamed : unnamed;
-        const bool parses = !PhoneExtensions::formattedPhoneNumberFromString(conversation->phoneNumber()).empty() &&
-                            conversation->phoneNumber() != "Unknown" && conversation->phoneNumber() != "Group Message";
+        const bool parses = services::phoneNumberWithStringValue(conversation->phoneNumber()).has_value();
         if (!(offer && parses)) addContactHidden_ = true;
     }
     if (addContact_) addContact_->setHidden(addContactHidden_);

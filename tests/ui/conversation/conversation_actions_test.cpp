@@ -168,9 +168,15 @@ TEST_F(ConversationActions, TheDeviceIsOfferedOnlyWhereItCanTakeTheNumber) {
         {"the service names it", A::Authorized, "John Smith", "+15550188", false, "card"},
         {"no access", A::Denied, "+15550188", "+15550188", false, "Add Contact"},
         {"restricted", A::Authorized, "John Smith", "+15550188", true, ""},
-        // (Letters read as the digits of their keys: not asked of the button here.)
-        {"no phone number", A::Authorized, "Bank", "BANK", false, "", {}, std::nullopt},
+        // Only a phone number is offered: no name (its letters are no keys here), code or address.
+        {"no phone number", A::Authorized, "Bank", "BANK", false, "", {}, false},
+        {"an address", A::Authorized, "Ann Lee", "ann@example.test", false, "", {}, false},
+        {"no access, no phone number", A::Denied, "BANK", "BANK", false, "Add Contact", {}, false},
         {"the device names it", A::Authorized, "John Smith", "+15550188", false, "Add Contact", "John Smith", false},
+        // Saved on the device while the service still names nobody: the button adds the number to
+        // the service's contacts.
+        {"the device names it, the service does not", A::Authorized, "+15550188", "+15550188", false, "Add Contact",
+         "Zed Tester", true},
         {"no access, the service names it", A::Denied, "John Smith", "+15550188", false, "Add Contact", {}, false},
         {"no access, named on the device only", A::Denied, "+15550188", "+15550188", false, "Add Contact", "John Smith",
          true},
@@ -204,6 +210,37 @@ TEST_F(ConversationActions, TheDeviceIsOfferedOnlyWhereItCanTakeTheNumber) {
         harness.settle();
     }
     ContactStore::setAuthorizationStatus(access);
+}
+
+// The add button is decided only while it shows: hidden once, it stays hidden whatever the
+// conversation's names become; shown, it goes once the service and the device both name the number.
+TEST_F(ConversationActions, TheAddButtonOnceHiddenStaysHidden) {
+    ContactStore::setAuthorizationStatus(services::AuthorizationStatus::Authorized);
+    auto c = storeConversation("t1", 10, "John Smith");
+    (void)c->setValue("ABName", "John Smith");
+    storeMessages(c, {{.id = "m1", .number = 1, .text = "hi"}});
+    auto& s = openWithSpies("t1", 1, "John Smith");
+    auto* add = s.contactHeader()->addContactButton();
+    ASSERT_NE(add, nullptr);
+    EXPECT_TRUE(add->isHidden()) << "both name the number";
+    (void)c->setValue("ABName", "");
+    (void)c->setValue("sender", "+15550188");
+    harness.settle();
+    s.contactHeader()->updateContactInfo();
+    EXPECT_TRUE(add->isHidden()) << "hidden once, hidden for good";
+
+    auto d = storeConversation("t2", 10, "+15550199");
+    (void)d->setValue("phoneNumber", "+15550199");
+    storeMessages(d, {{.id = "m2", .number = 1, .text = "hi"}});
+    auto& t = openWithSpies("t2", 1, "");
+    add = t.contactHeader()->addContactButton();
+    EXPECT_FALSE(add->isHidden()) << "nobody names it";
+    (void)d->setValue("ABName", "Zed Tester");
+    t.contactHeader()->updateContactInfo();
+    EXPECT_FALSE(add->isHidden()) << "the service still names nobody";
+    (void)d->setValue("sender", "Zed Tester");
+    t.contactHeader()->updateContactInfo();
+    EXPECT_TRUE(add->isHidden()) << "both name it";
 }
 
 TEST_F(ConversationActions, ACardsPhoneTapsCallAndTextThroughTheApp) {
