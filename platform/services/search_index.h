@@ -78,12 +78,14 @@ public:
     // handed over. An index kept before in JSON (kJSONFileName beside path, as writeToFile wrote
     // it, with its journal "<json>.journal" of changes since it was last written whole and its
     // "<json>.generation") is converted once, generation and all, and its files removed once the
-    // converted file is in place. The index starts empty, under a new generation, when there is no
-    // file, when the file is not an index (damaged bytes, another database), when the JSON does
-    // not read, or when the JSON and its journal are above maxBytes (they would be read whole);
-    // such files are set aside beside it ("<file>.set-aside", or the first free
-    // "<file>.set-aside-<n>": nothing set aside before is replaced), and whoever marked items as
-    // handed over hands them again (see generation).
+    // converted file is in place; a file of the layout before items were found through their
+    // conversations is converted in place as it opens, in one transaction (items, order and
+    // generation kept), and one that cannot be is set aside as below. The index starts empty,
+    // under a new generation, when there is no file, when the file is not an index (damaged
+    // bytes, another database), when the JSON does not read, or when the JSON and its journal are
+    // above maxBytes (they would be read whole); such files are set aside beside it
+    // ("<file>.set-aside", or the first free "<file>.set-aside-<n>": nothing set aside before is
+    // replaced), and whoever marked items as handed over hands them again (see generation).
     struct Kept {
         bool startedEmpty = false;
         // What was set aside and why ("" when nothing was).
