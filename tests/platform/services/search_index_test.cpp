@@ -89,7 +89,7 @@ TEST(SearchableIndex, AnswersAsAPlainListOfItemsThroughRandomFeedsAndDeletions) 
     // ("<conversation>.<number>.<user>", the conversation's id with dots of its own), a number
     // first or alone, and none at all.
     auto makeId = [&](int conversation) {
-        const std::string c = std::to_string(conversation), n = std::to_string(pick(16));
+        std::string c = std::to_string(conversation), n = std::to_string(pick(16));
         switch (pick(6)) {
             case 0:
                 return "t.+" + c + "." + n + ".u%40x.test";
@@ -629,9 +629,11 @@ TEST(SearchableIndex, IdsOfAnyShapeAreFoundAsGiven) {
     SearchableIndex index;
     index.keepInFile(file);
     std::vector<SearchableItem> first;
+    std::vector<std::string> expected;
+    first.reserve(ids.size());
+    expected.reserve(ids.size());
     for (const auto& id : ids) first.push_back(item(id, "d." + id, "one " + id));
     index.indexSearchableItems(first);
-    std::vector<std::string> expected;
     for (const auto& id : ids) expected.push_back(id + ":one " + id);
     EXPECT_EQ(contents(index), expected);
 
