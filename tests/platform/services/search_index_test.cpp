@@ -522,7 +522,7 @@ void feedConversations(SearchableIndex& index, int first, int count) {
 // The pages a new conversation's items write stay about the same whether the index holds 5,000
 // items or 200,000 (more than its page cache holds): found by the id alone, every new
 // conversation's entry landed on a page of its own in a tree the size of the index, which was
-// read back and written out again, some four times the pages at the larger size.
+// read back and written out again, about five times the pages at the larger size.
 TEST(SearchableIndex, ANewConversationWritesAboutAsManyPagesWhateverTheIndexHolds) {
     double perConversation[2] = {0, 0};
     const int sizes[2] = {500, 20000};
