@@ -24,16 +24,23 @@ constexpr const char* kDomain = "SearchIndex";
 // system's cache) when needed.
 constexpr int kCacheKiB = 1024;
 
-// The items by unique id, in the order first indexed (seq). A domain's deletion reads the table
-// through (once a call, for all its domains): it is rare (a conversation or an account removed),
-// while an index on the domain would take a page of the file for every conversation a save feeds,
-// about as much as the id's; a file that still has one drops it.
+// The items in the order first indexed (seq), found by unique id through their conversation: an
+// item's id names its conversation (conversationKey), which the conversation table numbers (n) as
+// it first meets it, and an item is found by its conversation's number and its id. A new
+// conversation's items then lie together at the end of that index, and only its one entry in the
+// conversation table lands at a place of its own: an index by the id alone took a page of its
+// own, somewhere in a tree as large as the index, for every conversation a save fed, so that the
+// cost of a message grew with the index. A domain's deletion reads the table through (once a
+// call, for all its domains): it is rare (a conversation or an account removed), while an index
+// on the domain would take a page of the file for every conversation a save feeds.
+constexpr int kSchemaVersion = 1;
 constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;"
-    "CREATE TABLE IF NOT EXISTS item(seq INTEGER PRIMARY KEY, id TEXT NOT NULL UNIQUE, domain TEXT NOT NULL,"
-    " contentType TEXT NOT NULL, account TEXT NOT NULL, title TEXT NOT NULL, description TEXT NOT NULL,"
-    " phoneCall INTEGER NOT NULL);"
-    "DROP INDEX IF EXISTS item_domain;";
+    "CREATE TABLE IF NOT EXISTS conversation(n INTEGER PRIMARY KEY, key TEXT NOT NULL UNIQUE);"
+    "CREATE TABLE IF NOT EXISTS item(seq INTEGER PRIMARY KEY, conversation INTEGER NOT NULL, id TEXT NOT NULL,"
+    " domain TEXT NOT NULL, contentType TEXT NOT NULL, account TEXT NOT NULL, title TEXT NOT NULL,"
+    " description TEXT NOT NULL, phoneCall INTEGER NOT NULL);"
+    "CREATE UNIQUE INDEX IF NOT EXISTS item_by_id ON item(conversation, id);";
 
 constexpr const char* kColumns = "id, domain, contentType, account, title, description, phoneCall";
 
@@ -59,6 +66,55 @@ void bindText(sqlite3_stmt* statement, int n, std::string_view text) {
     sqlite3_bind_text(statement, n, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
 }
 
+// The conversation an item's id names. The app's ids are "<conversation>.<number>.<user>", where
+// the conversation's own id may hold dots ("t.+15551234567", "t.+15551234567.vm") and the
+// message's number is digits alone: the key is what comes before the first part, after the first,
+// that is digits alone. An id without one is a conversation of its own. (Which items share a key
+// decides only where they lie in the file: every item is found by its key and its whole id.)
+std::string_view conversationKey(std::string_view id) {
+    for (size_t dot = id.find('.'); dot != std::string_view::npos;) {
+        const size_t next = id.find('.', dot + 1);
+        const std::string_view part = id.substr(dot + 1, next == std::string_view::npos ? next : next - dot - 1);
+        if (!part.empty() && std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return id.substr(0, dot);
+        dot = next;
+    }
+    return id;
+}
+
+// The numbers of conversations through one transaction, the last one remembered: the items of a
+// call come a conversation at a time.
+class ConversationNumbers {
+public:
+    ConversationNumbers(sqlite3* db, sqlite3_stmt* find, sqlite3_stmt* add) : db_(db), find_(find), add_(add) {}
+    // The number of the conversation of id; 0 when it has none and add is false; -1 on failure.
+    int64_t of(std::string_view id, bool add) {
+        const std::string_view key = conversationKey(id);
+        if (number_ > 0 && key == key_) return number_;
+        bindText(find_, 1, key);
+        int64_t number = 0;
+        int done = sqlite3_step(find_);
+        if (done == SQLITE_ROW) number = sqlite3_column_int64(find_, 0), done = SQLITE_DONE;
+        sqlite3_reset(find_);
+        if (done == SQLITE_DONE && number == 0 && add) {
+            bindText(add_, 1, key);
+            done = sqlite3_step(add_);
+            sqlite3_reset(add_);
+            number = sqlite3_last_insert_rowid(db_);
+        }
+        if (done != SQLITE_DONE) return -1;
+        if (number > 0) key_.assign(key), number_ = number;
+        return number;
+    }
+
+private:
+    sqlite3* db_;
+    sqlite3_stmt* find_;
+    sqlite3_stmt* add_;
+    std::string key_;
+    int64_t number_ = 0;
+};
+
 // Lowercase as the search compares: the plain letters directly, the rest through the full rules.
 std::string searchLowercase(std::string_view text) {
     const bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
@@ -72,10 +128,15 @@ struct SearchableIndex::Statements {
     sqlite3_stmt* upsert = nullptr;
     sqlite3_stmt* deleteId = nullptr;
     sqlite3_stmt* deleteSeq = nullptr;
+    sqlite3_stmt* findConversation = nullptr;
+    sqlite3_stmt* addConversation = nullptr;
+    sqlite3_stmt* dropConversation = nullptr;
 
     ~Statements() {
-        for (sqlite3_stmt* s : {upsert, deleteId, deleteSeq}) sqlite3_finalize(s);
+        for (sqlite3_stmt* s : {upsert, deleteId, deleteSeq, findConversation, addConversation, dropConversation})
+            sqlite3_finalize(s);
     }
+    ConversationNumbers conversations(sqlite3* db) const { return {db, findConversation, addConversation}; }
 };
 
 SearchableIndex::SearchableIndex() = default;
@@ -108,6 +169,72 @@ foundation::Status SearchableIndex::execLocked(const char* sql) const {
     return {};
 }
 
+int SearchableIndex::userVersionLocked() const {
+    sqlite3_stmt* read = nullptr;
+    int version = -1;
+    if (sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &read, nullptr) == SQLITE_OK &&
+        sqlite3_step(read) == SQLITE_ROW)
+        version = sqlite3_column_int(read, 0);
+    sqlite3_finalize(read);
+    return version;
+}
+
+bool SearchableIndex::tableExistsLocked(const char* table) const {
+    sqlite3_stmt* read = nullptr;
+    bool exists = false;
+    if (sqlite3_prepare_v2(db_, "SELECT 1 FROM sqlite_master WHERE type='table' AND name=?1", -1, &read, nullptr) ==
+        SQLITE_OK) {
+        sqlite3_bind_text(read, 1, table, -1, SQLITE_STATIC);
+        exists = sqlite3_step(read) == SQLITE_ROW;
+    }
+    sqlite3_finalize(read);
+    return exists;
+}
+
+bool SearchableIndex::hasColumnsLocked(const char* table, const std::string& columns) const {
+    sqlite3_stmt* probe = nullptr;
+    const std::string sql = "SELECT " + columns + " FROM " + table + " LIMIT 0";
+    const bool has = sqlite3_prepare_v2(db_, sql.c_str(), -1, &probe, nullptr) == SQLITE_OK;
+    sqlite3_finalize(probe);
+    return has;
+}
+
+foundation::Status SearchableIndex::convertItemsLocked(const Statements& statements) const {
+    // Every item keeps its place in the order (its seq) and its whole id; the conversations are
+    // numbered in the order their first items were indexed.
+    sqlite3_stmt* read = nullptr;
+    sqlite3_stmt* write = nullptr;
+    const std::string readSQL = std::string("SELECT ") + kColumns + ", seq FROM item_before ORDER BY seq";
+    const std::string writeSQL =
+        std::string("INSERT INTO item(") + kColumns + ", conversation, seq) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)";
+    foundation::Status done;
+    if (sqlite3_prepare_v2(db_, readSQL.c_str(), -1, &read, nullptr) != SQLITE_OK ||
+        sqlite3_prepare_v2(db_, writeSQL.c_str(), -1, &write, nullptr) != SQLITE_OK)
+        done = sqliteError(db_, "the items before");
+    auto conversations = statements.conversations(db_);
+    int step = SQLITE_DONE;
+    while (done && (step = sqlite3_step(read)) == SQLITE_ROW) {
+        const auto* id = reinterpret_cast<const char*>(sqlite3_column_text(read, 0));
+        const int64_t conversation =
+            conversations.of(std::string_view(id ? id : "", static_cast<size_t>(sqlite3_column_bytes(read, 0))), true);
+        if (conversation < 0) {
+            done = sqliteError(db_, "a conversation");
+            break;
+        }
+        for (int column = 0; column < 7; ++column)
+            sqlite3_bind_value(write, column + 1, sqlite3_column_value(read, column));
+        sqlite3_bind_int64(write, 8, conversation);
+        sqlite3_bind_value(write, 9, sqlite3_column_value(read, 7));
+        if (sqlite3_step(write) != SQLITE_DONE) done = sqliteError(db_, "an item before");
+        sqlite3_reset(write);
+    }
+    if (done && step != SQLITE_DONE) done = sqliteError(db_, "the items before");
+    sqlite3_finalize(read);
+    sqlite3_finalize(write);
+    if (done) done = execLocked("DROP TABLE item_before");
+    return done;
+}
+
 foundation::Status SearchableIndex::openLocked(const std::filesystem::path& path) const {
     closeLocked();
     sqlite3* db = nullptr;
@@ -118,8 +245,11 @@ foundation::Status SearchableIndex::openLocked(const std::filesystem::path& path
         return error;
     }
     db_ = db;
+    // Set while the tables are made or converted, in a transaction that a failure undoes.
+    bool making = false;
     auto fail = [&](const std::string& why) HX_REQUIRES(mutex_) {
         auto error = sqliteError(db_, path.string() + " " + why);
+        if (making) (void)execLocked("ROLLBACK");
         closeLocked();
         return error;
     };
@@ -128,30 +258,55 @@ foundation::Status SearchableIndex::openLocked(const std::filesystem::path& path
     if (!path.empty()) {
         // Each change is committed to the log before its call returns (a kill keeps it); the log
         // is folded into the file by the library as it grows, and cut back to a bound after.
-        // The first read of the file tells a file that is not a database.
         sqlite3_busy_timeout(db_, 2000);
         if (!execLocked("PRAGMA journal_mode=WAL") || !execLocked("PRAGMA synchronous=NORMAL") ||
             !execLocked("PRAGMA journal_size_limit=4194304"))
             return fail("is not an index");
     }
-    if (!execLocked(kSchema)) return fail("is not an index");
+    // The first read of the file tells a file that is not a database.
+    const int version = userVersionLocked();
+    if (version < 0) return fail("is not an index");
+    // A new file gets the tables of this layout; a file kept before the items were found through
+    // their conversations has its items moved into them, in place, order and all.
+    const bool fresh = !tableExistsLocked("item"), before = !fresh && version == 0;
+    if (!fresh && !before && version != kSchemaVersion) return fail("is not an index");
+    if (before && !hasColumnsLocked("item", std::string(kColumns) + ", seq")) return fail("is not an index");
+    if (fresh || before) {
+        if (!execLocked("BEGIN IMMEDIATE")) return fail("is not an index");
+        making = true;
+        if ((before && !execLocked("ALTER TABLE item RENAME TO item_before")) || !execLocked(kSchema))
+            return fail(before ? "could not be converted" : "is not an index");
+    }
     // A table of the same name with other columns is another program's file.
-    sqlite3_stmt* probe = nullptr;
-    const std::string check = std::string("SELECT ") + kColumns + ", seq FROM item LIMIT 0";
-    const bool ours = sqlite3_prepare_v2(db_, check.c_str(), -1, &probe, nullptr) == SQLITE_OK;
-    sqlite3_finalize(probe);
-    if (!ours) return fail("is not an index");
-    auto statements = std::make_unique<Statements>();
-    const std::string upsert = std::string("INSERT INTO item(") + kColumns +
-                               ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7) ON CONFLICT(id) DO UPDATE SET"
-                               " domain=?2, contentType=?3, account=?4, title=?5, description=?6, phoneCall=?7";
-    if (sqlite3_prepare_v3(db_, upsert.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &statements->upsert, nullptr) !=
-            SQLITE_OK ||
-        sqlite3_prepare_v3(db_, "DELETE FROM item WHERE id=?1", -1, SQLITE_PREPARE_PERSISTENT, &statements->deleteId,
-                           nullptr) != SQLITE_OK ||
-        sqlite3_prepare_v3(db_, "DELETE FROM item WHERE seq=?1", -1, SQLITE_PREPARE_PERSISTENT, &statements->deleteSeq,
-                           nullptr) != SQLITE_OK)
+    if (!hasColumnsLocked("item", std::string(kColumns) + ", seq, conversation") ||
+        !hasColumnsLocked("conversation", "n, key") || !hasColumnsLocked("meta", "key, value"))
         return fail("is not an index");
+    auto statements = std::make_unique<Statements>();
+    // An item handed again as it is (a list saved again) leaves its page of the file as it was.
+    const std::string upsert = std::string("INSERT INTO item(") + kColumns +
+                               ", conversation) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8) ON CONFLICT(conversation, id)"
+                               " DO UPDATE SET domain=?2, contentType=?3, account=?4, title=?5, description=?6,"
+                               " phoneCall=?7 WHERE domain<>?2 OR contentType<>?3 OR account<>?4 OR title<>?5"
+                               " OR description<>?6 OR phoneCall<>?7";
+    const std::pair<sqlite3_stmt**, std::string> prepared[] = {
+        {&statements->upsert, upsert},
+        {&statements->deleteId, "DELETE FROM item WHERE conversation=?1 AND id=?2"},
+        {&statements->deleteSeq, "DELETE FROM item WHERE seq=?1"},
+        {&statements->findConversation, "SELECT n FROM conversation WHERE key=?1"},
+        {&statements->addConversation, "INSERT INTO conversation(key) VALUES(?1)"},
+        {&statements->dropConversation,
+         "DELETE FROM conversation WHERE n=?1 AND NOT EXISTS(SELECT 1 FROM item WHERE conversation=?1)"},
+    };
+    for (const auto& [statement, sql] : prepared)
+        if (sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, statement, nullptr) != SQLITE_OK)
+            return fail("is not an index");
+    if (before && !convertItemsLocked(*statements)) return fail("could not be converted");
+    if (making) {
+        const std::string mark = "PRAGMA user_version=" + std::to_string(kSchemaVersion);
+        if (!execLocked(mark.c_str()) || !execLocked("COMMIT"))
+            return fail(before ? "could not be converted" : "is not an index");
+        making = false;
+    }
     statements_ = std::move(statements);
     sqlite3_stmt* read = nullptr;
     if (sqlite3_prepare_v2(db_, "SELECT value FROM meta WHERE key='generation'", -1, &read, nullptr) == SQLITE_OK &&
@@ -206,7 +361,10 @@ void SearchableIndex::indexSearchableItems(std::vector<SearchableItem> items) {
 
 foundation::Status SearchableIndex::indexLocked(const std::vector<SearchableItem>& items) {
     sqlite3_stmt* upsert = statements_->upsert;
+    auto conversations = statements_->conversations(db_);
     for (const auto& item : items) {
+        const int64_t conversation = conversations.of(item.uniqueIdentifier, true);
+        if (conversation < 0) return sqliteError(db_, "an item's conversation");
         const auto& set = item.attributeSet;
         bindText(upsert, 1, item.uniqueIdentifier);
         bindText(upsert, 2, item.domainIdentifier);
@@ -215,6 +373,7 @@ foundation::Status SearchableIndex::indexLocked(const std::vector<SearchableItem
         bindText(upsert, 5, set.title);
         bindText(upsert, 6, set.contentDescription);
         sqlite3_bind_int(upsert, 7, set.supportsPhoneCall ? 1 : 0);
+        sqlite3_bind_int64(upsert, 8, conversation);
         const int done = sqlite3_step(upsert);
         sqlite3_reset(upsert);
         if (done != SQLITE_DONE) return sqliteError(db_, "an item");
@@ -229,11 +388,32 @@ void SearchableIndex::deleteSearchableItemsWithIdentifiers(const std::vector<std
 }
 
 foundation::Status SearchableIndex::deleteIdentifiersLocked(const std::vector<std::string>& uniqueIdentifiers) {
+    auto conversations = statements_->conversations(db_);
+    std::vector<int64_t> emptied;
     for (const auto& id : uniqueIdentifiers) {
-        bindText(statements_->deleteId, 1, id);
+        const int64_t conversation = conversations.of(id, false);
+        if (conversation < 0) return sqliteError(db_, "a deletion");
+        if (conversation == 0) continue;
+        sqlite3_bind_int64(statements_->deleteId, 1, conversation);
+        bindText(statements_->deleteId, 2, id);
         const int done = sqlite3_step(statements_->deleteId);
         sqlite3_reset(statements_->deleteId);
         if (done != SQLITE_DONE) return sqliteError(db_, "a deletion");
+        if (emptied.empty() || emptied.back() != conversation) emptied.push_back(conversation);
+    }
+    return dropConversationsLocked(std::move(emptied));
+}
+
+foundation::Status SearchableIndex::dropConversationsLocked(std::vector<int64_t> conversations) {
+    // A conversation whose last item went is forgotten, so that the table holds only what the
+    // items name.
+    std::sort(conversations.begin(), conversations.end());
+    conversations.erase(std::unique(conversations.begin(), conversations.end()), conversations.end());
+    for (const int64_t conversation : conversations) {
+        sqlite3_bind_int64(statements_->dropConversation, 1, conversation);
+        const int done = sqlite3_step(statements_->dropConversation);
+        sqlite3_reset(statements_->dropConversation);
+        if (done != SQLITE_DONE) return sqliteError(db_, "a conversation's deletion");
     }
     return {};
 }
@@ -248,18 +428,21 @@ foundation::Status SearchableIndex::deleteDomainsLocked(const std::vector<std::s
     // Each domain itself and its sub-domains ("<domain>.<...>"): a row's domain is looked up whole
     // and by each of its beginnings before a dot, the domains of the call in a set.
     const std::unordered_set<std::string_view> wanted(domains.begin(), domains.end());
-    std::vector<int64_t> doomed;
+    std::vector<int64_t> doomed, emptied;
     sqlite3_stmt* scan = nullptr;
-    if (sqlite3_prepare_v2(db_, "SELECT seq, domain FROM item", -1, &scan, nullptr) != SQLITE_OK)
+    if (sqlite3_prepare_v2(db_, "SELECT seq, conversation, domain FROM item", -1, &scan, nullptr) != SQLITE_OK)
         return sqliteError(db_, "a domain's deletion");
     int step;
     while ((step = sqlite3_step(scan)) == SQLITE_ROW) {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(scan, 1));
-        const std::string_view domain(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(scan, 1)));
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(scan, 2));
+        const std::string_view domain(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(scan, 2)));
         bool match = wanted.count(domain) != 0;
         for (size_t dot = domain.find('.'); !match && dot != std::string_view::npos; dot = domain.find('.', dot + 1))
             match = wanted.count(domain.substr(0, dot)) != 0;
-        if (match) doomed.push_back(sqlite3_column_int64(scan, 0));
+        if (!match) continue;
+        doomed.push_back(sqlite3_column_int64(scan, 0));
+        const int64_t conversation = sqlite3_column_int64(scan, 1);
+        if (emptied.empty() || emptied.back() != conversation) emptied.push_back(conversation);
     }
     sqlite3_finalize(scan);
     if (step != SQLITE_DONE) return sqliteError(db_, "a domain's deletion");
@@ -270,7 +453,7 @@ foundation::Status SearchableIndex::deleteDomainsLocked(const std::vector<std::s
         sqlite3_reset(remove);
         if (done != SQLITE_DONE) return sqliteError(db_, "a domain's deletion");
     }
-    return {};
+    return dropConversationsLocked(std::move(emptied));
 }
 
 void SearchableIndex::deleteAllSearchableItems() {
@@ -278,7 +461,9 @@ void SearchableIndex::deleteAllSearchableItems() {
     changeLocked("delete all", [&]() HX_REQUIRES(mutex_) { return deleteAllLocked(); });
 }
 
-foundation::Status SearchableIndex::deleteAllLocked() { return execLocked("DELETE FROM item"); }
+foundation::Status SearchableIndex::deleteAllLocked() {
+    return execLocked("DELETE FROM item; DELETE FROM conversation");
+}
 
 // ---- reading
 
@@ -330,6 +515,13 @@ std::vector<SearchableItem> SearchableIndex::search(std::string_view query, size
     }
     sqlite3_finalize(all);
     return found;
+}
+
+int64_t SearchableIndex::pagesWritten() const {
+    std::lock_guard lock(mutex_);
+    int current = 0, highest = 0;
+    if (!db_ || sqlite3_db_status(db_, SQLITE_DBSTATUS_CACHE_WRITE, &current, &highest, 0) != SQLITE_OK) return 0;
+    return current;
 }
 
 std::string SearchableIndex::generation() const {

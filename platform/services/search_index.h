@@ -78,12 +78,14 @@ public:
     // handed over. An index kept before in JSON (kJSONFileName beside path, as writeToFile wrote
     // it, with its journal "<json>.journal" of changes since it was last written whole and its
     // "<json>.generation") is converted once, generation and all, and its files removed once the
-    // converted file is in place. The index starts empty, under a new generation, when there is no
-    // file, when the file is not an index (damaged bytes, another database), when the JSON does
-    // not read, or when the JSON and its journal are above maxBytes (they would be read whole);
-    // such files are set aside beside it ("<file>.set-aside", or the first free
-    // "<file>.set-aside-<n>": nothing set aside before is replaced), and whoever marked items as
-    // handed over hands them again (see generation).
+    // converted file is in place; a file of the layout before items were found through their
+    // conversations is converted in place as it opens, in one transaction (items, order and
+    // generation kept), and one that cannot be is set aside as below. The index starts empty,
+    // under a new generation, when there is no file, when the file is not an index (damaged
+    // bytes, another database), when the JSON does not read, or when the JSON and its journal are
+    // above maxBytes (they would be read whole); such files are set aside beside it
+    // ("<file>.set-aside", or the first free "<file>.set-aside-<n>": nothing set aside before is
+    // replaced), and whoever marked items as handed over hands them again (see generation).
     struct Kept {
         bool startedEmpty = false;
         // What was set aside and why ("" when nothing was).
@@ -96,6 +98,10 @@ public:
     // were given). A caller that records the generation it handed its items to knows, when it
     // differs, that they must be handed over again.
     std::string generation() const;
+    // The pages of its file (or, kept, of the file's log) the index has written since it was opened:
+    // what its changes cost the disk, which a new conversation's items must not raise as the index
+    // grows.
+    int64_t pagesWritten() const;
     // Folds the file's write-ahead log into it, so that the file alone holds the index (nothing
     // when not kept).
     foundation::Status writeKeptFile();
@@ -108,6 +114,12 @@ private:
     // (Const, as are the file's members: a reader opens the private file on first use.)
     foundation::Status openLocked(const std::filesystem::path& path) const HX_REQUIRES(mutex_);
     void closeLocked() const HX_REQUIRES(mutex_);
+    int userVersionLocked() const HX_REQUIRES(mutex_);  // -1 when the file does not read
+    bool tableExistsLocked(const char* table) const HX_REQUIRES(mutex_);
+    bool hasColumnsLocked(const char* table, const std::string& columns) const HX_REQUIRES(mutex_);
+    // Moves the items of a file kept before conversations numbered them (renamed item_before) into
+    // the tables of this layout; within the caller's transaction.
+    foundation::Status convertItemsLocked(const Statements& statements) const HX_REQUIRES(mutex_);
     // The private file, opened when the index has none.
     void ensureOpenLocked() const HX_REQUIRES(mutex_);
     // One transaction around change; a failure is logged once (the file refuses every change
@@ -118,6 +130,7 @@ private:
     foundation::Status indexLocked(const std::vector<SearchableItem>& items) HX_REQUIRES(mutex_);
     foundation::Status deleteIdentifiersLocked(const std::vector<std::string>& uniqueIdentifiers) HX_REQUIRES(mutex_);
     foundation::Status deleteDomainsLocked(const std::vector<std::string>& domains) HX_REQUIRES(mutex_);
+    foundation::Status dropConversationsLocked(std::vector<int64_t> conversations) HX_REQUIRES(mutex_);
     foundation::Status deleteAllLocked() HX_REQUIRES(mutex_);
     std::vector<SearchableItem> itemsLocked() const HX_REQUIRES(mutex_);
     // Applies one line of the JSON journal; false when it does not read.

@@ -7,12 +7,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/support/test_support.h"
@@ -82,10 +85,30 @@ TEST(SearchableIndex, IndexingManyItemsTwiceKeepsOneOfEach) {
 TEST(SearchableIndex, AnswersAsAPlainListOfItemsThroughRandomFeedsAndDeletions) {
     std::mt19937 random(7);
     auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    // Ids of several shapes, which the index files by the conversation they name: the app's
+    // ("<conversation>.<number>.<user>", the conversation's id with dots of its own), a number
+    // first or alone, and none at all.
+    auto makeId = [&](int conversation) {
+        std::string c = std::to_string(conversation), n = std::to_string(pick(16));
+        switch (pick(6)) {
+            case 0:
+                return "t.+" + c + "." + n + ".u%40x.test";
+            case 1:
+                return "t.+" + c + ".vm." + n + ".u%40x.test";
+            case 2:
+                return "." + n + ".c" + c;
+            case 3:
+                return n;
+            case 4:
+                return std::string();
+            default:
+                return "c" + c + "." + n;
+        }
+    };
     auto makeItem = [&] {
         const int conversation = pick(12);
         SearchableItem i;
-        i.uniqueIdentifier = pick(20) == 0 ? "" : "c" + std::to_string(conversation) + "." + std::to_string(pick(40));
+        i.uniqueIdentifier = makeId(conversation);
         i.domainIdentifier = pick(8) == 0 ? "user" : "user.c" + std::to_string(conversation);
         i.attributeSet.contentType = pick(4) == 0 ? services::kContentTypeAudio : services::kContentTypeMessage;
         i.attributeSet.accountIdentifier = pick(6) == 0 ? "" : "someone@example.test";
@@ -122,8 +145,7 @@ TEST(SearchableIndex, AnswersAsAPlainListOfItemsThroughRandomFeedsAndDeletions) 
             index.indexSearchableItems(batch);
         } else if (what < 16) {
             std::vector<std::string> ids;
-            for (int n = pick(25); n > 0; --n)
-                ids.push_back("c" + std::to_string(pick(12)) + "." + std::to_string(pick(40)));
+            for (int n = pick(25); n > 0; --n) ids.push_back(makeId(pick(12)));
             std::erase_if(expected, [&](const SearchableItem& e) {
                 return std::find(ids.begin(), ids.end(), e.uniqueIdentifier) != ids.end();
             });
@@ -437,4 +459,214 @@ TEST(SearchableIndex, ChangesFromSeveralThreadsAreEachWhole) {
     reader.join();
     EXPECT_FALSE(partial) << "a reader saw half of a change";
     EXPECT_EQ(index.items().size(), 40u);
+}
+
+// ---- how the index lies in its file
+
+namespace index_layout {
+
+// Runs sql on the file at path (its own connection); the rows come back as "a|b" lines.
+std::vector<std::string> query(const std::filesystem::path& path, const std::string& sql) {
+    std::vector<std::string> rows;
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* statement = nullptr;
+    EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    while (statement && sqlite3_step(statement) == SQLITE_ROW) {
+        std::string row;
+        for (int c = 0; c < sqlite3_column_count(statement); ++c) {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, c));
+            row += (c ? "|" : "") + std::string(text ? text : "NULL");
+        }
+        rows.push_back(row);
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return rows;
+}
+
+void exec(const std::filesystem::path& path, const std::string& sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    char* message = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK) << (message ? message : "");
+    sqlite3_free(message);
+    sqlite3_close(db);
+}
+
+// An id as the app makes it: "<conversation>.<number>.<user>", the conversation "t.+1555..." with
+// numbers scattered as a list brings them (not in the order of their ids).
+std::string appId(int conversation, int message) {
+    char number[32];
+    std::snprintf(number, sizeof number, "+1555%07d", 1000000 + static_cast<int>((conversation * 7919LL) % 9000000));
+    return std::string("t.") + number + "." + std::to_string(1760000000000LL - conversation * 100000LL - message) +
+           ".someone%40example.test";
+}
+
+// Feeds conversations [first, first + count) of 10 messages each, in calls of 250 items as a save
+// feeds them.
+void feedConversations(SearchableIndex& index, int first, int count) {
+    std::vector<SearchableItem> batch;
+    for (int c = first; c < first + count; ++c)
+        for (int m = 0; m < 10; ++m) {
+            auto i = item(appId(c, m), "someoneexampletest.t." + std::to_string(c), "SMS from " + std::to_string(c));
+            i.attributeSet.contentDescription = "A message of some forty characters, " + std::to_string(m);
+            batch.push_back(std::move(i));
+            if (batch.size() == 250) index.indexSearchableItems(std::exchange(batch, {}));
+        }
+    if (!batch.empty()) index.indexSearchableItems(std::move(batch));
+}
+
+}  // namespace index_layout
+
+// The pages a new conversation's items write stay about the same whether the index holds 5,000
+// items or 200,000 (more than its page cache holds): found by the id alone, every new
+// conversation's entry landed on a page of its own in a tree the size of the index, which was
+// read back and written out again, about five times the pages at the larger size.
+TEST(SearchableIndex, ANewConversationWritesAboutAsManyPagesWhateverTheIndexHolds) {
+    double perConversation[2] = {0, 0};
+    const int sizes[2] = {500, 20000};
+    for (int s = 0; s < 2; ++s) {
+        SearchableIndex index;
+        index_layout::feedConversations(index, 0, sizes[s]);
+        const int64_t before = index.pagesWritten();
+        index_layout::feedConversations(index, sizes[s], 1000);
+        perConversation[s] = static_cast<double>(index.pagesWritten() - before) / 1000.0;
+        ASSERT_EQ(index.items().size(), static_cast<size_t>(sizes[s] + 1000) * 10);
+    }
+    RecordProperty("pagesPerConversation",
+                   std::to_string(perConversation[0]) + " " + std::to_string(perConversation[1]));
+    EXPECT_GT(perConversation[0], 0.1) << "the pages are counted";
+    EXPECT_LT(perConversation[1], perConversation[0] * 1.5)
+        << perConversation[0] << " pages a conversation at " << sizes[0] << " conversations, " << perConversation[1]
+        << " at " << sizes[1];
+}
+
+// A file kept before the items were found through their conversations (one table, its items found
+// by their id alone) is converted in place as it opens: every item, its place in the order and the
+// gaps deletions left, and the generation stay; replacements and deletions then find the items it
+// held, a new item goes after them, and the next launch opens the converted file as it is.
+TEST(SearchableIndex, AFileOfTheLayoutBeforeIsConvertedInPlaceWithItsItemsOrderAndGeneration) {
+    hxtest::TempDir dir;
+    const auto file = dir / "SearchIndex" / "index.db";
+    std::filesystem::create_directories(file.parent_path());
+    index_layout::exec(
+        file,
+        "PRAGMA journal_mode=WAL;"
+        "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;"
+        "CREATE TABLE item(seq INTEGER PRIMARY KEY, id TEXT NOT NULL UNIQUE, domain TEXT NOT NULL,"
+        " contentType TEXT NOT NULL, account TEXT NOT NULL, title TEXT NOT NULL, description TEXT NOT NULL,"
+        " phoneCall INTEGER NOT NULL);"
+        "CREATE INDEX item_domain ON item(domain);"
+        "INSERT INTO meta VALUES('generation', 'the-generation-before');"
+        "INSERT INTO item VALUES(3, 't.+15550001.1700.u%40x.test', 'ux.t.+15550001', 'public.message', 'u@x.test',"
+        " 'SMS from Ann', 'first', 1);"
+        "INSERT INTO item VALUES(7, 't.+15550002.1500.u%40x.test', 'ux.t.+15550002', 'public.audio', '',"
+        " 'VM from Bob', 'second', 0);"
+        "INSERT INTO item VALUES(8, 't.+15550001.1600.u%40x.test', 'ux.t.+15550001', 'public.message', 'u@x.test',"
+        " 'SMS to Ann', 'third', 0);"
+        "INSERT INTO item VALUES(20, 'plain', 'other', '', '', 'Plain', 'fourth', 0);"
+        "INSERT INTO item VALUES(21, '', 'other', '', '', 'Empty', 'fifth', 0);");
+    const std::vector<std::string> before = {"t.+15550001.1700.u%40x.test:SMS from Ann",
+                                             "t.+15550002.1500.u%40x.test:VM from Bob",
+                                             "t.+15550001.1600.u%40x.test:SMS to Ann", "plain:Plain", ":Empty"};
+    {
+        SearchableIndex index;
+        const auto kept = index.keepInFile(file);
+        EXPECT_FALSE(kept.startedEmpty) << kept.note;
+        EXPECT_EQ(kept.note, "");
+        EXPECT_EQ(index.generation(), "the-generation-before");
+        EXPECT_EQ(contents(index), before);
+        const auto items = index.items();
+        ASSERT_EQ(items.size(), 5u);
+        EXPECT_EQ(items[0].domainIdentifier, "ux.t.+15550001");
+        EXPECT_EQ(items[0].attributeSet.contentType, "public.message");
+        EXPECT_EQ(items[0].attributeSet.accountIdentifier, "u@x.test");
+        EXPECT_EQ(items[0].attributeSet.contentDescription, "first");
+        EXPECT_TRUE(items[0].attributeSet.supportsPhoneCall);
+        EXPECT_EQ(items[1].attributeSet.contentType, "public.audio");
+        EXPECT_FALSE(items[1].attributeSet.supportsPhoneCall);
+        ASSERT_EQ(index.search("ann", 5).size(), 2u);
+    }
+    EXPECT_EQ(index_layout::query(file, "SELECT seq FROM item ORDER BY seq"),
+              (std::vector<std::string>{"3", "7", "8", "20", "21"}));
+    EXPECT_EQ(index_layout::query(file, "SELECT name FROM sqlite_master WHERE name LIKE 'item%' ORDER BY name"),
+              (std::vector<std::string>{"item", "item_by_id"}))
+        << "the table before and its indexes are gone";
+    EXPECT_EQ(index_layout::query(file, "PRAGMA user_version"), std::vector<std::string>{"1"});
+    {
+        SearchableIndex index;
+        const auto kept = index.keepInFile(file);
+        EXPECT_FALSE(kept.startedEmpty) << kept.note;
+        EXPECT_EQ(index.generation(), "the-generation-before");
+        EXPECT_EQ(contents(index), before);
+        // The items it held are found by their ids: replaced in place, deleted, and one more after.
+        index.indexSearchableItems({item("t.+15550001.1600.u%40x.test", "ux.t.+15550001", "SMS to Ann, again"),
+                                    item("", "other", "Empty, again"),
+                                    item("t.+15550001.1800.u%40x.test", "ux", "New")});
+        index.deleteSearchableItemsWithIdentifiers({"t.+15550002.1500.u%40x.test", "plain"});
+        EXPECT_EQ(contents(index), (std::vector<std::string>{"t.+15550001.1700.u%40x.test:SMS from Ann",
+                                                             "t.+15550001.1600.u%40x.test:SMS to Ann, again",
+                                                             ":Empty, again", "t.+15550001.1800.u%40x.test:New"}));
+        index.deleteSearchableItemsWithDomainIdentifiers({"ux"});
+        EXPECT_EQ(contents(index), std::vector<std::string>{":Empty, again"});
+    }
+    EXPECT_EQ(index_layout::query(file, "SELECT seq FROM item"), std::vector<std::string>{"21"});
+}
+
+// Ids of any shape are items of their own: without a dot, with a dot first or last, empty, a
+// number first, dots together, or beginnings shared with other conversations'. Each is replaced,
+// deleted and searched as itself; the items of one conversation ("<conversation>.<number>.<user>")
+// lie together, one conversation apart from another, and a conversation whose last item went is
+// forgotten.
+TEST(SearchableIndex, IdsOfAnyShapeAreFoundAsGiven) {
+    hxtest::TempDir dir;
+    const auto file = dir / "index.db";
+    const std::vector<std::string> ids = {
+        "plain", ".5.u",     ".x",       "x.",          "",          "5.u",  "a..5",  "5",
+        ".",     "t.+1.5.u", "t.+1.6.u", "t.+1.vm.5.u", "t.+12.5.u", "t.+1", "t.+1.",
+    };
+    SearchableIndex index;
+    index.keepInFile(file);
+    std::vector<SearchableItem> first;
+    std::vector<std::string> expected;
+    first.reserve(ids.size());
+    expected.reserve(ids.size());
+    for (const auto& id : ids) first.push_back(item(id, "d." + id, "one " + id));
+    index.indexSearchableItems(first);
+    for (const auto& id : ids) expected.push_back(id + ":one " + id);
+    EXPECT_EQ(contents(index), expected);
+
+    // Each replaced, in its place, whatever its neighbours; then every other one deleted.
+    for (size_t n = 0; n < ids.size(); ++n) {
+        index.indexSearchableItems({item(ids[n], "d." + ids[n], "two " + ids[n])});
+        expected[n] = ids[n] + ":two " + ids[n];
+        ASSERT_EQ(contents(index), expected) << "replacing \"" << ids[n] << "\"";
+    }
+    EXPECT_EQ(
+        index_layout::query(file, "SELECT count(DISTINCT conversation) FROM item WHERE id IN ('t.+1.5.u', 't.+1.6.u')"),
+        std::vector<std::string>{"1"})
+        << "one conversation's messages lie together";
+    EXPECT_EQ(index_layout::query(
+                  file, "SELECT count(DISTINCT conversation) FROM item WHERE id IN ('t.+1.5.u', 't.+1.vm.5.u',"
+                        " 't.+12.5.u', 't.+1.', 'plain')"),
+              std::vector<std::string>{"5"});
+    std::vector<std::string> doomed;
+    std::vector<std::string> kept;
+    for (size_t n = 0; n < ids.size(); ++n) (n % 2 ? kept : doomed).push_back(ids[n]);
+    index.deleteSearchableItemsWithIdentifiers(doomed);
+    expected.clear();
+    for (const auto& id : kept) expected.push_back(id + ":two " + id);
+    EXPECT_EQ(contents(index), expected);
+    for (const auto& id : kept) {
+        const auto hits = index.search("two " + id, 20);
+        EXPECT_TRUE(std::any_of(hits.begin(), hits.end(), [&](const auto& hit) { return hit.uniqueIdentifier == id; }))
+            << "\"" << id << "\"";
+    }
+    EXPECT_EQ(index_layout::query(file, "SELECT count(*) FROM conversation"),
+              index_layout::query(file, "SELECT count(DISTINCT conversation) FROM item"))
+        << "the conversations of deleted items are forgotten";
+    index.deleteSearchableItemsWithDomainIdentifiers({"d"});
+    EXPECT_TRUE(index.items().empty());
+    EXPECT_EQ(index_layout::query(file, "SELECT count(*) FROM conversation"), std::vector<std::string>{"0"});
 }
