@@ -480,9 +480,9 @@ TEST_F(RunProgram, AStopSignalToHxRunEndsTheAppWithItsStateKeptAndLeavesNoEmulat
             ASSERT_EQ(kill(pid, c.signal), 0);
         }
         const auto sent = c.signal ? std::chrono::steady_clock::now() : started + std::chrono::seconds(kTimeout);
-        if (ended == 0) ended = waitOrKill(pid, status, 30.0);
+        if (ended == 0) ended = waitOrKill(pid, status, 30.0 * hxtest::kSanitizerSlowdown);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
-        EXPECT_LT(seconds, 5.0) << logText();
+        EXPECT_LT(seconds, 5.0 * hxtest::kSanitizerSlowdown) << logText();
         ASSERT_TRUE(WIFEXITED(status)) << logText();
         EXPECT_EQ(WEXITSTATUS(status), c.status) << logText();
         EXPECT_NE(logText().find(c.signal == SIGINT ? "ended by SIGINT" : "ended by SIGTERM"), std::string::npos)
