@@ -18,6 +18,16 @@
 #include "emulator/incoming_texts.h"
 #include "emulator/ingestion_service.h"
 #include "emulator/playback_media.h"
+#include "platform/foundation/sanitizer_suppressions.h"
+
+// The same libraries the test processes and the app leave to themselves
+// (platform/foundation/sanitizer_suppressions.h): the server library's own races among them.
+#if defined(HX_SANITIZER_ADDRESS)
+extern "C" const char* __lsan_default_suppressions() { return foundation::kLeakSanitizerSuppressions; }
+#endif
+#if defined(HX_SANITIZER_THREAD)
+extern "C" const char* __tsan_default_suppressions() { return foundation::kThreadSanitizerSuppressions; }
+#endif
 
 namespace {
 

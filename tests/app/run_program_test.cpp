@@ -41,6 +41,11 @@ std::string shellQuoted(const std::string& s) { return "'" + s + "'"; }
 // as soon as the emulator has said it).
 constexpr int kStartSeconds = 120;
 
+// How long each wait of a run may last. The emulator writes its whole state (megabytes of JSON)
+// after every request, which a sanitized build does many times slower: the loads after an unlock
+// or after the network comes back take longer than a plain build's bound.
+const int kRunWaitSeconds = static_cast<int>(30 * hxtest::kSanitizerSlowdown);
+
 // The emulator's options as ./hx run reads them (emulator/run_options).
 std::string emulatorRunOptions() {
     std::ifstream list(fs::path(HX_SOURCE_DIR) / "emulator/run_options");
@@ -120,8 +125,8 @@ struct RunProgram : ::testing::Test {
             " origin <&3; read -r -t " + std::to_string(kStartSeconds) +
             " ingestion <&3; "
             "HXCONNECT_HOME=" +
-            shellQuoted(home.path().string()) + " " + shellQuoted(kHxConnect.string()) +
-            " --headless --seconds 30 --service \"$origin\" --ingestion \"$ingestion\" --out " +
+            shellQuoted(home.path().string()) + " " + shellQuoted(kHxConnect.string()) + " --headless --seconds " +
+            std::to_string(kRunWaitSeconds) + " --service \"$origin\" --ingestion \"$ingestion\" --out " +
             shellQuoted(out.path().string()) + " " + args + " 2>&1; rc=$?; kill -TERM $emu; wait $emu; exit $rc";
         std::ofstream(out / "run.sh") << shell;
         printed.clear();
@@ -433,6 +438,7 @@ TEST_F(RunProgram, AStopSignalToHxRunEndsTheAppWithItsStateKeptAndLeavesNoEmulat
         std::ofstream(out / "input.txt", std::ios::trunc) << "click-on " << c.tab << "\nwait-idle\npress-key F6\n";
         const std::string script = (out / "input.txt").string();
         const std::string shots = (out / c.tab).string();
+        const std::string waitSeconds = std::to_string(2 * kRunWaitSeconds);
         const auto started = std::chrono::steady_clock::now();
         const pid_t pid = fork();
         ASSERT_GE(pid, 0);
@@ -444,7 +450,8 @@ TEST_F(RunProgram, AStopSignalToHxRunEndsTheAppWithItsStateKeptAndLeavesNoEmulat
             std::FILE* f = std::freopen(log.c_str(), "w", stderr);
             if (!f) _exit(120);
             dup2(fileno(stderr), STDOUT_FILENO);
-            const char* args[] = {"run", "--input", script.c_str(), "--out", shots.c_str(), "--seconds", "60"};
+            const char* args[] = {"run",         "--input",   script.c_str(),     "--out",
+                                  shots.c_str(), "--seconds", waitSeconds.c_str()};
             if (c.signal)
                 execl(hx.c_str(), hx.c_str(), args[0], args[1], args[2], args[3], args[4], args[5], args[6],
                       static_cast<char*>(nullptr));
@@ -462,7 +469,7 @@ TEST_F(RunProgram, AStopSignalToHxRunEndsTheAppWithItsStateKeptAndLeavesNoEmulat
         bool shot = false;
         int status = 0;
         pid_t ended = 0;
-        for (int i = 0; i < 1200 && !shot && ended == 0; ++i) {
+        for (int i = 0; i < 1200 * hxtest::kSanitizerSlowdown && !shot && ended == 0; ++i) {
             shot = logText().find("screenshot-1.png") != std::string::npos;
             if (!shot) std::this_thread::sleep_for(std::chrono::milliseconds(50));
             if (!c.signal) ended = waitpid(pid, &status, WNOHANG);
@@ -473,9 +480,9 @@ TEST_F(RunProgram, AStopSignalToHxRunEndsTheAppWithItsStateKeptAndLeavesNoEmulat
             ASSERT_EQ(kill(pid, c.signal), 0);
         }
         const auto sent = c.signal ? std::chrono::steady_clock::now() : started + std::chrono::seconds(kTimeout);
-        if (ended == 0) ended = waitOrKill(pid, status, 30.0);
+        if (ended == 0) ended = waitOrKill(pid, status, 30.0 * hxtest::kSanitizerSlowdown);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
-        EXPECT_LT(seconds, 5.0) << logText();
+        EXPECT_LT(seconds, 5.0 * hxtest::kSanitizerSlowdown) << logText();
         ASSERT_TRUE(WIFEXITED(status)) << logText();
         EXPECT_EQ(WEXITSTATUS(status), c.status) << logText();
         EXPECT_NE(logText().find(c.signal == SIGINT ? "ended by SIGINT" : "ended by SIGTERM"), std::string::npos)
