@@ -228,13 +228,15 @@ struct Emulator::Impl {
 
 namespace {
 
-// The server counts the wait for a new connection's first request as idle too. A client built
-// with a sanitizer, whose run loop thread can stall for over a second on a loaded machine between
-// connecting and sending, would otherwise get an empty reply to a request it never saw refused.
+// The server counts the wait for a new connection's first request as idle too, and a client sends
+// it from its run loop once the socket is writable: a run loop busy with a frame on a loaded
+// machine must not find its connection closed before it could ask (an empty reply to a request
+// it never saw refused). Two seconds leave a plain build's run loop that room; a sanitized one
+// can stall for several.
 #if defined(HX_SANITIZER_ADDRESS) || defined(HX_SANITIZER_THREAD)
 constexpr time_t kIdleConnectionSeconds = 10;
 #else
-constexpr time_t kIdleConnectionSeconds = 1;
+constexpr time_t kIdleConnectionSeconds = 2;
 #endif
 
 }  // namespace
@@ -259,8 +261,8 @@ foundation::Status Emulator::start(int requestedPort) {
     impl_->server.Options(".*", handler);
     impl_->server.set_keep_alive_max_count(100000);
     // The server's stop waits for every kept connection's idle wait to end, and the client keeps
-    // its connections: an idle second closes one (the client opens another when it needs it), so
-    // a stop takes at most that second instead of the library's five.
+    // its connections: a short idle wait closes one (the client opens another when it needs it), so
+    // a stop takes at most that wait instead of the library's five seconds.
     impl_->server.set_keep_alive_timeout(kIdleConnectionSeconds);
     // Head and body leave in separate writes; without this each reply waits out a delayed ACK.
     impl_->server.set_tcp_nodelay(true);

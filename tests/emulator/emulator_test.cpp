@@ -330,7 +330,7 @@ TEST_F(Service, AServiceStartedOnTheKeptStateKnowsWhatTheFormerOneKnew) {
         return 0;
     });
     const std::string session = service.sessionValue();
-    // The client still keeps its connection open: a stop ends it within the server's idle second
+    // The client still keeps its connection open: a stop ends it within the server's idle wait
     // rather than waiting out the library's five (a sanitized build's server waits ten).
     const auto stopping = std::chrono::steady_clock::now();
     service.stop();
