@@ -88,13 +88,9 @@
 #include "ui/shell/ui_screens.h"
 #include "ui/signin/login_panel.h"
 
-// The same libraries the test processes leave to themselves (platform/foundation/sanitizer_suppressions.h).
-#if defined(HX_SANITIZER_ADDRESS)
-extern "C" const char* __lsan_default_suppressions() { return foundation::kLeakSanitizerSuppressions; }
-#endif
-#if defined(HX_SANITIZER_THREAD)
-extern "C" const char* __tsan_default_suppressions() { return foundation::kThreadSanitizerSuppressions; }
-#endif
+// Races and leaks inside prebuilt libraries are not ours to mend (one list for the app, the
+// emulator and the test processes).
+HX_SANITIZER_SUPPRESSIONS();
 
 namespace {
 

@@ -20,14 +20,9 @@
 #include "emulator/playback_media.h"
 #include "platform/foundation/sanitizer_suppressions.h"
 
-// The same libraries the test processes and the app leave to themselves
-// (platform/foundation/sanitizer_suppressions.h): the server library's own races among them.
-#if defined(HX_SANITIZER_ADDRESS)
-extern "C" const char* __lsan_default_suppressions() { return foundation::kLeakSanitizerSuppressions; }
-#endif
-#if defined(HX_SANITIZER_THREAD)
-extern "C" const char* __tsan_default_suppressions() { return foundation::kThreadSanitizerSuppressions; }
-#endif
+// Races and leaks inside prebuilt libraries are not ours to mend (one list for the app, the
+// emulator and the test processes).
+HX_SANITIZER_SUPPRESSIONS();
 
 namespace {
 

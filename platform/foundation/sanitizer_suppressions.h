@@ -27,3 +27,20 @@ inline constexpr const char* kLeakSanitizerSuppressions = "leak:libfontconfig.so
                                                           "leak:libdbus-1.so\n";
 
 }  // namespace foundation
+
+// HX_SANITIZER_SUPPRESSIONS(); at file scope in one source of an executable hands the lists above
+// to the sanitizer its build runs under (the runtime looks its hooks up by name); nothing in a
+// build without one.
+#if defined(HX_SANITIZER_ADDRESS)
+#define HX_LEAK_SANITIZER_HOOK                                                                                         \
+    extern "C" const char* __lsan_default_suppressions() { return foundation::kLeakSanitizerSuppressions; }
+#else
+#define HX_LEAK_SANITIZER_HOOK
+#endif
+#if defined(HX_SANITIZER_THREAD)
+#define HX_THREAD_SANITIZER_HOOK                                                                                       \
+    extern "C" const char* __tsan_default_suppressions() { return foundation::kThreadSanitizerSuppressions; }
+#else
+#define HX_THREAD_SANITIZER_HOOK
+#endif
+#define HX_SANITIZER_SUPPRESSIONS() HX_LEAK_SANITIZER_HOOK HX_THREAD_SANITIZER_HOOK static_assert(true)

@@ -11,15 +11,9 @@
 #include "platform/foundation/sanitizer_suppressions.h"
 #include "tests/support/test_support.h"
 
-// Races and leaks inside prebuilt libraries are not ours to mend (the list, and why, is shared
-// with the program).
-#if defined(HX_SANITIZER_THREAD)
-extern "C" const char* __tsan_default_suppressions() { return foundation::kThreadSanitizerSuppressions; }
-#endif
-
-#if defined(HX_SANITIZER_ADDRESS)
-extern "C" const char* __lsan_default_suppressions() { return foundation::kLeakSanitizerSuppressions; }
-#endif
+// Races and leaks inside prebuilt libraries are not ours to mend (one list for the app, the
+// emulator and the test processes).
+HX_SANITIZER_SUPPRESSIONS();
 
 bool hxtest::runsInFreshProcess() {
     auto* unit = ::testing::UnitTest::GetInstance();
